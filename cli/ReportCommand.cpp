@@ -1,0 +1,116 @@
+#include "cli/ReportCommand.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace quarn::cli {
+
+namespace {
+
+const char kUsage[] =
+    "usage: quarn --report [--json] FOLDER\n"
+    "       quarn --report --dupmatch [--json] [--filter TEXT] [--min-kb N] [--max-kb N]\n"
+    "                      [--twins-only] FOLDER\n";
+
+bool IsDigits(const std::string& text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+}  // namespace
+
+bool IsReportInvocation(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--report") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<ReportOptions> ParseReportArguments(const std::vector<std::string>& args,
+                                                  std::string& error) {
+    ReportOptions options;
+    bool haveFolder = false;
+    bool onlyOperands = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](const char* name) -> std::optional<std::string> {
+            if (i + 1 >= args.size()) {
+                error = std::string(name) + " needs a value";
+                return std::nullopt;
+            }
+            return args[++i];
+        };
+        if (!onlyOperands && arg == "--") {
+            onlyOperands = true;
+        } else if (!onlyOperands && arg == "--report") {
+        } else if (!onlyOperands && arg == "--json") {
+            options.json = true;
+        } else if (!onlyOperands && arg == "--dupmatch") {
+            options.dupmatch = true;
+        } else if (!onlyOperands && arg == "--twins-only") {
+            options.search = options.twinsOnly = true;
+        } else if (!onlyOperands && arg == "--filter") {
+            auto text = value("--filter");
+            if (!text) {
+                return std::nullopt;
+            }
+            options.search = true;
+            options.filterText = *text;
+        } else if (!onlyOperands && (arg == "--min-kb" || arg == "--max-kb")) {
+            auto number = value(arg.c_str());
+            if (!number) {
+                return std::nullopt;
+            }
+            if (!IsDigits(*number)) {
+                error = arg + " takes a whole number of KB, not '" + *number + "'";
+                return std::nullopt;
+            }
+            options.search = options.sizeRange = true;
+            (arg == "--min-kb" ? options.minKB : options.maxKB) = *number;
+        } else if (!onlyOperands && arg.size() > 1 && arg[0] == '-') {
+            error = "unknown option " + arg;
+            return std::nullopt;
+        } else if (!haveFolder) {
+            options.folder = arg;
+            haveFolder = true;
+        } else {
+            error = "only one folder can be scanned, got also " + arg;
+            return std::nullopt;
+        }
+    }
+    if (!haveFolder) {
+        error = "no folder given";
+        return std::nullopt;
+    }
+    if (options.search && !options.dupmatch) {
+        error = "--filter, --min-kb, --max-kb and --twins-only need --dupmatch";
+        return std::nullopt;
+    }
+    return options;
+}
+
+int RunReportCommand(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string error;
+    std::optional<ReportOptions> options = ParseReportArguments(args, error);
+    if (!options) {
+        std::fprintf(stderr, "quarn: %s\n%s", error.c_str(), kUsage);
+        return 2;
+    }
+    struct ::stat status;
+    if (::stat(options->folder.c_str(), &status) != 0) {
+        std::fprintf(stderr, "quarn: %s: %s\n", options->folder.c_str(), std::strerror(errno));
+        return 2;
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        std::fprintf(stderr, "quarn: %s: not a folder\n", options->folder.c_str());
+        return 2;
+    }
+    return options->dupmatch ? RunTwinReport(*options) : RunFolderReport(*options);
+}
+
+}  // namespace quarn::cli

@@ -1,0 +1,43 @@
+#pragma once
+// `quarn --report [--dupmatch] [--json] [search options] FOLDER`: runs the
+// scan engines without a display and prints what the pane would show.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quarn::cli {
+
+struct ReportOptions {
+    std::string folder;
+    bool json = false;
+    bool dupmatch = false;
+    // Any of --filter, --min-kb, --max-kb, --twins-only: a filter search
+    // over the scan's tree replaces the scan's own list.
+    bool search = false;
+    std::string filterText;
+    bool sizeRange = false;  // either bound given
+    std::string minKB;
+    std::string maxKB;
+    bool twinsOnly = false;
+};
+
+// True when the command line asks for the headless report.
+bool IsReportInvocation(int argc, char** argv);
+
+// Parses the arguments after the program name. On failure returns nothing
+// and sets `error` to a message for the user.
+std::optional<ReportOptions> ParseReportArguments(const std::vector<std::string>& args,
+                                                  std::string& error);
+
+// The whole report: parse, check the folder, run, print. Returns the exit
+// code: 0 done, 2 bad arguments or folder, 130 interrupted (after printing
+// what was found until then).
+int RunReportCommand(int argc, char** argv);
+
+// The two reports (cli/FolderReport.cpp, cli/TwinReport.cpp); `folder` has
+// been checked to be an existing folder.
+int RunFolderReport(const ReportOptions& options);
+int RunTwinReport(const ReportOptions& options);
+
+}  // namespace quarn::cli

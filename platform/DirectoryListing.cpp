@@ -1,0 +1,129 @@
+#include "platform/DirectoryListing.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "platform/FileTime.h"
+
+namespace quarn {
+
+namespace {
+
+struct LinuxDirent64 {
+    ino64_t d_ino;
+    off64_t d_off;
+    unsigned short d_reclen;
+    unsigned char d_type;
+    char d_name[];
+};
+
+}  // namespace
+
+void FillFindRecord(const struct ::stat& status, std::string_view name, FindRecord& record) {
+    uint32_t attributes = 0;
+    if (S_ISDIR(status.st_mode)) {
+        attributes |= kAttributeDirectory;
+    } else if (S_ISLNK(status.st_mode)) {
+        attributes |= kAttributeLink;
+    }
+    if (!name.empty() && name[0] == '.' && name != "." && name != "..") {
+        attributes |= kAttributeHidden;
+    }
+    if (attributes == 0) {
+        attributes = kAttributeNormal;
+    }
+    record.dwFileAttributes = attributes;
+    record.ftLastWriteTime = FileTimeFromUnix(status.st_mtim.tv_sec, status.st_mtim.tv_nsec);
+    record.SetFileSize(S_ISDIR(status.st_mode) ? 0 : uint64_t(status.st_size));
+    record.SetName(name);
+}
+
+DirectoryListing::~DirectoryListing() {
+    if (m_handle >= 0 && m_ownsHandle) {
+        ::close(m_handle);
+    }
+}
+
+DirectoryListing::DirectoryListing(DirectoryListing&& other) noexcept { *this = std::move(other); }
+
+DirectoryListing& DirectoryListing::operator=(DirectoryListing&& other) noexcept {
+    if (this != &other) {
+        if (m_handle >= 0 && m_ownsHandle) {
+            ::close(m_handle);
+        }
+        m_handle = std::exchange(other.m_handle, -1);
+        m_openError = other.m_openError;
+        m_ownsHandle = other.m_ownsHandle;
+        m_ownBuffer = std::move(other.m_ownBuffer);
+        m_buffer = std::exchange(other.m_buffer, nullptr);
+        m_bufferSize = std::exchange(other.m_bufferSize, 0);
+        m_bufferFilled = std::exchange(other.m_bufferFilled, 0);
+        m_bufferPos = std::exchange(other.m_bufferPos, 0);
+    }
+    return *this;
+}
+
+DirectoryListing DirectoryListing::OpenAt(int parentHandle, const char* name) {
+    int handle = ::openat(parentHandle, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return DirectoryListing(handle, handle < 0 ? errno : 0);
+}
+
+DirectoryListing DirectoryListing::Open(const std::string& path) {
+    int handle = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return DirectoryListing(handle, handle < 0 ? errno : 0);
+}
+
+DirectoryListing DirectoryListing::Adopt(int handle) { return DirectoryListing(handle, 0); }
+
+DirectoryListing DirectoryListing::Borrow(int handle, char* buffer, long bufferSize) {
+    DirectoryListing listing(handle, 0);
+    listing.m_ownsHandle = false;
+    listing.m_buffer = buffer;
+    listing.m_bufferSize = bufferSize;
+    return listing;
+}
+
+int DirectoryListing::Release() { return std::exchange(m_handle, -1); }
+
+bool DirectoryListing::Refill() {
+    if (m_buffer == nullptr) {
+        m_ownBuffer.reset(new char[kBufferSize]);  // not zeroed: getdents64 fills it
+        m_buffer = m_ownBuffer.get();
+        m_bufferSize = kBufferSize;
+    }
+    long n = ::syscall(SYS_getdents64, m_handle, m_buffer, m_bufferSize);
+    if (n <= 0) {
+        m_bufferFilled = m_bufferPos = 0;
+        return false;
+    }
+    m_bufferFilled = n;
+    m_bufferPos = 0;
+    return true;
+}
+
+bool DirectoryListing::Next(FindRecord& record) {
+    if (m_handle < 0) {
+        return false;
+    }
+    for (;;) {
+        if (m_bufferPos >= m_bufferFilled && !Refill()) {
+            return false;
+        }
+        auto* entry = reinterpret_cast<LinuxDirent64*>(m_buffer + m_bufferPos);
+        m_bufferPos += entry->d_reclen;
+        struct ::stat status;
+        if (::fstatat(m_handle, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;  // vanished since it was listed
+        }
+        FillFindRecord(status, entry->d_name, record);
+        return true;
+    }
+}
+
+}  // namespace quarn

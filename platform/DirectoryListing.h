@@ -1,0 +1,74 @@
+#pragma once
+// Lists one folder through a handle, in the order the OS returns entries.
+//
+// A folder is opened relative to its parent's handle (openat), so no path is
+// ever resolved again and paths longer than PATH_MAX work. Every entry is
+// stat'ed relative to the folder without following links: a symbolic link is
+// reported with its own size and without the directory attribute.
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/FindRecord.h"
+
+namespace quarn {
+
+// Fills `record` from an lstat-style result for an entry called `name`.
+void FillFindRecord(const struct ::stat& status, std::string_view name, FindRecord& record);
+
+class DirectoryListing {
+public:
+    DirectoryListing() = default;
+    ~DirectoryListing();
+    DirectoryListing(DirectoryListing&& other) noexcept;
+    DirectoryListing& operator=(DirectoryListing&& other) noexcept;
+    DirectoryListing(const DirectoryListing&) = delete;
+    DirectoryListing& operator=(const DirectoryListing&) = delete;
+
+    // Opens the folder `name` below the folder handle `parentHandle`
+    // (AT_FDCWD for a path relative to the working folder, or an absolute
+    // path). The final component is never followed when it is a link.
+    static DirectoryListing OpenAt(int parentHandle, const char* name);
+    // Opens a folder by path; a link given as the path itself is followed,
+    // as a user naming a linked folder expects.
+    static DirectoryListing Open(const std::string& path);
+    // Takes over an already open folder handle.
+    static DirectoryListing Adopt(int handle);
+    // Lists through a handle that stays the caller's, reading into the
+    // caller's buffer (no allocation per folder in a walk).
+    static DirectoryListing Borrow(int handle, char* buffer, long bufferSize);
+
+    bool IsOpen() const { return m_handle >= 0; }
+    int Handle() const { return m_handle; }
+    // errno of the failed open, 0 when open.
+    int OpenError() const { return m_openError; }
+
+    // The next entry, "." and ".." included when the OS returns them.
+    // Entries that vanish between listing and stat are passed over.
+    // Returns false at the end of the listing or on a read error.
+    bool Next(FindRecord& record);
+
+    // Gives up ownership of the handle (the caller closes it).
+    int Release();
+
+    // A size for borrowed buffers: large reads keep getdents64 calls few.
+    static constexpr long kBufferSize = 64 * 1024;
+
+private:
+    explicit DirectoryListing(int handle, int error) : m_handle(handle), m_openError(error) {}
+    bool Refill();
+
+    int m_handle = -1;
+    int m_openError = 0;
+    bool m_ownsHandle = true;
+    std::unique_ptr<char[]> m_ownBuffer;
+    char* m_buffer = nullptr;
+    long m_bufferSize = 0;
+    long m_bufferFilled = 0;
+    long m_bufferPos = 0;
+};
+
+}  // namespace quarn

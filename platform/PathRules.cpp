@@ -1,0 +1,34 @@
+#include "platform/PathRules.h"
+
+namespace quarn {
+
+std::string CollapseDoubledSeparators(std::string_view path) {
+    if (IsNetworkStylePath(path)) {
+        return std::string(path);
+    }
+    std::string out;
+    out.reserve(path.size());
+    for (size_t i = 0; i < path.size(); ++i) {
+        out.push_back(path[i]);
+        // Non-overlapping pairs: "///" becomes "//", as a single left-to-right replace does.
+        if (path[i] == kPathSeparator && i + 1 < path.size() && path[i + 1] == kPathSeparator) {
+            ++i;
+        }
+    }
+    return out;
+}
+
+void AppendPathComponent(std::string& folder, std::string_view name) {
+    bool endsWithSeparator = !folder.empty() && folder.back() == kPathSeparator;
+    if (!endsWithSeparator || IsNetworkStylePath(folder)) {
+        folder.push_back(kPathSeparator);
+    }
+    folder.append(name);
+}
+
+std::string_view FolderOfPath(std::string_view path) {
+    size_t last = path.rfind(kPathSeparator);
+    return last == std::string_view::npos ? std::string_view() : path.substr(0, last);
+}
+
+}  // namespace quarn

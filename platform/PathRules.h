@@ -1,0 +1,27 @@
+#pragma once
+// How paths are joined and normalised. "/" is the one separator; a path that
+// begins with "//" is network style and keeps every separator as given.
+
+#include <string>
+#include <string_view>
+
+namespace quarn {
+
+inline constexpr char kPathSeparator = '/';
+
+// A path beginning with "//" names a network location and is never normalised.
+inline bool IsNetworkStylePath(std::string_view path) { return path.starts_with("//"); }
+
+// Replaces, from left to right, every pair of consecutive separators by one,
+// unless the path is network style.
+std::string CollapseDoubledSeparators(std::string_view path);
+
+// Appends "/" and `name` to `folder`. Outside network-style paths no doubled
+// separator is made, so a walk from "/" yields "/usr", not "//usr".
+void AppendPathComponent(std::string& folder, std::string_view name);
+
+// The folder part of a path: everything before its last separator (empty
+// when there is none).
+std::string_view FolderOfPath(std::string_view path);
+
+}  // namespace quarn

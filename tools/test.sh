@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds Quarn and runs every test through ctest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/build.sh
+cd build
+ctest --output-on-failure -j "$(nproc)"
