@@ -1,7 +1,7 @@
 #include "cli/Interrupt.h"
 
-#include <csignal>
 #include <unistd.h>
+#include <csignal>
 
 namespace quarn::cli {
 
@@ -27,6 +27,8 @@ void InstallInterruptHandler() {
     ::sigaction(SIGTERM, &action, nullptr);
 }
 
-bool InterruptRequested() { return g_interrupts > 0; }
+bool InterruptRequested() {
+    return g_interrupts > 0;
+}
 
 }  // namespace quarn::cli

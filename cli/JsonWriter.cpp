@@ -62,13 +62,27 @@ std::string JsonString(std::string_view bytes) {
             continue;
         }
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
             default:
                 if (c < 0x20 || c == 0x7F) {
                     out += "\\u00";
@@ -84,7 +98,9 @@ std::string JsonString(std::string_view bytes) {
     return out;
 }
 
-void JsonWriter::Write(std::string_view text) { std::fwrite(text.data(), 1, text.size(), m_out); }
+void JsonWriter::Write(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), m_out);
+}
 
 void JsonWriter::BeforeValue() {
     if (m_afterKey) {

@@ -18,7 +18,7 @@ namespace quarn::cli {
 std::string JsonString(std::string_view bytes);
 
 class JsonWriter {
-public:
+  public:
     explicit JsonWriter(std::FILE* out) : m_out(out) {}
 
     void BeginObject();
@@ -35,7 +35,7 @@ public:
     // Ends the document with a newline.
     void Finish();
 
-private:
+  private:
     void BeforeValue();
     void Write(std::string_view text);
 

@@ -9,7 +9,9 @@ namespace quarn::cli {
 
 ProgressLine::ProgressLine() : m_enabled(::isatty(STDERR_FILENO) == 1) {}
 
-ProgressLine::~ProgressLine() { Clear(); }
+ProgressLine::~ProgressLine() {
+    Clear();
+}
 
 void ProgressLine::Update(int64_t folders, int64_t files, const std::string& currentFolder) {
     if (!m_enabled) {
@@ -22,10 +24,12 @@ void ProgressLine::Update(int64_t folders, int64_t files, const std::string& cur
     m_lastPrint = now;
     m_shown = true;
     struct winsize size {};
-    int columns = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+    int columns =
+        ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
     char head[96];
-    int headLength = std::snprintf(head, sizeof head, "%lld folders, %lld files: ",
-                                   static_cast<long long>(folders), static_cast<long long>(files));
+    int headLength = std::snprintf(head, sizeof head,
+                                   "%lld folders, %lld files: ", static_cast<long long>(folders),
+                                   static_cast<long long>(files));
     int room = columns - 1 - headLength;
     std::string tail = currentFolder;
     if (room <= 3) {

@@ -9,7 +9,7 @@
 namespace quarn::cli {
 
 class ProgressLine {
-public:
+  public:
     ProgressLine();
     ~ProgressLine();
 
@@ -19,7 +19,7 @@ public:
     // Erases the line (before the report itself is printed).
     void Clear();
 
-private:
+  private:
     bool m_enabled;
     bool m_shown = false;
     std::chrono::steady_clock::time_point m_lastPrint;

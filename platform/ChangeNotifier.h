@@ -13,7 +13,7 @@
 namespace quarn {
 
 class ChangeNotifier {
-public:
+  public:
     using Poster = std::function<void()>;
 
     // Any thread. An empty poster detaches the listener.
@@ -37,7 +37,7 @@ public:
     // The listener's thread, before it reads the store: later changes post again.
     void Acknowledge() { m_pending.store(false, std::memory_order_release); }
 
-private:
+  private:
     std::atomic<bool> m_pending{false};
     std::mutex m_posterMutex;
     Poster m_poster;

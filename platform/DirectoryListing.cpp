@@ -50,7 +50,9 @@ DirectoryListing::~DirectoryListing() {
     }
 }
 
-DirectoryListing::DirectoryListing(DirectoryListing&& other) noexcept { *this = std::move(other); }
+DirectoryListing::DirectoryListing(DirectoryListing&& other) noexcept {
+    *this = std::move(other);
+}
 
 DirectoryListing& DirectoryListing::operator=(DirectoryListing&& other) noexcept {
     if (this != &other) {
@@ -79,7 +81,9 @@ DirectoryListing DirectoryListing::Open(const std::string& path) {
     return DirectoryListing(handle, handle < 0 ? errno : 0);
 }
 
-DirectoryListing DirectoryListing::Adopt(int handle) { return DirectoryListing(handle, 0); }
+DirectoryListing DirectoryListing::Adopt(int handle) {
+    return DirectoryListing(handle, 0);
+}
 
 DirectoryListing DirectoryListing::Borrow(int handle, char* buffer, long bufferSize) {
     DirectoryListing listing(handle, 0);
@@ -89,7 +93,9 @@ DirectoryListing DirectoryListing::Borrow(int handle, char* buffer, long bufferS
     return listing;
 }
 
-int DirectoryListing::Release() { return std::exchange(m_handle, -1); }
+int DirectoryListing::Release() {
+    return std::exchange(m_handle, -1);
+}
 
 bool DirectoryListing::Refill() {
     if (m_buffer == nullptr) {

@@ -20,7 +20,7 @@ namespace quarn {
 void FillFindRecord(const struct ::stat& status, std::string_view name, FindRecord& record);
 
 class DirectoryListing {
-public:
+  public:
     DirectoryListing() = default;
     ~DirectoryListing();
     DirectoryListing(DirectoryListing&& other) noexcept;
@@ -57,7 +57,7 @@ public:
     // A size for borrowed buffers: large reads keep getdents64 calls few.
     static constexpr long kBufferSize = 64 * 1024;
 
-private:
+  private:
     explicit DirectoryListing(int handle, int error) : m_handle(handle), m_openError(error) {}
     bool Refill();
 

@@ -55,15 +55,14 @@ constexpr std::array<uint64_t, 10> kNetworkMagics = {
 };
 
 constexpr std::array<std::string_view, 17> kVirtualTypeNames = {
-    "proc",       "sysfs",   "cgroup",  "cgroup2",  "devtmpfs", "devpts",
-    "debugfs",    "tracefs", "securityfs", "pstore", "bpf",      "configfs",
-    "fusectl",    "mqueue",  "hugetlbfs", "binfmt_misc", "autofs",
+    "proc",    "sysfs",   "cgroup",     "cgroup2",     "devtmpfs", "devpts",
+    "debugfs", "tracefs", "securityfs", "pstore",      "bpf",      "configfs",
+    "fusectl", "mqueue",  "hugetlbfs",  "binfmt_misc", "autofs",
 };
 
 constexpr std::array<std::string_view, 14> kNetworkTypeNames = {
-    "nfs",       "nfs4",      "cifs",      "smb3",    "smbfs",      "9p",
-    "ceph",      "glusterfs", "afs",       "davfs",   "fuse.sshfs", "fuse.rclone",
-    "fuse.s3fs", "fuse.curlftpfs",
+    "nfs",       "nfs4", "cifs",  "smb3",       "smbfs",       "9p",        "ceph",
+    "glusterfs", "afs",  "davfs", "fuse.sshfs", "fuse.rclone", "fuse.s3fs", "fuse.curlftpfs",
 };
 
 // FUSE filesystems that reach another machine; a local FUSE mount (for
@@ -251,7 +250,8 @@ std::vector<MountEntry> ListUserVolumes() {
         // Pseudo filesystems that hold no user data.
         static constexpr std::array<std::string_view, 6> kPseudo = {
             "tmpfs", "ramfs", "overlay", "squashfs", "nsfs", "efivarfs"};
-        bool pseudo = Contains(kPseudo, std::string_view(entry.typeName)) && entry.mountPoint != "/";
+        bool pseudo =
+            Contains(kPseudo, std::string_view(entry.typeName)) && entry.mountPoint != "/";
         if (pseudo || entry.mountPoint.starts_with("/proc") ||
             entry.mountPoint.starts_with("/sys") || entry.mountPoint.starts_with("/dev") ||
             (entry.mountPoint.starts_with("/run") && !entry.mountPoint.starts_with("/run/media"))) {

@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <memory>
 #include <deque>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -43,7 +43,7 @@ struct Level {
 constexpr int kLostHandle = -2;
 
 class Walker {
-public:
+  public:
     Walker(WalkSink& sink) : m_sink(sink) {}
     ~Walker() {
         for (size_t i = 0; i < m_depth; ++i) {
@@ -84,7 +84,7 @@ public:
         return WalkResult::Completed;
     }
 
-private:
+  private:
     void Unpack(const PackedEntry& packed, std::string_view name) {
         m_record.dwFileAttributes = packed.attributes;
         m_record.ftLastWriteTime = packed.lastWriteTime;

@@ -19,7 +19,7 @@
 namespace quarn {
 
 class WalkSink {
-public:
+  public:
     virtual ~WalkSink() = default;
 
     // A folder is about to be listed: the root (entry null) or a subfolder

@@ -10,7 +10,9 @@ namespace quarn {
 inline constexpr char kPathSeparator = '/';
 
 // A path beginning with "//" names a network location and is never normalised.
-inline bool IsNetworkStylePath(std::string_view path) { return path.starts_with("//"); }
+inline bool IsNetworkStylePath(std::string_view path) {
+    return path.starts_with("//");
+}
 
 // Replaces, from left to right, every pair of consecutive separators by one,
 // unless the path is network style.

@@ -36,7 +36,9 @@ TempTree::~TempTree() {
     }
 }
 
-std::string TempTree::Path(const std::string& relative) const { return m_root + "/" + relative; }
+std::string TempTree::Path(const std::string& relative) const {
+    return m_root + "/" + relative;
+}
 
 void TempTree::MakeFolder(const std::string& relative) const {
     fs::create_directories(Path(relative));
@@ -103,6 +105,8 @@ ScopedEnv::~ScopedEnv() {
     }
 }
 
-bool RunningAsRoot() { return ::geteuid() == 0; }
+bool RunningAsRoot() {
+    return ::geteuid() == 0;
+}
 
 }  // namespace quarn::test

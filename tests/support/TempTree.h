@@ -7,7 +7,7 @@
 namespace quarn::test {
 
 class TempTree {
-public:
+  public:
     TempTree();
     ~TempTree();
     TempTree(const TempTree&) = delete;
@@ -28,19 +28,19 @@ public:
     void SetModified(const std::string& relative, int64_t seconds, long nanoseconds = 0) const;
     void MakeSymlink(const std::string& target, const std::string& relative) const;
 
-private:
+  private:
     std::string m_root;
 };
 
 // Sets an environment variable for a scope and restores it afterwards.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(const char* name, const std::string& value);
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
-private:
+  private:
     std::string m_name;
     bool m_hadValue = false;
     std::string m_oldValue;

@@ -1,0 +1,132 @@
+#include "platform/DirectoryListing.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "platform/FileTime.h"
+#include "tests/support/TempTree.h"
+
+namespace quarn {
+namespace {
+
+using test::TempTree;
+
+std::map<std::string, FindRecord> ListAll(const std::string& path) {
+    std::map<std::string, FindRecord> records;
+    DirectoryListing listing = DirectoryListing::Open(path);
+    EXPECT_TRUE(listing.IsOpen()) << path;
+    FindRecord record;
+    while (listing.Next(record)) {
+        records[std::string(record.Name())] = record;
+    }
+    return records;
+}
+
+TEST(DirectoryListing, ReportsSizesTimesAndKindsAsTheFindRecordCarriesThem) {
+    TempTree tree;
+    tree.MakeFile("small.txt", 1234);
+    tree.MakeSparseFile("huge.bin", 5ULL << 30);  // 5 GiB: needs the high half
+    tree.MakeFolder("sub");
+    tree.MakeSymlink("sub", "link-to-sub");
+    tree.MakeFile(".hidden", 1);
+    tree.SetModified("small.txt", -86400 * 365, 123456700);  // 1969, with a fraction
+
+    auto records = ListAll(tree.Root());
+    ASSERT_TRUE(records.count("."));
+    ASSERT_TRUE(records.count(".."));
+    EXPECT_TRUE(records["."].IsDirectory());
+
+    const FindRecord& small = records["small.txt"];
+    EXPECT_EQ(small.FileSize(), 1234u);
+    EXPECT_FALSE(small.IsDirectory());
+    EXPECT_EQ(small.ftLastWriteTime,
+              uint64_t(kFileTimeEpochOffsetSeconds - 86400 * 365) * 10000000ULL + 1234567);
+
+    const FindRecord& huge = records["huge.bin"];
+    EXPECT_EQ(huge.nFileSizeHigh, 1u);
+    EXPECT_EQ(huge.nFileSizeLow, 1u << 30);
+    EXPECT_EQ(huge.FileSize(), 5368709120ULL);
+
+    EXPECT_TRUE(records["sub"].IsDirectory());
+    // A link to a folder is an entry of its own, never a folder to walk.
+    const FindRecord& link = records["link-to-sub"];
+    EXPECT_FALSE(link.IsDirectory());
+    EXPECT_TRUE(link.dwFileAttributes & kAttributeLink);
+    EXPECT_EQ(link.FileSize(), 3u);  // the link's own size: the length of "sub"
+
+    EXPECT_TRUE(records[".hidden"].dwFileAttributes & kAttributeHidden);
+}
+
+TEST(DirectoryListing, KeepsNamesThatAreNotUtf8AndLongNames) {
+    TempTree tree;
+    std::string badName = "bad\xff\xfename";
+    std::string longName(255, 'n');
+    tree.MakeFile(badName, 1);
+    tree.MakeFile(longName, 2);
+    auto records = ListAll(tree.Root());
+    ASSERT_TRUE(records.count(badName));
+    ASSERT_TRUE(records.count(longName));
+    EXPECT_EQ(records[longName].Name().size(), 255u);
+}
+
+TEST(DirectoryListing, ListsFoldersBeyondPathMaxThroughParentHandles) {
+    TempTree tree;
+    // 20 levels of 250-byte names: about 5,000 bytes of path.
+    std::string component(250, 'd');
+    int handle = ::open(tree.Root().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(handle, 0);
+    size_t pathLength = tree.Root().size();
+    for (int level = 0; level < 20; ++level) {
+        ASSERT_EQ(::mkdirat(handle, component.c_str(), 0755), 0);
+        int next = ::openat(handle, component.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(handle);
+        ASSERT_GE(next, 0);
+        handle = next;
+        pathLength += 1 + component.size();
+    }
+    ASSERT_GT(pathLength, 4096u);
+    int file = ::openat(handle, "deep.txt", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::write(file, "xyz", 3), 3);
+    ::close(file);
+    ::close(handle);
+
+    // Walk down again by handles only, then list the deepest folder.
+    DirectoryListing current = DirectoryListing::Open(tree.Root());
+    for (int level = 0; level < 20; ++level) {
+        DirectoryListing next = DirectoryListing::OpenAt(current.Handle(), component.c_str());
+        ASSERT_TRUE(next.IsOpen()) << "level " << level;
+        current = std::move(next);
+    }
+    FindRecord record;
+    bool found = false;
+    while (current.Next(record)) {
+        if (record.Name() == "deep.txt") {
+            found = true;
+            EXPECT_EQ(record.FileSize(), 3u);
+        }
+    }
+    EXPECT_TRUE(found);
+}
+
+TEST(DirectoryListing, OpenAtNeverFollowsALinkAndReportsTheError) {
+    TempTree tree;
+    tree.MakeFolder("real");
+    tree.MakeSymlink("real", "alias");
+    DirectoryListing root = DirectoryListing::Open(tree.Root());
+    DirectoryListing alias = DirectoryListing::OpenAt(root.Handle(), "alias");
+    EXPECT_FALSE(alias.IsOpen());
+    EXPECT_NE(alias.OpenError(), 0);
+    DirectoryListing missing = DirectoryListing::Open(tree.Path("nothing-here"));
+    EXPECT_FALSE(missing.IsOpen());
+    FindRecord record;
+    EXPECT_FALSE(missing.Next(record));
+}
+
+}  // namespace
+}  // namespace quarn
