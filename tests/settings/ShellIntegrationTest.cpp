@@ -1,0 +1,169 @@
+#include "settings/ShellIntegration.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+#include "platform/DesktopEntries.h"
+#include "settings/Settings.h"
+#include "tests/support/TempTree.h"
+
+namespace quarn {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ScopedEnv;
+using test::TempTree;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Private data, config and INI locations, and a PATH without the real
+// update-desktop-database.
+class ShellIntegrationTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Set("XDG_DATA_HOME", m_tree.Path("data"));
+        Set("XDG_DATA_DIRS", m_tree.Path("system-data"));
+        Set("XDG_CONFIG_HOME", m_tree.Path("config"));
+        Set("XDG_CONFIG_DIRS", m_tree.Path("system-config"));
+        Set("QUARN_INI", m_tree.Path("quarn.ini"));
+        Set("PATH", m_tree.Path("bin"));
+        m_tree.MakeFolder("bin");
+    }
+
+    void Set(const char* name, const std::string& value) {
+        m_env.push_back(std::make_unique<ScopedEnv>(name, value));
+    }
+
+    // A stand-in for update-desktop-database that logs its arguments.
+    void InstallFakeRefresher() {
+        std::string script = m_tree.Path("bin/update-desktop-database");
+        std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" << Log() << "'\n";
+        ::chmod(script.c_str(), 0755);
+    }
+
+    std::string Log() const { return m_tree.Path("refresh.log"); }
+    std::string Applications() const { return m_tree.Path("data/applications"); }
+
+    TempTree m_tree;
+    std::vector<std::unique_ptr<ScopedEnv>> m_env;
+};
+
+TEST_F(ShellIntegrationTest, RegisteredEntryStartsTheProgramOnTheFolder) {
+    EXPECT_EQ(ShellVerbEntryPath(), Applications() + "/Dirmass.desktop");
+    ASSERT_EQ(RegisterShellVerb("/opt/quarn/bin/quarn"), 1);
+    EXPECT_EQ(ReadFile(ShellVerbEntryPath()),
+              "[Desktop Entry]\nType=Application\nName=Dirmass\nMimeType=inode/directory;\n"
+              "NoDisplay=true\nExec=/opt/quarn/bin/quarn %f\n");
+
+    // The file manager's view: offered for folders, starting us on the folder.
+    std::vector<DesktopApplication> apps = ApplicationsFor("inode/directory");
+    ASSERT_EQ(apps.size(), 1u);
+    EXPECT_EQ(apps[0].name, "Dirmass");
+    EXPECT_EQ(ExpandExec(apps[0].exec, {"/home/u/My Folder"}),
+              (std::vector<std::string>{"/opt/quarn/bin/quarn", "/home/u/My Folder"}));
+
+    // Paths with blanks, quotes, backslashes and shell characters still start
+    // the right program, with the folder as the one argument.
+    for (const std::string& program :
+         {std::string("/home/u/my tools/quarn"), std::string("/opt/\"q\" it's/quarn"),
+          std::string("/opt/a\\b/$(x);`y`/quarn"), std::string("/opt/50%/quarn"),
+          std::string(" /lead/space\nline")}) {
+        ASSERT_EQ(RegisterShellVerb(program), 1) << program;
+        auto app = LoadDesktopApplication("Dirmass.desktop");
+        ASSERT_TRUE(app) << program;
+        EXPECT_EQ(ExpandExec(app->exec, {"/x y"}), (std::vector<std::string>{program, "/x y"}))
+            << app->exec;
+    }
+    // Replacing leaves no temporary file behind.
+    EXPECT_EQ(FolderNames(Applications()), std::vector<std::string>{"Dirmass.desktop"});
+}
+
+TEST_F(ShellIntegrationTest, FailuresReturnZeroAndKeepTheOldEntry) {
+    EXPECT_EQ(RegisterShellVerb(""), 0);  // the system could not tell our path
+    EXPECT_FALSE(fs::exists(ShellVerbEntryPath()));
+
+    ASSERT_EQ(RegisterShellVerb("/old/quarn"), 1);
+    std::string old = ReadFile(ShellVerbEntryPath());
+    if (!test::RunningAsRoot()) {
+        ::chmod(Applications().c_str(), 0555);
+        EXPECT_EQ(RegisterShellVerb("/new/quarn"), 0);
+        EXPECT_EQ(UnregisterShellVerb(), 0);
+        ::chmod(Applications().c_str(), 0755);
+        EXPECT_EQ(ReadFile(ShellVerbEntryPath()), old);
+    }
+
+    // A data folder that cannot hold folders.
+    m_tree.MakeFile("blocked", 1);
+    ScopedEnv blocked("XDG_DATA_HOME", m_tree.Path("blocked"));
+    EXPECT_EQ(RegisterShellVerb("/new/quarn"), 0);
+    EXPECT_EQ(UnregisterShellVerb(), 0);
+}
+
+TEST_F(ShellIntegrationTest, UnregisterRemovesOnlyOurEntry) {
+    // Nothing there: 0, and the folder and its other entries stay as they are.
+    m_tree.MakeFile("data/applications/other.desktop", 10);
+    EXPECT_EQ(UnregisterShellVerb(), 0);
+    EXPECT_EQ(FolderNames(Applications()), std::vector<std::string>{"other.desktop"});
+    EXPECT_EQ(fs::file_size(Applications() + "/other.desktop"), 10u);
+
+    ASSERT_EQ(RegisterShellVerb("/opt/quarn"), 1);
+    EXPECT_EQ(UnregisterShellVerb(), 1);
+    EXPECT_EQ(FolderNames(Applications()), std::vector<std::string>{"other.desktop"});
+    EXPECT_EQ(UnregisterShellVerb(), 0);
+
+    // No applications folder at all: still 0, and none is created.
+    fs::remove_all(Applications());
+    EXPECT_EQ(UnregisterShellVerb(), 0);
+    EXPECT_FALSE(fs::exists(Applications()));
+}
+
+TEST_F(ShellIntegrationTest, ApplyFollowsShellRunAndRefreshesTheCacheOnChange) {
+    // Without an INI file ShellRun reads as on; without the refresher nothing fails.
+    ApplyShellIntegration("/opt/quarn");
+    EXPECT_TRUE(fs::exists(ShellVerbEntryPath()));
+
+    InstallFakeRefresher();
+    ASSERT_TRUE(WriteSetting(kShellRun, false));
+    ApplyShellIntegration("/opt/quarn");
+    EXPECT_FALSE(fs::exists(ShellVerbEntryPath()));
+    EXPECT_EQ(ReadFile(Log()), Applications() + "\n");
+
+    // Nothing to change: the cache is left alone.
+    fs::remove(Log());
+    ApplyShellIntegration("/opt/quarn");
+    EXPECT_FALSE(fs::exists(Log()));
+
+    ASSERT_TRUE(WriteSetting(kShellRun, true));
+    ApplyShellIntegration("/opt/quarn");
+    EXPECT_TRUE(fs::exists(ShellVerbEntryPath()));
+    EXPECT_EQ(ReadFile(Log()), Applications() + "\n");
+    fs::remove(Log());
+    ApplyShellIntegration("/opt/quarn");
+    EXPECT_FALSE(fs::exists(Log()));
+    // A moved program rewrites the entry.
+    ApplyShellIntegration("/usr/bin/quarn");
+    EXPECT_EQ(LoadDesktopApplication("Dirmass.desktop")->exec, "/usr/bin/quarn %f");
+    EXPECT_TRUE(fs::exists(Log()));
+}
+
+}  // namespace
+}  // namespace quarn
