@@ -1,0 +1,133 @@
+#pragma once
+// The folder-size pane's engine: a tree-list store that walks a folder tree
+// on its own worker thread and fills itself with one item per folder (and
+// one files item per folder that has both files and subfolders), each with
+// its size text, then percentages, sorting and a status text.
+//
+// Threads: StartScan, cancelling (m_bBusy = false), the getters and the
+// store's reads may be used from any thread while a scan runs. A new scan
+// never runs beside the previous one: its thread first joins the old
+// worker. Destroying the view cancels and joins the running scan.
+//
+// Paths are not stored per record (a tree 100,000 levels deep would need
+// gigabytes); GetItemPath derives them from the tree on demand.
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "foldersize/FolderRecord.h"
+#include "foldersize/TreeListCtrl.h"
+#include "foldersize/TwinSink.h"
+#include "platform/ChangeNotifier.h"
+#include "platform/UserMessage.h"
+
+namespace quarn {
+
+class CFolderSizeView : public CTreeListCtrl {
+  public:
+    // Makes the columns "Name", "Size" and "%" and paints the bar in "%".
+    CFolderSizeView();
+    // Cancels and joins a running scan before anything is freed.
+    ~CFolderSizeView() override;
+
+    // Starts a scan of `path` on a new worker thread and returns at once.
+    // The busy flag is set before returning, so clearing it right after
+    // cancels this scan. When a scan is already running, "App is busy.." is
+    // shown (through m_messagePresenter) and nothing else happens.
+    // m_pTwinSink is read here, on the calling thread.
+    void StartScan(const std::string& path, HTREEITEM parentItem = TVI_ROOT);
+
+    // The scan itself, on the calling thread; shows "App is busy.." and
+    // returns when the view is already busy.
+    void RunScan(const std::string& path, HTREEITEM parentItem = TVI_ROOT);
+
+    // Waits until the last started worker has ended.
+    void WaitForScan();
+    // True from StartScan until its worker has finished everything.
+    bool IsScanRunning() const { return m_bWorkerRunning.load(); }
+
+    // Stops a running walk, waits for it, then clears the tree and records.
+    void OnDestroy();
+
+    // --- Results, readable from any thread -----------------------------------
+    std::string GetStatus() const;
+    // Grows by one with every status change; a poller compares it.
+    uint64_t GetStatusSerial() const { return m_nStatusSerial.load(); }
+    // Called (coalesced, must not block) after the status text changed.
+    void AttachStatusListener(ChangeNotifier::Poster poster) {
+        m_statusNotifier.SetPoster(std::move(poster));
+    }
+    void AcknowledgeStatus() { m_statusNotifier.Acknowledge(); }
+
+    std::string GetScanPath() const;
+    int64_t GetFileCount() const { return m_nFiles.load(std::memory_order_relaxed); }
+    int64_t GetFolderCount() const { return m_nFolders.load(std::memory_order_relaxed); }
+    int64_t GetExceptionCount() const { return m_nExceptions.load(); }
+    // After a complete walk the root's total; after a cancel or failure the
+    // bytes of every file the walk counted, each once.
+    uint64_t GetTotal() const { return m_nTotal.load(); }
+
+    // The record attached to an item (a copy), nothing for other items.
+    std::optional<FolderRecord> GetItemRecord(HTREEITEM item) const;
+    // The full path of the folder an item stands for (a files item: its
+    // folder), or nothing when the item is not a live item of this scan.
+    std::optional<std::string> GetItemPath(HTREEITEM item) const;
+    // The walked (normalised) path of the scan root.
+    std::string GetRootPath() const;
+    // The number of records of the last scan.
+    size_t GetRecordCount() const;
+
+    // --- Set by the owner ----------------------------------------------------
+    // A walk is running; clear it to cancel (the walk stops at its next
+    // folder and counts one exception).
+    std::atomic<bool> m_bBusy{false};
+    // The twin list to feed in a combined scan, or null; read when a scan
+    // starts. The sink must outlive the scan.
+    std::atomic<TwinSink*> m_pTwinSink{nullptr};
+    // Shows "App is busy.."; empty: stderr.
+    UserMessagePresenter m_messagePresenter;
+
+  protected:
+    class ScanSink;
+    friend class ScanSink;
+
+    // The body of RunScan once the busy flag is ours.
+    void RunClaimedScan(const std::string& path, HTREEITEM parentItem, TwinSink* twinSink);
+    // Walks the tree below `path`; returns its total. Throws ScanCancelled
+    // when the busy flag is found cleared.
+    uint64_t ScanFolder(const std::string& path, HTREEITEM item, TwinSink* twinSink);
+    void FinishScan();
+    void ResetScan();
+    void SetStatus(const std::string& text);
+    // Caller holds StoreMutex().
+    void AddRecordLocked(HTREEITEM item, const std::string& name, uint64_t size, bool filesItem);
+
+  private:
+    std::optional<std::string> ItemPathLocked(HTREEITEM item) const;
+
+    std::deque<FolderRecord> m_records;  // post-order; guarded by StoreMutex()
+    HTREEITEM m_hScanRoot = TVI_NULL;    // guarded by StoreMutex()
+    std::string m_strRootPath;           // guarded by StoreMutex()
+
+    std::atomic<int64_t> m_nFiles{0};
+    std::atomic<int64_t> m_nFolders{0};
+    std::atomic<int64_t> m_nExceptions{0};
+    std::atomic<uint64_t> m_nTotal{0};
+
+    mutable std::mutex m_textMutex;  // guards the two texts below
+    std::string m_strStatus;
+    std::string m_strScanPath;
+    std::atomic<uint64_t> m_nStatusSerial{0};
+    ChangeNotifier m_statusNotifier;
+
+    std::mutex m_startMutex;  // serialises StartScan, WaitForScan, OnDestroy
+    std::jthread m_scanThread;
+    std::atomic<bool> m_bWorkerRunning{false};
+};
+
+}  // namespace quarn
