@@ -1,0 +1,169 @@
+#pragma once
+// The duplicate detector's tree: every file a scan meets, grouped into twin
+// groups and walked in name order.
+//
+// What a user of the tree sees:
+//   - a file joins the first-created group of which it is a twin (TwinGroup.h),
+//     otherwise it starts a new group ("node"), and m_nNodes grows by one;
+//   - when a file joins a group, the owner list appends its row at once and
+//     the owner's twin-byte total grows by the file's size;
+//   - the in-order walk yields the groups by name in unsigned byte order,
+//     groups of equal name newest first, the files of a group in join order.
+//
+// How it is stored: a plain binary tree keyed by name degenerates into a
+// chain when names arrive sorted, and many groups of one name are twin-tested
+// one after another, both quadratic. Instead, groups live in creation order
+// in chunked arrays; a hash table keyed by (name, size, time) as the flags
+// choose finds a file's group in O(1), which is the first-created twin since
+// groups of one name never share a key; the walk order is made once, by a
+// sort, when a walk starts after insertions. A file costs 28 bytes, a group
+// 16 bytes plus its name; a folder's path is kept once.
+//
+// Threads: one thread inserts and walks at a time (the worker of the list
+// that owns the tree). Other threads may read groups, files and names whose
+// ids they got from rows while the worker appends: stored records never move
+// and are written before their ids are published under the row store's lock.
+// Clear() and RemoveFile() need that no other thread reads at the same time
+// (the owner calls them under its row lock).
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "duplicates/TwinGroup.h"
+#include "platform/FindRecord.h"
+#include "platform/UserMessage.h"
+
+namespace quarn {
+
+class BinBaum;
+class CFileListCtrl;
+
+using GroupId = uint32_t;
+using FileId = uint32_t;
+inline constexpr FileId kNoFile = 0xffffffffu;
+
+// A group of the tree, as the walk and the rows see it. A handle: cheap to
+// copy, valid until the tree is cleared.
+class TreeNode {
+  public:
+    TreeNode() = default;
+    TreeNode(const BinBaum* tree, GroupId id) : m_pTree(tree), m_id(id) {}
+
+    const BinBaum* Tree() const { return m_pTree; }
+    GroupId Id() const { return m_id; }
+    std::string_view Name() const;
+    size_t FileCount() const;
+    // Files in join order: FirstFile(), then NextFile() until kNoFile.
+    FileId FirstFile() const;
+    FileId LastFile() const;
+    FileId NextFile(FileId file) const;
+    // The full 64-bit size of file i in join order (walks i links).
+    uint64_t GetSize(size_t i) const;
+    // True when `candidate` would join this group (names, then size and
+    // time as the tree's flags choose).
+    bool IsTwin(const TwinKey& candidate) const;
+
+    bool operator==(const TreeNode& other) const = default;
+
+  private:
+    const BinBaum* m_pTree = nullptr;
+    GroupId m_id = 0;
+};
+
+class BinBaum {
+  public:
+    BinBaum();
+    virtual ~BinBaum();
+    BinBaum(const BinBaum&) = delete;
+    BinBaum& operator=(const BinBaum&) = delete;
+
+    // The list that shows twins as they join, and its running total of twin
+    // bytes (both not owned; either may be null).
+    void SetOwner(CFileListCtrl* owner, uint64_t* twinBytes);
+    // Where "BinBaum:: new TreeNode - exception" goes (stderr when empty).
+    void SetUserMessagePresenter(UserMessagePresenter presenter);
+
+    enum class InsertResult { Joined, Created, LeftOut };
+
+    // Inserts the first file of `candidate` (record m_files[0], path
+    // m_paths[0] or, without a path, just its name). The tree's compare flags
+    // are the candidate's at the first insertion after construction or
+    // Clear(); they hold for the whole scan.
+    InsertResult Insert(const TwinGroup& candidate);
+    // The same for a file at `folderPrefix` + record name (the prefix ends in
+    // a separator), without building the path.
+    InsertResult Insert(std::string_view folderPrefix, const FindRecord& record, uint8_t compare);
+
+    // Frees every group, file and folder; m_nNodes keeps its value.
+    void Clear();
+
+    // Groups created since construction; never lowered.
+    uint64_t m_nNodes = 0;
+
+    // In-order cursor. A cursor is invalidated by any insertion or Clear().
+    class Cursor {
+      public:
+        bool AtEnd() const { return m_pTree == nullptr || m_pos >= m_size; }
+        TreeNode Node() const;
+        bool operator==(const Cursor& other) const;
+
+      private:
+        friend class BinBaum;
+        const BinBaum* m_pTree = nullptr;
+        size_t m_pos = 0;
+        size_t m_size = 0;
+    };
+    Cursor First() const;
+    void Next(Cursor& cursor) const;
+
+    // --- What the rows and the walkers read --------------------------------
+    size_t GroupCount() const { return m_groupCount; }
+    std::string_view GroupName(GroupId group) const;
+    size_t GroupFileCount(GroupId group) const;
+    FileId GroupFirstFile(GroupId group) const;
+    FileId GroupLastFile(GroupId group) const;
+    FileId NextFileInGroup(GroupId group, FileId file) const;
+    uint64_t FileSize(FileId file) const;
+    uint64_t FileLastWriteTime(FileId file) const;
+    uint32_t FileAttributes(FileId file) const;
+    // The stored path: the interned folder prefix plus the group's name.
+    std::string FilePath(GroupId group, FileId file) const;
+    // The file's find record as the listing gave it (name = the group's).
+    FindRecord FileRecord(GroupId group, FileId file) const;
+    size_t FolderCount() const { return m_folderCount; }
+
+    // The group's icon index as first looked up (-1 when not yet).
+    int GroupIcon(GroupId group) const;
+    void SetGroupIcon(GroupId group, int icon);
+
+    // Takes a file out of its group (its file was trashed). The group stays
+    // even when it is left empty; walkers skip empty groups. Returns false
+    // when the file is not in the group.
+    bool RemoveFile(GroupId group, FileId file);
+
+  protected:
+    // Makes room for one more group; throws std::bad_alloc when memory is
+    // exhausted. Overridden by tests to simulate that.
+    virtual void ReserveGroup();
+
+  private:
+    friend class TreeNode;
+    struct Impl;
+
+    InsertResult InsertKey(const TwinKey& key, std::string_view folderPrefix, bool prefixIsPath,
+                           uint32_t attributes, uint8_t compare);
+    void BuildOrder() const;
+
+    std::unique_ptr<Impl> m_impl;
+    CFileListCtrl* m_pOwner = nullptr;
+    uint64_t* m_pTwinBytes = nullptr;
+    UserMessagePresenter m_presenter;
+    size_t m_groupCount = 0;
+    size_t m_folderCount = 0;
+};
+
+}  // namespace quarn
