@@ -1,13 +1,211 @@
-#include <cstdio>
+#include "cli/FolderReport.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "cli/Interrupt.h"
+#include "cli/JsonWriter.h"
+#include "cli/ProgressLine.h"
 #include "cli/ReportCommand.h"
+#include "foldersize/SizeText.h"
+#include "platform/PathRules.h"
 
 namespace quarn::cli {
 
-// Replaced by the folder-size report.
-int RunFolderReport(const ReportOptions&) {
-    std::fprintf(stderr, "quarn: the folder-size report is not built yet\n");
-    return 1;
+namespace {
+
+constexpr auto kPollInterval = std::chrono::milliseconds(50);
+
+// One item of the report, as the walk over the finished tree meets it.
+struct ReportItem {
+    HTREEITEM item;
+    int64_t parentIndex;  // -1 for a top-level item
+    size_t depth;
+    std::string text;
+    const std::string& path;
+    std::optional<FolderRecord> record;
+};
+
+// Visits the items in display order (pre-order, children after their
+// parent) with an explicit stack: a tree may be 100,000 levels deep. Each
+// item's path is built on the one path string of the walk.
+template <typename Visit>
+void VisitItems(const CFolderSizeView& view, Visit visit) {
+    struct Frame {
+        HTREEITEM item;
+        int64_t index;
+        size_t pathLength;
+        int next;
+        int count;
+    };
+    std::string path;
+    std::vector<Frame> stack;
+    int64_t counter = 0;
+    std::string rootPath = view.GetRootPath();
+    int topLevel = view.GetChildCount(TVI_ROOT);
+    for (int row = 0; row < topLevel; ++row) {
+        HTREEITEM top = view.GetChildItem(TVI_ROOT, row);
+        path = rootPath;
+        visit(ReportItem{top, -1, 0, view.GetItemText(top), path, view.GetItemRecord(top)});
+        stack.push_back(Frame{top, counter++, path.size(), 0, view.GetChildCount(top)});
+        while (!stack.empty()) {
+            Frame& frame = stack.back();
+            if (frame.next >= frame.count) {
+                stack.pop_back();
+                continue;
+            }
+            HTREEITEM child = view.GetChildItem(frame.item, frame.next++);
+            int64_t parentIndex = frame.index;
+            path.resize(frame.pathLength);
+            std::string text = view.GetItemText(child);
+            std::optional<FolderRecord> record = view.GetItemRecord(child);
+            bool filesItem = record && record->m_bFilesItem;
+            if (!filesItem) {
+                AppendPathComponent(path, text);
+            }
+            size_t depth = stack.size();
+            visit(ReportItem{child, parentIndex, depth, std::move(text), path, std::move(record)});
+            int64_t index = counter++;
+            if (!filesItem) {
+                stack.push_back(Frame{child, index, path.size(), 0, view.GetChildCount(child)});
+            }
+        }
+    }
+}
+
+void WriteText(const CFolderSizeView& view, std::FILE* out) {
+    std::string line;
+    VisitItems(view, [&](const ReportItem& item) {
+        line.assign(2 * item.depth, ' ');
+        line += item.text;
+        line += '\t';
+        std::string size = view.GetItemText(item.item, 1);
+        line += size.empty() ? "-" : size;
+        line += '\t';
+        int percent = view.GetItemPercent(item.item);
+        line += percent < 0 ? std::string("-") : PercentText(percent);
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), out);
+    });
+    std::string status = view.GetStatus() + "\n";
+    std::fwrite(status.data(), 1, status.size(), out);
+}
+
+void WriteJson(const CFolderSizeView& view, std::FILE* out) {
+    JsonWriter json(out);
+    json.BeginObject();
+    json.Key("status");
+    json.String(view.GetStatus());
+    json.Key("total");
+    json.Unsigned(view.GetTotal());
+    json.Key("files");
+    json.Number(view.GetFileCount());
+    json.Key("folders");
+    json.Number(view.GetFolderCount());
+    json.Key("exceptions");
+    json.Number(view.GetExceptionCount());
+    json.Key("items");
+    json.BeginArray();
+    VisitItems(view, [&](const ReportItem& item) {
+        json.BeginObject();
+        json.Key("parent");
+        if (item.parentIndex < 0) {
+            json.Null();
+        } else {
+            json.Number(item.parentIndex);
+        }
+        json.Key("name");
+        json.String(item.text);
+        json.Key("path");
+        json.String(item.path);
+        // A folder the walk did not finish (a cancel) has no size.
+        json.Key("size");
+        if (item.record) {
+            json.Unsigned(item.record->m_nSize);
+        } else {
+            json.Null();
+        }
+        json.Key("percent");
+        int percent = view.GetItemPercent(item.item);
+        if (percent < 0) {
+            json.Null();
+        } else {
+            json.Number(percent);
+        }
+        json.Key("files_item");
+        json.Bool(item.record && item.record->m_bFilesItem);
+        json.EndObject();
+    });
+    json.EndArray();
+    json.EndObject();
+    json.Finish();
+}
+
+}  // namespace
+
+void WriteFolderReport(const CFolderSizeView& view, bool json, std::FILE* out) {
+    if (json) {
+        WriteJson(view, out);
+    } else {
+        WriteText(view, out);
+    }
+    std::fflush(out);
+}
+
+std::string AbsoluteFolderPath(const std::string& folder) {
+    if (folder.empty() || folder.front() == kPathSeparator) {
+        return folder;
+    }
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::current_path(error);
+    if (error) {
+        return folder;
+    }
+    std::string path = (absolute / folder).lexically_normal().string();
+    while (path.size() > 1 && path.back() == kPathSeparator) {
+        path.pop_back();
+    }
+    return path;
+}
+
+int RunFolderReport(const ReportOptions& options) {
+    std::string folder = AbsoluteFolderPath(options.folder);
+    // Below the root an unreadable folder is an empty one; the root itself
+    // is what the user asked for, so say why it cannot be read.
+    int handle = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (handle < 0) {
+        std::fprintf(stderr, "quarn: %s: %s\n", folder.c_str(), std::strerror(errno));
+        return 2;
+    }
+    ::close(handle);
+
+    InstallInterruptHandler();
+    CFolderSizeView view;
+    ProgressLine progress;
+    bool interrupted = false;
+    view.StartScan(folder);
+    while (view.IsScanRunning()) {
+        std::this_thread::sleep_for(kPollInterval);
+        if (!interrupted && InterruptRequested()) {
+            interrupted = true;
+            view.m_bBusy.store(false);  // the walk stops at its next folder
+        }
+        if (progress.Enabled()) {
+            progress.Update(view.GetFolderCount(), view.GetFileCount(), view.GetStatus());
+        }
+    }
+    view.WaitForScan();
+    progress.Clear();
+    WriteFolderReport(view, options.json, stdout);
+    return interrupted || InterruptRequested() ? 130 : 0;
 }
 
 }  // namespace quarn::cli

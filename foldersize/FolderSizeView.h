@@ -96,8 +96,11 @@ class CFolderSizeView : public CTreeListCtrl {
     class ScanSink;
     friend class ScanSink;
 
-    // The body of RunScan once the busy flag is ours.
-    void RunClaimedScan(const std::string& path, HTREEITEM parentItem, TwinSink* twinSink);
+    // Takes the busy flag for a new scan; returns its ticket, 0 when busy.
+    uint64_t ClaimBusy();
+    // The body of RunScan once the busy flag is ours (ticket from ClaimBusy).
+    void RunClaimedScan(const std::string& path, HTREEITEM parentItem, TwinSink* twinSink,
+                        uint64_t ticket);
     // Walks the tree below `path`; returns its total. Throws ScanCancelled
     // when the busy flag is found cleared.
     uint64_t ScanFolder(const std::string& path, HTREEITEM item, TwinSink* twinSink);
@@ -107,8 +110,14 @@ class CFolderSizeView : public CTreeListCtrl {
     // Caller holds StoreMutex().
     void AddRecordLocked(HTREEITEM item, const std::string& name, uint64_t size, bool filesItem);
 
+    // Inserts a folder's item and keeps the scan root expanded.
+    HTREEITEM InsertFolderItem(const std::string& text, int image, HTREEITEM parent);
+
   private:
     std::optional<std::string> ItemPathLocked(HTREEITEM item) const;
+    // The root item's image: a mount point or a network location gets its
+    // shell icon, any other folder the folder image.
+    int RootImage(const std::string& path);
 
     std::deque<FolderRecord> m_records;  // post-order; guarded by StoreMutex()
     HTREEITEM m_hScanRoot = TVI_NULL;    // guarded by StoreMutex()
@@ -124,6 +133,14 @@ class CFolderSizeView : public CTreeListCtrl {
     std::string m_strScanPath;
     std::atomic<uint64_t> m_nStatusSerial{0};
     ChangeNotifier m_statusNotifier;
+
+    std::string m_strWalkPath;  // the running scan's own path; the worker's only
+
+    // The busy flag is taken and given back under this lock, with a ticket
+    // per scan, so that a cancelled worker that ends late cannot clear the
+    // flag of the scan started after it.
+    std::mutex m_claimMutex;
+    uint64_t m_nScanTicket = 0;
 
     std::mutex m_startMutex;  // serialises StartScan, WaitForScan, OnDestroy
     std::jthread m_scanThread;

@@ -1,0 +1,24 @@
+#pragma once
+// The folder-size report's output: the finished tree of a folder-size view
+// in display order, as text or as one JSON object.
+
+#include <cstdio>
+#include <string>
+
+#include "foldersize/FolderSizeView.h"
+
+namespace quarn::cli {
+
+// Text: one line per item, indented two blanks per level, with the item's
+// text, its size text and its percentage ("-" for none) separated by tabs;
+// then the status text. JSON: {"status", "total", "files", "folders",
+// "exceptions", "items": [{"parent", "name", "path", "size", "percent",
+// "files_item"}]} with the items flat in pre-order.
+// The view's scan must have ended.
+void WriteFolderReport(const CFolderSizeView& view, bool json, std::FILE* out);
+
+// `folder` made absolute against the current folder (a relative "." or
+// "a/../b" is resolved lexically, the result has no trailing separator).
+std::string AbsoluteFolderPath(const std::string& folder);
+
+}  // namespace quarn::cli
