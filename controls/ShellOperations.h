@@ -54,8 +54,8 @@ struct ShellOperationHooks {
 ShellOperationHooks& ShellHooks();
 
 // Opens a file or folder with the desktop's default handler (for a folder the
-// file manager). Failures are shown to the user.
-void OpenWithDefaultHandler(const std::string& path);
+// file manager). Failures are shown to the user; false then.
+bool OpenWithDefaultHandler(const std::string& path);
 
 // Copies or moves `source` (file or folder) into `destFolder` with a progress
 // dialog that can be cancelled and a question before anything is overwritten.

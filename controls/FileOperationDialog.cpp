@@ -1,0 +1,144 @@
+#include "controls/FileOperationDialog.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTimer>
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+namespace quarn {
+
+namespace {
+
+QString DisplayName(const std::string& path) {
+    return QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).fileName();
+}
+
+// Progress figures handed from the worker to the dialog's timer.
+struct SharedProgress {
+    std::mutex lock;
+    FileOperationProgress latest;
+};
+
+}  // namespace
+
+ConflictAnswer FileOperationDialog::AskWithMessageBox(QWidget* parent, const std::string& target,
+                                                      const std::string& source) {
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Question);
+    box.setWindowTitle(QObject::tr("Replace"));
+    box.setText(QObject::tr("\"%1\" already exists in this folder.\n\nReplace it with the one "
+                            "being copied?")
+                    .arg(QFile::decodeName(QByteArray::fromStdString(target))));
+    box.setInformativeText(
+        QObject::tr("From: %1").arg(QFile::decodeName(QByteArray::fromStdString(source))));
+    QPushButton* overwrite = box.addButton(QObject::tr("Overwrite"), QMessageBox::YesRole);
+    QPushButton* overwriteAll = box.addButton(QObject::tr("Overwrite All"), QMessageBox::YesRole);
+    QPushButton* skip = box.addButton(QObject::tr("Skip"), QMessageBox::NoRole);
+    QPushButton* skipAll = box.addButton(QObject::tr("Skip All"), QMessageBox::NoRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(skip);
+    box.setEscapeButton(cancel);
+    box.exec();
+    QAbstractButton* clicked = box.clickedButton();
+    if (clicked == overwrite) {
+        return ConflictAnswer::Overwrite;
+    }
+    if (clicked == overwriteAll) {
+        return ConflictAnswer::OverwriteAll;
+    }
+    if (clicked == skip) {
+        return ConflictAnswer::Skip;
+    }
+    if (clicked == skipAll) {
+        return ConflictAnswer::SkipAll;
+    }
+    return ConflictAnswer::Cancel;
+}
+
+FileOperationResult FileOperationDialog::Run(QWidget* parent, FileOperation::Kind kind,
+                                             const std::string& source,
+                                             const std::string& destFolder,
+                                             const AskConflict& ask) {
+    const bool copying = kind == FileOperation::Kind::Copy;
+    QProgressDialog dialog(parent);
+    dialog.setWindowTitle(copying ? QObject::tr("Copying") : QObject::tr("Moving"));
+    dialog.setLabelText(
+        (copying ? QObject::tr("Copying \"%1\"...") : QObject::tr("Moving \"%1\"..."))
+            .arg(DisplayName(source)));
+    dialog.setRange(0, 1000);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    dialog.setMinimumDuration(400);
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setValue(0);
+
+    std::atomic<bool> cancel{false};
+    SharedProgress shared;
+    FileOperationResult result;
+    QEventLoop loop;
+
+    QObject::connect(&dialog, &QProgressDialog::canceled, [&cancel] { cancel = true; });
+
+    FileOperationCallbacks callbacks;
+    callbacks.cancel = &cancel;
+    callbacks.progress = [&shared](const FileOperationProgress& p) {
+        std::lock_guard guard(shared.lock);
+        shared.latest = p;
+    };
+    // The worker waits while the question is asked on the dialog's thread.
+    callbacks.askConflict = [&](const std::string& target, const std::string& from) {
+        ConflictAnswer answer = ConflictAnswer::Cancel;
+        QMetaObject::invokeMethod(
+            &dialog,
+            [&] {
+                answer =
+                    ask ? ask(&dialog, target, from) : AskWithMessageBox(&dialog, target, from);
+            },
+            Qt::BlockingQueuedConnection);
+        return answer;
+    };
+
+    auto refresh = [&] {
+        FileOperationProgress p;
+        {
+            std::lock_guard guard(shared.lock);
+            p = shared.latest;
+        }
+        int value = 0;
+        if (p.bytesTotal > 0) {
+            value = int(p.bytesDone * 1000 / p.bytesTotal);
+        } else if (p.filesTotal > 0) {
+            value = int(p.filesDone * 1000 / p.filesTotal);
+        }
+        if (!dialog.wasCanceled()) {
+            dialog.setValue(std::min(value, 999));
+            if (!p.currentItem.empty()) {
+                dialog.setLabelText(
+                    (copying ? QObject::tr("Copying \"%1\"...") : QObject::tr("Moving \"%1\"..."))
+                        .arg(DisplayName(p.currentItem)));
+            }
+        }
+    };
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, refresh);
+    timer.start(100);
+
+    std::jthread worker([&] {
+        result = FileOperation::Run(kind, source, destFolder, callbacks);
+        QMetaObject::invokeMethod(
+            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    timer.stop();
+    return result;
+}
+
+}  // namespace quarn

@@ -1,0 +1,130 @@
+#include "controls/ShellOperations.h"
+
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include "controls/FileOperationDialog.h"
+#include "controls/PropertiesDialog.h"
+
+namespace quarn {
+
+namespace {
+
+QString Decode(const std::string& bytes) {
+    return QFile::decodeName(QByteArray::fromStdString(bytes));
+}
+
+QWidget* DialogParent(QWidget* parent) {
+    return parent != nullptr ? parent : QApplication::activeWindow();
+}
+
+void ShowError(QWidget* parent, const QString& title, const QString& text) {
+    if (ShellHooks().showError) {
+        ShellHooks().showError(parent, title, text);
+    } else {
+        QMessageBox::warning(DialogParent(parent), title, text);
+    }
+}
+
+bool Confirm(QWidget* parent, const QString& title, const QString& text) {
+    if (ShellHooks().confirm) {
+        return ShellHooks().confirm(parent, title, text);
+    }
+    return QMessageBox::question(DialogParent(parent), title, text,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+bool Transfer(QWidget* parent, FileOperation::Kind kind, const std::string& source,
+              const std::string& destFolder) {
+    FileOperationDialog::AskConflict ask;
+    if (ShellHooks().askOverwrite) {
+        ask = ShellHooks().askOverwrite;
+    }
+    FileOperationResult result =
+        FileOperationDialog::Run(DialogParent(parent), kind, source, destFolder, ask);
+    const QString title =
+        kind == FileOperation::Kind::Copy ? QObject::tr("Copy to...") : QObject::tr("Move to...");
+    if (result.status == FileOperationStatus::Failed) {
+        ShowError(parent, title, QString::fromStdString(result.error));
+        return false;
+    }
+    if (!result.Completed()) {
+        return false;
+    }
+    if (kind == FileOperation::Kind::Move) {
+        // Entries skipped after a question keep the source in place: then
+        // the move did not carry the whole folder away.
+        struct stat st;
+        return ::lstat(source.c_str(), &st) != 0;
+    }
+    return true;
+}
+
+}  // namespace
+
+ShellOperationHooks& ShellHooks() {
+    static ShellOperationHooks hooks;
+    return hooks;
+}
+
+bool OpenWithDefaultHandler(const std::string& path) {
+    QUrl url = QUrl::fromLocalFile(Decode(path));
+    bool opened = ShellHooks().openUrl ? ShellHooks().openUrl(url) : QDesktopServices::openUrl(url);
+    if (!opened) {
+        ShowError(nullptr, QObject::tr("Open"),
+                  QObject::tr("No application could open \"%1\".").arg(Decode(path)));
+    }
+    return opened;
+}
+
+bool CopyInto(QWidget* parent, const std::string& source, const std::string& destFolder) {
+    return Transfer(parent, FileOperation::Kind::Copy, source, destFolder);
+}
+
+bool MoveInto(QWidget* parent, const std::string& source, const std::string& destFolder) {
+    return Transfer(parent, FileOperation::Kind::Move, source, destFolder);
+}
+
+bool TrashWithConfirmation(QWidget* parent, const std::string& path,
+                           const std::optional<FileIdentity>& expected) {
+    const QString title = QObject::tr("Move to Trash");
+    QString name = QFileInfo(Decode(path)).fileName();
+    if (name.isEmpty()) {
+        name = Decode(path);
+    }
+    if (!Confirm(parent, title,
+                 QObject::tr("Do you really want to move \"%1\" to the trash?").arg(name))) {
+        return false;
+    }
+    TrashResult result = MoveToTrash(path, expected);
+    if (!result.Ok()) {
+        ShowError(parent, title,
+                  QObject::tr("\"%1\" was not moved to the trash:\n%2")
+                      .arg(name, QString::fromStdString(result.error)));
+        return false;
+    }
+    return true;
+}
+
+void ShowProperties(QWidget* parent, const std::string& path) {
+    auto* dialog = new PropertiesDialog(path, parent);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
+}
+
+std::string BrowseForFolder(QWidget* parent, const QString& title) {
+    if (ShellHooks().browse) {
+        return ShellHooks().browse(parent, title);
+    }
+    QString folder = QFileDialog::getExistingDirectory(DialogParent(parent), title);
+    return folder.isEmpty() ? std::string() : QFile::encodeName(folder).toStdString();
+}
+
+}  // namespace quarn
