@@ -157,12 +157,9 @@ bool ReplaceFile(const std::string& target, const std::string& text) {
         ::unlink(tempPath.c_str());
         return false;
     }
-    // Make the rename itself durable; a failure here loses nothing we know of.
-    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    // The folder is not synced: after a crash the rename may be lost, which
+    // leaves the old complete file, and syncing it doubles the cost of every
+    // settings change.
     return true;
 }
 
