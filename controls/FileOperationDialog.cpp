@@ -100,6 +100,9 @@ FileOperationResult FileOperationDialog::Run(QWidget* parent, FileOperation::Kin
             [&] {
                 answer =
                     ask ? ask(&dialog, target, from) : AskWithMessageBox(&dialog, target, from);
+                if (dialog.wasCanceled()) {
+                    cancel = true;  // cancelled while the question was open
+                }
             },
             Qt::BlockingQueuedConnection);
         return answer;
@@ -117,7 +120,9 @@ FileOperationResult FileOperationDialog::Run(QWidget* parent, FileOperation::Kin
         } else if (p.filesTotal > 0) {
             value = int(p.filesDone * 1000 / p.filesTotal);
         }
-        if (!dialog.wasCanceled()) {
+        if (dialog.wasCanceled()) {
+            cancel = true;
+        } else {
             dialog.setValue(std::min(value, 999));
             if (!p.currentItem.empty()) {
                 dialog.setLabelText(

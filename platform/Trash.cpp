@@ -352,6 +352,20 @@ std::vector<std::string> TopDirTrashes(const std::string& topDir) {
     return trashes;
 }
 
+// The device of `path` or, while it does not exist yet, of its nearest
+// existing parent folder.
+dev_t DeviceOfNearestFolder(std::string path) {
+    struct stat st;
+    while (::stat(path.c_str(), &st) != 0) {
+        size_t slash = path.rfind('/');
+        if (slash == std::string::npos || path == "/") {
+            return dev_t(-1);
+        }
+        path = slash == 0 ? "/" : path.substr(0, slash);
+    }
+    return st.st_dev;
+}
+
 }  // namespace
 
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
@@ -419,6 +433,13 @@ TrashResult MoveToTrash(const std::string& rawPath, const std::optional<FileIden
             return home;
         }
         homeError = home.error;
+        // A file on the home trash's own filesystem goes there or nowhere:
+        // a failing home trash is no reason to make trash folders elsewhere.
+        if (attempt != Attempt::CrossDevice && st.st_dev == DeviceOfNearestFolder(homeTrash)) {
+            result.status = TrashStatus::NoTrash;
+            result.error = "no trash can take " + path + " (" + homeError + ")";
+            return result;
+        }
     }
 
     std::optional<std::string> topDir =

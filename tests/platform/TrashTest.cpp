@@ -167,6 +167,19 @@ TEST_F(TrashTest, RefusalsAndFailuresLeaveEverythingInPlace) {
     EXPECT_FALSE(IdentityOf(tree.Path("work/keep.txt")).has_value());
     EXPECT_EQ(CountEntries(trash + "/info"), 1u);
 
+    // A home trash that cannot be made fails the file on its filesystem:
+    // no trash folder is made elsewhere for it.
+    tree.MakeFile("blocked/Trash", 1);
+    tree.MakeFile("top/work/stay.txt", 1);
+    TrashLocations blocked;
+    blocked.homeTrash = tree.Path("blocked/Trash");
+    std::string top = tree.Path("top");
+    blocked.topDirOf = [top](const std::string&) { return std::optional<std::string>(top); };
+    TrashResult refused = MoveToTrash(tree.Path("top/work/stay.txt"), {}, blocked);
+    EXPECT_EQ(refused.status, TrashStatus::NoTrash);
+    EXPECT_TRUE(Exists(tree.Path("top/work/stay.txt")));
+    EXPECT_FALSE(Exists(tree.Path("top/.Trash-" + std::to_string(::getuid()))));
+
     // The trash itself and anything holding it are never trashed.
     EXPECT_EQ(MoveToTrash(trash).status, TrashStatus::Refused);
     EXPECT_EQ(MoveToTrash(trash + "/files/keep.txt").status, TrashStatus::Refused);
