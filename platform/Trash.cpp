@@ -33,6 +33,7 @@ FileIdentity IdentityFromStat(const struct stat& st) {
     id.ino = uint64_t(st.st_ino);
     id.size = uint64_t(st.st_size);
     id.mtime = FileTimeFromUnix(int64_t(st.st_mtim.tv_sec), st.st_mtim.tv_nsec);
+    id.isFolder = S_ISDIR(st.st_mode);
     return id;
 }
 
@@ -277,7 +278,7 @@ Attempt TrashInto(const std::string& trash, const std::string& path,
     // The identity is checked once more right before the move: the window in
     // which the path could be swapped is the one between these two calls.
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !(IdentityFromStat(st) == identity)) {
+    if (::lstat(path.c_str(), &st) != 0 || !SameEntry(identity, IdentityFromStat(st))) {
         ::unlink(claim.infoPath.c_str());
         result.status = TrashStatus::IdentityChanged;
         result.error = path + " changed while it was being moved to the trash";
@@ -368,6 +369,13 @@ dev_t DeviceOfNearestFolder(std::string path) {
 
 }  // namespace
 
+bool SameEntry(const FileIdentity& expected, const FileIdentity& now) {
+    if (expected.isFolder && now.isFolder) {
+        return expected.dev == now.dev && expected.ino == now.ino;
+    }
+    return expected == now;
+}
+
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) {
@@ -406,7 +414,7 @@ TrashResult MoveToTrash(const std::string& rawPath, const std::optional<FileIden
         return result;
     }
     FileIdentity identity = IdentityFromStat(st);
-    if (expected && !(*expected == identity)) {
+    if (expected && !SameEntry(*expected, identity)) {
         result.status = TrashStatus::IdentityChanged;
         result.error = path + " is no longer the file it was";
         return result;

@@ -17,15 +17,21 @@
 namespace quarn {
 
 // What a path named when it was looked at: the same device and inode, and
-// for the file's content the same size and last-write time (FILETIME).
+// for a file's content the same size and last-write time (FILETIME). A
+// folder stays the same folder while its content changes, so for folders
+// only device and inode count (see SameEntry).
 struct FileIdentity {
     uint64_t dev = 0;
     uint64_t ino = 0;
     uint64_t size = 0;
     uint64_t mtime = 0;  // 100 ns units since 1601-01-01 UTC
+    bool isFolder = false;
 
     bool operator==(const FileIdentity&) const = default;
 };
+
+// True when `now` is still the entry that `expected` described.
+bool SameEntry(const FileIdentity& expected, const FileIdentity& now);
 
 // The identity of the entry at `path` itself (links are not followed), or
 // nothing when it cannot be looked at (for example when it does not exist).

@@ -161,11 +161,21 @@ TEST_F(TrashTest, RefusalsAndFailuresLeaveEverythingInPlace) {
         MoveToTrash(tree.Path("work/keep.txt"), IdentityOf(tree.Path("work/keep.txt")));
     EXPECT_TRUE(same.Ok()) << same.error;
 
+    // A folder stays itself while its content changes; another folder in
+    // its place is refused.
+    tree.MakeFile("work/dir/one.txt", 1);
+    std::optional<FileIdentity> folder = IdentityOf(tree.Path("work/dir"));
+    tree.MakeFile("work/dir/two.txt", 1);
+    fs::rename(tree.Path("work/dir"), tree.Path("work/dir-old"));
+    tree.MakeFolder("work/dir");
+    EXPECT_EQ(MoveToTrash(tree.Path("work/dir"), folder).status, TrashStatus::IdentityChanged);
+    EXPECT_TRUE(MoveToTrash(tree.Path("work/dir-old"), folder).Ok());
+
     // A vanished path fails and leaves no info file behind.
     TrashResult gone = MoveToTrash(tree.Path("work/keep.txt"));
     EXPECT_EQ(gone.status, TrashStatus::Vanished);
     EXPECT_FALSE(IdentityOf(tree.Path("work/keep.txt")).has_value());
-    EXPECT_EQ(CountEntries(trash + "/info"), 1u);
+    EXPECT_EQ(CountEntries(trash + "/info"), 2u);
 
     // A home trash that cannot be made fails the file on its filesystem:
     // no trash folder is made elsewhere for it.
