@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -471,6 +472,7 @@ Engine::Step Engine::CopyFile(const std::string& source, const struct stat& st,
         return Fail("cannot create " + target + ": " + ErrnoText(error));
     }
     std::vector<char> buffer(kCopyBlock);
+    const bool sparse = uint64_t(st.st_blocks) * 512 < uint64_t(st.st_size);
     std::string failure;
     bool cancelled = false;
     while (true) {
@@ -489,6 +491,17 @@ Engine::Step Engine::CopyFile(const std::string& source, const struct stat& st,
         if (n == 0) {
             break;
         }
+        // A sparse source keeps its holes: zero blocks are skipped over.
+        if (sparse &&
+            std::all_of(buffer.data(), buffer.data() + n, [](char c) { return c == 0; })) {
+            if (::lseek(out, n, SEEK_CUR) < 0) {
+                failure = "cannot write " + target + ": " + ErrnoText(errno);
+                break;
+            }
+            m_progress.bytesDone += uint64_t(n);
+            Report(source);
+            continue;
+        }
         for (ssize_t written = 0; written < n;) {
             ssize_t w = ::write(out, buffer.data() + written, size_t(n - written));
             if (w < 0 && errno == EINTR) {
@@ -505,6 +518,9 @@ Engine::Step Engine::CopyFile(const std::string& source, const struct stat& st,
         }
         m_progress.bytesDone += uint64_t(n);
         Report(source);
+    }
+    if (failure.empty() && !cancelled && sparse && ::ftruncate(out, st.st_size) != 0) {
+        failure = "cannot write " + target + ": " + ErrnoText(errno);
     }
     if (failure.empty() && !cancelled) {
         if (m_keepOwners) {

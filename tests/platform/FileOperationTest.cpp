@@ -112,6 +112,12 @@ TEST(FileOperationTest, CopyAndMoveIntoKeepLinksModesAndTimes) {
     EXPECT_EQ(reports.back().filesTotal, 8u);  // project, a, sub, deep, b, 3 links
     EXPECT_EQ(reports.back().bytesDone, reports.back().bytesTotal);
 
+    // A sparse file stays sparse.
+    tree.MakeSparseFile("src/disk.img", 64u << 20);
+    ASSERT_TRUE(Copy(tree.Path("src/disk.img"), tree.Path("dest")).Completed());
+    EXPECT_EQ(fs::file_size(tree.Path("dest/disk.img")), 64u << 20);
+    EXPECT_LT(uint64_t(LStat(tree.Path("dest/disk.img")).st_blocks) * 512, 1u << 20);
+
     // A single file and a link on their own.
     ASSERT_TRUE(Copy(tree.Path("src/project/a.txt"), tree.Path("dest")).Completed());
     EXPECT_EQ(fs::file_size(tree.Path("dest/a.txt")), 1000u);
