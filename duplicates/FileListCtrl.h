@@ -49,7 +49,8 @@ struct RowChange {
     enum Kind {
         Appended,    // rows row .. row+count-1 were appended
         Removed,     // rows row .. row+count-1 were removed; later rows moved up
-        AllDeleted,  // every row was removed (row 0, count = rows before)
+        AllDeleted,  // every row was removed (row 0, count = the rows the listener knew
+                     // when it last took changes); earlier entries are dropped
     } kind;
     int row;
     int count;
@@ -136,6 +137,7 @@ class CFileListCtrl {
     std::vector<Row> m_rows;
     IconKeyProvider* m_pIconProvider = nullptr;
     bool m_listening = false;
+    int m_rowsKnownToListener = 0;
     std::vector<RowChange> m_journal;
     ChangeNotifier m_notifier;
 };

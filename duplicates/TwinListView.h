@@ -70,6 +70,10 @@ class CTwinListView : public CFileListCtrl, public TwinSink {
     // Clears the busy flag: a running walk stops at its next folder.
     void CancelScan() { m_bBusy.store(false); }
     bool IsBusy() const { return m_bBusy.load(); }
+    // True from StartScan until its thread has ended (summary and rebuild done).
+    bool IsScanRunning() const { return m_nScanThreads.load() > 0; }
+    // Folders the running or last scan entered (for progress displays).
+    int64_t FoldersEntered() const { return m_nFoldersEntered.load(std::memory_order_relaxed); }
     // Waits for the scan and search threads to end (the report, the tests).
     void WaitForWorkers();
 
@@ -92,6 +96,9 @@ class CTwinListView : public CFileListCtrl, public TwinSink {
     // rebuild is busy; otherwise ends and joins a running search and runs
     // `worker` on a new thread.
     bool StartSearch(const FilterCriteria& criteria, SearchWorker worker);
+    // The same with the File Filter search (RunSearch). Defined beside the
+    // search in filter/FileSearch.cpp: callers link quarn_filter.
+    bool StartSearch(const FilterCriteria& criteria);
     bool IsSearching() const { return m_bSearching.load(); }
 
     // --- Trash --------------------------------------------------------------
@@ -123,7 +130,8 @@ class CTwinListView : public CFileListCtrl, public TwinSink {
     void ScanClaimed(const std::string& root, std::stop_token stop);
     void Walk(const std::string& root, std::stop_token stop);
     void AddFileAt(std::string_view folderPrefix, const FindRecord& record);
-    void RebuildClaimed();
+    void RebuildClaimed(std::stop_token stop);
+    bool WorkerActive() const;
     void EmptyTreeAndRows();
     void StopSearch();
     void ShowMessage(const std::string& text) const;
@@ -137,6 +145,9 @@ class CTwinListView : public CFileListCtrl, public TwinSink {
 
     std::mutex m_workerMutex;  // claims of the busy flag against superseding
     std::atomic<bool> m_bSearching{false};
+    std::atomic<int> m_nScanThreads{0};        // started and not yet ended
+    std::atomic<bool> m_bCombinedScan{false};  // between ResetForCombinedScan and RebuildList
+    std::atomic<int64_t> m_nFoldersEntered{0};
     std::jthread m_hScanThread;
     std::jthread m_hSearchThread;
 };
