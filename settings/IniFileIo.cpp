@@ -60,19 +60,24 @@ bool WriteAll(int fd, const std::string& text) {
 // A settings file that is a symbolic link stays one: we rewrite its target,
 // since renaming over the link would replace it with a plain file.
 std::string ResolveLink(const std::string& path) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-        return path;
+    std::string resolved = path;
+    // A loop of links resolves to nothing writable; the kernel's own limit.
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat st;
+        if (::lstat(resolved.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            return resolved;
+        }
+        std::error_code ec;
+        std::filesystem::path target = std::filesystem::read_symlink(resolved, ec);
+        if (ec) {
+            return resolved;
+        }
+        if (target.is_relative()) {
+            target = std::filesystem::path(resolved).parent_path() / target;
+        }
+        resolved = target.string();
     }
-    std::error_code ec;
-    std::filesystem::path target = std::filesystem::read_symlink(path, ec);
-    if (ec) {
-        return path;
-    }
-    if (target.is_relative()) {
-        target = std::filesystem::path(path).parent_path() / target;
-    }
-    return ResolveLink(target.string());
+    return path;
 }
 
 std::string FolderOf(const std::string& path) {

@@ -89,6 +89,11 @@ TEST_F(IniFileSafetyTest, RewriteKeepsPermissionsAndLinks) {
     ASSERT_TRUE(viaLink.WriteInt("S", "k", 3));
     EXPECT_TRUE(fs::is_symlink(m_tree.Path("link.ini")));
     EXPECT_EQ(ini.ReadInt("S", "k", 0), 3);
+
+    m_tree.MakeSymlink("loop-b.ini", "loop-a.ini");
+    m_tree.MakeSymlink("loop-a.ini", "loop-b.ini");
+    EXPECT_FALSE(CIniFile(m_tree.Path("loop-a.ini")).WriteInt("S", "k", 4));
+    EXPECT_TRUE(fs::is_symlink(m_tree.Path("loop-a.ini")));
 }
 
 TEST_F(IniFileSafetyTest, ThreadsNeverLoseWritesAndReadersNeverSeeHalfAFile) {
