@@ -1,0 +1,347 @@
+#include "app/MainFrame.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QFile>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "app/CommandLine.h"
+#include "app/MainApp.h"
+#include "app/ScanMode.h"
+#include "app/UserMessageBox.h"
+#include "controls/AppIcons.h"
+#include "controls/PathCombo.h"
+#include "duplicates/ui/TwinListPane.h"
+#include "filter/ui/CFileFilterDlg.h"
+#include "foldersize/ui/FolderTreeView.h"
+#include "settings/Settings.h"
+#include "settings/ShellIntegration.h"
+#include "settings/ui/SettingsDlg.h"
+
+namespace quarn {
+
+namespace {
+
+QString PathText(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* parent)
+    : QMainWindow(parent), m_messageBox(std::make_unique<CUserMessageBox>(this)) {
+    ApplyShellIntegration();
+
+    setWindowTitle(QStringLiteral("Quarn"));
+    setWindowIcon(ProgramIcon());
+    const StartOptions options = ParseCommandLine(arguments);
+    ScanMode = options.scanMode;
+
+    const UserMessagePresenter presenter = m_messageBox->Presenter();
+    m_folderView.m_messagePresenter = presenter;
+    m_twinList.SetUserMessagePresenter(presenter);
+
+    m_paneArea = new QWidget(this);
+    m_paneArea->installEventFilter(this);
+    setCentralWidget(m_paneArea);
+    m_folderTree = new CFolderTreeView(m_folderView, m_paneArea);
+    m_twinPane = new TwinListPane(m_twinList, m_paneArea);
+    m_fileFilter = new CFileFilterDlg(this);
+    m_twinPane->SetFileFilterDialog(m_fileFilter);
+    connect(m_folderTree, &CFolderTreeView::statusMessage, this, &CMainFrame::ShowStatus);
+
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateAccelerators();
+
+    m_statusText = new QLabel(this);
+    m_statusText->setTextFormat(Qt::PlainText);
+    m_statusText->setMinimumWidth(1);  // long paths must not widen the window
+    statusBar()->addWidget(m_statusText, 1);
+    statusBar()->setSizeGripEnabled(true);
+    ShowStatus(tr("Bereit"));
+
+    m_pathCombo = new CPathCombo(m_toolBar);
+    m_scanButton = new QPushButton(QStringLiteral("scan"), m_toolBar);
+    m_scanButton->setFont(m_folderTree->font());
+    m_scanButton->setFocusPolicy(Qt::TabFocus);
+    connect(m_scanButton, &QPushButton::clicked, this, &CMainFrame::OnScan);
+
+    m_refreshTimer.setInterval(kRefreshIntervalMs);
+    connect(&m_refreshTimer, &QTimer::timeout, this, [this] {
+        RefreshCommands();
+        RefreshStatus();
+    });
+    m_refreshTimer.start();
+
+    OnSize();
+    if (options.folder) {
+        m_pathCombo->AddPath(*options.folder);
+        OnScan();
+    }
+}
+
+CMainFrame::~CMainFrame() {
+    m_refreshTimer.stop();
+    // Workers that wait for a message box must not wait for a closing window.
+    m_messageBox->Shutdown();
+    m_folderView.m_bBusy.store(false);
+    m_twinList.CancelScan();
+    // The views read the engines: they go before the members do.
+    delete m_folderTree;
+    m_folderTree = nullptr;
+    delete m_twinPane;
+    m_twinPane = nullptr;
+    delete m_fileFilter;
+    m_fileFilter = nullptr;
+}
+
+void CMainFrame::CreateActions() {
+    m_actScan = new QAction(tr("&Scan Folder"), this);
+    connect(m_actScan, &QAction::triggered, this, &CMainFrame::OnScan);
+
+    m_actExit = new QAction(tr("&Exit"), this);
+    m_actExit->setStatusTip(tr("Beenden"));
+    m_actExit->setToolTip(tr("Beenden"));
+    connect(m_actExit, &QAction::triggered, this, &QWidget::close);
+
+    m_modeGroup = new QActionGroup(this);
+    m_modeGroup->setExclusive(true);
+    m_actDirmass = new QAction(DirmassModeIcon(), tr("&Dirmass"), m_modeGroup);
+    m_actDupmatch = new QAction(DupmatchModeIcon(), tr("&Dupmatch"), m_modeGroup);
+    for (QAction* mode : {m_actDirmass, m_actDupmatch}) {
+        mode->setCheckable(true);
+        mode->setIconVisibleInMenu(false);  // the check mark says it in the menu
+    }
+    connect(m_actDirmass, &QAction::triggered, this, &CMainFrame::OnModeDirmass);
+    connect(m_actDupmatch, &QAction::triggered, this, &CMainFrame::OnModeDupmatch);
+
+    m_actFileFilter = new QAction(FileFilterIcon(), tr("File Filter"), this);
+    connect(m_actFileFilter, &QAction::triggered, this, &CMainFrame::OnFileFilter);
+
+    m_actSettings = new QAction(SettingsIcon(), tr("General &Settings"), this);
+    m_actSettings->setIconVisibleInMenu(false);
+    connect(m_actSettings, &QAction::triggered, this, &CMainFrame::OnSettings);
+
+    m_actAbout = new QAction(AboutIcon(), tr("&About..."), this);
+    m_actAbout->setIconVisibleInMenu(false);
+    m_actAbout->setToolTip(tr("Info"));
+    m_actAbout->setStatusTip(tr("Info"));
+    connect(m_actAbout, &QAction::triggered, this, [this] { CMainApp::OnAppAbout(this); });
+}
+
+void CMainFrame::CreateMenus() {
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    file->addAction(m_actScan);
+    file->addSeparator();
+    file->addAction(m_actExit);
+    QMenu* tools = menuBar()->addMenu(tr("&Tools"));
+    tools->addAction(m_actDirmass);
+    tools->addAction(m_actDupmatch);
+    QMenu* options = menuBar()->addMenu(tr("&Options"));
+    options->addAction(m_actSettings);
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    help->addAction(m_actAbout);
+    // Opening a menu refreshes its check marks and enabling first.
+    for (QMenu* menu : {file, tools, options, help}) {
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::RefreshCommands);
+    }
+}
+
+void CMainFrame::CreateToolBar() {
+    m_toolBar = new QToolBar(tr("Tool bar"), this);
+    m_toolBar->setObjectName(QStringLiteral("ToolBar"));
+    m_toolBar->setMovable(false);
+    m_toolBar->setFloatable(false);
+    m_toolBar->setContextMenuPolicy(Qt::PreventContextMenu);
+    m_toolBar->setIconSize(QSize(kToolBarImageSize, kToolBarImageSize));
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    m_toolBar->addAction(m_actDirmass);
+    m_toolBar->addAction(m_actDupmatch);
+    m_toolBar->addSeparator();
+    m_toolBar->addAction(m_actFileFilter);
+    m_toolBar->addSeparator();
+    m_toolBar->addAction(m_actSettings);
+    m_toolBar->addSeparator();
+    m_toolBar->addAction(m_actAbout);
+    // Room for the path box and the button below their top offsets.
+    m_toolBar->setFixedHeight(std::max(m_toolBar->sizeHint().height(), 36));
+    m_toolBar->installEventFilter(this);
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
+}
+
+void CMainFrame::CreateAccelerators() {
+    // Window-wide keys. Text fields still get their own editing keys: they
+    // claim those before a window shortcut sees them.
+    auto add = [this](const QKeySequence& keys, auto handler) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, handler);
+    };
+    add(QKeySequence(Qt::Key_Return), [this] { OnScan(); });
+    add(QKeySequence(Qt::Key_Enter), [this] { OnScan(); });
+    add(QKeySequence(Qt::Key_F), [this] {
+        if (m_actFileFilter->isEnabled()) {
+            OnFileFilter();
+        }
+    });
+    add(QKeySequence(Qt::CTRL | Qt::Key_A), [this] { OnSelectAll(); });
+    // Copy, cut, paste, undo and pane switching have no command here: the
+    // keys are taken and nothing happens.
+    const QKeySequence inert[] = {
+        QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert),
+        QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete),
+        QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert),
+        QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace),
+        QKeySequence(Qt::Key_F6),           QKeySequence(Qt::SHIFT | Qt::Key_F6),
+    };
+    for (const QKeySequence& keys : inert) {
+        add(keys, [] {});
+    }
+}
+
+void CMainFrame::OnScan() {
+    // Either pane busy: this press cancels, and that is all it does.
+    if (m_folderView.m_bBusy.load() || m_twinList.IsBusy()) {
+        m_folderView.m_bBusy.store(false);
+        m_twinList.CancelScan();
+        return;
+    }
+    const std::optional<std::string> path = m_pathCombo->SelectedPath();
+    if (!path || path->empty()) {
+        ShowStatus(tr("No folder selected: choose one in the path box first"));
+        return;
+    }
+    const bool twinMode = ReadSetting(kTwinMode);
+    if (ScanMode == kScanModeDupmatch && twinMode) {
+        m_twinList.m_newFile.SetCompareFlags();
+        m_twinList.StartScan(*path);
+    } else if (!twinMode) {
+        // One walk fills both panes.
+        m_twinList.m_newFile.SetCompareFlags();
+        m_twinList.ResetForCombinedScan();
+        m_folderView.m_pTwinSink.store(&m_twinList);
+        m_folderTree->StartScan(*path);
+    } else {
+        m_folderView.m_pTwinSink.store(nullptr);
+        m_folderTree->StartScan(*path);
+    }
+    RefreshCommands();
+}
+
+void CMainFrame::SetMode(int mode) {
+    ScanMode = mode;
+    OnSize();
+    RefreshCommands();
+    RefreshStatus();
+}
+
+void CMainFrame::OnModeDirmass() {
+    SetMode(kScanModeDirmass);
+}
+
+void CMainFrame::OnModeDupmatch() {
+    SetMode(kScanModeDupmatch);
+}
+
+void CMainFrame::OnSettings() {
+    SettingsDlg dialog(this);
+    dialog.exec();
+}
+
+void CMainFrame::OnFileFilter() {
+    m_fileFilter->m_pList = &m_twinList;
+    m_fileFilter->exec();
+}
+
+void CMainFrame::OnSelectAll() {
+    if (ScanMode == kScanModeDupmatch) {
+        m_twinPane->selectAllRows();
+    }
+    m_twinPane->setFocus(Qt::ShortcutFocusReason);
+}
+
+void CMainFrame::RefreshCommands() {
+    const bool dirmass = ScanMode == kScanModeDirmass;
+    m_actDirmass->setChecked(dirmass);
+    m_actDupmatch->setChecked(!dirmass);
+    m_actFileFilter->setEnabled(!dirmass);
+    const QString title = dirmass
+                              ? QStringLiteral("Dirmass - ") + PathText(m_folderView.GetScanPath())
+                              : QStringLiteral("Dupmatch - ") + PathText(m_twinList.ScanRoot());
+    if (windowTitle() != title) {
+        setWindowTitle(title);
+    }
+}
+
+void CMainFrame::RefreshStatus() {
+    const uint64_t serial = ScanMode == kScanModeDirmass ? m_folderView.GetStatusSerial()
+                                                         : m_twinList.StatusChangeCount();
+    if (ScanMode == m_nShownMode && serial == m_nShownSerial) {
+        return;
+    }
+    m_nShownMode = ScanMode;
+    m_nShownSerial = serial;
+    const std::string status =
+        ScanMode == kScanModeDirmass ? m_folderView.GetStatus() : m_twinList.GetStatus();
+    ShowStatus(status.empty() ? tr("Bereit") : QString::fromUtf8(status));
+}
+
+void CMainFrame::ShowStatus(const QString& text) {
+    m_statusText->setText(text);
+}
+
+void CMainFrame::OnSize() {
+    if (m_paneArea == nullptr || m_toolBar == nullptr || m_pathCombo == nullptr) {
+        return;
+    }
+    const QRect area = m_paneArea->rect();
+    QWidget* shown = m_folderTree;
+    QWidget* hidden = m_twinPane;
+    if (ScanMode == kScanModeDupmatch) {
+        std::swap(shown, hidden);
+    }
+    hidden->hide();
+    shown->setGeometry(area);
+    shown->show();
+
+    // Tool bar coordinates; right edges exclusive.
+    const QRect bar = m_toolBar->rect();
+    const int barRight = bar.x() + bar.width();
+    const int boxLeft = bar.x() + kPathBoxLeft;
+    const int boxRight = barRight - kScanButtonFromRight;
+    m_pathCombo->setGeometry(boxLeft, bar.y() + kPathBoxTop, std::max(0, boxRight - boxLeft),
+                             m_pathCombo->sizeHint().height());
+    m_pathCombo->setVisible(boxRight > boxLeft);
+    m_pathCombo->raise();
+    m_scanButton->setGeometry(barRight - kScanButtonFromRight, bar.y() + kScanButtonTop,
+                              kScanButtonWidth, kScanButtonHeight);
+    m_scanButton->show();
+    m_scanButton->raise();
+    // The opened list may use the height of the pane area.
+    const int itemHeight = std::max(1, m_pathCombo->sizeHint().height());
+    m_pathCombo->setMaxVisibleItems(std::max(5, area.height() / itemHeight));
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize && (watched == m_paneArea || watched == m_toolBar)) {
+        OnSize();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    // Running walks end at their next folder; the window does not wait.
+    m_folderView.m_bBusy.store(false);
+    m_twinList.CancelScan();
+    QMainWindow::closeEvent(event);
+}
+
+}  // namespace quarn

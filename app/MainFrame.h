@@ -1,0 +1,136 @@
+#pragma once
+// The main window: menus, tool bar with the path box and the "scan" button,
+// a one-field status bar, and the two panes of which the current mode shows
+// one (the folder tree in Dirmass, the twin list in Dupmatch).
+//
+// The frame keeps no scan state of its own: the busy flags of the two panes
+// are the whole state; Scan starts or cancels, closing cancels both. The
+// title, the check marks, the enabling and the status text follow the mode
+// and the panes through a short refresh timer (the panes only store their
+// texts; nobody calls into the window per file).
+//
+// UI thread only. The frame owns both panes' engines (CTwinListView,
+// CFolderSizeView) as members; their views are deleted before them, and
+// their destructors cancel and join the workers.
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "duplicates/TwinListView.h"
+#include "foldersize/FolderSizeView.h"
+
+class QAction;
+class QActionGroup;
+class QLabel;
+class QPushButton;
+class QToolBar;
+
+namespace quarn {
+
+class CFileFilterDlg;
+class CFolderTreeView;
+class CPathCombo;
+class CUserMessageBox;
+class TwinListPane;
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+  public:
+    // Layout numbers of the tool bar (its own coordinates).
+    static constexpr int kPathBoxLeft = 250;
+    static constexpr int kPathBoxTop = 6;
+    static constexpr int kScanButtonFromRight = 80;
+    static constexpr int kScanButtonTop = 8;
+    static constexpr int kScanButtonWidth = 70;
+    static constexpr int kScanButtonHeight = 21;
+    static constexpr int kRefreshIntervalMs = 75;
+
+    // `arguments`: the program name, then the command line's arguments. The
+    // mode and an optional folder come from them; a folder is added to the
+    // path box and scanned at once. Applies the shell integration.
+    explicit CMainFrame(const std::vector<std::string>& arguments, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // --- Commands ----------------------------------------------------------
+    // Cancels when either pane is busy; otherwise starts the scan that the
+    // mode and the setting TwinMode ask for, on the path box's folder.
+    void OnScan();
+    void OnModeDirmass();
+    void OnModeDupmatch();
+    void OnSettings();
+    void OnFileFilter();
+    // Dupmatch: selects every row; in both modes the twin list gets the focus.
+    void OnSelectAll();
+
+    // What the idle-time refresh does: title, check marks, enabling, and the
+    // current mode's status text in the status bar.
+    void RefreshCommands();
+    void RefreshStatus();
+
+    // --- Parts, for the application and the tests --------------------------
+    CFolderSizeView& FolderView() { return m_folderView; }
+    CTwinListView& TwinList() { return m_twinList; }
+    CFolderTreeView* FolderTree() const { return m_folderTree; }
+    TwinListPane* TwinPane() const { return m_twinPane; }
+    CPathCombo* PathCombo() const { return m_pathCombo; }
+    QPushButton* ScanButton() const { return m_scanButton; }
+    QToolBar* ToolBar() const { return m_toolBar; }
+    QWidget* PaneArea() const { return m_paneArea; }
+    QLabel* StatusText() const { return m_statusText; }
+    QAction* ScanAction() const { return m_actScan; }
+    QAction* DirmassAction() const { return m_actDirmass; }
+    QAction* DupmatchAction() const { return m_actDupmatch; }
+    QAction* FileFilterAction() const { return m_actFileFilter; }
+    QAction* SettingsAction() const { return m_actSettings; }
+    QAction* AboutAction() const { return m_actAbout; }
+    QAction* ExitAction() const { return m_actExit; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateAccelerators();
+    void SetMode(int mode);
+    // Places the shown pane, the path box and the Scan button.
+    void OnSize();
+    void ShowStatus(const QString& text);
+
+    std::unique_ptr<CUserMessageBox> m_messageBox;
+    // The panes' engines; declared so that the folder view, which feeds the
+    // twin list in a combined scan, goes first.
+    CTwinListView m_twinList;
+    CFolderSizeView m_folderView;
+
+    QToolBar* m_toolBar = nullptr;
+    QLabel* m_statusText = nullptr;
+    QWidget* m_paneArea = nullptr;
+    TwinListPane* m_twinPane = nullptr;
+    CFolderTreeView* m_folderTree = nullptr;
+    CPathCombo* m_pathCombo = nullptr;
+    CFileFilterDlg* m_fileFilter = nullptr;
+    QPushButton* m_scanButton = nullptr;
+
+    QAction* m_actScan = nullptr;
+    QAction* m_actExit = nullptr;
+    QActionGroup* m_modeGroup = nullptr;
+    QAction* m_actDirmass = nullptr;
+    QAction* m_actDupmatch = nullptr;
+    QAction* m_actFileFilter = nullptr;
+    QAction* m_actSettings = nullptr;
+    QAction* m_actAbout = nullptr;
+
+    QTimer m_refreshTimer;
+    // What the status bar shows now: the mode and the pane's status serial.
+    int m_nShownMode = -1;
+    uint64_t m_nShownSerial = 0;
+};
+
+}  // namespace quarn

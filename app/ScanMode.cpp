@@ -1,0 +1,7 @@
+#include "app/ScanMode.h"
+
+namespace quarn {
+
+int ScanMode = kScanModeDirmass;
+
+}  // namespace quarn

@@ -1,0 +1,66 @@
+#pragma once
+// The path box of the main window: a drop-down list (no edit field) of the
+// mounted volumes with their icons, the browse entry "Durchsuchen...", and
+// every folder chosen through the picker or given on the command line.
+//
+// UI thread only. Paths are kept as the raw bytes of the file system (item
+// role kPathRole) so that names that are not valid UTF-8 survive; the shown
+// text is only for display.
+
+#include <QComboBox>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace quarn {
+
+class CPathCombo : public QComboBox {
+    Q_OBJECT
+  public:
+    // Item data (Qt::UserRole) of the browse entry; path items carry their
+    // index at insertion instead.
+    static constexpr int kBrowseEntryData = 123;
+    // Item role holding a path item's raw bytes (QByteArray).
+    static constexpr int kPathRole = Qt::UserRole + 1;
+
+    // Asks the user for a folder; returns the folder, or an empty text when
+    // the user cancelled. Tests replace it to answer without a dialog.
+    using FolderPicker = std::function<std::string(QWidget* parent)>;
+
+    // Fills the box (FillDrives) at once.
+    explicit CPathCombo(QWidget* parent = nullptr);
+
+    // Appends the volumes (ListUserVolumes), then the browse entry, and
+    // selects item 0. Called once by the constructor.
+    void FillDrives();
+
+    // Appends `path` (every double quote replaced by the separator, so a
+    // quoted argument that ended in a separator gets it back) and selects it.
+    // Returns the index of the new, now current item.
+    int AddPath(std::string path);
+
+    // The path of the current item; nothing when no item is selected or the
+    // browse entry is.
+    std::optional<std::string> SelectedPath() const;
+
+    // The picker used by the browse entry; an empty function restores the
+    // folder dialog.
+    void SetFolderPicker(FolderPicker picker);
+
+    // Closing the list on the browse entry opens the picker: a chosen folder
+    // is appended and selected, a cancel selects item 0.
+    void hidePopup() override;
+
+  Q_SIGNALS:
+    // After the browse entry's picker has been answered (chosen or cancelled).
+    void browseFinished();
+
+  private:
+    void Browse();
+    std::string PickFolder();
+
+    FolderPicker m_picker;
+};
+
+}  // namespace quarn
