@@ -1,0 +1,127 @@
+#include "settings/ui/SettingsDlg.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QShowEvent>
+
+#include "controls/DialogUnitScale.h"
+#include "settings/Settings.h"
+#include "settings/ShellIntegration.h"
+
+namespace quarn {
+
+namespace {
+
+struct BoxTemplate {
+    int id;
+    const char* caption;
+    int x, y, width, height;
+};
+
+// In the order of the ids; "&&" shows as one ampersand.
+constexpr BoxTemplate kBoxes[] = {
+    {SettingsDlg::kIdCombinedScan, "Scan Mode: Dirmass && Dupmatch", 12, 18, 168, 11},
+    {SettingsDlg::kIdShellRun, "Shell Integration", 12, 30, 114, 12},
+    {SettingsDlg::kIdSortBySize, "Sort by Size", 12, 72, 54, 10},
+    {SettingsDlg::kIdRelativToDriveSpace, "% Relativ to Drive Space", 12, 84, 121, 11},
+    {SettingsDlg::kIdCmpName, "File Name", 12, 120, 114, 12},
+    {SettingsDlg::kIdCmpSize, "File Size", 12, 132, 114, 12},
+    {SettingsDlg::kIdCmpDate, "Modified Date", 12, 144, 114, 12},
+};
+
+void AddGroup(QWidget* dialog, const DialogUnitScale& du, const char* title, int x, int y,
+              int width, int height) {
+    auto* group = new QGroupBox(QString::fromLatin1(title), dialog);
+    group->setGeometry(du.Rect(x, y, width, height));
+}
+
+}  // namespace
+
+SettingsDlg::SettingsDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Settings"));
+    setModal(true);
+    const DialogUnitScale du(font());
+    setFixedSize(du.Size(220, 191));
+
+    // Group boxes first, so that the check boxes lie above them.
+    AddGroup(this, du, "General", 6, 6, 210, 49);
+    AddGroup(this, du, "Dirmass", 6, 60, 210, 42);
+    AddGroup(this, du, "Dupmatch: Properties of equal Files", 6, 108, 210, 54);
+
+    for (int i = 0; i < 7; ++i) {
+        const BoxTemplate& box = kBoxes[i];
+        m_boxes[i] = new QCheckBox(QString::fromLatin1(box.caption), this);
+        m_boxes[i]->setObjectName(QString::number(box.id));
+        m_boxes[i]->setGeometry(du.Rect(box.x, box.y, box.width, box.height));
+    }
+    // Names are always compared; the box only says so.
+    CheckBox(kIdCmpName)->setChecked(true);
+    CheckBox(kIdCmpName)->setEnabled(false);
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QString::number(kIdOk));
+    ok->setDefault(true);
+    ok->setGeometry(du.Rect(108, 174, 50, 14));
+    connect(ok, &QPushButton::clicked, this, &SettingsDlg::accept);
+
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QString::number(kIdCancel));
+    cancel->setGeometry(du.Rect(162, 174, 50, 14));
+    connect(cancel, &QPushButton::clicked, this, &SettingsDlg::reject);
+}
+
+QCheckBox* SettingsDlg::CheckBox(int id) const {
+    if (id < kIdCombinedScan || id > kIdCmpDate) {
+        return nullptr;
+    }
+    return m_boxes[id - kIdCombinedScan];
+}
+
+void SettingsDlg::LoadSettings() {
+    m_bCombinedScan = ReadSetting(kTwinMode) ? 0 : 1;
+    m_bSortBySize = ReadSetting(kSortBySize) ? 1 : 0;
+    m_bRelativToDriveSpace = ReadSetting(kRelativToDriveSpace) ? 1 : 0;
+    m_bCmpName = 1;
+    m_bCmpDate = ReadSetting(kCmpDate) ? 1 : 0;
+    m_bCmpSize = ReadSetting(kCmpSize) ? 1 : 0;
+    m_bShellRun = ReadSetting(kShellRun) ? 1 : 0;
+    ExchangeData(true);
+}
+
+void SettingsDlg::ExchangeData(bool toBoxes) {
+    int* members[] = {&m_bCombinedScan, &m_bShellRun, &m_bSortBySize, &m_bRelativToDriveSpace,
+                      &m_bCmpName,      &m_bCmpSize,  &m_bCmpDate};
+    for (int i = 0; i < 7; ++i) {
+        if (toBoxes) {
+            m_boxes[i]->setChecked(*members[i] != 0);
+        } else {
+            *members[i] = m_boxes[i]->isChecked() ? 1 : 0;
+        }
+    }
+}
+
+void SettingsDlg::showEvent(QShowEvent* event) {
+    // Spontaneous shows (the window coming back from the task bar) keep what
+    // the user has ticked so far.
+    if (!event->spontaneous()) {
+        LoadSettings();
+    }
+    QDialog::showEvent(event);
+}
+
+void SettingsDlg::accept() {
+    ExchangeData(false);
+    // Failed writes are silent: the old values stay in force.
+    WriteSetting(kTwinMode, m_bCombinedScan == 0);
+    WriteSetting(kSortBySize, m_bSortBySize != 0);
+    WriteSetting(kRelativToDriveSpace, m_bRelativToDriveSpace != 0);
+    WriteSetting(kCmpName, true);
+    WriteSetting(kCmpDate, m_bCmpDate != 0);
+    WriteSetting(kCmpSize, m_bCmpSize != 0);
+    WriteSetting(kShellRun, m_bShellRun != 0);
+    ApplyShellIntegration();
+    QDialog::accept();
+}
+
+}  // namespace quarn

@@ -1,0 +1,63 @@
+#pragma once
+// The Settings dialog: the seven settings as check boxes, read from the
+// settings file each time the dialog is shown and written back on OK, after
+// which the folder verb follows the new ShellRun. Cancel writes nothing.
+//
+// GUI thread only; run modally: `SettingsDlg dlg(parent); dlg.exec();`
+
+#include <QDialog>
+
+class QCheckBox;
+class QPushButton;
+
+namespace quarn {
+
+class SettingsDlg : public QDialog {
+    Q_OBJECT
+
+  public:
+    // Ids of the check boxes; each box's objectName is its id ("1000"...).
+    enum : int {
+        kIdOk = 1,
+        kIdCancel = 2,
+        kIdCombinedScan = 1000,
+        kIdShellRun = 1001,
+        kIdSortBySize = 1002,
+        kIdRelativToDriveSpace = 1003,
+        kIdCmpName = 1004,
+        kIdCmpSize = 1005,
+        kIdCmpDate = 1006,
+    };
+
+    explicit SettingsDlg(QWidget* parent = nullptr);
+
+    // The check box with this id, null for any other id. Owned by the dialog.
+    QCheckBox* CheckBox(int id) const;
+
+    // Reads the settings into the members and the boxes (done on every show).
+    void LoadSettings();
+
+    // Check box states: 1 checked, 0 not.
+    int m_bCombinedScan = 0;
+    int m_bSortBySize = 0;
+    int m_bRelativToDriveSpace = 0;
+    int m_bCmpName = 0;
+    int m_bCmpSize = 0;
+    int m_bCmpDate = 0;
+    int m_bShellRun = 0;
+
+  public Q_SLOTS:
+    // Writes the settings, applies the shell integration, closes.
+    void accept() override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    // Moves the members into the boxes (toBoxes) or the boxes into the members.
+    void ExchangeData(bool toBoxes);
+
+    QCheckBox* m_boxes[7] = {};  // 1000..1006
+};
+
+}  // namespace quarn

@@ -1,0 +1,222 @@
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+
+#include "controls/DialogUnitScale.h"
+#include "platform/DesktopEntries.h"
+#include "platform/ProgramPath.h"
+#include "settings/Settings.h"
+#include "settings/ShellIntegration.h"
+#include "settings/ui/SettingsDlg.h"
+#include "tests/support/TempTree.h"
+
+using quarn::SettingsDlg;
+using quarn::test::ScopedEnv;
+using quarn::test::TempTree;
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The "key=value" lines of the INI file, in file order.
+QStringList IniLines(const std::string& path) {
+    QStringList lines;
+    for (const QString& line : QString::fromStdString(ReadFile(path)).split(QLatin1Char('\n'))) {
+        if (line.contains(QLatin1Char('='))) {
+            lines << line.trimmed();
+        }
+    }
+    return lines;
+}
+
+// Shows the dialog modally and lets `act` work on it while it runs; a check
+// that fails inside `act` still gets the dialog closed.
+int RunDialog(SettingsDlg& dialog, const std::function<void()>& act) {
+    QTimer::singleShot(0, &dialog, act);
+    QTimer::singleShot(0, &dialog, [&dialog] {
+        if (dialog.isVisible()) {
+            dialog.reject();
+        }
+    });
+    return dialog.exec();
+}
+
+}  // namespace
+
+class SettingsDialogTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<TempTree> m_tree;
+    std::vector<std::unique_ptr<ScopedEnv>> m_env;
+
+    std::string Ini() const { return m_tree->Path("quarn.ini"); }
+    std::string Entry() const { return m_tree->Path("data/applications/Dirmass.desktop"); }
+
+  private Q_SLOTS:
+    void init() {
+        m_tree = std::make_unique<TempTree>();
+        m_env.push_back(std::make_unique<ScopedEnv>("QUARN_INI", Ini()));
+        m_env.push_back(std::make_unique<ScopedEnv>("XDG_DATA_HOME", m_tree->Path("data")));
+        m_env.push_back(std::make_unique<ScopedEnv>("XDG_DATA_DIRS", m_tree->Path("none")));
+        m_env.push_back(std::make_unique<ScopedEnv>("PATH", m_tree->Path("bin")));
+    }
+
+    void cleanup() {
+        m_env.clear();
+        m_tree.reset();
+    }
+
+    void layoutFollowsTheTemplate() {
+        SettingsDlg dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Settings"));
+        const quarn::DialogUnitScale du(dialog.font());
+        QCOMPARE(dialog.size(), du.Size(220, 191));
+
+        const struct {
+            int id;
+            const char* caption;
+            QRect rect;
+        } boxes[] = {
+            {1000, "Scan Mode: Dirmass && Dupmatch", du.Rect(12, 18, 168, 11)},
+            {1001, "Shell Integration", du.Rect(12, 30, 114, 12)},
+            {1002, "Sort by Size", du.Rect(12, 72, 54, 10)},
+            {1003, "% Relativ to Drive Space", du.Rect(12, 84, 121, 11)},
+            {1004, "File Name", du.Rect(12, 120, 114, 12)},
+            {1005, "File Size", du.Rect(12, 132, 114, 12)},
+            {1006, "Modified Date", du.Rect(12, 144, 114, 12)},
+        };
+        for (const auto& box : boxes) {
+            auto* check = dialog.findChild<QCheckBox*>(QString::number(box.id));
+            QVERIFY2(check, box.caption);
+            QCOMPARE(check, dialog.CheckBox(box.id));
+            QCOMPARE(check->text(), QString::fromLatin1(box.caption));
+            QCOMPARE(check->geometry(), box.rect);
+        }
+        QStringList groups;
+        for (QGroupBox* group : dialog.findChildren<QGroupBox*>()) {
+            groups << group->title();
+        }
+        QCOMPARE(groups, (QStringList{QStringLiteral("General"), QStringLiteral("Dirmass"),
+                                      QStringLiteral("Dupmatch: Properties of equal Files")}));
+        auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("1"));
+        auto* cancel = dialog.findChild<QPushButton*>(QStringLiteral("2"));
+        QVERIFY(ok && cancel);
+        QVERIFY(ok->isDefault());
+        QCOMPARE(ok->geometry(), du.Rect(108, 174, 50, 14));
+        QCOMPARE(cancel->text(), QStringLiteral("Cancel"));
+    }
+
+    void freshStartShowsDefaultsAndOkWritesAllSevenKeys() {
+        SettingsDlg dialog;
+        QList<bool> shown;
+        RunDialog(dialog, [&] {
+            for (int id = 1000; id <= 1006; ++id) {
+                shown << dialog.CheckBox(id)->isChecked();
+            }
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("1")), Qt::LeftButton);
+        });
+        QCOMPARE(shown, (QList<bool>{false, true, true, true, true, true, true}));
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(IniLines(Ini()),
+                 (QStringList{"TwinMode=1", "SortBySize=1", "RelativToDriveSpace=1", "CmpName=1",
+                              "CmpDate=1", "CmpSize=1", "ShellRun=1"}));
+        // ShellRun on: the folder entry now starts this very program.
+        auto app = quarn::LoadDesktopApplication("Dirmass.desktop");
+        QVERIFY(app.has_value());
+        QCOMPARE(app->exec,
+                 quarn::QuoteExecArgument(quarn::ExecutableRealPath()) + std::string(" %f"));
+    }
+
+    void boxesCarryTheSettingsBothWays() {
+        SettingsDlg dialog;
+        RunDialog(dialog, [&] {
+            // The name box cannot be changed, by mouse or by key.
+            QCheckBox* name = dialog.CheckBox(1004);
+            QVERIFY(!name->isEnabled());
+            QTest::mouseClick(name, Qt::LeftButton);
+            QTest::keyClick(name, Qt::Key_Space);
+            QVERIFY(name->isChecked());
+
+            QTest::mouseClick(dialog.CheckBox(1000), Qt::LeftButton);  // combined scan on
+            QTest::mouseClick(dialog.CheckBox(1003), Qt::LeftButton);  // relative off
+            QTest::mouseClick(dialog.CheckBox(1006), Qt::LeftButton);  // date off
+            QTest::mouseClick(dialog.CheckBox(1001), Qt::LeftButton);  // shell off
+            dialog.accept();
+        });
+        QVERIFY(!quarn::ReadSetting(quarn::kTwinMode));
+        QVERIFY(!quarn::ReadSetting(quarn::kRelativToDriveSpace));
+        QVERIFY(!quarn::ReadSetting(quarn::kCmpDate));
+        QVERIFY(!quarn::ReadSetting(quarn::kShellRun));
+        QVERIFY(quarn::ReadSetting(quarn::kSortBySize));
+        QVERIFY(quarn::ReadSetting(quarn::kCmpSize));
+        QVERIFY(IniLines(Ini()).contains(QStringLiteral("CmpName=1")));
+        QVERIFY(IniLines(Ini()).contains(QStringLiteral("TwinMode=0")));
+
+        // Shown again, it reads the file anew.
+        QList<bool> shown;
+        RunDialog(dialog, [&] {
+            for (int id = 1000; id <= 1006; ++id) {
+                shown << dialog.CheckBox(id)->isChecked();
+            }
+            dialog.reject();
+        });
+        QCOMPARE(shown, (QList<bool>{true, false, true, false, true, true, false}));
+        QCOMPARE(dialog.m_bCombinedScan, 1);
+        QCOMPARE(dialog.m_bCmpName, 1);
+    }
+
+    void cancelWritesNothing() {
+        quarn::WriteSetting(quarn::kSortBySize, false);
+        const std::string before = ReadFile(Ini());
+        SettingsDlg dialog;
+        RunDialog(dialog, [&] {
+            QVERIFY(!dialog.CheckBox(1002)->isChecked());
+            QTest::mouseClick(dialog.CheckBox(1002), Qt::LeftButton);
+            QTest::mouseClick(dialog.CheckBox(1000), Qt::LeftButton);
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("2")), Qt::LeftButton);
+        });
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QCOMPARE(ReadFile(Ini()), before);
+        QVERIFY(!std::filesystem::exists(Entry()));
+    }
+
+    void okFollowsTheShellBoxWithTheDesktopEntry() {
+        // An entry from an earlier run goes when the box is cleared...
+        QCOMPARE(quarn::RegisterShellVerb("/old/place/quarn"), 1);
+        m_tree->MakeFile("data/applications/neighbour.desktop", 3);
+        SettingsDlg dialog;
+        RunDialog(dialog, [&] {
+            dialog.CheckBox(1001)->setChecked(false);
+            dialog.accept();
+        });
+        QVERIFY(!std::filesystem::exists(Entry()));
+        QVERIFY(std::filesystem::exists(m_tree->Path("data/applications/neighbour.desktop")));
+
+        // ... and comes back, pointing at this program, when it is ticked.
+        RunDialog(dialog, [&] {
+            QVERIFY(!dialog.CheckBox(1001)->isChecked());
+            dialog.CheckBox(1001)->setChecked(true);
+            dialog.accept();
+        });
+        const std::string exec =
+            quarn::EscapeDesktopValue(quarn::QuoteExecArgument(quarn::ExecutableRealPath())) +
+            " %f";
+        QVERIFY(ReadFile(Entry()).find("\nExec=" + exec + "\n") != std::string::npos);
+        QVERIFY(ReadFile(Entry()).find("\nMimeType=inode/directory;\n") != std::string::npos);
+    }
+};
+
+QTEST_MAIN(SettingsDialogTest)
+#include "settings_dialog_test.moc"
