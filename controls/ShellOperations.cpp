@@ -99,6 +99,11 @@ bool TrashWithConfirmation(QWidget* parent, const std::string& path,
     if (name.isEmpty()) {
         name = Decode(path);
     }
+    if (!IdentityOf(path)) {
+        // Nothing to ask about: say so at once.
+        ShowError(parent, title, QObject::tr("\"%1\" no longer exists.").arg(Decode(path)));
+        return false;
+    }
     if (!Confirm(parent, title,
                  QObject::tr("Do you really want to move \"%1\" to the trash?").arg(name))) {
         return false;

@@ -175,6 +175,17 @@ class FileOperationDialogTest : public QObject {
         QVERIFY(Exists(m_tree->Path("keep/k.txt")));
     }
 
+    void trashOfAVanishedPathAsksNothing() {
+        bool asked = false;
+        ShellHooks().confirm = [&](QWidget*, const QString&, const QString&) {
+            asked = true;
+            return true;
+        };
+        QVERIFY(!TrashWithConfirmation(nullptr, m_tree->Path("never-there")));
+        QVERIFY(!asked);
+        QCOMPARE(m_errors.size(), 1);
+    }
+
     void browseUsesThePicker() {
         QString title;
         ShellHooks().browse = [&](QWidget*, const QString& t) {
