@@ -1,0 +1,159 @@
+// The model over the twin list's rows: its signals stay consistent while
+// workers fill, filter and shrink the list, and changes arrive coalesced.
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QtTest>
+#include <memory>
+
+#include "duplicates/TwinListView.h"
+#include "duplicates/ui/MimeIconProvider.h"
+#include "duplicates/ui/TwinListModel.h"
+#include "filter/FileSearch.h"
+#include "tests/support/TempTree.h"
+
+using quarn::CFileListCtrl;
+using quarn::CTwinListView;
+using quarn::FilterCriteria;
+using quarn::MimeIconProvider;
+using quarn::TwinListModel;
+using quarn::test::ScopedEnv;
+using quarn::test::TempTree;
+
+namespace {
+
+// Every row of the model reads what the store holds for it.
+bool ModelMatchesStore(const TwinListModel& model, const CTwinListView& list) {
+    if (model.rowCount() != list.GetItemCount()) {
+        return false;
+    }
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const QString path = model.data(model.index(row, CFileListCtrl::kPathColumn)).toString();
+        if (path.toStdString() != list.GetRowText(row, CFileListCtrl::kPathColumn)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+class TwinListModelTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<TempTree> m_home;
+    std::unique_ptr<ScopedEnv> m_ini;
+    std::unique_ptr<TempTree> m_tree;
+    int m_twinRows = 0;
+
+  private Q_SLOTS:
+    void initTestCase() {
+        m_home = std::make_unique<TempTree>();
+        m_ini = std::make_unique<ScopedEnv>("QUARN_INI", m_home->Path("quarn.ini"));
+        // 40 folders holding the same 15 names: 15 groups of 40 twins, plus
+        // one file of its own per folder.
+        m_tree = std::make_unique<TempTree>();
+        for (int folder = 0; folder < 40; ++folder) {
+            const std::string prefix = "f" + std::to_string(folder) + "/";
+            for (int name = 0; name < 15; ++name) {
+                const std::string file = prefix + "name" + std::to_string(name) + ".txt";
+                m_tree->MakeFile(file, 100 + name);
+                m_tree->SetModified(file, 1700000000);
+            }
+            m_tree->MakeFile(prefix + "own" + std::to_string(folder) + ".bin", 7);
+        }
+        m_twinRows = 40 * 15;
+    }
+
+    void cleanupTestCase() {
+        m_tree.reset();
+        m_ini.reset();
+        m_home.reset();
+    }
+
+    void staysConsistentWhileWorkersChangeTheRows() {
+        CTwinListView list;
+        MimeIconProvider icons;
+        list.SetIconKeyProvider(&icons);
+        TwinListModel model(list, &icons);
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+        // A scan on its own thread, replayed while it runs.
+        list.StartScan(m_tree->Root());
+        QTRY_VERIFY_WITH_TIMEOUT(!list.IsBusy(), 60000);
+        list.WaitForWorkers();
+        QTRY_VERIFY(ModelMatchesStore(model, list));
+        QCOMPARE(model.rowCount(), m_twinRows);
+
+        // A filter search rebuilds the rows.
+        FilterCriteria criteria;
+        criteria.m_strSearch = "NAME1";  // name1, name10 .. name14
+        QVERIFY(quarn::StartFileSearch(list, criteria));
+        list.WaitForWorkers();
+        QTRY_VERIFY(ModelMatchesStore(model, list));
+        QCOMPARE(model.rowCount(), 6 * 40);
+
+        // Rows taken out one by one, at the start, the middle and the end.
+        for (int row : {0, 100, model.rowCount() - 3}) {
+            const std::string path = list.GetRowText(row, CFileListCtrl::kPathColumn);
+            QVERIFY(list.RemoveTrashedRow(row, path));
+        }
+        QTRY_VERIFY(ModelMatchesStore(model, list));
+        QCOMPARE(model.rowCount(), 6 * 40 - 3);
+
+        // The scan's rebuild shows every group again, minus the removed files.
+        list.RebuildList();
+        QTRY_VERIFY(ModelMatchesStore(model, list));
+        QCOMPARE(model.rowCount(), m_twinRows - 3);
+
+        list.DeleteAllItems();
+        QTRY_COMPARE(model.rowCount(), 0);
+        list.SetIconKeyProvider(nullptr);
+    }
+
+    void changesArriveCoalesced() {
+        CTwinListView list;
+        TwinListModel model(list, nullptr);
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+        QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+
+        // A whole scan on this thread: hundreds of appends, then the rebuild.
+        list.Scan(m_tree->Root());
+        model.ApplyPendingChanges();
+        QCOMPARE(model.ReplayCount(), 1);
+        QCOMPARE(reset.size() + inserted.size(), 1);
+        QVERIFY(ModelMatchesStore(model, list));
+
+        // The announcement queued meanwhile finds nothing more to replay.
+        QTest::qWait(3 * TwinListModel::kRefreshIntervalMs);
+        QCOMPARE(model.ReplayCount(), 1);
+
+        // Two removals become two removal signals, rows keep their texts.
+        const int before = model.rowCount();
+        QVERIFY(list.RemoveTrashedRow(5, list.GetRowText(5, CFileListCtrl::kPathColumn)));
+        QVERIFY(list.RemoveTrashedRow(0, list.GetRowText(0, CFileListCtrl::kPathColumn)));
+        inserted.clear();
+        reset.clear();
+        QTRY_COMPARE(model.rowCount(), before - 2);
+        QCOMPARE(removed.size(), 2);
+        QCOMPARE(removed[0].at(1).toInt(), 5);
+        QCOMPARE(removed[1].at(1).toInt(), 0);
+        QCOMPARE(reset.size(), 0);
+        QVERIFY(ModelMatchesStore(model, list));
+
+        // Rows deleted and rebuilt twice before the view looks: one reset
+        // with the final count.
+        list.RebuildList();
+        list.RebuildList();
+        model.ApplyPendingChanges();
+        QCOMPARE(reset.size(), 1);
+        QCOMPARE(inserted.size(), 0);
+        QVERIFY(ModelMatchesStore(model, list));
+    }
+};
+
+QTEST_MAIN(TwinListModelTest)
+#include "TwinListModel_test.moc"

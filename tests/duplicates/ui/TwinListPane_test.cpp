@@ -1,0 +1,251 @@
+// The Dupmatch pane as the user meets it: the rows of a scan, the columns,
+// selection, and the file's context menu with Open Folder and Move to Trash.
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QMenu>
+#include <QSet>
+#include <QtTest>
+#include <filesystem>
+#include <memory>
+
+#include "controls/ShellOperations.h"
+#include "duplicates/TwinListView.h"
+#include "duplicates/ui/TwinListModel.h"
+#include "duplicates/ui/TwinListPane.h"
+#include "tests/support/TempTree.h"
+
+using quarn::CFileListCtrl;
+using quarn::CTwinListView;
+using quarn::ShellHooks;
+using quarn::TwinListModel;
+using quarn::TwinListPane;
+using quarn::test::ScopedEnv;
+using quarn::test::TempTree;
+
+namespace {
+
+constexpr int64_t kScanTime = 1700000000;
+
+QString Text(const TwinListModel& model, int row, int column) {
+    return model.data(model.index(row, column)).toString();
+}
+
+QSet<QString> Paths(const TwinListModel& model) {
+    QSet<QString> paths;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        paths << Text(model, row, CFileListCtrl::kPathColumn);
+    }
+    return paths;
+}
+
+// What the context-menu hook saw and what it should pick.
+struct MenuProbe {
+    int shown = 0;
+    QStringList items;  // "-" for a separator
+    QString pick;       // the item to choose; empty = dismiss
+};
+
+}  // namespace
+
+class TwinListPaneTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<TempTree> m_home;
+    std::unique_ptr<ScopedEnv> m_ini;
+    std::unique_ptr<ScopedEnv> m_dataHome;
+    std::unique_ptr<TempTree> m_tree;
+    std::unique_ptr<CTwinListView> m_list;
+    std::unique_ptr<TwinListPane> m_pane;
+    MenuProbe m_probe;
+    QStringList m_opened;
+    QStringList m_errors;
+
+    // The pane after a scan of one group of three twins and a single file.
+    void ScanFreshTree() {
+        m_pane.reset();
+        m_list.reset();
+        m_tree = std::make_unique<TempTree>();
+        for (const char* file : {"a/dup.txt", "b/dup.txt", "c/sub/dup.txt"}) {
+            m_tree->MakeFile(file, 2048);
+            m_tree->SetModified(file, kScanTime);
+        }
+        m_tree->MakeFile("single.txt", 10);
+        m_list = std::make_unique<CTwinListView>();
+        m_pane = std::make_unique<TwinListPane>(*m_list);
+        m_pane->resize(700, 400);
+        m_pane->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_pane.get()));
+        m_list->Scan(m_tree->Root());
+    }
+
+    QPoint RowPoint(int row) const {
+        return m_pane->visualRect(m_pane->Model()->index(row, 1)).center();
+    }
+
+    void RightClick(const QPoint& viewportPos) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, viewportPos,
+                                m_pane->viewport()->mapToGlobal(viewportPos));
+        QApplication::sendEvent(m_pane->viewport(), &event);
+    }
+
+  private Q_SLOTS:
+    void initTestCase() {
+        m_home = std::make_unique<TempTree>();
+        m_ini = std::make_unique<ScopedEnv>("QUARN_INI", m_home->Path("quarn.ini"));
+        m_home->MakeFolder("data");
+        m_dataHome = std::make_unique<ScopedEnv>("XDG_DATA_HOME", m_home->Path("data"));
+    }
+
+    void init() {
+        m_probe = MenuProbe();
+        m_opened.clear();
+        m_errors.clear();
+        ShellHooks().pickMenuAction = [this](QMenu* menu, const QPoint&) -> QAction* {
+            ++m_probe.shown;
+            QAction* chosen = nullptr;
+            for (QAction* action : menu->actions()) {
+                m_probe.items << (action->isSeparator() ? QStringLiteral("-") : action->text());
+                if (!m_probe.pick.isEmpty() && action->text() == m_probe.pick) {
+                    chosen = action;
+                }
+            }
+            return chosen;
+        };
+        ShellHooks().openUrl = [this](const QUrl& url) {
+            m_opened << url.toLocalFile();
+            return true;
+        };
+        ShellHooks().confirm = [](QWidget*, const QString&, const QString&) { return true; };
+        ShellHooks().showError = [this](QWidget*, const QString&, const QString& text) {
+            m_errors << text;
+        };
+    }
+
+    void cleanup() {
+        m_pane.reset();
+        m_list.reset();
+        ShellHooks() = quarn::ShellOperationHooks();
+    }
+
+    void cleanupTestCase() {
+        m_tree.reset();
+        m_dataHome.reset();
+        m_ini.reset();
+        m_home.reset();
+    }
+
+    void scanShowsEveryTwinAsARow() {
+        ScanFreshTree();
+        TwinListModel& model = *m_pane->Model();
+        QTRY_COMPARE(model.rowCount(), 3);
+
+        const QString root = QString::fromStdString(m_tree->Root());
+        QCOMPARE(Paths(model), (QSet<QString>{root + "/a/dup.txt", root + "/b/dup.txt",
+                                              root + "/c/sub/dup.txt"}));
+        const QIcon first = model.data(model.index(0, 0), Qt::DecorationRole).value<QIcon>();
+        QVERIFY(!first.isNull());
+        for (int row = 0; row < 3; ++row) {
+            QCOMPARE(Text(model, row, CFileListCtrl::kFileColumn), QStringLiteral("dup.txt"));
+            QCOMPARE(Text(model, row, CFileListCtrl::kSizeColumn), QStringLiteral("2048 Bytes"));
+            QVERIFY(Text(model, row, CFileListCtrl::kModifiedColumn).endsWith(' '));
+            const QIcon icon = model.data(model.index(row, 0), Qt::DecorationRole).value<QIcon>();
+            QCOMPARE(icon.cacheKey(), first.cacheKey());
+        }
+
+        // Headings, widths and alignments of the report.
+        QHeaderView* heading = m_pane->header();
+        const QStringList titles = {"File", "Path", "Size", "Modified"};
+        const int widths[] = {100, 340, 75, 110};
+        for (int column = 0; column < 4; ++column) {
+            QCOMPARE(model.headerData(column, Qt::Horizontal).toString(), titles[column]);
+            QCOMPARE(heading->sectionSize(column), widths[column]);
+            const auto alignment =
+                Qt::Alignment(model.data(model.index(0, column), Qt::TextAlignmentRole).toInt());
+            QCOMPARE(bool(alignment & Qt::AlignRight), column >= 2);
+        }
+        QVERIFY(!m_pane->rootIsDecorated());
+
+        // A click on a heading sorts nothing; a dragged divider resizes.
+        const QStringList before = {Text(model, 0, 1), Text(model, 1, 1), Text(model, 2, 1)};
+        QTest::mouseClick(heading->viewport(), Qt::LeftButton, {},
+                          QPoint(heading->sectionViewportPosition(1) + 20, heading->height() / 2));
+        QCOMPARE((QStringList{Text(model, 0, 1), Text(model, 1, 1), Text(model, 2, 1)}), before);
+        heading->resizeSection(1, 500);
+        QCOMPARE(heading->sectionSize(1), 500);
+    }
+
+    void ctrlASelectsEveryRow() {
+        ScanFreshTree();
+        QTRY_COMPARE(m_pane->Model()->rowCount(), 3);
+        m_pane->setFocus();
+        QTest::keyClick(m_pane.get(), Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(m_pane->selectionModel()->selectedRows().size(), 3);
+        m_pane->clearSelection();
+        m_pane->selectAllRows();
+        QCOMPARE(m_pane->selectionModel()->selectedRows().size(), 3);
+    }
+
+    void contextMenuOnlyOnARow() {
+        ScanFreshTree();
+        QTRY_COMPARE(m_pane->Model()->rowCount(), 3);
+
+        // Below the last row: nothing at all.
+        const QRect last = m_pane->visualRect(m_pane->Model()->index(2, 0));
+        RightClick(QPoint(20, last.bottom() + 30));
+        QCOMPARE(m_probe.shown, 0);
+
+        // On a row, dismissed: Open Folder comes first, then a separator.
+        RightClick(RowPoint(1));
+        QCOMPARE(m_probe.shown, 1);
+        QVERIFY(m_probe.items.size() > 2);
+        QCOMPARE(m_probe.items[0], QStringLiteral("Open Folder"));
+        QCOMPARE(m_probe.items[1], QStringLiteral("-"));
+        QVERIFY(m_opened.isEmpty());
+
+        // Open Folder opens the folder of the row under the mouse, not of
+        // the selected row.
+        m_pane->selectionModel()->select(
+            m_pane->Model()->index(0, 0),
+            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        m_probe.pick = QStringLiteral("Open Folder");
+        RightClick(RowPoint(2));
+        const QString path = Text(*m_pane->Model(), 2, CFileListCtrl::kPathColumn);
+        QCOMPARE(m_opened, QStringList{QFileInfo(path).absolutePath()});
+    }
+
+    void moveToTrashRemovesExactlyThatRow() {
+        ScanFreshTree();
+        TwinListModel& model = *m_pane->Model();
+        QTRY_COMPARE(model.rowCount(), 3);
+        const QSet<QString> before = Paths(model);
+        const QString victim = Text(model, 1, CFileListCtrl::kPathColumn);
+
+        m_probe.pick = QStringLiteral("Move to Trash");
+        RightClick(RowPoint(1));
+        QVERIFY(m_errors.isEmpty());
+        QVERIFY(!QFileInfo::exists(victim));
+        QCOMPARE(model.rowCount(), 2);
+        QCOMPARE(m_list->GetItemCount(), 2);
+        QCOMPARE(Paths(model), QSet<QString>(before).subtract({victim}));
+        const QString trashed = QString::fromStdString(m_home->Path("data/Trash/files/dup.txt"));
+        QVERIFY(QFileInfo::exists(trashed));
+
+        // A file rewritten since the scan is not what its row shows: it stays,
+        // and so does its row.
+        const QString changed = Text(model, 0, CFileListCtrl::kPathColumn);
+        const std::string relative =
+            std::filesystem::relative(changed.toStdString(), m_tree->Root()).string();
+        m_tree->MakeFile(relative, 4096);
+        RightClick(RowPoint(0));
+        QCOMPARE(m_errors.size(), 1);
+        QVERIFY(QFileInfo::exists(changed));
+        QCOMPARE(model.rowCount(), 2);
+        QVERIFY(Paths(model).contains(changed));
+    }
+};
+
+QTEST_MAIN(TwinListPaneTest)
+#include "TwinListPane_test.moc"
