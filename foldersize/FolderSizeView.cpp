@@ -43,7 +43,10 @@ bool IsNetworkLocation(const std::string& path) {
 class CFolderSizeView::ScanSink final : public WalkSink {
   public:
     ScanSink(CFolderSizeView& view, HTREEITEM parentItem, TwinSink* twinSink)
-        : m_view(view), m_parentItem(parentItem), m_twinSink(twinSink) {}
+        : m_view(view),
+          m_parentItem(parentItem),
+          m_twinSink(twinSink),
+          m_ticket(view.m_nWalkTicket) {}
 
     bool EnterFolder(const std::string& path, const FindRecord* entry) override {
         HTREEITEM item = TVI_NULL;
@@ -52,7 +55,9 @@ class CFolderSizeView::ScanSink final : public WalkSink {
             item = m_view.InsertFolderItem(std::string(entry->Name()), kImageFolder,
                                            m_open.back().item);
         }
-        if (!m_view.m_bBusy.load(std::memory_order_relaxed)) {
+        // Cancelled, or cancelled and a new scan already started.
+        if (!m_view.m_bBusy.load(std::memory_order_relaxed) ||
+            m_view.m_nScanTicket.load(std::memory_order_relaxed) != m_ticket) {
             return false;
         }
         auto now = std::chrono::steady_clock::now();
@@ -139,6 +144,7 @@ class CFolderSizeView::ScanSink final : public WalkSink {
     CFolderSizeView& m_view;
     HTREEITEM m_parentItem;
     TwinSink* m_twinSink;
+    uint64_t m_ticket;
     std::vector<OpenFolder> m_open;  // the heap, not the machine stack, holds the depth
     std::string m_filePath;
     std::chrono::steady_clock::time_point m_lastStatus;
@@ -170,7 +176,7 @@ uint64_t CFolderSizeView::ClaimBusy() {
     if (m_bBusy.exchange(true)) {
         return 0;
     }
-    return ++m_nScanTicket;
+    return m_nScanTicket.fetch_add(1) + 1;
 }
 
 void CFolderSizeView::StartScan(const std::string& path, HTREEITEM parentItem) {
@@ -223,6 +229,7 @@ void CFolderSizeView::RunScan(const std::string& path, HTREEITEM parentItem) {
 void CFolderSizeView::RunClaimedScan(const std::string& path, HTREEITEM parentItem,
                                      TwinSink* twinSink, uint64_t ticket) {
     m_strWalkPath = path;
+    m_nWalkTicket = ticket;
     ResetScan();
     try {
         m_nTotal.store(ScanFolder(path, parentItem, twinSink));
@@ -433,6 +440,11 @@ std::string CFolderSizeView::GetRootPath() const {
 size_t CFolderSizeView::GetRecordCount() const {
     std::lock_guard lock(StoreMutex());
     return m_records.size();
+}
+
+std::vector<FolderRecord> CFolderSizeView::GetRecords() const {
+    std::lock_guard lock(StoreMutex());
+    return std::vector<FolderRecord>(m_records.begin(), m_records.end());
 }
 
 }  // namespace quarn

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "foldersize/FolderRecord.h"
 #include "foldersize/TreeListCtrl.h"
@@ -79,8 +80,10 @@ class CFolderSizeView : public CTreeListCtrl {
     std::optional<std::string> GetItemPath(HTREEITEM item) const;
     // The walked (normalised) path of the scan root.
     std::string GetRootPath() const;
-    // The number of records of the last scan.
+    // The number of records of the last scan, and copies of them in the
+    // order they were made (post-order, a files item's right after its folder's).
     size_t GetRecordCount() const;
+    std::vector<FolderRecord> GetRecords() const;
 
     // --- Set by the owner ----------------------------------------------------
     // A walk is running; clear it to cancel (the walk stops at its next
@@ -139,8 +142,10 @@ class CFolderSizeView : public CTreeListCtrl {
     // The busy flag is taken and given back under this lock, with a ticket
     // per scan, so that a cancelled worker that ends late cannot clear the
     // flag of the scan started after it.
+    // A walk also stops when a newer scan has taken the flag after a cancel.
     std::mutex m_claimMutex;
-    uint64_t m_nScanTicket = 0;
+    std::atomic<uint64_t> m_nScanTicket{0};
+    uint64_t m_nWalkTicket = 0;  // the running scan's ticket; the worker's only
 
     std::mutex m_startMutex;  // serialises StartScan, WaitForScan, OnDestroy
     std::jthread m_scanThread;

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Times the folder-size report against du and ncdu on the same warm tree.
+#
+# usage: bench/foldersize_bench.sh QUARN [TREE] [FILES] [FOLDERS]
+#   QUARN    the quarn executable (build it with -DCMAKE_BUILD_TYPE=Release)
+#   TREE     the tree to scan; made by bench/make_tree.py when missing
+#            (default /work/bench-trees/foldersize)
+#   FILES    files of a new tree (default 1000000)
+#   FOLDERS  folders of a new tree (default 100000)
+#
+# Every tool runs RUNS times (default 3) after one warming run; the best
+# wall time counts. Peak memory is the maximum resident set size that
+# /usr/bin/time -v reports; "net" subtracts quarn's own size on an empty
+# folder, so that it measures what the tree costs.
+set -euo pipefail
+
+quarn=${1:?usage: foldersize_bench.sh QUARN [TREE] [FILES] [FOLDERS]}
+tree=${2:-/work/bench-trees/foldersize}
+files=${3:-1000000}
+folders=${4:-100000}
+runs=${RUNS:-3}
+here=$(cd "$(dirname "$0")" && pwd)
+
+need_package() {  # command package
+    if ! command -v "$1" >/dev/null 2>&1; then
+        echo "installing $2" >&2
+        if [ "$(id -u)" = 0 ]; then
+            apt-get install -y "$2" >/dev/null
+        else
+            sudo apt-get install -y "$2" >/dev/null
+        fi
+    fi
+}
+need_package ncdu ncdu
+[ -x /usr/bin/time ] || need_package /usr/bin/time time
+
+if [ ! -d "$tree" ]; then
+    mkdir -p "$(dirname "$tree")"
+    python3 "$here/make_tree.py" "$tree" --files "$files" --folders "$folders"
+fi
+export QUARN_INI=${QUARN_INI:-$(mktemp -d)/bench.ini}
+empty=$(mktemp -d)
+trap 'rmdir "$empty"' EXIT
+
+# best wall seconds and the largest peak KB of RUNS runs of a command
+measure() {
+    local best="" peak=0 log wall kb
+    log=$(mktemp)
+    "$@" >/dev/null 2>&1 || true  # warm the cache and the binary
+    for _ in $(seq "$runs"); do
+        /usr/bin/time -v "$@" >/dev/null 2>"$log" || { cat "$log" >&2; exit 1; }
+        wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {
+                   n = split($2, p, ":"); s = 0
+                   for (i = 1; i <= n; i++) s = s * 60 + p[i]
+                   print s }' "$log")
+        kb=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
+        if [ -z "$best" ] || awk -v a="$wall" -v b="$best" 'BEGIN {exit !(a < b)}'; then
+            best=$wall
+        fi
+        [ "$kb" -gt "$peak" ] && peak=$kb
+    done
+    rm -f "$log"
+    echo "$best $peak"
+}
+
+count_folders=$(find "$tree" -type d | wc -l)
+count_files=$(find "$tree" ! -type d | wc -l)
+echo "tree: $tree ($count_files files, $count_folders folders), $runs runs each, best time"
+
+read -r t_quarn m_quarn < <(measure "$quarn" --report --json "$tree")
+read -r t_du m_du < <(measure du -sb "$tree")
+read -r t_ncdu m_ncdu < <(measure ncdu -0 -o /dev/null "$tree")
+read -r _ m_base < <(measure "$quarn" --report --json "$empty")
+
+awk -v tq="$t_quarn" -v tdu="$t_du" -v tn="$t_ncdu" \
+    -v mq="$m_quarn" -v mdu="$m_du" -v mn="$m_ncdu" -v mb="$m_base" \
+    -v folders="$count_folders" 'BEGIN {
+    printf "quarn --report --json  %7.2f s  peak %8d KB\n", tq, mq
+    printf "du -sb                 %7.2f s  peak %8d KB\n", tdu, mdu
+    printf "ncdu -0 -o /dev/null   %7.2f s  peak %8d KB\n", tn, mn
+    printf "quarn on an empty folder        peak %8d KB\n", mb
+    printf "time ratio quarn/du   %.2f  (target <= 1.1)\n", tq / tdu
+    printf "time ratio quarn/ncdu %.2f\n", tq / tn
+    printf "peak bytes per folder %.0f (net of the empty run %.0f; target < 300)\n",
+           mq * 1024 / folders, (mq - mb) * 1024 / folders
+}'

@@ -1,0 +1,529 @@
+#include "foldersize/FolderSizeView.h"
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "foldersize/SizeText.h"
+#include "platform/FileSystems.h"
+#include "settings/Settings.h"
+#include "tests/support/TempTree.h"
+
+namespace quarn {
+namespace {
+
+using test::ScopedEnv;
+using test::TempTree;
+
+// Every test gets its own settings file, with the two scan settings chosen.
+class ScanSettings {
+  public:
+    ScanSettings(bool sortBySize, bool relativeToDrive)
+        : m_ini("QUARN_INI", m_folder.Path("quarn.ini")) {
+        WriteSetting(kSortBySize, sortBySize);
+        WriteSetting(kRelativToDriveSpace, relativeToDrive);
+    }
+
+  private:
+    TempTree m_folder;
+    ScopedEnv m_ini;
+};
+
+// An independent sum: every entry that is not a folder, by its own (lstat) size.
+uint64_t SumOfTree(const std::string& root, int64_t* files = nullptr) {
+    uint64_t sum = 0;
+    int64_t count = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        struct ::stat status;
+        if (::lstat(entry.path().c_str(), &status) != 0 || S_ISDIR(status.st_mode)) {
+            continue;
+        }
+        sum += uint64_t(status.st_size);
+        ++count;
+    }
+    if (files != nullptr) {
+        *files = count;
+    }
+    return sum;
+}
+
+// The records of a finished scan, by path; files items under path + "|files".
+std::map<std::string, FolderRecord> RecordsByPath(const CFolderSizeView& view) {
+    std::map<std::string, FolderRecord> byPath;
+    for (const FolderRecord& record : view.GetRecords()) {
+        std::optional<std::string> path = view.GetItemPath(record.m_hItem);
+        EXPECT_TRUE(path.has_value());
+        byPath[path.value_or("?") + (record.m_bFilesItem ? "|files" : "")] = record;
+    }
+    return byPath;
+}
+
+std::vector<std::string> ChildTexts(const CFolderSizeView& view, HTREEITEM parent) {
+    std::vector<std::string> texts;
+    for (int row = 0; row < view.GetChildCount(parent); ++row) {
+        texts.push_back(view.GetItemText(view.GetChildItem(parent, row)));
+    }
+    return texts;
+}
+
+// Records what a combined walk hands on; can stop the walk or hold it.
+class RecordingTwinSink : public TwinSink {
+  public:
+    void AddFile(const std::string& path, const FindRecord& record) override {
+        std::unique_lock lock(m_mutex);
+        paths.insert(path);
+        bytes += record.FileSize();
+        if (viewToCancel != nullptr) {
+            viewToCancel->m_bBusy = false;
+        }
+        if (holdFirstFile && paths.size() == 1) {
+            held = true;
+            m_changed.notify_all();
+            m_changed.wait(lock, [&] { return released; });
+        }
+    }
+    void RebuildList() override {
+        std::lock_guard lock(m_mutex);
+        ++rebuilds;
+        filesAtRebuild = paths.size();
+    }
+    void WaitUntilHeld() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return held; });
+    }
+    void Release() {
+        std::lock_guard lock(m_mutex);
+        released = true;
+        m_changed.notify_all();
+    }
+
+    std::set<std::string> paths;
+    uint64_t bytes = 0;
+    int rebuilds = 0;
+    size_t filesAtRebuild = 0;
+    CFolderSizeView* viewToCancel = nullptr;
+    bool holdFirstFile = false;
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool held = false;
+    bool released = false;
+};
+
+// root: 1 file + folders a (1 file + sub), b (2 files + sub), c (files only),
+// e (folders only), .hidden; a sparse file of 5 GiB; a link to a file.
+void MakeMixedTree(const TempTree& tree) {
+    tree.MakeFile("top.txt", 10);
+    tree.MakeFile("a/one.txt", 100);
+    tree.MakeFile("a/sub/x.bin", 300);
+    tree.MakeFile("b/1.txt", 1000);
+    tree.MakeFile("b/2.txt", 2000);
+    tree.MakeFolder("b/empty");
+    tree.MakeFile("c/only.txt", 5);
+    tree.MakeFile("e/inner/deep.txt", 7);
+    tree.MakeFile(".hidden/secret", 11);
+    tree.MakeSparseFile("c/sparse.img", uint64_t(5) << 30);
+    tree.MakeSymlink("../top.txt", "c/link-to-file");
+}
+
+TEST(FolderScan, TotalsCountsTextsAndRecordsOfARealTree) {
+    ScanSettings settings(/*sortBySize=*/false, /*relativeToDrive=*/false);
+    TempTree tree;
+    MakeMixedTree(tree);
+    const std::string& root = tree.Root();
+    int64_t files = 0;
+    uint64_t expected = SumOfTree(root, &files);
+
+    CFolderSizeView view;
+    view.RunScan(root);
+    EXPECT_EQ(view.GetTotal(), expected);
+    EXPECT_GE(view.GetTotal(), uint64_t(5) << 30);  // the sparse file counts whole
+    EXPECT_EQ(view.GetFileCount(), files);
+    EXPECT_EQ(view.GetFolderCount(), 8);  // a, a/sub, b, b/empty, c, e, e/inner, .hidden
+    EXPECT_EQ(view.GetExceptionCount(), 0);
+    EXPECT_FALSE(view.m_bBusy);
+
+    auto records = RecordsByPath(view);
+    ASSERT_EQ(records.count(root), 1u);
+    EXPECT_EQ(records[root].m_nSize, expected);
+    EXPECT_EQ(records[root].m_strName, root);
+    // only.txt, the sparse file, and the link by its own size (its target's length).
+    EXPECT_EQ(records[tree.Path("c")].m_nSize, 5 + (uint64_t(5) << 30) + 10);
+    EXPECT_EQ(records[tree.Path(".hidden")].m_nSize, 11u);
+    EXPECT_EQ(records[tree.Path("b/empty")].m_nSize, 0u);
+
+    // Files items: only where a folder has both files and subfolders.
+    EXPECT_EQ(records.count(root + "|files"), 1u);
+    EXPECT_EQ(records[tree.Path("a") + "|files"].m_nSize, 100u);
+    EXPECT_EQ(records[tree.Path("b") + "|files"].m_nSize, 3000u);
+    EXPECT_EQ(records.count(tree.Path("c") + "|files"), 0u);
+    EXPECT_EQ(records.count(tree.Path("e") + "|files"), 0u);
+    EXPECT_EQ(records.count(tree.Path("a/sub") + "|files"), 0u);
+    EXPECT_EQ(view.GetItemText(records[tree.Path("a") + "|files"].m_hItem), "[1 file ]");
+    EXPECT_EQ(view.GetItemText(records[tree.Path("b") + "|files"].m_hItem), "[2 files]");
+    EXPECT_EQ(records[tree.Path("b") + "|files"].m_strName, "files");
+    EXPECT_EQ(view.GetItemImage(records[tree.Path("b") + "|files"].m_hItem), kImageFilesItem);
+    EXPECT_EQ(view.GetItemImage(records[tree.Path("b")].m_hItem), kImageFolder);
+
+    for (const auto& [path, record] : records) {
+        EXPECT_EQ(view.GetItemText(record.m_hItem, 1), FormatSize(record.m_nSize)) << path;
+        std::string text = view.GetItemText(record.m_hItem);
+        EXPECT_NE(text, ".");
+        EXPECT_NE(text, "..");
+        EXPECT_NE(text, "link-to-file");  // a link is a file, never an item
+    }
+
+    // Post-order: every folder's record follows those of everything below
+    // it; its files item's record comes right after it.
+    std::vector<FolderRecord> order = view.GetRecords();
+    std::map<HTREEITEM, size_t> position;
+    for (size_t i = 0; i < order.size(); ++i) {
+        position[order[i].m_hItem] = i;
+    }
+    for (size_t i = 0; i < order.size(); ++i) {
+        HTREEITEM parent = view.GetParentItem(order[i].m_hItem);
+        if (parent == TVI_ROOT) {
+            continue;
+        }
+        if (order[i].m_bFilesItem) {
+            EXPECT_EQ(position[parent] + 1, i);
+        } else {
+            EXPECT_LT(i, position[parent]);
+        }
+    }
+    EXPECT_EQ(order.back().m_bFilesItem ? order[order.size() - 2].m_hItem : order.back().m_hItem,
+              view.GetRootItem());
+    EXPECT_EQ(view.GetItemPercent(view.GetRootItem()), 100);
+    EXPECT_EQ(view.GetItemPercent(records[tree.Path("b/empty")].m_hItem), 0);
+}
+
+TEST(FolderScan, SortingBySizeKeepsFilesItemsLastExceptUnderTheRoot) {
+    TempTree tree;
+    tree.MakeFile("big.bin", 10000);  // the root's files item is the root's largest child
+    tree.MakeFile("a/a-files.bin", 2500);
+    tree.MakeFile("a/small/s.bin", 500);
+    tree.MakeFile("a/mid/m.bin", 900);
+    tree.MakeFile("b/b.bin", 100);
+    tree.MakeFile("c/c.bin", 1500);
+    {
+        ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
+        CFolderSizeView view;
+        view.RunScan(tree.Root());
+        HTREEITEM root = view.GetRootItem();
+        EXPECT_EQ(ChildTexts(view, root), (std::vector<std::string>{"[1 file ]", "a", "c", "b"}));
+        HTREEITEM a = view.GetChildItem(root, 1);
+        // The files item (2500) stays last although it is a's largest child.
+        EXPECT_EQ(ChildTexts(view, a), (std::vector<std::string>{"mid", "small", "[1 file ]"}));
+    }
+    {
+        ScanSettings settings(/*sortBySize=*/false, /*relativeToDrive=*/false);
+        CFolderSizeView view;
+        view.RunScan(tree.Root());
+        std::vector<std::string> texts = ChildTexts(view, view.GetRootItem());
+        ASSERT_EQ(texts.size(), 4u);
+        EXPECT_EQ(texts.back(), "[1 file ]");  // walk order: the files item last
+    }
+}
+
+TEST(FolderScan, CancelledScansCountExceptionsAndEachByteOnce) {
+    ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/true);
+    TempTree tree;
+    for (int i = 0; i < 6; ++i) {
+        std::string folder = "f" + std::to_string(i);
+        tree.MakeFile(folder + "/x.bin", 1000 + i);
+        tree.MakeFile(folder + "/y.bin", 10);
+        tree.MakeFile(folder + "/deeper/z.bin", 77);
+    }
+    CFolderSizeView view;
+    RecordingTwinSink sink;
+    sink.viewToCancel = &view;  // the first file met cancels the walk
+    view.m_pTwinSink = &sink;
+    for (int scan = 0; scan < 2; ++scan) {
+        sink.paths.clear();
+        sink.bytes = 0;
+        view.RunScan(tree.Root());
+        EXPECT_EQ(view.GetExceptionCount(), scan + 1);
+        // Each counted byte once, not a running sum of nested totals, and
+        // nothing carried over from the scan before.
+        EXPECT_EQ(view.GetTotal(), sink.bytes);
+        EXPECT_EQ(view.GetFileCount(), int64_t(sink.paths.size()));
+        EXPECT_FALSE(view.m_bBusy);
+        EXPECT_EQ(sink.rebuilds, scan + 1);  // the sink is rebuilt after a cancel too
+    }
+    // The folders still being walked keep no size; the root is one of them.
+    EXPECT_EQ(view.GetItemText(view.GetRootItem(), 1), "");
+    EXPECT_FALSE(view.GetItemRecord(view.GetRootItem()).has_value());
+
+    // The next complete scan of a network-style path reports both cancels,
+    // and its percentages are of the scan total whatever the drive setting.
+    view.m_pTwinSink = nullptr;
+    std::string networkStyle = "/" + tree.Root();
+    view.RunScan(networkStyle);
+    uint64_t total = SumOfTree(tree.Root());
+    EXPECT_EQ(view.GetStatus(), "Ready - " + networkStyle + " [" + FormatSize(total) +
+                                    "], 18 files, 12 foders, Exceptions: 2");
+    EXPECT_EQ(view.GetItemPercent(view.GetRootItem()), 100);
+    EXPECT_EQ(view.GetItemText(view.GetRootItem()), networkStyle);
+    EXPECT_GE(view.GetItemImage(view.GetRootItem()), kFirstShellIconImage);
+    EXPECT_EQ(view.GetShellIconPath(view.GetItemImage(view.GetRootItem())), networkStyle);
+}
+
+TEST(FolderScan, DoubledSeparatorsAreWalkedAsSingleOnesOutsideNetworkPaths) {
+    ScanSettings settings(/*sortBySize=*/false, /*relativeToDrive=*/false);
+    TempTree tree;
+    tree.MakeFile("x/y/z.txt", 3);
+    CFolderSizeView view;
+    view.RunScan(tree.Root() + "//x//");
+    EXPECT_EQ(view.GetItemText(view.GetRootItem()), tree.Root() + "/x/");
+    auto records = RecordsByPath(view);
+    EXPECT_EQ(records.count(tree.Path("x/y")), 1u);
+    EXPECT_EQ(view.GetTotal(), 3u);
+
+    // Network style: every separator is kept as given.
+    view.RunScan("/" + tree.Root() + "//x");
+    EXPECT_EQ(view.GetItemText(view.GetRootItem()), "/" + tree.Root() + "//x");
+    EXPECT_EQ(view.GetTotal(), 3u);
+}
+
+TEST(FolderScan, LinksAreEntriesOfTheirOwnSizeAndNeverWalked) {
+    ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
+    TempTree tree;
+    tree.MakeFile("a/f.txt", 50);
+    tree.MakeSymlink("..", "a/up");         // a loop back to the root
+    tree.MakeSymlink("/", "a/slash");       // the whole machine
+    tree.MakeSymlink(tree.Root(), "self");  // the root by its absolute path
+    CFolderSizeView view;
+    RecordingTwinSink sink;
+    view.m_pTwinSink = &sink;
+    view.RunScan(tree.Root());
+    EXPECT_EQ(view.GetTotal(), SumOfTree(tree.Root()));
+    EXPECT_EQ(view.GetFileCount(), 4);
+    EXPECT_EQ(view.GetFolderCount(), 1);
+    EXPECT_EQ(sink.paths, (std::set<std::string>{tree.Path("a/f.txt"), tree.Path("a/up"),
+                                                 tree.Path("a/slash"), tree.Path("self")}));
+    EXPECT_EQ(sink.rebuilds, 1);
+    EXPECT_EQ(sink.filesAtRebuild, 4u);  // rebuilt once, after the walk
+}
+
+TEST(FolderScan, AnUnreadableFolderIsAnEmptyFolder) {
+    ScanSettings settings(/*sortBySize=*/false, /*relativeToDrive=*/false);
+    TempTree tree;
+    tree.MakeFile("open/o.txt", 40);
+    tree.MakeFile("locked/l.txt", 900);
+    tree.MakeFile("locked/inner/i.txt", 900);
+    auto scanAndCheck = [&] {
+        CFolderSizeView view;
+        view.RunScan(tree.Root());
+        auto records = RecordsByPath(view);
+        bool ok = view.GetTotal() == 40 && records.count(tree.Path("locked")) == 1 &&
+                  records[tree.Path("locked")].m_nSize == 0 &&
+                  view.GetItemText(records[tree.Path("locked")].m_hItem, 1) == "0.000 KB" &&
+                  records.count(tree.Path("locked/inner")) == 0 && view.GetExceptionCount() == 0;
+        return ok;
+    };
+    ASSERT_EQ(::chmod(tree.Path("locked").c_str(), 0), 0);
+    if (!test::RunningAsRoot()) {
+        EXPECT_TRUE(scanAndCheck());
+        return;
+    }
+    // Root reads everything: scan as an unprivileged user in a child process.
+    ::chmod(tree.Root().c_str(), 0755);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0 ||
+            ::access(tree.Root().c_str(), R_OK | X_OK) != 0) {
+            ::_exit(2);
+        }
+        ::_exit(scanAndCheck() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2) {
+        GTEST_SKIP() << "the temporary folder is not reachable for an unprivileged user";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(FolderScan, AHundredThousandLevelsDeepTreeIsWalkedCompletely) {
+    ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
+    // 100,000 nested folders are slow to make and remove on a disk; a
+    // memory filesystem, when there is one, takes a second.
+    struct ::stat shm;
+    bool haveShm = ::stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode) &&
+                   ::access("/dev/shm", W_OK | X_OK) == 0;
+    std::optional<ScopedEnv> inMemory;
+    if (haveShm) {
+        inMemory.emplace("QUARN_TEST_TMP", "/dev/shm");
+    }
+    TempTree tree;
+    constexpr int kDepth = 100000;
+    // Made relative to each parent: the full path is far beyond PATH_MAX.
+    int handle = ::open(tree.Root().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(handle, 0);
+    for (int level = 0; level < kDepth; ++level) {
+        ASSERT_EQ(::mkdirat(handle, "d", 0755), 0);
+        int next = ::openat(handle, "d", O_RDONLY | O_DIRECTORY);
+        ::close(handle);
+        ASSERT_GE(next, 0);
+        handle = next;
+    }
+    int file = ::openat(handle, "bottom.txt", O_WRONLY | O_CREAT, 0644);
+    ASSERT_EQ(::write(file, "1234567", 7), 7);
+    ::close(file);
+    ::close(handle);
+
+    auto view = std::make_unique<CFolderSizeView>();
+    view->StartScan(tree.Root());
+    view->WaitForScan();
+    EXPECT_EQ(view->GetTotal(), 7u);
+    EXPECT_EQ(view->GetFolderCount(), kDepth);
+    EXPECT_EQ(view->GetFileCount(), 1);
+    EXPECT_EQ(view->GetRecordCount(), size_t(kDepth) + 1);
+    std::vector<FolderRecord> records = view->GetRecords();
+    HTREEITEM bottom = records.front().m_hItem;  // post-order: the deepest first
+    EXPECT_EQ(view->GetItemText(bottom, 1), "0.007 KB");
+    EXPECT_EQ(view->GetItemPercent(bottom), 100);
+    std::optional<std::string> path = view->GetItemPath(bottom);
+    ASSERT_TRUE(path.has_value());
+    EXPECT_EQ(path->size(), tree.Root().size() + 2 * size_t(kDepth));
+    view.reset();  // frees the whole chain without recursion
+}
+
+TEST(FolderScan, DestroyingTheViewDuringAWalkStopsAndJoinsItFirst) {
+    ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
+    TempTree tree;
+    for (int i = 0; i < 40; ++i) {
+        tree.MakeFile("f" + std::to_string(i) + "/x.txt", 1);
+    }
+    RecordingTwinSink sink;
+    sink.holdFirstFile = true;
+    auto view = std::make_unique<CFolderSizeView>();
+    view->m_pTwinSink = &sink;
+    view->StartScan(tree.Root());
+    sink.WaitUntilHeld();
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        sink.Release();
+    });
+    view.reset();  // must wait for the walk, which the sink holds
+    // The worker finished (its rebuild ran) before the view was gone.
+    EXPECT_EQ(sink.rebuilds, 1);
+    EXPECT_LT(sink.paths.size(), 40u);
+    release.join();
+}
+
+TEST(FolderScan, ScanStartsCancelsAndRefusesAsTheFrameExpects) {
+    ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
+    TempTree tree;
+    for (int i = 0; i < 5; ++i) {
+        tree.MakeFile("f" + std::to_string(i) + "/x.txt", 100);
+    }
+    std::mutex messagesMutex;
+    std::vector<std::string> messages;
+    CFolderSizeView view;
+    view.m_messagePresenter = [&](const std::string& text) {
+        std::lock_guard lock(messagesMutex);
+        messages.push_back(text);
+    };
+
+    // A press right after the start cancels reliably: the flag is already set.
+    view.StartScan(tree.Root());
+    EXPECT_TRUE(view.m_bBusy);
+    view.m_bBusy = false;
+    view.WaitForScan();
+    EXPECT_EQ(view.GetExceptionCount(), 1);
+
+    // A start while a walk runs is refused with the message; the walk goes on.
+    RecordingTwinSink held;
+    held.holdFirstFile = true;
+    view.m_pTwinSink = &held;
+    view.StartScan(tree.Root());
+    held.WaitUntilHeld();
+    view.StartScan(tree.Root());
+    view.RunScan(tree.Root());
+    held.Release();
+    view.WaitForScan();
+    {
+        std::lock_guard lock(messagesMutex);
+        EXPECT_EQ(messages, (std::vector<std::string>{"App is busy..", "App is busy.."}));
+    }
+    EXPECT_EQ(view.GetExceptionCount(), 1);
+    EXPECT_EQ(view.GetTotal(), 500u);
+
+    // Cancel, then start again at once while the cancelled worker is still
+    // held: the late end of the old worker must not cancel the new scan.
+    RecordingTwinSink slow;
+    slow.holdFirstFile = true;
+    view.m_pTwinSink = &slow;
+    view.StartScan(tree.Root());
+    slow.WaitUntilHeld();
+    view.m_bBusy = false;
+    view.m_pTwinSink = nullptr;
+    view.StartScan(tree.Root());
+    slow.Release();
+    view.WaitForScan();
+    EXPECT_EQ(view.GetExceptionCount(), 2);
+    EXPECT_EQ(view.GetTotal(), 500u);
+    EXPECT_EQ(view.GetRecordCount(), 6u);
+    EXPECT_FALSE(view.m_bBusy);
+    EXPECT_FALSE(view.IsScanRunning());
+}
+
+TEST(FolderScan, StatusNamesTheMountPointAndAMountPointScanRenamesTheRoot) {
+    ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/true);
+    TempTree tree;
+    tree.MakeFile("sub/f.txt", 10);
+    {
+        CFolderSizeView view;
+        uint64_t statusChanges = view.GetStatusSerial();
+        view.RunScan(tree.Path("sub"));
+        std::optional<std::string> mountPoint = MountPointOf(tree.Root());
+        ASSERT_TRUE(mountPoint.has_value());
+        EXPECT_EQ(view.GetStatus().rfind(*mountPoint + " [free ", 0), 0u) << view.GetStatus();
+        EXPECT_EQ(view.GetItemText(view.GetRootItem()), tree.Path("sub"));
+        EXPECT_EQ(view.GetItemImage(view.GetRootItem()), kImageFolder);
+        EXPECT_GT(view.GetStatusSerial(), statusChanges);
+    }
+    {
+        // An empty folder: no bars unless the drive is the denominator.
+        TempTree empty;
+        ScanSettings scanTotal(/*sortBySize=*/true, /*relativeToDrive=*/false);
+        CFolderSizeView view;
+        view.RunScan(empty.Root());
+        EXPECT_EQ(view.GetItemText(view.GetRootItem(), 1), "0.000 KB");
+        EXPECT_EQ(view.GetItemPercent(view.GetRootItem()), -1);
+    }
+    if (!test::RunningAsRoot() ||
+        ::mount("quarn-test", tree.Path("sub").c_str(), "tmpfs", 0, "size=1m") != 0) {
+        GTEST_SKIP() << "cannot mount a small filesystem here";
+    }
+    std::string mounted = tree.Path("sub");
+    tree.MakeFile("sub/inside.txt", 20);
+    CFolderSizeView view;
+    view.RunScan(mounted);
+    std::string status = view.GetStatus();
+    EXPECT_EQ(status.rfind(mounted + " [free ", 0), 0u) << status;
+    EXPECT_EQ(view.GetItemText(view.GetRootItem()), status);
+    EXPECT_EQ(view.GetShellIconPath(view.GetItemImage(view.GetRootItem())), mounted);
+    EXPECT_EQ(view.GetItemPath(view.GetRootItem()), mounted);  // the rename leaves the path
+    ::umount2(mounted.c_str(), MNT_DETACH);
+}
+
+}  // namespace
+}  // namespace quarn
