@@ -1,0 +1,262 @@
+// The grouping tree: which group a file joins, the walk order, and the
+// twin rows and bytes announced while inserting.
+
+#include <gtest/gtest.h>
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "duplicates/BinBaum.h"
+#include "duplicates/FileListCtrl.h"
+
+namespace quarn {
+namespace {
+
+FindRecord Record(const std::string& name, uint64_t size, uint64_t time = 1000) {
+    FindRecord record;
+    record.dwFileAttributes = kAttributeNormal;
+    record.SetName(name);
+    record.SetFileSize(size);
+    record.ftLastWriteTime = time;
+    return record;
+}
+
+struct Walked {
+    std::string name;
+    std::vector<std::string> paths;
+    std::vector<uint64_t> sizes;
+};
+
+std::vector<Walked> Walk(const BinBaum& tree) {
+    std::vector<Walked> out;
+    for (BinBaum::Cursor it = tree.First(); !it.AtEnd(); tree.Next(it)) {
+        TreeNode node = it.Node();
+        Walked w{std::string(node.Name()), {}, {}};
+        for (FileId f = node.FirstFile(); f != kNoFile; f = node.NextFile(f)) {
+            w.paths.push_back(tree.FilePath(node.Id(), f));
+            w.sizes.push_back(tree.FileSize(f));
+        }
+        out.push_back(w);
+    }
+    return out;
+}
+
+class BinBaumTest : public ::testing::Test {
+  protected:
+    BinBaumTest() { tree.SetOwner(&rows, &twinBytes); }
+
+    BinBaum::InsertResult Add(const std::string& folder, const std::string& name, uint64_t size,
+                              uint64_t time = 1000, uint8_t compare = 0) {
+        return tree.Insert(folder, Record(name, size, time), compare);
+    }
+
+    CFileListCtrl rows;
+    uint64_t twinBytes = 0;
+    BinBaum tree;
+};
+
+TEST_F(BinBaumTest, SecondTwinAddsOneRowAndOnlyItsOwnBytes) {
+    EXPECT_EQ(Add("/one/", "a.txt", 700), BinBaum::InsertResult::Created);
+    EXPECT_EQ(rows.GetItemCount(), 0);
+    EXPECT_EQ(twinBytes, 0u);
+
+    EXPECT_EQ(Add("/two/", "a.txt", 700), BinBaum::InsertResult::Joined);
+    ASSERT_EQ(rows.GetItemCount(), 1);
+    EXPECT_EQ(rows.GetRowText(0, CFileListCtrl::kPathColumn), "/two/a.txt");
+    EXPECT_EQ(twinBytes, 700u);
+    EXPECT_EQ(tree.m_nNodes, 1u);
+
+    std::vector<Walked> walked = Walk(tree);
+    ASSERT_EQ(walked.size(), 1u);
+    EXPECT_EQ(walked[0].paths, (std::vector<std::string>{"/one/a.txt", "/two/a.txt"}));
+}
+
+TEST_F(BinBaumTest, CompareFlagsDecideWhetherSizeAndTimeMatter) {
+    // Sizes compared: two groups, the later one walked first.
+    Add("/1/", "s.bin", 10);
+    Add("/2/", "s.bin", 20);
+    EXPECT_EQ(tree.m_nNodes, 2u);
+    std::vector<Walked> walked = Walk(tree);
+    ASSERT_EQ(walked.size(), 2u);
+    EXPECT_EQ(walked[0].sizes, std::vector<uint64_t>{20});
+    EXPECT_EQ(walked[1].sizes, std::vector<uint64_t>{10});
+
+    // Sizes ignored: one group; times still compared.
+    BinBaum loose;
+    loose.Insert("/1/", Record("s.bin", 10, 5), kCompareIgnoreSize);
+    loose.Insert("/2/", Record("s.bin", 20, 5), kCompareIgnoreSize);
+    loose.Insert("/3/", Record("s.bin", 20, 6), kCompareIgnoreSize);
+    EXPECT_EQ(loose.m_nNodes, 2u);
+
+    // Both ignored: the name alone decides.
+    BinBaum nameOnly;
+    const uint8_t both = kCompareIgnoreSize | kCompareIgnoreTime;
+    nameOnly.Insert("/1/", Record("s.bin", 10, 5), both);
+    nameOnly.Insert("/2/", Record("s.bin", 20, 6), both);
+    EXPECT_EQ(nameOnly.m_nNodes, 1u);
+    EXPECT_EQ(Walk(nameOnly)[0].sizes, (std::vector<uint64_t>{10, 20}));
+}
+
+TEST_F(BinBaumTest, NamesCompareAsUnsignedBytesWithCase) {
+    const uint8_t both = kCompareIgnoreSize | kCompareIgnoreTime;
+    tree.Insert("/1/", Record("a.txt", 1), both);
+    tree.Insert("/2/", Record("A.TXT", 1), both);
+    tree.Insert("/3/", Record("B.txt", 1), both);
+    tree.Insert("/4/", Record("\xc3\xa9.txt", 1), both);  // é: above every ASCII name
+    tree.Insert("/5/", Record("z.txt", 1), both);
+    EXPECT_EQ(tree.m_nNodes, 5u);
+    EXPECT_EQ(rows.GetItemCount(), 0);
+    std::vector<std::string> names;
+    for (const Walked& w : Walk(tree)) {
+        names.push_back(w.name);
+    }
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"A.TXT", "B.txt", "a.txt", "z.txt", "\xc3\xa9.txt"}));
+}
+
+TEST_F(BinBaumTest, EqualNamesWalkNewestFirstAndATwinJoinsTheFirstMatchingGroup) {
+    Add("/", "w", 1);
+    Add("/s1/", "x", 100);
+    Add("/s2/", "x", 200);
+    Add("/s3/", "x", 300);
+    Add("/", "y", 1);
+    Add("/", "xa", 1);  // a longer name sorts after every x
+    ASSERT_EQ(tree.m_nNodes, 6u);
+
+    EXPECT_EQ(Add("/s4/", "x", 200), BinBaum::InsertResult::Joined);
+    EXPECT_EQ(tree.m_nNodes, 6u);
+    EXPECT_EQ(twinBytes, 200u);
+
+    std::vector<Walked> walked = Walk(tree);
+    ASSERT_EQ(walked.size(), 6u);
+    EXPECT_EQ(walked[0].name, "w");
+    EXPECT_EQ(walked[1].paths, std::vector<std::string>{"/s3/x"});
+    EXPECT_EQ(walked[2].paths, (std::vector<std::string>{"/s2/x", "/s4/x"}));
+    EXPECT_EQ(walked[3].paths, std::vector<std::string>{"/s1/x"});
+    EXPECT_EQ(walked[4].name, "xa");
+    EXPECT_EQ(walked[5].name, "y");
+}
+
+TEST_F(BinBaumTest, SizesAboveFourGibCompareInFull) {
+    const uint64_t big = (uint64_t(1) << 32) + 5;
+    Add("/1/", "disk.img", big);
+    Add("/2/", "disk.img", 5);  // same low half
+    EXPECT_EQ(tree.m_nNodes, 2u);
+    EXPECT_EQ(Add("/3/", "disk.img", big), BinBaum::InsertResult::Joined);
+    EXPECT_EQ(Add("/4/", "disk.img", big), BinBaum::InsertResult::Joined);
+    EXPECT_EQ(twinBytes, 2 * big);
+    EXPECT_EQ(rows.GetRowText(0, CFileListCtrl::kSizeColumn), "4294967301 Bytes");
+}
+
+TEST_F(BinBaumTest, EmptyAndEmptiedTreesWalkNothing) {
+    EXPECT_TRUE(tree.First().AtEnd());
+    Add("/1/", "a", 1);
+    Add("/2/", "a", 1);
+    Add("/1/", "b", 1);
+    EXPECT_FALSE(tree.First().AtEnd());
+    rows.DeleteAllItems();
+    tree.Clear();
+    EXPECT_EQ(tree.m_nNodes, 2u);  // counts nodes ever made
+    EXPECT_TRUE(tree.First().AtEnd());
+    EXPECT_TRUE(tree.First() == BinBaum::Cursor());
+    // A walk order made before does not survive new insertions.
+    Add("/9/", "c", 1);
+    EXPECT_EQ(Walk(tree).size(), 1u);
+}
+
+class FailingTree : public BinBaum {
+  public:
+    int failAt = -1;
+    int calls = 0;
+
+  protected:
+    void ReserveGroup() override {
+        if (calls++ == failAt) {
+            throw std::bad_alloc();
+        }
+        BinBaum::ReserveGroup();
+    }
+};
+
+TEST(BinBaumFailureTest, ANodeThatCannotBeMadeLeavesTheFileOutAndTheScanGoesOn) {
+    FailingTree tree;
+    std::vector<std::string> messages;
+    tree.SetUserMessagePresenter([&](const std::string& text) { messages.push_back(text); });
+    tree.failAt = 1;
+    EXPECT_EQ(tree.Insert("/1/", Record("a", 1), 0), BinBaum::InsertResult::Created);
+    EXPECT_EQ(tree.Insert("/1/", Record("b", 1), 0), BinBaum::InsertResult::LeftOut);
+    EXPECT_EQ(messages, std::vector<std::string>{"BinBaum:: new TreeNode - exception"});
+    EXPECT_EQ(tree.m_nNodes, 1u);
+    EXPECT_EQ(tree.Insert("/1/", Record("c", 1), 0), BinBaum::InsertResult::Created);
+    EXPECT_EQ(tree.Insert("/2/", Record("a", 1), 0), BinBaum::InsertResult::Joined);
+    std::vector<Walked> walked = Walk(tree);
+    ASSERT_EQ(walked.size(), 2u);
+    EXPECT_EQ(walked[0].name, "a");
+    EXPECT_EQ(walked[1].name, "c");
+}
+
+TEST(BinBaumScaleTest, SortedNamesAndManyGroupsOfOneNameStayFast) {
+    // An unbalanced tree makes both of these quadratic (about 5e9 steps).
+    BinBaum tree;
+    char name[32];
+    for (int i = 0; i < 100000; ++i) {
+        std::snprintf(name, sizeof name, "file%06d.txt", i);
+        tree.Insert("/sorted/", Record(name, 1), 0);
+    }
+    for (int i = 0; i < 20000; ++i) {
+        tree.Insert("/node_modules/p/", Record("package.json", 100 + i), 0);
+    }
+    EXPECT_EQ(tree.m_nNodes, 120000u);
+    EXPECT_EQ(tree.Insert("/again/", Record("package.json", 100 + 7), 0),
+              BinBaum::InsertResult::Joined);
+    std::string previous;
+    size_t count = 0;
+    uint64_t lastPackageSize = UINT64_MAX;
+    for (BinBaum::Cursor it = tree.First(); !it.AtEnd(); tree.Next(it), ++count) {
+        std::string current(it.Node().Name());
+        ASSERT_LE(previous, current);
+        if (current == "package.json") {
+            uint64_t size = it.Node().GetSize(0);
+            ASSERT_LT(size, lastPackageSize);  // newest group first
+            lastPackageSize = size;
+        }
+        previous = current;
+    }
+    EXPECT_EQ(count, 120000u);
+}
+
+TEST_F(BinBaumTest, PathsAreTheFolderPrefixAndTheNameOrTheWholePathGiven) {
+    TwinGroup candidate;
+    candidate.m_nCompare = 0;
+    candidate.Assign(Record("a.txt", 3), "/srv/data/a.txt");
+    tree.Insert(candidate);
+    candidate.Assign(Record("a.txt", 3), "/odd/path/without-the-name");
+    tree.Insert(candidate);
+    candidate.Assign(Record("b.txt", 3), "");
+    tree.Insert(candidate);
+    std::vector<Walked> walked = Walk(tree);
+    ASSERT_EQ(walked.size(), 2u);
+    EXPECT_EQ(walked[0].paths,
+              (std::vector<std::string>{"/srv/data/a.txt", "/odd/path/without-the-name"}));
+    EXPECT_EQ(walked[1].paths, std::vector<std::string>{"b.txt"});
+    EXPECT_EQ(tree.FolderCount(), 3u);
+}
+
+TEST_F(BinBaumTest, ARemovedFileLeavesItsGroupAndNoLongerDecidesTwins) {
+    Add("/1/", "a", 5);
+    Add("/2/", "a", 5);
+    Add("/3/", "a", 5);
+    TreeNode node = tree.First().Node();
+    FileId second = node.NextFile(node.FirstFile());
+    EXPECT_TRUE(tree.RemoveFile(node.Id(), second));
+    EXPECT_FALSE(tree.RemoveFile(node.Id(), second));
+    EXPECT_EQ(Walk(tree)[0].paths, (std::vector<std::string>{"/1/a", "/3/a"}));
+    EXPECT_TRUE(tree.RemoveFile(node.Id(), node.FirstFile()));
+    EXPECT_TRUE(tree.RemoveFile(node.Id(), node.FirstFile()));
+    EXPECT_TRUE(tree.First().AtEnd());  // empty groups are not walked
+    EXPECT_EQ(Add("/4/", "a", 5), BinBaum::InsertResult::Created);
+}
+
+}  // namespace
+}  // namespace quarn

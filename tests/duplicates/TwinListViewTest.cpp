@@ -1,0 +1,278 @@
+// The duplicate scan through the list: summary texts, cancel, the rebuilt
+// list, odd times and links, path joining, the combined walk, and workers
+// that must never share the tree.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "duplicates/TwinListView.h"
+#include "foldersize/FolderSizeView.h"
+#include "settings/Settings.h"
+#include "tests/support/TempTree.h"
+
+namespace quarn {
+namespace {
+
+class TwinListViewTest : public ::testing::Test {
+  protected:
+    TwinListViewTest() : ini("QUARN_INI", settingsTree.Path("quarn.ini")) {
+        list.SetUserMessagePresenter([this](const std::string& text) { messages.push_back(text); });
+    }
+
+    void MakeFile(const std::string& relative, uint64_t size, int64_t seconds = 1600000000) {
+        tree.MakeFile(relative, size);
+        tree.SetModified(relative, seconds);
+    }
+
+    std::vector<std::string> Column(int column) const {
+        std::vector<std::string> out;
+        for (int row = 0; row < list.GetItemCount(); ++row) {
+            out.push_back(list.GetRowText(row, column));
+        }
+        return out;
+    }
+
+    test::TempTree settingsTree;
+    test::ScopedEnv ini;
+    test::TempTree tree;
+    std::vector<std::string> messages;
+    CTwinListView list;
+};
+
+TEST_F(TwinListViewTest, ThreeCopiesGiveTheSummaryAndAGroupedList) {
+    MakeFile("one/a.txt", 512);
+    MakeFile("two/a.txt", 512);
+    MakeFile("three/deep/a.txt", 512);
+    MakeFile("one/b.txt", 512);
+    list.m_newFile.SetCompareFlags();
+    list.Scan(tree.Root());
+    EXPECT_EQ(list.GetStatus(), "Twin Files: 2 [1.000 KB] of Files 4, Exceptions: 0");
+    EXPECT_EQ(list.m_nScanTwinRows.load(), 2);
+    EXPECT_EQ(list.m_nScanTwinBytes.load(), 1024u);
+    EXPECT_EQ(list.m_nTwinBytes, 0u);  // the rebuild starts the total again
+    EXPECT_FALSE(list.IsBusy());
+    EXPECT_EQ(Column(0), (std::vector<std::string>{"a.txt", "a.txt", "a.txt"}));
+    std::vector<std::string> paths = Column(1);
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths,
+              (std::vector<std::string>{tree.Path("one/a.txt"), tree.Path("three/deep/a.txt"),
+                                        tree.Path("two/a.txt")}));
+    EXPECT_TRUE(messages.empty());
+
+    // A second scan counts from zero; the rows follow the settings read at its start.
+    MakeFile("two/b.txt", 999);
+    ASSERT_TRUE(WriteSetting(kCmpSize, false));
+    list.m_newFile.SetCompareFlags();
+    list.Scan(tree.Root());
+    EXPECT_EQ(list.GetStatus(), "Twin Files: 3 [1.976 KB] of Files 5, Exceptions: 0");
+    EXPECT_EQ(list.GetItemCount(), 5);
+}
+
+TEST_F(TwinListViewTest, NoTwinsAndAnEmptyFolder) {
+    list.Scan(tree.Root());
+    EXPECT_EQ(list.GetStatus(), "Twin Files: 0 [0.000 KB] of Files 0, Exceptions: 0");
+    MakeFile("a", 1);
+    MakeFile("b", 1);
+    list.Scan(tree.Root());
+    EXPECT_EQ(list.GetStatus(), "Twin Files: 0 [0.000 KB] of Files 2, Exceptions: 0");
+    EXPECT_EQ(list.GetItemCount(), 0);
+}
+
+TEST_F(TwinListViewTest, TwinBytesTexts) {
+    EXPECT_EQ(list.FormatTwinBytes(0), "0.000 KB");
+    EXPECT_EQ(list.FormatTwinBytes(1536), "1.500 KB");
+    EXPECT_EQ(list.FormatTwinBytes(1048575), "1023.999 KB");
+    EXPECT_EQ(list.FormatTwinBytes(1048576), "1.000 MB");
+    EXPECT_EQ(list.FormatTwinBytes(1073741823), "1024.000 MB");
+    EXPECT_EQ(list.FormatTwinBytes(1073741824), "1.000 GB");
+    EXPECT_EQ(list.FormatTwinBytes(uint64_t(5) << 40), "5120.000 GB");
+    EXPECT_EQ(list.m_strSizeText, "5120.000 GB");
+}
+
+// Cancels the scan from the worker itself when the first twin shows up, so
+// the moment of the cancel does not depend on thread timing.
+class CancelOnFirstTwin : public IconKeyProvider {
+  public:
+    explicit CancelOnFirstTwin(CTwinListView& list) : m_list(list) {}
+    int IconIndexForFile(const std::string&) override {
+        if (armed) {
+            m_list.CancelScan();
+        }
+        return -1;
+    }
+    bool armed = true;
+
+  private:
+    CTwinListView& m_list;
+};
+
+TEST_F(TwinListViewTest, ACancelledScanCountsOneExceptionAndTheCountKeepsGrowing) {
+    // Folders that each hold one copy: the second folder walked yields the
+    // first twin, the third folder is where the walk notices the cancel.
+    for (int i = 0; i < 5; ++i) {
+        MakeFile("d" + std::to_string(i) + "/t", 5);
+    }
+    CancelOnFirstTwin canceller(list);
+    list.SetIconKeyProvider(&canceller);
+    for (int round = 1; round <= 2; ++round) {
+        list.Scan(tree.Root());
+        EXPECT_EQ(list.m_nExceptions.load(), round);
+        EXPECT_EQ(list.GetStatus(),
+                  "Twin Files: 1 [0.005 KB] of Files 2, Exceptions: " + std::to_string(round));
+        EXPECT_EQ(list.GetItemCount(), 2);  // what was found is still listed
+        EXPECT_FALSE(list.IsBusy());
+    }
+    canceller.armed = false;
+    list.StartScan(tree.Root());
+    list.WaitForWorkers();
+    EXPECT_EQ(list.GetStatus(), "Twin Files: 4 [0.020 KB] of Files 5, Exceptions: 2");
+    EXPECT_EQ(list.GetItemCount(), 5);
+
+    // A cancel right after the start is not lost, whenever the worker runs.
+    list.StartScan(tree.Root());
+    list.CancelScan();
+    list.WaitForWorkers();
+    EXPECT_FALSE(list.IsBusy());
+    EXPECT_FALSE(list.IsScanRunning());
+    list.SetIconKeyProvider(nullptr);
+}
+
+TEST_F(TwinListViewTest, OddTimesAreShownAndNeverAbandonTheScan) {
+    MakeFile("old/a.txt", 3, -3000000000LL);  // 1874
+    MakeFile("old2/a.txt", 3, -3000000000LL);
+    MakeFile("far/b.txt", 3, 48000000000LL);  // year 3491
+    MakeFile("far2/b.txt", 3, 48000000000LL);
+    MakeFile("pre/c.txt", 3, -86400);  // 1969
+    MakeFile("pre2/c.txt", 3, -86400);
+    list.Scan(tree.Root());
+    EXPECT_EQ(list.GetStatus(), "Twin Files: 3 [0.009 KB] of Files 6, Exceptions: 0");
+    ASSERT_EQ(list.GetItemCount(), 6);
+    for (const std::string& text : Column(3)) {
+        EXPECT_EQ(text.size(), 19u) << text;
+    }
+}
+
+TEST_F(TwinListViewTest, LinksAreListedAsThemselvesAndNeverFollowed) {
+    MakeFile("real/a.txt", 10);
+    tree.MakeSymlink(tree.Path("real"), "linked");
+    tree.MakeSymlink(tree.Path("real/a.txt"), "other/a.txt");
+    list.Scan(tree.Root());
+    // The folder link is one entry named "linked"; the file link is a small
+    // entry of its own size, no twin of the file behind it.
+    EXPECT_EQ(list.GetStatus(), "Twin Files: 0 [0.000 KB] of Files 3, Exceptions: 0");
+}
+
+TEST_F(TwinListViewTest, PathsGetSingleSeparatorsWhateverTheRootLooksLike) {
+    MakeFile("d/a.txt", 1);
+    MakeFile("e/a.txt", 1);
+    list.Scan(tree.Root() + "/");
+    std::vector<std::string> paths = Column(1);
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{tree.Path("d/a.txt"), tree.Path("e/a.txt")}));
+
+    // Files handed in by another walk: doubled separators collapse, network
+    // style paths stay as given.
+    list.ResetForCombinedScan();
+    FindRecord record;
+    record.SetName("n.txt");
+    list.AddFile("/mnt//share//n.txt", record);
+    list.AddFile("//server/share//n.txt", record);
+    list.RebuildList();
+    EXPECT_EQ(Column(1), (std::vector<std::string>{"/mnt/share/n.txt", "//server/share//n.txt"}));
+    EXPECT_EQ(list.GetStatus(), "//server/share//n.txt");
+}
+
+TEST_F(TwinListViewTest, OneCombinedWalkFillsTheFolderTreeAndTheList) {
+    MakeFile("p/a.txt", 100);
+    MakeFile("q/a.txt", 100);
+    MakeFile("q/r/s.bin", 50);
+    CFolderSizeView folders;
+    list.m_newFile.SetCompareFlags();
+    list.ResetForCombinedScan();
+    folders.m_pTwinSink = &list;
+    folders.RunScan(tree.Root());
+    EXPECT_EQ(folders.GetTotal(), 250u);
+    EXPECT_GE(folders.GetRecordCount(), 4u);
+    EXPECT_EQ(Column(0), (std::vector<std::string>{"a.txt", "a.txt"}));
+    EXPECT_EQ(list.m_nFiles.load(), 3);
+    EXPECT_EQ(list.GetStatus().rfind(tree.Root(), 0), 0u);  // the last file's path
+    EXPECT_FALSE(list.IsBusy());
+}
+
+TEST_F(TwinListViewTest, WorkersNeverShareTheTree) {
+    MakeFile("a/x", 1);
+    MakeFile("b/x", 1);
+    // A scan while busy is refused, and so is a rebuild.
+    list.m_bBusy.store(true);
+    list.Scan(tree.Root());
+    list.RebuildList();
+    FilterCriteria criteria;
+    EXPECT_FALSE(list.StartSearch(
+        criteria, [](CTwinListView&, const FilterCriteria&, std::stop_token) { ADD_FAILURE(); }));
+    EXPECT_EQ(messages, std::vector<std::string>(3, "App is busy.."));
+    list.m_bBusy.store(false);
+
+    // A search ends before a new scan touches the tree.
+    std::atomic<bool> searchEnded{false};
+    ASSERT_TRUE(list.StartSearch(criteria,
+                                 [&](CTwinListView&, const FilterCriteria&, std::stop_token stop) {
+                                     while (!stop.stop_requested()) {
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                                     }
+                                     searchEnded = true;
+                                 }));
+    list.StartScan(tree.Root());
+    EXPECT_TRUE(searchEnded.load());
+    EXPECT_FALSE(list.IsSearching());
+    list.WaitForWorkers();
+    EXPECT_EQ(list.GetItemCount(), 2);
+}
+
+TEST_F(TwinListViewTest, AStartedScanSupersedesTheRunningOne) {
+    for (int i = 0; i < 200; ++i) {
+        MakeFile("f" + std::to_string(i) + "/a.txt", 1);
+    }
+    list.StartScan(tree.Root());
+    list.StartScan(tree.Root());
+    list.StartScan(tree.Root());
+    list.WaitForWorkers();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(list.IsBusy());
+    EXPECT_EQ(list.m_nFiles.load(), 200);
+    EXPECT_EQ(list.GetItemCount(), 200);
+}
+
+TEST_F(TwinListViewTest, DestroyingTheListDuringAScanJoinsTheWorker) {
+    for (int i = 0; i < 300; ++i) {
+        MakeFile("g" + std::to_string(i % 30) + "/f" + std::to_string(i), 1);
+    }
+    for (int round = 0; round < 5; ++round) {
+        auto doomed = std::make_unique<CTwinListView>();
+        doomed->StartScan(tree.Root());
+        doomed.reset();  // must not crash or leave a thread on freed memory
+    }
+    SUCCEED();
+}
+
+TEST_F(TwinListViewTest, ATrashedRowLeavesTheListAndItsGroup) {
+    MakeFile("a/t.txt", 2);
+    MakeFile("b/t.txt", 2);
+    MakeFile("c/t.txt", 2);
+    list.Scan(tree.Root());
+    ASSERT_EQ(list.GetItemCount(), 3);
+    std::string first = list.GetRowText(0, 1);
+    std::string second = list.GetRowText(1, 1);
+    EXPECT_FALSE(list.RemoveTrashedRow(0, second));  // the row shows another file
+    EXPECT_TRUE(list.RemoveTrashedRow(0, first));
+    EXPECT_EQ(list.GetRowText(0, 1), second);
+    list.RebuildList();
+    std::vector<std::string> paths = Column(1);
+    EXPECT_EQ(paths.size(), 2u);
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), first), 0);
+}
+
+}  // namespace
+}  // namespace quarn
