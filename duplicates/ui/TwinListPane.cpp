@@ -3,9 +3,12 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QFile>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QStyle>
+#include <algorithm>
 
 #include "controls/ShellItemMenu.h"
 #include "controls/ShellOperations.h"
@@ -44,9 +47,41 @@ TwinListPane::TwinListPane(CTwinListView& list, QWidget* parent) : QTreeView(par
     heading->setSectionsMovable(false);
     heading->setStretchLastSection(false);
     heading->setSectionResizeMode(QHeaderView::Interactive);
-    for (int column = 0; column < m_list.GetColumnCount(); ++column) {
-        setColumnWidth(column, m_list.GetColumnWidth(column));
+    ApplyColumnWidths();
+}
+
+int TwinListPane::InitialColumnWidth(int column, const QFontMetrics& metrics) const {
+    // The list's widths are pixels for a font whose letters average 6 pixels;
+    // they grow with a wider font, as the dialogs' units do.
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int averageWidth = (letters / 26 + 1) / 2;
+    int width = (m_list.GetColumnWidth(column) * std::max(averageWidth, 6) + 3) / 6;
+    // The two right-aligned columns always have room for their usual texts:
+    // a cut date is useless, and sizes below 10 GB are the common case.
+    const int margins = 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 8;
+    if (column == CFileListCtrl::kModifiedColumn) {
+        width = std::max(
+            width, metrics.horizontalAdvance(QStringLiteral("00.00.00  00:00:00 ")) + margins);
+    } else if (column == CFileListCtrl::kSizeColumn) {
+        width = std::max(width,
+                         metrics.horizontalAdvance(QStringLiteral("0000000000 Bytes")) + margins);
     }
+    return width;
+}
+
+void TwinListPane::ApplyColumnWidths() {
+    const QFontMetrics metrics(font());
+    for (int column = 0; column < m_list.GetColumnCount(); ++column) {
+        setColumnWidth(column, InitialColumnWidth(column, metrics));
+    }
+}
+
+void TwinListPane::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange && m_pModel != nullptr) {
+        ApplyColumnWidths();
+    }
+    QTreeView::changeEvent(event);
 }
 
 TwinListPane::~TwinListPane() {

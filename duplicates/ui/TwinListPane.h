@@ -59,10 +59,15 @@ class TwinListPane : public QTreeView {
     // menu is shown at `globalPos`. Nothing happens below the last row.
     void OnContextMenu(const QPoint& viewportPos, const QPoint& globalPos);
 
+    // The width a column starts with for a font (the user may drag it).
+    int InitialColumnWidth(int column, const QFontMetrics& metrics) const;
+
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
+    void ApplyColumnWidths();
     void OpenFolderOf(const std::string& path);
     // False (and the user told) when the file at `path` is no longer the
     // size and time (`scanned`) that its row shows.
