@@ -184,6 +184,28 @@ std::optional<std::string> FindIdBelow(const std::string& folder, const std::str
     return std::nullopt;
 }
 
+// TryExec names a program that must be installed for the entry to count.
+bool ProgramInstalled(const std::string& program) {
+    if (program.find('/') != std::string::npos) {
+        return ::access(program.c_str(), X_OK) == 0 && !IsFolder(program);
+    }
+    std::string path = EnvValue("PATH");
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find(':', start);
+        if (end == std::string::npos) {
+            end = path.size();
+        }
+        std::string dir = end > start ? path.substr(start, end - start) : ".";
+        std::string candidate = dir + "/" + program;
+        if (::access(candidate.c_str(), X_OK) == 0 && !IsFolder(candidate)) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
 struct ParsedEntry {
     DesktopApplication app;
     std::vector<std::string> mimeTypes;
@@ -208,8 +230,10 @@ ParsedEntry ParseEntry(const std::string& id, const std::string& path) {
     entry.app.terminal = GroupValue(group, "Terminal") == "true";
     entry.app.noDisplay = GroupValue(group, "NoDisplay") == "true";
     entry.mimeTypes = SplitList(GroupValue(group, "MimeType"));
+    std::string tryExec = UnescapeDesktopValue(GroupValue(group, "TryExec"));
     entry.usable = GroupValue(group, "Type") == "Application" &&
-                   GroupValue(group, "Hidden") != "true" && !entry.app.exec.empty();
+                   GroupValue(group, "Hidden") != "true" && !entry.app.exec.empty() &&
+                   (tryExec.empty() || ProgramInstalled(tryExec));
     return entry;
 }
 

@@ -34,7 +34,8 @@ std::vector<std::string> XdgConfigDirs();
 // The installed application with this desktop id, looked up in
 // <data dir>/applications in XdgDataDirs() order; an id "a-b.desktop" also
 // matches the file applications/a/b.desktop. Nothing when the first entry
-// found is hidden (Hidden=true), is not of Type=Application, or has no Exec.
+// found is hidden (Hidden=true), is not of Type=Application, has no Exec, or
+// names in TryExec a program that is not installed.
 std::optional<DesktopApplication> LoadDesktopApplication(const std::string& desktopId);
 
 // The default application for a MIME type: the first installed entry of

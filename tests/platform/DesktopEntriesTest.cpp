@@ -97,6 +97,12 @@ TEST_F(DesktopEntriesTest, LoadsEntriesByIdWithShadowingAndSubfolders) {
     // Not applications, or not startable.
     Write("sys1/applications/link.desktop", "[Desktop Entry]\nType=Link\nURL=x\nExec=x\n");
     Write("sys1/applications/noexec.desktop", "[Desktop Entry]\nType=Application\nName=n\n");
+    Write("sys1/applications/gone.desktop",
+          "[Desktop Entry]\nType=Application\nExec=g\nTryExec=" + m_tree.Path("no-such") + "\n");
+    Write("sys1/applications/here.desktop",
+          "[Desktop Entry]\nType=Application\nExec=h\nTryExec=/bin/sh\n");
+    EXPECT_FALSE(LoadDesktopApplication("gone.desktop"));
+    EXPECT_TRUE(LoadDesktopApplication("here.desktop"));
     EXPECT_FALSE(LoadDesktopApplication("link.desktop"));
     EXPECT_FALSE(LoadDesktopApplication("noexec.desktop"));
     EXPECT_FALSE(LoadDesktopApplication("missing.desktop"));
