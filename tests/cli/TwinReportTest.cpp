@@ -1,0 +1,114 @@
+// The headless twin report: the printed list and status, text and JSON.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/ReportCommand.h"
+#include "tests/support/TempTree.h"
+
+namespace quarn::cli {
+namespace {
+
+// Runs the report with stdout sent to a file, and returns what it printed.
+std::string Capture(const ReportOptions& options, const test::TempTree& scratch, int& exitCode) {
+    std::string outPath = scratch.Path("stdout.txt");
+    std::fflush(stdout);
+    int saved = ::dup(STDOUT_FILENO);
+    int fd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(fd, STDOUT_FILENO);
+    ::close(fd);
+    exitCode = RunTwinReport(options);
+    std::fflush(stdout);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    std::ifstream in(outPath);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::stringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+class TwinReportTest : public ::testing::Test {
+  protected:
+    TwinReportTest() : ini("QUARN_INI", scratch.Path("quarn.ini")), tz("TZ", "UTC") {
+        tzset();
+        for (const char* folder : {"one", "two", "three"}) {
+            std::string file = std::string(folder) + "/a.txt";
+            tree.MakeFile(file, 512);
+            tree.SetModified(file, 1600000000);
+        }
+        tree.MakeFile("two/Other.TXT", 70000);
+        options.folder = tree.Root();
+        options.dupmatch = true;
+    }
+    ~TwinReportTest() override { tzset(); }
+
+    test::TempTree scratch;
+    test::TempTree tree;
+    test::ScopedEnv ini;
+    test::ScopedEnv tz;
+    ReportOptions options;
+};
+
+TEST_F(TwinReportTest, TextRowsAreTabSeparatedThenTheStatus) {
+    int exitCode = -1;
+    std::vector<std::string> lines = Lines(Capture(options, scratch, exitCode));
+    EXPECT_EQ(exitCode, 0);
+    ASSERT_EQ(lines.size(), 4u);
+    for (int i = 0; i < 3; ++i) {
+        std::string prefix = "a.txt\t" + tree.Root() + "/";
+        EXPECT_EQ(lines[i].rfind(prefix, 0), 0u) << lines[i];
+        EXPECT_NE(lines[i].find("/a.txt\t512 Bytes\t13.09.20  12:26:40 "), std::string::npos)
+            << lines[i];
+    }
+    EXPECT_EQ(lines[3], "Twin Files: 2 [1.000 KB] of Files 4, Exceptions: 0");
+}
+
+TEST_F(TwinReportTest, JsonCarriesTheScanCountsAndTheSearchRows) {
+    int exitCode = -1;
+    options.json = true;
+    std::string json = Capture(options, scratch, exitCode);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(json.rfind("{\"status\":\"Twin Files: 2 [1.000 KB] of Files 4, Exceptions: 0\","
+                         "\"files\":4,\"twin_rows_during_scan\":2,\"twin_bytes\":1024,"
+                         "\"exceptions\":0,\"groups\":[{\"name\":\"a.txt\",\"files\":[{\"path\":",
+                         0),
+              0u)
+        << json;
+    EXPECT_NE(json.find("\"size\":512,\"mtime\":132444736000000000,\"modified\":\"13.09.20  "
+                        "12:26:40 \"}"),
+              std::string::npos);
+
+    // A search replaces the list and the status; the scan's counts stay.
+    options.search = true;
+    options.filterText = "oth";
+    options.sizeRange = true;
+    options.minKB = "60";
+    json = Capture(options, scratch, exitCode);
+    EXPECT_EQ(json.rfind("{\"status\":\"FileFind - Objects found 1 - ready\",\"files\":4,"
+                         "\"twin_rows_during_scan\":2,\"twin_bytes\":1024,\"exceptions\":0,"
+                         "\"groups\":[{\"name\":\"Other.TXT\",\"files\":[{\"path\":\"" +
+                             tree.Path("two/Other.TXT") + "\",\"size\":70000,",
+                         0),
+              0u)
+        << json;
+}
+
+}  // namespace
+}  // namespace quarn::cli

@@ -1,0 +1,164 @@
+// The File Filter search over a scanned tree: name text in any case, strict
+// size bounds, twins only, and the status it leaves.
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+#include <vector>
+
+#include "duplicates/TwinListView.h"
+#include "filter/FileSearch.h"
+
+namespace quarn {
+namespace {
+
+FindRecord Record(const std::string& name, uint64_t size) {
+    FindRecord record;
+    record.SetName(name);
+    record.SetFileSize(size);
+    record.ftLastWriteTime = 1000;
+    return record;
+}
+
+class FileSearchTest : public ::testing::Test {
+  protected:
+    // Files handed in as a combined walk would, without touching the disk.
+    void Feed(const std::vector<std::pair<std::string, uint64_t>>& files) {
+        list.m_newFile.m_nCompare = 0;
+        list.ResetForCombinedScan();
+        for (const auto& [path, size] : files) {
+            list.AddFile(path, Record(path.substr(path.rfind('/') + 1), size));
+        }
+        list.RebuildList();
+    }
+
+    std::vector<std::string> Search(FilterCriteria criteria) {
+        RunSearch(list, criteria);
+        std::vector<std::string> paths;
+        for (int row = 0; row < list.GetItemCount(); ++row) {
+            paths.push_back(list.GetRowText(row, CFileListCtrl::kPathColumn));
+        }
+        return paths;
+    }
+
+    static FilterCriteria Range(const std::string& minKB, const std::string& maxKB) {
+        FilterCriteria criteria;
+        criteria.m_bTwinsOnly = false;
+        criteria.m_bSizeRange = true;
+        criteria.m_strMinKB = minKB;
+        criteria.m_strMaxKB = maxKB;
+        return criteria;
+    }
+
+    CTwinListView list;
+};
+
+TEST_F(FileSearchTest, SizeBoundsAreStrictAndZeroLeavesASideOpen) {
+    Feed({{"/s/f10239", 10239},
+          {"/s/f10240", 10240},
+          {"/s/f10241", 10241},
+          {"/s/f20479", 20479},
+          {"/s/f20480", 20480}});
+    EXPECT_EQ(Search(Range("0", "10")), std::vector<std::string>{"/s/f10239"});
+    EXPECT_EQ(Search(Range("10", "0")),
+              (std::vector<std::string>{"/s/f10241", "/s/f20479", "/s/f20480"}));
+    EXPECT_EQ(Search(Range("10", "20")), (std::vector<std::string>{"/s/f10241", "/s/f20479"}));
+    EXPECT_EQ(Search(Range("", "")).size(), 5u);
+    EXPECT_EQ(Search(Range("abc", " 10kb")), std::vector<std::string>{"/s/f10239"});
+    // Bounds left in the fields while the range is off are ignored.
+    FilterCriteria off = Range("10", "20");
+    off.m_bSizeRange = false;
+    EXPECT_EQ(Search(off).size(), 5u);
+    EXPECT_EQ(list.GetStatus(), "FileFind - Objects found 5 - ready");
+}
+
+TEST_F(FileSearchTest, BoundsReadLikeAtol) {
+    EXPECT_EQ(SizeBoundBytes(""), 0u);
+    EXPECT_EQ(SizeBoundBytes("x12"), 0u);
+    EXPECT_EQ(SizeBoundBytes("  12abc"), 12288u);
+    EXPECT_EQ(SizeBoundBytes("-5"), 0u);
+    EXPECT_EQ(SizeBoundBytes("4194304"), uint64_t(1) << 32);
+    EXPECT_EQ(SizeBoundBytes("99999999999999999999999"), UINT64_MAX);
+}
+
+TEST_F(FileSearchTest, TheTextMatchesAnyCaseAndTheRowsShowTheNameAsStored) {
+    Feed({{"/a/xAbcX.txt", 1}, {"/b/xAbcX.txt", 1}, {"/c/other.txt", 1}, {"/c/ABC", 2}});
+    FilterCriteria criteria;
+    criteria.m_bTwinsOnly = false;
+    criteria.m_strSearch = "ABC";
+    std::vector<std::string> paths = Search(criteria);
+    EXPECT_EQ(paths, (std::vector<std::string>{"/c/ABC", "/a/xAbcX.txt", "/b/xAbcX.txt"}));
+    EXPECT_EQ(list.GetRowText(1, CFileListCtrl::kFileColumn), "xAbcX.txt");
+
+    // Twins only: a group of one never shows, whatever its name.
+    criteria.m_bTwinsOnly = true;
+    EXPECT_EQ(Search(criteria), (std::vector<std::string>{"/a/xAbcX.txt", "/b/xAbcX.txt"}));
+}
+
+TEST_F(FileSearchTest, LowerCasingFollowsTheLocaleAndKeepsStrayBytes) {
+    EXPECT_EQ(LowerCaseInLocale("MiXeD.TXT"), "mixed.txt");
+    EXPECT_EQ(LowerCaseInLocale("a\xff\xfe"
+                                "B"),
+              "a\xff\xfe"
+              "b");
+    std::string saved = std::setlocale(LC_CTYPE, nullptr);
+    if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) {
+        GTEST_SKIP() << "no UTF-8 locale here";
+    }
+    EXPECT_EQ(LowerCaseInLocale("\xc3\x84RGER"), "\xc3\xa4rger");  // ÄRGER
+    EXPECT_EQ(LowerCaseInLocale("\xc3\x84\xff"
+                                "Z"),
+              "\xc3\xa4\xff"
+              "z");
+    Feed(
+        {{"/u/Gr\xc3\xbc\xc3\x9f"
+          "e.txt",
+          1}});
+    FilterCriteria criteria;
+    criteria.m_bTwinsOnly = false;
+    criteria.m_strSearch = "GR\xc3\x9c";  // GRÜ
+    EXPECT_EQ(Search(criteria).size(), 1u);
+    std::setlocale(LC_CTYPE, saved.c_str());
+}
+
+TEST_F(FileSearchTest, EveryPassingGroupRefreshesTheStatusEvenWithoutRows) {
+    Feed({{"/a/big", 50000}, {"/b/big", 50000}, {"/a/small", 100}});
+    FilterCriteria criteria = Range("1", "2");
+    criteria.m_bTwinsOnly = true;
+    uint64_t before = list.StatusChangeCount();
+    EXPECT_TRUE(Search(criteria).empty());
+    // One refresh for the group "big" (nothing in range), one for "ready".
+    EXPECT_EQ(list.StatusChangeCount() - before, 2u);
+    EXPECT_EQ(list.GetStatus(), "FileFind - Objects found 0 - ready");
+}
+
+TEST_F(FileSearchTest, AnEmptyTreeClearsTheListAndIsReadyAtOnce) {
+    Feed({{"/a/x", 1}, {"/b/x", 1}});
+    ASSERT_EQ(list.GetItemCount(), 2);
+    list.ResetForCombinedScan();
+    list.RebuildList();
+    FilterCriteria criteria;
+    EXPECT_TRUE(Search(criteria).empty());
+    EXPECT_EQ(list.GetStatus(), "FileFind - Objects found 0 - ready");
+}
+
+TEST_F(FileSearchTest, ASearchOnTheListsThreadIsRefusedWhileAScanWorks) {
+    Feed({{"/a/x", 1}, {"/b/x", 1}, {"/c/y", 1}});
+    std::vector<std::string> messages;
+    list.SetUserMessagePresenter([&](const std::string& text) { messages.push_back(text); });
+    FilterCriteria criteria;
+    criteria.m_bTwinsOnly = false;
+    list.m_bBusy.store(true);
+    EXPECT_FALSE(list.StartSearch(criteria));
+    EXPECT_EQ(messages, std::vector<std::string>{"App is busy.."});
+    list.m_bBusy.store(false);
+    EXPECT_TRUE(list.StartSearch(criteria));
+    EXPECT_TRUE(list.StartSearch(criteria));  // ends the first, then runs
+    list.WaitForWorkers();
+    EXPECT_EQ(list.GetItemCount(), 3);
+    EXPECT_EQ(list.GetStatus(), "FileFind - Objects found 3 - ready");
+}
+
+}  // namespace
+}  // namespace quarn
