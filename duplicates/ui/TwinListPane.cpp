@@ -48,6 +48,9 @@ TwinListPane::TwinListPane(CTwinListView& list, QWidget* parent) : QTreeView(par
     heading->setStretchLastSection(false);
     heading->setSectionResizeMode(QHeaderView::Interactive);
     ApplyColumnWidths();
+
+    m_pendingTimer.setInterval(200);
+    connect(&m_pendingTimer, &QTimer::timeout, this, &TwinListPane::ApplyPendingRemovals);
 }
 
 int TwinListPane::InitialColumnWidth(int column, const QFontMetrics& metrics) const {
@@ -104,10 +107,10 @@ CFileFilterDlg* TwinListPane::FileFilterDialog() {
     if (m_pFilterDlg != nullptr) {
         return m_pFilterDlg;
     }
-    if (!m_ownFilterDlg) {
-        m_ownFilterDlg = std::make_unique<CFileFilterDlg>(window());
+    if (m_pOwnFilterDlg == nullptr) {
+        m_pOwnFilterDlg = new CFileFilterDlg(this);
     }
-    return m_ownFilterDlg.get();
+    return m_pOwnFilterDlg;
 }
 
 void TwinListPane::OnFileFilter() {
@@ -171,8 +174,10 @@ void TwinListPane::OnContextMenu(const QPoint& viewportPos, const QPoint& global
     if (command == kCmdMoveToTrash && !StillAsScanned(path, scanned)) {
         return;
     }
+    const std::optional<FileIdentity> before =
+        command == kCmdMoveToTrash ? IdentityOf(path) : std::nullopt;
     if (menu.CarryOut(this, command) == kCmdMoveToTrash) {
-        RemoveTrashedFile(row, path, *source);
+        RemoveTrashedFile(row, path, *source, before);
     }
 }
 
@@ -211,7 +216,16 @@ void TwinListPane::OpenFolderOf(const std::string& path) {
 }
 
 void TwinListPane::RemoveTrashedFile(int rowWhenShown, const std::string& path,
-                                     const RowSource& source) {
+                                     const RowSource& source,
+                                     const std::optional<FileIdentity>& trashed) {
+    if (m_list.IsBusy() || m_list.IsSearching()) {
+        // The worker owns the tree now; the row goes once it has finished.
+        if (trashed) {
+            m_pendingRemovals.push_back({path, trashed->size, trashed->mtime});
+            m_pendingTimer.start();
+        }
+        return;
+    }
     auto isThatFile = [&](int row) {
         const std::optional<RowSource> now = m_list.GetRowSource(row);
         return now && now->group == source.group && now->file == source.file &&
@@ -233,6 +247,31 @@ void TwinListPane::RemoveTrashedFile(int rowWhenShown, const std::string& path,
     if (row >= 0 && m_list.RemoveTrashedRow(row, path)) {
         m_pModel->ApplyPendingChanges();
     }
+}
+
+void TwinListPane::ApplyPendingRemovals() {
+    if (m_list.IsBusy() || m_list.IsSearching()) {
+        return;  // the timer asks again
+    }
+    m_pendingTimer.stop();
+    std::vector<PendingRemoval> pending;
+    pending.swap(m_pendingRemovals);
+    // No worker runs and none starts before this returns: the rows' ids are
+    // valid and the tree can be read. A row is the trashed file when its path
+    // and its scanned size and time are the trashed file's.
+    for (const PendingRemoval& removal : pending) {
+        const int count = m_list.GetItemCount();
+        for (int row = 0; row < count; ++row) {
+            const std::optional<RowSource> source = m_list.GetRowSource(row);
+            if (source && m_list.GetRowText(row, CFileListCtrl::kPathColumn) == removal.path &&
+                m_list.m_tree.FileSize(source->file) == removal.size &&
+                m_list.m_tree.FileLastWriteTime(source->file) == removal.mtime) {
+                m_list.RemoveTrashedRow(row, removal.path);
+                break;
+            }
+        }
+    }
+    m_pModel->ApplyPendingChanges();
 }
 
 }  // namespace quarn

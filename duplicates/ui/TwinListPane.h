@@ -12,21 +12,24 @@
 // Rows appear while a scan or a search fills the list (replayed by
 // TwinListModel about 30 times a second). A right click on a row shows the
 // file's context menu; "Open Folder" opens the folder that holds the file,
-// and a file moved to the trash from the menu loses its row.
+// and a file moved to the trash from the menu loses its row (at once, or
+// when a scan or search that runs meanwhile has finished).
 //
 // Lifetime: the list must outlive the pane. A frame that holds the list as a
 // member deletes the pane in its own destructor, before its members go.
 // Destroying the pane cancels and joins the list's workers, because they call
 // the pane's icon table.
 
+#include <QTimer>
 #include <QTreeView>
-#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "duplicates/TwinListView.h"
 #include "duplicates/ui/MimeIconProvider.h"
+#include "platform/Trash.h"
 
 namespace quarn {
 
@@ -75,13 +78,25 @@ class TwinListPane : public QTreeView {
                         const std::optional<std::pair<uint64_t, uint64_t>>& scanned);
     // The file of a row was trashed: finds its row now (rows may have moved
     // while the menu was open) and removes it; never another file's row.
-    void RemoveTrashedFile(int rowWhenShown, const std::string& path, const RowSource& source);
+    // `trashed` is what the file was just before it went to the trash.
+    void RemoveTrashedFile(int rowWhenShown, const std::string& path, const RowSource& source,
+                           const std::optional<FileIdentity>& trashed);
+    // Removals that waited for a worker to finish.
+    void ApplyPendingRemovals();
 
     CTwinListView& m_list;
     MimeIconProvider m_icons;
     TwinListModel* m_pModel = nullptr;  // owned through QObject parenthood
     CFileFilterDlg* m_pFilterDlg = nullptr;
-    std::unique_ptr<CFileFilterDlg> m_ownFilterDlg;
+    CFileFilterDlg* m_pOwnFilterDlg = nullptr;  // child of the pane
+
+    struct PendingRemoval {
+        std::string path;
+        uint64_t size;
+        uint64_t mtime;
+    };
+    std::vector<PendingRemoval> m_pendingRemovals;
+    QTimer m_pendingTimer;
 };
 
 }  // namespace quarn

@@ -2,9 +2,12 @@
 // selection, and the file's context menu with Open Folder and Move to Trash.
 
 #include <QAction>
+#include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QSet>
 #include <QtTest>
 #include <filesystem>
@@ -14,6 +17,7 @@
 #include "duplicates/TwinListView.h"
 #include "duplicates/ui/TwinListModel.h"
 #include "duplicates/ui/TwinListPane.h"
+#include "filter/ui/CFileFilterDlg.h"
 #include "tests/support/TempTree.h"
 
 using quarn::CFileListCtrl;
@@ -251,6 +255,40 @@ class TwinListPaneTest : public QObject {
         QVERIFY(QFileInfo::exists(changed));
         QCOMPARE(model.rowCount(), 2);
         QVERIFY(Paths(model).contains(changed));
+
+        // Trashed while a worker holds the list: the row goes once it is done.
+        const QString later = Text(model, 1, CFileListCtrl::kPathColumn);
+        QVERIFY(later != changed);
+        m_list->m_bBusy.store(true);
+        RightClick(RowPoint(1));
+        QVERIFY(!QFileInfo::exists(later));
+        QTest::qWait(300);
+        QCOMPARE(model.rowCount(), 2);
+        m_list->m_bBusy.store(false);
+        QTRY_COMPARE(model.rowCount(), 1);
+        QCOMPARE(Paths(model), QSet<QString>{changed});
+        QCOMPARE(m_errors.size(), 1);
+    }
+
+    void fileFilterOpensOnThisList() {
+        ScanFreshTree();
+        QTRY_COMPARE(m_pane->Model()->rowCount(), 3);
+        quarn::CFileFilterDlg* seen = nullptr;
+        QTimer::singleShot(0, this, [&] {
+            seen = qobject_cast<quarn::CFileFilterDlg*>(QApplication::activeModalWidget());
+            QVERIFY(seen != nullptr);
+            seen->findChild<QLineEdit*>(QStringLiteral("1001"))->setText(QStringLiteral("sing"));
+            seen->findChild<QCheckBox*>(QStringLiteral("1000"))->setChecked(false);
+            seen->findChild<QPushButton*>(QStringLiteral("1"))->click();
+        });
+        m_pane->OnFileFilter();
+        QVERIFY(seen != nullptr);
+        QCOMPARE(seen->m_pList, m_list.get());
+        m_list->WaitForWorkers();
+        QTRY_COMPARE(m_pane->Model()->rowCount(), 1);
+        QCOMPARE(Text(*m_pane->Model(), 0, CFileListCtrl::kFileColumn),
+                 QStringLiteral("single.txt"));
+        QCOMPARE(m_list->GetStatus(), std::string("FileFind - Objects found 1 - ready"));
     }
 };
 
