@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QMetaObject>
+#include <algorithm>
 
 #include "duplicates/ui/MimeIconProvider.h"
 
@@ -109,9 +110,12 @@ void TwinListModel::OnChangesPosted() {
     }
     // The first change after a quiet spell shows at once; during a scan the
     // replays come no closer than the interval.
+    // A view lays out all its rows after every insertion (about 50 ms for a
+    // million), so long lists are replayed less often.
+    const qint64 interval = std::max(kRefreshIntervalMs, m_rowCount / kRowsPerExtraMs);
     qint64 wait = 0;
     if (m_sinceReplay.isValid()) {
-        wait = kRefreshIntervalMs - m_sinceReplay.elapsed();
+        wait = interval - m_sinceReplay.elapsed();
     }
     m_timer.start(int(std::max<qint64>(0, wait)));
 }

@@ -4,8 +4,9 @@
 // Workers append and delete rows under the store's lock; the store records
 // each change in a journal and posts one announcement until it is taken.
 // The model takes the journal on the interface thread, at most about 30
-// times a second, and replays it as row insertions, removals and resets, so
-// a view keeps its selection and scroll position while a scan fills the list.
+// times a second (fewer for very long lists), and replays it as row
+// insertions, removals and resets, so a view keeps its selection and scroll
+// position while a scan fills the list.
 //
 // Texts are read from the store when the view asks for them. Between a
 // worker's change and the next replay a visible row may briefly show the
@@ -31,8 +32,11 @@ class TwinListModel : public QAbstractTableModel {
     Q_OBJECT
 
   public:
-    // The shortest time between two replays, in milliseconds.
+    // The shortest time between two replays, in milliseconds; a list of more
+    // than 165,000 rows waits one more millisecond per kRowsPerExtraMs rows
+    // (a million rows: 5 replays a second).
     static constexpr int kRefreshIntervalMs = 33;
+    static constexpr int kRowsPerExtraMs = 5000;
 
     TwinListModel(CFileListCtrl& list, MimeIconProvider* icons, QObject* parent = nullptr);
     ~TwinListModel() override;
