@@ -1,13 +1,13 @@
 #include "controls/PathCombo.h"
 
 #include <QFile>
-#include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
 
+#include "controls/ShellOperations.h"
 #include "platform/FileSystems.h"
 #include "platform/PathRules.h"
 
@@ -58,10 +58,15 @@ int CPathCombo::AddPath(std::string path) {
 
 std::optional<std::string> CPathCombo::SelectedPath() const {
     const int index = currentIndex();
-    if (index < 0 || itemData(index).toInt() == kBrowseEntryData) {
+    if (index < 0 || IsBrowseEntry(index)) {
         return std::nullopt;
     }
     return itemData(index, kPathRole).toByteArray().toStdString();
+}
+
+bool CPathCombo::IsBrowseEntry(int index) const {
+    // The 124th path also carries 123 as its data: only the entry has no path.
+    return itemData(index).toInt() == kBrowseEntryData && !itemData(index, kPathRole).isValid();
 }
 
 void CPathCombo::SetFolderPicker(FolderPicker picker) {
@@ -73,7 +78,7 @@ void CPathCombo::hidePopup() {
     // The list hides itself before the clicked item becomes current, so look
     // at the selection once this event has been handled.
     QTimer::singleShot(0, this, [this] {
-        if (currentIndex() >= 0 && currentData().toInt() == kBrowseEntryData) {
+        if (currentIndex() >= 0 && IsBrowseEntry(currentIndex())) {
             Browse();
         }
     });
@@ -93,8 +98,7 @@ std::string CPathCombo::PickFolder() {
     if (m_picker) {
         return m_picker(window());
     }
-    const QString folder = QFileDialog::getExistingDirectory(window(), tr("Select a directory..."));
-    return QFile::encodeName(folder).toStdString();
+    return BrowseForFolder(window(), tr("Select a directory..."));
 }
 
 }  // namespace quarn

@@ -45,8 +45,11 @@ class CPathCombo : public QComboBox {
     std::optional<std::string> SelectedPath() const;
 
     // The picker used by the browse entry; an empty function restores the
-    // folder dialog.
+    // shell's folder picker (BrowseForFolder, see ShellOperations.h).
     void SetFolderPicker(FolderPicker picker);
+
+    // True for the browse entry (not for a path item whose data is 123).
+    bool IsBrowseEntry(int index) const;
 
     // Closing the list on the browse entry opens the picker: a chosen folder
     // is appended and selected, a cancel selects item 0.

@@ -81,6 +81,9 @@ void CFolderTreeModel::Apply(const std::vector<TreeChange>& changes) {
                 m_root.children.clear();
                 m_nColumns = m_store.GetColumnCount();
                 endResetModel();
+                // The store drops older journal entries at this point, a
+                // change of the mark among them: announce the mark anew.
+                Q_EMIT markedColumnChanged(m_store.GetMarkedColumn());
                 ++i;
                 break;
             case TreeChange::Inserted: {
@@ -112,7 +115,7 @@ void CFolderTreeModel::Apply(const std::vector<TreeChange>& changes) {
                 std::vector<HTREEITEM> parents;
                 size_t j = i;
                 while (j < changes.size() && changes[j].kind == TreeChange::ChildrenReordered) {
-                    parents.push_back(changes[j].item);
+                    parents.push_back(changes[j].parent);
                     ++j;
                 }
                 FlushDataChanged();

@@ -27,7 +27,10 @@ CFolderTreeView::CFolderTreeView(CFolderSizeView& scan, QWidget* parent)
             m_header->resizeSection(column, width);
         }
     }
+    // The header sorts by itself (SortByColumn); the view's own sorting stays
+    // off, and turning it off made the titles unclickable.
     setSortingEnabled(false);
+    m_header->setSectionsClickable(true);
     setUniformRowHeights(true);
     setRootIsDecorated(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -76,8 +79,14 @@ std::string CFolderTreeView::BrowseForFolder() {
 }
 
 void CFolderTreeView::contextMenuEvent(QContextMenuEvent* event) {
-    // One right click arrives here once: the menu is shown once.
-    ShowContextMenu(viewport()->mapFrom(this, event->pos()));
+    // One right click arrives here once: the menu is shown once. A click's
+    // position is the viewport's; the menu key acts on the current item.
+    QPoint pos = event->pos();
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        const QModelIndex current = currentIndex();
+        pos = current.isValid() ? visualRect(current).center() : QPoint(-1, -1);
+    }
+    ShowContextMenu(pos);
     event->accept();
 }
 

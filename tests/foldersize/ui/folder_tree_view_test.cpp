@@ -1,0 +1,308 @@
+// The folder tree as the user sees it: the bar's pixels at the default
+// column widths, the header that sorts and marks, and the context menu's
+// Delete, Move to and Copy to on real folders.
+
+#include <QAbstractItemModelTester>
+#include <QMenu>
+#include <QTest>
+
+#include <filesystem>
+
+#include "controls/ShellOperations.h"
+#include "foldersize/FolderSizeView.h"
+#include "foldersize/ui/FolderTreeModel.h"
+#include "foldersize/ui/FolderTreeView.h"
+#include "foldersize/ui/TreeListDelegate.h"
+#include "foldersize/ui/TreeListHeader.h"
+#include "tests/support/TempTree.h"
+
+using namespace quarn;
+namespace fs = std::filesystem;
+
+namespace {
+
+QColor PixelAt(const QImage& image, int x, int y) {
+    return image.pixelColor(x, y);
+}
+
+// The child of `parent` whose name is `name`.
+QModelIndex ChildNamed(const CFolderTreeModel& model, const QModelIndex& parent,
+                       const QString& name) {
+    for (int row = 0; row < model.rowCount(parent); ++row) {
+        const QModelIndex child = model.index(row, 0, parent);
+        if (child.data().toString() == name) {
+            return child;
+        }
+    }
+    return {};
+}
+
+QStringList ChildNames(const CFolderTreeModel& model, const QModelIndex& parent) {
+    QStringList names;
+    for (int row = 0; row < model.rowCount(parent); ++row) {
+        names << model.index(row, 0, parent).data().toString();
+    }
+    return names;
+}
+
+}  // namespace
+
+class FolderTreeViewTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::TempTree> m_tree;
+    std::unique_ptr<test::ScopedEnv> m_ini;
+    std::unique_ptr<test::ScopedEnv> m_data;
+    QStringList m_menus;  // the actions of every menu shown, one entry per menu
+
+    // Answers the context menu with the action called `text`.
+    void AnswerMenuWith(const QString& text) {
+        ShellHooks().pickMenuAction = [this, text](QMenu* menu, const QPoint&) -> QAction* {
+            QStringList entries;
+            QAction* chosen = nullptr;
+            for (QAction* action : menu->actions()) {
+                entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
+                if (action->text() == text) {
+                    chosen = action;
+                }
+            }
+            m_menus << entries.join(QLatin1Char('|'));
+            return chosen;
+        };
+    }
+
+    void Scan(CFolderTreeView& view, const std::string& path) {
+        view.StartScan(path);
+        view.Scan().WaitForScan();
+        view.Model().ApplyChanges();
+    }
+
+    QModelIndex Root(const CFolderTreeView& view) { return view.Model().index(0, 0); }
+
+  private Q_SLOTS:
+    void init() {
+        m_tree = std::make_unique<test::TempTree>();
+        m_tree->MakeFile("quarn.ini", 0);
+        std::FILE* ini = std::fopen(m_tree->Path("quarn.ini").c_str(), "w");
+        std::fputs("[SETTINGS]\nRelativToDriveSpace=0\nSortBySize=1\n", ini);
+        std::fclose(ini);
+        m_ini = std::make_unique<test::ScopedEnv>("QUARN_INI", m_tree->Path("quarn.ini"));
+        m_tree->MakeFolder("xdg");
+        m_data = std::make_unique<test::ScopedEnv>("XDG_DATA_HOME", m_tree->Path("xdg"));
+        m_tree->MakeFile("scan/big/one", 3000);
+        m_tree->MakeFile("scan/big/two", 3000);
+        m_tree->MakeFile("scan/aaa-small/one", 100);
+        m_tree->MakeFile("scan/mid/one", 1500);
+        m_tree->MakeFile("scan/loose.txt", 400);
+        m_tree->MakeFolder("target");
+        m_menus.clear();
+        ShellHooks() = ShellOperationHooks();
+        ShellHooks().confirm = [](QWidget*, const QString&, const QString&) { return true; };
+        ShellHooks().showError = [](QWidget*, const QString& title, const QString& text) {
+            qWarning("error shown: %s: %s", qPrintable(title), qPrintable(text));
+        };
+    }
+
+    void cleanup() {
+        ShellHooks() = ShellOperationHooks();
+        m_data.reset();
+        m_ini.reset();
+        m_tree.reset();
+    }
+
+    void barPixelsAtDefaultWidths() {
+        CFolderSizeView store;
+        CFolderTreeView view(store);
+        view.resize(600, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QCOMPARE(view.header()->sectionSize(0), 260);
+        QCOMPARE(view.header()->sectionSize(1), 100);
+        QCOMPARE(view.header()->sectionSize(2), 100);
+
+        const HTREEITEM root = store.InsertItem("/half", kImageFolder);
+        const HTREEITEM zero = store.InsertItem("zero", kImageFolder, root);
+        const HTREEITEM none = store.InsertItem("none", kImageFolder, root);
+        const HTREEITEM full = store.InsertItem("full", kImageFolder, root);
+        store.SetItemPercent(root, 50);
+        store.SetItemPercent(zero, 0);
+        store.SetItemPercent(full, 100);
+        view.Model().ApplyChanges();
+        view.expandAll();
+        QCOMPARE(view.Model().IndexOf(none).data(CFolderTreeModel::kPercentRole).toInt(), -1);
+
+        const QImage image = view.viewport()->grab().toImage();
+        const QRect row = view.visualRect(view.Model().IndexOf(root, 2));
+        QCOMPARE(row.x(), 360);
+        const int top = row.y();
+        const int middle = row.y() + row.height() / 2;
+        // The frame spans x = 370..449, its top row two pixels into the row.
+        QCOMPARE(PixelAt(image, 369, middle), QColor(Qt::white));
+        QCOMPARE(PixelAt(image, 370, middle), QColor(Qt::black));
+        QCOMPARE(PixelAt(image, 449, middle), QColor(Qt::black));
+        QCOMPARE(PixelAt(image, 450, middle), QColor(Qt::white));
+        QCOMPARE(PixelAt(image, 400, top + 1), QColor(Qt::white));
+        QCOMPARE(PixelAt(image, 400, top + 2), QColor(Qt::black));
+        // At 50 % the fill covers x = 371..408 in RGB(255, 155, 0).
+        const QColor half(255, 155, 0);
+        QCOMPARE(PixelAt(image, 371, top + 3), half);
+        QCOMPARE(PixelAt(image, 408, top + 3), half);
+        QCOMPARE(PixelAt(image, 409, top + 3), QColor(Qt::white));
+        // 100 % is orange-red; 0 % has a frame but no fill; -1 has no bar at all.
+        const int fullTop = view.visualRect(view.Model().IndexOf(full, 2)).y();
+        QCOMPARE(PixelAt(image, 371, fullTop + 3), QColor(255, 55, 0));
+        const int zeroTop = view.visualRect(view.Model().IndexOf(zero, 2)).y();
+        QCOMPARE(PixelAt(image, 370, zeroTop + 5), QColor(Qt::black));
+        QCOMPARE(PixelAt(image, 371, zeroTop + 3), QColor(Qt::white));
+        const int noneTop = view.visualRect(view.Model().IndexOf(none, 2)).y();
+        QCOMPARE(PixelAt(image, 370, noneTop + 5), QColor(Qt::white));
+
+        // The same numbers, independent of any row: W = width - 20.
+        const PercentBarGeometry bar = CTreeListDelegate::BarGeometry(360, 100, 0, 20, 50);
+        QCOMPARE(bar.frame, QRect(370, 2, 80, 17));
+        QCOMPARE(bar.fill, QRect(371, 3, 38, 15));
+        QVERIFY(CTreeListDelegate::BarGeometry(360, 19, 0, 20, 50).frame.isEmpty());
+    }
+
+    void headerClicksSortTheTopLevelAndMoveTheMark() {
+        CFolderSizeView store;
+        CFolderTreeView view(store);
+        QAbstractItemModelTester tester(&view.Model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        view.resize(600, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        Scan(view, m_tree->Path("scan"));
+        const QModelIndex root = Root(view);
+        // Sorted by size by the scan: the files item is placed by size at the top level.
+        QCOMPARE(ChildNames(view.Model(), root),
+                 QStringList({"big", "mid", "[1 file ]", "aaa-small"}));
+        QCOMPARE(view.Header().MarkedColumn(), -1);
+
+        auto clickTitle = [&view](int column) {
+            const int x = view.header()->sectionViewportPosition(column) + 20;
+            QTest::mouseClick(view.header()->viewport(), Qt::LeftButton, {},
+                              QPoint(x, view.header()->height() / 2));
+        };
+        clickTitle(0);
+        QCOMPARE(ChildNames(view.Model(), root),
+                 QStringList({"[1 file ]", "aaa-small", "big", "mid"}));
+        QCOMPARE(view.Header().MarkedColumn(), 0);
+        QCOMPARE(store.GetMarkedColumn(), 0);
+        clickTitle(2);
+        QCOMPARE(ChildNames(view.Model(), root),
+                 QStringList({"big", "mid", "[1 file ]", "aaa-small"}));
+        QCOMPARE(view.Header().MarkedColumn(), 2);
+        clickTitle(1);
+        QCOMPARE(view.Header().MarkedColumn(), 1);
+
+        // The mark is drawn: the triangle's tip sits below its base line.
+        const QImage header = view.header()->viewport()->grab().toImage();
+        const int right = view.header()->sectionViewportPosition(1) + 100 -
+                          2 * view.header()->fontMetrics().horizontalAdvance(QLatin1Char(' '));
+        const QPolygon mark = CTreeListHeader::MarkPolygon(right, 0);
+        QVERIFY(header.pixelColor(mark.at(0)).lightness() < 128);
+        QVERIFY(header.pixelColor(mark.at(2)).lightness() < 128);
+
+        // A new scan clears the mark.
+        Scan(view, m_tree->Path("scan"));
+        QTRY_COMPARE(view.Header().MarkedColumn(), -1);
+    }
+
+    void deleteMovesTheFolderToTheTrashAndDropsItsItem() {
+        CFolderSizeView store;
+        CFolderTreeView view(store);
+        view.resize(600, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        Scan(view, m_tree->Path("scan"));
+        const QModelIndex big = ChildNamed(view.Model(), Root(view), "big");
+        QVERIFY(big.isValid());
+        const QString sizeBefore = view.Model().index(0, 1).data().toString();
+
+        AnswerMenuWith("Delete");
+        // One right click, through the window as a user's click arrives.
+        const QPoint where = view.visualRect(big).center();
+        QTest::mouseClick(view.windowHandle(), Qt::RightButton, {},
+                          view.viewport()->mapTo(&view, where));
+        QTRY_COMPARE(m_menus.size(), 1);
+        QTest::qWait(50);
+        QCOMPARE(m_menus.size(), 1);
+        QCOMPARE(m_menus.front(),
+                 QStringLiteral("Explore|-|Copy to...|Move to...|Delete|-|Properties"));
+
+        QVERIFY(!fs::exists(m_tree->Path("scan/big")));
+        QVERIFY(fs::exists(m_tree->Path("xdg/Trash/files/big/one")));
+        QVERIFY(fs::exists(m_tree->Path("xdg/Trash/info/big.trashinfo")));
+        QVERIFY(!ChildNamed(view.Model(), Root(view), "big").isValid());
+        // Nothing is recounted: the root keeps its size.
+        QCOMPARE(view.Model().index(0, 1).data().toString(), sizeBefore);
+    }
+
+    void declinedDeleteLeavesFolderAndItem() {
+        CFolderSizeView store;
+        CFolderTreeView view(store);
+        Scan(view, m_tree->Path("scan"));
+        ShellHooks().confirm = [](QWidget*, const QString&, const QString&) { return false; };
+        AnswerMenuWith("Delete");
+        QString status;
+        connect(&view, &CFolderTreeView::statusMessage, this,
+                [&status](const QString& text) { status = text; });
+        const QModelIndex mid = ChildNamed(view.Model(), Root(view), "mid");
+        view.ShowContextMenu(view.visualRect(mid).center());
+        QCOMPARE(m_menus.size(), 1);
+        QVERIFY(fs::exists(m_tree->Path("scan/mid/one")));
+        QVERIFY(ChildNamed(view.Model(), Root(view), "mid").isValid());
+        QCOMPARE(status, QStringLiteral("aborted"));
+        // Below the last item: no menu, and the selection is cleared.
+        view.ShowContextMenu(QPoint(5, view.viewport()->height() - 2));
+        QCOMPARE(m_menus.size(), 1);
+        QVERIFY(!view.selectionModel()->hasSelection());
+    }
+
+    void moveToAndCopyToUseTheChosenFolder() {
+        CFolderSizeView store;
+        CFolderTreeView view(store);
+        view.resize(600, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        Scan(view, m_tree->Path("scan"));
+        QStringList titles;
+        std::string target = m_tree->Path("target");
+        ShellHooks().browse = [&](QWidget*, const QString& title) {
+            titles << title;
+            return target;
+        };
+
+        AnswerMenuWith("Copy to...");
+        view.ShowContextMenu(view.visualRect(ChildNamed(view.Model(), Root(view), "mid")).center());
+        QVERIFY(fs::exists(m_tree->Path("target/mid/one")));
+        QVERIFY(fs::exists(m_tree->Path("scan/mid/one")));
+        QVERIFY(ChildNamed(view.Model(), Root(view), "mid").isValid());
+
+        AnswerMenuWith("Move to...");
+        fs::remove_all(m_tree->Path("target/mid"));
+        view.ShowContextMenu(view.visualRect(ChildNamed(view.Model(), Root(view), "mid")).center());
+        QVERIFY(fs::exists(m_tree->Path("target/mid/one")));
+        QVERIFY(!fs::exists(m_tree->Path("scan/mid")));
+        QVERIFY(!ChildNamed(view.Model(), Root(view), "mid").isValid());
+        QCOMPARE(titles, QStringList({"Select a directory...", "Select a directory..."}));
+
+        // A cancelled picker changes nothing.
+        target.clear();
+        view.ShowContextMenu(
+            view.visualRect(ChildNamed(view.Model(), Root(view), "aaa-small")).center());
+        QVERIFY(fs::exists(m_tree->Path("scan/aaa-small/one")));
+        QVERIFY(ChildNamed(view.Model(), Root(view), "aaa-small").isValid());
+
+        // The files item stands for its folder: Copy to copies the whole scan root.
+        target = m_tree->Path("target");
+        AnswerMenuWith("Copy to...");
+        view.ShowContextMenu(
+            view.visualRect(ChildNamed(view.Model(), Root(view), "[1 file ]")).center());
+        QVERIFY(fs::exists(m_tree->Path("target/scan/loose.txt")));
+    }
+};
+
+QTEST_MAIN(FolderTreeViewTest)
+#include "folder_tree_view_test.moc"
