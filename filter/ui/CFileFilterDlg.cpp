@@ -1,7 +1,6 @@
 #include "filter/ui/CFileFilterDlg.h"
 
 #include <QCheckBox>
-#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +9,7 @@
 #include <QRegularExpressionValidator>
 #include <QShowEvent>
 
+#include "controls/DialogUnitScale.h"
 #include "duplicates/TwinListView.h"
 #include "filter/FileSearch.h"
 
@@ -112,16 +112,7 @@ CFileFilterDlg::CFileFilterDlg(QWidget* parent) : QDialog(parent) {
 }
 
 QRect CFileFilterDlg::MapDialogRect(int x, int y, int width, int height) const {
-    // The platform's dialog base units: the average width of the alphabet's
-    // letters, rounded, and the font's line height.
-    const QFontMetrics metrics(font());
-    const int letters = metrics.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    const int baseX = (letters / 26 + 1) / 2;
-    const int baseY = metrics.height();
-    auto across = [baseX](int units) { return (units * baseX + 2) / 4; };
-    auto down = [baseY](int units) { return (units * baseY + 4) / 8; };
-    return QRect(across(x), down(y), across(width), down(height));
+    return DialogUnitScale(font()).Rect(x, y, width, height);
 }
 
 void CFileFilterDlg::LayOutControls() {

@@ -206,9 +206,11 @@ class FileFilterDlgTest : public QObject {
         CFileFilterDlg dialog;
         dialog.m_pList = &list;
         dialog.show();
+        // Enter in the text runs the default button, the visible Execute.
         QTest::keyClicks(Control<QLineEdit>(dialog, 1001), "ABC");
-        QTest::mouseClick(Control<QPushButton>(dialog, 1), Qt::LeftButton);
+        QTest::keyClick(Control<QLineEdit>(dialog, 1001), Qt::Key_Return);
         QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
         list.WaitForWorkers();
         // The name as stored, not lowered; the single abc file is no twin.
         QCOMPARE(list.GetItemCount(), 2);
