@@ -11,6 +11,13 @@
 
 namespace quarn {
 
+MimeIconProvider& MimeIconProvider::Shared() {
+    // Deliberately never freed: its icons must not outlive the application
+    // object, and no worker may find it gone at exit.
+    static MimeIconProvider* const table = new MimeIconProvider;
+    return *table;
+}
+
 int MimeIconProvider::IconIndexForFile(const std::string& path) {
     // The database is thread-safe; only the table needs the lock.
     const QMimeType type =

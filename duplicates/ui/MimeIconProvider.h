@@ -26,6 +26,11 @@ class MimeIconProvider : public IconKeyProvider {
   public:
     MimeIconProvider() = default;
 
+    // The table of the program's lists, like the desktop's one list of
+    // system icons: made on first use and never destroyed, so workers that
+    // outlive a view can still ask it.
+    static MimeIconProvider& Shared();
+
     // The index of the file's type in the table, added when new. The type is
     // found from the name alone: a worker must not open every file it lists.
     int IconIndexForFile(const std::string& path) override;

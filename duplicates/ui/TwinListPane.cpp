@@ -21,8 +21,10 @@ namespace quarn {
 
 TwinListPane::TwinListPane(CTwinListView& list, QWidget* parent) : QTreeView(parent), m_list(list) {
     MimeIconProvider::EnsureIconTheme();
-    m_list.SetIconKeyProvider(&m_icons);
-    m_pModel = new TwinListModel(m_list, &m_icons, this);
+    // The table lives as long as the process, so a worker that still appends
+    // rows after the pane has gone (a combined scan ending) finds it intact.
+    m_list.SetIconKeyProvider(&MimeIconProvider::Shared());
+    m_pModel = new TwinListModel(m_list, &MimeIconProvider::Shared(), this);
     setModel(m_pModel);
 
     // A flat report: no tree decoration, one height for every row so that a
@@ -87,13 +89,7 @@ void TwinListPane::changeEvent(QEvent* event) {
     QTreeView::changeEvent(event);
 }
 
-TwinListPane::~TwinListPane() {
-    // Workers call the icon table outside the list's lock: stop them before
-    // the table goes.
-    m_list.SetIconKeyProvider(nullptr);
-    m_list.CancelScan();
-    m_list.WaitForWorkers();
-}
+TwinListPane::~TwinListPane() = default;
 
 void TwinListPane::selectAllRows() {
     selectAll();

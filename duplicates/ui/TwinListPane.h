@@ -16,9 +16,8 @@
 // when a scan or search that runs meanwhile has finished).
 //
 // Lifetime: the list must outlive the pane. A frame that holds the list as a
-// member deletes the pane in its own destructor, before its members go.
-// Destroying the pane cancels and joins the list's workers, because they call
-// the pane's icon table.
+// member deletes the pane in its own destructor, before its members go. The
+// list keeps the process-wide icon table (MimeIconProvider::Shared()).
 
 #include <QTimer>
 #include <QTreeView>
@@ -85,7 +84,6 @@ class TwinListPane : public QTreeView {
     void ApplyPendingRemovals();
 
     CTwinListView& m_list;
-    MimeIconProvider m_icons;
     TwinListModel* m_pModel = nullptr;  // owned through QObject parenthood
     CFileFilterDlg* m_pFilterDlg = nullptr;
     CFileFilterDlg* m_pOwnFilterDlg = nullptr;  // child of the pane
