@@ -57,6 +57,11 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
     connect(m_folderTree, &CFolderTreeView::statusMessage, this, &CMainFrame::ShowStatus);
 
     CreateActions();
+    // Check marks and enabling hold from the start; the title waits for
+    // the first refresh.
+    m_actDirmass->setChecked(ScanMode == kScanModeDirmass);
+    m_actDupmatch->setChecked(ScanMode == kScanModeDupmatch);
+    m_actFileFilter->setEnabled(ScanMode == kScanModeDupmatch);
     CreateMenus();
     CreateToolBar();
     CreateAccelerators();

@@ -1,0 +1,331 @@
+// The main window driven as a user drives it: command line, Scan and its
+// cancel, the mode switch, File Filter, Ctrl+A, the layout numbers, the
+// status bar and the menus.
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+
+#include <cstdio>
+
+#include "app/CommandLine.h"
+#include "app/MainFrame.h"
+#include "app/ScanMode.h"
+#include "controls/PathCombo.h"
+#include "duplicates/ui/TwinListPane.h"
+#include "filter/ui/CFileFilterDlg.h"
+#include "foldersize/ui/FolderTreeModel.h"
+#include "foldersize/ui/FolderTreeView.h"
+#include "tests/support/TempTree.h"
+
+using namespace quarn;
+
+namespace {
+
+// The modal dialog that opens within `action`, closed again; null when none.
+QString ModalOpenedBy(const std::function<void()>& action) {
+    QString opened;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&opened] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            opened = QString::fromLatin1(modal->metaObject()->className());
+            modal->close();
+        }
+    });
+    closer.start(20);
+    action();
+    QTest::qWait(100);
+    return opened;
+}
+
+}  // namespace
+
+class MainFrameTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::TempTree> m_tree;
+    std::unique_ptr<test::ScopedEnv> m_ini;
+    std::unique_ptr<test::ScopedEnv> m_data;
+
+    void WriteSettings(const char* text) {
+        std::FILE* ini = std::fopen(m_tree->Path("quarn.ini").c_str(), "w");
+        std::fputs(text, ini);
+        std::fclose(ini);
+    }
+
+    std::string Folder() const { return m_tree->Path("scan"); }
+
+    std::unique_ptr<CMainFrame> MakeFrame(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), "quarn");
+        auto frame = std::make_unique<CMainFrame>(arguments);
+        frame->resize(650, 600);
+        frame->show();
+        frame->activateWindow();
+        if (!QTest::qWaitForWindowActive(frame.get())) {
+            qWarning("frame not active");
+        }
+        return frame;
+    }
+
+    void WaitForScans(CMainFrame& frame) {
+        frame.FolderView().WaitForScan();
+        frame.TwinList().WaitForWorkers();
+        frame.FolderTree()->Model().ApplyChanges();
+    }
+
+    int TwinRows(CMainFrame& frame) { return frame.TwinPane()->model()->rowCount(); }
+
+  private Q_SLOTS:
+    void init() {
+        m_tree = std::make_unique<test::TempTree>();
+        m_tree->MakeFolder("xdg");
+        m_ini = std::make_unique<test::ScopedEnv>("QUARN_INI", m_tree->Path("quarn.ini"));
+        m_data = std::make_unique<test::ScopedEnv>("XDG_DATA_HOME", m_tree->Path("xdg"));
+        WriteSettings("[SETTINGS]\nTwinMode=1\nRelativToDriveSpace=0\n");
+        m_tree->MakeFile("scan/a/twin.txt", 100);
+        m_tree->MakeFile("scan/b/twin.txt", 100);
+        m_tree->SetModified("scan/a/twin.txt", 1600000000);
+        m_tree->SetModified("scan/b/twin.txt", 1600000000);
+        m_tree->MakeFile("scan/b/single.txt", 10);
+        // Enough folders that a walk is still running when a second Enter comes.
+        for (int i = 0; i < 400; ++i) {
+            m_tree->MakeFolder("scan/many/f" + std::to_string(i) + "/g");
+        }
+    }
+
+    void cleanup() {
+        m_data.reset();
+        m_ini.reset();
+        m_tree.reset();
+    }
+
+    void commandLineSwitchesAndFolder() {
+        // Dirmass wins over dupmatch; the test is case-sensitive and a substring search.
+        QCOMPARE(ParseCommandLine({"quarn", "/dupmatch", "/Dirmass"}).scanMode, kScanModeDirmass);
+        QCOMPARE(ParseCommandLine({"quarn", "/DUPMATCH"}).scanMode, kScanModeDirmass);
+        QCOMPARE(ParseCommandLine({"quarn", "x/dupmatchy"}).scanMode, kScanModeDupmatch);
+        QCOMPARE(ParseCommandLine({"quarn"}).scanMode, kScanModeDirmass);
+        // A path begins with "/" here: it is the folder, not a switch.
+        StartOptions options = ParseCommandLine({"quarn", "-v", "/dupmatch", "/srv/a", "/srv/b"});
+        QCOMPARE(options.scanMode, kScanModeDupmatch);
+        QCOMPARE(options.folder.value(), std::string("/srv/a"));
+        QVERIFY(!ParseCommandLine({"quarn", "/Dirmass", "--x"}).folder.has_value());
+        // The folder verb passes the folder alone.
+        options = ParseCommandLine({"quarn", "/home/me/Music"});
+        QCOMPARE(options.scanMode, kScanModeDirmass);
+        QCOMPARE(options.folder.value(), std::string("/home/me/Music"));
+    }
+
+    void startsInDupmatchAndScansTheGivenFolder() {
+        auto frame = MakeFrame({"/dupmatch", Folder()});
+        QCOMPARE(ScanMode, kScanModeDupmatch);
+        QVERIFY(frame->TwinPane()->isVisible());
+        QVERIFY(!frame->FolderTree()->isVisible());
+        QVERIFY(!frame->FolderTree()->header()->isVisible());
+        QCOMPARE(frame->PathCombo()->SelectedPath().value(), Folder());
+        QCOMPARE(frame->PathCombo()->currentIndex(), frame->PathCombo()->count() - 1);
+        QTRY_COMPARE(frame->windowTitle(),
+                     QStringLiteral("Dupmatch - ") + QString::fromStdString(Folder()));
+        WaitForScans(*frame);
+        QTRY_COMPARE(TwinRows(*frame), 2);
+        // TwinMode on: the duplicate scan ran alone; the folder tree stayed empty.
+        QCOMPARE(frame->FolderTree()->Model().rowCount(), 0);
+        QVERIFY(frame->DupmatchAction()->isChecked());
+        QVERIFY(frame->FileFilterAction()->isEnabled());
+    }
+
+    void bothSwitchesStartInDirmass() {
+        auto frame = MakeFrame({"/dupmatch", "/Dirmass"});
+        QCOMPARE(ScanMode, kScanModeDirmass);
+        QVERIFY(frame->FolderTree()->isVisible());
+        QVERIFY(!frame->TwinPane()->isVisible());
+        // Nothing scanned: the first refresh gives the mode and an empty path.
+        QTRY_COMPARE(frame->windowTitle(), QStringLiteral("Dirmass - "));
+        QCOMPARE(frame->StatusText()->text(), QStringLiteral("Bereit"));
+        QVERIFY(!frame->FolderView().IsScanRunning());
+    }
+
+    void titleIsTheProgramsNameUntilTheFirstRefresh() {
+        const CMainFrame frame({"quarn"});
+        QCOMPARE(frame.windowTitle(), QStringLiteral("Quarn"));
+    }
+
+    void secondEnterCancelsAndCountsAnException() {
+        auto frame = MakeFrame({});
+        frame->PathCombo()->AddPath(Folder());
+        const int64_t before = frame->FolderView().GetExceptionCount();
+        QTest::keyClick(frame.get(), Qt::Key_Return);
+        QVERIFY(frame->FolderView().m_bBusy.load());
+        QTest::keyClick(frame.get(), Qt::Key_Return);
+        QVERIFY(!frame->FolderView().m_bBusy.load());
+        WaitForScans(*frame);
+        QCOMPARE(frame->FolderView().GetExceptionCount(), before + 1);
+        // The next press starts a fresh scan that completes.
+        QTest::keyClick(frame.get(), Qt::Key_Return);
+        WaitForScans(*frame);
+        QCOMPARE(frame->FolderView().GetExceptionCount(), before + 1);
+        QTRY_COMPARE(frame->StatusText()->text(),
+                     QString::fromStdString(frame->FolderView().GetStatus()));
+
+        // The same in Dupmatch with TwinMode on: the duplicate scan is cancelled.
+        frame->DupmatchAction()->trigger();
+        const int32_t twinBefore = frame->TwinList().m_nExceptions.load();
+        QTest::keyClick(frame.get(), Qt::Key_Return);
+        QVERIFY(frame->TwinList().IsBusy());
+        QTest::keyClick(frame.get(), Qt::Key_Enter);
+        QVERIFY(!frame->TwinList().IsBusy());
+        WaitForScans(*frame);
+        QCOMPARE(frame->TwinList().m_nExceptions.load(), twinBefore + 1);
+    }
+
+    void scanWithoutAPathSaysWhy() {
+        auto frame = MakeFrame({});
+        CPathCombo* box = frame->PathCombo();
+        for (int i = 0; i < box->count(); ++i) {
+            if (box->IsBrowseEntry(i)) {
+                box->setCurrentIndex(i);
+            }
+        }
+        frame->ScanButton()->click();
+        QVERIFY(!frame->FolderView().IsScanRunning());
+        QVERIFY(!frame->FolderView().m_bBusy.load());
+        QVERIFY(frame->StatusText()->text().contains(QStringLiteral("No folder selected")));
+    }
+
+    void modeSwitchKeepsBothPanes() {
+        WriteSettings("[SETTINGS]\nTwinMode=0\nRelativToDriveSpace=0\n");
+        auto frame = MakeFrame({"/Dirmass", Folder()});
+        WaitForScans(*frame);
+        // One walk filled both panes.
+        const QModelIndex root = frame->FolderTree()->Model().index(0, 0);
+        QVERIFY(root.isValid());
+        const int folderRows = frame->FolderTree()->Model().rowCount(root);
+        QVERIFY(folderRows > 0);
+        QTRY_COMPARE(TwinRows(*frame), 2);
+        QTRY_COMPARE(frame->windowTitle(),
+                     QStringLiteral("Dirmass - ") + QString::fromStdString(Folder()));
+        QVERIFY(!frame->FileFilterAction()->isEnabled());
+
+        frame->DupmatchAction()->trigger();
+        QVERIFY(frame->TwinPane()->isVisible());
+        QVERIFY(!frame->FolderTree()->isVisible());
+        QVERIFY(frame->FileFilterAction()->isEnabled());
+        // A combined scan does not change the duplicate scan's own path.
+        QCOMPARE(frame->windowTitle(), QStringLiteral("Dupmatch - "));
+        QCOMPARE(TwinRows(*frame), 2);
+
+        frame->DirmassAction()->trigger();
+        QVERIFY(frame->FolderTree()->isVisible());
+        QCOMPARE(frame->FolderTree()->Model().rowCount(root), folderRows);
+        QCOMPARE(TwinRows(*frame), 2);
+        QVERIFY(frame->DirmassAction()->isChecked());
+        QVERIFY(!frame->DupmatchAction()->isChecked());
+    }
+
+    void fileFilterOnlyInDupmatch() {
+        auto frame = MakeFrame({});
+        QVERIFY(!frame->FileFilterAction()->isEnabled());
+        QCOMPARE(ModalOpenedBy([&] { QTest::keyClick(frame.get(), Qt::Key_F); }), QString());
+        frame->DupmatchAction()->trigger();
+        QVERIFY(frame->FileFilterAction()->isEnabled());
+        QCOMPARE(ModalOpenedBy([&] { QTest::keyClick(frame.get(), Qt::Key_F); }),
+                 QStringLiteral("quarn::CFileFilterDlg"));
+    }
+
+    void ctrlASelectsEveryTwinRowOnlyInDupmatch() {
+        auto frame = MakeFrame({"/dupmatch", Folder()});
+        WaitForScans(*frame);
+        QTRY_COMPARE(TwinRows(*frame), 2);
+        frame->DirmassAction()->trigger();
+        QTest::keyClick(frame.get(), Qt::Key_A, Qt::ControlModifier);
+        QVERIFY(!frame->TwinPane()->selectionModel()->hasSelection());
+
+        frame->DupmatchAction()->trigger();
+        frame->FolderTree()->setFocus();
+        QTest::keyClick(frame.get(), Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(frame->TwinPane()->selectionModel()->selectedRows().size(), 2);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(frame->TwinPane()));
+    }
+
+    void layoutNumbersFollowTheWindowSize() {
+        auto frame = MakeFrame({});
+        for (const QSize size : {QSize(650, 600), QSize(900, 500)}) {
+            frame->resize(size);
+            QTest::qWait(20);
+            const QRect bar = frame->ToolBar()->rect();
+            const QRect box = frame->PathCombo()->geometry();
+            QCOMPARE(box.x(), bar.x() + 250);
+            QCOMPARE(box.y(), bar.y() + 6);
+            QCOMPARE(box.x() + box.width(), bar.x() + bar.width() - 80);
+            QCOMPARE(frame->ScanButton()->geometry(),
+                     QRect(bar.x() + bar.width() - 80, bar.y() + 8, 70, 21));
+            QCOMPARE(frame->ScanButton()->text(), QStringLiteral("scan"));
+            // The pane fills the space between the tool bar and the status bar.
+            const QRect toolBar = frame->ToolBar()->geometry();
+            const QRect pane(frame->FolderTree()->mapTo(frame.get(), QPoint(0, 0)),
+                             frame->FolderTree()->size());
+            QCOMPARE(pane.y(), toolBar.y() + toolBar.height());
+            QCOMPARE(pane.y() + pane.height(), frame->statusBar()->geometry().y());
+            QCOMPARE(pane.width(), frame->width());
+        }
+        frame->DupmatchAction()->trigger();
+        QCOMPARE(frame->TwinPane()->geometry(), frame->PaneArea()->rect());
+    }
+
+    void menusToolBarAndPrompts() {
+        auto frame = MakeFrame({});
+        QStringList titles;
+        for (QAction* menu : frame->menuBar()->actions()) {
+            titles << menu->text();
+        }
+        QCOMPARE(titles, QStringList({"&File", "&Tools", "&Options", "&Help"}));
+        auto entries = [](QMenu* menu) {
+            QStringList texts;
+            for (QAction* action : menu->actions()) {
+                texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+            }
+            return texts;
+        };
+        const QList<QAction*> menus = frame->menuBar()->actions();
+        QCOMPARE(entries(menus[0]->menu()), QStringList({"&Scan Folder", "-", "&Exit"}));
+        QCOMPARE(entries(menus[1]->menu()), QStringList({"&Dirmass", "&Dupmatch"}));
+        QCOMPARE(entries(menus[2]->menu()), QStringList({"General &Settings"}));
+        QCOMPARE(entries(menus[3]->menu()), QStringList({"&About..."}));
+
+        QList<QAction*> tools = frame->ToolBar()->actions();
+        QStringList order;
+        for (QAction* action : tools) {
+            order << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        }
+        QCOMPARE(order, QStringList({"&Dirmass", "&Dupmatch", "-", "File Filter", "-",
+                                     "General &Settings", "-", "&About..."}));
+        QCOMPARE(frame->ToolBar()->iconSize(), QSize(26, 26));
+        QVERIFY(frame->DirmassAction()->actionGroup()->isExclusive());
+        QCOMPARE(frame->AboutAction()->toolTip(), QStringLiteral("Info"));
+        QCOMPARE(frame->AboutAction()->statusTip(), QStringLiteral("Info"));
+        QCOMPARE(frame->ExitAction()->statusTip(), QStringLiteral("Beenden"));
+        QVERIFY(frame->ScanAction()->statusTip().isEmpty());
+    }
+
+    void closingDuringAScanEndsQuietly() {
+        auto frame = MakeFrame({});
+        frame->PathCombo()->AddPath(Folder());
+        frame->OnScan();
+        frame->close();
+        QVERIFY(!frame->FolderView().m_bBusy.load());
+        // The members join the worker; no message, no hang.
+        frame.reset();
+    }
+};
+
+QTEST_MAIN(MainFrameTest)
+#include "main_frame_test.moc"
