@@ -10,6 +10,7 @@
 #include <QStyle>
 #include <algorithm>
 
+#include "controls/DialogUnitScale.h"
 #include "controls/ShellItemMenu.h"
 #include "controls/ShellOperations.h"
 #include "duplicates/ui/TwinListModel.h"
@@ -55,15 +56,14 @@ TwinListPane::TwinListPane(CTwinListView& list, QWidget* parent) : QTreeView(par
     connect(&m_pendingTimer, &QTimer::timeout, this, &TwinListPane::ApplyPendingRemovals);
 }
 
-int TwinListPane::InitialColumnWidth(int column, const QFontMetrics& metrics) const {
+int TwinListPane::InitialColumnWidth(int column) const {
     // The list's widths are pixels for a font whose letters average 6 pixels;
     // they grow with a wider font, as the dialogs' units do.
-    const int letters = metrics.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    const int averageWidth = (letters / 26 + 1) / 2;
-    int width = (m_list.GetColumnWidth(column) * std::max(averageWidth, 6) + 3) / 6;
+    const int averageWidth = std::max(DialogUnitScale(font()).AverageCharWidth(), 6);
+    int width = (m_list.GetColumnWidth(column) * averageWidth + 3) / 6;
     // The two right-aligned columns always have room for their usual texts:
     // a cut date is useless, and sizes below 10 GB are the common case.
+    const QFontMetrics metrics(font());
     const int margins = 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 8;
     if (column == CFileListCtrl::kModifiedColumn) {
         width = std::max(
@@ -76,9 +76,8 @@ int TwinListPane::InitialColumnWidth(int column, const QFontMetrics& metrics) co
 }
 
 void TwinListPane::ApplyColumnWidths() {
-    const QFontMetrics metrics(font());
     for (int column = 0; column < m_list.GetColumnCount(); ++column) {
-        setColumnWidth(column, InitialColumnWidth(column, metrics));
+        setColumnWidth(column, InitialColumnWidth(column));
     }
 }
 

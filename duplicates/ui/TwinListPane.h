@@ -61,8 +61,8 @@ class TwinListPane : public QTreeView {
     // menu is shown at `globalPos`. Nothing happens below the last row.
     void OnContextMenu(const QPoint& viewportPos, const QPoint& globalPos);
 
-    // The width a column starts with for a font (the user may drag it).
-    int InitialColumnWidth(int column, const QFontMetrics& metrics) const;
+    // The width a column starts with for the pane's font (the user may drag it).
+    int InitialColumnWidth(int column) const;
 
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
