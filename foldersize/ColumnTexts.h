@@ -1,13 +1,15 @@
 #pragma once
 // The texts of the columns after the first of one tree-list item, packed
-// into one string: a size text such as "117.738 MB" fits the string's own
-// buffer, so a store of a million items makes no allocation for them.
+// into one compact text: a size text such as "117.738 MB" fits inside it,
+// so a store of a million items makes no allocation for them.
 //
 // Not thread-safe by itself; the tree list guards it with its lock.
 
 #include <cstddef>
 #include <string>
 #include <string_view>
+
+#include "foldersize/CompactText.h"
 
 namespace quarn {
 
@@ -24,7 +26,7 @@ class ColumnTexts {
 
   private:
     // Each entry: its length as a 4-byte little-endian number, then its bytes.
-    std::string m_packed;
+    CompactText m_packed;
 };
 
 }  // namespace quarn

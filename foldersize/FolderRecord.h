@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "foldersize/CompactText.h"
 #include "foldersize/TreeListCtrl.h"
 
 namespace quarn {
@@ -14,7 +15,7 @@ struct FolderRecord {
     HTREEITEM m_hItem = TVI_NULL;
     // The item's own text when the record was made: the folder name, the
     // scan root's path, or "files" for a files item.
-    std::string m_strName;
+    CompactText m_strName;
     // Bytes: a folder's total (its files and all subfolders), or for a files
     // item the sum of its folder's own files.
     uint64_t m_nSize = 0;

@@ -304,7 +304,7 @@ void CFolderSizeView::AddRecordLocked(HTREEITEM item, const std::string& name, u
                                       bool filesItem) {
     FolderRecord& record = m_records.emplace_back();
     record.m_hItem = item;
-    record.m_strName = name;
+    record.m_strName.assign(name);
     record.m_nSize = size;
     record.m_bFilesItem = filesItem;
     SetItemUserDataLocked(item, &record);

@@ -145,7 +145,7 @@ HTREEITEM CTreeListCtrl::InsertItemLocked(const std::string& text, int image, HT
     }
     uint32_t index = uint32_t(m_items.size());
     Item& item = m_items.emplace_back();
-    item.text = text;
+    item.text.assign(text);
     item.image = image;
     item.parent = parent == TVI_ROOT ? kNoIndex : IndexOf(parent);
     int row = int(siblings->size());
@@ -173,7 +173,7 @@ bool CTreeListCtrl::DeleteItem(HTREEITEM handle) {
         pending.pop_back();
         pending.insert(pending.end(), item.children.begin(), item.children.end());
         item.live = false;
-        std::string().swap(item.text);
+        item.text.clear();
         std::vector<uint32_t>().swap(item.children);
     }
     Announce(TreeChange::Deleted, handle, parent, row);
@@ -285,7 +285,7 @@ std::string CTreeListCtrl::GetItemTextLocked(HTREEITEM item, int column) const {
         return {};
     }
     if (column == 0) {
-        return m_items[index].text;
+        return m_items[index].text.str();
     }
     const TreeListItemData* data = DataOf(index);
     return data == nullptr ? std::string() : std::string(data->m_texts.Get(size_t(column - 1)));
@@ -302,7 +302,7 @@ bool CTreeListCtrl::SetItemTextLocked(HTREEITEM item, int column, const std::str
         return false;
     }
     if (column == 0) {
-        m_items[index].text = text;
+        m_items[index].text.assign(text);
     } else {
         MakeData(index).m_texts.Set(size_t(column - 1), text);
     }
@@ -415,8 +415,9 @@ bool CTreeListCtrl::SortTopLevel(bool byPercent) {
     }
     std::vector<uint32_t>& children = m_items[IndexOf(root)].children;
     // std::string compares as unsigned bytes, the program's name order.
-    std::stable_sort(children.begin(), children.end(),
-                     [this](uint32_t a, uint32_t b) { return m_items[a].text < m_items[b].text; });
+    std::stable_sort(children.begin(), children.end(), [this](uint32_t a, uint32_t b) {
+        return m_items[a].text.view() < m_items[b].text.view();
+    });
     Announce(TreeChange::ChildrenReordered, TVI_NULL, root);
     return true;
 }

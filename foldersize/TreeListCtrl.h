@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "foldersize/ColumnTexts.h"
+#include "foldersize/CompactText.h"
 #include "platform/ChangeNotifier.h"
 
 namespace quarn {
@@ -190,7 +191,7 @@ class CTreeListCtrl {
 
   private:
     struct Item {
-        std::string text;
+        CompactText text;
         std::vector<uint32_t> children;  // indexes, in display order
         uint32_t parent = kNoIndex;      // kNoIndex: top level
         uint32_t data = kNoIndex;        // index into m_itemData

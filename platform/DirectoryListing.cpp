@@ -62,6 +62,7 @@ DirectoryListing& DirectoryListing::operator=(DirectoryListing&& other) noexcept
         m_handle = std::exchange(other.m_handle, -1);
         m_openError = other.m_openError;
         m_ownsHandle = other.m_ownsHandle;
+        m_skipDotEntries = other.m_skipDotEntries;
         m_ownBuffer = std::move(other.m_ownBuffer);
         m_buffer = std::exchange(other.m_buffer, nullptr);
         m_bufferSize = std::exchange(other.m_bufferSize, 0);
@@ -123,6 +124,10 @@ bool DirectoryListing::Next(FindRecord& record) {
         }
         auto* entry = reinterpret_cast<LinuxDirent64*>(m_buffer + m_bufferPos);
         m_bufferPos += entry->d_reclen;
+        if (m_skipDotEntries && entry->d_name[0] == '.' &&
+            (entry->d_name[1] == '\0' || (entry->d_name[1] == '.' && entry->d_name[2] == '\0'))) {
+            continue;
+        }
         struct ::stat status;
         if (::fstatat(m_handle, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
             continue;  // vanished since it was listed

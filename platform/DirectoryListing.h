@@ -50,6 +50,9 @@ class DirectoryListing {
     // Entries that vanish between listing and stat are passed over.
     // Returns false at the end of the listing or on a read error.
     bool Next(FindRecord& record);
+    // From now on Next passes over "." and ".." without looking at them (a
+    // walk has no use for them, and a stat per folder twice adds up).
+    void SkipDotEntries() { m_skipDotEntries = true; }
 
     // Gives up ownership of the handle (the caller closes it).
     int Release();
@@ -64,6 +67,7 @@ class DirectoryListing {
     int m_handle = -1;
     int m_openError = 0;
     bool m_ownsHandle = true;
+    bool m_skipDotEntries = false;
     std::unique_ptr<char[]> m_ownBuffer;
     char* m_buffer = nullptr;
     long m_bufferSize = 0;
