@@ -1,6 +1,7 @@
 #include "duplicates/BinBaum.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -11,8 +12,18 @@ namespace quarn {
 namespace {
 
 // Set in a file's stored attributes when its folder entry holds the whole
-// path (a path that did not end in the file's name).
-constexpr uint32_t kPathIsWhole = 0x80000000u;
+// path (a path that did not end in the file's name). The attributes the
+// listing reports all lie below it.
+constexpr uint16_t kPathIsWhole = 0x8000u;
+
+// A hash slot: the group id + 1 in the low bits, a few bits of the key's
+// hash above them, so that most probes never touch the group itself.
+constexpr uint32_t kSlotGroupBits = 26;
+constexpr uint32_t kSlotGroupMask = (1u << kSlotGroupBits) - 1;
+constexpr size_t kMaxGroups = kSlotGroupMask - 1;
+
+// In GroupRec::name: the group holds two files or more.
+constexpr uint32_t kHasTwins = 0x80000000u;
 
 // Elements live in fixed-size chunks whose directory is reserved up front:
 // nothing ever moves, so other threads can read stored elements while the
@@ -53,22 +64,20 @@ class ChunkedArray {
     size_t m_size = 0;
 };
 
-#pragma pack(push, 4)
+#pragma pack(push, 2)
 struct FileRec {
     uint64_t lastWriteTime;
     uint64_t size;
-    uint32_t attributes;
     uint32_t folder;
     uint32_t next;  // the group's files form a ring; the group points at its last
+    uint16_t attributes;
 };
 #pragma pack(pop)
-static_assert(sizeof(FileRec) == 28);
+static_assert(sizeof(FileRec) == 26);
 
 struct GroupRec {
-    uint32_t name;   // offset in the name arena
-    uint32_t last;   // last file of the ring (its next is the first)
-    uint32_t count;  // files in the group (0 once all were trashed)
-    uint32_t hash;   // of (name, size, time) as the tree's flags choose
+    uint32_t name;  // offset in the name arena, | kHasTwins
+    uint32_t last;  // last file of the ring (its next is the first); kNoFile: empty
 };
 
 // Names as [length byte][bytes]; a name never straddles a chunk.
@@ -143,19 +152,20 @@ uint32_t HashKey(const TwinKey& key, uint8_t compare) {
     return uint32_t(h >> 32) ^ uint32_t(h);
 }
 
-// Order of the walk: names by unsigned bytes; equal names, the later group first.
-uint64_t NamePrefix(std::string_view name) {
-    unsigned char bytes[8] = {};
-    std::memcpy(bytes, name.data(), std::min<size_t>(8, name.size()));
-    uint64_t prefix = 0;
-    for (unsigned char b : bytes) {
-        prefix = (prefix << 8) | b;
+// Bytes offset..offset+3 of a name as a big-endian number, zeros past its
+// end. Names hold no zero byte, so comparing these chunk by chunk is the
+// unsigned byte order with a shorter name first.
+uint32_t NameChunk(std::string_view name, size_t offset) {
+    uint32_t chunk = 0;
+    for (size_t i = 0; i < 4; ++i) {
+        unsigned char byte =
+            offset + i < name.size() ? static_cast<unsigned char>(name[offset + i]) : 0;
+        chunk = (chunk << 8) | byte;
     }
-    return prefix;
+    return chunk;
 }
 
 }  // namespace
-
 struct BinBaum::Impl {
     ChunkedArray<FileRec, 14> files;
     ChunkedArray<GroupRec, 14> groups;
@@ -164,29 +174,39 @@ struct BinBaum::Impl {
     std::string lastFolder;  // the folder interned last, for the cheap common case
     bool haveLastFolder = false;
 
-    // Open addressing: group id + 1, 0 = empty. Dropped while a walk order
-    // exists (it is not needed then) and rebuilt by the next insertion.
+    // Open addressing, at most half full. Dropped while a walk order exists
+    // (the sort reuses its memory) and rebuilt by the next insertion.
     std::vector<uint32_t> slots;
     size_t slotMask = 0;
-    bool slotsValid = true;
+    bool slotsValid = false;
 
     uint8_t compare = 0;
     bool compareSet = false;
 
-    mutable std::vector<uint32_t> order;
+    // The walk order: group ids. The sort keys (64 bits each) are made in the
+    // same buffer, which is shrunk to the 32-bit ids once they are in order.
+    struct FreeDeleter {
+        void operator()(void* p) const { std::free(p); }
+    };
+    mutable std::unique_ptr<uint32_t[], FreeDeleter> orderBuffer;
+    mutable size_t orderSize = 0;
     mutable bool orderValid = false;
 
     std::unordered_map<GroupId, int> icons;
 
+    std::string_view NameOf(GroupId g) const { return names.At(groups[g].name & ~kHasTwins); }
+
     TwinKey KeyOfGroup(GroupId g) const {
-        const GroupRec& group = groups[g];
-        const FileRec& first = files[files[group.last].next];
-        return TwinKey{names.At(group.name), first.size, first.lastWriteTime};
+        const FileRec& first = files[files[groups[g].last].next];
+        return TwinKey{NameOf(g), first.size, first.lastWriteTime};
     }
 
-    static size_t SlotOf(uint32_t hash, size_t mask) { return size_t(Mix(hash)) & mask; }
+    const uint32_t* Order() const { return orderBuffer.get(); }
 
-    // Sizes the table for `groupCount` groups at most half full; may throw.
+    static size_t SlotOf(uint32_t hash, size_t mask) { return size_t(Mix(hash)) & mask; }
+    static uint32_t TagOf(uint32_t hash) { return hash & ~kSlotGroupMask; }
+
+    // Sizes the table for `groupCount` groups; may throw std::bad_alloc.
     void EnsureSlots(size_t groupCount) {
         if (slotsValid && groupCount * 2 <= slots.size()) {
             return;
@@ -195,17 +215,18 @@ struct BinBaum::Impl {
         while (capacity < groupCount * 2) {
             capacity *= 2;
         }
-        if (slotsValid && capacity <= slots.size()) {
-            return;
-        }
         std::vector<uint32_t> fresh(capacity, 0);
         size_t mask = capacity - 1;
         for (size_t g = 0; g < groups.size(); ++g) {
-            size_t pos = SlotOf(groups[g].hash, mask);
+            if (groups[g].last == kNoFile) {
+                continue;  // emptied by trashing: never joined again
+            }
+            uint32_t hash = HashKey(KeyOfGroup(GroupId(g)), compare);
+            size_t pos = SlotOf(hash, mask);
             while (fresh[pos] != 0) {
                 pos = (pos + 1) & mask;
             }
-            fresh[pos] = uint32_t(g + 1);
+            fresh[pos] = TagOf(hash) | uint32_t(g + 1);
         }
         slots.swap(fresh);
         slotMask = mask;
@@ -222,6 +243,39 @@ struct BinBaum::Impl {
         haveLastFolder = true;
         return uint32_t(folders.Append(std::move(copy)));
     }
+
+    // Sorts keys[begin, end) whose names agree before `offset`: by the next
+    // four bytes, the later group first among equals; runs that still agree
+    // and go on are sorted again four bytes further. Each pass reads a name
+    // once, not once per comparison.
+    void SortByName(uint64_t* keys, size_t begin, size_t end, size_t offset) const {
+        struct Range {
+            size_t begin, end, offset;
+        };
+        std::vector<Range> pending{{begin, end, offset}};
+        while (!pending.empty()) {
+            Range range = pending.back();
+            pending.pop_back();
+            for (size_t i = range.begin; i < range.end; ++i) {
+                GroupId g = ~uint32_t(keys[i]);
+                keys[i] = (uint64_t(NameChunk(NameOf(g), range.offset)) << 32) | uint32_t(keys[i]);
+            }
+            std::sort(keys + range.begin, keys + range.end);
+            size_t run = range.begin;
+            while (run < range.end) {
+                size_t runEnd = run + 1;
+                uint32_t chunk = uint32_t(keys[run] >> 32);
+                while (runEnd < range.end && uint32_t(keys[runEnd] >> 32) == chunk) {
+                    ++runEnd;
+                }
+                // A chunk ending in a zero byte means the names ended: equal.
+                if (runEnd - run > 1 && (chunk & 0xff) != 0) {
+                    pending.push_back(Range{run, runEnd, range.offset + 4});
+                }
+                run = runEnd;
+            }
+        }
+    }
 };
 
 std::string_view TreeNode::Name() const {
@@ -229,6 +283,9 @@ std::string_view TreeNode::Name() const {
 }
 size_t TreeNode::FileCount() const {
     return m_pTree->GroupFileCount(m_id);
+}
+bool TreeNode::HasTwins() const {
+    return m_pTree->GroupHasTwins(m_id);
 }
 FileId TreeNode::FirstFile() const {
     return m_pTree->GroupFirstFile(m_id);
@@ -249,7 +306,7 @@ uint64_t TreeNode::GetSize(size_t i) const {
 }
 
 bool TreeNode::IsTwin(const TwinKey& candidate) const {
-    if (FileCount() == 0) {
+    if (FirstFile() == kNoFile) {
         return false;
     }
     return IsTwinUnder(m_pTree->m_impl->compare, m_pTree->m_impl->KeyOfGroup(m_id), candidate);
@@ -269,6 +326,9 @@ void BinBaum::SetUserMessagePresenter(UserMessagePresenter presenter) {
 }
 
 void BinBaum::ReserveGroup() {
+    if (m_impl->groups.size() >= kMaxGroups) {
+        throw std::bad_alloc();
+    }
     m_impl->groups.Reserve();
 }
 
@@ -304,35 +364,41 @@ BinBaum::InsertResult BinBaum::InsertKey(const TwinKey& key, std::string_view fo
         impl.compare = compare;
         impl.compareSet = true;
     }
-    impl.orderValid = false;
-    uint32_t hash = HashKey(key, impl.compare);
+    if (impl.orderValid) {
+        impl.orderValid = false;
+        impl.orderBuffer.reset();
+        impl.orderSize = 0;
+    }
     try {
         impl.EnsureSlots(impl.groups.size() + 1);
     } catch (const std::bad_alloc&) {
         ShowUserMessage(m_presenter, "BinBaum:: new TreeNode - exception");
         return InsertResult::LeftOut;
     }
-
-    FileRec file{key.lastWriteTime, key.size,
-                 (attributes & ~kPathIsWhole) | (prefixIsPath ? kPathIsWhole : 0u), 0, 0};
+    const uint32_t hash = HashKey(key, impl.compare);
+    const uint32_t tag = Impl::TagOf(hash);
+    FileRec file{key.lastWriteTime, key.size, 0, 0,
+                 uint16_t((attributes & ~uint32_t(kPathIsWhole) & 0xffffu) |
+                          (prefixIsPath ? kPathIsWhole : 0u))};
 
     // Groups of one name never share a key, so the group found is the
     // first-created one the file is a twin of.
     size_t pos = Impl::SlotOf(hash, impl.slotMask);
     while (impl.slots[pos] != 0) {
-        GroupId g = impl.slots[pos] - 1;
-        GroupRec& group = impl.groups[g];
-        if (group.hash == hash && group.count > 0 &&
+        uint32_t slot = impl.slots[pos];
+        GroupId g = (slot & kSlotGroupMask) - 1;
+        if ((slot & ~kSlotGroupMask) == tag && impl.groups[g].last != kNoFile &&
             IsTwinUnder(impl.compare, impl.KeyOfGroup(g), key)) {
             // Joining: memory exhausted here abandons the walk, as any failure does.
             impl.files.Reserve();
             file.folder = impl.InternFolder(folderPrefix);
+            GroupRec& group = impl.groups[g];
             FileRec& last = impl.files[group.last];
             file.next = last.next;
             uint32_t id = uint32_t(impl.files.Append(file));
             last.next = id;
             group.last = id;
-            ++group.count;
+            group.name |= kHasTwins;
             if (m_pOwner != nullptr) {
                 m_pOwner->AddRowForFile(TreeNode(this, g), id);
             }
@@ -346,7 +412,6 @@ BinBaum::InsertResult BinBaum::InsertKey(const TwinKey& key, std::string_view fo
 
     try {
         ReserveGroup();
-        impl.groups.Reserve();
         impl.files.Reserve();
         impl.names.Reserve(key.name);
         file.folder = impl.InternFolder(folderPrefix);
@@ -357,9 +422,8 @@ BinBaum::InsertResult BinBaum::InsertKey(const TwinKey& key, std::string_view fo
     uint32_t id = uint32_t(impl.files.size());
     file.next = id;
     impl.files.Append(file);
-    GroupRec group{impl.names.Append(key.name), id, 1, hash};
-    GroupId g = GroupId(impl.groups.Append(group));
-    impl.slots[pos] = g + 1;
+    GroupId g = GroupId(impl.groups.Append(GroupRec{impl.names.Append(key.name), id}));
+    impl.slots[pos] = tag | (g + 1);
     m_groupCount = impl.groups.size();
     m_folderCount = impl.folders.size();
     ++m_nNodes;
@@ -378,7 +442,8 @@ void BinBaum::Clear() {
     impl.slotMask = 0;
     impl.slotsValid = false;
     impl.compareSet = false;
-    std::vector<uint32_t>().swap(impl.order);
+    impl.orderBuffer.reset();
+    impl.orderSize = 0;
     impl.orderValid = false;
     impl.icons.clear();
     m_groupCount = 0;
@@ -387,37 +452,31 @@ void BinBaum::Clear() {
 
 void BinBaum::BuildOrder() const {
     Impl& impl = *m_impl;
-    // The hash table is not needed while walking; give its memory to the sort.
+    // The hash table is not needed while walking; its memory goes to the sort.
     std::vector<uint32_t>().swap(impl.slots);
     impl.slotsValid = false;
 
-#pragma pack(push, 4)
-    struct SortKey {
-        uint64_t prefix;
-        uint32_t group;
-    };
-#pragma pack(pop)
-    std::vector<SortKey> keys(impl.groups.size());
-    for (size_t g = 0; g < keys.size(); ++g) {
-        keys[g] = SortKey{NamePrefix(impl.names.At(impl.groups[g].name)), uint32_t(g)};
+    size_t count = impl.groups.size();
+    impl.orderBuffer.reset();
+    impl.orderSize = 0;
+    auto* keys = static_cast<uint64_t*>(std::malloc(std::max<size_t>(count, 1) * sizeof(uint64_t)));
+    if (keys == nullptr) {
+        throw std::bad_alloc();
     }
-    std::sort(keys.begin(), keys.end(), [&impl](const SortKey& a, const SortKey& b) {
-        if (a.prefix != b.prefix) {
-            return a.prefix < b.prefix;
-        }
-        std::string_view nameA = impl.names.At(impl.groups[a.group].name);
-        std::string_view nameB = impl.names.At(impl.groups[b.group].name);
-        // string_view compares char_traits<char>, which orders as unsigned char.
-        int cmp = nameA.compare(nameB);
-        if (cmp != 0) {
-            return cmp < 0;
-        }
-        return a.group > b.group;
-    });
-    impl.order.resize(keys.size());
-    for (size_t i = 0; i < keys.size(); ++i) {
-        impl.order[i] = keys[i].group;
+    // Low half: the group id inverted, so equal names sort the later group first.
+    for (size_t g = 0; g < count; ++g) {
+        keys[g] = ~uint32_t(g);
     }
+    impl.SortByName(keys, 0, count, 0);
+    // Compact to 32-bit ids in place (writes never overtake reads).
+    uint32_t* order = reinterpret_cast<uint32_t*>(keys);
+    for (size_t i = 0; i < count; ++i) {
+        uint32_t group = ~uint32_t(keys[i]);
+        order[i] = group;
+    }
+    void* shrunk = std::realloc(keys, std::max<size_t>(count, 1) * sizeof(uint32_t));
+    impl.orderBuffer.reset(static_cast<uint32_t*>(shrunk != nullptr ? shrunk : keys));
+    impl.orderSize = count;
     impl.orderValid = true;
 }
 
@@ -425,7 +484,7 @@ TreeNode BinBaum::Cursor::Node() const {
     if (AtEnd()) {
         return TreeNode();
     }
-    return TreeNode(m_pTree, m_pTree->m_impl->order[m_pos]);
+    return TreeNode(m_pTree, m_pTree->m_impl->Order()[m_pos]);
 }
 
 bool BinBaum::Cursor::operator==(const Cursor& other) const {
@@ -442,8 +501,8 @@ BinBaum::Cursor BinBaum::First() const {
     Cursor cursor;
     cursor.m_pTree = this;
     cursor.m_pos = 0;
-    cursor.m_size = m_impl->order.size();
-    while (!cursor.AtEnd() && GroupFileCount(m_impl->order[cursor.m_pos]) == 0) {
+    cursor.m_size = m_impl->orderSize;
+    while (!cursor.AtEnd() && m_impl->groups[m_impl->Order()[cursor.m_pos]].last == kNoFile) {
         ++cursor.m_pos;
     }
     return cursor;
@@ -455,30 +514,37 @@ void BinBaum::Next(Cursor& cursor) const {
     }
     do {
         ++cursor.m_pos;
-    } while (!cursor.AtEnd() && GroupFileCount(m_impl->order[cursor.m_pos]) == 0);
+    } while (!cursor.AtEnd() && m_impl->groups[m_impl->Order()[cursor.m_pos]].last == kNoFile);
 }
 
 std::string_view BinBaum::GroupName(GroupId group) const {
-    return m_impl->names.At(m_impl->groups[group].name);
+    return m_impl->NameOf(group);
 }
 
 size_t BinBaum::GroupFileCount(GroupId group) const {
-    return m_impl->groups[group].count;
+    size_t count = 0;
+    for (FileId f = GroupFirstFile(group); f != kNoFile; f = NextFileInGroup(group, f)) {
+        ++count;
+    }
+    return count;
+}
+
+bool BinBaum::GroupHasTwins(GroupId group) const {
+    return (m_impl->groups[group].name & kHasTwins) != 0;
 }
 
 FileId BinBaum::GroupFirstFile(GroupId group) const {
     const GroupRec& rec = m_impl->groups[group];
-    return rec.count == 0 ? kNoFile : m_impl->files[rec.last].next;
+    return rec.last == kNoFile ? kNoFile : m_impl->files[rec.last].next;
 }
 
 FileId BinBaum::GroupLastFile(GroupId group) const {
-    const GroupRec& rec = m_impl->groups[group];
-    return rec.count == 0 ? kNoFile : rec.last;
+    return m_impl->groups[group].last;
 }
 
 FileId BinBaum::NextFileInGroup(GroupId group, FileId file) const {
     const GroupRec& rec = m_impl->groups[group];
-    if (rec.count == 0 || file == rec.last) {
+    if (rec.last == kNoFile || file == rec.last) {
         return kNoFile;
     }
     return m_impl->files[file].next;
@@ -493,7 +559,7 @@ uint64_t BinBaum::FileLastWriteTime(FileId file) const {
 }
 
 uint32_t BinBaum::FileAttributes(FileId file) const {
-    return m_impl->files[file].attributes & ~kPathIsWhole;
+    return m_impl->files[file].attributes & ~uint32_t(kPathIsWhole);
 }
 
 std::string BinBaum::FilePath(GroupId group, FileId file) const {
@@ -506,11 +572,10 @@ std::string BinBaum::FilePath(GroupId group, FileId file) const {
 }
 
 FindRecord BinBaum::FileRecord(GroupId group, FileId file) const {
-    const FileRec& rec = m_impl->files[file];
     FindRecord record;
-    record.dwFileAttributes = rec.attributes & ~kPathIsWhole;
-    record.ftLastWriteTime = rec.lastWriteTime;
-    record.SetFileSize(rec.size);
+    record.dwFileAttributes = FileAttributes(file);
+    record.ftLastWriteTime = FileLastWriteTime(file);
+    record.SetFileSize(FileSize(file));
     record.SetName(GroupName(group));
     return record;
 }
@@ -530,27 +595,32 @@ bool BinBaum::RemoveFile(GroupId group, FileId file) {
         return false;
     }
     GroupRec& rec = impl.groups[group];
-    if (rec.count == 0) {
+    if (rec.last == kNoFile) {
         return false;
     }
     // Find the file's predecessor in the ring.
     FileId prev = rec.last;
-    for (uint32_t n = 0; n < rec.count; ++n) {
+    do {
         FileId current = impl.files[prev].next;
         if (current == file) {
-            if (rec.count == 1) {
-                rec.count = 0;
+            if (current == prev) {
+                rec.last = kNoFile;  // the group's only file
+                rec.name &= ~kHasTwins;
+                // Its hash slot must not lead to it again.
+                impl.slotsValid = false;
                 return true;
             }
             impl.files[prev].next = impl.files[current].next;
             if (rec.last == current) {
                 rec.last = prev;
             }
-            --rec.count;
+            if (impl.files[rec.last].next == rec.last) {
+                rec.name &= ~kHasTwins;
+            }
             return true;
         }
         prev = current;
-    }
+    } while (prev != rec.last);
     return false;
 }
 

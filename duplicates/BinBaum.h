@@ -16,8 +16,9 @@
 // in chunked arrays; a hash table keyed by (name, size, time) as the flags
 // choose finds a file's group in O(1), which is the first-created twin since
 // groups of one name never share a key; the walk order is made once, by a
-// sort, when a walk starts after insertions. A file costs 28 bytes, a group
-// 16 bytes plus its name; a folder's path is kept once.
+// sort, when a walk starts after insertions. A file costs 26 bytes, a group
+// 8 bytes plus its name and about 8 bytes of hash table; a folder's path is
+// kept once. Up to 2^26 - 2 groups; more are refused like a failed node.
 //
 // Threads: one thread inserts and walks at a time (the worker of the list
 // that owns the tree). Other threads may read groups, files and names whose
@@ -56,7 +57,9 @@ class TreeNode {
     const BinBaum* Tree() const { return m_pTree; }
     GroupId Id() const { return m_id; }
     std::string_view Name() const;
+    // Counts along the group's files; HasTwins() answers "two or more" at once.
     size_t FileCount() const;
+    bool HasTwins() const;
     // Files in join order: FirstFile(), then NextFile() until kNoFile.
     FileId FirstFile() const;
     FileId LastFile() const;
@@ -124,6 +127,7 @@ class BinBaum {
     size_t GroupCount() const { return m_groupCount; }
     std::string_view GroupName(GroupId group) const;
     size_t GroupFileCount(GroupId group) const;
+    bool GroupHasTwins(GroupId group) const;
     FileId GroupFirstFile(GroupId group) const;
     FileId GroupLastFile(GroupId group) const;
     FileId NextFileInGroup(GroupId group, FileId file) const;

@@ -88,8 +88,14 @@ int CFileListCtrl::AddRowForFile(const TreeNode& group, FileId file) {
         }
     }
     std::lock_guard lock(m_mutex);
+    if (tree != m_pTree) {
+        if (!m_rows.empty()) {
+            DeleteAllItemsLocked();
+        }
+        m_pTree = tree;
+    }
     int row = int(m_rows.size());
-    m_rows.push_back(Row{tree, group.Id(), file, image});
+    m_rows.push_back(Row{group.Id(), file, image});
     Record(RowChange{RowChange::Appended, row, 1});
     return row;
 }
@@ -107,13 +113,13 @@ std::string CFileListCtrl::GetRowText(int row, int column) const {
     const Row& r = m_rows[row];
     switch (column) {
         case kFileColumn:
-            return std::string(r.tree->GroupName(r.group));
+            return std::string(m_pTree->GroupName(r.group));
         case kPathColumn:
-            return r.tree->FilePath(r.group, r.file);
+            return m_pTree->FilePath(r.group, r.file);
         case kSizeColumn:
-            return FormatSizeText(r.tree->FileSize(r.file));
+            return FormatSizeText(m_pTree->FileSize(r.file));
         case kModifiedColumn:
-            return FormatModifiedText(r.tree->FileLastWriteTime(r.file));
+            return FormatModifiedText(m_pTree->FileLastWriteTime(r.file));
         default:
             return {};
     }

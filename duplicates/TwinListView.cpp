@@ -228,7 +228,7 @@ void CTwinListView::RebuildClaimed(std::stop_token stop) {
         for (BinBaum::Cursor it = m_tree.First(); !it.AtEnd() && !stop.stop_requested();
              m_tree.Next(it)) {
             TreeNode node = it.Node();
-            if (node.FileCount() < 2) {
+            if (!node.HasTwins()) {
                 continue;
             }
             for (FileId file = node.FirstFile(); file != kNoFile; file = node.NextFile(file)) {

@@ -87,7 +87,7 @@ void RunSearch(CTwinListView& list, const FilterCriteria& criteria, std::stop_to
                 LowerCaseInLocale(node.Name()).find(search) == std::string::npos) {
                 continue;
             }
-            if (twinsOnly && node.FileCount() < 2) {
+            if (twinsOnly && !node.HasTwins()) {
                 continue;
             }
             for (FileId file = node.FirstFile(); file != kNoFile; file = node.NextFile(file)) {
