@@ -1,0 +1,171 @@
+#include "cli/FolderReport.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "cli/Interrupt.h"
+#include "cli/ReportCommand.h"
+#include "settings/Settings.h"
+#include "tests/support/TempTree.h"
+
+namespace quarn::cli {
+namespace {
+
+using test::ScopedEnv;
+using test::TempTree;
+
+std::string Capture(const CFolderSizeView& view, bool json) {
+    char* data = nullptr;
+    size_t size = 0;
+    std::FILE* out = open_memstream(&data, &size);
+    WriteFolderReport(view, json, out);
+    std::fclose(out);
+    std::string text(data, size);
+    std::free(data);
+    return text;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// big/ 3000, small/ 1000 and a loose file of 500: distinct shares, so the
+// order after sorting does not depend on the order of the listing.
+class FolderReportTest : public ::testing::Test {
+  protected:
+    FolderReportTest() : m_ini("QUARN_INI", m_settings.Path("quarn.ini")) {
+        WriteSetting(kSortBySize, true);
+        WriteSetting(kRelativToDriveSpace, false);
+        m_tree.MakeFile("big/b.bin", 3000);
+        m_tree.MakeFile("small/s.bin", 1000);
+        m_tree.MakeFile("top.txt", 500);
+        m_tree.MakeFile(
+            "small/bad\xff"
+            "name/x",
+            0);
+    }
+
+    TempTree m_settings;
+    ScopedEnv m_ini;
+    TempTree m_tree;
+};
+
+TEST_F(FolderReportTest, TextAndJsonShowTheSortedTreeInDisplayOrder) {
+    // Network style: the status text holds the counts, not the free space.
+    std::string root = "/" + m_tree.Root();
+    CFolderSizeView view;
+    view.RunScan(root);
+    std::string status = "Ready - " + root + " [4.395 KB], 4 files, 3 foders, Exceptions: 0";
+
+    EXPECT_EQ(Capture(view, false), root + "\t4.395 KB\t100%\n" + "  big\t2.930 KB\t67%\n" +
+                                        "  small\t0.977 KB\t23%\n" +
+                                        "    bad\xff"
+                                        "name\t0.000 KB\t0%\n" +
+                                        "    [1 file ]\t0.977 KB\t23%\n" +
+                                        "  [1 file ]\t0.488 KB\t12%\n" + status + "\n");
+
+    std::string expected =
+        "{\"status\":\"" + status +
+        "\",\"total\":4500,\"files\":4,\"folders\":3,\"exceptions\":0,\"items\":[" +
+        "{\"parent\":null,\"name\":\"" + root + "\",\"path\":\"" + root +
+        "\",\"size\":4500,\"percent\":100,\"files_item\":false}," +
+        "{\"parent\":0,\"name\":\"big\",\"path\":\"" + root +
+        "/big\",\"size\":3000,\"percent\":67,\"files_item\":false}," +
+        "{\"parent\":0,\"name\":\"small\",\"path\":\"" + root +
+        "/small\",\"size\":1000,\"percent\":23,\"files_item\":false}," +
+        // Bytes that are not UTF-8 come back as \udcXX.
+        "{\"parent\":2,\"name\":\"bad\\udcffname\",\"path\":\"" + root +
+        "/small/bad\\udcffname\",\"size\":0,\"percent\":0,\"files_item\":false}," +
+        "{\"parent\":2,\"name\":\"[1 file ]\",\"path\":\"" + root +
+        "/small\",\"size\":1000,\"percent\":23,\"files_item\":true}," +
+        // A files item carries its folder's path.
+        "{\"parent\":0,\"name\":\"[1 file ]\",\"path\":\"" + root +
+        "\",\"size\":500,\"percent\":12,\"files_item\":true}]}\n";
+    EXPECT_EQ(Capture(view, true), expected);
+}
+
+TEST_F(FolderReportTest, AFolderLeftUnfinishedByACancelHasNoSizeOrPercentage) {
+    struct CancelOnFirstFile : TwinSink {
+        CFolderSizeView* view = nullptr;
+        void AddFile(const std::string&, const FindRecord&) override { view->m_bBusy = false; }
+        void RebuildList() override {}
+    } sink;
+    CFolderSizeView view;
+    sink.view = &view;
+    view.m_pTwinSink = &sink;
+    view.RunScan("/" + m_tree.Root());
+    std::string text = Capture(view, false);
+    // The root was being walked: it keeps no size.
+    EXPECT_EQ(text.substr(0, text.find('\n')), "/" + m_tree.Root() + "\t-\t-") << text;
+    EXPECT_NE(text.find("Exceptions: 1\n"), std::string::npos) << text;
+    std::string json = Capture(view, true);
+    EXPECT_NE(json.find("\"size\":null,\"percent\":null"), std::string::npos) << json;
+}
+
+TEST(FolderReportPaths, RelativeFoldersAreMadeAbsolute) {
+    char buffer[4096];
+    ASSERT_NE(::getcwd(buffer, sizeof buffer), nullptr);
+    std::string cwd = buffer;
+    EXPECT_EQ(AbsoluteFolderPath("/already/absolute"), "/already/absolute");
+    EXPECT_EQ(AbsoluteFolderPath("."), cwd);
+    EXPECT_EQ(AbsoluteFolderPath("sub/"), cwd + "/sub");
+    EXPECT_EQ(AbsoluteFolderPath("./a/../b"), cwd + "/b");
+}
+
+// Runs the whole report in a child process with stdout in a file.
+int RunReportInChild(const ReportOptions& options, const std::string& outPath, bool interrupt) {
+    std::fflush(stdout);
+    pid_t child = ::fork();
+    if (child == 0) {
+        int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(out, STDOUT_FILENO);
+        ::close(out);
+        if (interrupt) {
+            InstallInterruptHandler();
+            ::raise(SIGINT);  // as if Ctrl+C came while the scan runs
+        }
+        int code = RunFolderReport(options);
+        std::fflush(stdout);
+        ::_exit(code);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(FolderReportTest, ExitCodesOfTheWholeReport) {
+    ReportOptions options;
+    options.folder = m_tree.Root();
+    std::string out = m_settings.Path("out.txt");
+    EXPECT_EQ(RunReportInChild(options, out, false), 0);
+    std::string text = ReadFile(out);
+    EXPECT_EQ(text.rfind(m_tree.Root() + "\t4.395 KB\t", 0), 0u) << text;
+    EXPECT_NE(text.find(" [free "), std::string::npos) << text;
+
+    // Ctrl+C: the scan is stopped, what was found is printed, exit 130.
+    options.json = true;
+    EXPECT_EQ(RunReportInChild(options, out, true), 130);
+    std::string json = ReadFile(out);
+    EXPECT_EQ(json.rfind("{\"status\":", 0), 0u) << json;
+    EXPECT_EQ(json.substr(json.size() - 3), "]}\n") << json;
+
+    // The root itself must be readable; below it nothing is an error.
+    options.folder = m_tree.Path("no-such-folder");
+    EXPECT_EQ(RunReportInChild(options, out, false), 2);
+    EXPECT_EQ(ReadFile(out), "");
+}
+
+}  // namespace
+}  // namespace quarn::cli
