@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/MainApp.h"
+#include "app/UiBench.h"
 #include "cli/ReportCommand.h"
 
 int main(int argc, char** argv) {
@@ -15,6 +16,9 @@ int main(int argc, char** argv) {
     // The arguments as the system gave them (folder names are bytes), less
     // the options Qt has taken for itself, such as "-platform offscreen".
     const std::vector<std::string> arguments(argv, argv + argc);
+    if (arguments.size() > 1 && arguments[1] == "--bench-ui") {
+        return quarn::CUiBench::Run(arguments);
+    }
     if (!app.InitInstance(arguments)) {
         return 1;
     }

@@ -45,6 +45,8 @@ make_file "Downloads/report.pdf" 3M
 make_file "readme.txt" 2K
 make_file "todo.txt" 1K
 mkdir -p "$tree/Empty folder"
+# One time for every file, so that same-named files of one size are twins.
+find "$tree" -type f -exec touch -d "2024-05-01 12:00:00" {} +
 
 mkdir -p "$work/xdg" screenshots
 out_dir=$(realpath screenshots)

@@ -2,6 +2,8 @@
 
 #include <QFileIconProvider>
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <unordered_set>
 
@@ -27,7 +29,7 @@ CFolderTreeModel::CFolderTreeModel(CTreeListCtrl& store, QObject* parent)
     m_root.handle = TVI_ROOT;
     m_refreshTimer.setSingleShot(true);
     m_refreshTimer.setInterval(kRefreshIntervalMs);
-    connect(&m_refreshTimer, &QTimer::timeout, this, &CFolderTreeModel::ApplyChanges);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &CFolderTreeModel::RefreshSlice);
     // Attach first, then read: whatever changes in between is both read and
     // journalled, and applying the journal skips what is known already.
     m_store.AttachListener([this] {
@@ -43,13 +45,52 @@ CFolderTreeModel::~CFolderTreeModel() {
 
 void CFolderTreeModel::ScheduleRefresh() {
     if (!m_refreshTimer.isActive()) {
-        m_refreshTimer.start();
+        m_refreshTimer.start(kRefreshIntervalMs);
     }
 }
 
 void CFolderTreeModel::ApplyChanges() {
     m_refreshTimer.stop();
-    Apply(m_store.TakeChanges());
+    TakeJournal();
+    while (!m_backlog.empty()) {
+        ApplySlice();
+    }
+}
+
+void CFolderTreeModel::RefreshSlice() {
+    // The end of a scan sets every item's percentage and sorts every folder
+    // at once: applying that in slices keeps the interface answering.
+    TakeJournal();
+    QElapsedTimer clock;
+    clock.start();
+    while (!m_backlog.empty() && clock.elapsed() < kSliceBudgetMs) {
+        ApplySlice();
+    }
+    if (!m_backlog.empty()) {
+        m_refreshTimer.start(0);
+    }
+}
+
+void CFolderTreeModel::TakeJournal() {
+    std::vector<TreeChange> changes = m_store.TakeChanges();
+    if (m_backlog.empty()) {
+        m_backlog = std::move(changes);
+        m_backlogStart = 0;
+    } else {
+        m_backlog.insert(m_backlog.end(), changes.begin(), changes.end());
+    }
+}
+
+void CFolderTreeModel::ApplySlice() {
+    const size_t end = std::min(m_backlog.size(), m_backlogStart + kSliceChanges);
+    const std::vector<TreeChange> slice(m_backlog.begin() + std::ptrdiff_t(m_backlogStart),
+                                        m_backlog.begin() + std::ptrdiff_t(end));
+    m_backlogStart = end;
+    if (m_backlogStart == m_backlog.size()) {
+        m_backlog.clear();
+        m_backlogStart = 0;
+    }
+    Apply(slice);
 }
 
 void CFolderTreeModel::Rebuild() {
@@ -70,78 +111,95 @@ void CFolderTreeModel::Rebuild() {
 }
 
 void CFolderTreeModel::Apply(const std::vector<TreeChange>& changes) {
+    // A batch is applied in segments between deletions. Within a segment the
+    // insertions are announced per parent (a walk inserts under ever other
+    // folders, so consecutive runs would be one row each), then the data
+    // changes are collected; reorders wait for the end of the batch, where
+    // one layout change covers them all. Items only ever append, and a
+    // parent is inserted before anything below it, so grouping keeps both
+    // the store's order and the parents ahead of their children.
+    std::vector<HTREEITEM> reorders;
+    std::unordered_set<HTREEITEM> reorderSeen;
+    std::vector<HTREEITEM> expands;
     size_t i = 0;
     while (i < changes.size()) {
         const TreeChange& change = changes[i];
-        switch (change.kind) {
-            case TreeChange::AllDeleted:
-                FlushDataChanged();
-                beginResetModel();
-                m_nodes.clear();
-                m_root.children.clear();
-                m_nColumns = m_store.GetColumnCount();
-                endResetModel();
-                // The store drops older journal entries at this point, a
-                // change of the mark among them: announce the mark anew.
-                Q_EMIT markedColumnChanged(m_store.GetMarkedColumn());
-                ++i;
-                break;
-            case TreeChange::Inserted: {
-                // A walk appends many children to one folder in a row: one
-                // announcement for the whole run.
-                std::vector<HTREEITEM> run;
-                size_t j = i;
-                while (j < changes.size() && changes[j].kind == TreeChange::Inserted &&
-                       changes[j].parent == change.parent) {
-                    run.push_back(changes[j].item);
-                    ++j;
+        if (change.kind == TreeChange::AllDeleted) {
+            m_changed.clear();
+            reorders.clear();
+            reorderSeen.clear();
+            expands.clear();
+            beginResetModel();
+            m_nodes.clear();
+            m_root.children.clear();
+            m_nColumns = m_store.GetColumnCount();
+            endResetModel();
+            // The store drops older journal entries at this point, a
+            // change of the mark among them: announce the mark anew.
+            Q_EMIT markedColumnChanged(m_store.GetMarkedColumn());
+            ++i;
+            continue;
+        }
+        if (change.kind == TreeChange::Deleted) {
+            FlushDataChanged();
+            Remove(change.item);
+            ++i;
+            continue;
+        }
+        size_t end = i;
+        while (end < changes.size() && changes[end].kind != TreeChange::AllDeleted &&
+               changes[end].kind != TreeChange::Deleted) {
+            ++end;
+        }
+        std::vector<HTREEITEM> parents;
+        std::unordered_map<HTREEITEM, std::vector<HTREEITEM>> runs;
+        for (size_t k = i; k < end; ++k) {
+            if (changes[k].kind == TreeChange::Inserted) {
+                std::vector<HTREEITEM>& run = runs[changes[k].parent];
+                if (run.empty()) {
+                    parents.push_back(changes[k].parent);
                 }
-                FlushDataChanged();
-                Node* parent = change.parent == TVI_ROOT ? &m_root : NodeOf(change.parent);
-                if (parent != nullptr) {
-                    InsertRun(parent, run);
-                }
-                i = j;
-                break;
+                run.push_back(changes[k].item);
             }
-            case TreeChange::DataChanged:
-                if (Node* node = NodeOf(change.item)) {
-                    m_changed.push_back(node);
-                }
-                ++i;
-                break;
-            case TreeChange::ChildrenReordered: {
-                // The end of a scan sorts every folder: one layout change for all.
-                std::vector<HTREEITEM> parents;
-                size_t j = i;
-                while (j < changes.size() && changes[j].kind == TreeChange::ChildrenReordered) {
-                    parents.push_back(changes[j].parent);
-                    ++j;
-                }
-                FlushDataChanged();
-                Reorder(parents);
-                i = j;
-                break;
+        }
+        for (HTREEITEM parent : parents) {
+            if (Node* node = NodeOf(parent)) {
+                InsertRun(node, runs[parent]);
             }
-            case TreeChange::Deleted:
-                FlushDataChanged();
-                Remove(change.item);
-                ++i;
-                break;
-            case TreeChange::ExpandRequested:
-                if (Node* node = NodeOf(change.item)) {
-                    FlushDataChanged();
-                    Q_EMIT expandRequested(IndexOfNode(node));
-                }
-                ++i;
-                break;
-            case TreeChange::MarkChanged:
-                Q_EMIT markedColumnChanged(m_store.GetMarkedColumn());
-                ++i;
-                break;
+        }
+        for (size_t k = i; k < end; ++k) {
+            const TreeChange& later = changes[k];
+            switch (later.kind) {
+                case TreeChange::DataChanged:
+                    if (Node* node = NodeOf(later.item)) {
+                        m_changed.push_back(node);
+                    }
+                    break;
+                case TreeChange::ChildrenReordered:
+                    if (reorderSeen.insert(later.parent).second) {
+                        reorders.push_back(later.parent);
+                    }
+                    break;
+                case TreeChange::ExpandRequested:
+                    expands.push_back(later.item);
+                    break;
+                case TreeChange::MarkChanged:
+                    Q_EMIT markedColumnChanged(m_store.GetMarkedColumn());
+                    break;
+                default:
+                    break;
+            }
+        }
+        i = end;
+    }
+    Reorder(reorders);
+    FlushDataChanged();
+    for (HTREEITEM item : expands) {
+        const QModelIndex index = IndexOf(item);
+        if (index.isValid()) {
+            Q_EMIT expandRequested(index);
         }
     }
-    FlushDataChanged();
 }
 
 CFolderTreeModel::Node* CFolderTreeModel::NodeOf(HTREEITEM item) {
@@ -266,20 +324,21 @@ bool CFolderTreeModel::ReorderChildren(Node* parent) {
     // The store's order now, restricted to the children announced so far;
     // children the store no longer lists keep their relative order at the
     // end until their deletion is applied.
-    std::unordered_set<Node*> placed;
     std::vector<Node*> order;
     order.reserve(parent->children.size());
     const int count = m_store.GetChildCount(parent->handle);
     for (int row = 0; row < count; ++row) {
         Node* child = NodeOf(m_store.GetChildItem(parent->handle, row));
-        if (child != nullptr && child->parent == parent && placed.insert(child).second) {
+        if (child != nullptr && child->parent == parent && !child->placed) {
+            child->placed = true;
             order.push_back(child);
         }
     }
     for (Node* child : parent->children) {
-        if (placed.find(child) == placed.end()) {
+        if (!child->placed) {
             order.push_back(child);
         }
+        child->placed = false;
     }
     if (order == parent->children) {
         return false;

@@ -35,6 +35,10 @@ class CFolderTreeModel : public QAbstractItemModel {
     static constexpr int kHandleRole = Qt::UserRole + 2;
 
     static constexpr int kRefreshIntervalMs = 33;
+    // A refresh applies the journal in slices of this many changes until
+    // this much time has gone, then lets the event loop run.
+    static constexpr size_t kSliceChanges = 2000;
+    static constexpr int kSliceBudgetMs = 12;
 
     // Attaches to `store` and mirrors what it holds already.
     explicit CFolderTreeModel(CTreeListCtrl& store, QObject* parent = nullptr);
@@ -58,8 +62,8 @@ class CFolderTreeModel : public QAbstractItemModel {
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
   public Q_SLOTS:
-    // Takes the store's journal and applies it now (the refresh timer calls
-    // it; tests call it to see the store's state at once).
+    // Takes the store's journal and applies all of it now (tests, and
+    // commands that must show their effect at once).
     void ApplyChanges();
 
   Q_SIGNALS:
@@ -73,10 +77,15 @@ class CFolderTreeModel : public QAbstractItemModel {
         HTREEITEM handle = TVI_NULL;
         Node* parent = nullptr;
         int row = -1;
+        bool placed = false;  // scratch mark of ReorderChildren
         std::vector<Node*> children;
     };
 
     void ScheduleRefresh();
+    // The timer's refresh: as much of the journal as the time budget allows.
+    void RefreshSlice();
+    void TakeJournal();
+    void ApplySlice();
     void Apply(const std::vector<TreeChange>& changes);
     void Rebuild();
     Node* NodeOf(HTREEITEM item);
@@ -98,6 +107,9 @@ class CFolderTreeModel : public QAbstractItemModel {
     std::unordered_map<HTREEITEM, std::unique_ptr<Node>> m_nodes;
     // Items whose data changed in the batch being applied, sent as ranges.
     std::vector<Node*> m_changed;
+    // Changes taken from the store but not applied yet (from m_backlogStart).
+    std::vector<TreeChange> m_backlog;
+    size_t m_backlogStart = 0;
     QTimer m_refreshTimer;
     mutable QHash<int, QIcon> m_icons;
 };

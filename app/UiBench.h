@@ -1,0 +1,20 @@
+#pragma once
+// `quarn --bench-ui FOLDER`: opens the window, scans FOLDER as the Scan
+// command does, and measures how long the interface thread was ever kept
+// from running (the largest gap between the ticks of a 5 ms timer) and how
+// long the scan took until the window showed its end. Prints one line:
+//   scan_wall_s=<s> max_stall_ms=<ms> ticks=<n> items=<n>
+// For bench/ui_responsiveness.sh; not a user feature.
+
+#include <string>
+#include <vector>
+
+namespace quarn {
+
+class CUiBench {
+  public:
+    // Runs the measurement in the running application; returns the exit code.
+    static int Run(const std::vector<std::string>& arguments);
+};
+
+}  // namespace quarn
