@@ -169,7 +169,7 @@ uint32_t NameChunk(std::string_view name, size_t offset) {
 struct BinBaum::Impl {
     ChunkedArray<FileRec, 14> files;
     ChunkedArray<GroupRec, 14> groups;
-    ChunkedArray<std::string, 10> folders;
+    ChunkedArray<std::string, 12> folders;
     NameArena names;
     std::string lastFolder;  // the folder interned last, for the cheap common case
     bool haveLastFolder = false;

@@ -109,6 +109,7 @@ void CTwinListView::StartScan(const std::string& folder) {
     // Claimed here, not on the thread, so that a cancel right after the
     // start is not lost.
     m_bBusy.store(true);
+    m_bCombinedScan.store(false);  // a combined scan that never ended is over now
     m_nScanThreads.fetch_add(1);
     std::jthread previous = std::move(m_hScanThread);
     previous.request_stop();

@@ -14,7 +14,8 @@
 //   - cancelling = CancelScan() (clears the busy flag); the walk notices it
 //     on entering its next folder, counts one exception and still shows what
 //     it found;
-//   - the destructor ends and joins every worker before the tree is freed.
+//   - the destructor ends and joins every worker before the tree is freed;
+//     a folder scan feeding it (combined scan) must have been joined first.
 //
 // Status: SetStatusText stores the text under a lock and bumps a counter;
 // the frame polls GetStatus()/StatusChangeCount() (no per-file call into the

@@ -72,6 +72,24 @@ TEST_F(BinBaumTest, SecondTwinAddsOneRowAndOnlyItsOwnBytes) {
     EXPECT_EQ(walked[0].paths, (std::vector<std::string>{"/one/a.txt", "/two/a.txt"}));
 }
 
+TEST(TwinGroupTest, TheTwinTestComparesNameThenSizeAndTimeAsFlagged) {
+    TwinGroup group;
+    group.m_nCompare = 0;
+    group.Assign(Record("a.txt", 7, 1), "/1/a.txt");
+    TwinGroup candidate;
+    candidate.Assign(Record("A.TXT", 7, 1), "/2/A.TXT");
+    EXPECT_FALSE(group.IsTwin(candidate));
+    candidate.Assign(Record("a.txt", 8, 1), "/2/a.txt");
+    EXPECT_FALSE(group.IsTwin(candidate));
+    group.m_nCompare = kCompareIgnoreSize;
+    EXPECT_TRUE(group.IsTwin(candidate));
+    EXPECT_EQ(group.m_paths, (std::vector<std::string>{"/1/a.txt", "/2/a.txt"}));
+    EXPECT_EQ(group.GetSize(1), 8u);
+    candidate.Assign(Record("a.txt", 7, 2), "/3/a.txt");
+    EXPECT_FALSE(group.IsTwin(candidate));
+    EXPECT_EQ(group.FileCount(), 2u);
+}
+
 TEST_F(BinBaumTest, CompareFlagsDecideWhetherSizeAndTimeMatter) {
     // Sizes compared: two groups, the later one walked first.
     Add("/1/", "s.bin", 10);
@@ -124,6 +142,12 @@ TEST_F(BinBaumTest, EqualNamesWalkNewestFirstAndATwinJoinsTheFirstMatchingGroup)
     Add("/", "xa", 1);  // a longer name sorts after every x
     ASSERT_EQ(tree.m_nNodes, 6u);
 
+    BinBaum::Cursor it = tree.First();
+    tree.Next(it);  // the newest x
+    EXPECT_FALSE(it.Node().IsTwin(TwinKey{"x", 200, 1000}));
+    tree.Next(it);
+    EXPECT_TRUE(it.Node().IsTwin(TwinKey{"x", 200, 1000}));
+    EXPECT_FALSE(it.Node().IsTwin(TwinKey{"X", 200, 1000}));
     EXPECT_EQ(Add("/s4/", "x", 200), BinBaum::InsertResult::Joined);
     EXPECT_EQ(tree.m_nNodes, 6u);
     EXPECT_EQ(twinBytes, 200u);
