@@ -13,18 +13,6 @@
 
 namespace quarn {
 
-namespace {
-
-struct LinuxDirent64 {
-    ino64_t d_ino;
-    off64_t d_off;
-    unsigned short d_reclen;
-    unsigned char d_type;
-    char d_name[];
-};
-
-}  // namespace
-
 void FillFindRecord(const struct ::stat& status, std::string_view name, FindRecord& record) {
     uint32_t attributes = 0;
     if (S_ISDIR(status.st_mode)) {
@@ -122,7 +110,7 @@ bool DirectoryListing::Next(FindRecord& record) {
         if (m_bufferPos >= m_bufferFilled && !Refill()) {
             return false;
         }
-        auto* entry = reinterpret_cast<LinuxDirent64*>(m_buffer + m_bufferPos);
+        auto* entry = reinterpret_cast<struct dirent64*>(m_buffer + m_bufferPos);
         m_bufferPos += entry->d_reclen;
         if (m_skipDotEntries && entry->d_name[0] == '.' &&
             (entry->d_name[1] == '\0' || (entry->d_name[1] == '.' && entry->d_name[2] == '\0'))) {
