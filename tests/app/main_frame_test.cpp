@@ -84,22 +84,25 @@ class MainFrameTest : public QObject {
 
     int TwinRows(CMainFrame& frame) { return frame.TwinPane()->model()->rowCount(); }
 
+    // Enough folders that a walk is still running when a second Enter comes.
+    void MakeManyFolders() {
+        for (int i = 0; i < 400; ++i) {
+            m_tree->MakeFolder("scan/many/f" + std::to_string(i) + "/g");
+        }
+    }
+
   private Q_SLOTS:
     void init() {
         m_tree = std::make_unique<test::TempTree>();
         m_tree->MakeFolder("xdg");
         m_ini = std::make_unique<test::ScopedEnv>("QUARN_INI", m_tree->Path("quarn.ini"));
         m_data = std::make_unique<test::ScopedEnv>("XDG_DATA_HOME", m_tree->Path("xdg"));
-        WriteSettings("[SETTINGS]\nTwinMode=1\nRelativToDriveSpace=0\n");
+        WriteSettings("[SETTINGS]\nTwinMode=1\nRelativToDriveSpace=0\nShellRun=0\n");
         m_tree->MakeFile("scan/a/twin.txt", 100);
         m_tree->MakeFile("scan/b/twin.txt", 100);
         m_tree->SetModified("scan/a/twin.txt", 1600000000);
         m_tree->SetModified("scan/b/twin.txt", 1600000000);
         m_tree->MakeFile("scan/b/single.txt", 10);
-        // Enough folders that a walk is still running when a second Enter comes.
-        for (int i = 0; i < 400; ++i) {
-            m_tree->MakeFolder("scan/many/f" + std::to_string(i) + "/g");
-        }
     }
 
     void cleanup() {
@@ -160,6 +163,7 @@ class MainFrameTest : public QObject {
     }
 
     void secondEnterCancelsAndCountsAnException() {
+        MakeManyFolders();
         auto frame = MakeFrame({});
         frame->PathCombo()->AddPath(Folder());
         const int64_t before = frame->FolderView().GetExceptionCount();
@@ -202,7 +206,7 @@ class MainFrameTest : public QObject {
     }
 
     void modeSwitchKeepsBothPanes() {
-        WriteSettings("[SETTINGS]\nTwinMode=0\nRelativToDriveSpace=0\n");
+        WriteSettings("[SETTINGS]\nTwinMode=0\nRelativToDriveSpace=0\nShellRun=0\n");
         auto frame = MakeFrame({"/Dirmass", Folder()});
         WaitForScans(*frame);
         // One walk filled both panes.
@@ -317,6 +321,7 @@ class MainFrameTest : public QObject {
     }
 
     void closingDuringAScanEndsQuietly() {
+        MakeManyFolders();
         auto frame = MakeFrame({});
         frame->PathCombo()->AddPath(Folder());
         frame->OnScan();

@@ -164,6 +164,39 @@ class FolderTreeViewTest : public QObject {
         QVERIFY(CTreeListDelegate::BarGeometry(360, 19, 0, 20, 50).frame.isEmpty());
     }
 
+    void selectionColoursOnlyTheName() {
+        CFolderSizeView store;
+        CFolderTreeView view(store);
+        view.resize(600, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        Scan(view, m_tree->Path("scan"));
+        const QModelIndex big = ChildNamed(view.Model(), Root(view), "big");
+        view.setCurrentIndex(big);
+        QTest::qWait(20);
+        const QImage image = view.viewport()->grab().toImage();
+        if (qEnvironmentVariableIsSet("QUARN_SAVE_GRABS")) {
+            image.save(qEnvironmentVariable("QUARN_SAVE_GRABS") + "/selected.png");
+        }
+        const QRect name = view.visualRect(big);
+        const int y = name.center().y();
+        // Behind the label's start: the selection colour; the text on it is white.
+        QCOMPARE(image.pixelColor(name.x() + 16 + 3 + 1, y), QColor(0, 0, 99));
+        bool whiteText = false;
+        const int textLeft = name.x() + 16 + 3 + 2;
+        const int textWidth = view.fontMetrics().horizontalAdvance(QStringLiteral("big"));
+        for (int x = textLeft; x < textLeft + textWidth; ++x) {
+            for (int row = name.y(); row < name.y() + name.height(); ++row) {
+                whiteText = whiteText || image.pixelColor(x, row).lightness() > 200;
+            }
+        }
+        QVERIFY(whiteText);
+        // The size column of the selected row keeps a white background.
+        const QRect size = view.visualRect(big.siblingAtColumn(1));
+        QCOMPARE(image.pixelColor(size.x() + 2, y), QColor(Qt::white));
+        QCOMPARE(image.pixelColor(name.x() + name.width() - 2, y), QColor(Qt::white));
+    }
+
     void headerClicksSortTheTopLevelAndMoveTheMark() {
         CFolderSizeView store;
         CFolderTreeView view(store);
