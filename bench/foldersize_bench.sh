@@ -9,7 +9,8 @@
 #   FOLDERS  folders of a new tree (default 100000)
 #
 # Every tool runs RUNS times (default 3) after one warming run; the best
-# wall time counts. Peak memory is the maximum resident set size that
+# wall time and the best processor time (user + system) count. On a machine
+# shared with other work the processor time is the steadier measure. Peak memory is the maximum resident set size that
 # /usr/bin/time -v reports; "net" subtracts quarn's own size on an empty
 # folder, so that it measures what the tree costs.
 set -euo pipefail
@@ -42,9 +43,9 @@ export QUARN_INI=${QUARN_INI:-$(mktemp -d)/bench.ini}
 empty=$(mktemp -d)
 trap 'rmdir "$empty"' EXIT
 
-# best wall seconds and the largest peak KB of RUNS runs of a command
+# best wall seconds, best cpu seconds and the largest peak KB of RUNS runs
 measure() {
-    local best="" peak=0 log wall kb
+    local best="" bestcpu="" peak=0 log wall cpu kb
     log=$(mktemp)
     "$@" >/dev/null 2>&1 || true  # warm the cache and the binary
     for _ in $(seq "$runs"); do
@@ -54,33 +55,39 @@ measure() {
                    for (i = 1; i <= n; i++) s = s * 60 + p[i]
                    print s }' "$log")
         kb=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
+        cpu=$(awk -F': ' '/User time|System time/ {s += $2} END {print s}' "$log")
         if [ -z "$best" ] || awk -v a="$wall" -v b="$best" 'BEGIN {exit !(a < b)}'; then
             best=$wall
+        fi
+        if [ -z "$bestcpu" ] || awk -v a="$cpu" -v b="$bestcpu" 'BEGIN {exit !(a < b)}'; then
+            bestcpu=$cpu
         fi
         [ "$kb" -gt "$peak" ] && peak=$kb
     done
     rm -f "$log"
-    echo "$best $peak"
+    echo "$best $bestcpu $peak"
 }
 
 count_folders=$(find "$tree" -type d | wc -l)
 count_files=$(find "$tree" ! -type d | wc -l)
 echo "tree: $tree ($count_files files, $count_folders folders), $runs runs each, best time"
 
-read -r t_quarn m_quarn < <(measure "$quarn" --report --json "$tree")
-read -r t_du m_du < <(measure du -sb "$tree")
-read -r t_ncdu m_ncdu < <(measure ncdu -0 -o /dev/null "$tree")
-read -r _ m_base < <(measure "$quarn" --report --json "$empty")
+read -r t_quarn c_quarn m_quarn < <(measure "$quarn" --report --json "$tree")
+read -r t_du c_du m_du < <(measure du -sb "$tree")
+read -r t_ncdu c_ncdu m_ncdu < <(measure ncdu -0 -o /dev/null "$tree")
+read -r _ _ m_base < <(measure "$quarn" --report --json "$empty")
 
 awk -v tq="$t_quarn" -v tdu="$t_du" -v tn="$t_ncdu" \
+    -v cq="$c_quarn" -v cdu="$c_du" -v cn="$c_ncdu" \
     -v mq="$m_quarn" -v mdu="$m_du" -v mn="$m_ncdu" -v mb="$m_base" \
     -v folders="$count_folders" 'BEGIN {
-    printf "quarn --report --json  %7.2f s  peak %8d KB\n", tq, mq
-    printf "du -sb                 %7.2f s  peak %8d KB\n", tdu, mdu
-    printf "ncdu -0 -o /dev/null   %7.2f s  peak %8d KB\n", tn, mn
-    printf "quarn on an empty folder        peak %8d KB\n", mb
-    printf "time ratio quarn/du   %.2f  (target <= 1.1)\n", tq / tdu
-    printf "time ratio quarn/ncdu %.2f\n", tq / tn
+    printf "                        wall       cpu      peak\n"
+    printf "quarn --report --json  %6.2f s  %6.2f s  %8d KB\n", tq, cq, mq
+    printf "du -sb                 %6.2f s  %6.2f s  %8d KB\n", tdu, cdu, mdu
+    printf "ncdu -0 -o /dev/null   %6.2f s  %6.2f s  %8d KB\n", tn, cn, mn
+    printf "quarn on an empty folder               %8d KB\n", mb
+    printf "ratio quarn/du    wall %.2f  cpu %.2f  (target <= 1.1)\n", tq / tdu, cq / cdu
+    printf "ratio quarn/ncdu  wall %.2f  cpu %.2f\n", tq / tn, cq / cn
     printf "peak bytes per folder %.0f (net of the empty run %.0f; target < 300)\n",
            mq * 1024 / folders, (mq - mb) * 1024 / folders
 }'

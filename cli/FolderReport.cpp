@@ -8,7 +8,6 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "cli/Interrupt.h"
@@ -192,8 +191,7 @@ int RunFolderReport(const ReportOptions& options) {
     ProgressLine progress;
     bool interrupted = false;
     view.StartScan(folder);
-    while (view.IsScanRunning()) {
-        std::this_thread::sleep_for(kPollInterval);
+    while (!view.WaitForScanEnd(kPollInterval)) {
         if (!interrupted && InterruptRequested()) {
             interrupted = true;
             view.m_bBusy.store(false);  // the walk stops at its next folder
@@ -204,6 +202,8 @@ int RunFolderReport(const ReportOptions& options) {
     }
     view.WaitForScan();
     progress.Clear();
+    // Large writes: a big tree prints tens of megabytes.
+    std::setvbuf(stdout, nullptr, _IOFBF, 256 * 1024);
     WriteFolderReport(view, options.json, stdout);
     return interrupted || InterruptRequested() ? 130 : 0;
 }

@@ -245,11 +245,21 @@ void CFolderSizeView::RunClaimedScan(const std::string& path, HTREEITEM parentIt
     } catch (...) {
         m_nExceptions.fetch_add(1);
     }
-    std::lock_guard lock(m_claimMutex);
-    if (m_nScanTicket == ticket) {
+    {
+        std::lock_guard lock(m_claimMutex);
+        if (m_nScanTicket != ticket) {
+            return;  // a newer scan owns the flag now
+        }
         m_bBusy.store(false);
-        m_bWorkerRunning.store(false);
     }
+    std::lock_guard lock(m_endMutex);
+    m_bWorkerRunning.store(false);
+    m_scanEnded.notify_all();
+}
+
+bool CFolderSizeView::WaitForScanEnd(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_endMutex);
+    return m_scanEnded.wait_for(lock, timeout, [this] { return !m_bWorkerRunning.load(); });
 }
 
 void CFolderSizeView::WaitForScan() {

@@ -13,6 +13,8 @@
 // gigabytes); GetItemPath derives them from the tree on demand.
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -51,6 +53,9 @@ class CFolderSizeView : public CTreeListCtrl {
     void WaitForScan();
     // True from StartScan until its worker has finished everything.
     bool IsScanRunning() const { return m_bWorkerRunning.load(); }
+    // Waits at most `timeout` for the running scan to finish; true when no
+    // scan runs any more.
+    bool WaitForScanEnd(std::chrono::milliseconds timeout);
 
     // Stops a running walk, waits for it, then clears the tree and records.
     void OnDestroy();
@@ -150,6 +155,8 @@ class CFolderSizeView : public CTreeListCtrl {
     std::mutex m_startMutex;  // serialises StartScan, WaitForScan, OnDestroy
     std::jthread m_scanThread;
     std::atomic<bool> m_bWorkerRunning{false};
+    std::mutex m_endMutex;
+    std::condition_variable m_scanEnded;
 };
 
 }  // namespace quarn
