@@ -3,6 +3,8 @@
 // Delete, Move to and Copy to on real folders.
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QMenu>
 #include <QTest>
 
@@ -291,6 +293,33 @@ class FolderTreeViewTest : public QObject {
         view.ShowContextMenu(QPoint(5, view.viewport()->height() - 2));
         QCOMPARE(m_menus.size(), 1);
         QVERIFY(!view.selectionModel()->hasSelection());
+    }
+
+    void exploreOpensTheFolderAlsoFromTheMenuKey() {
+        CFolderSizeView store;
+        CFolderTreeView view(store);
+        view.resize(600, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        Scan(view, m_tree->Path("scan"));
+        QList<QUrl> opened;
+        ShellHooks().openUrl = [&opened](const QUrl& url) {
+            opened << url;
+            return true;
+        };
+        AnswerMenuWith("Explore");
+        // The menu key acts on the current item, wherever the mouse is.
+        view.setCurrentIndex(ChildNamed(view.Model(), Root(view), "mid"));
+        QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(0, 0));
+        QApplication::sendEvent(&view, &key);
+        QCOMPARE(m_menus.size(), 1);
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened.front(),
+                 QUrl::fromLocalFile(QString::fromStdString(m_tree->Path("scan/mid"))));
+        // Explore on the scan root opens the scanned folder.
+        view.ShowContextMenu(view.visualRect(Root(view)).center());
+        QCOMPARE(opened.size(), 2);
+        QCOMPARE(opened.back(), QUrl::fromLocalFile(QString::fromStdString(m_tree->Path("scan"))));
     }
 
     void moveToAndCopyToUseTheChosenFolder() {
