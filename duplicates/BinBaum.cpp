@@ -1,6 +1,7 @@
 #include "duplicates/BinBaum.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -194,7 +195,22 @@ struct BinBaum::Impl {
 
     std::unordered_map<GroupId, int> icons;
 
-    std::string_view NameOf(GroupId g) const { return names.At(groups[g].name & ~kHasTwins); }
+    std::string_view NameOf(GroupId g) const { return names.At(NameField(g) & ~kHasTwins); }
+
+    // The twins bit changes while other threads read the name of the same
+    // group, hence atomic access (plain loads and stores on common machines).
+    uint32_t NameField(GroupId g) const {
+        return std::atomic_ref<uint32_t>(const_cast<uint32_t&>(groups[g].name))
+            .load(std::memory_order_relaxed);
+    }
+    void SetTwinsBit(GroupId g, bool on) {
+        std::atomic_ref<uint32_t> name(groups[g].name);
+        if (on) {
+            name.fetch_or(kHasTwins, std::memory_order_relaxed);
+        } else {
+            name.fetch_and(~kHasTwins, std::memory_order_relaxed);
+        }
+    }
 
     TwinKey KeyOfGroup(GroupId g) const {
         const FileRec& first = files[files[groups[g].last].next];
@@ -398,7 +414,7 @@ BinBaum::InsertResult BinBaum::InsertKey(const TwinKey& key, std::string_view fo
             uint32_t id = uint32_t(impl.files.Append(file));
             last.next = id;
             group.last = id;
-            group.name |= kHasTwins;
+            impl.SetTwinsBit(g, true);
             if (m_pOwner != nullptr) {
                 m_pOwner->AddRowForFile(TreeNode(this, g), id);
             }
@@ -530,7 +546,7 @@ size_t BinBaum::GroupFileCount(GroupId group) const {
 }
 
 bool BinBaum::GroupHasTwins(GroupId group) const {
-    return (m_impl->groups[group].name & kHasTwins) != 0;
+    return (m_impl->NameField(group) & kHasTwins) != 0;
 }
 
 FileId BinBaum::GroupFirstFile(GroupId group) const {
@@ -605,7 +621,7 @@ bool BinBaum::RemoveFile(GroupId group, FileId file) {
         if (current == file) {
             if (current == prev) {
                 rec.last = kNoFile;  // the group's only file
-                rec.name &= ~kHasTwins;
+                impl.SetTwinsBit(group, false);
                 // Its hash slot must not lead to it again.
                 impl.slotsValid = false;
                 return true;
@@ -615,7 +631,7 @@ bool BinBaum::RemoveFile(GroupId group, FileId file) {
                 rec.last = prev;
             }
             if (impl.files[rec.last].next == rec.last) {
-                rec.name &= ~kHasTwins;
+                impl.SetTwinsBit(group, false);
             }
             return true;
         }

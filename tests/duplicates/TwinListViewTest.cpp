@@ -245,6 +245,27 @@ TEST_F(TwinListViewTest, AStartedScanSupersedesTheRunningOne) {
     EXPECT_EQ(list.GetItemCount(), 200);
 }
 
+TEST_F(TwinListViewTest, RowsCanBeReadWhileTheScanAppendsThem) {
+    for (int i = 0; i < 400; ++i) {
+        MakeFile("h" + std::to_string(i % 40) + "/n" + std::to_string(i / 40), 3);
+    }
+    list.StartScan(tree.Root());
+    size_t reads = 0;
+    while (list.IsScanRunning()) {
+        int rows = list.GetItemCount();
+        for (int row = 0; row < rows; ++row) {
+            std::string path = list.GetRowText(row, CFileListCtrl::kPathColumn);
+            // A row read while the list is cleared or rebuilt may be gone,
+            // but never shows a half-made path.
+            EXPECT_TRUE(path.empty() || path.rfind(tree.Root() + "/h", 0) == 0) << path;
+            ++reads;
+        }
+        std::string status = list.GetStatus();
+    }
+    list.WaitForWorkers();
+    EXPECT_EQ(list.GetItemCount(), 400);
+}
+
 TEST_F(TwinListViewTest, DestroyingTheListDuringAScanJoinsTheWorker) {
     for (int i = 0; i < 300; ++i) {
         MakeFile("g" + std::to_string(i % 30) + "/f" + std::to_string(i), 1);
