@@ -51,6 +51,7 @@ DirectoryListing& DirectoryListing::operator=(DirectoryListing&& other) noexcept
         m_openError = other.m_openError;
         m_ownsHandle = other.m_ownsHandle;
         m_skipDotEntries = other.m_skipDotEntries;
+        m_skipFolderStatus = other.m_skipFolderStatus;
         m_ownBuffer = std::move(other.m_ownBuffer);
         m_buffer = std::exchange(other.m_buffer, nullptr);
         m_bufferSize = std::exchange(other.m_bufferSize, 0);
@@ -115,6 +116,13 @@ bool DirectoryListing::Next(FindRecord& record) {
         if (m_skipDotEntries && entry->d_name[0] == '.' &&
             (entry->d_name[1] == '\0' || (entry->d_name[1] == '.' && entry->d_name[2] == '\0'))) {
             continue;
+        }
+        if (m_skipFolderStatus && entry->d_type == DT_DIR) {
+            struct ::stat folder {};
+            folder.st_mode = S_IFDIR;
+            FillFindRecord(folder, entry->d_name, record);
+            record.ftLastWriteTime = 0;
+            return true;
         }
         struct ::stat status;
         if (::fstatat(m_handle, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {

@@ -53,6 +53,10 @@ class DirectoryListing {
     // From now on Next passes over "." and ".." without looking at them (a
     // walk has no use for them, and a stat per folder twice adds up).
     void SkipDotEntries() { m_skipDotEntries = true; }
+    // From now on an entry that the OS already reports as a folder is handed
+    // on without a stat: its record has the folder attribute, size 0 and
+    // time 0. A walk opens (and fstat's) every folder anyway.
+    void SkipFolderStatus() { m_skipFolderStatus = true; }
 
     // Gives up ownership of the handle (the caller closes it).
     int Release();
@@ -68,6 +72,7 @@ class DirectoryListing {
     int m_openError = 0;
     bool m_ownsHandle = true;
     bool m_skipDotEntries = false;
+    bool m_skipFolderStatus = false;
     std::unique_ptr<char[]> m_ownBuffer;
     char* m_buffer = nullptr;
     long m_bufferSize = 0;

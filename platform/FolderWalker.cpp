@@ -147,6 +147,7 @@ class Walker {
         DirectoryListing listing = DirectoryListing::Borrow(level.handle, m_listingBuffer.get(),
                                                             DirectoryListing::kBufferSize);
         listing.SkipDotEntries();
+        listing.SkipFolderStatus();
         while (listing.Next(m_record)) {
             std::string_view name = m_record.Name();
             PackedEntry packed{m_record.ftLastWriteTime, m_record.FileSize(),
