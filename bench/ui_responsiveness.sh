@@ -5,7 +5,7 @@
 # usage: bench/ui_responsiveness.sh QUARN [TREE]
 #   QUARN  the quarn executable (a Release or RelWithDebInfo build)
 #   TREE   the tree to scan; made by bench/make_tree.py (1,000,000 files,
-#          100,000 folders) when missing (default /work/bench-trees/foldersize)
+#          100,000 folders) when missing (default /work/bench-trees/ui-responsiveness)
 #
 # The window runs under a virtual X server in its hidden --bench-ui mode: it
 # scans TREE as the Scan command does and reports the longest gap between the
@@ -17,7 +17,7 @@
 set -euo pipefail
 
 quarn=$(realpath "${1:?usage: ui_responsiveness.sh QUARN [TREE]}")
-tree=${2:-/work/bench-trees/foldersize}
+tree=${2:-/work/bench-trees/ui-responsiveness}
 runs=${RUNS:-3}
 here=$(cd "$(dirname "$0")" && pwd)
 
