@@ -27,28 +27,40 @@ int CUiBench::Run(const std::vector<std::string>& arguments) {
     QElapsedTimer clock;
     qint64 lastTick = -1;
     qint64 maxGap = 0;
+    qint64 maxGapAt = 0;
     int ticks = 0;
     QTimer ticker;
     ticker.setTimerType(Qt::PreciseTimer);
     ticker.setInterval(5);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
-        if (lastTick >= 0) {
-            maxGap = std::max(maxGap, now - lastTick);
+        if (lastTick >= 0 && now - lastTick > maxGap) {
+            maxGap = now - lastTick;
+            maxGapAt = now;
         }
         lastTick = now;
         ++ticks;
     });
 
     qint64 scanNs = 0;
+    bool walkEnded = false;
     QTimer watcher;
     watcher.setInterval(1);
     QObject::connect(&watcher, &QTimer::timeout, [&] {
-        if (frame.FolderView().IsScanRunning()) {
+        CFolderTreeModel& model = frame.FolderTree()->Model();
+        if (!walkEnded) {
+            if (frame.FolderView().IsScanRunning()) {
+                return;
+            }
+            // The walk is over; its last changes reach the window through
+            // the model's own sliced refresh, as they do for a user.
+            walkEnded = true;
+            model.RefreshSoon();
             return;
         }
-        // The scan is over once its last changes are on the screen.
-        frame.FolderTree()->Model().ApplyChanges();
+        if (model.IsRefreshing()) {
+            return;
+        }
         scanNs = clock.nsecsElapsed();
         watcher.stop();
         // Keep ticking a little: the painting of the final tree counts too.
@@ -63,8 +75,8 @@ int CUiBench::Run(const std::vector<std::string>& arguments) {
         watcher.start();
     });
     QApplication::exec();
-    std::printf("scan_wall_s=%.3f max_stall_ms=%.1f ticks=%d items=%lld\n", double(scanNs) / 1e9,
-                double(maxGap) / 1e6, ticks,
+    std::printf("scan_wall_s=%.3f max_stall_ms=%.1f stall_end_s=%.3f ticks=%d items=%lld\n",
+                double(scanNs) / 1e9, double(maxGap) / 1e6, double(maxGapAt) / 1e9, ticks,
                 static_cast<long long>(frame.FolderView().GetRecordCount()));
     return 0;
 }

@@ -3,7 +3,8 @@
 // command does, and measures how long the interface thread was ever kept
 // from running (the largest gap between the ticks of a 5 ms timer) and how
 // long the scan took until the window showed its end. Prints one line:
-//   scan_wall_s=<s> max_stall_ms=<ms> ticks=<n> items=<n>
+//   scan_wall_s=<s> max_stall_ms=<ms> stall_end_s=<s> ticks=<n> items=<n>
+// (stall_end_s: when the worst stall ended, seconds after the Scan command)
 // For bench/ui_responsiveness.sh; not a user feature.
 
 #include <string>

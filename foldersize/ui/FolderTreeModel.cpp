@@ -57,6 +57,10 @@ void CFolderTreeModel::ApplyChanges() {
     }
 }
 
+void CFolderTreeModel::RefreshSoon() {
+    m_refreshTimer.start(0);
+}
+
 void CFolderTreeModel::RefreshSlice() {
     // The end of a scan sets every item's percentage and sorts every folder
     // at once: applying that in slices keeps the interface answering.

@@ -65,6 +65,13 @@ class CFolderTreeModel : public QAbstractItemModel {
     // Takes the store's journal and applies all of it now (tests, and
     // commands that must show their effect at once).
     void ApplyChanges();
+    // Starts the sliced refresh now instead of after the interval.
+    void RefreshSoon();
+
+  public:
+    // True while changes taken from the store wait to be applied, or a
+    // refresh is due.
+    bool IsRefreshing() const { return !m_backlog.empty() || m_refreshTimer.isActive(); }
 
   Q_SIGNALS:
     // The store's owner asks the view to expand this item.
