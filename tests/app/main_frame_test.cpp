@@ -245,6 +245,14 @@ class MainFrameTest : public QObject {
                  QStringLiteral("quarn::CFileFilterDlg"));
     }
 
+    void settingsAndAboutOpenTheirDialogs() {
+        auto frame = MakeFrame({});
+        QCOMPARE(ModalOpenedBy([&] { frame->SettingsAction()->trigger(); }),
+                 QStringLiteral("quarn::SettingsDlg"));
+        QCOMPARE(ModalOpenedBy([&] { frame->AboutAction()->trigger(); }),
+                 QStringLiteral("quarn::CInfoDialog"));
+    }
+
     void ctrlASelectsEveryTwinRowOnlyInDupmatch() {
         auto frame = MakeFrame({"/dupmatch", Folder()});
         WaitForScans(*frame);
