@@ -5,10 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <filesystem>
 
+#include "platform/FileWrite.h"
 #include "platform/PathRules.h"
 
 namespace quarn {
@@ -42,21 +42,6 @@ ReadOutcome ReadWholeFile(const std::string& path, std::string& text) {
     return ReadOutcome::Read;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += size_t(n);
-    }
-    return true;
-}
-
 // A settings file that is a symbolic link stays one: we rewrite its target,
 // since renaming over the link would replace it with a plain file.
 std::string ResolveLink(const std::string& path) {
@@ -86,11 +71,6 @@ std::string FolderOf(const std::string& path) {
     }
     std::string_view folder = FolderOfPath(path);
     return folder.empty() ? std::string(1, kPathSeparator) : std::string(folder);
-}
-
-std::string BaseNameOf(const std::string& path) {
-    size_t slash = path.rfind(kPathSeparator);
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // Holds an exclusive flock on "<file>.lock" for its lifetime. A lock file of
@@ -124,48 +104,22 @@ class FileLock {
     int m_fd = -1;
 };
 
-// Creates a temporary file beside `target`; returns its descriptor or -1.
-int CreateTemporary(const std::string& folder, const std::string& target, std::string& tempPath) {
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        tempPath = folder + kPathSeparator + "." + BaseNameOf(target) + "." +
-                   std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
-        // 0666 lets the umask decide, as for any new file the user makes.
-        int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    return -1;
-}
-
+// The new text replaces the file whole; who may read the settings stays as
+// it was.
 bool ReplaceFile(const std::string& target, const std::string& text) {
-    std::string folder = FolderOf(target);
-    std::string tempPath;
-    int fd = CreateTemporary(folder, target, tempPath);
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = WriteAll(fd, text);
-    struct stat old;
-    if (ok && ::stat(target.c_str(), &old) == 0) {
-        // Keep who may read the settings as it was.
-        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+    return ReplaceFileAtomically(target, text, [&target](int fd) {
+        struct stat old;
+        if (::stat(target.c_str(), &old) != 0) {
+            return true;
+        }
+        if (::fchmod(fd, old.st_mode & 07777) != 0) {
+            return false;
+        }
         if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
             [[maybe_unused]] int ignored = ::fchown(fd, old.st_uid, old.st_gid);
         }
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(tempPath.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(tempPath.c_str());
-        return false;
-    }
-    // The folder is not synced: after a crash the rename may be lost, which
-    // leaves the old complete file, and syncing it doubles the cost of every
-    // settings change.
-    return true;
+        return true;
+    });
 }
 
 }  // namespace

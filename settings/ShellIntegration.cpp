@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/DesktopEntries.h"
+#include "platform/FileWrite.h"
 #include "platform/ProgramPath.h"
 #include "settings/Settings.h"
 
@@ -52,38 +53,10 @@ bool FileHolds(const std::string& path, const std::string& text) {
     return content == text;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += size_t(n);
-    }
-    return true;
-}
-
-// A temporary file beside the entry, renamed over it: the file manager never
-// reads half an entry, and a failed write leaves the old one in place.
-bool ReplaceFileAtomically(const std::string& path, const std::string& text) {
-    std::string pattern = fs::path(path).parent_path().string() + "/.Dirmass.desktop.XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = ::fchmod(fd, 0644) == 0 && WriteAll(fd, text) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(name.data(), path.c_str()) != 0) {
-        ::unlink(name.data());
-        return false;
-    }
-    return true;
+// Replaced atomically: the file manager never reads half an entry, and a
+// failed write leaves the old one in place.
+bool WriteEntry(const std::string& path, const std::string& text) {
+    return ReplaceFileAtomically(path, text, [](int fd) { return ::fchmod(fd, 0644) == 0; });
 }
 
 struct VerbResult {
@@ -102,7 +75,7 @@ VerbResult Register(const std::string& programPath) {
     }
     std::error_code error;
     fs::create_directories(fs::path(path).parent_path(), error);
-    if (error || !ReplaceFileAtomically(path, text)) {
+    if (error || !WriteEntry(path, text)) {
         return {};
     }
     return {1, true};

@@ -1,0 +1,43 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "platform/FileWrite.h"
+#include "tests/support/TempTree.h"
+
+namespace quarn {
+namespace {
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+size_t EntriesIn(const std::string& folder) {
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(FileWrite, ReplacesWholeOrLeavesTheOldFileAndNoTemporary) {
+    test::TempTree tree;
+    std::string path = tree.Path("a.txt");
+    ASSERT_TRUE(ReplaceFileAtomically(path, "first"));
+    ASSERT_TRUE(ReplaceFileAtomically(path, "second, longer"));
+    EXPECT_EQ(ReadText(path), "second, longer");
+    EXPECT_EQ(EntriesIn(tree.Root()), 1u);
+
+    // A refused preparation abandons the write: old text kept, temporary gone.
+    EXPECT_FALSE(ReplaceFileAtomically(path, "third", [](int) { return false; }));
+    EXPECT_EQ(ReadText(path), "second, longer");
+    EXPECT_EQ(EntriesIn(tree.Root()), 1u);
+
+    EXPECT_FALSE(ReplaceFileAtomically(tree.Path("missing/b.txt"), "x"));
+}
+
+}  // namespace
+}  // namespace quarn
