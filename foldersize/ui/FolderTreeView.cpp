@@ -2,6 +2,7 @@
 
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QPainter>
 
 #include "controls/ShellOperations.h"
 #include "foldersize/ui/FolderTreeModel.h"
@@ -76,6 +77,37 @@ void CFolderTreeView::SortByColumn(int column) {
 
 std::string CFolderTreeView::BrowseForFolder() {
     return quarn::BrowseForFolder(window(), tr("Select a directory..."));
+}
+
+void CFolderTreeView::drawBranches(QPainter* painter, const QRect& rect,
+                                   const QModelIndex& index) const {
+    const int indent = indentation();
+    if (indent > 0 && rect.width() >= indent) {
+        painter->save();
+        painter->setPen(QPen(QColor(150, 150, 150), 1, Qt::DotLine));
+        const int top = rect.top();
+        const int bottom = rect.bottom();
+        const int middleY = top + rect.height() / 2;
+        // The item's own cell: up to the parent's line, across to the item.
+        int cellLeft = rect.right() + 1 - indent;
+        int middleX = cellLeft + indent / 2;
+        const bool hasNext = index.sibling(index.row() + 1, 0).isValid();
+        const bool hasAbove = index.row() > 0 || index.parent().isValid();
+        painter->drawLine(middleX, hasAbove ? top : middleY, middleX, hasNext ? bottom : middleY);
+        painter->drawLine(middleX, middleY, cellLeft + indent - 2, middleY);
+        // The cells of the ancestors: a line where an ancestor has a sibling below.
+        QModelIndex ancestor = index.parent();
+        for (cellLeft -= indent; ancestor.isValid() && cellLeft >= rect.left();
+             cellLeft -= indent) {
+            if (ancestor.sibling(ancestor.row() + 1, 0).isValid()) {
+                middleX = cellLeft + indent / 2;
+                painter->drawLine(middleX, top, middleX, bottom);
+            }
+            ancestor = ancestor.parent();
+        }
+        painter->restore();
+    }
+    QTreeView::drawBranches(painter, rect, index);
 }
 
 void CFolderTreeView::contextMenuEvent(QContextMenuEvent* event) {

@@ -53,6 +53,10 @@ class CFolderTreeView : public QTreeView {
 
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    // Dotted lines join every item to its parent and its siblings, under the
+    // style's own expand buttons.
+    void drawBranches(QPainter* painter, const QRect& rect,
+                      const QModelIndex& index) const override;
 
   private:
     enum class Command { None, Explore, CopyTo, MoveTo, Delete, Properties };
