@@ -15,6 +15,8 @@
 #include <optional>
 #include <set>
 
+#include "platform/PathRules.h"
+
 namespace quarn {
 
 namespace {
@@ -27,27 +29,6 @@ std::string ErrnoText(int error) {
 
 std::string Join(const std::string& folder, const std::string& name) {
     return folder == "/" ? "/" + name : folder + "/" + name;
-}
-
-std::string AbsoluteClean(const std::string& path) {
-    std::string result = path;
-    if (result.empty() || result[0] != '/') {
-        char buffer[PATH_MAX];
-        if (::getcwd(buffer, sizeof buffer) != nullptr) {
-            result = Join(buffer, result);
-        }
-    }
-    std::string out;
-    for (char c : result) {
-        if (c == '/' && !out.empty() && out.back() == '/') {
-            continue;
-        }
-        out += c;
-    }
-    while (out.size() > 1 && out.back() == '/') {
-        out.pop_back();
-    }
-    return out;
 }
 
 std::string BaseName(const std::string& path) {
@@ -226,8 +207,8 @@ bool Engine::MayOverwrite(const std::string& target, const std::string& source) 
 
 FileOperationResult Engine::Run(const std::string& rawSource, const std::string& rawDest) {
     FileOperationResult result;
-    std::string source = AbsoluteClean(rawSource);
-    std::string dest = AbsoluteClean(rawDest);
+    std::string source = AbsolutePath(rawSource);
+    std::string dest = AbsolutePath(rawDest);
     result.target = Join(dest, BaseName(source));
 
     struct stat sourceStat, destStat;

@@ -1,5 +1,8 @@
 #include "platform/PathRules.h"
 
+#include <limits.h>
+#include <unistd.h>
+
 namespace quarn {
 
 std::string CollapseDoubledSeparators(std::string_view path) {
@@ -29,6 +32,29 @@ void AppendPathComponent(std::string& folder, std::string_view name) {
 std::string_view FolderOfPath(std::string_view path) {
     size_t last = path.rfind(kPathSeparator);
     return last == std::string_view::npos ? std::string_view() : path.substr(0, last);
+}
+
+std::string AbsolutePath(std::string_view path) {
+    std::string joined(path);
+    if (path.empty() || path.front() != kPathSeparator) {
+        char buffer[PATH_MAX];
+        if (::getcwd(buffer, sizeof buffer) != nullptr) {
+            joined = buffer;
+            AppendPathComponent(joined, path);
+        }
+    }
+    std::string out;
+    out.reserve(joined.size());
+    for (char c : joined) {
+        if (c == kPathSeparator && !out.empty() && out.back() == kPathSeparator) {
+            continue;
+        }
+        out.push_back(c);
+    }
+    while (out.size() > 1 && out.back() == kPathSeparator) {
+        out.pop_back();
+    }
+    return out;
 }
 
 }  // namespace quarn

@@ -26,4 +26,10 @@ void AppendPathComponent(std::string& folder, std::string_view name);
 // when there is none).
 std::string_view FolderOfPath(std::string_view path);
 
+// `path` made absolute against the working folder (kept relative when that
+// cannot be read), with every run of separators reduced to one and trailing
+// separators removed; "/" stays "/". For local files only: a network-style
+// "//" start is reduced too, which Linux reads as the same path.
+std::string AbsolutePath(std::string_view path);
+
 }  // namespace quarn

@@ -14,6 +14,7 @@
 
 #include "platform/FileSystems.h"
 #include "platform/FileTime.h"
+#include "platform/PathRules.h"
 
 namespace quarn {
 
@@ -35,29 +36,6 @@ FileIdentity IdentityFromStat(const struct stat& st) {
     id.mtime = FileTimeFromUnix(int64_t(st.st_mtim.tv_sec), st.st_mtim.tv_nsec);
     id.isFolder = S_ISDIR(st.st_mode);
     return id;
-}
-
-std::string AbsoluteClean(const std::string& path) {
-    std::string result = path;
-    if (result.empty() || result[0] != '/') {
-        char buffer[4096];
-        if (::getcwd(buffer, sizeof buffer) != nullptr) {
-            std::string cwd = buffer;
-            result = cwd == "/" ? "/" + result : cwd + "/" + result;
-        }
-    }
-    std::string out;
-    out.reserve(result.size());
-    for (char c : result) {
-        if (c == '/' && !out.empty() && out.back() == '/') {
-            continue;
-        }
-        out += c;
-    }
-    while (out.size() > 1 && out.back() == '/') {
-        out.pop_back();
-    }
-    return out;
 }
 
 std::string BaseName(const std::string& path) {
@@ -406,7 +384,7 @@ TrashResult MoveToTrash(const std::string& path, const std::optional<FileIdentit
 TrashResult MoveToTrash(const std::string& rawPath, const std::optional<FileIdentity>& expected,
                         const TrashLocations& locations) {
     TrashResult result;
-    std::string path = AbsoluteClean(rawPath);
+    std::string path = AbsolutePath(rawPath);
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) {
         result.status = TrashStatus::Vanished;
@@ -419,7 +397,7 @@ TrashResult MoveToTrash(const std::string& rawPath, const std::optional<FileIden
         result.error = path + " is no longer the file it was";
         return result;
     }
-    std::string homeTrash = AbsoluteClean(locations.homeTrash);
+    std::string homeTrash = AbsolutePath(locations.homeTrash);
     if (path == "/" || IsInside(homeTrash, path) || IsInside(path, homeTrash) ||
         LiesInTopDirTrash(path)) {
         result.status = TrashStatus::Refused;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/FileSystems.h"
 #include "platform/PathRules.h"
 #include "tests/support/TempTree.h"
@@ -27,6 +29,21 @@ TEST(PathRules, JoinsWithoutDoublingAtTheRoot) {
     EXPECT_EQ(network, "//server/share//x");
     EXPECT_EQ(FolderOfPath("/dir/a.txt"), "/dir");
     EXPECT_EQ(FolderOfPath("a.txt"), "");
+}
+
+TEST(PathRules, AbsolutePathJoinsTheWorkingFolderAndCleans) {
+    test::TempTree tree;
+    tree.MakeFolder("work");
+    std::string before = std::filesystem::current_path().string();
+    std::filesystem::current_path(tree.Path("work"));
+    std::string work = std::filesystem::current_path().string();
+    EXPECT_EQ(AbsolutePath("a//b/"), work + "/a/b");
+    EXPECT_EQ(AbsolutePath(""), work);
+    std::filesystem::current_path("/");
+    EXPECT_EQ(AbsolutePath("usr"), "/usr");  // no "//usr" from the root
+    std::filesystem::current_path(before);
+    EXPECT_EQ(AbsolutePath("/a///b//"), "/a/b");
+    EXPECT_EQ(AbsolutePath("///"), "/");
 }
 
 TEST(FileSystems, ClassifiesVirtualNetworkAndLocalKinds) {
