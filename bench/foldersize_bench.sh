@@ -22,16 +22,8 @@ folders=${4:-100000}
 runs=${RUNS:-3}
 here=$(cd "$(dirname "$0")" && pwd)
 
-need_package() {  # command package
-    if ! command -v "$1" >/dev/null 2>&1; then
-        echo "installing $2" >&2
-        if [ "$(id -u)" = 0 ]; then
-            apt-get install -y "$2" >/dev/null
-        else
-            sudo apt-get install -y "$2" >/dev/null
-        fi
-    fi
-}
+# shellcheck source=bench/lib.sh
+source "$here/lib.sh"
 need_package ncdu ncdu
 [ -x /usr/bin/time ] || need_package /usr/bin/time time
 
@@ -50,12 +42,9 @@ measure() {
     "$@" >/dev/null 2>&1 || true  # warm the cache and the binary
     for _ in $(seq "$runs"); do
         /usr/bin/time -v "$@" >/dev/null 2>"$log" || { cat "$log" >&2; exit 1; }
-        wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {
-                   n = split($2, p, ":"); s = 0
-                   for (i = 1; i <= n; i++) s = s * 60 + p[i]
-                   print s }' "$log")
-        kb=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
-        cpu=$(awk -F': ' '/User time|System time/ {s += $2} END {print s}' "$log")
+        wall=$(wall_seconds "$log")
+        kb=$(peak_kb "$log")
+        cpu=$(cpu_seconds "$log")
         if [ -z "$best" ] || awk -v a="$wall" -v b="$best" 'BEGIN {exit !(a < b)}'; then
             best=$wall
         fi

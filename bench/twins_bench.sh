@@ -22,16 +22,8 @@ runs=${RUNS:-3}
 trees=${TREES:-/work/bench-trees}
 here=$(cd "$(dirname "$0")" && pwd)
 
-need_package() {  # command package
-    if ! command -v "$1" >/dev/null 2>&1; then
-        echo "installing $2" >&2
-        if [ "$(id -u)" = 0 ]; then
-            apt-get install -y "$2" >/dev/null
-        else
-            sudo apt-get install -y "$2" >/dev/null
-        fi
-    fi
-}
+# shellcheck source=bench/lib.sh
+source "$here/lib.sh"
 need_package jdupes jdupes
 [ -x /usr/bin/time ] || need_package /usr/bin/time time
 
@@ -59,11 +51,8 @@ measure() {
             rm -f "$log"
             return
         fi
-        wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {
-                   n = split($2, p, ":"); s = 0
-                   for (i = 1; i <= n; i++) s = s * 60 + p[i]
-                   print s }' "$log")
-        kb=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
+        wall=$(wall_seconds "$log")
+        kb=$(peak_kb "$log")
         if [ -z "$best" ] || awk -v a="$wall" -v b="$best" 'BEGIN {exit !(a < b)}'; then
             best=$wall
         fi
