@@ -16,10 +16,12 @@
 #include "cli/ReportCommand.h"
 #include "settings/Settings.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TestFiles.h"
 
 namespace quarn::cli {
 namespace {
 
+using quarn::test::ReadText;
 using test::ScopedEnv;
 using test::TempTree;
 
@@ -32,13 +34,6 @@ std::string Capture(const CFolderSizeView& view, bool json) {
     std::string text(data, size);
     std::free(data);
     return text;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // big/ 3000, small/ 1000 and a loose file of 500: distinct shares, so the
@@ -150,21 +145,21 @@ TEST_F(FolderReportTest, ExitCodesOfTheWholeReport) {
     options.folder = m_tree.Root();
     std::string out = m_settings.Path("out.txt");
     EXPECT_EQ(RunReportInChild(options, out, false), 0);
-    std::string text = ReadFile(out);
+    std::string text = ReadText(out);
     EXPECT_EQ(text.rfind(m_tree.Root() + "\t4.395 KB\t", 0), 0u) << text;
     EXPECT_NE(text.find(" [free "), std::string::npos) << text;
 
     // Ctrl+C: the scan is stopped, what was found is printed, exit 130.
     options.json = true;
     EXPECT_EQ(RunReportInChild(options, out, true), 130);
-    std::string json = ReadFile(out);
+    std::string json = ReadText(out);
     EXPECT_EQ(json.rfind("{\"status\":", 0), 0u) << json;
     EXPECT_EQ(json.substr(json.size() - 3), "]}\n") << json;
 
     // The root itself must be readable; below it nothing is an error.
     options.folder = m_tree.Path("no-such-folder");
     EXPECT_EQ(RunReportInChild(options, out, false), 2);
-    EXPECT_EQ(ReadFile(out), "");
+    EXPECT_EQ(ReadText(out), "");
 }
 
 }  // namespace

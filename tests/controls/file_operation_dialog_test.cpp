@@ -15,32 +15,17 @@
 
 #include "controls/ShellOperations.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TestFiles.h"
 
 using namespace quarn;
+using quarn::test::PathExists;
+using quarn::test::ReadText;
 using quarn::test::ScopedEnv;
 using quarn::test::TempTree;
+using quarn::test::WriteText;
 namespace fs = std::filesystem;
 
-namespace {
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path) << text;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 class FileOperationDialogTest : public QObject {
     Q_OBJECT
@@ -75,7 +60,7 @@ class FileOperationDialogTest : public QObject {
 
         QVERIFY(CopyInto(&window, m_tree->Path("src/folder"), m_tree->Path("dst")));
         QCOMPARE(ReadText(m_tree->Path("dst/folder/sub/b.txt")), std::string("new b"));
-        QVERIFY(Exists(m_tree->Path("src/folder/a.txt")));
+        QVERIFY(PathExists(m_tree->Path("src/folder/a.txt")));
 
         // Overwriting is asked on the user-interface thread, with the worker waiting.
         WriteText(m_tree->Path("dst/folder/a.txt"), "old a");
@@ -94,7 +79,7 @@ class FileOperationDialogTest : public QObject {
         m_tree->MakeFolder("dst2");
         WriteText(m_tree->Path("dst2/folder/a.txt"), "old a");
         QVERIFY(!MoveInto(&window, m_tree->Path("src/folder"), m_tree->Path("dst2")));
-        QVERIFY(Exists(m_tree->Path("src/folder/a.txt")));
+        QVERIFY(PathExists(m_tree->Path("src/folder/a.txt")));
         QCOMPARE(ReadText(m_tree->Path("dst2/folder/sub/b.txt")), std::string("new b"));
 
         // A whole move answers true and the source is gone.
@@ -102,7 +87,7 @@ class FileOperationDialogTest : public QObject {
             return ConflictAnswer::OverwriteAll;
         };
         QVERIFY(MoveInto(&window, m_tree->Path("src/folder"), m_tree->Path("dst2")));
-        QVERIFY(!Exists(m_tree->Path("src/folder")));
+        QVERIFY(!PathExists(m_tree->Path("src/folder")));
         QCOMPARE(ReadText(m_tree->Path("dst2/folder/a.txt")), std::string("new a"));
         QVERIFY(m_errors.isEmpty());
     }
@@ -130,13 +115,13 @@ class FileOperationDialogTest : public QObject {
             return ConflictAnswer::Cancel;
         };
         QVERIFY(!MoveInto(&window, m_tree->Path("src/f"), m_tree->Path("dst")));
-        QVERIFY(Exists(m_tree->Path("src/f/one.txt")));
+        QVERIFY(PathExists(m_tree->Path("src/f/one.txt")));
 
         // Into itself: refused with a message.
         QVERIFY(!MoveInto(&window, m_tree->Path("src"), m_tree->Path("src/f")));
         QVERIFY(!CopyInto(&window, m_tree->Path("src"), m_tree->Path("src")));
         QCOMPARE(m_errors.size(), 2);
-        QVERIFY(Exists(m_tree->Path("src/f/one.txt")));
+        QVERIFY(PathExists(m_tree->Path("src/f/one.txt")));
     }
 
     void trashAsksAndNeverDeletesPermanently() {
@@ -151,13 +136,13 @@ class FileOperationDialogTest : public QObject {
         };
         QVERIFY(!TrashWithConfirmation(&window, m_tree->Path("victim")));
         QVERIFY(asked.contains(QStringLiteral("victim")));
-        QVERIFY(Exists(m_tree->Path("victim/inside/x.bin")));
+        QVERIFY(PathExists(m_tree->Path("victim/inside/x.bin")));
 
         answer = true;  // the data folder does not exist yet: it is made
-        QVERIFY(!Exists(m_tree->Path("share")));
+        QVERIFY(!PathExists(m_tree->Path("share")));
         QVERIFY(TrashWithConfirmation(&window, m_tree->Path("victim")));
-        QVERIFY(!Exists(m_tree->Path("victim")));
-        QVERIFY(Exists(m_tree->Path("share/Trash/files/victim/inside/x.bin")));
+        QVERIFY(!PathExists(m_tree->Path("victim")));
+        QVERIFY(PathExists(m_tree->Path("share/Trash/files/victim/inside/x.bin")));
 
         // With the trash blocked (a file where its folder belongs) the
         // answer is false and the folder stays where it was.
@@ -166,13 +151,13 @@ class FileOperationDialogTest : public QObject {
         m_tree->MakeFile("keep/k.txt", 2);
         QVERIFY(!TrashWithConfirmation(&window, m_tree->Path("keep")));
         QCOMPARE(m_errors.size(), 1);
-        QVERIFY(Exists(m_tree->Path("keep/k.txt")));
+        QVERIFY(PathExists(m_tree->Path("keep/k.txt")));
 
         // The identity taken when the item was shown is checked.
         std::optional<FileIdentity> shown = IdentityOf(m_tree->Path("keep/k.txt"));
         m_tree->MakeFile("keep/k.txt", 20);
         QVERIFY(!TrashWithConfirmation(&window, m_tree->Path("keep/k.txt"), shown));
-        QVERIFY(Exists(m_tree->Path("keep/k.txt")));
+        QVERIFY(PathExists(m_tree->Path("keep/k.txt")));
     }
 
     void trashOfAVanishedPathAsksNothing() {

@@ -18,25 +18,16 @@
 #include "controls/ShellItemMenu.h"
 #include "controls/ShellOperations.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TestFiles.h"
 
 using namespace quarn;
+using quarn::test::PathExists;
+using quarn::test::ReadText;
 using quarn::test::ScopedEnv;
 using quarn::test::TempTree;
 namespace fs = std::filesystem;
 
 namespace {
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
 
 QAction* ActionWithId(QMenu* menu, int id) {
     for (QAction* action : menu->actions()) {
@@ -161,7 +152,7 @@ class ShellItemMenuTest : public QObject {
         QCOMPARE(Choose(path, kCmdCopyPath), kCmdCopyPath);
         QCOMPARE(QApplication::clipboard()->text(), QString::fromStdString(path));
         QCOMPARE(m_confirmations, 0);
-        QVERIFY(Exists(path));
+        QVERIFY(PathExists(path));
     }
 
     void moveToTrashOnlyTheFileThatWasShown() {
@@ -173,14 +164,14 @@ class ShellItemMenuTest : public QObject {
         m_answer = false;  // declined: nothing moves
         QCOMPARE(Choose(path, kCmdMoveToTrash), 0);
         QCOMPARE(m_confirmations, 1);
-        QVERIFY(Exists(path));
+        QVERIFY(PathExists(path));
 
         m_answer = true;
         QCOMPARE(Choose(path, kCmdMoveToTrash), kCmdMoveToTrash);
-        QVERIFY(!Exists(path));
-        QVERIFY(Exists(trash + "/files/doomed.txt"));
-        QVERIFY(Exists(trash + "/info/doomed.txt.trashinfo"));
-        QVERIFY(Exists(m_tree->Path("dir/neighbour.txt")));
+        QVERIFY(!PathExists(path));
+        QVERIFY(PathExists(trash + "/files/doomed.txt"));
+        QVERIFY(PathExists(trash + "/info/doomed.txt.trashinfo"));
+        QVERIFY(PathExists(m_tree->Path("dir/neighbour.txt")));
         QVERIFY(m_errors.isEmpty());
 
         // The file at the path is replaced while the menu is open: refused.
@@ -194,7 +185,7 @@ class ShellItemMenuTest : public QObject {
         QCOMPARE(menu.CarryOut(nullptr, kCmdMoveToTrash), 0);
         QCOMPARE(fs::file_size(path), 9u);
         QCOMPARE(m_errors.size(), 1);
-        QVERIFY(!Exists(trash + "/files/doomed 2.txt"));
+        QVERIFY(!PathExists(trash + "/files/doomed 2.txt"));
 
         // Vanished meanwhile: fails with a message, nothing else is touched.
         CShellItemMenu late;
@@ -203,7 +194,7 @@ class ShellItemMenuTest : public QObject {
         fs::remove(path);
         QCOMPARE(late.CarryOut(nullptr, kCmdMoveToTrash), 0);
         QCOMPARE(m_errors.size(), 2);
-        QVERIFY(Exists(m_tree->Path("dir/neighbour.txt")));
+        QVERIFY(PathExists(m_tree->Path("dir/neighbour.txt")));
     }
 
     void openWithStartsTheListedProgramWithTheExactBytes() {
@@ -234,7 +225,7 @@ class ShellItemMenuTest : public QObject {
         QCOMPARE(entry->text(), QStringLiteral("Echo && Test"));
 
         QCOMPARE(menu.CarryOut(nullptr, kCmdOpenWithFirst), kCmdOpenWithFirst);
-        QTRY_VERIFY_WITH_TIMEOUT(Exists(script + ".out") && ReadBytes(script + ".out") == path,
+        QTRY_VERIFY_WITH_TIMEOUT(PathExists(script + ".out") && ReadText(script + ".out") == path,
                                  10000);
         QVERIFY(m_errors.isEmpty());
 

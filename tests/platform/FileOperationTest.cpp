@@ -10,30 +10,17 @@
 #include <sstream>
 
 #include "tests/support/TempTree.h"
+#include "tests/support/TestFiles.h"
 
 namespace quarn {
 namespace {
 
 namespace fs = std::filesystem;
+using test::PathExists;
+using test::ReadText;
 using test::ScopedEnv;
 using test::TempTree;
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path) << text;
-}
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
+using test::WriteText;
 
 struct stat LStat(const std::string& path) {
     struct stat st {};
@@ -44,7 +31,7 @@ struct stat LStat(const std::string& path) {
 // Every entry below a folder, as relative paths, for "nothing left over" checks.
 std::vector<std::string> Listing(const std::string& folder) {
     std::vector<std::string> names;
-    if (!Exists(folder)) {
+    if (!PathExists(folder)) {
         return names;
     }
     for (auto& entry : fs::recursive_directory_iterator(folder)) {
@@ -129,7 +116,7 @@ TEST(FileOperationTest, CopyAndMoveIntoKeepLinksModesAndTimes) {
     ino_t inode = LStat(tree.Path("src/project/sub/deep/b.bin")).st_ino;
     FileOperationResult move = Move(tree.Path("src/project"), tree.Path("moved"));
     ASSERT_TRUE(move.Completed()) << move.error;
-    EXPECT_FALSE(Exists(tree.Path("src/project")));
+    EXPECT_FALSE(PathExists(tree.Path("src/project")));
     ExpectSample(tree, "moved/project");
     EXPECT_EQ(LStat(tree.Path("moved/project/sub/deep/b.bin")).st_ino, inode);
 }
@@ -324,7 +311,7 @@ TEST_F(CrossDeviceMoveTest, MoveCompletesOrLeavesTheSourceIntact) {
 
     FileOperationResult moved = Move(tree.Path("src/project"), other->Root());
     ASSERT_TRUE(moved.Completed()) << moved.error;
-    EXPECT_FALSE(Exists(tree.Path("src/project")));
+    EXPECT_FALSE(PathExists(tree.Path("src/project")));
     EXPECT_EQ(Listing(other->Path("project")), before);
     ExpectSample(*other, "project");
 
@@ -338,7 +325,7 @@ TEST_F(CrossDeviceMoveTest, MoveCompletesOrLeavesTheSourceIntact) {
     ASSERT_TRUE(partly.Completed()) << partly.error;
     EXPECT_EQ(partly.skipped, std::vector<std::string>{tree.Path("src/again/keep.txt")});
     EXPECT_EQ(ReadText(tree.Path("src/again/keep.txt")), "mine");
-    EXPECT_FALSE(Exists(tree.Path("src/again/go.txt")));
+    EXPECT_FALSE(PathExists(tree.Path("src/again/go.txt")));
     EXPECT_EQ(ReadText(other->Path("again/keep.txt")), "theirs");
     EXPECT_EQ(ReadText(other->Path("again/go.txt")), "go");
 }

@@ -6,14 +6,12 @@
 
 #include "platform/FileWrite.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TestFiles.h"
 
 namespace quarn {
 namespace {
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using test::ReadText;
 
 size_t EntriesIn(const std::string& folder) {
     size_t count = 0;

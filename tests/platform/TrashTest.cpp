@@ -10,25 +10,16 @@
 #include <sstream>
 
 #include "tests/support/TempTree.h"
+#include "tests/support/TestFiles.h"
 
 namespace quarn {
 namespace {
 
 namespace fs = std::filesystem;
+using test::PathExists;
+using test::ReadText;
 using test::ScopedEnv;
 using test::TempTree;
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
-}
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
 
 size_t CountEntries(const std::string& folder) {
     if (!fs::exists(folder)) {
@@ -67,14 +58,14 @@ TEST_F(TrashTest, FileAndFolderGoToTheHomeTrashWithTheirInfo) {
 
     TrashResult file = MoveToTrash(tree.Path("work/a b%.txt"));
     ASSERT_TRUE(file.Ok()) << file.error;
-    EXPECT_FALSE(Exists(tree.Path("work/a b%.txt")));
+    EXPECT_FALSE(PathExists(tree.Path("work/a b%.txt")));
     EXPECT_EQ(file.trashedPath, trash + "/files/a b%.txt");
     EXPECT_EQ(fs::file_size(file.trashedPath), 10u);
     ExpectInfo(trash + "/info/a b%.txt.trashinfo", tree.Path("work/a%20b%25.txt"));
 
     TrashResult folder = MoveToTrash(tree.Path("work/folder"));
     ASSERT_TRUE(folder.Ok()) << folder.error;
-    EXPECT_FALSE(Exists(tree.Path("work/folder")));
+    EXPECT_FALSE(PathExists(tree.Path("work/folder")));
     EXPECT_EQ(fs::file_size(trash + "/files/folder/inner/x.bin"), 100u);
     ExpectInfo(folder.infoPath, tree.Path("work/folder"));
 
@@ -103,9 +94,9 @@ TEST_F(TrashTest, MissingDataFolderIsCreatedAndTheFileReallyLeaves) {
     fs::current_path(cwdBefore);
 
     ASSERT_TRUE(result.Ok()) << result.error;
-    EXPECT_FALSE(Exists(tree.Path("work/doc.txt")));
+    EXPECT_FALSE(PathExists(tree.Path("work/doc.txt")));
     EXPECT_EQ(CountEntries(tree.Path("work")), 0u) << "nothing may stay in the working folder";
-    EXPECT_TRUE(Exists(tree.Path("no/such/share/Trash/files/doc.txt")));
+    EXPECT_TRUE(PathExists(tree.Path("no/such/share/Trash/files/doc.txt")));
     ExpectInfo(tree.Path("no/such/share/Trash/info/doc.txt.trashinfo"), tree.Path("work/doc.txt"));
 }
 
@@ -117,7 +108,7 @@ TEST_F(TrashTest, NameCollisionsGetNumberedNames) {
         ASSERT_TRUE(result.Ok()) << result.error;
         EXPECT_EQ(result.trashedPath, trash + "/files/" + expected[i]);
         EXPECT_EQ(fs::file_size(result.trashedPath), i + 1) << "an earlier entry was replaced";
-        EXPECT_TRUE(Exists(trash + "/info/" + expected[i] + ".trashinfo"));
+        EXPECT_TRUE(PathExists(trash + "/info/" + expected[i] + ".trashinfo"));
     }
     // An entry in files/ without its info (left by another program) is kept.
     tree.MakeFile("data/Trash/files/.hidden", 1);
@@ -132,7 +123,7 @@ TEST_F(TrashTest, NameCollisionsGetNumberedNames) {
     tree.MakeFile("work/" + longName, 1);
     TrashResult longResult = MoveToTrash(tree.Path("work/" + longName));
     ASSERT_TRUE(longResult.Ok()) << longResult.error;
-    EXPECT_FALSE(Exists(tree.Path("work/" + longName)));
+    EXPECT_FALSE(PathExists(tree.Path("work/" + longName)));
 }
 
 TEST_F(TrashTest, RefusalsAndFailuresLeaveEverythingInPlace) {
@@ -147,7 +138,7 @@ TEST_F(TrashTest, RefusalsAndFailuresLeaveEverythingInPlace) {
     TrashResult replaced = MoveToTrash(tree.Path("work/keep.txt"), shown);
     EXPECT_EQ(replaced.status, TrashStatus::IdentityChanged);
     EXPECT_FALSE(replaced.error.empty());
-    EXPECT_TRUE(Exists(tree.Path("work/keep.txt")));
+    EXPECT_TRUE(PathExists(tree.Path("work/keep.txt")));
 
     // Changed content (size) of the same inode is another file too.
     std::optional<FileIdentity> before = IdentityOf(tree.Path("work/keep.txt"));
@@ -187,15 +178,15 @@ TEST_F(TrashTest, RefusalsAndFailuresLeaveEverythingInPlace) {
     blocked.topDirOf = [top](const std::string&) { return std::optional<std::string>(top); };
     TrashResult refused = MoveToTrash(tree.Path("top/work/stay.txt"), {}, blocked);
     EXPECT_EQ(refused.status, TrashStatus::NoTrash);
-    EXPECT_TRUE(Exists(tree.Path("top/work/stay.txt")));
-    EXPECT_FALSE(Exists(tree.Path("top/.Trash-" + std::to_string(::getuid()))));
+    EXPECT_TRUE(PathExists(tree.Path("top/work/stay.txt")));
+    EXPECT_FALSE(PathExists(tree.Path("top/.Trash-" + std::to_string(::getuid()))));
 
     // The trash itself and anything holding it are never trashed.
     EXPECT_EQ(MoveToTrash(trash).status, TrashStatus::Refused);
     EXPECT_EQ(MoveToTrash(trash + "/files/keep.txt").status, TrashStatus::Refused);
     EXPECT_EQ(MoveToTrash(dataHome).status, TrashStatus::Refused);
     EXPECT_EQ(MoveToTrash("/").status, TrashStatus::Refused);
-    EXPECT_TRUE(Exists(trash + "/files/keep.txt"));
+    EXPECT_TRUE(PathExists(trash + "/files/keep.txt"));
 }
 
 // A second filesystem for the cross-device cases: /dev/shm when it is one.
@@ -223,7 +214,7 @@ TEST_F(CrossDeviceTrashTest, UsesThePersonalTrashOfTheFileSystem) {
     ASSERT_TRUE(result.Ok()) << result.error;
     std::string topTrash = other->Path(".Trash-" + std::to_string(::getuid()));
     EXPECT_EQ(result.trashedPath, topTrash + "/files/far.txt");
-    EXPECT_FALSE(Exists(other->Path("sub/far.txt")));
+    EXPECT_FALSE(PathExists(other->Path("sub/far.txt")));
     ExpectInfo(topTrash + "/info/far.txt.trashinfo", "sub/far.txt");  // relative to the top
     // What lies in a trash stays there; a name that only looks alike does not.
     EXPECT_EQ(MoveToTrash(result.trashedPath, {}, locations).status, TrashStatus::Refused);
@@ -278,7 +269,7 @@ TEST_F(CrossDeviceTrashTest, NoUsableTrashFailsWithoutDeleting) {
     other->MakeFile(".Trash-" + std::to_string(::getuid()), 1);
     TrashResult blocked = MoveToTrash(other->Path("stay.txt"), {}, locations);
     EXPECT_EQ(blocked.status, TrashStatus::NoTrash);
-    EXPECT_TRUE(Exists(other->Path("stay.txt")));
+    EXPECT_TRUE(PathExists(other->Path("stay.txt")));
 }
 
 }  // namespace

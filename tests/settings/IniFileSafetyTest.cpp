@@ -15,26 +15,19 @@
 #include <vector>
 
 #include "settings/IniFile.h"
-#include "tests/settings/IniTestFiles.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TestFiles.h"
 
 namespace quarn {
 namespace {
+
+using test::SortedEntryNames;
 
 namespace fs = std::filesystem;
 using test::ReadText;
 using test::WriteText;
 
 constexpr int kWritesPerWriter = 1000;
-
-std::vector<std::string> FolderEntries(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // Each write uses a fresh object, as every settings access does.
 void WriteKeys(const std::string& path, const std::string& prefix) {
@@ -67,7 +60,7 @@ TEST_F(IniFileSafetyTest, FirstWriteMakesFolderAndFileAndLeavesNoLitter) {
     EXPECT_FALSE(fs::exists(Path()));
     ASSERT_TRUE(ini.WriteString("S", "k", "v"));
     EXPECT_EQ(ReadText(Path()), "[S]\nk=v\n");
-    EXPECT_EQ(FolderEntries(m_tree.Path("conf")),
+    EXPECT_EQ(SortedEntryNames(m_tree.Path("conf")),
               (std::vector<std::string>{"test.ini", "test.ini.lock"}));
 
     // No cache: a change made behind the object's back is seen at once.

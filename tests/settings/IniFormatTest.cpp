@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "settings/IniFile.h"
-#include "tests/settings/IniTestFiles.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TestFiles.h"
 
 namespace quarn {
 namespace {

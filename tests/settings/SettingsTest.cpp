@@ -6,8 +6,8 @@
 
 #include "platform/ProgramPath.h"
 #include "settings/Settings.h"
-#include "tests/settings/IniTestFiles.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TestFiles.h"
 
 namespace quarn {
 namespace {

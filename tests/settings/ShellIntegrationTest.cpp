@@ -13,27 +13,16 @@
 #include "platform/DesktopEntries.h"
 #include "settings/Settings.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TestFiles.h"
 
 namespace quarn {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadText;
 using test::ScopedEnv;
+using test::SortedEntryNames;
 using test::TempTree;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> FolderNames(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // Private data, config and INI locations, and a PATH without the real
 // update-desktop-database.
@@ -70,7 +59,7 @@ class ShellIntegrationTest : public ::testing::Test {
 TEST_F(ShellIntegrationTest, RegisteredEntryStartsTheProgramOnTheFolder) {
     EXPECT_EQ(ShellVerbEntryPath(), Applications() + "/Dirmass.desktop");
     ASSERT_EQ(RegisterShellVerb("/opt/quarn/bin/quarn"), 1);
-    EXPECT_EQ(ReadFile(ShellVerbEntryPath()),
+    EXPECT_EQ(ReadText(ShellVerbEntryPath()),
               "[Desktop Entry]\nType=Application\nName=Dirmass\nMimeType=inode/directory;\n"
               "NoDisplay=true\nExec=/opt/quarn/bin/quarn %f\n");
 
@@ -94,7 +83,7 @@ TEST_F(ShellIntegrationTest, RegisteredEntryStartsTheProgramOnTheFolder) {
             << app->exec;
     }
     // Replacing leaves no temporary file behind.
-    EXPECT_EQ(FolderNames(Applications()), std::vector<std::string>{"Dirmass.desktop"});
+    EXPECT_EQ(SortedEntryNames(Applications()), std::vector<std::string>{"Dirmass.desktop"});
 }
 
 TEST_F(ShellIntegrationTest, FailuresReturnZeroAndKeepTheOldEntry) {
@@ -102,13 +91,13 @@ TEST_F(ShellIntegrationTest, FailuresReturnZeroAndKeepTheOldEntry) {
     EXPECT_FALSE(fs::exists(ShellVerbEntryPath()));
 
     ASSERT_EQ(RegisterShellVerb("/old/quarn"), 1);
-    std::string old = ReadFile(ShellVerbEntryPath());
+    std::string old = ReadText(ShellVerbEntryPath());
     if (!test::RunningAsRoot()) {
         ::chmod(Applications().c_str(), 0555);
         EXPECT_EQ(RegisterShellVerb("/new/quarn"), 0);
         EXPECT_EQ(UnregisterShellVerb(), 0);
         ::chmod(Applications().c_str(), 0755);
-        EXPECT_EQ(ReadFile(ShellVerbEntryPath()), old);
+        EXPECT_EQ(ReadText(ShellVerbEntryPath()), old);
     }
 
     // A data folder that cannot hold folders.
@@ -122,12 +111,12 @@ TEST_F(ShellIntegrationTest, UnregisterRemovesOnlyOurEntry) {
     // Nothing there: 0, and the folder and its other entries stay as they are.
     m_tree.MakeFile("data/applications/other.desktop", 10);
     EXPECT_EQ(UnregisterShellVerb(), 0);
-    EXPECT_EQ(FolderNames(Applications()), std::vector<std::string>{"other.desktop"});
+    EXPECT_EQ(SortedEntryNames(Applications()), std::vector<std::string>{"other.desktop"});
     EXPECT_EQ(fs::file_size(Applications() + "/other.desktop"), 10u);
 
     ASSERT_EQ(RegisterShellVerb("/opt/quarn"), 1);
     EXPECT_EQ(UnregisterShellVerb(), 1);
-    EXPECT_EQ(FolderNames(Applications()), std::vector<std::string>{"other.desktop"});
+    EXPECT_EQ(SortedEntryNames(Applications()), std::vector<std::string>{"other.desktop"});
     EXPECT_EQ(UnregisterShellVerb(), 0);
 
     // No applications folder at all: still 0, and none is created.
@@ -145,7 +134,7 @@ TEST_F(ShellIntegrationTest, ApplyFollowsShellRunAndRefreshesTheCacheOnChange) {
     ASSERT_TRUE(WriteSetting(kShellRun, false));
     ApplyShellIntegration("/opt/quarn");
     EXPECT_FALSE(fs::exists(ShellVerbEntryPath()));
-    EXPECT_EQ(ReadFile(Log()), Applications() + "\n");
+    EXPECT_EQ(ReadText(Log()), Applications() + "\n");
 
     // Nothing to change: the cache is left alone.
     fs::remove(Log());
@@ -155,7 +144,7 @@ TEST_F(ShellIntegrationTest, ApplyFollowsShellRunAndRefreshesTheCacheOnChange) {
     ASSERT_TRUE(WriteSetting(kShellRun, true));
     ApplyShellIntegration("/opt/quarn");
     EXPECT_TRUE(fs::exists(ShellVerbEntryPath()));
-    EXPECT_EQ(ReadFile(Log()), Applications() + "\n");
+    EXPECT_EQ(ReadText(Log()), Applications() + "\n");
     fs::remove(Log());
     ApplyShellIntegration("/opt/quarn");
     EXPECT_FALSE(fs::exists(Log()));

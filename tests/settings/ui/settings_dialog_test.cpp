@@ -17,22 +17,19 @@
 #include "settings/ShellIntegration.h"
 #include "settings/ui/SettingsDlg.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TestFiles.h"
 
 using quarn::SettingsDlg;
+using quarn::test::ReadText;
 using quarn::test::ScopedEnv;
 using quarn::test::TempTree;
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // The "key=value" lines of the INI file, in file order.
 QStringList IniLines(const std::string& path) {
     QStringList lines;
-    for (const QString& line : QString::fromStdString(ReadFile(path)).split(QLatin1Char('\n'))) {
+    for (const QString& line : QString::fromStdString(ReadText(path)).split(QLatin1Char('\n'))) {
         if (line.contains(QLatin1Char('='))) {
             lines << line.trimmed();
         }
@@ -179,7 +176,7 @@ class SettingsDialogTest : public QObject {
 
     void cancelWritesNothing() {
         quarn::WriteSetting(quarn::kSortBySize, false);
-        const std::string before = ReadFile(Ini());
+        const std::string before = ReadText(Ini());
         SettingsDlg dialog;
         RunDialog(dialog, [&] {
             QVERIFY(!dialog.CheckBox(1002)->isChecked());
@@ -188,7 +185,7 @@ class SettingsDialogTest : public QObject {
             QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("2")), Qt::LeftButton);
         });
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
-        QCOMPARE(ReadFile(Ini()), before);
+        QCOMPARE(ReadText(Ini()), before);
         QVERIFY(!std::filesystem::exists(Entry()));
     }
 
@@ -213,8 +210,8 @@ class SettingsDialogTest : public QObject {
         const std::string exec =
             quarn::EscapeDesktopValue(quarn::QuoteExecArgument(quarn::ExecutableRealPath())) +
             " %f";
-        QVERIFY(ReadFile(Entry()).find("\nExec=" + exec + "\n") != std::string::npos);
-        QVERIFY(ReadFile(Entry()).find("\nMimeType=inode/directory;\n") != std::string::npos);
+        QVERIFY(ReadText(Entry()).find("\nExec=" + exec + "\n") != std::string::npos);
+        QVERIFY(ReadText(Entry()).find("\nMimeType=inode/directory;\n") != std::string::npos);
     }
 };
 
