@@ -9,7 +9,7 @@
 namespace quarn {
 
 class TwinSink {
-public:
+  public:
     virtual ~TwinSink() = default;
     // Called on the walking thread for every entry that is not a folder.
     // `path` is the file's full path (folder, separator, name).
