@@ -14,14 +14,14 @@
 #include <sstream>
 
 #include "controls/ShellOperations.h"
-#include "tests/support/TempTree.h"
+#include "tests/support/PrivateHome.h"
 #include "tests/support/TestFiles.h"
 
 using namespace quarn;
 using quarn::test::PathExists;
+using quarn::test::PrivateHome;
 using quarn::test::ReadText;
 using quarn::test::ScopedEnv;
-using quarn::test::TempTree;
 using quarn::test::WriteText;
 namespace fs = std::filesystem;
 
@@ -31,14 +31,13 @@ class FileOperationDialogTest : public QObject {
     Q_OBJECT
 
   private:
-    std::unique_ptr<TempTree> m_tree;
-    std::unique_ptr<ScopedEnv> m_dataHome;
+    std::unique_ptr<PrivateHome> m_tree;
     QStringList m_errors;
 
   private Q_SLOTS:
     void init() {
-        m_tree = std::make_unique<TempTree>();
-        m_dataHome = std::make_unique<ScopedEnv>("XDG_DATA_HOME", m_tree->Path("share"));
+        m_tree = std::make_unique<PrivateHome>();
+        m_tree->Point("XDG_DATA_HOME", "share");
         m_errors.clear();
         ShellHooks() = {};
         ShellHooks().showError = [this](QWidget*, const QString&, const QString& text) {
@@ -48,7 +47,6 @@ class FileOperationDialogTest : public QObject {
 
     void cleanup() {
         ShellHooks() = {};
-        m_dataHome.reset();
         m_tree.reset();
     }
 

@@ -17,14 +17,13 @@
 #include "controls/PropertiesDialog.h"
 #include "controls/ShellItemMenu.h"
 #include "controls/ShellOperations.h"
-#include "tests/support/TempTree.h"
+#include "tests/support/PrivateHome.h"
 #include "tests/support/TestFiles.h"
 
 using namespace quarn;
 using quarn::test::PathExists;
+using quarn::test::PrivateHome;
 using quarn::test::ReadText;
-using quarn::test::ScopedEnv;
-using quarn::test::TempTree;
 namespace fs = std::filesystem;
 
 namespace {
@@ -48,8 +47,7 @@ class ShellItemMenuTest : public QObject {
     Q_OBJECT
 
   private:
-    std::unique_ptr<TempTree> m_tree;
-    std::vector<std::unique_ptr<ScopedEnv>> m_env;
+    std::unique_ptr<PrivateHome> m_tree;
     QStringList m_errors;
     int m_confirmations = 0;
     bool m_answer = true;
@@ -71,13 +69,13 @@ class ShellItemMenuTest : public QObject {
     }
 
     void init() {
-        m_tree = std::make_unique<TempTree>();
+        m_tree = std::make_unique<PrivateHome>();
         m_tree->MakeFolder("share/applications");
         m_tree->MakeFolder("config");
-        m_env.push_back(std::make_unique<ScopedEnv>("XDG_DATA_HOME", m_tree->Path("share")));
-        m_env.push_back(std::make_unique<ScopedEnv>("XDG_DATA_DIRS", m_tree->Path("none")));
-        m_env.push_back(std::make_unique<ScopedEnv>("XDG_CONFIG_HOME", m_tree->Path("config")));
-        m_env.push_back(std::make_unique<ScopedEnv>("XDG_CONFIG_DIRS", m_tree->Path("none")));
+        m_tree->Point("XDG_DATA_HOME", "share");
+        m_tree->Point("XDG_DATA_DIRS", "none");
+        m_tree->Point("XDG_CONFIG_HOME", "config");
+        m_tree->Point("XDG_CONFIG_DIRS", "none");
         m_errors.clear();
         m_confirmations = 0;
         m_answer = true;
@@ -97,7 +95,6 @@ class ShellItemMenuTest : public QObject {
 
     void cleanup() {
         ShellHooks() = {};
-        m_env.clear();
         m_tree.reset();
     }
 

@@ -12,34 +12,30 @@
 
 #include "platform/DesktopEntries.h"
 #include "settings/Settings.h"
-#include "tests/support/TempTree.h"
+#include "tests/support/PrivateHome.h"
 #include "tests/support/TestFiles.h"
 
 namespace quarn {
 namespace {
 
 namespace fs = std::filesystem;
+using test::PrivateHome;
 using test::ReadText;
 using test::ScopedEnv;
 using test::SortedEntryNames;
-using test::TempTree;
 
 // Private data, config and INI locations, and a PATH without the real
 // update-desktop-database.
 class ShellIntegrationTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        Set("XDG_DATA_HOME", m_tree.Path("data"));
-        Set("XDG_DATA_DIRS", m_tree.Path("system-data"));
-        Set("XDG_CONFIG_HOME", m_tree.Path("config"));
-        Set("XDG_CONFIG_DIRS", m_tree.Path("system-config"));
-        Set("QUARN_INI", m_tree.Path("quarn.ini"));
-        Set("PATH", m_tree.Path("bin"));
+        m_tree.Point("XDG_DATA_HOME", "data");
+        m_tree.Point("XDG_DATA_DIRS", "system-data");
+        m_tree.Point("XDG_CONFIG_HOME", "config");
+        m_tree.Point("XDG_CONFIG_DIRS", "system-config");
+        m_tree.Point("QUARN_INI", "quarn.ini");
+        m_tree.Point("PATH", "bin");
         m_tree.MakeFolder("bin");
-    }
-
-    void Set(const char* name, const std::string& value) {
-        m_env.push_back(std::make_unique<ScopedEnv>(name, value));
     }
 
     // A stand-in for update-desktop-database that logs its arguments.
@@ -52,8 +48,7 @@ class ShellIntegrationTest : public ::testing::Test {
     std::string Log() const { return m_tree.Path("refresh.log"); }
     std::string Applications() const { return m_tree.Path("data/applications"); }
 
-    TempTree m_tree;
-    std::vector<std::unique_ptr<ScopedEnv>> m_env;
+    PrivateHome m_tree;
 };
 
 TEST_F(ShellIntegrationTest, RegisteredEntryStartsTheProgramOnTheFolder) {

@@ -10,6 +10,7 @@
 #include "duplicates/ui/MimeIconProvider.h"
 #include "duplicates/ui/TwinListModel.h"
 #include "filter/FileSearch.h"
+#include "tests/support/PrivateHome.h"
 #include "tests/support/TempTree.h"
 
 using quarn::CFileListCtrl;
@@ -17,7 +18,7 @@ using quarn::CTwinListView;
 using quarn::FilterCriteria;
 using quarn::MimeIconProvider;
 using quarn::TwinListModel;
-using quarn::test::ScopedEnv;
+using quarn::test::PrivateHome;
 using quarn::test::TempTree;
 
 namespace {
@@ -42,15 +43,14 @@ class TwinListModelTest : public QObject {
     Q_OBJECT
 
   private:
-    std::unique_ptr<TempTree> m_home;
-    std::unique_ptr<ScopedEnv> m_ini;
+    std::unique_ptr<PrivateHome> m_home;
     std::unique_ptr<TempTree> m_tree;
     int m_twinRows = 0;
 
   private Q_SLOTS:
     void initTestCase() {
-        m_home = std::make_unique<TempTree>();
-        m_ini = std::make_unique<ScopedEnv>("QUARN_INI", m_home->Path("quarn.ini"));
+        m_home = std::make_unique<PrivateHome>();
+        m_home->Point("QUARN_INI", "quarn.ini");
         // 40 folders holding the same 15 names: 15 groups of 40 twins, plus
         // one file of its own per folder.
         m_tree = std::make_unique<TempTree>();
@@ -68,7 +68,6 @@ class TwinListModelTest : public QObject {
 
     void cleanupTestCase() {
         m_tree.reset();
-        m_ini.reset();
         m_home.reset();
     }
 

@@ -18,6 +18,7 @@
 #include "duplicates/ui/TwinListModel.h"
 #include "duplicates/ui/TwinListPane.h"
 #include "filter/ui/CFileFilterDlg.h"
+#include "tests/support/PrivateHome.h"
 #include "tests/support/TempTree.h"
 
 using quarn::CFileListCtrl;
@@ -25,7 +26,7 @@ using quarn::CTwinListView;
 using quarn::ShellHooks;
 using quarn::TwinListModel;
 using quarn::TwinListPane;
-using quarn::test::ScopedEnv;
+using quarn::test::PrivateHome;
 using quarn::test::TempTree;
 
 namespace {
@@ -57,9 +58,7 @@ class TwinListPaneTest : public QObject {
     Q_OBJECT
 
   private:
-    std::unique_ptr<TempTree> m_home;
-    std::unique_ptr<ScopedEnv> m_ini;
-    std::unique_ptr<ScopedEnv> m_dataHome;
+    std::unique_ptr<PrivateHome> m_home;
     std::unique_ptr<TempTree> m_tree;
     std::unique_ptr<CTwinListView> m_list;
     std::unique_ptr<TwinListPane> m_pane;
@@ -97,10 +96,10 @@ class TwinListPaneTest : public QObject {
 
   private Q_SLOTS:
     void initTestCase() {
-        m_home = std::make_unique<TempTree>();
-        m_ini = std::make_unique<ScopedEnv>("QUARN_INI", m_home->Path("quarn.ini"));
+        m_home = std::make_unique<PrivateHome>();
+        m_home->Point("QUARN_INI", "quarn.ini");
         m_home->MakeFolder("data");
-        m_dataHome = std::make_unique<ScopedEnv>("XDG_DATA_HOME", m_home->Path("data"));
+        m_home->Point("XDG_DATA_HOME", "data");
     }
 
     void init() {
@@ -136,8 +135,6 @@ class TwinListPaneTest : public QObject {
 
     void cleanupTestCase() {
         m_tree.reset();
-        m_dataHome.reset();
-        m_ini.reset();
         m_home.reset();
     }
 

@@ -14,12 +14,13 @@
 
 #include "duplicates/TwinListView.h"
 #include "filter/ui/CFileFilterDlg.h"
+#include "tests/support/PrivateHome.h"
 #include "tests/support/TempTree.h"
 
 using quarn::CFileFilterDlg;
 using quarn::CFileListCtrl;
 using quarn::CTwinListView;
-using quarn::test::ScopedEnv;
+using quarn::test::PrivateHome;
 using quarn::test::TempTree;
 
 namespace {
@@ -43,14 +44,13 @@ class FileFilterDlgTest : public QObject {
     Q_OBJECT
 
   private:
-    std::unique_ptr<TempTree> m_settings;
-    std::unique_ptr<ScopedEnv> m_ini;
+    std::unique_ptr<PrivateHome> m_settings;
     std::unique_ptr<TempTree> m_tree;
 
   private Q_SLOTS:
     void initTestCase() {
-        m_settings = std::make_unique<TempTree>();
-        m_ini = std::make_unique<ScopedEnv>("QUARN_INI", m_settings->Path("quarn.ini"));
+        m_settings = std::make_unique<PrivateHome>();
+        m_settings->Point("QUARN_INI", "quarn.ini");
         // Two twins whose name holds "Abc", a pair of other twins, and a
         // single file whose name holds "abc".
         m_tree = std::make_unique<TempTree>();
@@ -64,7 +64,6 @@ class FileFilterDlgTest : public QObject {
 
     void cleanupTestCase() {
         m_tree.reset();
-        m_ini.reset();
         m_settings.reset();
     }
 

@@ -16,13 +16,12 @@
 #include "settings/Settings.h"
 #include "settings/ShellIntegration.h"
 #include "settings/ui/SettingsDlg.h"
-#include "tests/support/TempTree.h"
+#include "tests/support/PrivateHome.h"
 #include "tests/support/TestFiles.h"
 
 using quarn::SettingsDlg;
+using quarn::test::PrivateHome;
 using quarn::test::ReadText;
-using quarn::test::ScopedEnv;
-using quarn::test::TempTree;
 
 namespace {
 
@@ -55,25 +54,21 @@ class SettingsDialogTest : public QObject {
     Q_OBJECT
 
   private:
-    std::unique_ptr<TempTree> m_tree;
-    std::vector<std::unique_ptr<ScopedEnv>> m_env;
+    std::unique_ptr<PrivateHome> m_tree;
 
     std::string Ini() const { return m_tree->Path("quarn.ini"); }
     std::string Entry() const { return m_tree->Path("data/applications/Dirmass.desktop"); }
 
   private Q_SLOTS:
     void init() {
-        m_tree = std::make_unique<TempTree>();
-        m_env.push_back(std::make_unique<ScopedEnv>("QUARN_INI", Ini()));
-        m_env.push_back(std::make_unique<ScopedEnv>("XDG_DATA_HOME", m_tree->Path("data")));
-        m_env.push_back(std::make_unique<ScopedEnv>("XDG_DATA_DIRS", m_tree->Path("none")));
-        m_env.push_back(std::make_unique<ScopedEnv>("PATH", m_tree->Path("bin")));
+        m_tree = std::make_unique<PrivateHome>();
+        m_tree->Point("QUARN_INI", "quarn.ini");
+        m_tree->Point("XDG_DATA_HOME", "data");
+        m_tree->Point("XDG_DATA_DIRS", "none");
+        m_tree->Point("PATH", "bin");
     }
 
-    void cleanup() {
-        m_env.clear();
-        m_tree.reset();
-    }
+    void cleanup() { m_tree.reset(); }
 
     void layoutFollowsTheTemplate() {
         SettingsDlg dialog;
