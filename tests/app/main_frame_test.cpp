@@ -333,6 +333,20 @@ class MainFrameTest : public QObject {
         QVERIFY(frame->ScanAction()->statusTip().isEmpty());
     }
 
+    void pointingAtAboutShowsItsPrompt() {
+        auto frame = MakeFrame({});
+        QWidget* about = frame->ToolBar()->widgetForAction(frame->AboutAction());
+        QVERIFY(about != nullptr);
+        QTest::mouseMove(about);
+        QTRY_COMPARE(frame->statusBar()->currentMessage(), QStringLiteral("Info"));
+        QWidget* dirmass = frame->ToolBar()->widgetForAction(frame->DirmassAction());
+        QTest::mouseMove(dirmass);
+        QTRY_COMPARE(frame->statusBar()->currentMessage(), QString());
+        // Without a prompt the status field shows its own text again.
+        QVERIFY(frame->StatusText()->isVisible());
+        QCOMPARE(frame->StatusText()->text(), QStringLiteral("Bereit"));
+    }
+
     void closingDuringAScanEndsQuietly() {
         MakeManyFolders();
         auto frame = MakeFrame({});
