@@ -193,13 +193,10 @@ TEST_F(TrashTest, RefusalsAndFailuresLeaveEverythingInPlace) {
 class CrossDeviceTrashTest : public TrashTest {
   protected:
     void SetUp() override {
-        struct stat shm, home;
-        if (::stat("/dev/shm", &shm) != 0 || ::stat(tree.Root().c_str(), &home) != 0 ||
-            shm.st_dev == home.st_dev || ::access("/dev/shm", W_OK) != 0) {
+        other = test::TempTreeOnAnotherFileSystem(tree.Root());
+        if (!other) {
             GTEST_SKIP() << "no second writable filesystem";
         }
-        ScopedEnv where{"QUARN_TEST_TMP", "/dev/shm"};
-        other = std::make_unique<TempTree>();
         locations.homeTrash = trash;
         std::string top = other->Root();
         locations.topDirOf = [top](const std::string&) { return std::optional<std::string>(top); };

@@ -109,4 +109,14 @@ bool RunningAsRoot() {
     return ::geteuid() == 0;
 }
 
+std::unique_ptr<TempTree> TempTreeOnAnotherFileSystem(const std::string& near) {
+    struct stat shm, here;
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(near.c_str(), &here) != 0 ||
+        shm.st_dev == here.st_dev || ::access("/dev/shm", W_OK) != 0) {
+        return nullptr;
+    }
+    ScopedEnv where{"QUARN_TEST_TMP", "/dev/shm"};
+    return std::make_unique<TempTree>();
+}
+
 }  // namespace quarn::test

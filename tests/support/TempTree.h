@@ -2,6 +2,7 @@
 // Temporary folders and files for tests, made at run time and removed after.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace quarn::test {
@@ -45,6 +46,11 @@ class ScopedEnv {
     bool m_hadValue = false;
     std::string m_oldValue;
 };
+
+// A temporary tree on a writable filesystem other than the one holding
+// `near` (/dev/shm when it is one), for moves across devices; null when the
+// machine has none.
+std::unique_ptr<TempTree> TempTreeOnAnotherFileSystem(const std::string& near);
 
 // True when the process runs as root (chmod does not keep root out).
 bool RunningAsRoot();
