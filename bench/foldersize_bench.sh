@@ -45,10 +45,10 @@ measure() {
         wall=$(wall_seconds "$log")
         kb=$(peak_kb "$log")
         cpu=$(cpu_seconds "$log")
-        if [ -z "$best" ] || awk -v a="$wall" -v b="$best" 'BEGIN {exit !(a < b)}'; then
+        if [ -z "$best" ] || less_than "$wall" "$best"; then
             best=$wall
         fi
-        if [ -z "$bestcpu" ] || awk -v a="$cpu" -v b="$bestcpu" 'BEGIN {exit !(a < b)}'; then
+        if [ -z "$bestcpu" ] || less_than "$cpu" "$bestcpu"; then
             bestcpu=$cpu
         fi
         [ "$kb" -gt "$peak" ] && peak=$kb

@@ -25,3 +25,7 @@ peak_kb() {  # log
 cpu_seconds() {  # log
     awk -F': ' '/User time|System time/ {s += $2} END {print s}' "$1"
 }
+
+less_than() {  # a b: true when the number a is below b
+    awk -v a="$1" -v b="$2" 'BEGIN {exit !(a < b)}'
+}

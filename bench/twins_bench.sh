@@ -53,7 +53,7 @@ measure() {
         fi
         wall=$(wall_seconds "$log")
         kb=$(peak_kb "$log")
-        if [ -z "$best" ] || awk -v a="$wall" -v b="$best" 'BEGIN {exit !(a < b)}'; then
+        if [ -z "$best" ] || less_than "$wall" "$best"; then
             best=$wall
         fi
         [ "$kb" -gt "$peak" ] && peak=$kb
