@@ -115,7 +115,10 @@ QIcon MimeIconProvider::DrawnDefaultIcon() {
 }
 
 void MimeIconProvider::EnsureIconTheme() {
-    if (!QIcon::themeName().isEmpty()) {
+    // Without a desktop session Qt names no theme, or only the fallback
+    // "hicolor", which has no icons for file types.
+    const QString current = QIcon::themeName();
+    if (!current.isEmpty() && current != QStringLiteral("hicolor")) {
         return;
     }
     QStringList searchPaths = QIcon::themeSearchPaths();

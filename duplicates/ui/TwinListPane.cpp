@@ -10,7 +10,6 @@
 #include <QStyle>
 #include <algorithm>
 
-#include "controls/DialogUnitScale.h"
 #include "controls/ShellItemMenu.h"
 #include "controls/ShellOperations.h"
 #include "duplicates/ui/TwinListModel.h"
@@ -57,12 +56,10 @@ TwinListPane::TwinListPane(CTwinListView& list, QWidget* parent) : QTreeView(par
 }
 
 int TwinListPane::InitialColumnWidth(int column) const {
-    // The list's widths are pixels for a font whose letters average 6 pixels;
-    // they grow with a wider font, as the dialogs' units do.
-    const int averageWidth = std::max(DialogUnitScale(font()).AverageCharWidth(), 6);
-    int width = (m_list.GetColumnWidth(column) * averageWidth + 3) / 6;
-    // The two right-aligned columns always have room for their usual texts:
-    // a cut date is useless, and sizes below 10 GB are the common case.
+    // The list's own widths, in pixels; the two right-aligned columns grow
+    // to hold their usual texts: a cut date is useless, and sizes below
+    // 10 GB are the common case.
+    int width = m_list.GetColumnWidth(column);
     const QFontMetrics metrics(font());
     const int margins = 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 8;
     if (column == CFileListCtrl::kModifiedColumn) {
