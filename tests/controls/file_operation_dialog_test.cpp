@@ -1,17 +1,13 @@
 // Copy to, Move to and Delete as the panes call them: the answers they get,
 // the questions asked on the user-interface thread, and what stays on disk.
 
-#include <sys/stat.h>
-
 #include <QApplication>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "controls/ShellOperations.h"
 #include "tests/support/PrivateHome.h"

@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "controls/PropertiesDialog.h"
 #include "controls/ShellItemMenu.h"

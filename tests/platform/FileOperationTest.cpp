@@ -5,9 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "tests/support/TempTree.h"
 #include "tests/support/TestFiles.h"

@@ -4,11 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <memory>
 
 #include "platform/DesktopEntries.h"
 #include "settings/Settings.h"

@@ -5,9 +5,7 @@
 #include <QtTest>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 
 #include "controls/DialogUnitScale.h"
