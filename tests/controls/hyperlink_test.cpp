@@ -8,21 +8,23 @@
 #include <memory>
 
 #include "controls/HyperLink.h"
-#include "tests/support/TempTree.h"
+#include "tests/support/PrivateHome.h"
 
 using quarn::CHyperLink;
-using quarn::test::ScopedEnv;
-using quarn::test::TempTree;
+using quarn::test::PrivateHome;
 
 namespace {
 
 // A desktop of our own: no handler at all until a test installs a browser.
 struct PrivateDesktop {
-    TempTree tree;
-    ScopedEnv dataHome{"XDG_DATA_HOME", tree.Path("data")};
-    ScopedEnv dataDirs{"XDG_DATA_DIRS", tree.Path("system")};
-    ScopedEnv configHome{"XDG_CONFIG_HOME", tree.Path("config")};
-    ScopedEnv configDirs{"XDG_CONFIG_DIRS", tree.Path("system-config")};
+    PrivateDesktop() {
+        tree.Point("XDG_DATA_HOME", "data");
+        tree.Point("XDG_DATA_DIRS", "system");
+        tree.Point("XDG_CONFIG_HOME", "config");
+        tree.Point("XDG_CONFIG_DIRS", "system-config");
+    }
+
+    PrivateHome tree;
 
     void InstallBrowser(const std::string& exec) {
         tree.MakeFile("data/applications/browser.desktop", 0);
