@@ -310,7 +310,8 @@ class FolderTreeViewTest : public QObject {
         AnswerMenuWith("Explore");
         // The menu key acts on the current item, wherever the mouse is.
         view.setCurrentIndex(ChildNamed(view.Model(), Root(view), "mid"));
-        QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(0, 0));
+        QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(0, 0),
+                              view.viewport()->mapToGlobal(QPoint(0, 0)));
         QApplication::sendEvent(&view, &key);
         QCOMPARE(m_menus.size(), 1);
         QCOMPARE(opened.size(), 1);
