@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -25,6 +26,8 @@
 #include "filter/ui/CFileFilterDlg.h"
 #include "foldersize/ui/FolderTreeModel.h"
 #include "foldersize/ui/FolderTreeView.h"
+#include "settings/Settings.h"
+#include "settings/ui/SettingsDlg.h"
 #include "tests/support/TempTree.h"
 
 using namespace quarn;
@@ -256,6 +259,31 @@ class MainFrameTest : public QObject {
                  QStringLiteral("quarn::SettingsDlg"));
         QCOMPARE(ModalOpenedBy([&] { frame->AboutAction()->trigger(); }),
                  QStringLiteral("quarn::CInfoDialog"));
+    }
+
+    void settingsBoxForBothModesMakesTheNextScanOneWalk() {
+        auto frame = MakeFrame({"/dupmatch"});
+        frame->PathCombo()->AddPath(Folder());
+        // The user checks "Scan Mode: Dirmass & Dupmatch" and presses OK.
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&answer] {
+            if (auto* dialog = qobject_cast<SettingsDlg*>(QApplication::activeModalWidget())) {
+                answer.stop();
+                dialog->CheckBox(1000)->setChecked(true);
+                dialog->accept();
+            }
+        });
+        answer.start(20);
+        frame->SettingsAction()->trigger();
+        QVERIFY(!ReadSetting(kTwinMode));
+
+        // One Scan in the Dupmatch mode walks once and fills both panes.
+        frame->ScanButton()->click();
+        WaitForScans(*frame);
+        const QModelIndex root = frame->FolderTree()->Model().index(0, 0);
+        QVERIFY(root.isValid());
+        QVERIFY(frame->FolderTree()->Model().rowCount(root) > 0);
+        QTRY_COMPARE(TwinRows(*frame), 2);
     }
 
     void ctrlASelectsEveryTwinRowOnlyInDupmatch() {
