@@ -205,6 +205,15 @@ void CTwinListView::AddFile(const std::string& path, const FindRecord& record) {
     SetStatusText(normalised);
 }
 
+void CTwinListView::AddFileInFolder(const std::string& folderPath, const FindRecord& record) {
+    if (folderPath != m_feedFolder) {
+        m_feedFolder = folderPath;
+        m_feedPrefix = folderPath;
+        AppendPathComponent(m_feedPrefix, "");
+    }
+    AddFileAt(m_feedPrefix, record);
+}
+
 void CTwinListView::RebuildList() {
     RebuildClaimed(std::stop_token());
 }

@@ -80,6 +80,8 @@ class CTwinListView : public CFileListCtrl, public TwinSink {
 
     // TwinSink: one file of a walk, `path` = folder + "/" + name.
     void AddFile(const std::string& path, const FindRecord& record) override;
+    // TwinSink: the same with the folder the walk is in, kept once per folder.
+    void AddFileInFolder(const std::string& folderPath, const FindRecord& record) override;
     // TwinSink and end of a scan: refills the rows from the tree, every group
     // of two or more files. Refused with "App is busy.." while busy.
     void RebuildList() override;
@@ -143,6 +145,8 @@ class CTwinListView : public CFileListCtrl, public TwinSink {
     std::string m_strScanRoot;
     std::atomic<uint64_t> m_statusChanges{0};
     std::string m_pathBuffer;  // the scan's current file path, reused
+    std::string m_feedFolder;  // a combined walk's current folder
+    std::string m_feedPrefix;  // the same with its trailing separator
 
     std::mutex m_workerMutex;  // claims of the busy flag against superseding
     std::atomic<bool> m_bSearching{false};

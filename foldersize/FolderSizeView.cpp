@@ -84,9 +84,7 @@ class CFolderSizeView::ScanSink final : public WalkSink {
         m_view.m_nFiles.store(m_view.m_nFiles.load(std::memory_order_relaxed) + 1,
                               std::memory_order_relaxed);
         if (m_twinSink != nullptr) {
-            m_filePath.assign(folderPath);
-            AppendPathComponent(m_filePath, file.Name());
-            m_twinSink->AddFile(m_filePath, file);
+            m_twinSink->AddFileInFolder(folderPath, file);
         }
     }
 
@@ -146,7 +144,6 @@ class CFolderSizeView::ScanSink final : public WalkSink {
     TwinSink* m_twinSink;
     uint64_t m_ticket;
     std::vector<OpenFolder> m_open;  // the heap, not the machine stack, holds the depth
-    std::string m_filePath;
     std::chrono::steady_clock::time_point m_lastStatus;
     uint64_t m_rootTotal = 0;
     bool m_rootDone = false;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/FindRecord.h"
+#include "platform/PathRules.h"
 
 namespace quarn {
 
@@ -14,6 +15,14 @@ class TwinSink {
     // Called on the walking thread for every entry that is not a folder.
     // `path` is the file's full path (folder, separator, name).
     virtual void AddFile(const std::string& path, const FindRecord& record) = 0;
+    // The same file, given as the folder the walk is in (already normalised)
+    // and the record: a sink that keeps its current folder once saves
+    // splitting a full path per file.
+    virtual void AddFileInFolder(const std::string& folderPath, const FindRecord& record) {
+        std::string path = folderPath;
+        AppendPathComponent(path, record.Name());
+        AddFile(path, record);
+    }
     // Called once on the walking thread after the walk has ended (also after
     // a cancel), before the folder scan clears its busy flag.
     virtual void RebuildList() = 0;
