@@ -1,7 +1,9 @@
 #include "foldersize/SizeText.h"
 
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 namespace quarn {
 
@@ -14,18 +16,23 @@ constexpr uint64_t kGiga = kMega * 1024;
 }  // namespace
 
 std::string FormatSize(uint64_t bytes) {
-    const char* format = "%.3f KB";
+    const char* unit = " KB";
     double reciprocal = 1.0 / double(kKilo);
     if (bytes >= kGiga) {
-        format = "%.3f GB";
+        unit = " GB";
         reciprocal = 1.0 / double(kGiga);
     } else if (bytes >= kMega) {
-        format = "%.3f MB";
+        unit = " MB";
         reciprocal = 1.0 / double(kMega);
     }
+    // "%.3f", but with a full stop whatever the user's locale says: the
+    // program runs in that locale and these texts must not change with it.
     char text[64];
-    std::snprintf(text, sizeof text, format, double(bytes) * reciprocal);
-    return text;
+    auto end = std::to_chars(text, text + sizeof text - 4, double(bytes) * reciprocal,
+                             std::chars_format::fixed, 3)
+                   .ptr;
+    std::memcpy(end, unit, 3);
+    return std::string(text, end + 3);
 }
 
 int PercentOf(uint64_t size, uint64_t denominator) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdint>
+#include <string>
 
 namespace quarn {
 namespace {
@@ -48,6 +50,28 @@ TEST(SizeText, FilesItemAndStatusTextsReadExactly) {
               "Ready - //s/100%d [0.000 KB], 0 files, 0 foders, Exceptions: 0");
     EXPECT_STREQ(kReadyStatus, "Ready");
     EXPECT_STREQ(kAppIsBusyMessage, "App is busy..");
+}
+
+// The program runs in the user's locale; a decimal comma there must not
+// leak into the size texts.
+TEST(SizeText, SizesKeepTheFullStopInADecimalCommaLocale) {
+    std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    const char* found = nullptr;
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"}) {
+        if ((found = std::setlocale(LC_NUMERIC, name)) != nullptr) {
+            break;
+        }
+    }
+    if (found == nullptr) {
+        GTEST_SKIP() << "no locale with a decimal comma installed";
+    }
+    std::string kilo = FormatSize(512);
+    std::string giga = FormatSize(uint64_t(5) << 40);
+    std::string status = NetworkReadyStatus("//s/x", 1536, 1, 0, 0);
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_EQ(kilo, "0.500 KB");
+    EXPECT_EQ(giga, "5120.000 GB");
+    EXPECT_EQ(status, "Ready - //s/x [1.500 KB], 1 files, 0 foders, Exceptions: 0");
 }
 
 }  // namespace
