@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "cli/FolderReport.h"
 #include "cli/Interrupt.h"
 #include "cli/JsonWriter.h"
 #include "cli/ProgressLine.h"
@@ -107,7 +108,8 @@ int RunTwinReport(const ReportOptions& options) {
 
     CTwinListView list;
     list.m_newFile.SetCompareFlags();
-    list.StartScan(options.folder);
+    // The rows name files to act on: absolute, as the folder report's paths.
+    list.StartScan(AbsoluteFolderPath(options.folder));
     {
         ProgressLine progress;
         while (list.IsScanRunning()) {

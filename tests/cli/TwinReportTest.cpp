@@ -110,5 +110,21 @@ TEST_F(TwinReportTest, JsonCarriesTheScanCountsAndTheSearchRows) {
         << json;
 }
 
+TEST_F(TwinReportTest, ARelativeFolderGivesAbsolutePaths) {
+    char buffer[4096];
+    ASSERT_NE(::getcwd(buffer, sizeof buffer), nullptr);
+    std::string saved = buffer;
+    ASSERT_EQ(::chdir(tree.Path("two").c_str()), 0);
+    options.folder = "..";
+    int exitCode = -1;
+    std::vector<std::string> lines = Lines(Capture(options, scratch, exitCode));
+    ASSERT_EQ(::chdir(saved.c_str()), 0);
+    EXPECT_EQ(exitCode, 0);
+    ASSERT_EQ(lines.size(), 4u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(lines[i].rfind("a.txt\t" + tree.Root() + "/", 0), 0u) << lines[i];
+    }
+}
+
 }  // namespace
 }  // namespace quarn::cli
