@@ -342,6 +342,10 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
+QMenu* CMainFrame::createPopupMenu() {
+    return nullptr;
+}
+
 void CMainFrame::closeEvent(QCloseEvent* event) {
     // Running walks end at their next folder; the window does not wait.
     m_folderView.m_bBusy.store(false);

@@ -26,6 +26,7 @@
 class QAction;
 class QActionGroup;
 class QLabel;
+class QMenu;
 class QPushButton;
 class QToolBar;
 
@@ -90,6 +91,9 @@ class CMainFrame : public QMainWindow {
     QAction* ExitAction() const { return m_actExit; }
 
   protected:
+    // No menu of bars to hide: hiding the tool bar would take the path box
+    // and the Scan button with it.
+    QMenu* createPopupMenu() override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -6,11 +6,14 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -253,6 +256,46 @@ class MainFrameTest : public QObject {
                  QStringLiteral("quarn::CFileFilterDlg"));
     }
 
+    void keysTypedIntoTheFileFilterReachItsFields() {
+        auto frame = MakeFrame({"/dupmatch", Folder()});
+        WaitForScans(*frame);
+        QTRY_COMPARE(TwinRows(*frame), 2);
+        // Anything the dialog's Execute left running is done before the frame goes.
+        auto waitForSearch = qScopeGuard([&frame] { frame->TwinList().WaitForWorkers(); });
+        QString typed;
+        bool nested = false;
+        bool scanned = false;
+        QTimer typist;
+        QObject::connect(&typist, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<CFileFilterDlg*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) {
+                return;
+            }
+            typist.stop();
+            auto* search = dialog->findChild<QLineEdit*>(QStringLiteral("1001"));
+            QTest::keyClicks(search, QStringLiteral("fF"));
+            QTest::keyClick(search, Qt::Key_F);
+            typed = search->text();
+            // A second File Filter would stack another modal loop on this one.
+            nested = QApplication::activeModalWidget() != dialog;
+            // Enter presses the dialog's default button, not the window's Scan.
+            QTest::keyClick(search, Qt::Key_Return);
+            scanned = frame->FolderView().m_bBusy.load() || frame->TwinList().IsBusy();
+            if (dialog->isVisible()) {
+                dialog->reject();
+            }
+        });
+        typist.start(20);
+        QTest::keyClick(frame.get(), Qt::Key_F);
+        QCOMPARE(typed, QStringLiteral("fFf"));
+        QVERIFY(!nested);
+        QVERIFY(!scanned);
+        auto* dialog = frame->findChild<CFileFilterDlg*>();
+        QVERIFY(dialog != nullptr);
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(dialog->m_criteria.m_strSearch, std::string("fFf"));
+    }
+
     void settingsAndAboutOpenTheirDialogs() {
         auto frame = MakeFrame({});
         QCOMPARE(ModalOpenedBy([&] { frame->SettingsAction()->trigger(); }),
@@ -359,6 +402,20 @@ class MainFrameTest : public QObject {
         QCOMPARE(frame->AboutAction()->statusTip(), QStringLiteral("Info"));
         QCOMPARE(frame->ExitAction()->statusTip(), QStringLiteral("Beenden"));
         QVERIFY(frame->ScanAction()->statusTip().isEmpty());
+    }
+
+    void rightClicksOnTheBarsOfferNoMenu() {
+        // No menu could hide the tool bar, and with it the path box and Scan.
+        auto frame = MakeFrame({});
+        for (QWidget* bar :
+             {static_cast<QWidget*>(frame->menuBar()), static_cast<QWidget*>(frame->ToolBar())}) {
+            const QPoint inside(bar->width() - 5, bar->height() / 2);
+            QContextMenuEvent click(QContextMenuEvent::Mouse, inside, bar->mapToGlobal(inside));
+            QApplication::sendEvent(bar, &click);
+            QTest::qWait(20);
+            QCOMPARE(QApplication::activePopupWidget(), nullptr);
+        }
+        QVERIFY(frame->ToolBar()->isVisible());
     }
 
     void pointingAtAboutShowsItsPrompt() {
