@@ -266,10 +266,28 @@ void CTwinListView::ResetForCombinedScan() {
     if (m_hScanThread.joinable()) {
         m_hScanThread.join();
     }
+    {
+        // A cancelled folder scan may still be adding files and rebuilding.
+        std::unique_lock lock(m_feedMutex);
+        m_feedEnded.wait(lock, [this] { return m_nFeeds == 0; });
+    }
     m_nFiles.store(0);
     m_nTwinBytes = 0;
     EmptyTreeAndRows();
     m_bCombinedScan.store(true);
+}
+
+void CTwinListView::BeginFeed() {
+    std::lock_guard lock(m_feedMutex);
+    ++m_nFeeds;
+}
+
+void CTwinListView::EndFeed() {
+    {
+        std::lock_guard lock(m_feedMutex);
+        --m_nFeeds;
+    }
+    m_feedEnded.notify_all();
 }
 
 std::string CTwinListView::FormatTwinBytes(uint64_t bytes) {

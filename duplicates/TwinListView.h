@@ -22,6 +22,7 @@
 // interface thread).
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -86,9 +87,14 @@ class CTwinListView : public CFileListCtrl, public TwinSink {
     // of two or more files. Refused with "App is busy.." while busy.
     void RebuildList() override;
 
-    // Interface thread, before a combined scan: ends a running search, then
-    // empties the tree, the rows and the file count.
+    // Interface thread, before a combined scan: ends a running search and
+    // waits for a folder scan that still feeds the list (a cancelled one
+    // finishes its folder and its rebuild first), then empties the tree, the
+    // rows and the file count.
     void ResetForCombinedScan();
+    // TwinSink: a folder scan's worker starts and ends feeding this list.
+    void BeginFeed() override;
+    void EndFeed() override;
 
     // "%.3f GB" from 2^30 bytes, "%.3f MB" from 2^20, else "%.3f KB"; also
     // stored in m_strSizeText.
@@ -153,6 +159,9 @@ class CTwinListView : public CFileListCtrl, public TwinSink {
     std::atomic<int> m_nScanThreads{0};        // started and not yet ended
     std::atomic<bool> m_bCombinedScan{false};  // between ResetForCombinedScan and RebuildList
     std::atomic<int64_t> m_nFoldersEntered{0};
+    std::mutex m_feedMutex;  // guards m_nFeeds
+    std::condition_variable m_feedEnded;
+    int m_nFeeds = 0;  // folder scans between BeginFeed and EndFeed
     std::jthread m_hScanThread;
     std::jthread m_hSearchThread;
 };

@@ -196,6 +196,9 @@ void CFolderSizeView::StartScan(const std::string& path, HTREEITEM parentItem) {
         m_strScanPath = path;
     }
     TwinSink* twinSink = m_pTwinSink.load();
+    if (twinSink != nullptr) {
+        twinSink->BeginFeed();  // from now on, until the worker's EndFeed
+    }
     m_bWorkerRunning.store(true);
     m_scanThread = std::jthread(
         [this, path, parentItem, twinSink, ticket, previous = std::move(previous)]() mutable {
@@ -220,7 +223,11 @@ void CFolderSizeView::RunScan(const std::string& path, HTREEITEM parentItem) {
         m_strScanPath = path;
     }
     m_bWorkerRunning.store(true);
-    RunClaimedScan(path, parentItem, m_pTwinSink.load(), ticket);
+    TwinSink* twinSink = m_pTwinSink.load();
+    if (twinSink != nullptr) {
+        twinSink->BeginFeed();
+    }
+    RunClaimedScan(path, parentItem, twinSink, ticket);
 }
 
 void CFolderSizeView::RunClaimedScan(const std::string& path, HTREEITEM parentItem,
@@ -241,6 +248,9 @@ void CFolderSizeView::RunClaimedScan(const std::string& path, HTREEITEM parentIt
         }
     } catch (...) {
         m_nExceptions.fetch_add(1);
+    }
+    if (twinSink != nullptr) {
+        twinSink->EndFeed();
     }
     {
         std::lock_guard lock(m_claimMutex);

@@ -26,6 +26,12 @@ class TwinSink {
     // Called once on the walking thread after the walk has ended (also after
     // a cancel), before the folder scan clears its busy flag.
     virtual void RebuildList() = 0;
+    // A folder scan calls BeginFeed when it starts (on the starting thread)
+    // and EndFeed on its worker after its RebuildList, whatever happened
+    // between: a cancelled walk still feeds for a while, and the sink must
+    // know when it is done.
+    virtual void BeginFeed() {}
+    virtual void EndFeed() {}
 };
 
 }  // namespace quarn

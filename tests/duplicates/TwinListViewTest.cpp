@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "duplicates/TwinListView.h"
@@ -293,6 +296,50 @@ TEST_F(TwinListViewTest, ATrashedRowLeavesTheListAndItsGroup) {
     std::vector<std::string> paths = Column(1);
     EXPECT_EQ(paths.size(), 2u);
     EXPECT_EQ(std::count(paths.begin(), paths.end(), first), 0);
+}
+
+// A twin list whose combined feed stops at its first file until the test
+// has asked for a reset.
+class HeldFeedList : public CTwinListView {
+  public:
+    void AddFileInFolder(const std::string& folderPath, const FindRecord& record) override {
+        if (!m_feeding.exchange(true)) {
+            while (!m_resetAsked.load()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            // Room for a reset that does not wait to clear the tree under us.
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        CTwinListView::AddFileInFolder(folderPath, record);
+    }
+    std::atomic<bool> m_feeding{false};
+    std::atomic<bool> m_resetAsked{false};
+};
+
+TEST_F(TwinListViewTest, AResetWaitsForACancelledCombinedScanStillFeedingTheList) {
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
+        MakeFile(name, 10);
+    }
+    MakeFile("sub/a.txt", 10);
+    HeldFeedList held;
+    held.SetUserMessagePresenter([this](const std::string& text) { messages.push_back(text); });
+    held.m_newFile.SetCompareFlags();
+    held.ResetForCombinedScan();
+    CFolderSizeView folders;
+    folders.m_pTwinSink = &held;
+    folders.StartScan(tree.Root());
+    while (!held.m_feeding.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    folders.m_bBusy.store(false);  // cancel; the walk goes on to the end of its folder
+    held.m_resetAsked.store(true);
+    held.ResetForCombinedScan();
+    folders.WaitForScan();
+    // Nothing of the cancelled walk arrives after the reset.
+    EXPECT_EQ(held.m_nFiles.load(), 0);
+    EXPECT_EQ(held.GetItemCount(), 0);
+    EXPECT_EQ(held.m_tree.GroupCount(), 0u);
+    EXPECT_TRUE(messages.empty());
 }
 
 }  // namespace
