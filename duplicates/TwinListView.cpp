@@ -153,6 +153,11 @@ void CTwinListView::EmptyTreeAndRows() {
 }
 
 void CTwinListView::ScanClaimed(const std::string& root, std::stop_token stop) {
+    {
+        // A cancelled combined scan may still be adding files to the tree.
+        std::unique_lock lock(m_feedMutex);
+        m_feedEnded.wait(lock, [this] { return m_nFeeds == 0; });
+    }
     m_nFiles.store(0);
     m_nFoldersEntered.store(0);
     m_nTwinBytes = 0;

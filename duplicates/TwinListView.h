@@ -7,7 +7,8 @@
 //     on an owned thread; a combined scan runs on the folder scan's thread and
 //     reaches this list through TwinSink (AddFile, RebuildList);
 //   - never two of them work on the tree at once: a new scan, and
-//     ResetForCombinedScan, first end and join a running search; a new scan
+//     ResetForCombinedScan, first end and join a running search; both wait
+//     for a cancelled combined scan that still feeds the list; a new scan
 //     also stops the previous scan and its thread waits for the old one
 //     before it starts; a search while a scan or a rebuild is busy is refused
 //     with "App is busy.."; a new search ends and joins a running search;

@@ -342,5 +342,31 @@ TEST_F(TwinListViewTest, AResetWaitsForACancelledCombinedScanStillFeedingTheList
     EXPECT_TRUE(messages.empty());
 }
 
+TEST_F(TwinListViewTest, ADuplicateScanWaitsForACancelledCombinedScanStillFeedingTheList) {
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
+        MakeFile(name, 10);
+    }
+    MakeFile("sub/a.txt", 10);
+    HeldFeedList held;
+    held.SetUserMessagePresenter([](const std::string&) {});
+    held.m_newFile.SetCompareFlags();
+    held.ResetForCombinedScan();
+    CFolderSizeView folders;
+    folders.m_pTwinSink = &held;
+    folders.StartScan(tree.Root());
+    while (!held.m_feeding.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    folders.m_bBusy.store(false);
+    held.StartScan(tree.Root());
+    held.m_resetAsked.store(true);
+    folders.WaitForScan();
+    held.WaitForWorkers();
+    // The scan counts its own walk only, not the rest of the cancelled one.
+    EXPECT_EQ(held.m_nFiles.load(), 5);
+    EXPECT_EQ(held.GetItemCount(), 2);
+    EXPECT_EQ(held.GetStatus(), "Twin Files: 1 [0.010 KB] of Files 5, Exceptions: 0");
+}
+
 }  // namespace
 }  // namespace quarn
