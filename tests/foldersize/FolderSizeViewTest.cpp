@@ -442,12 +442,23 @@ TEST(FolderScan, ScanStartsCancelsAndRefusesAsTheFrameExpects) {
         messages.push_back(text);
     };
 
-    // A press right after the start cancels reliably: the flag is already set.
+    // A press right after the start cancels reliably: the flag is already
+    // set. The new worker first waits for a cancelled one that is held, so
+    // that a quick walk cannot end before the press.
+    RecordingTwinSink first;
+    first.holdFirstFile = true;
+    view.m_pTwinSink = &first;
+    view.StartScan(tree.Root());
+    first.WaitUntilHeld();
+    view.m_bBusy = false;
+    view.m_pTwinSink = nullptr;
     view.StartScan(tree.Root());
     EXPECT_TRUE(view.m_bBusy);
     view.m_bBusy = false;
+    first.Release();
     view.WaitForScan();
-    EXPECT_EQ(view.GetExceptionCount(), 1);
+    EXPECT_EQ(view.GetExceptionCount(), 2);
+    EXPECT_EQ(view.GetRecordCount(), 0u);  // the second walk stopped at its root
 
     // A start while a walk runs is refused with the message; the walk goes on.
     RecordingTwinSink held;
@@ -463,7 +474,7 @@ TEST(FolderScan, ScanStartsCancelsAndRefusesAsTheFrameExpects) {
         std::lock_guard lock(messagesMutex);
         EXPECT_EQ(messages, (std::vector<std::string>{"App is busy..", "App is busy.."}));
     }
-    EXPECT_EQ(view.GetExceptionCount(), 1);
+    EXPECT_EQ(view.GetExceptionCount(), 2);
     EXPECT_EQ(view.GetTotal(), 500u);
 
     // Cancel, then start again at once while the cancelled worker is still
@@ -478,7 +489,7 @@ TEST(FolderScan, ScanStartsCancelsAndRefusesAsTheFrameExpects) {
     view.StartScan(tree.Root());
     slow.Release();
     view.WaitForScan();
-    EXPECT_EQ(view.GetExceptionCount(), 2);
+    EXPECT_EQ(view.GetExceptionCount(), 3);
     EXPECT_EQ(view.GetTotal(), 500u);
     EXPECT_EQ(view.GetRecordCount(), 6u);
     EXPECT_FALSE(view.m_bBusy);
