@@ -32,6 +32,13 @@ void ProgressLine::Update(int64_t folders, int64_t files, const std::string& cur
                                    static_cast<long long>(files));
     int room = columns - 1 - headLength;
     std::string tail = currentFolder;
+    // A folder name is not the terminal's business: control bytes in it
+    // (an escape sequence, a line feed) would be obeyed, not shown.
+    for (char& c : tail) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = '?';
+        }
+    }
     if (room <= 3) {
         tail.clear();
     } else if (int(tail.size()) > room) {
