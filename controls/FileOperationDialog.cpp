@@ -1,5 +1,6 @@
 #include "controls/FileOperationDialog.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -135,12 +136,22 @@ FileOperationResult FileOperationDialog::Run(QWidget* parent, FileOperation::Kin
     QObject::connect(&timer, &QTimer::timeout, refresh);
     timer.start(100);
 
+    std::atomic<bool> finished{false};
     std::jthread worker([&] {
         result = FileOperation::Run(kind, source, destFolder, callbacks);
+        finished = true;
         QMetaObject::invokeMethod(
             &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
     loop.exec();
+    // The loop also ends when the program is ending (the last window closed
+    // before the progress showed), and no loop runs again then: stop the
+    // operation, and keep delivering its questions until it has stopped, or
+    // it would wait for this thread while this thread waits for it.
+    while (!finished) {
+        cancel = true;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
     worker.join();
     timer.stop();
     return result;

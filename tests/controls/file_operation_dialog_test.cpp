@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <filesystem>
 #include <memory>
 
@@ -175,6 +176,32 @@ class FileOperationDialogTest : public QObject {
         QCOMPARE(title, QStringLiteral("Select a directory..."));
         ShellHooks().browse = [](QWidget*, const QString&) { return std::string(); };
         QCOMPARE(BrowseForFolder(nullptr), std::string());
+    }
+
+    // Last: it ends the application's event loops, as closing the window does.
+    void programEndingDuringACopyStopsItWithoutHanging() {
+        QWidget window;
+        WriteText(m_tree->Path("src/folder/a.txt"), "new a");
+        WriteText(m_tree->Path("src/folder/b.txt"), "new b");
+        WriteText(m_tree->Path("dst/folder/a.txt"), "old a");
+        WriteText(m_tree->Path("dst/folder/b.txt"), "old b");
+        int questions = 0;
+        ShellHooks().askOverwrite = [&](QWidget*, const std::string&, const std::string&) {
+            ++questions;
+            return ConflictAnswer::Overwrite;
+        };
+        // The last window has closed: no event loop runs any more, yet the
+        // copy's question must still be answered and the copy must stop.
+        QCoreApplication::exit(0);
+        QVERIFY(!CopyInto(&window, m_tree->Path("src/folder"), m_tree->Path("dst")));
+        QVERIFY(questions <= 1);
+        // Stopped after at most the first replacement.
+        QVERIFY(ReadText(m_tree->Path("dst/folder/a.txt")) == "old a" ||
+                ReadText(m_tree->Path("dst/folder/b.txt")) == "old b");
+
+        // Let later event loops run again.
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
     }
 };
 
