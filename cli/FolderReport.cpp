@@ -177,14 +177,9 @@ std::string AbsoluteFolderPath(const std::string& folder) {
 
 int RunFolderReport(const ReportOptions& options) {
     std::string folder = AbsoluteFolderPath(options.folder);
-    // Below the root an unreadable folder is an empty one; the root itself
-    // is what the user asked for, so say why it cannot be read.
-    int handle = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (handle < 0) {
-        std::fprintf(stderr, "quarn: %s: %s\n", folder.c_str(), std::strerror(errno));
-        return 2;
+    if (int error = CheckReadableFolder(folder)) {
+        return error;
     }
-    ::close(handle);
 
     InstallInterruptHandler();
     CFolderSizeView view;

@@ -1,6 +1,8 @@
 #include "cli/ReportCommand.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -91,6 +93,16 @@ std::optional<ReportOptions> ParseReportArguments(const std::vector<std::string>
         return std::nullopt;
     }
     return options;
+}
+
+int CheckReadableFolder(const std::string& folder) {
+    int handle = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (handle < 0) {
+        std::fprintf(stderr, "quarn: %s: %s\n", folder.c_str(), std::strerror(errno));
+        return 2;
+    }
+    ::close(handle);
+    return 0;
 }
 
 int RunReportCommand(int argc, char** argv) {

@@ -35,6 +35,11 @@ std::optional<ReportOptions> ParseReportArguments(const std::vector<std::string>
 // what was found until then).
 int RunReportCommand(int argc, char** argv);
 
+// 0 when `folder` can be listed; otherwise says why on stderr and returns 2.
+// Below the root an unreadable folder is an empty one, but the root itself
+// is what the user asked for.
+int CheckReadableFolder(const std::string& folder);
+
 // The two reports (cli/FolderReport.cpp, cli/TwinReport.cpp); `folder` has
 // been checked to be an existing folder.
 int RunFolderReport(const ReportOptions& options);

@@ -106,10 +106,14 @@ int RunTwinReport(const ReportOptions& options) {
     std::setlocale(LC_CTYPE, "");
     InstallInterruptHandler();
 
+    // The rows name files to act on: absolute, as the folder report's paths.
+    std::string folder = AbsoluteFolderPath(options.folder);
+    if (int error = CheckReadableFolder(folder)) {
+        return error;
+    }
     CTwinListView list;
     list.m_newFile.SetCompareFlags();
-    // The rows name files to act on: absolute, as the folder report's paths.
-    list.StartScan(AbsoluteFolderPath(options.folder));
+    list.StartScan(folder);
     {
         ProgressLine progress;
         while (list.IsScanRunning()) {

@@ -126,5 +126,12 @@ TEST_F(TwinReportTest, ARelativeFolderGivesAbsolutePaths) {
     }
 }
 
+TEST_F(TwinReportTest, AFolderThatCannotBeListedIsAnErrorNotAnEmptyList) {
+    options.folder = tree.Path("missing");
+    int exitCode = -1;
+    EXPECT_EQ(Capture(options, scratch, exitCode), "");
+    EXPECT_EQ(exitCode, 2);
+}
+
 }  // namespace
 }  // namespace quarn::cli
