@@ -229,9 +229,11 @@ void CMainFrame::OnScan() {
         m_twinList.m_newFile.SetCompareFlags();
         m_twinList.StartScan(*path);
     } else if (!twinMode) {
-        // One walk fills both panes.
-        m_twinList.m_newFile.SetCompareFlags();
+        // One walk fills both panes. The reset first waits for a cancelled
+        // walk that may still be feeding the list, so the flags it reads
+        // are not changed under it.
         m_twinList.ResetForCombinedScan();
+        m_twinList.m_newFile.SetCompareFlags();
         m_folderView.m_pTwinSink.store(&m_twinList);
         m_folderTree->StartScan(*path);
     } else {
