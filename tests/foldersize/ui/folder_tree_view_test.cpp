@@ -73,6 +73,13 @@ class FolderTreeViewTest : public QObject {
         };
     }
 
+    // Shows the view at the size every test paints in.
+    static bool Show(CFolderTreeView& view) {
+        view.resize(600, 300);
+        view.show();
+        return QTest::qWaitForWindowExposed(&view);
+    }
+
     void Scan(CFolderTreeView& view, const std::string& path) {
         view.StartScan(path);
         view.Scan().WaitForScan();
@@ -115,9 +122,7 @@ class FolderTreeViewTest : public QObject {
     void barPixelsAtDefaultWidths() {
         CFolderSizeView store;
         CFolderTreeView view(store);
-        view.resize(600, 300);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(Show(view));
         QCOMPARE(view.header()->sectionSize(0), 260);
         QCOMPARE(view.header()->sectionSize(1), 100);
         QCOMPARE(view.header()->sectionSize(2), 100);
@@ -169,9 +174,7 @@ class FolderTreeViewTest : public QObject {
     void selectionColoursOnlyTheName() {
         CFolderSizeView store;
         CFolderTreeView view(store);
-        view.resize(600, 300);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(Show(view));
         Scan(view, m_tree->Path("scan"));
         const QModelIndex big = ChildNamed(view.Model(), Root(view), "big");
         view.setCurrentIndex(big);
@@ -204,9 +207,7 @@ class FolderTreeViewTest : public QObject {
         CFolderTreeView view(store);
         QAbstractItemModelTester tester(&view.Model(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
-        view.resize(600, 300);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(Show(view));
         Scan(view, m_tree->Path("scan"));
         const QModelIndex root = Root(view);
         // Sorted by size by the scan: the files item is placed by size at the top level.
@@ -247,9 +248,7 @@ class FolderTreeViewTest : public QObject {
     void deleteMovesTheFolderToTheTrashAndDropsItsItem() {
         CFolderSizeView store;
         CFolderTreeView view(store);
-        view.resize(600, 300);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(Show(view));
         Scan(view, m_tree->Path("scan"));
         const QModelIndex big = ChildNamed(view.Model(), Root(view), "big");
         QVERIFY(big.isValid());
@@ -298,9 +297,7 @@ class FolderTreeViewTest : public QObject {
     void exploreOpensTheFolderAlsoFromTheMenuKey() {
         CFolderSizeView store;
         CFolderTreeView view(store);
-        view.resize(600, 300);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(Show(view));
         Scan(view, m_tree->Path("scan"));
         QList<QUrl> opened;
         ShellHooks().openUrl = [&opened](const QUrl& url) {
@@ -326,9 +323,7 @@ class FolderTreeViewTest : public QObject {
     void moveToAndCopyToUseTheChosenFolder() {
         CFolderSizeView store;
         CFolderTreeView view(store);
-        view.resize(600, 300);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(Show(view));
         Scan(view, m_tree->Path("scan"));
         QStringList titles;
         std::string target = m_tree->Path("target");
