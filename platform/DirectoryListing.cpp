@@ -30,6 +30,13 @@ void FillFindRecord(const struct ::stat& status, std::string_view name, FindReco
     record.ftLastWriteTime = FileTimeFromUnix(status.st_mtim.tv_sec, status.st_mtim.tv_nsec);
     record.SetFileSize(S_ISDIR(status.st_mode) ? 0 : uint64_t(status.st_size));
     record.SetName(name);
+    record.device = uint64_t(status.st_dev);
+    record.inode = uint64_t(status.st_ino);
+    record.allocatedSize = uint64_t(status.st_blocks) * 512;
+    record.linkCount = uint32_t(status.st_nlink);
+    record.mode = uint32_t(status.st_mode);
+    record.mtimeSeconds = int64_t(status.st_mtim.tv_sec);
+    record.mtimeNanoseconds = uint32_t(status.st_mtim.tv_nsec);
 }
 
 DirectoryListing::~DirectoryListing() {
@@ -120,6 +127,7 @@ bool DirectoryListing::Next(FindRecord& record) {
         if (m_skipFolderStatus && entry->d_type == DT_DIR) {
             struct ::stat folder {};
             folder.st_mode = S_IFDIR;
+            folder.st_ino = entry->d_ino;
             FillFindRecord(folder, entry->d_name, record);
             record.ftLastWriteTime = 0;
             return true;

@@ -25,6 +25,13 @@ constexpr size_t kMaxOpenFolderHandles = 64;
 struct PackedEntry {
     uint64_t lastWriteTime;
     uint64_t size;
+    uint64_t device;
+    uint64_t inode;
+    uint64_t allocatedSize;
+    int64_t mtimeSeconds;
+    uint32_t mtimeNanoseconds;
+    uint32_t linkCount;
+    uint32_t mode;
     uint32_t attributes;
     uint32_t nameOffset;
     uint32_t nameLength;
@@ -90,6 +97,13 @@ class Walker {
         m_record.ftLastWriteTime = packed.lastWriteTime;
         m_record.SetFileSize(packed.size);
         m_record.SetName(name);
+        m_record.device = packed.device;
+        m_record.inode = packed.inode;
+        m_record.allocatedSize = packed.allocatedSize;
+        m_record.mtimeSeconds = packed.mtimeSeconds;
+        m_record.mtimeNanoseconds = packed.mtimeNanoseconds;
+        m_record.linkCount = packed.linkCount;
+        m_record.mode = packed.mode;
     }
 
     // Returns false when the sink abandons the walk.
@@ -150,8 +164,17 @@ class Walker {
         listing.SkipFolderStatus();
         while (listing.Next(m_record)) {
             std::string_view name = m_record.Name();
-            PackedEntry packed{m_record.ftLastWriteTime, m_record.FileSize(),
-                               m_record.dwFileAttributes, uint32_t(level.names.size()),
+            PackedEntry packed{m_record.ftLastWriteTime,
+                               m_record.FileSize(),
+                               m_record.device,
+                               m_record.inode,
+                               m_record.allocatedSize,
+                               m_record.mtimeSeconds,
+                               m_record.mtimeNanoseconds,
+                               m_record.linkCount,
+                               m_record.mode,
+                               m_record.dwFileAttributes,
+                               uint32_t(level.names.size()),
                                uint32_t(name.size())};
             level.names.append(name);
             level.entries.push_back(packed);

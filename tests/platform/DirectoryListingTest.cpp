@@ -62,6 +62,31 @@ TEST(DirectoryListing, ReportsSizesTimesAndKindsAsTheFindRecordCarriesThem) {
     EXPECT_TRUE(records[".hidden"].dwFileAttributes & kAttributeHidden);
 }
 
+TEST(DirectoryListing, CarriesTheWholeStatusSoNobodyStatsAgain) {
+    TempTree tree;
+    tree.MakeFile("a.bin", 10000);
+    ASSERT_EQ(::link(tree.Path("a.bin").c_str(), tree.Path("b.bin").c_str()), 0);
+    tree.MakeSparseFile("sparse.bin", 1ULL << 30);
+    tree.MakeSymlink("a.bin", "link");
+    tree.SetModified("a.bin", -86400LL * 365 * 60, 987654321);
+
+    auto records = ListAll(tree.Root());
+    const FindRecord& a = records["a.bin"];
+    const FindRecord& b = records["b.bin"];
+    EXPECT_EQ(a.linkCount, 2u);
+    EXPECT_EQ(a.inode, b.inode);
+    EXPECT_EQ(a.device, b.device);
+    EXPECT_NE(a.inode, records["sparse.bin"].inode);
+    EXPECT_TRUE(a.IsRegularFile());
+    EXPECT_FALSE(records["link"].IsRegularFile());
+    EXPECT_FALSE(records["."].IsRegularFile());
+    EXPECT_GE(a.allocatedSize, 8192u);
+    // A sparse gigabyte takes (almost) nothing on the disk.
+    EXPECT_LT(records["sparse.bin"].allocatedSize, 1u << 20);
+    EXPECT_EQ(a.mtimeSeconds, -86400LL * 365 * 60);
+    EXPECT_EQ(a.mtimeNanoseconds, 987654321u);
+}
+
 TEST(DirectoryListing, KeepsNamesThatAreNotUtf8AndLongNames) {
     TempTree tree;
     std::string badName = "bad\xff\xfename";
