@@ -30,7 +30,8 @@ struct ReportItem {
     size_t depth;
     std::string text;
     const std::string& path;
-    std::optional<FolderRecord> record;
+    std::optional<uint64_t> size;  // none for a folder a cancel left unfinished
+    bool filesItem;
 };
 
 // Visits the items in display order (pre-order, children after their
@@ -53,7 +54,8 @@ void VisitItems(const CFolderSizeView& view, Visit visit) {
     for (int row = 0; row < topLevel; ++row) {
         HTREEITEM top = view.GetChildItem(TVI_ROOT, row);
         path = rootPath;
-        visit(ReportItem{top, -1, 0, view.GetItemText(top), path, view.GetItemRecord(top)});
+        visit(ReportItem{top, -1, 0, view.GetItemText(top), path, view.GetItemSize(top),
+                         view.IsFilesItem(top)});
         stack.push_back(Frame{top, counter++, path.size(), 0, view.GetChildCount(top)});
         while (!stack.empty()) {
             Frame& frame = stack.back();
@@ -65,13 +67,13 @@ void VisitItems(const CFolderSizeView& view, Visit visit) {
             int64_t parentIndex = frame.index;
             path.resize(frame.pathLength);
             std::string text = view.GetItemText(child);
-            std::optional<FolderRecord> record = view.GetItemRecord(child);
-            bool filesItem = record && record->m_bFilesItem;
+            bool filesItem = view.IsFilesItem(child);
             if (!filesItem) {
                 AppendPathComponent(path, text);
             }
             size_t depth = stack.size();
-            visit(ReportItem{child, parentIndex, depth, std::move(text), path, std::move(record)});
+            visit(ReportItem{child, parentIndex, depth, std::move(text), path,
+                             view.GetItemSize(child), filesItem});
             int64_t index = counter++;
             if (!filesItem) {
                 stack.push_back(Frame{child, index, path.size(), 0, view.GetChildCount(child)});
@@ -86,8 +88,7 @@ void WriteText(const CFolderSizeView& view, std::FILE* out) {
         line.assign(2 * item.depth, ' ');
         line += item.text;
         line += '\t';
-        std::string size = view.GetItemText(item.item, 1);
-        line += size.empty() ? "-" : size;
+        line += item.size ? FormatSize(*item.size) : std::string("-");
         line += '\t';
         int percent = view.GetItemPercent(item.item);
         line += percent < 0 ? std::string("-") : PercentText(percent);
@@ -127,8 +128,8 @@ void WriteJson(const CFolderSizeView& view, std::FILE* out) {
         json.String(item.path);
         // A folder the walk did not finish (a cancel) has no size.
         json.Key("size");
-        if (item.record) {
-            json.Unsigned(item.record->m_nSize);
+        if (item.size) {
+            json.Unsigned(*item.size);
         } else {
             json.Null();
         }
@@ -140,7 +141,7 @@ void WriteJson(const CFolderSizeView& view, std::FILE* out) {
             json.Number(percent);
         }
         json.Key("files_item");
-        json.Bool(item.record && item.record->m_bFilesItem);
+        json.Bool(item.filesItem);
         json.EndObject();
     });
     json.EndArray();

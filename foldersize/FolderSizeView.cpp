@@ -21,9 +21,9 @@ struct ScanCancelled {};
 // eye cannot follow more, and a path 200 KB long is not copied per folder.
 constexpr auto kWalkStatusInterval = std::chrono::milliseconds(40);
 
-// Records get their percentages in batches, so that a view reading the
-// store is not kept waiting for the whole pass.
-constexpr size_t kRecordsPerLock = 2048;
+// Folders are sorted in batches, so that a view reading the store is not
+// kept waiting for the whole pass.
+constexpr uint32_t kItemsPerLock = 2048;
 
 // "/home/" and "/home" name the same folder.
 std::string WithoutTrailingSeparator(std::string path) {
@@ -52,8 +52,7 @@ class CFolderSizeView::ScanSink final : public WalkSink {
         HTREEITEM item = TVI_NULL;
         if (entry != nullptr) {
             // A subfolder's item appears when its parent's listing meets it.
-            item = m_view.InsertFolderItem(std::string(entry->Name()), kImageFolder,
-                                           m_open.back().item);
+            item = m_view.InsertFolderItem(entry->Name(), kImageFolder, m_open.back().item);
         }
         // Cancelled, or cancelled and a new scan already started.
         if (!m_view.m_bBusy.load(std::memory_order_relaxed) ||
@@ -92,18 +91,8 @@ class CFolderSizeView::ScanSink final : public WalkSink {
         OpenFolder folder = m_open.back();
         m_open.pop_back();
         uint64_t total = folder.filesSize + folder.subfoldersSize;
-        {
-            std::lock_guard lock(m_view.StoreMutex());
-            m_view.AddRecordLocked(folder.item, m_view.GetItemTextLocked(folder.item, 0), total,
-                                   false);
-            m_view.SetItemTextLocked(folder.item, 1, FormatSize(total));
-            if (folder.fileCount > 0 && folder.subfolderCount > 0) {
-                HTREEITEM filesItem = m_view.InsertItemLocked(FilesItemText(folder.fileCount),
-                                                              kImageFilesItem, folder.item);
-                m_view.AddRecordLocked(filesItem, "files", folder.filesSize, true);
-                m_view.SetItemTextLocked(filesItem, 1, FormatSize(folder.filesSize));
-            }
-        }
+        m_view.CompleteFolder(folder.item, total, folder.fileCount, folder.filesSize,
+                              folder.subfolderCount > 0);
         if (m_open.empty()) {
             m_rootTotal = total;
             m_rootDone = true;
@@ -153,6 +142,7 @@ CFolderSizeView::CFolderSizeView() {
     InsertColumn(0, "Name", kAlignLeft, 260);
     InsertColumn(1, "Size", kAlignLeft, 100);
     InsertColumn(2, "%", kAlignCentre, 100);
+    SetSizeColumn(1);
     SetPercentColumn(2);
 }
 
@@ -298,7 +288,7 @@ uint64_t CFolderSizeView::ScanFolder(const std::string& path, HTREEITEM item, Tw
     return sink.RootTotal();
 }
 
-HTREEITEM CFolderSizeView::InsertFolderItem(const std::string& text, int image, HTREEITEM parent) {
+HTREEITEM CFolderSizeView::InsertFolderItem(std::string_view text, int image, HTREEITEM parent) {
     std::lock_guard lock(StoreMutex());
     // The scan root stays open while its children are added.
     HTREEITEM root = GetRootItemLocked();
@@ -317,14 +307,17 @@ int CFolderSizeView::RootImage(const std::string& path) {
     return kImageFolder;
 }
 
-void CFolderSizeView::AddRecordLocked(HTREEITEM item, const std::string& name, uint64_t size,
-                                      bool filesItem) {
-    FolderRecord& record = m_records.emplace_back();
-    record.m_hItem = item;
-    record.m_strName.assign(name);
-    record.m_nSize = size;
-    record.m_bFilesItem = filesItem;
-    SetItemUserDataLocked(item, &record);
+void CFolderSizeView::CompleteFolder(HTREEITEM item, uint64_t total, int64_t fileCount,
+                                     uint64_t filesSize, bool hasSubfolders) {
+    std::lock_guard lock(StoreMutex());
+    SetItemSizeLocked(item, total);
+    // No subfolder comes any more; the files item follows in the packed list.
+    CompleteChildrenLocked(item);
+    ++m_nRecords;
+    if (fileCount > 0 && hasSubfolders) {
+        InsertFilesItemLocked(item, fileCount, filesSize);
+        ++m_nRecords;
+    }
 }
 
 // --- The end of a scan ------------------------------------------------------
@@ -347,37 +340,42 @@ void CFolderSizeView::FinishScan() {
             status = FreeSpaceStatus(*mountPoint, space->freeToCaller);
             if (WithoutTrailingSeparator(CollapseDoubledSeparators(path)) == *mountPoint) {
                 std::lock_guard lock(StoreMutex());
-                SetItemTextLocked(m_hScanRoot, 0, status);
+                SetItemTextLocked(m_hScanRoot, status);
             }
         } else {
             status = kReadyStatus;
         }
     }
     SetStatus(status);
-    if (denominator == 0) {
-        return;
+    // Percentages are made from the sizes when shown; every item shares
+    // this denominator. 0: no item has one and nothing is sorted.
+    SetPercentBase(denominator);
+    if (denominator != 0 && ReadSetting(kSortBySize)) {
+        SortBySize();
     }
-    // Post-order: a folder's children are sorted before its files item has
-    // a percentage, so that item stays last everywhere but under the root.
-    bool sortBySize = ReadSetting(kSortBySize);
-    size_t done = 0;
+}
+
+void CFolderSizeView::SortBySize() {
+    // A files item stays the last child of its folder, even when it is the
+    // largest; only under the scan root is it placed by size. A folder the
+    // walk did not finish keeps the order of the walk.
+    HTREEITEM root = GetRootItem();
+    uint32_t next = 1;
     while (true) {
         std::lock_guard lock(StoreMutex());
-        size_t end = std::min(m_records.size(), done + kRecordsPerLock);
-        if (done == end) {
+        uint32_t end = std::min(ItemNumberEndLocked(), next + kItemsPerLock);
+        if (next >= end) {
             break;
         }
-        for (; done < end; ++done) {
-            const FolderRecord& record = m_records[done];
-            SetItemPercentLocked(record.m_hItem, PercentOf(record.m_nSize, denominator));
-            if (sortBySize) {
-                SortChildrenByPercentLocked(record.m_hItem);
+        for (; next < end; ++next) {
+            HTREEITEM item = LiveItemLocked(next);
+            if (item != TVI_NULL && item != root && !IsFilesItemLocked(item) &&
+                GetItemSizeLocked(item)) {
+                SortChildrenByPercentLocked(item, true);
             }
         }
     }
-    if (sortBySize) {
-        SortChildrenByPercent(GetRootItem());
-    }
+    SortChildrenByPercent(root);
 }
 
 void CFolderSizeView::ResetScan() {
@@ -386,7 +384,7 @@ void CFolderSizeView::ResetScan() {
     // A new scan counts from nothing; only the exceptions add up.
     m_nTotal.store(0);
     std::lock_guard lock(StoreMutex());
-    std::deque<FolderRecord>().swap(m_records);
+    m_nRecords = 0;
     m_hScanRoot = TVI_NULL;
     m_strRootPath.clear();
     DeleteAllItemsLocked();
@@ -413,15 +411,6 @@ std::string CFolderSizeView::GetScanPath() const {
     return m_strScanPath;
 }
 
-std::optional<FolderRecord> CFolderSizeView::GetItemRecord(HTREEITEM item) const {
-    std::lock_guard lock(StoreMutex());
-    auto* record = static_cast<const FolderRecord*>(GetItemUserDataLocked(item));
-    if (record == nullptr) {
-        return std::nullopt;
-    }
-    return *record;
-}
-
 std::optional<std::string> CFolderSizeView::GetItemPath(HTREEITEM item) const {
     std::lock_guard lock(StoreMutex());
     return ItemPathLocked(item);
@@ -431,8 +420,7 @@ std::optional<std::string> CFolderSizeView::ItemPathLocked(HTREEITEM item) const
     if (m_hScanRoot == TVI_NULL || GetParentItemLocked(item) == TVI_NULL) {
         return std::nullopt;
     }
-    auto* record = static_cast<const FolderRecord*>(GetItemUserDataLocked(item));
-    if (record != nullptr && record->m_bFilesItem) {
+    if (IsFilesItemLocked(item)) {
         item = GetParentItemLocked(item);
     }
     std::vector<std::string> names;
@@ -440,7 +428,7 @@ std::optional<std::string> CFolderSizeView::ItemPathLocked(HTREEITEM item) const
         if (at == TVI_NULL || at == TVI_ROOT) {
             return std::nullopt;  // not below this scan's root
         }
-        names.push_back(GetItemTextLocked(at, 0));
+        names.push_back(GetItemTextLocked(at));
     }
     std::string path = m_strRootPath;
     for (auto name = names.rbegin(); name != names.rend(); ++name) {
@@ -456,12 +444,7 @@ std::string CFolderSizeView::GetRootPath() const {
 
 size_t CFolderSizeView::GetRecordCount() const {
     std::lock_guard lock(StoreMutex());
-    return m_records.size();
-}
-
-std::vector<FolderRecord> CFolderSizeView::GetRecords() const {
-    std::lock_guard lock(StoreMutex());
-    return std::vector<FolderRecord>(m_records.begin(), m_records.end());
+    return m_nRecords;
 }
 
 }  // namespace quarn

@@ -2,28 +2,27 @@
 // The folder-size pane's engine: a tree-list store that walks a folder tree
 // on its own worker thread and fills itself with one item per folder (and
 // one files item per folder that has both files and subfolders), each with
-// its size text, then percentages, sorting and a status text.
+// its size in bytes, then percentages, sorting and a status text. The items
+// are the only record of the scan: sizes, paths and texts are read from them.
 //
 // Threads: StartScan, cancelling (m_bBusy = false), the getters and the
 // store's reads may be used from any thread while a scan runs. A new scan
 // never runs beside the previous one: its thread first joins the old
 // worker. Destroying the view cancels and joins the running scan.
 //
-// Paths are not stored per record (a tree 100,000 levels deep would need
+// Paths are not stored per item (a tree 100,000 levels deep would need
 // gigabytes); GetItemPath derives them from the tree on demand.
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "foldersize/FolderRecord.h"
 #include "foldersize/TreeListCtrl.h"
 #include "foldersize/TwinSink.h"
 #include "platform/ChangeNotifier.h"
@@ -78,17 +77,14 @@ class CFolderSizeView : public CTreeListCtrl {
     // bytes of every file the walk counted, each once.
     uint64_t GetTotal() const { return m_nTotal.load(); }
 
-    // The record attached to an item (a copy), nothing for other items.
-    std::optional<FolderRecord> GetItemRecord(HTREEITEM item) const;
     // The full path of the folder an item stands for (a files item: its
     // folder), or nothing when the item is not a live item of this scan.
     std::optional<std::string> GetItemPath(HTREEITEM item) const;
     // The walked (normalised) path of the scan root.
     std::string GetRootPath() const;
-    // The number of records of the last scan, and copies of them in the
-    // order they were made (post-order, a files item's right after its folder's).
+    // The items the last scan finished: folders with their totals, and
+    // files items.
     size_t GetRecordCount() const;
-    std::vector<FolderRecord> GetRecords() const;
 
     // --- Set by the owner ----------------------------------------------------
     // A walk is running; clear it to cancel (the walk stops at its next
@@ -115,11 +111,16 @@ class CFolderSizeView : public CTreeListCtrl {
     void FinishScan();
     void ResetScan();
     void SetStatus(const std::string& text);
-    // Caller holds StoreMutex().
-    void AddRecordLocked(HTREEITEM item, const std::string& name, uint64_t size, bool filesItem);
+    // Orders every finished folder's children by percentage (files items
+    // last), then the root's (its files item by size).
+    void SortBySize();
 
     // Inserts a folder's item and keeps the scan root expanded.
-    HTREEITEM InsertFolderItem(const std::string& text, int image, HTREEITEM parent);
+    HTREEITEM InsertFolderItem(std::string_view text, int image, HTREEITEM parent);
+    // A folder is complete: its total, and its files item when it has both
+    // files and subfolders.
+    void CompleteFolder(HTREEITEM item, uint64_t total, int64_t fileCount, uint64_t filesSize,
+                        bool hasSubfolders);
 
   private:
     std::optional<std::string> ItemPathLocked(HTREEITEM item) const;
@@ -127,9 +128,9 @@ class CFolderSizeView : public CTreeListCtrl {
     // shell icon, any other folder the folder image.
     int RootImage(const std::string& path);
 
-    std::deque<FolderRecord> m_records;  // post-order; guarded by StoreMutex()
-    HTREEITEM m_hScanRoot = TVI_NULL;    // guarded by StoreMutex()
-    std::string m_strRootPath;           // guarded by StoreMutex()
+    size_t m_nRecords = 0;             // guarded by StoreMutex()
+    HTREEITEM m_hScanRoot = TVI_NULL;  // guarded by StoreMutex()
+    std::string m_strRootPath;         // guarded by StoreMutex()
 
     std::atomic<int64_t> m_nFiles{0};
     std::atomic<int64_t> m_nFolders{0};

@@ -3,11 +3,26 @@
 #include <algorithm>
 #include <utility>
 
+#include "foldersize/ItemTree.h"
+#include "foldersize/SizeText.h"
+
 namespace quarn {
 
-CTreeListCtrl::CTreeListCtrl() = default;
+CTreeListCtrl::CTreeListCtrl() {
+    // In the body: NextGeneration reads a member declared after m_tree.
+    m_tree = std::make_unique<ItemTree>(NextGeneration());
+}
 
 CTreeListCtrl::~CTreeListCtrl() = default;
+
+uint32_t CTreeListCtrl::NextGeneration() {
+    ++m_lastGeneration;
+    // 0 would make TVI_NULL a handle, all ones TVI_ROOT.
+    if (m_lastGeneration == 0 || m_lastGeneration == 0xffffffffu) {
+        m_lastGeneration = 1;
+    }
+    return m_lastGeneration;
+}
 
 // --- Columns ------------------------------------------------------------------
 
@@ -51,6 +66,16 @@ int CTreeListCtrl::GetColumnAlignment(int column) const {
     return m_columns[size_t(column)].alignment;
 }
 
+int CTreeListCtrl::GetSizeColumn() const {
+    std::lock_guard lock(m_mutex);
+    return m_nSizeColumn;
+}
+
+void CTreeListCtrl::SetSizeColumn(int column) {
+    std::lock_guard lock(m_mutex);
+    m_nSizeColumn = column;
+}
+
 int CTreeListCtrl::GetPercentColumn() const {
     std::lock_guard lock(m_mutex);
     return m_nPercentColumn;
@@ -72,111 +97,129 @@ void CTreeListCtrl::SetMarkedColumn(int column) {
         return;
     }
     m_nMarkedColumn = column;
-    Announce(TreeChange::MarkChanged, TVI_NULL, TVI_NULL);
+    Announce(TreeChange{TreeChange::MarkChanged});
 }
 
 // --- Handles ------------------------------------------------------------------
 
-uint32_t CTreeListCtrl::IndexOf(HTREEITEM item) const {
-    if (item == TVI_NULL || item == TVI_ROOT || uint32_t(item >> 32) != m_generation) {
-        return kNoIndex;
+HTREEITEM CTreeListCtrl::HandleOf(const ItemTree& tree, uint32_t index) const {
+    return (HTREEITEM(tree.Generation()) << 32) | index;
+}
+
+CTreeListCtrl::Found CTreeListCtrl::Live(HTREEITEM item) const {
+    uint32_t index = ItemNumberOf(item);
+    if (item == TVI_ROOT || GenerationOf(item) != m_tree->Generation() || index == 0 ||
+        index >= m_tree->Size() || m_tree->IsRemoved(index)) {
+        return {};
     }
-    uint64_t index = (item & 0xffffffffu) - 1;
-    if (index >= m_items.size() || !m_items[index].live) {
-        return kNoIndex;
+    return Found{m_tree.get(), index};
+}
+
+CTreeListCtrl::Found CTreeListCtrl::LiveParent(HTREEITEM parent) const {
+    if (parent == TVI_ROOT || parent == HandleOf(*m_tree, ItemTree::kTopLevel)) {
+        return Found{m_tree.get(), ItemTree::kTopLevel};
     }
-    return uint32_t(index);
+    return Live(parent);
 }
 
-HTREEITEM CTreeListCtrl::HandleOf(uint32_t index) const {
-    return (HTREEITEM(m_generation) << 32) | (HTREEITEM(index) + 1);
-}
-
-const std::vector<uint32_t>* CTreeListCtrl::ChildrenOf(HTREEITEM parent) const {
-    if (parent == TVI_ROOT) {
-        return &m_topLevel;
+CTreeListCtrl::Found CTreeListCtrl::Shown(HTREEITEM item) const {
+    if (item == TVI_NULL || item == TVI_ROOT) {
+        return {};
     }
-    uint32_t index = IndexOf(parent);
-    return index == kNoIndex ? nullptr : &m_items[index].children;
-}
-
-std::vector<uint32_t>* CTreeListCtrl::ChildrenOf(HTREEITEM parent) {
-    return const_cast<std::vector<uint32_t>*>(std::as_const(*this).ChildrenOf(parent));
-}
-
-TreeListItemData* CTreeListCtrl::DataOf(uint32_t index) {
-    uint32_t data = m_items[index].data;
-    return data == kNoIndex ? nullptr : &m_itemData[data];
-}
-
-const TreeListItemData* CTreeListCtrl::DataOf(uint32_t index) const {
-    uint32_t data = m_items[index].data;
-    return data == kNoIndex ? nullptr : &m_itemData[data];
-}
-
-TreeListItemData& CTreeListCtrl::MakeData(uint32_t index) {
-    Item& item = m_items[index];
-    if (item.data == kNoIndex) {
-        item.data = uint32_t(m_itemData.size());
-        m_itemData.emplace_back();
+    ItemTree* tree = nullptr;
+    if (GenerationOf(item) == m_tree->Generation()) {
+        tree = m_tree.get();
+    } else if (m_retired && GenerationOf(item) == m_retired->Generation()) {
+        tree = m_retired.get();
     }
-    return m_itemData[item.data];
+    uint32_t index = ItemNumberOf(item);
+    if (tree == nullptr || index >= tree->Size()) {
+        return {};
+    }
+    return Found{tree, index};
 }
 
-void CTreeListCtrl::Announce(TreeChange::Kind kind, HTREEITEM item, HTREEITEM parent, int row) {
+CTreeListCtrl::Found CTreeListCtrl::Readable(HTREEITEM item) const {
+    Found found = Shown(item);
+    if (!found || found.index == ItemTree::kTopLevel || found.tree->IsRemoved(found.index)) {
+        return {};
+    }
+    return found;
+}
+
+void CTreeListCtrl::Announce(TreeChange change) {
     if (!m_listening) {
         return;
     }
-    m_journal.push_back(TreeChange{kind, item, parent, row});
+    m_journal.push_back(change);
     m_notifier.Notify();
+}
+
+void CTreeListCtrl::AnnounceData(HTREEITEM item) {
+    TreeChange change{TreeChange::DataChanged};
+    change.item = item;
+    Announce(change);
 }
 
 // --- Items --------------------------------------------------------------------
 
-HTREEITEM CTreeListCtrl::InsertItem(const std::string& text, int image, HTREEITEM parent) {
+HTREEITEM CTreeListCtrl::InsertItem(std::string_view text, int image, HTREEITEM parent) {
     std::lock_guard lock(m_mutex);
     return InsertItemLocked(text, image, parent);
 }
 
-HTREEITEM CTreeListCtrl::InsertItemLocked(const std::string& text, int image, HTREEITEM parent) {
-    std::vector<uint32_t>* siblings = ChildrenOf(parent);
-    if (siblings == nullptr || m_items.size() >= kNoIndex - 1) {
+HTREEITEM CTreeListCtrl::InsertItemLocked(std::string_view text, int image, HTREEITEM parent) {
+    Found found = LiveParent(parent);
+    if (!found) {
         return TVI_NULL;
     }
-    uint32_t index = uint32_t(m_items.size());
-    Item& item = m_items.emplace_back();
-    item.text.assign(text);
-    item.image = image;
-    item.parent = parent == TVI_ROOT ? kNoIndex : IndexOf(parent);
-    int row = int(siblings->size());
-    siblings->push_back(index);
-    HTREEITEM handle = HandleOf(index);
-    Announce(TreeChange::Inserted, handle, parent, row);
-    return handle;
+    uint32_t index = m_tree->AddItem(found.index, text, image);
+    if (index == ItemTree::kNoItem) {
+        return TVI_NULL;
+    }
+    TreeChange change{TreeChange::Inserted};
+    change.item = HandleOf(*m_tree, index);
+    change.parent = HandleOf(*m_tree, found.index);
+    Announce(change);
+    return change.item;
 }
 
-bool CTreeListCtrl::DeleteItem(HTREEITEM handle) {
+HTREEITEM CTreeListCtrl::InsertFilesItem(HTREEITEM parent, int64_t fileCount, uint64_t bytes) {
     std::lock_guard lock(m_mutex);
-    uint32_t index = IndexOf(handle);
-    if (index == kNoIndex) {
+    return InsertFilesItemLocked(parent, fileCount, bytes);
+}
+
+HTREEITEM CTreeListCtrl::InsertFilesItemLocked(HTREEITEM parent, int64_t fileCount,
+                                               uint64_t bytes) {
+    Found found = LiveParent(parent);
+    if (!found) {
+        return TVI_NULL;
+    }
+    uint32_t index = m_tree->AddFilesItem(found.index, fileCount, bytes);
+    if (index == ItemTree::kNoItem) {
+        return TVI_NULL;
+    }
+    TreeChange change{TreeChange::Inserted};
+    change.item = HandleOf(*m_tree, index);
+    change.parent = HandleOf(*m_tree, found.index);
+    Announce(change);
+    return change.item;
+}
+
+bool CTreeListCtrl::DeleteItem(HTREEITEM item) {
+    std::lock_guard lock(m_mutex);
+    Found found = Live(item);
+    if (!found) {
         return false;
     }
-    HTREEITEM parent = GetParentItemLocked(handle);
-    std::vector<uint32_t>& siblings = *ChildrenOf(parent);
-    auto position = std::find(siblings.begin(), siblings.end(), index);
-    int row = int(position - siblings.begin());
-    siblings.erase(position);
-    // The subtree goes with an explicit stack: it may be very deep.
-    std::vector<uint32_t> pending{index};
-    while (!pending.empty()) {
-        Item& item = m_items[pending.back()];
-        pending.pop_back();
-        pending.insert(pending.end(), item.children.begin(), item.children.end());
-        item.live = false;
-        item.text.clear();
-        std::vector<uint32_t>().swap(item.children);
+    m_tree->MarkRemoved(found.index);
+    if (m_listening) {
+        TreeChange change{TreeChange::Deleted};
+        change.item = item;
+        Announce(change);
+    } else {
+        m_tree->Unlink(found.index);
     }
-    Announce(TreeChange::Deleted, handle, parent, row);
     return true;
 }
 
@@ -186,19 +229,20 @@ void CTreeListCtrl::DeleteAllItems() {
 }
 
 void CTreeListCtrl::DeleteAllItemsLocked() {
-    // Items are released from a flat container, never by walking the tree.
-    std::deque<Item>().swap(m_items);
-    std::vector<uint32_t>().swap(m_topLevel);
-    std::deque<TreeListItemData>().swap(m_itemData);
-    ++m_generation;
-    if (m_generation == 0 || m_generation == 0xffffffffu) {
-        m_generation = 1;
-    }
+    auto fresh = std::make_unique<ItemTree>(NextGeneration());
     if (m_listening) {
-        // Changes of the old generation mean nothing to a listener now.
+        // Older changes mean nothing to the listener once it starts anew.
         m_journal.clear();
+        m_expandAnnounced = TVI_NULL;
+        if (m_tree->Generation() == m_shownGeneration) {
+            m_retired = std::move(m_tree);  // still on screen until the listener resets
+        }
     }
-    Announce(TreeChange::AllDeleted, TVI_NULL, TVI_NULL);
+    // A tree nobody shows is freed here, from its flat containers.
+    m_tree = std::move(fresh);
+    TreeChange change{TreeChange::AllDeleted};
+    change.item = HandleOf(*m_tree, ItemTree::kTopLevel);
+    Announce(change);
 }
 
 HTREEITEM CTreeListCtrl::GetRootItem() const {
@@ -207,7 +251,8 @@ HTREEITEM CTreeListCtrl::GetRootItem() const {
 }
 
 HTREEITEM CTreeListCtrl::GetRootItemLocked() const {
-    return m_topLevel.empty() ? TVI_NULL : HandleOf(m_topLevel.front());
+    uint32_t first = m_tree->ChildAt(ItemTree::kTopLevel, 0);
+    return first == ItemTree::kNoItem ? TVI_NULL : HandleOf(*m_tree, first);
 }
 
 HTREEITEM CTreeListCtrl::GetParentItem(HTREEITEM item) const {
@@ -216,213 +261,231 @@ HTREEITEM CTreeListCtrl::GetParentItem(HTREEITEM item) const {
 }
 
 HTREEITEM CTreeListCtrl::GetParentItemLocked(HTREEITEM item) const {
-    uint32_t index = IndexOf(item);
-    if (index == kNoIndex) {
+    Found found = Live(item);
+    if (!found) {
         return TVI_NULL;
     }
-    uint32_t parent = m_items[index].parent;
-    return parent == kNoIndex ? TVI_ROOT : HandleOf(parent);
+    uint32_t parent = m_tree->Parent(found.index);
+    return parent == ItemTree::kTopLevel ? TVI_ROOT : HandleOf(*m_tree, parent);
 }
 
 int CTreeListCtrl::GetChildCount(HTREEITEM parent) const {
     std::lock_guard lock(m_mutex);
-    const std::vector<uint32_t>* children = ChildrenOf(parent);
-    return children == nullptr ? 0 : int(children->size());
+    Found found = LiveParent(parent);
+    return found ? int(m_tree->ChildCount(found.index)) : 0;
 }
 
 HTREEITEM CTreeListCtrl::GetChildItem(HTREEITEM parent, int row) const {
     std::lock_guard lock(m_mutex);
-    const std::vector<uint32_t>* children = ChildrenOf(parent);
-    if (children == nullptr || row < 0 || size_t(row) >= children->size()) {
+    Found found = LiveParent(parent);
+    if (!found || row < 0) {
         return TVI_NULL;
     }
-    return HandleOf((*children)[size_t(row)]);
+    uint32_t child = m_tree->ChildAt(found.index, uint32_t(row));
+    return child == ItemTree::kNoItem ? TVI_NULL : HandleOf(*m_tree, child);
 }
 
 int CTreeListCtrl::GetRowOfItem(HTREEITEM item) const {
     std::lock_guard lock(m_mutex);
-    uint32_t index = IndexOf(item);
-    if (index == kNoIndex) {
-        return -1;
-    }
-    uint32_t parent = m_items[index].parent;
-    const std::vector<uint32_t>& siblings =
-        parent == kNoIndex ? m_topLevel : m_items[parent].children;
-    auto position = std::find(siblings.begin(), siblings.end(), index);
-    return position == siblings.end() ? -1 : int(position - siblings.begin());
+    Found found = Live(item);
+    return found ? int(m_tree->Row(found.index)) : -1;
 }
 
 bool CTreeListCtrl::IsLiveItem(HTREEITEM item) const {
     std::lock_guard lock(m_mutex);
-    return IndexOf(item) != kNoIndex;
+    return bool(Live(item));
+}
+
+bool CTreeListCtrl::IsFilesItem(HTREEITEM item) const {
+    std::lock_guard lock(m_mutex);
+    return IsFilesItemLocked(item);
+}
+
+bool CTreeListCtrl::IsFilesItemLocked(HTREEITEM item) const {
+    Found found = Readable(item);
+    return found && found.tree->IsFilesItem(found.index);
 }
 
 int CTreeListCtrl::GetItemImage(HTREEITEM item) const {
     std::lock_guard lock(m_mutex);
-    uint32_t index = IndexOf(item);
-    return index == kNoIndex ? -1 : m_items[index].image;
+    Found found = Readable(item);
+    return found ? found.tree->Image(found.index) : -1;
 }
 
 bool CTreeListCtrl::SetItemImage(HTREEITEM item, int image) {
     std::lock_guard lock(m_mutex);
-    uint32_t index = IndexOf(item);
-    if (index == kNoIndex) {
+    Found found = Live(item);
+    if (!found) {
         return false;
     }
-    m_items[index].image = image;
-    Announce(TreeChange::DataChanged, item, TVI_NULL);
+    m_tree->SetImage(found.index, image);
+    AnnounceData(item);
     return true;
 }
 
 std::string CTreeListCtrl::GetItemText(HTREEITEM item, int column) const {
     std::lock_guard lock(m_mutex);
-    return GetItemTextLocked(item, column);
-}
-
-std::string CTreeListCtrl::GetItemTextLocked(HTREEITEM item, int column) const {
-    uint32_t index = IndexOf(item);
-    if (index == kNoIndex || column < 0) {
+    Found found = Readable(item);
+    if (!found || column < 0) {
         return {};
     }
     if (column == 0) {
-        return m_items[index].text.str();
+        return found.tree->Text(found.index);
     }
-    const TreeListItemData* data = DataOf(index);
-    return data == nullptr ? std::string() : std::string(data->m_texts.Get(size_t(column - 1)));
+    if (column == m_nSizeColumn) {
+        return found.tree->HasSize(found.index) ? FormatSize(found.tree->Bytes(found.index))
+                                                : std::string();
+    }
+    if (column == m_nPercentColumn) {
+        int percent = found.tree->Percent(found.index);
+        return percent < 0 ? std::string() : PercentText(percent);
+    }
+    return {};
 }
 
-bool CTreeListCtrl::SetItemText(HTREEITEM item, int column, const std::string& text) {
-    std::lock_guard lock(m_mutex);
-    return SetItemTextLocked(item, column, text);
+std::string CTreeListCtrl::GetItemTextLocked(HTREEITEM item) const {
+    Found found = Readable(item);
+    return found ? found.tree->Text(found.index) : std::string();
 }
 
-bool CTreeListCtrl::SetItemTextLocked(HTREEITEM item, int column, const std::string& text) {
-    uint32_t index = IndexOf(item);
-    if (index == kNoIndex || column < 0) {
+bool CTreeListCtrl::SetItemText(HTREEITEM item, int column, std::string_view text) {
+    if (column != 0) {
         return false;
     }
-    if (column == 0) {
-        m_items[index].text.assign(text);
-    } else {
-        MakeData(index).m_texts.Set(size_t(column - 1), text);
+    std::lock_guard lock(m_mutex);
+    return SetItemTextLocked(item, text);
+}
+
+bool CTreeListCtrl::SetItemTextLocked(HTREEITEM item, std::string_view text) {
+    Found found = Live(item);
+    if (!found) {
+        return false;
     }
-    Announce(TreeChange::DataChanged, item, TVI_NULL);
+    m_tree->SetName(found.index, text);
+    AnnounceData(item);
     return true;
+}
+
+std::optional<uint64_t> CTreeListCtrl::GetItemSize(HTREEITEM item) const {
+    std::lock_guard lock(m_mutex);
+    return GetItemSizeLocked(item);
+}
+
+std::optional<uint64_t> CTreeListCtrl::GetItemSizeLocked(HTREEITEM item) const {
+    Found found = Readable(item);
+    if (!found || !found.tree->HasSize(found.index)) {
+        return std::nullopt;
+    }
+    return found.tree->Bytes(found.index);
+}
+
+bool CTreeListCtrl::SetItemSize(HTREEITEM item, uint64_t bytes) {
+    std::lock_guard lock(m_mutex);
+    return SetItemSizeLocked(item, bytes);
+}
+
+bool CTreeListCtrl::SetItemSizeLocked(HTREEITEM item, uint64_t bytes) {
+    Found found = Live(item);
+    if (!found) {
+        return false;
+    }
+    m_tree->SetSize(found.index, bytes);
+    AnnounceData(item);
+    return true;
+}
+
+int64_t CTreeListCtrl::GetItemFileCount(HTREEITEM item) const {
+    std::lock_guard lock(m_mutex);
+    Found found = Readable(item);
+    return found ? found.tree->FileCount(found.index) : 0;
+}
+
+uint64_t CTreeListCtrl::GetPercentBase() const {
+    std::lock_guard lock(m_mutex);
+    return m_tree->PercentBase();
+}
+
+void CTreeListCtrl::SetPercentBase(uint64_t base) {
+    std::lock_guard lock(m_mutex);
+    SetPercentBaseLocked(base);
+}
+
+void CTreeListCtrl::SetPercentBaseLocked(uint64_t base) {
+    if (m_tree->PercentBase() == base) {
+        return;
+    }
+    m_tree->SetPercentBase(base);
+    Announce(TreeChange{TreeChange::PercentsChanged});
 }
 
 int CTreeListCtrl::GetItemPercent(HTREEITEM item) const {
     std::lock_guard lock(m_mutex);
-    uint32_t index = IndexOf(item);
-    if (index == kNoIndex) {
-        return -1;
-    }
-    const TreeListItemData* data = DataOf(index);
-    return data == nullptr ? -1 : data->m_nPercent;
+    Found found = Readable(item);
+    return found ? found.tree->Percent(found.index) : -1;
 }
 
-bool CTreeListCtrl::SetItemPercent(HTREEITEM item, int percent) {
-    std::lock_guard lock(m_mutex);
-    return SetItemPercentLocked(item, percent);
+uint32_t CTreeListCtrl::ItemNumberEndLocked() const {
+    return m_tree->Size();
 }
 
-bool CTreeListCtrl::SetItemPercentLocked(HTREEITEM item, int percent) {
-    uint32_t index = IndexOf(item);
-    if (index == kNoIndex) {
-        return false;
-    }
-    MakeData(index).m_nPercent = percent;
-    Announce(TreeChange::DataChanged, item, TVI_NULL);
-    return true;
-}
-
-void* CTreeListCtrl::GetItemUserData(HTREEITEM item) const {
-    std::lock_guard lock(m_mutex);
-    return GetItemUserDataLocked(item);
-}
-
-void* CTreeListCtrl::GetItemUserDataLocked(HTREEITEM item) const {
-    uint32_t index = IndexOf(item);
-    if (index == kNoIndex) {
-        return nullptr;
-    }
-    const TreeListItemData* data = DataOf(index);
-    return data == nullptr ? nullptr : data->m_pUserData;
-}
-
-bool CTreeListCtrl::SetItemUserData(HTREEITEM item, void* userData) {
-    std::lock_guard lock(m_mutex);
-    return SetItemUserDataLocked(item, userData);
-}
-
-bool CTreeListCtrl::SetItemUserDataLocked(HTREEITEM item, void* userData) {
-    uint32_t index = IndexOf(item);
-    if (index == kNoIndex) {
-        return false;
-    }
-    MakeData(index).m_pUserData = userData;
-    return true;
+HTREEITEM CTreeListCtrl::LiveItemLocked(uint32_t number) const {
+    HTREEITEM item = HandleOf(*m_tree, number);
+    return Live(item) ? item : TVI_NULL;
 }
 
 // --- Sorting ------------------------------------------------------------------
 
-int CTreeListCtrl::ComparePercent(const TreeListItemData* first, const TreeListItemData* second) {
-    if (first == nullptr || second == nullptr) {
-        return 0;
-    }
-    if (first->m_nPercent < second->m_nPercent) {
+int CTreeListCtrl::ComparePercent(int first, int second) {
+    if (first < second) {
         return 1;
     }
-    if (first->m_nPercent > second->m_nPercent) {
+    if (first > second) {
         return -1;
     }
     return 0;
 }
 
-bool CTreeListCtrl::SortChildrenByPercent(HTREEITEM item) {
-    std::lock_guard lock(m_mutex);
-    return SortChildrenByPercentLocked(item);
+bool CTreeListCtrl::RequestSort(Found parent, bool byText, bool keepFilesItemLast) {
+    if (m_tree->ChildCount(parent.index) < 2) {
+        return true;  // nothing to order, nothing to announce
+    }
+    TreeChange change{TreeChange::ChildrenReordered};
+    change.byText = byText;
+    change.keepFilesItemLast = keepFilesItemLast;
+    change.limit = m_tree->Size();
+    change.parent = HandleOf(*m_tree, parent.index);
+    if (m_listening) {
+        Announce(change);
+    } else {
+        ApplyChangeLocked(change);
+    }
+    return true;
 }
 
-bool CTreeListCtrl::SortChildrenByPercentLocked(HTREEITEM item) {
-    std::vector<uint32_t>* children = ChildrenOf(item);
-    if (children == nullptr) {
-        return false;
-    }
-    if (children->size() < 2) {
-        return true;
-    }
-    // An item without data sorts as a percentage of -1, that is last.
-    static const TreeListItemData kNone;
-    auto percentOf = [this](uint32_t index) {
-        const TreeListItemData* data = DataOf(index);
-        return data == nullptr ? &kNone : data;
-    };
-    std::stable_sort(children->begin(), children->end(), [&](uint32_t a, uint32_t b) {
-        return ComparePercent(percentOf(a), percentOf(b)) < 0;
-    });
-    Announce(TreeChange::ChildrenReordered, TVI_NULL, item);
-    return true;
+bool CTreeListCtrl::SortChildrenByPercent(HTREEITEM item) {
+    std::lock_guard lock(m_mutex);
+    return SortChildrenByPercentLocked(item, false);
+}
+
+bool CTreeListCtrl::SortChildrenByPercentLocked(HTREEITEM item, bool keepFilesItemLast) {
+    Found found = LiveParent(item);
+    return found && RequestSort(found, false, keepFilesItemLast);
 }
 
 bool CTreeListCtrl::SortTopLevel(bool byPercent) {
     std::lock_guard lock(m_mutex);
-    HTREEITEM root = GetRootItemLocked();
-    if (root == TVI_NULL) {
-        return false;
-    }
-    if (byPercent) {
-        return SortChildrenByPercentLocked(root);
-    }
-    std::vector<uint32_t>& children = m_items[IndexOf(root)].children;
-    // std::string compares as unsigned bytes, the program's name order.
-    std::stable_sort(children.begin(), children.end(), [this](uint32_t a, uint32_t b) {
-        return m_items[a].text.view() < m_items[b].text.view();
-    });
-    Announce(TreeChange::ChildrenReordered, TVI_NULL, root);
-    return true;
+    Found root = Live(GetRootItemLocked());
+    return root && RequestSort(root, !byPercent, false);
 }
 
-// --- Expand state -------------------------------------------------------------
+void CTreeListCtrl::CompleteChildrenLocked(HTREEITEM item) {
+    Found found = LiveParent(item);
+    if (found) {
+        m_tree->PackChildren(found.index);
+    }
+}
+
+// --- Expanding ----------------------------------------------------------------
 
 bool CTreeListCtrl::Expand(HTREEITEM item) {
     std::lock_guard lock(m_mutex);
@@ -430,29 +493,18 @@ bool CTreeListCtrl::Expand(HTREEITEM item) {
 }
 
 bool CTreeListCtrl::ExpandLocked(HTREEITEM item) {
-    uint32_t index = IndexOf(item);
-    if (index == kNoIndex) {
+    if (!Live(item)) {
         return false;
     }
-    if (!m_items[index].expanded) {
-        m_items[index].expanded = true;
-        Announce(TreeChange::ExpandRequested, item, TVI_NULL);
+    // A walk asks for every folder it enters; the view needs one request
+    // per refresh.
+    if (m_listening && m_expandAnnounced != item) {
+        m_expandAnnounced = item;
+        TreeChange change{TreeChange::ExpandRequested};
+        change.item = item;
+        Announce(change);
     }
     return true;
-}
-
-void CTreeListCtrl::SetExpandedState(HTREEITEM item, bool expanded) {
-    std::lock_guard lock(m_mutex);
-    uint32_t index = IndexOf(item);
-    if (index != kNoIndex) {
-        m_items[index].expanded = expanded;
-    }
-}
-
-bool CTreeListCtrl::IsExpanded(HTREEITEM item) const {
-    std::lock_guard lock(m_mutex);
-    uint32_t index = IndexOf(item);
-    return index != kNoIndex && m_items[index].expanded;
 }
 
 // --- Shell icons --------------------------------------------------------------
@@ -477,22 +529,29 @@ std::string CTreeListCtrl::GetShellIconPath(int image) const {
     return m_shellIcons[size_t(image - kFirstShellIconImage)];
 }
 
-// --- Change announcements -----------------------------------------------------
+// --- The listener -------------------------------------------------------------
 
-void CTreeListCtrl::AttachListener(ChangeNotifier::Poster poster) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_listening = true;
-        m_journal.clear();
-    }
+CTreeListCtrl::ShownTree CTreeListCtrl::AttachListener(ChangeNotifier::Poster poster) {
+    // The poster first: no change can be journalled without reaching it.
     m_notifier.SetPoster(std::move(poster));
+    std::lock_guard lock(m_mutex);
+    m_listening = true;
+    m_journal.clear();
+    m_expandAnnounced = TVI_NULL;
+    m_shownGeneration = m_tree->Generation();
+    return ShownTree{HandleOf(*m_tree, ItemTree::kTopLevel), m_tree->Size()};
 }
 
 void CTreeListCtrl::DetachListener() {
     m_notifier.SetPoster(nullptr);
     std::lock_guard lock(m_mutex);
-    m_listening = false;
+    for (const TreeChange& change : m_journal) {
+        ApplyChangeLocked(change);
+    }
     std::vector<TreeChange>().swap(m_journal);
+    m_retired.reset();
+    m_listening = false;
+    m_shownGeneration = m_tree->Generation();
 }
 
 std::vector<TreeChange> CTreeListCtrl::TakeChanges() {
@@ -500,7 +559,88 @@ std::vector<TreeChange> CTreeListCtrl::TakeChanges() {
     std::lock_guard lock(m_mutex);
     std::vector<TreeChange> changes;
     changes.swap(m_journal);
+    m_expandAnnounced = TVI_NULL;
     return changes;
+}
+
+void CTreeListCtrl::ApplyChange(const TreeChange& change) {
+    std::lock_guard lock(m_mutex);
+    ApplyChangeLocked(change);
+}
+
+void CTreeListCtrl::ApplyChangeLocked(const TreeChange& change) {
+    switch (change.kind) {
+        case TreeChange::ChildrenReordered:
+            if (Found parent = Shown(change.parent)) {
+                if (change.byText) {
+                    parent.tree->SortChildrenByText(parent.index, change.limit);
+                } else {
+                    parent.tree->SortChildrenByPercent(parent.index, change.limit,
+                                                       change.keepFilesItemLast);
+                }
+            }
+            break;
+        case TreeChange::Deleted:
+            if (Found found = Shown(change.item); found && found.index != ItemTree::kTopLevel) {
+                found.tree->Unlink(found.index);
+            }
+            break;
+        case TreeChange::AllDeleted:
+            // The listener now shows the tree that replaced the old one.
+            m_shownGeneration = GenerationOf(change.item);
+            if (m_retired && m_retired->Generation() != m_shownGeneration) {
+                m_retired.reset();
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+int CTreeListCtrl::GetShownChildCount(HTREEITEM parent, uint32_t announced) const {
+    std::lock_guard lock(m_mutex);
+    Found found = Shown(parent);
+    return found ? int(found.tree->ChildCountBelow(found.index, announced)) : 0;
+}
+
+HTREEITEM CTreeListCtrl::GetShownChild(HTREEITEM parent, int row, uint32_t announced) const {
+    std::lock_guard lock(m_mutex);
+    Found found = Shown(parent);
+    if (!found || row < 0) {
+        return TVI_NULL;
+    }
+    // Children not yet announced trail the announced ones.
+    uint32_t child = found.tree->ChildAt(found.index, uint32_t(row));
+    if (child == ItemTree::kNoItem || child >= announced) {
+        return TVI_NULL;
+    }
+    return HandleOf(*found.tree, child);
+}
+
+std::pair<HTREEITEM, int> CTreeListCtrl::GetShownParentAndRow(HTREEITEM item) const {
+    std::lock_guard lock(m_mutex);
+    Found found = Shown(item);
+    if (!found || found.index == ItemTree::kTopLevel) {
+        return {TVI_NULL, -1};
+    }
+    return {HandleOf(*found.tree, found.tree->Parent(found.index)),
+            int(found.tree->Row(found.index))};
+}
+
+bool CTreeListCtrl::IsShownLinked(HTREEITEM item) const {
+    std::lock_guard lock(m_mutex);
+    Found found = Shown(item);
+    if (!found) {
+        return false;
+    }
+    for (uint32_t at = found.index; at != ItemTree::kTopLevel;) {
+        uint32_t parent = found.tree->Parent(at);
+        if (found.tree->ChildAt(parent, found.tree->Row(at)) != at) {
+            return false;
+        }
+        at = parent;
+    }
+    return true;
 }
 
 }  // namespace quarn

@@ -1,8 +1,7 @@
 #include "foldersize/ui/FolderTreeModel.h"
 
-#include <QFileIconProvider>
-
 #include <QElapsedTimer>
+#include <QFileIconProvider>
 
 #include <algorithm>
 #include <unordered_set>
@@ -22,24 +21,31 @@ QString Text(const std::string& bytes) {
 // a persistent index per parent would cost more than the views save.
 constexpr size_t kMaxNamedLayoutParents = 64;
 
+bool IsBoundary(TreeChange::Kind kind) {
+    return kind == TreeChange::AllDeleted || kind == TreeChange::Deleted;
+}
+
 }  // namespace
 
 CFolderTreeModel::CFolderTreeModel(CTreeListCtrl& store, QObject* parent)
     : QAbstractItemModel(parent), m_store(store) {
-    m_root.handle = TVI_ROOT;
     m_refreshTimer.setSingleShot(true);
     m_refreshTimer.setInterval(kRefreshIntervalMs);
     connect(&m_refreshTimer, &QTimer::timeout, this, &CFolderTreeModel::RefreshSlice);
-    // Attach first, then read: whatever changes in between is both read and
-    // journalled, and applying the journal skips what is known already.
-    m_store.AttachListener([this] {
+    m_nColumns = m_store.GetColumnCount();
+    const CTreeListCtrl::ShownTree shown = m_store.AttachListener([this] {
         QMetaObject::invokeMethod(this, &CFolderTreeModel::ScheduleRefresh, Qt::QueuedConnection);
     });
-    m_nColumns = m_store.GetColumnCount();
-    Rebuild();
+    m_topLevel = shown.topLevel;
+    m_announced = shown.announced;
 }
 
 CFolderTreeModel::~CFolderTreeModel() {
+    // The store waits for this model to carry out the sorts and deletes it
+    // has taken: do them now, unannounced, so that the store stays whole.
+    for (size_t i = m_backlogStart; i < m_backlog.size(); ++i) {
+        m_store.ApplyChange(m_backlog[i]);
+    }
     m_store.DetachListener();
 }
 
@@ -62,8 +68,8 @@ void CFolderTreeModel::RefreshSoon() {
 }
 
 void CFolderTreeModel::RefreshSlice() {
-    // The end of a scan sets every item's percentage and sorts every folder
-    // at once: applying that in slices keeps the interface answering.
+    // The end of a scan sorts every folder at once: applying that in slices
+    // keeps the interface answering.
     TakeJournal();
     QElapsedTimer clock;
     clock.start();
@@ -97,92 +103,65 @@ void CFolderTreeModel::ApplySlice() {
     Apply(slice);
 }
 
-void CFolderTreeModel::Rebuild() {
-    m_nodes.clear();
-    m_root.children.clear();
-    std::vector<Node*> pending{&m_root};
-    while (!pending.empty()) {
-        Node* node = pending.back();
-        pending.pop_back();
-        const int count = m_store.GetChildCount(node->handle);
-        for (int row = 0; row < count; ++row) {
-            const HTREEITEM child = m_store.GetChildItem(node->handle, row);
-            if (child != TVI_NULL && NodeOf(child) == nullptr) {
-                pending.push_back(AddNode(node, child));
-            }
+bool CFolderTreeModel::IsOfShownTree(HTREEITEM item) const {
+    return CTreeListCtrl::GenerationOf(item) == CTreeListCtrl::GenerationOf(m_topLevel);
+}
+
+uint32_t CFolderTreeModel::AnnouncedFor(HTREEITEM parent) const {
+    if (!m_announcing.empty()) {
+        auto found = m_announcing.find(parent);
+        if (found != m_announcing.end()) {
+            return found->second;
         }
     }
+    return m_announced;
 }
 
 void CFolderTreeModel::Apply(const std::vector<TreeChange>& changes) {
-    // A batch is applied in segments between deletions. Within a segment the
-    // insertions are announced per parent (a walk inserts under ever other
-    // folders, so consecutive runs would be one row each), then the data
-    // changes are collected; reorders wait for the end of the batch, where
-    // one layout change covers them all. Items only ever append, and a
-    // parent is inserted before anything below it, so grouping keeps both
-    // the store's order and the parents ahead of their children.
-    std::vector<HTREEITEM> reorders;
-    std::unordered_set<HTREEITEM> reorderSeen;
+    // A batch is applied in stretches between deletions and clears. Within a
+    // stretch the insertions are announced per parent (a walk inserts under
+    // ever other folders, so consecutive runs would be one row each), then
+    // the data changes are collected; sorts wait for the end of the batch,
+    // where one layout change covers them all (a sort in the store leaves
+    // later items at the end, so it commutes with what came after it).
+    std::vector<TreeChange> reorders;
     std::vector<HTREEITEM> expands;
+    bool percentsChanged = false;
     size_t i = 0;
     while (i < changes.size()) {
         const TreeChange& change = changes[i];
         if (change.kind == TreeChange::AllDeleted) {
-            m_changed.clear();
             reorders.clear();
-            reorderSeen.clear();
             expands.clear();
-            beginResetModel();
-            m_nodes.clear();
-            m_root.children.clear();
-            m_nColumns = m_store.GetColumnCount();
-            endResetModel();
-            // The store drops older journal entries at this point, a
-            // change of the mark among them: announce the mark anew.
-            Q_EMIT markedColumnChanged(m_store.GetMarkedColumn());
+            percentsChanged = false;
+            Reset(change);
             ++i;
             continue;
         }
         if (change.kind == TreeChange::Deleted) {
             FlushDataChanged();
-            Remove(change.item);
+            Remove(change);
             ++i;
             continue;
         }
         size_t end = i;
-        while (end < changes.size() && changes[end].kind != TreeChange::AllDeleted &&
-               changes[end].kind != TreeChange::Deleted) {
+        while (end < changes.size() && !IsBoundary(changes[end].kind)) {
             ++end;
         }
-        std::vector<HTREEITEM> parents;
-        std::unordered_map<HTREEITEM, std::vector<HTREEITEM>> runs;
-        for (size_t k = i; k < end; ++k) {
-            if (changes[k].kind == TreeChange::Inserted) {
-                std::vector<HTREEITEM>& run = runs[changes[k].parent];
-                if (run.empty()) {
-                    parents.push_back(changes[k].parent);
-                }
-                run.push_back(changes[k].item);
-            }
-        }
-        for (HTREEITEM parent : parents) {
-            if (Node* node = NodeOf(parent)) {
-                InsertRun(node, runs[parent]);
-            }
-        }
+        AnnounceInsertions(changes, i, end);
         for (size_t k = i; k < end; ++k) {
             const TreeChange& later = changes[k];
             switch (later.kind) {
                 case TreeChange::DataChanged:
-                    if (Node* node = NodeOf(later.item)) {
-                        m_changed.push_back(node);
+                    if (IsOfShownTree(later.item)) {
+                        m_changed.push_back(later.item);
                     }
                     break;
+                case TreeChange::PercentsChanged:
+                    percentsChanged = true;
+                    break;
                 case TreeChange::ChildrenReordered:
-                    if (reorderSeen.insert(later.parent).second) {
-                        reorders.push_back(later.parent);
-                    }
+                    reorders.push_back(later);
                     break;
                 case TreeChange::ExpandRequested:
                     expands.push_back(later.item);
@@ -196,7 +175,7 @@ void CFolderTreeModel::Apply(const std::vector<TreeChange>& changes) {
         }
         i = end;
     }
-    Reorder(reorders);
+    Reorder(reorders, percentsChanged);
     FlushDataChanged();
     for (HTREEITEM item : expands) {
         const QModelIndex index = IndexOf(item);
@@ -206,204 +185,206 @@ void CFolderTreeModel::Apply(const std::vector<TreeChange>& changes) {
     }
 }
 
-CFolderTreeModel::Node* CFolderTreeModel::NodeOf(HTREEITEM item) {
-    if (item == TVI_ROOT) {
-        return &m_root;
-    }
-    auto found = m_nodes.find(item);
-    return found == m_nodes.end() ? nullptr : found->second.get();
+void CFolderTreeModel::Reset(const TreeChange& change) {
+    beginResetModel();
+    // The old tree is freed here, while no view reads it.
+    m_store.ApplyChange(change);
+    m_topLevel = change.item;
+    m_announced = CTreeListCtrl::ItemNumberOf(m_topLevel) + 1;
+    m_announcing.clear();
+    m_changed.clear();
+    m_nColumns = m_store.GetColumnCount();
+    endResetModel();
+    // The store drops older journal entries at this point, a change of the
+    // mark among them: announce the mark anew.
+    Q_EMIT markedColumnChanged(m_store.GetMarkedColumn());
 }
 
-CFolderTreeModel::Node* CFolderTreeModel::NodeOf(const QModelIndex& index) const {
-    return index.isValid() ? static_cast<Node*>(index.internalPointer())
-                           : const_cast<Node*>(&m_root);
-}
-
-QModelIndex CFolderTreeModel::IndexOfNode(const Node* node, int column) const {
-    if (node == nullptr || node == &m_root) {
-        return {};
-    }
-    return createIndex(node->row, column, const_cast<Node*>(node));
-}
-
-CFolderTreeModel::Node* CFolderTreeModel::AddNode(Node* parent, HTREEITEM item) {
-    auto node = std::make_unique<Node>();
-    node->handle = item;
-    node->parent = parent;
-    node->row = int(parent->children.size());
-    Node* raw = node.get();
-    parent->children.push_back(raw);
-    m_nodes.emplace(item, std::move(node));
-    return raw;
-}
-
-void CFolderTreeModel::InsertRun(Node* parent, const std::vector<HTREEITEM>& items) {
-    std::vector<HTREEITEM> fresh;
-    fresh.reserve(items.size());
-    for (HTREEITEM item : items) {
-        if (m_nodes.find(item) == m_nodes.end() &&
-            std::find(fresh.begin(), fresh.end(), item) == fresh.end()) {
-            fresh.push_back(item);
-        }
-    }
-    if (fresh.empty()) {
-        return;
-    }
-    const int first = int(parent->children.size());
-    beginInsertRows(IndexOfNode(parent), first, first + int(fresh.size()) - 1);
-    for (HTREEITEM item : fresh) {
-        AddNode(parent, item);
-    }
-    endInsertRows();
-}
-
-void CFolderTreeModel::Remove(HTREEITEM item) {
-    Node* node = NodeOf(item);
-    if (node == nullptr || node == &m_root) {
-        return;
-    }
-    Node* parent = node->parent;
-    const int row = node->row;
-    beginRemoveRows(IndexOfNode(parent), row, row);
-    parent->children.erase(parent->children.begin() + row);
-    for (int r = row; r < int(parent->children.size()); ++r) {
-        parent->children[size_t(r)]->row = r;
-    }
-    std::vector<HTREEITEM> doomed{item};
-    while (!doomed.empty()) {
-        const HTREEITEM next = doomed.back();
-        doomed.pop_back();
-        auto found = m_nodes.find(next);
-        if (found == m_nodes.end()) {
+void CFolderTreeModel::AnnounceInsertions(const std::vector<TreeChange>& changes, size_t begin,
+                                          size_t end) {
+    std::vector<HTREEITEM> parents;
+    std::unordered_map<HTREEITEM, std::vector<HTREEITEM>> runs;
+    uint32_t highest = 0;
+    for (size_t k = begin; k < end; ++k) {
+        const TreeChange& change = changes[k];
+        if (change.kind != TreeChange::Inserted || !IsOfShownTree(change.item)) {
             continue;
         }
-        for (const Node* child : found->second->children) {
-            doomed.push_back(child->handle);
+        std::vector<HTREEITEM>& run = runs[change.parent];
+        if (run.empty()) {
+            parents.push_back(change.parent);
         }
-        m_nodes.erase(found);
+        run.push_back(change.item);
+        highest = std::max(highest, CTreeListCtrl::ItemNumberOf(change.item));
     }
+    // The tree may be gone already (replaced twice before this model caught
+    // up); then nothing of it is shown.
+    if (parents.empty() || !m_store.IsShownLinked(m_topLevel)) {
+        return;
+    }
+    // Items are numbered in journal order and a parent is inserted before
+    // its children, so each parent's new rows are its children between its
+    // old limit and its last new item, and every parent is announced before
+    // its own new rows are.
+    for (HTREEITEM parent : parents) {
+        const std::vector<HTREEITEM>& run = runs[parent];
+        const int first = m_store.GetShownChildCount(parent, AnnouncedFor(parent));
+        const uint32_t limit = CTreeListCtrl::ItemNumberOf(run.back()) + 1;
+        const int last = m_store.GetShownChildCount(parent, limit) - 1;
+        if (last < first) {
+            continue;
+        }
+        beginInsertRows(IndexOfShown(parent), first, last);
+        m_announcing[parent] = limit;
+        endInsertRows();
+    }
+    m_announced = std::max(m_announced, highest + 1);
+    m_announcing.clear();
+}
+
+void CFolderTreeModel::Remove(const TreeChange& change) {
+    if (!IsOfShownTree(change.item)) {
+        m_store.ApplyChange(change);
+        return;
+    }
+    const auto [parent, row] = m_store.GetShownParentAndRow(change.item);
+    if (parent == TVI_NULL ||
+        m_store.GetShownChild(parent, row, AnnouncedFor(parent)) != change.item) {
+        m_store.ApplyChange(change);  // not shown (any more): nothing to announce
+        return;
+    }
+    beginRemoveRows(IndexOfShown(parent), row, row);
+    m_store.ApplyChange(change);
     endRemoveRows();
 }
 
-void CFolderTreeModel::Reorder(const std::vector<HTREEITEM>& parents) {
-    std::vector<Node*> nodes;
-    std::unordered_set<Node*> seen;
-    bool includesTopLevel = false;
-    for (HTREEITEM handle : parents) {
-        Node* node = NodeOf(handle);
-        if (node != nullptr && node->children.size() > 1 && seen.insert(node).second) {
-            nodes.push_back(node);
-            includesTopLevel = includesTopLevel || node == &m_root;
-        }
-    }
-    if (nodes.empty()) {
+void CFolderTreeModel::Reorder(const std::vector<TreeChange>& reorders, bool percentsChanged) {
+    if (reorders.empty() && !percentsChanged) {
         return;
     }
     QList<QPersistentModelIndex> named;
-    if (!includesTopLevel && nodes.size() <= kMaxNamedLayoutParents) {
-        for (const Node* node : nodes) {
-            named.append(QPersistentModelIndex(IndexOfNode(node)));
+    std::unordered_set<HTREEITEM> seen;
+    bool includesTopLevel = false;
+    for (const TreeChange& change : reorders) {
+        if (seen.insert(change.parent).second) {
+            includesTopLevel = includesTopLevel || change.parent == m_topLevel;
         }
     }
-    Q_EMIT layoutAboutToBeChanged(named, QAbstractItemModel::VerticalSortHint);
+    if (!percentsChanged && !includesTopLevel && seen.size() <= kMaxNamedLayoutParents) {
+        for (HTREEITEM parent : seen) {
+            const QModelIndex index = IndexOfShown(parent);
+            if (index.isValid()) {
+                named.append(QPersistentModelIndex(index));
+            }
+        }
+    }
+    const auto hint = reorders.empty() ? QAbstractItemModel::NoLayoutChangeHint
+                                       : QAbstractItemModel::VerticalSortHint;
+    Q_EMIT layoutAboutToBeChanged(named, hint);
     const QModelIndexList before = persistentIndexList();
-    std::vector<std::pair<Node*, int>> saved;
-    saved.reserve(size_t(before.size()));
-    for (const QModelIndex& index : before) {
-        saved.emplace_back(NodeOf(index), index.column());
+    for (const TreeChange& change : reorders) {
+        m_store.ApplyChange(change);
     }
-    for (Node* node : nodes) {
-        ReorderChildren(node);
-    }
-    QModelIndexList after;
-    after.reserve(before.size());
-    for (const auto& [node, column] : saved) {
-        after.append(IndexOfNode(node, column));
-    }
-    changePersistentIndexList(before, after);
-    Q_EMIT layoutChanged(named, QAbstractItemModel::VerticalSortHint);
-}
-
-bool CFolderTreeModel::ReorderChildren(Node* parent) {
-    // The store's order now, restricted to the children announced so far;
-    // children the store no longer lists keep their relative order at the
-    // end until their deletion is applied.
-    std::vector<Node*> order;
-    order.reserve(parent->children.size());
-    const int count = m_store.GetChildCount(parent->handle);
-    for (int row = 0; row < count; ++row) {
-        Node* child = NodeOf(m_store.GetChildItem(parent->handle, row));
-        if (child != nullptr && child->parent == parent && !child->placed) {
-            child->placed = true;
-            order.push_back(child);
+    if (!reorders.empty()) {
+        QModelIndexList after;
+        after.reserve(before.size());
+        for (const QModelIndex& index : before) {
+            after.append(IndexOfShown(HandleOf(index), index.column()));
         }
+        changePersistentIndexList(before, after);
     }
-    for (Node* child : parent->children) {
-        if (!child->placed) {
-            order.push_back(child);
-        }
-        child->placed = false;
-    }
-    if (order == parent->children) {
-        return false;
-    }
-    parent->children = std::move(order);
-    for (size_t r = 0; r < parent->children.size(); ++r) {
-        parent->children[r]->row = int(r);
-    }
-    return true;
+    Q_EMIT layoutChanged(named, hint);
 }
 
 void CFolderTreeModel::FlushDataChanged() {
     if (m_changed.empty()) {
         return;
     }
-    std::sort(m_changed.begin(), m_changed.end(), [](const Node* a, const Node* b) {
-        return a->parent != b->parent ? a->parent < b->parent : a->row < b->row;
-    });
-    size_t i = 0;
-    while (i < m_changed.size()) {
-        size_t j = i;
-        while (j + 1 < m_changed.size() && m_changed[j + 1]->parent == m_changed[i]->parent) {
-            ++j;
+    struct Place {
+        HTREEITEM parent;
+        int row;
+        HTREEITEM item;
+    };
+    std::vector<Place> places;
+    places.reserve(m_changed.size());
+    for (HTREEITEM item : m_changed) {
+        const auto [parent, row] = m_store.GetShownParentAndRow(item);
+        if (parent != TVI_NULL &&
+            m_store.GetShownChild(parent, row, AnnouncedFor(parent)) == item) {
+            places.push_back(Place{parent, row, item});
         }
-        Q_EMIT dataChanged(IndexOfNode(m_changed[i], 0),
-                           IndexOfNode(m_changed[j], std::max(0, m_nColumns - 1)));
-        i = j + 1;
     }
     m_changed.clear();
+    std::sort(places.begin(), places.end(), [](const Place& a, const Place& b) {
+        return a.parent != b.parent ? a.parent < b.parent : a.row < b.row;
+    });
+    size_t i = 0;
+    while (i < places.size()) {
+        size_t j = i;
+        while (j + 1 < places.size() && places[j + 1].parent == places[i].parent) {
+            ++j;
+        }
+        const QModelIndex parent = IndexOfShown(places[i].parent);
+        Q_EMIT dataChanged(index(places[i].row, 0, parent),
+                           index(places[j].row, std::max(0, m_nColumns - 1), parent));
+        i = j + 1;
+    }
+}
+
+QModelIndex CFolderTreeModel::IndexOfShown(HTREEITEM item, int column) const {
+    if (item == m_topLevel || item == TVI_NULL) {
+        return {};
+    }
+    const auto [parent, row] = m_store.GetShownParentAndRow(item);
+    if (parent == TVI_NULL) {
+        return {};
+    }
+    return createIndex(row, column, quintptr(item));
 }
 
 HTREEITEM CFolderTreeModel::HandleOf(const QModelIndex& index) const {
-    return index.isValid() ? NodeOf(index)->handle : TVI_NULL;
+    return index.isValid() ? HTREEITEM(index.internalId()) : TVI_NULL;
 }
 
 QModelIndex CFolderTreeModel::IndexOf(HTREEITEM item, int column) const {
-    auto found = m_nodes.find(item);
-    return found == m_nodes.end() ? QModelIndex() : IndexOfNode(found->second.get(), column);
+    if (item == TVI_NULL || !IsOfShownTree(item) || item == m_topLevel) {
+        return {};
+    }
+    const auto [parent, row] = m_store.GetShownParentAndRow(item);
+    if (parent == TVI_NULL || CTreeListCtrl::ItemNumberOf(item) >= AnnouncedFor(parent) ||
+        !m_store.IsShownLinked(item)) {
+        return {};
+    }
+    return createIndex(row, column, quintptr(item));
 }
 
 QModelIndex CFolderTreeModel::index(int row, int column, const QModelIndex& parent) const {
-    const Node* node = NodeOf(parent);
-    if (row < 0 || column < 0 || column >= m_nColumns || row >= int(node->children.size()) ||
+    if (row < 0 || column < 0 || column >= m_nColumns ||
         (parent.isValid() && parent.column() != 0)) {
         return {};
     }
-    return createIndex(row, column, node->children[size_t(row)]);
+    const HTREEITEM parentItem = parent.isValid() ? HandleOf(parent) : m_topLevel;
+    const HTREEITEM child = m_store.GetShownChild(parentItem, row, AnnouncedFor(parentItem));
+    if (child == TVI_NULL) {
+        return {};
+    }
+    return createIndex(row, column, quintptr(child));
 }
 
 QModelIndex CFolderTreeModel::parent(const QModelIndex& child) const {
     if (!child.isValid()) {
         return {};
     }
-    return IndexOfNode(NodeOf(child)->parent);
+    const HTREEITEM parent = m_store.GetShownParentAndRow(HandleOf(child)).first;
+    return IndexOfShown(parent);
 }
 
 int CFolderTreeModel::rowCount(const QModelIndex& parent) const {
     if (parent.isValid() && parent.column() != 0) {
         return 0;
     }
-    return int(NodeOf(parent)->children.size());
+    const HTREEITEM parentItem = parent.isValid() ? HandleOf(parent) : m_topLevel;
+    return m_store.GetShownChildCount(parentItem, AnnouncedFor(parentItem));
 }
 
 int CFolderTreeModel::columnCount(const QModelIndex&) const {
@@ -411,26 +392,22 @@ int CFolderTreeModel::columnCount(const QModelIndex&) const {
 }
 
 bool CFolderTreeModel::hasChildren(const QModelIndex& parent) const {
-    return rowCount(parent) > 0;
+    if (parent.isValid() && parent.column() != 0) {
+        return false;
+    }
+    const HTREEITEM parentItem = parent.isValid() ? HandleOf(parent) : m_topLevel;
+    return m_store.GetShownChild(parentItem, 0, AnnouncedFor(parentItem)) != TVI_NULL;
 }
 
 QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) {
         return {};
     }
-    const HTREEITEM item = NodeOf(index)->handle;
+    const HTREEITEM item = HandleOf(index);
     const int column = index.column();
     switch (role) {
-        case Qt::DisplayRole: {
-            QString text = Text(m_store.GetItemText(item, column));
-            if (text.isEmpty() && column == m_store.GetPercentColumn()) {
-                const int percent = m_store.GetItemPercent(item);
-                if (percent >= 0) {
-                    text = QString::asprintf("%d%%", percent);
-                }
-            }
-            return text;
-        }
+        case Qt::DisplayRole:
+            return Text(m_store.GetItemText(item, column));
         case Qt::DecorationRole:
             if (column == 0) {
                 return ImageIcon(m_store.GetItemImage(item));

@@ -1,14 +1,18 @@
 #pragma once
-// A Qt item model over a CTreeListCtrl store.
+// A Qt item model over a CTreeListCtrl store, without a copy of the tree.
 //
-// The store is changed by a scan's worker thread; the model must never tell
-// the view about a structure it has not announced. So the model keeps its own
-// mirror of the tree's structure (which handle sits in which row) and changes
-// it only by applying the store's change journal, on the UI thread, in
-// batches: the store's poster queues one refresh, the refresh waits at most
-// kRefreshIntervalMs so that a walk inserting thousands of items per second
-// costs a few dozen layout passes. Texts, percentages and images are read
-// from the store when the view asks, so they are always the newest.
+// Every index carries its item's store handle; rows, parents and texts are
+// read from the store when the view asks. The store is changed by a scan's
+// worker thread, and the model must never show the view a structure it has
+// not announced, so it replays the store's change journal on the UI thread,
+// in batches: the store's poster queues one refresh, the refresh waits at
+// most kRefreshIntervalMs so that a walk inserting thousands of items per
+// second costs a few dozen layout passes. New items become visible as the
+// model announces them (its `announced` limit, see TreeListCtrl.h); sorts,
+// deletes and a clear happen in the store when the model applies them,
+// between its begin and end signals. Texts ("117.738 MB", "42%") and
+// images are made from the store's numbers when the view asks, so they are
+// always the newest.
 //
 // UI thread only, apart from the poster, which any thread may call. The
 // store must outlive the model; the model detaches itself when destroyed.
@@ -18,7 +22,6 @@
 #include <QIcon>
 #include <QTimer>
 
-#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -40,8 +43,9 @@ class CFolderTreeModel : public QAbstractItemModel {
     static constexpr size_t kSliceChanges = 2000;
     static constexpr int kSliceBudgetMs = 12;
 
-    // Attaches to `store` and mirrors what it holds already.
+    // Attaches to `store`; what it holds already counts as announced.
     explicit CFolderTreeModel(CTreeListCtrl& store, QObject* parent = nullptr);
+    // Carries out what the store still waits for, then detaches.
     ~CFolderTreeModel() override;
 
     CTreeListCtrl& Store() const { return m_store; }
@@ -80,40 +84,36 @@ class CFolderTreeModel : public QAbstractItemModel {
     void markedColumnChanged(int column);
 
   private:
-    struct Node {
-        HTREEITEM handle = TVI_NULL;
-        Node* parent = nullptr;
-        int row = -1;
-        bool placed = false;  // scratch mark of ReorderChildren
-        std::vector<Node*> children;
-    };
-
     void ScheduleRefresh();
     // The timer's refresh: as much of the journal as the time budget allows.
     void RefreshSlice();
     void TakeJournal();
     void ApplySlice();
     void Apply(const std::vector<TreeChange>& changes);
-    void Rebuild();
-    Node* NodeOf(HTREEITEM item);
-    Node* NodeOf(const QModelIndex& index) const;
-    QModelIndex IndexOfNode(const Node* node, int column = 0) const;
-    Node* AddNode(Node* parent, HTREEITEM item);
-    void InsertRun(Node* parent, const std::vector<HTREEITEM>& items);
-    void Remove(HTREEITEM item);
-    void Reorder(const std::vector<HTREEITEM>& parents);
-    bool ReorderChildren(Node* parent);
+    void Reset(const TreeChange& change);
+    // Announces the insertions of one stretch of the journal, parent by parent.
+    void AnnounceInsertions(const std::vector<TreeChange>& changes, size_t begin, size_t end);
+    void Remove(const TreeChange& change);
+    void Reorder(const std::vector<TreeChange>& reorders, bool percentsChanged);
     void FlushDataChanged();
+    // The limit below which `parent`'s children are announced.
+    uint32_t AnnouncedFor(HTREEITEM parent) const;
+    // The index of an item of the shown tree (its row read from the store);
+    // the invalid index for the top level.
+    QModelIndex IndexOfShown(HTREEITEM item, int column = 0) const;
+    bool IsOfShownTree(HTREEITEM item) const;
     QIcon ImageIcon(int image) const;
 
     CTreeListCtrl& m_store;
     int m_nColumns = 0;
-    Node m_root;
-    // Every announced node but the root, by handle (owns them). Nodes are
-    // freed without recursion, as deep trees would exhaust the stack.
-    std::unordered_map<HTREEITEM, std::unique_ptr<Node>> m_nodes;
+    // The parent of the top-level items of the tree the model shows.
+    HTREEITEM m_topLevel = TVI_NULL;
+    // Items numbered below this are announced; while a batch is announced,
+    // parents it has reached already have their own, higher limit.
+    uint32_t m_announced = 0;
+    std::unordered_map<HTREEITEM, uint32_t> m_announcing;
     // Items whose data changed in the batch being applied, sent as ranges.
-    std::vector<Node*> m_changed;
+    std::vector<HTREEITEM> m_changed;
     // Changes taken from the store but not applied yet (from m_backlogStart).
     std::vector<TreeChange> m_backlog;
     size_t m_backlogStart = 0;

@@ -52,12 +52,6 @@ CFolderTreeView::CFolderTreeView(CFolderSizeView& scan, QWidget* parent)
             [this](const QModelIndex& index) { expand(index); });
     connect(m_model, &CFolderTreeModel::markedColumnChanged, m_header,
             &CTreeListHeader::SetMarkedColumn);
-    connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) {
-        m_scan.SetExpandedState(m_model->HandleOf(index), true);
-    });
-    connect(this, &QTreeView::collapsed, this, [this](const QModelIndex& index) {
-        m_scan.SetExpandedState(m_model->HandleOf(index), false);
-    });
     connect(m_header, &QHeaderView::sectionClicked, this, &CFolderTreeView::SortByColumn);
 }
 

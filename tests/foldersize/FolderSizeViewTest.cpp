@@ -15,6 +15,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "foldersize/SizeText.h"
@@ -60,13 +61,21 @@ uint64_t SumOfTree(const std::string& root, int64_t* files = nullptr) {
     return sum;
 }
 
-// The records of a finished scan, by path; files items under path + "|files".
-std::map<std::string, FolderRecord> RecordsByPath(const CFolderSizeView& view) {
-    std::map<std::string, FolderRecord> byPath;
-    for (const FolderRecord& record : view.GetRecords()) {
-        std::optional<std::string> path = view.GetItemPath(record.m_hItem);
-        EXPECT_TRUE(path.has_value());
-        byPath[path.value_or("?") + (record.m_bFilesItem ? "|files" : "")] = record;
+// The items of a finished scan by their paths, files items under path +
+// "|files"; every item must have a path.
+std::map<std::string, HTREEITEM> ItemsByPath(const CFolderSizeView& view) {
+    std::map<std::string, HTREEITEM> byPath;
+    std::vector<HTREEITEM> pending{TVI_ROOT};
+    while (!pending.empty()) {
+        HTREEITEM parent = pending.back();
+        pending.pop_back();
+        for (int row = 0; row < view.GetChildCount(parent); ++row) {
+            HTREEITEM item = view.GetChildItem(parent, row);
+            std::optional<std::string> path = view.GetItemPath(item);
+            EXPECT_TRUE(path.has_value());
+            byPath[path.value_or("?") + (view.IsFilesItem(item) ? "|files" : "")] = item;
+            pending.push_back(item);
+        }
     }
     return byPath;
 }
@@ -157,58 +166,56 @@ TEST(FolderScan, TotalsCountsTextsAndRecordsOfARealTree) {
     EXPECT_EQ(view.GetExceptionCount(), 0);
     EXPECT_FALSE(view.m_bBusy);
 
-    auto records = RecordsByPath(view);
-    ASSERT_EQ(records.count(root), 1u);
-    EXPECT_EQ(records[root].m_nSize, expected);
-    EXPECT_EQ(records[root].m_strName, root);
+    auto items = ItemsByPath(view);
+    ASSERT_EQ(items.count(root), 1u);
+    EXPECT_EQ(view.GetItemSize(items[root]), expected);
+    EXPECT_EQ(view.GetItemText(items[root]), root);
     // only.txt, the sparse file, and the link by its own size (its target's length).
-    EXPECT_EQ(records[tree.Path("c")].m_nSize, 5 + (uint64_t(5) << 30) + 10);
-    EXPECT_EQ(records[tree.Path(".hidden")].m_nSize, 11u);
-    EXPECT_EQ(records[tree.Path("b/empty")].m_nSize, 0u);
+    EXPECT_EQ(view.GetItemSize(items[tree.Path("c")]), 5 + (uint64_t(5) << 30) + 10);
+    EXPECT_EQ(view.GetItemSize(items[tree.Path(".hidden")]), 11u);
+    EXPECT_EQ(view.GetItemSize(items[tree.Path("b/empty")]), 0u);
 
     // Files items: only where a folder has both files and subfolders.
-    EXPECT_EQ(records.count(root + "|files"), 1u);
-    EXPECT_EQ(records[tree.Path("a") + "|files"].m_nSize, 100u);
-    EXPECT_EQ(records[tree.Path("b") + "|files"].m_nSize, 3000u);
-    EXPECT_EQ(records.count(tree.Path("c") + "|files"), 0u);
-    EXPECT_EQ(records.count(tree.Path("e") + "|files"), 0u);
-    EXPECT_EQ(records.count(tree.Path("a/sub") + "|files"), 0u);
-    EXPECT_EQ(view.GetItemText(records[tree.Path("a") + "|files"].m_hItem), "[1 file ]");
-    EXPECT_EQ(view.GetItemText(records[tree.Path("b") + "|files"].m_hItem), "[2 files]");
-    EXPECT_EQ(records[tree.Path("b") + "|files"].m_strName, "files");
-    EXPECT_EQ(view.GetItemImage(records[tree.Path("b") + "|files"].m_hItem), kImageFilesItem);
-    EXPECT_EQ(view.GetItemImage(records[tree.Path("b")].m_hItem), kImageFolder);
+    EXPECT_EQ(items.count(root + "|files"), 1u);
+    EXPECT_EQ(view.GetItemSize(items[tree.Path("a") + "|files"]), 100u);
+    EXPECT_EQ(view.GetItemSize(items[tree.Path("b") + "|files"]), 3000u);
+    EXPECT_EQ(items.count(tree.Path("c") + "|files"), 0u);
+    EXPECT_EQ(items.count(tree.Path("e") + "|files"), 0u);
+    EXPECT_EQ(items.count(tree.Path("a/sub") + "|files"), 0u);
+    EXPECT_EQ(view.GetItemText(items[tree.Path("a") + "|files"]), "[1 file ]");
+    EXPECT_EQ(view.GetItemText(items[tree.Path("b") + "|files"]), "[2 files]");
+    EXPECT_EQ(view.GetItemFileCount(items[tree.Path("b") + "|files"]), 2);
+    EXPECT_EQ(view.GetItemImage(items[tree.Path("b") + "|files"]), kImageFilesItem);
+    EXPECT_EQ(view.GetItemImage(items[tree.Path("b")]), kImageFolder);
+    EXPECT_EQ(items.size(), 12u);  // 9 folders, 3 files items
+    EXPECT_EQ(view.GetRecordCount(), items.size());
 
-    for (const auto& [path, record] : records) {
-        EXPECT_EQ(view.GetItemText(record.m_hItem, 1), FormatSize(record.m_nSize)) << path;
-        std::string text = view.GetItemText(record.m_hItem);
+    for (const auto& [path, item] : items) {
+        ASSERT_TRUE(view.GetItemSize(item).has_value()) << path;
+        EXPECT_EQ(view.GetItemText(item, 1), FormatSize(*view.GetItemSize(item))) << path;
+        std::string text = view.GetItemText(item);
         EXPECT_NE(text, ".");
         EXPECT_NE(text, "..");
         EXPECT_NE(text, "link-to-file");  // a link is a file, never an item
-    }
-
-    // Post-order: every folder's record follows those of everything below
-    // it; its files item's record comes right after it.
-    std::vector<FolderRecord> order = view.GetRecords();
-    std::map<HTREEITEM, size_t> position;
-    for (size_t i = 0; i < order.size(); ++i) {
-        position[order[i].m_hItem] = i;
-    }
-    for (size_t i = 0; i < order.size(); ++i) {
-        HTREEITEM parent = view.GetParentItem(order[i].m_hItem);
-        if (parent == TVI_ROOT) {
-            continue;
+        // A folder with a files item holds exactly its children's bytes,
+        // and (unsorted) the files item comes after every subfolder.
+        int count = view.GetChildCount(item);
+        uint64_t sum = 0;
+        bool hasFilesItem = false;
+        for (int row = 0; row < count; ++row) {
+            HTREEITEM child = view.GetChildItem(item, row);
+            sum += view.GetItemSize(child).value_or(0);
+            if (view.IsFilesItem(child)) {
+                hasFilesItem = true;
+                EXPECT_EQ(row, count - 1) << path;
+            }
         }
-        if (order[i].m_bFilesItem) {
-            EXPECT_EQ(position[parent] + 1, i);
-        } else {
-            EXPECT_LT(i, position[parent]);
+        if (hasFilesItem) {
+            EXPECT_EQ(sum, *view.GetItemSize(item)) << path;
         }
     }
-    EXPECT_EQ(order.back().m_bFilesItem ? order[order.size() - 2].m_hItem : order.back().m_hItem,
-              view.GetRootItem());
     EXPECT_EQ(view.GetItemPercent(view.GetRootItem()), 100);
-    EXPECT_EQ(view.GetItemPercent(records[tree.Path("b/empty")].m_hItem), 0);
+    EXPECT_EQ(view.GetItemPercent(items[tree.Path("b/empty")]), 0);
 }
 
 TEST(FolderScan, SortingBySizeKeepsFilesItemsLastExceptUnderTheRoot) {
@@ -266,7 +273,8 @@ TEST(FolderScan, CancelledScansCountExceptionsAndEachByteOnce) {
     }
     // The folders still being walked keep no size; the root is one of them.
     EXPECT_EQ(view.GetItemText(view.GetRootItem(), 1), "");
-    EXPECT_FALSE(view.GetItemRecord(view.GetRootItem()).has_value());
+    EXPECT_FALSE(view.GetItemSize(view.GetRootItem()).has_value());
+    EXPECT_EQ(view.GetItemPercent(view.GetRootItem()), -1);
 
     // The next complete scan of a network-style path reports both cancels,
     // and its percentages are of the scan total whatever the drive setting.
@@ -289,8 +297,8 @@ TEST(FolderScan, DoubledSeparatorsAreWalkedAsSingleOnesOutsideNetworkPaths) {
     CFolderSizeView view;
     view.RunScan(tree.Root() + "//x//");
     EXPECT_EQ(view.GetItemText(view.GetRootItem()), tree.Root() + "/x/");
-    auto records = RecordsByPath(view);
-    EXPECT_EQ(records.count(tree.Path("x/y")), 1u);
+    auto items = ItemsByPath(view);
+    EXPECT_EQ(items.count(tree.Path("x/y")), 1u);
     EXPECT_EQ(view.GetTotal(), 3u);
 
     // Network style: every separator is kept as given.
@@ -328,11 +336,11 @@ TEST(FolderScan, AnUnreadableFolderIsAnEmptyFolder) {
     auto scanAndCheck = [&] {
         CFolderSizeView view;
         view.RunScan(tree.Root());
-        auto records = RecordsByPath(view);
-        bool ok = view.GetTotal() == 40 && records.count(tree.Path("locked")) == 1 &&
-                  records[tree.Path("locked")].m_nSize == 0 &&
-                  view.GetItemText(records[tree.Path("locked")].m_hItem, 1) == "0.000 KB" &&
-                  records.count(tree.Path("locked/inner")) == 0 && view.GetExceptionCount() == 0;
+        auto items = ItemsByPath(view);
+        bool ok = view.GetTotal() == 40 && items.count(tree.Path("locked")) == 1 &&
+                  view.GetItemSize(items[tree.Path("locked")]) == 0u &&
+                  view.GetItemText(items[tree.Path("locked")], 1) == "0.000 KB" &&
+                  items.count(tree.Path("locked/inner")) == 0 && view.GetExceptionCount() == 0;
         return ok;
     };
     ASSERT_EQ(::chmod(tree.Path("locked").c_str(), 0), 0);
@@ -395,8 +403,11 @@ TEST(FolderScan, AHundredThousandLevelsDeepTreeIsWalkedCompletely) {
     EXPECT_EQ(view->GetFolderCount(), kDepth);
     EXPECT_EQ(view->GetFileCount(), 1);
     EXPECT_EQ(view->GetRecordCount(), size_t(kDepth) + 1);
-    std::vector<FolderRecord> records = view->GetRecords();
-    HTREEITEM bottom = records.front().m_hItem;  // post-order: the deepest first
+    HTREEITEM bottom = view->GetRootItem();
+    for (int level = 0; level < kDepth; ++level) {
+        ASSERT_EQ(view->GetChildCount(bottom), 1);
+        bottom = view->GetChildItem(bottom, 0);
+    }
     EXPECT_EQ(view->GetItemText(bottom, 1), "0.007 KB");
     EXPECT_EQ(view->GetItemPercent(bottom), 100);
     std::optional<std::string> path = view->GetItemPath(bottom);
@@ -426,6 +437,64 @@ TEST(FolderScan, DestroyingTheViewDuringAWalkStopsAndJoinsItFirst) {
     EXPECT_EQ(sink.rebuilds, 1);
     EXPECT_LT(sink.paths.size(), 40u);
     release.join();
+}
+
+TEST(FolderScan, ReadersDuringAWalkSeeTrueParentsAndOnlyFinalSizes) {
+    // The store is read while the worker fills it: every size a reader sees
+    // is the folder's final total (sizes are set once, when a folder is
+    // complete), and every item's path is its parent's path and its name.
+    ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
+    TempTree tree;
+    for (int i = 0; i < 30; ++i) {
+        std::string folder = "f" + std::to_string(i);
+        for (int j = 0; j < 4; ++j) {
+            tree.MakeFile(folder + "/g" + std::to_string(j) + "/x.bin", uint64_t(i * 10 + j));
+        }
+        tree.MakeFile(folder + "/loose.bin", 3);
+    }
+    CFolderSizeView view;
+    std::map<std::string, uint64_t> seen;  // path (files items: "|files") -> size
+    int badPaths = 0;
+    view.StartScan(tree.Root());
+    std::thread reader([&] {
+        bool last = false;
+        while (!last) {
+            last = !view.IsScanRunning();
+            std::vector<HTREEITEM> pending{view.GetRootItem()};
+            while (!pending.empty()) {
+                HTREEITEM item = pending.back();
+                pending.pop_back();
+                std::optional<std::string> path = view.GetItemPath(item);
+                if (!path) {
+                    continue;  // not (or no longer) an item of this scan
+                }
+                std::string key = *path + (view.IsFilesItem(item) ? "|files" : "");
+                if (std::optional<uint64_t> size = view.GetItemSize(item)) {
+                    seen[key] = *size;
+                }
+                for (int row = 0; row < view.GetChildCount(item); ++row) {
+                    HTREEITEM child = view.GetChildItem(item, row);
+                    std::optional<std::string> childPath = view.GetItemPath(child);
+                    if (childPath && !view.IsFilesItem(child) &&
+                        *childPath != *path + "/" + view.GetItemText(child)) {
+                        ++badPaths;
+                    }
+                    pending.push_back(child);
+                }
+            }
+        }
+    });
+    view.WaitForScan();
+    reader.join();
+    EXPECT_EQ(badPaths, 0);
+    auto items = ItemsByPath(view);
+    EXPECT_EQ(items.size(), 1u + 30 * 6);  // root, 30 folders, 120 subfolders, 30 files items
+    ASSERT_FALSE(seen.empty());
+    for (const auto& [path, size] : seen) {
+        ASSERT_EQ(items.count(path), 1u) << path;
+        EXPECT_EQ(view.GetItemSize(items[path]), size) << path;
+    }
+    EXPECT_EQ(seen.size(), items.size());  // the last pass ran after the scan
 }
 
 TEST(FolderScan, ScanStartsCancelsAndRefusesAsTheFrameExpects) {

@@ -25,6 +25,7 @@ void MakeColumns(CTreeListCtrl& store) {
     store.InsertColumn(0, "Name", quarn::kAlignLeft, 260);
     store.InsertColumn(1, "Size", quarn::kAlignLeft, 100);
     store.InsertColumn(2, "%", quarn::kAlignCentre, 100);
+    store.SetSizeColumn(1);
     store.SetPercentColumn(2);
 }
 
@@ -59,6 +60,40 @@ bool Mirrors(const CFolderTreeModel& model, const CTreeListCtrl& store, QString&
     return true;
 }
 
+// While a worker changes the store: every row the model shows is the
+// store's item at that row under that parent (or an item deleted but not
+// yet taken out), with the store's text. The worker cannot reorder rows
+// behind the model's back, since sorts wait for the model.
+bool RowsAreTheStores(const CFolderTreeModel& model, const CTreeListCtrl& store, QString& why) {
+    std::vector<QModelIndex> pending{QModelIndex()};
+    while (!pending.empty()) {
+        const QModelIndex parent = pending.back();
+        pending.pop_back();
+        const HTREEITEM parentItem = parent.isValid() ? model.HandleOf(parent) : TVI_ROOT;
+        for (int row = 0; row < model.rowCount(parent); ++row) {
+            const QModelIndex child = model.index(row, 0, parent);
+            const HTREEITEM item = model.HandleOf(child);
+            if (model.parent(child) != parent) {
+                why = QStringLiteral("row %1 has another parent").arg(row);
+                return false;
+            }
+            const HTREEITEM storeParent = store.GetParentItem(item);
+            const int storeRow = store.GetRowOfItem(item);
+            const std::string text = store.GetItemText(item);
+            // Still live after the reads: it was live during them.
+            if (store.IsLiveItem(item)) {
+                if (storeParent != parentItem || storeRow != row ||
+                    child.data().toString().toStdString() != text) {
+                    why = QStringLiteral("row %1 is not the store's").arg(row);
+                    return false;
+                }
+            }
+            pending.push_back(child);
+        }
+    }
+    return true;
+}
+
 #define VERIFY_MIRRORS(model, store)                           \
     do {                                                       \
         QString why;                                           \
@@ -85,7 +120,7 @@ class FolderTreeModelTest : public QObject {
         const HTREEITEM root = store.InsertItem("/data", quarn::kImageFolder);
         const HTREEITEM a = store.InsertItem("alpha", quarn::kImageFolder, root);
         const HTREEITEM b = store.InsertItem("beta", quarn::kImageFolder, root);
-        const HTREEITEM files = store.InsertItem("[2 files]", quarn::kImageFilesItem, root);
+        const HTREEITEM files = store.InsertFilesItem(root, 2, 400);
         const HTREEITEM deep = store.InsertItem("deep", quarn::kImageFolder, a);
         // Nothing shows before the journal is applied.
         QCOMPARE(model.rowCount(), 0);
@@ -93,24 +128,31 @@ class FolderTreeModelTest : public QObject {
         VERIFY_MIRRORS(model, store);
 
         QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
-        store.SetItemText(b, 1, "1.000 MB");
-        store.SetItemPercent(b, 50);
-        store.SetItemPercent(a, 10);
-        store.SetItemPercent(files, 40);
+        QSignalSpy layout(&model, &QAbstractItemModel::layoutChanged);
+        store.SetItemSize(b, 500);
+        store.SetItemSize(a, 100);
         model.ApplyChanges();
         QVERIFY(!changed.isEmpty());
         const QModelIndex bIndex = model.IndexOf(b);
         QCOMPARE(model.index(bIndex.row(), 1, bIndex.parent()).data().toString(),
-                 QStringLiteral("1.000 MB"));
+                 QStringLiteral("0.488 KB"));
+        QCOMPARE(bIndex.data(CFolderTreeModel::kPercentRole).toInt(), -1);
+        // Every percentage changes with the base: one layout change, not a
+        // signal per item.
+        store.SetPercentBase(1000);
+        model.ApplyChanges();
+        QCOMPARE(layout.count(), 1);
         QCOMPARE(bIndex.data(CFolderTreeModel::kPercentRole).toInt(), 50);
         QCOMPARE(model.index(bIndex.row(), 2, bIndex.parent()).data().toString(),
                  QStringLiteral("50%"));
         QCOMPARE(model.IndexOf(deep).data(CFolderTreeModel::kPercentRole).toInt(), -1);
         QVERIFY(!model.IndexOf(files).data(Qt::DecorationRole).value<QIcon>().isNull());
 
-        // A reorder keeps persistent indexes (the view's selection) on their items.
+        // A reorder keeps persistent indexes (the view's selection) on their
+        // items; the store's order changes only when the model applies it.
         const QPersistentModelIndex held(model.IndexOf(a));
         store.SortChildrenByPercent(root);
+        QCOMPARE(model.HandleOf(model.index(0, 0, model.IndexOf(root))), a);
         model.ApplyChanges();
         VERIFY_MIRRORS(model, store);
         QCOMPARE(model.HandleOf(held), a);
@@ -130,21 +172,28 @@ class FolderTreeModelTest : public QObject {
         QCOMPARE(mark.count(), 1);
         QCOMPARE(mark.at(0).at(0).toInt(), 1);
 
-        // Deleting an item takes its subtree; its data and old handles read neutral.
+        // Deleting an item takes its subtree; the rows go when the model
+        // applies it, and old handles read neutral.
         store.DeleteItem(a);
+        QCOMPARE(model.rowCount(model.IndexOf(root)), 3);
         model.ApplyChanges();
         VERIFY_MIRRORS(model, store);
         QVERIFY(!model.IndexOf(a).isValid());
         QVERIFY(!model.IndexOf(deep).isValid());
         QVERIFY(!held.isValid());
 
-        // A new scan: everything goes, new items come in the same batch.
+        // A new scan: everything goes, new items come in the same batch. Until
+        // the model resets, its rows still read as they were.
+        const QModelIndex filesIndex = model.IndexOf(files);
         store.DeleteAllItems();
         const HTREEITEM again = store.InsertItem("/other", quarn::kImageFolder);
         store.InsertItem("x", quarn::kImageFolder, again);
+        QCOMPARE(filesIndex.data().toString(), QStringLiteral("[2 files]"));
+        QCOMPARE(model.rowCount(), 1);
         model.ApplyChanges();
         VERIFY_MIRRORS(model, store);
         QVERIFY(!model.IndexOf(root).isValid());
+        QCOMPARE(model.data(model.index(0, 0)).toString(), QStringLiteral("/other"));
     }
 
     void mirrorsTheStoreAlreadyFilledWhenMade() {
@@ -209,7 +258,8 @@ class FolderTreeModelTest : public QObject {
                             }
                             break;
                         case 2:
-                            store.SetItemPercent(parent, int(random() % 101));
+                            store.SetItemSize(parent, random() % 101);
+                            store.SetPercentBase(100);
                             break;
                         case 3:
                             store.SortTopLevel(random() % 2 == 0);
@@ -224,14 +274,18 @@ class FolderTreeModelTest : public QObject {
             done = true;
         });
         // Half the time the model's own sliced refresh runs, half the time
-        // everything is applied at once.
-        for (int turn = 0; !done; ++turn) {
+        // everything is applied at once. Whenever the view could look, its
+        // rows are the store's rows.
+        QString why;
+        for (int turn = 0; !done && why.isEmpty(); ++turn) {
             if (turn % 2 == 0) {
                 model.ApplyChanges();
             }
             QCoreApplication::processEvents();
+            RowsAreTheStores(model, store, why);
         }
         worker.join();
+        QVERIFY2(why.isEmpty(), qPrintable(why));
         model.ApplyChanges();
         VERIFY_MIRRORS(model, store);
     }

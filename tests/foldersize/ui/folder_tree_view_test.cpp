@@ -131,9 +131,10 @@ class FolderTreeViewTest : public QObject {
         const HTREEITEM zero = store.InsertItem("zero", kImageFolder, root);
         const HTREEITEM none = store.InsertItem("none", kImageFolder, root);
         const HTREEITEM full = store.InsertItem("full", kImageFolder, root);
-        store.SetItemPercent(root, 50);
-        store.SetItemPercent(zero, 0);
-        store.SetItemPercent(full, 100);
+        store.SetItemSize(root, 50);
+        store.SetItemSize(zero, 0);
+        store.SetItemSize(full, 100);
+        store.SetPercentBase(100);
         view.Model().ApplyChanges();
         view.expandAll();
         QCOMPARE(view.Model().IndexOf(none).data(CFolderTreeModel::kPercentRole).toInt(), -1);
