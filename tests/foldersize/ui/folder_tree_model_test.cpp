@@ -10,8 +10,11 @@
 #include <random>
 #include <thread>
 
+#include "foldersize/FolderSizeView.h"
 #include "foldersize/TreeListCtrl.h"
 #include "foldersize/ui/FolderTreeModel.h"
+#include "settings/Settings.h"
+#include "tests/support/TempTree.h"
 
 using quarn::CFolderTreeModel;
 using quarn::CTreeListCtrl;
@@ -231,6 +234,49 @@ class FolderTreeModelTest : public QObject {
         // One announcement for the root and one per slice of its children,
         // not one per item.
         QVERIFY(inserted.count() <= 2 + int(10000 / CFolderTreeModel::kSliceChanges));
+    }
+
+    void followsARealScanAndEndsAsTheStore() {
+        // A scan's worker fills the store while the model refreshes itself:
+        // the tester checks every announcement, and the end shows the sorted
+        // tree with the store's sizes.
+        quarn::test::TempTree tree;
+        quarn::test::ScopedEnv ini("QUARN_INI", tree.Path("quarn.ini"));
+        quarn::WriteSetting(quarn::kSortBySize, true);
+        quarn::WriteSetting(quarn::kRelativToDriveSpace, false);
+        for (int i = 0; i < 40; ++i) {
+            const std::string folder = "scan/f" + std::to_string(i);
+            tree.MakeFile(folder + "/a/x.bin", uint64_t(1000 * (i + 1) * (i + 1)));
+            tree.MakeFile(folder + "/b/y.bin", 7);
+            tree.MakeFile(folder + "/loose.bin", uint64_t(i));
+        }
+        quarn::CFolderSizeView view;
+        CFolderTreeModel model(view);
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy expand(&model, &CFolderTreeModel::expandRequested);
+        for (int scan = 0; scan < 2; ++scan) {
+            view.StartScan(tree.Path("scan"));
+            QString why;
+            while (view.IsScanRunning() && why.isEmpty()) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+                RowsAreTheStores(model, view, why);
+            }
+            view.WaitForScan();
+            QVERIFY2(why.isEmpty(), qPrintable(why));
+            // The worker's last notification is on its way: let it arrive.
+            QCoreApplication::processEvents();
+            QTRY_VERIFY(!model.IsRefreshing());
+            VERIFY_MIRRORS(model, view);
+        }
+        QVERIFY(!expand.isEmpty());
+        const QModelIndex root = model.index(0, 0);
+        QCOMPARE(model.rowCount(root), 40);
+        // Largest first, the files items last in every folder below the root.
+        QCOMPARE(model.index(0, 0, root).data().toString(), QStringLiteral("f39"));
+        const QModelIndex f39 = model.index(0, 0, root);
+        QCOMPARE(model.index(2, 0, f39).data().toString(), QStringLiteral("[1 file ]"));
+        QCOMPARE(model.index(0, 1, f39).data().toString(), QStringLiteral("1.526 MB"));
     }
 
     void staysConsistentWhileAWorkerChangesTheStore() {
