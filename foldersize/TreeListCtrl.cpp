@@ -446,7 +446,12 @@ int CTreeListCtrl::ComparePercent(int first, int second) {
 }
 
 bool CTreeListCtrl::RequestSort(Found parent, bool byText, bool keepFilesItemLast) {
-    if (m_tree->ChildCount(parent.index) < 2) {
+    uint32_t count = m_tree->ChildCount(parent.index);
+    if (keepFilesItemLast && count > 0 &&
+        m_tree->IsFilesItem(m_tree->ChildAt(parent.index, count - 1))) {
+        --count;
+    }
+    if (count < 2) {
         return true;  // nothing to order, nothing to announce
     }
     TreeChange change{TreeChange::ChildrenReordered};

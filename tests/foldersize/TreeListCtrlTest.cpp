@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -278,6 +279,53 @@ TEST(TreeListStore, DetachingCarriesOutWhatWaitsForTheListener) {
     store.DetachListener();
     EXPECT_EQ(store.GetItemText(b), "");
     EXPECT_EQ(store.GetRootItem(), TVI_NULL);
+}
+
+// A scan packs a folder's children once the folder is complete; later
+// changes (a delete, a sort, a refresh adding children) must still find them.
+class PackingStore : public CTreeListCtrl {
+  public:
+    void Complete(HTREEITEM item) {
+        std::lock_guard lock(StoreMutex());
+        CompleteChildrenLocked(item);
+    }
+};
+
+TEST(TreeListStore, PackedChildrenGrowShrinkAndSortLikeAnyOthers) {
+    PackingStore store;
+    HTREEITEM root = store.InsertItem("root", kImageFolder);
+    HTREEITEM a = store.InsertItem("a", kImageFolder, root);
+    HTREEITEM a1 = store.InsertItem("a1", kImageFolder, a);
+    store.InsertItem("a2", kImageFolder, a);
+    store.Complete(a);
+    store.InsertFilesItem(a, 3, 30);  // right after the packed run: grows in place
+    HTREEITEM b = store.InsertItem("b", kImageFolder, root);
+    store.InsertItem("b1", kImageFolder, b);
+    store.Complete(b);
+    store.Complete(root);
+    // a's run is followed by b's now: a new child moves it.
+    HTREEITEM a3 = store.InsertItem("a3", kImageFolder, a);
+    store.InsertItem("b2", kImageFolder, b);
+    HTREEITEM c = store.InsertItem("c", kImageFolder, root);
+    EXPECT_EQ(ChildTexts(store, a), (std::vector<std::string>{"a1", "a2", "[3 files]", "a3"}));
+    EXPECT_EQ(ChildTexts(store, b), (std::vector<std::string>{"b1", "b2"}));
+    EXPECT_EQ(ChildTexts(store, root), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(store.GetRowOfItem(a3), 3);
+    EXPECT_EQ(store.GetParentItem(a3), a);
+
+    ASSERT_TRUE(store.DeleteItem(a1));
+    EXPECT_EQ(ChildTexts(store, a), (std::vector<std::string>{"a2", "[3 files]", "a3"}));
+    EXPECT_EQ(store.GetRowOfItem(a3), 2);
+    store.SetItemSize(a3, 90);
+    store.SetPercentBase(100);
+    store.SortChildrenByPercent(a);
+    store.Complete(a);
+    EXPECT_EQ(ChildTexts(store, a), (std::vector<std::string>{"a3", "[3 files]", "a2"}));
+    EXPECT_EQ(store.GetRowOfItem(a3), 0);
+    ASSERT_TRUE(store.DeleteItem(c));
+    store.InsertItem("d", kImageFolder, root);
+    EXPECT_EQ(ChildTexts(store, root), (std::vector<std::string>{"a", "b", "d"}));
+    EXPECT_EQ(ChildTexts(store, b), (std::vector<std::string>{"b1", "b2"}));
 }
 
 TEST(TreeListStore, ColumnsAndShellIcons) {
