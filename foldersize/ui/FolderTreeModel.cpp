@@ -127,6 +127,10 @@ void CFolderTreeModel::Apply(const std::vector<TreeChange>& changes) {
     std::vector<TreeChange> reorders;
     std::vector<HTREEITEM> expands;
     bool percentsChanged = false;
+    // Items announced by this batch: the view reads them after it, so a
+    // change of their data needs no signal (a walk sets most folders' sizes
+    // moments after inserting them).
+    uint32_t newSince = m_announced;
     size_t i = 0;
     while (i < changes.size()) {
         const TreeChange& change = changes[i];
@@ -135,6 +139,7 @@ void CFolderTreeModel::Apply(const std::vector<TreeChange>& changes) {
             expands.clear();
             percentsChanged = false;
             Reset(change);
+            newSince = m_announced;
             ++i;
             continue;
         }
@@ -153,7 +158,8 @@ void CFolderTreeModel::Apply(const std::vector<TreeChange>& changes) {
             const TreeChange& later = changes[k];
             switch (later.kind) {
                 case TreeChange::DataChanged:
-                    if (IsOfShownTree(later.item)) {
+                    if (IsOfShownTree(later.item) &&
+                        CTreeListCtrl::ItemNumberOf(later.item) < newSince) {
                         m_changed.push_back(later.item);
                     }
                     break;
