@@ -26,8 +26,10 @@
 //    the tree only when the listener applies their journal entry
 //    (ApplyChange), so that it can announce them first. Until then every
 //    reader sees the order from before; a deleted item already reads as
-//    deleted, and a cleared tree is already empty for every reader but the
-//    listener, which still reads the old one until it applies the clear.
+//    deleted, and after a clear the store is already the new, empty tree.
+//    The old tree's items keep reading as they were (texts, sizes, and the
+//    listener's Shown* reads) until the listener applies the clear; only
+//    then is it freed.
 // With no listener, all of this happens at once.
 
 #include <cstdint>
