@@ -15,6 +15,7 @@
 
 #include <cerrno>
 
+#include "platform/DesktopApplications.h"
 #include "platform/DesktopEntries.h"
 
 namespace quarn {

@@ -1,24 +1,13 @@
 #include "controls/ShellItemMenu.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
 #include <QMenu>
 #include <QMessageBox>
-#include <QMimeDatabase>
-#include <QProcess>
-#include <cerrno>
-#include <cstdlib>
 
 #include "controls/ShellOperations.h"
-
-extern char** environ;
 
 namespace quarn {
 
@@ -26,102 +15,6 @@ namespace {
 
 QString Decode(const std::string& bytes) {
     return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
-
-bool RoundTrips(const std::string& bytes) {
-    return QFile::encodeName(Decode(bytes)).toStdString() == bytes;
-}
-
-// The program file for a command name, searched in PATH as a shell would.
-std::string FindProgram(const std::string& name) {
-    if (name.find('/') != std::string::npos) {
-        return name;
-    }
-    const char* path = std::getenv("PATH");
-    std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= folders.size()) {
-        size_t end = folders.find(':', start);
-        if (end == std::string::npos) {
-            end = folders.size();
-        }
-        std::string folder = folders.substr(start, end - start);
-        std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
-        struct stat st;
-        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-            ::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-        start = end + 1;
-    }
-    return std::string();
-}
-
-// Starts a program detached with exactly these argument bytes (QProcess
-// would pass them through QString, which cannot carry bytes that are not
-// valid in the locale's encoding). True when the program was executed.
-bool StartDetachedRaw(const std::vector<std::string>& arguments) {
-    std::string program = FindProgram(arguments.front());
-    if (program.empty()) {
-        return false;
-    }
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0) {
-        return false;
-    }
-    pid_t child = ::fork();
-    if (child == 0) {
-        // Only async-signal-safe calls from here on.
-        ::setsid();
-        pid_t grandchild = ::fork();
-        if (grandchild == 0) {
-            ::execve(program.c_str(), argv.data(), environ);
-            int error = errno;
-            (void)::write(report[1], &error, sizeof error);
-            ::_exit(127);
-        }
-        ::_exit(grandchild < 0 ? 1 : 0);
-    }
-    ::close(report[1]);
-    bool started = false;
-    if (child > 0) {
-        int status = 0;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-        }
-        int error = 0;
-        ssize_t n;
-        while ((n = ::read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
-        }
-        // The pipe closes unread when the program was executed.
-        started = WIFEXITED(status) && WEXITSTATUS(status) == 0 && n == 0;
-    }
-    ::close(report[0]);
-    return started;
-}
-
-bool StartDetached(const std::vector<std::string>& arguments) {
-    if (arguments.empty()) {
-        return false;
-    }
-    QStringList rest;
-    bool exact = true;
-    for (const std::string& argument : arguments) {
-        exact = exact && RoundTrips(argument);
-        rest << Decode(argument);
-    }
-    QString program = rest.takeFirst();
-    if (ShellHooks().startProcess) {
-        return ShellHooks().startProcess(program, rest);
-    }
-    if (!exact) {
-        return StartDetachedRaw(arguments);
-    }
-    return QProcess::startDetached(program, rest);
 }
 
 }  // namespace
@@ -161,15 +54,10 @@ QMenu* CShellItemMenu::BuildMenu(QWidget* owner) {
 
     QMenu* openWith = m_pMenu->addMenu(QObject::tr("Open With..."));
     if (allExist) {
-        struct stat st;
-        bool folder = ::stat(m_paths.front().c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-        std::string type =
-            folder ? std::string("inode/directory")
-                   : QMimeDatabase().mimeTypeForFile(Decode(m_paths.front())).name().toStdString();
-        for (DesktopApplication& application : ApplicationsFor(type)) {
-            // A terminal program started without a terminal would show nothing.
-            if (!application.terminal &&
-                m_handlers.size() <= size_t(kCmdOpenWithLast - kCmdOpenWithFirst)) {
+        // Read from the desktop's database at every right click: it is an
+        // index GIO keeps current, not a walk over the disk.
+        for (DesktopApplication& application : ApplicationsFor(ContentTypeOf(m_paths.front()))) {
+            if (m_handlers.size() <= size_t(kCmdOpenWithLast - kCmdOpenWithFirst)) {
                 m_handlers.push_back(std::move(application));
             }
         }
@@ -249,27 +137,20 @@ int CShellItemMenu::CarryOut(QWidget* owner, int commandId) {
 
 bool CShellItemMenu::OpenWith(QWidget* owner, size_t handler) {
     const DesktopApplication& application = m_handlers[handler];
-    std::vector<std::vector<std::string>> commands;
-    if (ExecTakesFileList(application.exec) || m_paths.size() == 1) {
-        commands.push_back(ExpandExec(application.exec, m_paths));
+    const std::string failure = LaunchApplication(application, m_paths);
+    if (failure.empty()) {
+        return true;
+    }
+    const QString text =
+        QObject::tr("\"%1\" could not be started:\n%2")
+            .arg(QString::fromStdString(application.name), QString::fromStdString(failure));
+    if (ShellHooks().showError) {
+        ShellHooks().showError(owner, QObject::tr("Open With"), text);
     } else {
-        for (const std::string& path : m_paths) {
-            commands.push_back(ExpandExec(application.exec, {path}));
-        }
+        QMessageBox::warning(owner != nullptr ? owner->window() : nullptr, QObject::tr("Open With"),
+                             text);
     }
-    for (const std::vector<std::string>& command : commands) {
-        if (!StartDetached(command)) {
-            const QString text = QObject::tr("\"%1\" could not be started.")
-                                     .arg(QString::fromStdString(application.name));
-            if (ShellHooks().showError) {
-                ShellHooks().showError(owner, QObject::tr("Open With"), text);
-            } else {
-                QMessageBox::warning(owner, QObject::tr("Open With"), text);
-            }
-            return false;
-        }
-    }
-    return true;
+    return false;
 }
 
 }  // namespace quarn

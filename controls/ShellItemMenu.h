@@ -1,8 +1,8 @@
 #pragma once
 // The context menu of a file as the desktop would offer it, with our own
 // "Open Folder" on top: "Open Folder", a separator, "Open", "Open With..."
-// (the programs the desktop's MIME database lists for the file's type),
-// "Copy Path", "Move to Trash" and "Properties".
+// (the programs the desktop offers for the file's type, including those for
+// the types it derives from), "Copy Path", "Move to Trash" and "Properties".
 //
 // One object serves one right click: SetPath, then ShowMenu once. Runs on
 // the user-interface thread only.
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/DesktopEntries.h"
+#include "platform/DesktopApplications.h"
 #include "platform/Trash.h"
 
 class QMenu;
@@ -57,7 +57,8 @@ class CShellItemMenu {
     QMenu* BuildMenu(QWidget* owner = nullptr);
     int CarryOut(QWidget* owner, int commandId);
 
-    // The programs listed under "Open With..." by the last BuildMenu.
+    // The programs listed under "Open With..." by the last BuildMenu; a
+    // chosen one is started on every path of the menu.
     const std::vector<DesktopApplication>& Handlers() const { return m_handlers; }
 
   private:

@@ -16,7 +16,6 @@
 
 #include <QPoint>
 #include <QString>
-#include <QStringList>
 #include <QUrl>
 #include <functional>
 #include <optional>
@@ -44,8 +43,6 @@ struct ShellOperationHooks {
     std::function<std::string(QWidget* parent, const QString& title)> browse;
     // Hands a URL to the desktop; true when it was taken.
     std::function<bool(const QUrl& url)> openUrl;
-    // Starts a program without a shell, detached; true when it started.
-    std::function<bool(const QString& program, const QStringList& arguments)> startProcess;
     // Picks an action of a popup menu instead of showing it (null = dismissed).
     std::function<QAction*(QMenu* menu, const QPoint& globalPos)> pickMenuAction;
 };

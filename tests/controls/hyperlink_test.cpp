@@ -4,36 +4,66 @@
 #include <QtTest>
 
 #include <sys/stat.h>
-#include <fstream>
+#include <filesystem>
 #include <memory>
 
 #include "controls/HyperLink.h"
+#include "platform/DesktopApplications.h"
 #include "tests/support/PrivateHome.h"
+#include "tests/support/TestFiles.h"
 
 using quarn::CHyperLink;
 using quarn::test::PrivateHome;
+using quarn::test::WriteText;
 
 namespace {
 
-// A desktop of our own: no handler at all until a test installs a browser.
+// A desktop of our own for the whole run (the desktop's library reads the XDG
+// variables once per process): no handler at all until a test installs a
+// browser.
 struct PrivateDesktop {
     PrivateDesktop() {
         tree.Point("XDG_DATA_HOME", "data");
         tree.Point("XDG_DATA_DIRS", "system");
         tree.Point("XDG_CONFIG_HOME", "config");
         tree.Point("XDG_CONFIG_DIRS", "system-config");
+        tree.MakeFolder("data/applications");
+        tree.MakeFolder("config");
     }
 
     PrivateHome tree;
 
-    void InstallBrowser(const std::string& exec) {
-        tree.MakeFile("data/applications/browser.desktop", 0);
-        std::ofstream(tree.Path("data/applications/browser.desktop"))
-            << "[Desktop Entry]\nType=Application\nName=Browser\nExec=" << exec
-            << "\nMimeType=text/html;\n";
-        tree.MakeFile("config/mimeapps.list", 0);
-        std::ofstream(tree.Path("config/mimeapps.list"))
-            << "[Default Applications]\ntext/html=browser.desktop\n";
+    // Makes `program` the default for web pages, with `arguments` after it
+    // in its Exec line, and waits until the desktop's library has seen it.
+    bool InstallBrowser(const std::string& program, const std::string& arguments) {
+        WriteText(program, "#!/bin/sh\nexit 0\n");
+        ::chmod(program.c_str(), 0755);
+        const std::string exec = "\"" + program + "\" " + arguments;
+        WriteText(tree.Path("data/applications/browser.desktop"),
+                  "[Desktop Entry]\nType=Application\nName=Browser\nExec=" + exec +
+                      "\nMimeType=text/html;\n");
+        WriteText(tree.Path("config/mimeapps.list"),
+                  "[Default Applications]\ntext/html=browser.desktop\n");
+        return WaitForBrowser(
+            [&exec](const auto& browser) { return browser && browser->exec == exec; });
+    }
+
+    bool RemoveBrowser() {
+        std::filesystem::remove(tree.Path("data/applications/browser.desktop"));
+        std::filesystem::remove(tree.Path("config/mimeapps.list"));
+        return WaitForBrowser([](const auto& browser) { return !browser; });
+    }
+
+    template <typename Seen>
+    static bool WaitForBrowser(Seen seen) {
+        // The library notices changed folders on a thread of its own.
+        for (int tries = 0; tries < 500; ++tries) {
+            if (seen(quarn::DefaultApplicationFor("text/html"))) {
+                return true;
+            }
+            QTest::qWait(20);
+        }
+        return false;
     }
 };
 
@@ -60,11 +90,14 @@ class HyperLinkTest : public QObject {
     std::unique_ptr<PrivateDesktop> m_desktop;
 
   private Q_SLOTS:
+    void initTestCase() { m_desktop = std::make_unique<PrivateDesktop>(); }
+
+    void cleanupTestCase() { m_desktop.reset(); }
+
     void init() {
         m_opened.clear();
         m_started.clear();
         m_openSucceeds = true;
-        m_desktop = std::make_unique<PrivateDesktop>();
         CHyperLink::s_openUrl = [this](const QUrl& url) {
             m_opened << url.toString();
             return m_openSucceeds;
@@ -80,7 +113,6 @@ class HyperLinkTest : public QObject {
         CHyperLink::s_startProcess = nullptr;
         CHyperLink::SetLinkColours(QColor(0, 0, 255), QColor(0, 128, 128), QColor(128, 0, 128),
                                    QColor(255, 0, 0));
-        m_desktop.reset();
     }
 
     void captionAndTargetNameEachOther() {
@@ -268,21 +300,22 @@ class HyperLinkTest : public QObject {
         QCOMPARE(CHyperLink::LaunchTarget(target), CHyperLink::kErrorNoAssociation);
         QCOMPARE(m_opened.size(), 1);  // the desktop was asked first
 
-        m_desktop->InstallBrowser("\"/opt/web browser/run\" --new \"%u\"");
+        const std::string program = m_desktop->tree.Path("web browser/run");
+        QVERIFY(m_desktop->InstallBrowser(program, "--new \"%u\""));
         QCOMPARE(CHyperLink::LaunchTarget(target), CHyperLink::kLaunchOpened);
         QCOMPARE(m_started.size(), 1);
-        QCOMPARE(m_started[0], (QStringList{QStringLiteral("/opt/web browser/run"),
-                                            QStringLiteral("--new"), target}));
+        QCOMPARE(m_started[0],
+                 (QStringList{QString::fromStdString(program), QStringLiteral("--new"), target}));
 
-        // The real starter: its failures become the codes the user is shown.
+        // The real starter.
         CHyperLink::s_startProcess = nullptr;
-        m_desktop->InstallBrowser(m_desktop->tree.Path("missing-browser") + " %u");
-        QCOMPARE(CHyperLink::LaunchTarget(target), CHyperLink::kErrorFileNotFound);
-        m_desktop->tree.MakeFile("not-executable", 4);
-        m_desktop->InstallBrowser(m_desktop->tree.Path("not-executable") + " %u");
-        QCOMPARE(CHyperLink::LaunchTarget(target), CHyperLink::kErrorAccessDenied);
-        m_desktop->InstallBrowser("/bin/true %u");
         QCOMPARE(CHyperLink::LaunchTarget(target), CHyperLink::kLaunchOpened);
+        // A browser that can no longer run is not offered at all.
+        ::chmod(program.c_str(), 0644);
+        QCOMPARE(CHyperLink::LaunchTarget(target), CHyperLink::kErrorNoAssociation);
+        std::filesystem::remove(program);
+        QCOMPARE(CHyperLink::LaunchTarget(target), CHyperLink::kErrorNoAssociation);
+        QVERIFY(m_desktop->RemoveBrowser());
     }
 
     void failedActivationBeepsShowsTheErrorAndStaysUnopened() {

@@ -1,5 +1,6 @@
-// The file context menu: its items, what each returns, and that Move to
-// Trash only removes the file that was shown.
+// The file context menu: its items, what each returns, the programs "Open
+// With..." offers and starts, and that Move to Trash only removes the file
+// that was shown.
 
 #include <sys/stat.h>
 
@@ -7,7 +8,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMenu>
-#include <QMimeDatabase>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +23,8 @@ using namespace quarn;
 using quarn::test::PathExists;
 using quarn::test::PrivateHome;
 using quarn::test::ReadText;
+using quarn::test::ScopedEnv;
+using quarn::test::WriteText;
 namespace fs = std::filesystem;
 
 namespace {
@@ -46,7 +48,10 @@ class ShellItemMenuTest : public QObject {
     Q_OBJECT
 
   private:
-    std::unique_ptr<PrivateHome> m_tree;
+    // The desktop (data, config, MIME database, trash) for the whole run:
+    // the desktop's library reads the XDG variables once per process.
+    std::unique_ptr<PrivateHome> m_desktop;
+    std::unique_ptr<PrivateHome> m_tree;  // each test's own files
     QStringList m_errors;
     int m_confirmations = 0;
     bool m_answer = true;
@@ -63,18 +68,42 @@ class ShellItemMenuTest : public QObject {
 
   private Q_SLOTS:
     void initTestCase() {
-        QMimeDatabase().mimeTypeForName(
-            QStringLiteral("text/plain"));  // load it before the env changes
+        m_desktop = std::make_unique<PrivateHome>();
+        m_desktop->MakeFolder("share/applications");
+        m_desktop->MakeFolder("config");
+        m_desktop->Point("XDG_DATA_HOME", "share");
+        m_desktop->Point("XDG_DATA_DIRS", "system");
+        m_desktop->Point("XDG_CONFIG_HOME", "config");
+        m_desktop->Point("XDG_CONFIG_DIRS", "none");
+        // The part of the MIME database the tests need: a Python script is
+        // a kind of plain text.
+        WriteText(m_desktop->Path("system/mime/globs2"),
+                  "50:text/x-python:*.py\n50:text/plain:*.txt\n");
+        WriteText(m_desktop->Path("system/mime/subclasses"), "text/x-python text/plain\n");
+        // Two programs, registered as the desktop's tools register them (the
+        // entries and the MIME cache beside them); the terminal one is
+        // started in a terminal by the desktop's library.
+        m_desktop->MakeFolder("bin");
+        const std::string script = Program();
+        std::ofstream(script) << "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.out\"\n";
+        ::chmod(script.c_str(), 0755);
+        std::ofstream(m_desktop->Path("share/applications/quarn-echo.desktop"))
+            << "[Desktop Entry]\nType=Application\nName=Echo & Test\nExec=" << script
+            << " %f\nMimeType=text/plain;\n";
+        std::ofstream(m_desktop->Path("share/applications/quarn-term.desktop"))
+            << "[Desktop Entry]\nType=Application\nName=Terminal Tool\nExec=" << script
+            << " %f\nTerminal=true\nMimeType=text/x-python;\n";
+        std::ofstream(m_desktop->Path("share/applications/mimeinfo.cache"))
+            << "[MIME Cache]\ntext/plain=quarn-echo.desktop;\n"
+               "text/x-python=quarn-term.desktop;\n";
     }
+
+    void cleanupTestCase() { m_desktop.reset(); }
+
+    std::string Program() const { return m_desktop->Path("bin/echo-arg"); }
 
     void init() {
         m_tree = std::make_unique<PrivateHome>();
-        m_tree->MakeFolder("share/applications");
-        m_tree->MakeFolder("config");
-        m_tree->Point("XDG_DATA_HOME", "share");
-        m_tree->Point("XDG_DATA_DIRS", "none");
-        m_tree->Point("XDG_CONFIG_HOME", "config");
-        m_tree->Point("XDG_CONFIG_DIRS", "none");
         m_errors.clear();
         m_confirmations = 0;
         m_answer = true;
@@ -155,7 +184,7 @@ class ShellItemMenuTest : public QObject {
         m_tree->MakeFile("dir/doomed.txt", 4);
         m_tree->MakeFile("dir/neighbour.txt", 4);
         std::string path = m_tree->Path("dir/doomed.txt");
-        std::string trash = m_tree->Path("share/Trash");
+        std::string trash = m_desktop->Path("share/Trash");
 
         m_answer = false;  // declined: nothing moves
         QCOMPARE(Choose(path, kCmdMoveToTrash), 0);
@@ -193,19 +222,37 @@ class ShellItemMenuTest : public QObject {
         QVERIFY(PathExists(m_tree->Path("dir/neighbour.txt")));
     }
 
-    void openWithStartsTheListedProgramWithTheExactBytes() {
-        // A handler that writes the argument it got next to itself.
-        std::string script = m_tree->Path("bin/echo-arg");
-        m_tree->MakeFolder("bin");
-        std::ofstream(script) << "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.out\"\n";
-        ::chmod(script.c_str(), 0755);
-        std::ofstream(m_tree->Path("share/applications/quarn-echo.desktop"))
-            << "[Desktop Entry]\nType=Application\nName=Echo & Test\nExec=" << script
-            << " %f\nMimeType=text/plain;\n";
-        std::ofstream(m_tree->Path("share/applications/quarn-term.desktop"))
-            << "[Desktop Entry]\nType=Application\nName=Terminal Tool\nExec=" << script
-            << " %f\nTerminal=true\nMimeType=text/plain;\n";
+    void openWithOffersProgramsOfTheTypeAndOfItsParents() {
+        m_tree->MakeFile("dir/tool.py", 5);
+        m_tree->MakeFile("dir/notes.txt", 5);
+        m_tree->MakeFolder("dir/sub");
+        auto ids = [](const std::string& path) {
+            CShellItemMenu menu;
+            menu.SetPath(path);
+            menu.BuildMenu();
+            QStringList listed;
+            for (const DesktopApplication& application : menu.Handlers()) {
+                listed << QString::fromStdString(application.id);
+            }
+            return listed;
+        };
+        // The editor is registered for plain text only, and still offered
+        // for a script, after the script's own program.
+        QCOMPARE(ids(m_tree->Path("dir/tool.py")),
+                 QStringList({"quarn-term.desktop", "quarn-echo.desktop"}));
+        QCOMPARE(ids(m_tree->Path("dir/notes.txt")), QStringList({"quarn-echo.desktop"}));
 
+        // Nothing registered for folders: the submenu says so.
+        CShellItemMenu folder;
+        folder.SetPath(m_tree->Path("dir/sub"));
+        QMenu* built = folder.BuildMenu();
+        QVERIFY(folder.Handlers().empty());
+        QVERIFY(ActionWithId(built, kCmdOpenWithFirst) == nullptr);
+    }
+
+    void openWithStartsTheChosenProgramWithTheExactBytes() {
+        const std::string script = Program();
+        std::filesystem::remove(script + ".out");
         // A name that is not valid UTF-8 must reach the program unchanged.
         std::string name = "odd \xff\xfe name.txt";
         m_tree->MakeFile("dir/" + name, 5);
@@ -214,7 +261,7 @@ class ShellItemMenuTest : public QObject {
         CShellItemMenu menu;
         menu.SetPath(path);
         QMenu* built = menu.BuildMenu();
-        QCOMPARE(int(menu.Handlers().size()), 1);  // the terminal program is left out
+        QCOMPARE(int(menu.Handlers().size()), 1);
         QCOMPARE(menu.Handlers()[0].id, std::string("quarn-echo.desktop"));
         QAction* entry = ActionWithId(built, kCmdOpenWithFirst);
         QVERIFY(entry != nullptr);
@@ -225,10 +272,19 @@ class ShellItemMenuTest : public QObject {
                                  10000);
         QVERIFY(m_errors.isEmpty());
 
-        // A handler that cannot be started is reported and returns 0.
-        fs::remove(script);
-        QCOMPARE(menu.CarryOut(nullptr, kCmdOpenWithFirst), 0);
+        // A program the desktop cannot start is reported and returns 0: a
+        // terminal program where no terminal can be found.
+        m_tree->MakeFile("dir/tool.py", 5);
+        CShellItemMenu scriptMenu;
+        scriptMenu.SetPath(m_tree->Path("dir/tool.py"));
+        scriptMenu.BuildMenu();
+        QCOMPARE(scriptMenu.Handlers().front().id, std::string("quarn-term.desktop"));
+        {
+            ScopedEnv noTerminal("PATH", m_tree->Path("empty"));
+            QCOMPARE(scriptMenu.CarryOut(nullptr, kCmdOpenWithFirst), 0);
+        }
         QCOMPARE(m_errors.size(), 1);
+        QVERIFY(m_errors[0].contains(QStringLiteral("Terminal Tool")));
         QCOMPARE(menu.CarryOut(nullptr, kCmdOpenWithFirst + 1), 0);  // no such entry
     }
 

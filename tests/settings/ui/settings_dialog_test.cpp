@@ -14,6 +14,7 @@
 #include "settings/Settings.h"
 #include "settings/ShellIntegration.h"
 #include "settings/ui/SettingsDlg.h"
+#include "tests/support/DesktopEntryProbe.h"
 #include "tests/support/PrivateHome.h"
 #include "tests/support/TestFiles.h"
 
@@ -123,10 +124,9 @@ class SettingsDialogTest : public QObject {
                  (QStringList{"TwinMode=1", "SortBySize=1", "RelativToDriveSpace=1", "CmpName=1",
                               "CmpDate=1", "CmpSize=1", "ShellRun=1"}));
         // ShellRun on: the folder entry now starts this very program.
-        auto app = quarn::LoadDesktopApplication("Dirmass.desktop");
-        QVERIFY(app.has_value());
-        QCOMPARE(app->exec,
-                 quarn::QuoteExecArgument(quarn::ExecutableRealPath()) + std::string(" %f"));
+        QCOMPARE(quarn::test::DesktopEntryValue(Entry(), "Exec"),
+                 std::optional<std::string>(quarn::QuoteExecArgument(quarn::ExecutableRealPath()) +
+                                            " %f"));
     }
 
     void boxesCarryTheSettingsBothWays() {
