@@ -2,7 +2,8 @@
 // The seven yes/no settings, in section "SETTINGS" of the INI file.
 //
 // Nothing is cached: every read goes to the file at the moment the value is
-// needed, every write reaches the file at once. Any thread may call these.
+// needed, every write reaches the file at once, and where the file lives is
+// decided anew on every call. Any thread may call these.
 
 #include <string>
 
@@ -18,11 +19,26 @@ inline constexpr const char* kCmpName = "CmpName";
 inline constexpr const char* kCmpSize = "CmpSize";
 inline constexpr const char* kCmpDate = "CmpDate";
 
-// The INI file: $QUARN_INI when set and not empty, else the executable's
-// real path with the extension ".ini". Derived anew on every call.
+// Where the settings are read and written.
+struct SettingsFiles {
+    // Read first and written: $QUARN_INI when set and not empty; else the
+    // executable's real path with ".ini" when the program's folder is
+    // writable by the user (a program run from its build or a folder of
+    // its own); else, for an installed program, the user's
+    // $XDG_CONFIG_HOME/quarn/quarn.ini (default ~/.config/quarn/quarn.ini).
+    std::string file;
+    // Only with the user's file: the INI file beside the program, read for
+    // every key `file` does not hold, so that one placed there still counts
+    // while every change goes to the user's file. Empty otherwise.
+    std::string besideProgram;
+};
+
+SettingsFiles LocateSettingsFiles();
+
+// The file that settings are written to (LocateSettingsFiles().file).
 std::string SettingsFilePath();
 
-// The setting `key`, true when the file, the section or the key is missing.
+// The setting `key`, true when no file holds it (or holds it empty).
 bool ReadSetting(const char* key);
 
 // Writes `key` as "1" or "0"; returns false when the file cannot be written
