@@ -1,14 +1,27 @@
 #include <clocale>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/MainApp.h"
+#include "app/ProgramHelp.h"
 #include "app/UiBench.h"
 #include "cli/ReportCommand.h"
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
-    // The headless report needs no display: decide before any window exists.
+    // Help, version and the headless report need no display: decide before
+    // any window exists.
+    switch (quarn::RequestedProgramInfo(std::vector<std::string>(argv, argv + argc))) {
+        case quarn::ProgramInfo::Help:
+            std::fputs(quarn::ProgramHelpText().c_str(), stdout);
+            return 0;
+        case quarn::ProgramInfo::Version:
+            std::fputs(quarn::ProgramVersionText().c_str(), stdout);
+            return 0;
+        case quarn::ProgramInfo::None:
+            break;
+    }
     if (quarn::cli::IsReportInvocation(argc, argv)) {
         return quarn::cli::RunReportCommand(argc, argv);
     }

@@ -12,11 +12,6 @@ namespace quarn::cli {
 
 namespace {
 
-const char kUsage[] =
-    "usage: quarn --report [--json] FOLDER\n"
-    "       quarn --report --dupmatch [--json] [--filter TEXT] [--min-kb N] [--max-kb N]\n"
-    "                      [--twins-only] FOLDER\n";
-
 bool IsDigits(const std::string& text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
@@ -110,7 +105,8 @@ int RunReportCommand(int argc, char** argv) {
     std::string error;
     std::optional<ReportOptions> options = ParseReportArguments(args, error);
     if (!options) {
-        std::fprintf(stderr, "quarn: %s\n%s", error.c_str(), kUsage);
+        // The usage of every option lives in one place, the help.
+        std::fprintf(stderr, "quarn: %s (see quarn --help)\n", error.c_str());
         return 2;
     }
     struct ::stat status;

@@ -1,0 +1,120 @@
+#include "app/ProgramHelp.h"
+
+#include <algorithm>
+
+#include "settings/Settings.h"
+
+#ifndef QUARN_VERSION
+#error "QUARN_VERSION must name the program's version"
+#endif
+
+namespace quarn {
+
+namespace {
+
+struct HelpedOption {
+    const char* typed;  // the option as the user types it, value included
+    const char* text;   // what it does
+};
+
+struct HelpSection {
+    const char* title;
+    std::vector<HelpedOption> options;
+};
+
+const char* const kUsageLines[] = {
+    "quarn [/Dirmass | /dupmatch] [FOLDER]",
+    "quarn --report [--json] FOLDER",
+    "quarn --report --dupmatch [--json] [--filter TEXT] [--min-kb N] [--max-kb N]\n"
+    "                          [--twins-only] FOLDER",
+    "quarn --help | --version",
+};
+
+constexpr const char* kReportTitle = "Headless report (no display needed)";
+
+// Every option of the program, by where it applies. Keep in step with the
+// window's and the report's parsers.
+const std::vector<HelpSection>& Sections() {
+    static const std::vector<HelpSection> sections = {
+        {"Window",
+         {
+             {"/Dirmass", "start in Dirmass, the folder sizes (the default; wins over /dupmatch)"},
+             {"/dupmatch", "start in Dupmatch, the twin files"},
+             {"FOLDER", "add FOLDER to the path box and scan it at once"},
+         }},
+        {kReportTitle,
+         {
+             {"--report", "scan FOLDER and print what the pane would show when the scan ends"},
+             {"--dupmatch", "the twin-file list instead of the folder sizes"},
+             {"--json", "print one JSON object instead of text"},
+             {"--filter TEXT", "twin files: only names that contain TEXT, in any case"},
+             {"--min-kb N", "twin files: only files larger than N KB (0: no lower bound)"},
+             {"--max-kb N", "twin files: only files smaller than N KB (0: no upper bound)"},
+             {"--twins-only", "twin files: only files that have a twin"},
+             {"--", "every argument after it is the folder, even one beginning with -"},
+         }},
+        {"Information",
+         {
+             {"-h, --help", "print this help and exit"},
+             {"--version", "print the version and exit"},
+         }},
+    };
+    return sections;
+}
+
+}  // namespace
+
+ProgramInfo RequestedProgramInfo(const std::vector<std::string>& arguments) {
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--") {
+            break;
+        }
+        if (argument == "--help" || argument == "-h") {
+            return ProgramInfo::Help;
+        }
+        if (argument == "--version") {
+            return ProgramInfo::Version;
+        }
+    }
+    return ProgramInfo::None;
+}
+
+std::string ProgramHelpText() {
+    std::string text =
+        "Quarn shows where the space on a disk went and which files exist twice.\n\n";
+    const char* lead = "usage: ";
+    for (const char* line : kUsageLines) {
+        text += lead;
+        text += line;
+        text += '\n';
+        lead = "       ";
+    }
+    size_t width = 0;
+    for (const HelpSection& section : Sections()) {
+        for (const HelpedOption& option : section.options) {
+            width = std::max(width, std::string(option.typed).size());
+        }
+    }
+    for (const HelpSection& section : Sections()) {
+        text += '\n';
+        text += section.title;
+        text += ":\n";
+        for (const HelpedOption& option : section.options) {
+            std::string typed = option.typed;
+            typed.resize(width, ' ');
+            text += "  " + typed + "  " + option.text + "\n";
+        }
+    }
+    text +=
+        "\nThe report exits with 0 when done, 2 on bad arguments or a folder it cannot\n"
+        "scan, 130 when interrupted (after printing what it found so far).\n";
+    text += "\nSettings: " + SettingsFilePath() + " (the variable QUARN_INI names another file)\n";
+    return text;
+}
+
+std::string ProgramVersionText() {
+    return std::string("Quarn ") + QUARN_VERSION + "\n";
+}
+
+}  // namespace quarn

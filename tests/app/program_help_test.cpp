@@ -1,0 +1,130 @@
+// `quarn --help` and `--version`: asked for from anywhere on the command
+// line, answered without a display, and a help that names only options the
+// program takes; the report's argument errors point to it.
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QTest>
+
+#include "app/ProgramHelp.h"
+#include "cli/ReportCommand.h"
+
+using namespace quarn;
+
+namespace {
+
+struct Finished {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// The installed program as a user starts it from a terminal without a display.
+Finished RunQuarn(const QStringList& arguments) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        environment.remove(QString::fromLatin1(name));
+    }
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(QUARN_PROGRAM), arguments);
+    Finished finished;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return finished;
+    }
+    finished.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    finished.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    finished.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return finished;
+}
+
+// The options listed in one section of the help, as typed ("--min-kb", not
+// its value).
+QStringList OptionsOfSection(const QString& help, const QString& title) {
+    QStringList options;
+    bool inside = false;
+    for (const QString& line : help.split(QLatin1Char('\n'))) {
+        if (!line.startsWith(QLatin1Char(' '))) {
+            inside = line.startsWith(title);
+            continue;
+        }
+        if (inside) {
+            options << line.trimmed().section(QLatin1Char(' '), 0, 0);
+        }
+    }
+    return options;
+}
+
+}  // namespace
+
+class ProgramHelpTest : public QObject {
+    Q_OBJECT
+
+  private Q_SLOTS:
+    void helpAndVersionAreFoundBeforeTheOperands() {
+        auto asked = [](std::vector<std::string> arguments) {
+            arguments.insert(arguments.begin(), "quarn");
+            return RequestedProgramInfo(arguments);
+        };
+        QCOMPARE(asked({"--help"}), ProgramInfo::Help);
+        QCOMPARE(asked({"-h"}), ProgramInfo::Help);
+        QCOMPARE(asked({"--report", "--json", "--help", "/x"}), ProgramInfo::Help);
+        QCOMPARE(asked({"/dupmatch", "--version", "--help"}), ProgramInfo::Version);
+        QCOMPARE(asked({"/srv/data"}), ProgramInfo::None);
+        // After "--" an argument is a folder, whatever its name.
+        QCOMPARE(asked({"--report", "--", "--help"}), ProgramInfo::None);
+        QCOMPARE(asked({"--helpful"}), ProgramInfo::None);
+    }
+
+    void everyReportOptionTheHelpNamesIsTaken() {
+        const QString help = QString::fromStdString(ProgramHelpText());
+        const QStringList options = OptionsOfSection(help, QStringLiteral("Headless report"));
+        for (const char* expected : {"--report", "--dupmatch", "--json", "--filter", "--min-kb",
+                                     "--max-kb", "--twins-only"}) {
+            QVERIFY2(options.contains(QLatin1String(expected)), expected);
+        }
+        for (const QString& option : options) {
+            // Each one, with a value where it takes one, parses.
+            std::vector<std::string> arguments = {"--report", "--dupmatch"};
+            arguments.push_back(option.toStdString());
+            if (option == QStringLiteral("--filter") || option.endsWith(QStringLiteral("-kb"))) {
+                arguments.push_back("1");
+            }
+            arguments.push_back("/srv");
+            std::string error;
+            QVERIFY2(cli::ParseReportArguments(arguments, error).has_value(),
+                     qPrintable(option + QStringLiteral(": ") + QString::fromStdString(error)));
+        }
+        const QStringList window = OptionsOfSection(help, QStringLiteral("Window"));
+        QVERIFY(window.contains(QStringLiteral("/Dirmass")));
+        QVERIFY(window.contains(QStringLiteral("/dupmatch")));
+        QVERIFY(help.contains(QStringLiteral("Settings: ")));
+    }
+
+    void theProgramAnswersWithoutADisplay() {
+        const Finished help = RunQuarn({QStringLiteral("--help")});
+        QCOMPARE(help.exitCode, 0);
+        // The same help, but for the settings file of the program itself.
+        const QString expected = QString::fromStdString(ProgramHelpText());
+        const qsizetype settings = expected.indexOf(QStringLiteral("Settings: "));
+        QCOMPARE(help.out.left(settings), expected.left(settings));
+        QVERIFY(help.out.contains(QStringLiteral("Settings: ") + QStringLiteral(QUARN_PROGRAM) +
+                                  QStringLiteral(".ini")));
+        const Finished version =
+            RunQuarn({QStringLiteral("--report"), QStringLiteral("--version")});
+        QCOMPARE(version.exitCode, 0);
+        QVERIFY(version.out.startsWith(QStringLiteral("Quarn ")));
+        QVERIFY(version.out.contains(QRegularExpression(QStringLiteral("^Quarn \\d+\\.\\d+"))));
+
+        const Finished wrong = RunQuarn({QStringLiteral("--report"), QStringLiteral("--bogus")});
+        QCOMPARE(wrong.exitCode, 2);
+        QVERIFY(wrong.out.isEmpty());
+        QCOMPARE(wrong.err, QStringLiteral("quarn: unknown option --bogus (see quarn --help)\n"));
+    }
+};
+
+QTEST_MAIN(ProgramHelpTest)
+#include "program_help_test.moc"
