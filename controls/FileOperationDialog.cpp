@@ -31,7 +31,8 @@ struct SharedProgress {
 
 ConflictAnswer FileOperationDialog::AskWithMessageBox(QWidget* parent, const std::string& target,
                                                       const std::string& source) {
-    QMessageBox box(parent);
+    QMessageBox box(parent != nullptr ? parent->window() : nullptr);
+    box.setWindowModality(Qt::WindowModal);
     box.setIcon(QMessageBox::Question);
     box.setWindowTitle(QObject::tr("Replace"));
     box.setText(QObject::tr("\"%1\" already exists in this folder.\n\nReplace it with the one "
@@ -68,7 +69,11 @@ FileOperationResult FileOperationDialog::Run(QWidget* parent, FileOperation::Kin
                                              const std::string& destFolder,
                                              const AskConflict& ask) {
     const bool copying = kind == FileOperation::Kind::Copy;
-    QProgressDialog dialog(parent);
+    // The main window owns every dialog of the operation. The progress
+    // dialog shows only after a moment, so a question parented to it would
+    // have a hidden owner and could open behind the window.
+    QWidget* owner = parent != nullptr ? parent->window() : nullptr;
+    QProgressDialog dialog(owner);
     dialog.setWindowTitle(copying ? QObject::tr("Copying") : QObject::tr("Moving"));
     dialog.setLabelText(
         (copying ? QObject::tr("Copying \"%1\"...") : QObject::tr("Moving \"%1\"..."))
@@ -99,8 +104,7 @@ FileOperationResult FileOperationDialog::Run(QWidget* parent, FileOperation::Kin
         QMetaObject::invokeMethod(
             &dialog,
             [&] {
-                answer =
-                    ask ? ask(&dialog, target, from) : AskWithMessageBox(&dialog, target, from);
+                answer = ask ? ask(owner, target, from) : AskWithMessageBox(owner, target, from);
                 if (dialog.wasCanceled()) {
                     cancel = true;  // cancelled while the question was open
                 }

@@ -20,11 +20,14 @@ class FileOperationDialog {
 
     // Call on the user-interface thread; returns when the worker has ended
     // (events are processed meanwhile). An empty `ask` shows the question box.
+    // The progress dialog and every question are children of `parent`'s
+    // window, shown in front of it and modal to it.
     static FileOperationResult Run(QWidget* parent, FileOperation::Kind kind,
                                    const std::string& source, const std::string& destFolder,
                                    const AskConflict& ask = {});
 
-    // The default question: Overwrite, Overwrite All, Skip, Skip All, Cancel.
+    // The default question: Overwrite, Overwrite All, Skip, Skip All, Cancel;
+    // a child of `parent`'s window, modal to it.
     static ConflictAnswer AskWithMessageBox(QWidget* parent, const std::string& target,
                                             const std::string& source);
 };

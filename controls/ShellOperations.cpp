@@ -20,8 +20,10 @@ QString Decode(const std::string& bytes) {
     return QFile::decodeName(QByteArray::fromStdString(bytes));
 }
 
+// The window a question or an error belongs to: the caller's window (the
+// main window for the panes), so that it shows in front of it.
 QWidget* DialogParent(QWidget* parent) {
-    return parent != nullptr ? parent : QApplication::activeWindow();
+    return parent != nullptr ? parent->window() : QApplication::activeWindow();
 }
 
 void ShowError(QWidget* parent, const QString& title, const QString& text) {

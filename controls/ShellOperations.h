@@ -10,6 +10,9 @@
 // user has then already been told what failed, and the caller leaves its
 // tree or list unchanged.
 //
+// Every question, progress dialog and error is a child of `parent`'s window
+// (the main window), in front of it and modal to it.
+//
 // The interactive steps go through ShellHooks(): an empty member means the
 // real dialog; tests set them so that nothing modal blocks and no program is
 // started.

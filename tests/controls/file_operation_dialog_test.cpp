@@ -2,6 +2,7 @@
 // the questions asked on the user-interface thread, and what stays on disk.
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
@@ -93,8 +94,8 @@ class FileOperationDialogTest : public QObject {
         WriteText(m_tree->Path("dst/f/one.txt"), "old one");
 
         // The user cancels in the progress dialog while a question is open.
-        ShellHooks().askOverwrite = [](QWidget* dialog, const std::string&, const std::string&) {
-            auto* progress = qobject_cast<QProgressDialog*>(dialog);
+        ShellHooks().askOverwrite = [](QWidget* owner, const std::string&, const std::string&) {
+            auto* progress = owner != nullptr ? owner->findChild<QProgressDialog*>() : nullptr;
             QPushButton* button =
                 progress != nullptr ? progress->findChild<QPushButton*>() : nullptr;
             if (button != nullptr) {
@@ -117,6 +118,50 @@ class FileOperationDialogTest : public QObject {
         QVERIFY(!CopyInto(&window, m_tree->Path("src"), m_tree->Path("src")));
         QCOMPARE(m_errors.size(), 2);
         QVERIFY(PathExists(m_tree->Path("src/f/one.txt")));
+    }
+
+    void questionsAndProgressBelongToTheMainWindow() {
+        // A Copy to started from a pane inside the window, as the panes do.
+        QWidget window;
+        QWidget* pane = new QWidget(&window);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        WriteText(m_tree->Path("src/folder/a.txt"), "new a");
+        WriteText(m_tree->Path("dst/folder/a.txt"), "old a");
+
+        QWidget* questionParent = nullptr;
+        Qt::WindowModality questionModality = Qt::NonModal;
+        QString questionTitle;
+        QWidget* progressParent = nullptr;
+        Qt::WindowModality progressModality = Qt::NonModal;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) {
+                return;
+            }
+            answer.stop();
+            questionParent = box->parentWidget();
+            questionModality = box->windowModality();
+            questionTitle = box->windowTitle();
+            if (auto* progress = window.findChild<QProgressDialog*>()) {
+                progressParent = progress->parentWidget();
+                progressModality = progress->windowModality();
+            }
+            for (QAbstractButton* button : box->buttons()) {
+                if (button->text() == QStringLiteral("Skip")) {
+                    button->click();
+                }
+            }
+        });
+        answer.start(10);
+        QVERIFY(CopyInto(pane, m_tree->Path("src/folder"), m_tree->Path("dst")));
+        QCOMPARE(questionTitle, QStringLiteral("Replace"));
+        QCOMPARE(questionParent, &window);
+        QCOMPARE(questionModality, Qt::WindowModal);
+        QCOMPARE(progressParent, &window);
+        QCOMPARE(progressModality, Qt::WindowModal);
+        QCOMPARE(ReadText(m_tree->Path("dst/folder/a.txt")), std::string("old a"));
     }
 
     void trashAsksAndNeverDeletesPermanently() {
