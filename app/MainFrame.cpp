@@ -232,7 +232,7 @@ void CMainFrame::OnScan() {
         // One walk fills both panes. The reset first waits for a cancelled
         // walk that may still be feeding the list, so the flags it reads
         // are not changed under it.
-        m_twinList.ResetForCombinedScan();
+        m_twinList.ResetForCombinedScan(*path);
         m_twinList.m_newFile.SetCompareFlags();
         m_folderView.m_pTwinSink.store(&m_twinList);
         m_folderTree->StartScan(*path);

@@ -168,14 +168,7 @@ void CTwinListView::ScanClaimed(const std::string& root, std::stop_token stop) {
         // A failure abandons the whole walk; what it inserted stays.
         m_nExceptions.fetch_add(1);
     }
-    std::string sizeText = FormatTwinBytes(m_nTwinBytes);
-    int rows = GetItemCount();
-    m_nScanTwinRows.store(rows);
-    m_nScanTwinBytes.store(m_nTwinBytes);
-    char status[256];
-    std::snprintf(status, sizeof status, "Twin Files: %d [%s] of Files %d, Exceptions: %d", rows,
-                  sizeText.c_str(), int(m_nFiles.load()), int(m_nExceptions.load()));
-    SetStatusText(status);
+    PublishScanSummary();
     {
         std::lock_guard lock(m_workerMutex);
         if (stop.stop_requested()) {
@@ -185,6 +178,17 @@ void CTwinListView::ScanClaimed(const std::string& root, std::stop_token stop) {
         m_bBusy.store(false);
     }
     RebuildClaimed(stop);
+}
+
+void CTwinListView::PublishScanSummary() {
+    std::string sizeText = FormatTwinBytes(m_nTwinBytes);
+    int rows = GetItemCount();
+    m_nScanTwinRows.store(rows);
+    m_nScanTwinBytes.store(m_nTwinBytes);
+    char status[256];
+    std::snprintf(status, sizeof status, "Twin Files: %d [%s] of Files %d, Exceptions: %d", rows,
+                  sizeText.c_str(), int(m_nFiles.load()), int(m_nExceptions.load()));
+    SetStatusText(status);
 }
 
 void CTwinListView::Walk(const std::string& root, std::stop_token stop) {
@@ -237,6 +241,11 @@ void CTwinListView::RebuildClaimed(std::stop_token stop) {
         ShowMessage(kBusyMessage);
         return;
     }
+    if (m_bCombinedScan.load()) {
+        // The end of a combined walk: the list gets the summary a duplicate
+        // scan of the same folder writes, instead of its last file's path.
+        PublishScanSummary();
+    }
     m_nTwinBytes = 0;
     DeleteAllItems();
     if (m_tree.m_nNodes != 0) {
@@ -260,8 +269,12 @@ void CTwinListView::RebuildClaimed(std::stop_token stop) {
     m_bCombinedScan.store(false);
 }
 
-void CTwinListView::ResetForCombinedScan() {
+void CTwinListView::ResetForCombinedScan(const std::string& folder) {
     StopSearch();
+    {
+        std::lock_guard lock(m_statusMutex);
+        m_strScanRoot = folder;
+    }
     if (m_nScanThreads.load() > 0) {
         // A duplicate scan still finishing must not share the tree.
         std::lock_guard lock(m_workerMutex);

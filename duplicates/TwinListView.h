@@ -88,11 +88,12 @@ class CTwinListView : public CFileListCtrl, public TwinSink {
     // of two or more files. Refused with "App is busy.." while busy.
     void RebuildList() override;
 
-    // Interface thread, before a combined scan: ends a running search and
-    // waits for a folder scan that still feeds the list (a cancelled one
-    // finishes its folder and its rebuild first), then empties the tree, the
-    // rows and the file count.
-    void ResetForCombinedScan();
+    // Interface thread, before a combined scan of `folder`: ends a running
+    // search and waits for a folder scan that still feeds the list (a
+    // cancelled one finishes its folder and its rebuild first), then empties
+    // the tree, the rows and the file count. `folder` becomes ScanRoot(); the
+    // rebuild at the walk's end writes the scan's summary status.
+    void ResetForCombinedScan(const std::string& folder);
     // TwinSink: a folder scan's worker starts and ends feeding this list.
     void BeginFeed() override;
     void EndFeed() override;
@@ -130,7 +131,7 @@ class CTwinListView : public CFileListCtrl, public TwinSink {
     // rebuild clears m_nTwinBytes; the report prints these).
     std::atomic<int32_t> m_nScanTwinRows{0};
     std::atomic<uint64_t> m_nScanTwinBytes{0};
-    std::string ScanRoot() const;  // the folder of the last StartScan
+    std::string ScanRoot() const;  // the folder of the last scan, alone or combined
 
   private:
     class ScanWalkSink;
@@ -139,6 +140,8 @@ class CTwinListView : public CFileListCtrl, public TwinSink {
     void ScanThreadProc(std::stop_token stop, std::jthread previous, std::string root);
     void ScanClaimed(const std::string& root, std::stop_token stop);
     void Walk(const std::string& root, std::stop_token stop);
+    // "Twin Files: ..." from the counters and the rows found during the walk.
+    void PublishScanSummary();
     void AddFileAt(std::string_view folderPrefix, const FindRecord& record);
     void RebuildClaimed(std::stop_token stop);
     bool WorkerActive() const;

@@ -26,7 +26,7 @@ class FileSearchTest : public ::testing::Test {
     // Files handed in as a combined walk would, without touching the disk.
     void Feed(const std::vector<std::pair<std::string, uint64_t>>& files) {
         list.m_newFile.m_nCompare = 0;
-        list.ResetForCombinedScan();
+        list.ResetForCombinedScan("/");
         for (const auto& [path, size] : files) {
             list.AddFile(path, Record(path.substr(path.rfind('/') + 1), size));
         }
@@ -136,7 +136,7 @@ TEST_F(FileSearchTest, EveryPassingGroupRefreshesTheStatusEvenWithoutRows) {
 TEST_F(FileSearchTest, AnEmptyTreeClearsTheListAndIsReadyAtOnce) {
     Feed({{"/a/x", 1}, {"/b/x", 1}});
     ASSERT_EQ(list.GetItemCount(), 2);
-    list.ResetForCombinedScan();
+    list.ResetForCombinedScan("/");
     list.RebuildList();
     FilterCriteria criteria;
     EXPECT_TRUE(Search(criteria).empty());
