@@ -14,6 +14,7 @@
 #include "app/CommandLine.h"
 #include "app/MainApp.h"
 #include "app/ScanMode.h"
+#include "app/StatusSummaryField.h"
 #include "app/UserMessageBox.h"
 #include "controls/AppIcons.h"
 #include "controls/PathCombo.h"
@@ -70,10 +71,16 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
     m_statusText->setTextFormat(Qt::PlainText);
     m_statusText->setMinimumWidth(1);  // long paths must not widen the window
     statusBar()->addWidget(m_statusText, 1);
+    // Permanent: it stays beside a menu prompt, which hides the status text.
+    m_summaryField = new CStatusSummaryField(this);
+    statusBar()->addPermanentWidget(m_summaryField);
+    m_summaryField->hide();
     statusBar()->setSizeGripEnabled(true);
     ShowStatus(tr("Bereit"));
 
     m_pathCombo = new CPathCombo(m_toolBar);
+    connect(m_pathCombo, &CPathCombo::browseFinished, this, &CMainFrame::OnFolderBrowsed);
+    connect(m_pathCombo, &CPathCombo::enterPressed, this, &CMainFrame::OnScan);
     m_scanButton = new QPushButton(QStringLiteral("scan"), m_toolBar);
     m_scanButton->setFont(m_folderTree->font());
     m_scanButton->setFocusPolicy(Qt::TabFocus);
@@ -83,8 +90,11 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
     connect(&m_refreshTimer, &QTimer::timeout, this, [this] {
         RefreshCommands();
         RefreshStatus();
+        RefreshSummary();
     });
     m_refreshTimer.start();
+    m_scanEndWatch.setInterval(kScanEndWatchMs);
+    connect(&m_scanEndWatch, &QTimer::timeout, this, &CMainFrame::RefreshSummary);
 
     OnSize();
     if (options.folder) {
@@ -95,6 +105,7 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
 
 CMainFrame::~CMainFrame() {
     m_refreshTimer.stop();
+    m_scanEndWatch.stop();
     // Workers that wait for a message box must not wait for a closing window.
     m_messageBox->Shutdown();
     m_folderView.m_bBusy.store(false);
@@ -109,7 +120,10 @@ CMainFrame::~CMainFrame() {
 }
 
 void CMainFrame::CreateActions() {
+    // The window's keys belong to their commands, so the menus show them
+    // beside the commands' texts.
     m_actScan = new QAction(tr("&Scan Folder"), this);
+    m_actScan->setShortcuts({QKeySequence(Qt::Key_Enter), QKeySequence(Qt::Key_Return)});
     connect(m_actScan, &QAction::triggered, this, &CMainFrame::OnScan);
 
     m_actExit = new QAction(tr("&Exit"), this);
@@ -129,7 +143,13 @@ void CMainFrame::CreateActions() {
     connect(m_actDupmatch, &QAction::triggered, this, &CMainFrame::OnModeDupmatch);
 
     m_actFileFilter = new QAction(FileFilterIcon(), tr("File Filter"), this);
+    m_actFileFilter->setShortcut(QKeySequence(Qt::Key_F));  // disabled in Dirmass, and so is F
+    m_actFileFilter->setIconVisibleInMenu(false);
     connect(m_actFileFilter, &QAction::triggered, this, &CMainFrame::OnFileFilter);
+
+    m_actSelectAll = new QAction(tr("Select All"), this);
+    m_actSelectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+    connect(m_actSelectAll, &QAction::triggered, this, &CMainFrame::OnSelectAll);
 
     m_actSettings = new QAction(SettingsIcon(), tr("General &Settings"), this);
     m_actSettings->setIconVisibleInMenu(false);
@@ -150,6 +170,10 @@ void CMainFrame::CreateMenus() {
     QMenu* tools = menuBar()->addMenu(tr("&Tools"));
     tools->addAction(m_actDirmass);
     tools->addAction(m_actDupmatch);
+    // The twin list's commands, here so that their keys can be seen.
+    tools->addSeparator();
+    tools->addAction(m_actFileFilter);
+    tools->addAction(m_actSelectAll);
     QMenu* options = menuBar()->addMenu(tr("&Options"));
     options->addAction(m_actSettings);
     QMenu* help = menuBar()->addMenu(tr("&Help"));
@@ -183,21 +207,14 @@ void CMainFrame::CreateToolBar() {
 }
 
 void CMainFrame::CreateAccelerators() {
-    // Window-wide keys. Text fields still get their own editing keys: they
-    // claim those before a window shortcut sees them.
+    // Window-wide keys without a command of their own (Enter, F and Ctrl+A
+    // belong to their actions). Text fields still get their own editing
+    // keys: they claim those before a window shortcut sees them.
     auto add = [this](const QKeySequence& keys, auto handler) {
         auto* shortcut = new QShortcut(keys, this);
         shortcut->setContext(Qt::WindowShortcut);
         connect(shortcut, &QShortcut::activated, this, handler);
     };
-    add(QKeySequence(Qt::Key_Return), [this] { OnScan(); });
-    add(QKeySequence(Qt::Key_Enter), [this] { OnScan(); });
-    add(QKeySequence(Qt::Key_F), [this] {
-        if (m_actFileFilter->isEnabled()) {
-            OnFileFilter();
-        }
-    });
-    add(QKeySequence(Qt::CTRL | Qt::Key_A), [this] { OnSelectAll(); });
     // Copy, cut, paste, undo and pane switching have no command here: the
     // keys are taken and nothing happens.
     const QKeySequence inert[] = {
@@ -219,7 +236,21 @@ void CMainFrame::OnScan() {
         m_twinList.CancelScan();
         return;
     }
-    const std::optional<std::string> path = m_pathCombo->SelectedPath();
+    StartScanOfPathBox();
+}
+
+void CMainFrame::StartScanOfPathBox() {
+    std::optional<std::string> path;
+    if (m_pathCombo->HasTypedText()) {
+        std::string error;
+        path = m_pathCombo->AcceptTypedFolder(error);
+        if (!path) {
+            ShowStatus(QString::fromStdString(error));
+            return;
+        }
+    } else {
+        path = m_pathCombo->SelectedPath();
+    }
     if (!path || path->empty()) {
         ShowStatus(tr("No folder selected: choose one in the path box first"));
         return;
@@ -228,6 +259,7 @@ void CMainFrame::OnScan() {
     if (ScanMode == kScanModeDupmatch && twinMode) {
         m_twinList.m_newFile.SetCompareFlags();
         m_twinList.StartScan(*path);
+        m_dupmatchSummary.Start(CScanSummary::Source::TwinWalk);
     } else if (!twinMode) {
         // One walk fills both panes. The reset first waits for a cancelled
         // walk that may still be feeding the list, so the flags it reads
@@ -236,11 +268,27 @@ void CMainFrame::OnScan() {
         m_twinList.m_newFile.SetCompareFlags();
         m_folderView.m_pTwinSink.store(&m_twinList);
         m_folderTree->StartScan(*path);
+        m_dirmassSummary.Start(CScanSummary::Source::FolderWalk);
+        m_dupmatchSummary.Start(CScanSummary::Source::FolderWalk);
     } else {
         m_folderView.m_pTwinSink.store(nullptr);
         m_folderTree->StartScan(*path);
+        m_dirmassSummary.Start(CScanSummary::Source::FolderWalk);
     }
+    m_scanEndWatch.start();
     RefreshCommands();
+    RefreshSummary();
+}
+
+void CMainFrame::OnFolderBrowsed(bool chosen) {
+    if (!chosen) {
+        return;
+    }
+    if (m_folderView.m_bBusy.load() || m_twinList.IsBusy()) {
+        m_folderView.m_bBusy.store(false);
+        m_twinList.CancelScan();
+    }
+    StartScanOfPathBox();
 }
 
 void CMainFrame::SetMode(int mode) {
@@ -248,6 +296,7 @@ void CMainFrame::SetMode(int mode) {
     OnSize();
     RefreshCommands();
     RefreshStatus();
+    RefreshSummary();
 }
 
 void CMainFrame::OnModeDirmass() {
@@ -299,6 +348,32 @@ void CMainFrame::RefreshStatus() {
     const std::string status =
         ScanMode == kScanModeDirmass ? m_folderView.GetStatus() : m_twinList.GetStatus();
     ShowStatus(status.empty() ? tr("Bereit") : QString::fromUtf8(status));
+}
+
+void CMainFrame::RefreshSummary() {
+    auto running = [this](const CScanSummary& summary) {
+        return summary.GetSource() == CScanSummary::Source::FolderWalk
+                   ? m_folderView.IsScanRunning()
+                   : m_twinList.IsScanRunning();
+    };
+    for (CScanSummary* summary : {&m_dirmassSummary, &m_dupmatchSummary}) {
+        if (summary->IsRunning() && !running(*summary)) {
+            summary->Finish();
+        }
+    }
+    if (!m_dirmassSummary.IsRunning() && !m_dupmatchSummary.IsRunning()) {
+        m_scanEndWatch.stop();
+    }
+    const CScanSummary& shown = ScanMode == kScanModeDirmass ? m_dirmassSummary : m_dupmatchSummary;
+    std::string text;
+    if (shown.GetSource() == CScanSummary::Source::FolderWalk) {
+        text = shown.Text(m_folderView.GetFileCount(), m_folderView.GetFolderCount());
+    } else if (shown.GetSource() == CScanSummary::Source::TwinWalk) {
+        // The walk counts the folders it entered, the scanned one with them.
+        text = shown.Text(m_twinList.m_nFiles.load(),
+                          std::max<int64_t>(0, m_twinList.FoldersEntered() - 1));
+    }
+    m_summaryField->SetPart(CStatusSummaryField::kScanCounts, QString::fromStdString(text));
 }
 
 void CMainFrame::ShowStatus(const QString& text) {

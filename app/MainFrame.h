@@ -1,6 +1,7 @@
 #pragma once
 // The main window: menus, tool bar with the path box and the "scan" button,
-// a one-field status bar, and the two panes of which the current mode shows
+// a status bar with the status text and, beside it, a summary of the scan
+// (CStatusSummaryField), and the two panes of which the current mode shows
 // one (the folder tree in Dirmass, the twin list in Dupmatch).
 //
 // The frame keeps no scan state of its own: the busy flags of the two panes
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ScanSummary.h"
 #include "duplicates/TwinListView.h"
 #include "foldersize/FolderSizeView.h"
 
@@ -35,6 +37,7 @@ namespace quarn {
 class CFileFilterDlg;
 class CFolderTreeView;
 class CPathCombo;
+class CStatusSummaryField;
 class CUserMessageBox;
 class TwinListPane;
 
@@ -49,6 +52,7 @@ class CMainFrame : public QMainWindow {
     static constexpr int kScanButtonWidth = 70;
     static constexpr int kScanButtonHeight = 21;
     static constexpr int kRefreshIntervalMs = 75;
+    static constexpr int kScanEndWatchMs = 5;
 
     // `arguments`: the program name, then the command line's arguments. The
     // mode and an optional folder come from them; a folder is added to the
@@ -58,7 +62,8 @@ class CMainFrame : public QMainWindow {
 
     // --- Commands ----------------------------------------------------------
     // Cancels when either pane is busy; otherwise starts the scan that the
-    // mode and the setting TwinMode ask for, on the path box's folder.
+    // mode and the setting TwinMode ask for, on the path box's folder (a
+    // typed folder first has to prove to be one; else the status says why).
     void OnScan();
     void OnModeDirmass();
     void OnModeDupmatch();
@@ -71,6 +76,9 @@ class CMainFrame : public QMainWindow {
     // current mode's status text in the status bar.
     void RefreshCommands();
     void RefreshStatus();
+    // The second field: the current pane's scan summary. Also notices the
+    // end of a scan, which stops its time.
+    void RefreshSummary();
 
     // --- Parts, for the application and the tests --------------------------
     CFolderSizeView& FolderView() { return m_folderView; }
@@ -82,10 +90,12 @@ class CMainFrame : public QMainWindow {
     QToolBar* ToolBar() const { return m_toolBar; }
     QWidget* PaneArea() const { return m_paneArea; }
     QLabel* StatusText() const { return m_statusText; }
+    CStatusSummaryField* SummaryField() const { return m_summaryField; }
     QAction* ScanAction() const { return m_actScan; }
     QAction* DirmassAction() const { return m_actDirmass; }
     QAction* DupmatchAction() const { return m_actDupmatch; }
     QAction* FileFilterAction() const { return m_actFileFilter; }
+    QAction* SelectAllAction() const { return m_actSelectAll; }
     QAction* SettingsAction() const { return m_actSettings; }
     QAction* AboutAction() const { return m_actAbout; }
     QAction* ExitAction() const { return m_actExit; }
@@ -103,6 +113,10 @@ class CMainFrame : public QMainWindow {
     void CreateToolBar();
     void CreateAccelerators();
     void SetMode(int mode);
+    // Starts the scan of the path box's folder (nothing runs when called).
+    void StartScanOfPathBox();
+    // A folder chosen in the picker is scanned at once, replacing a running scan.
+    void OnFolderBrowsed(bool chosen);
     // Places the shown pane, the path box and the Scan button.
     void OnSize();
     void ShowStatus(const QString& text);
@@ -115,6 +129,7 @@ class CMainFrame : public QMainWindow {
 
     QToolBar* m_toolBar = nullptr;
     QLabel* m_statusText = nullptr;
+    CStatusSummaryField* m_summaryField = nullptr;
     QWidget* m_paneArea = nullptr;
     TwinListPane* m_twinPane = nullptr;
     CFolderTreeView* m_folderTree = nullptr;
@@ -128,10 +143,16 @@ class CMainFrame : public QMainWindow {
     QAction* m_actDirmass = nullptr;
     QAction* m_actDupmatch = nullptr;
     QAction* m_actFileFilter = nullptr;
+    QAction* m_actSelectAll = nullptr;
     QAction* m_actSettings = nullptr;
     QAction* m_actAbout = nullptr;
 
     QTimer m_refreshTimer;
+    // The scans that filled each pane; while one runs, a short timer looks
+    // for its end so that its time is not stretched by the refresh interval.
+    CScanSummary m_dirmassSummary;
+    CScanSummary m_dupmatchSummary;
+    QTimer m_scanEndWatch;
     // What the status bar shows now: the mode and the pane's status serial.
     int m_nShownMode = -1;
     uint64_t m_nShownSerial = 0;

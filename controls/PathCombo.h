@@ -1,13 +1,16 @@
 #pragma once
-// The path box of the main window: a drop-down list (no edit field) of the
-// mounted volumes with their icons, the browse entry "Durchsuchen...", and
-// every folder chosen through the picker or given on the command line.
+// The path box of the main window: a drop-down list of the mounted volumes
+// with their icons, the browse entry "Durchsuchen...", and every folder chosen
+// through the picker, given on the command line or typed. Its edit field takes
+// a typed folder, completing folder names from the file system as one types.
 //
 // UI thread only. Paths are kept as the raw bytes of the file system (item
 // role kPathRole) so that names that are not valid UTF-8 survive; the shown
 // text is only for display.
 
 #include <QComboBox>
+
+class QFileSystemModel;
 
 #include <functional>
 #include <optional>
@@ -41,8 +44,20 @@ class CPathCombo : public QComboBox {
     int AddPath(std::string path);
 
     // The path of the current item; nothing when no item is selected or the
-    // browse entry is.
+    // browse entry is. Text typed into the field is not looked at.
     std::optional<std::string> SelectedPath() const;
+
+    // True when the edit field holds text of the user's own, not the
+    // current item's.
+    bool HasTypedText() const;
+
+    // Takes the typed text as a folder: "~" stands for the home folder and
+    // a relative path is taken from the program's working folder. When it
+    // names a folder that can be listed, that folder becomes the current
+    // item (an item with the same path is reused, otherwise one is appended)
+    // and its path is returned. Otherwise nothing changes, the text stays
+    // for the user to mend, and `error` says what is wrong with it.
+    std::optional<std::string> AcceptTypedFolder(std::string& error);
 
     // The picker used by the browse entry; an empty function restores the
     // shell's folder picker (BrowseForFolder, see ShellOperations.h).
@@ -56,14 +71,25 @@ class CPathCombo : public QComboBox {
     void hidePopup() override;
 
   Q_SIGNALS:
-    // After the browse entry's picker has been answered (chosen or cancelled).
-    void browseFinished();
+    // After the browse entry's picker has been answered; `chosen`: a folder
+    // was picked and is now the current item.
+    void browseFinished(bool chosen);
+    // Enter was pressed in the edit field while its completion list was
+    // open (otherwise the window's own Enter key is pressed).
+    void enterPressed();
 
   private:
+    // Appends `path` unchanged and selects it; returns its index.
+    int AppendPath(const std::string& path);
     void Browse();
     std::string PickFolder();
+    // Drops the user's text: the field shows the current item again.
+    void ShowCurrentItem();
+    // Has the folder the text ends in read for completion.
+    void ListTypedFolder(const QString& text);
 
     FolderPicker m_picker;
+    QFileSystemModel* m_folders = nullptr;  // the completer's folders; owned by the box
 };
 
 }  // namespace quarn

@@ -2,10 +2,12 @@
 // cancel, the mode switch, File Filter, Ctrl+A, the layout numbers, the
 // status bar and the menus.
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCompleter>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QLabel>
@@ -13,7 +15,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -24,6 +28,7 @@
 #include "app/CommandLine.h"
 #include "app/MainFrame.h"
 #include "app/ScanMode.h"
+#include "app/StatusSummaryField.h"
 #include "controls/PathCombo.h"
 #include "duplicates/ui/TwinListPane.h"
 #include "filter/ui/CFileFilterDlg.h"
@@ -234,8 +239,6 @@ class MainFrameTest : public QObject {
         QVERIFY(frame->TwinPane()->isVisible());
         QVERIFY(!frame->FolderTree()->isVisible());
         QVERIFY(frame->FileFilterAction()->isEnabled());
-        // A combined scan does not change the duplicate scan's own path.
-        QCOMPARE(frame->windowTitle(), QStringLiteral("Dupmatch - "));
         QCOMPARE(TwinRows(*frame), 2);
 
         frame->DirmassAction()->trigger();
@@ -244,6 +247,159 @@ class MainFrameTest : public QObject {
         QCOMPARE(TwinRows(*frame), 2);
         QVERIFY(frame->DirmassAction()->isChecked());
         QVERIFY(!frame->DupmatchAction()->isChecked());
+    }
+
+    void titleAndStatusFollowACombinedScanInBothModes() {
+        WriteSettings("[SETTINGS]\nTwinMode=0\nRelativToDriveSpace=0\nShellRun=0\n");
+        m_tree->MakeFile("other/c/twin.txt", 7);
+        m_tree->MakeFile("other/d/twin.txt", 7);
+        m_tree->SetModified("other/c/twin.txt", 1600000000);
+        m_tree->SetModified("other/d/twin.txt", 1600000000);
+        const QString folder = QString::fromStdString(Folder());
+        auto frame = MakeFrame({"/dupmatch", Folder()});
+        WaitForScans(*frame);
+        // Dupmatch: the scanned folder and the twin list's final summary,
+        // the one a duplicate scan of that folder writes.
+        QTRY_COMPARE(frame->windowTitle(), QStringLiteral("Dupmatch - ") + folder);
+        QTRY_COMPARE(frame->StatusText()->text(),
+                     QStringLiteral("Twin Files: 1 [0.098 KB] of Files 3, Exceptions: 0"));
+        frame->DirmassAction()->trigger();
+        QCOMPARE(frame->windowTitle(), QStringLiteral("Dirmass - ") + folder);
+        QCOMPARE(frame->StatusText()->text(),
+                 QString::fromStdString(frame->FolderView().GetStatus()));
+
+        // The next combined scan, started in Dirmass, moves both.
+        const QString other = QString::fromStdString(m_tree->Path("other"));
+        frame->PathCombo()->AddPath(m_tree->Path("other"));
+        QTest::keyClick(frame.get(), Qt::Key_Return);
+        WaitForScans(*frame);
+        QTRY_COMPARE(frame->windowTitle(), QStringLiteral("Dirmass - ") + other);
+        QTRY_COMPARE(frame->StatusText()->text(),
+                     QString::fromStdString(frame->FolderView().GetStatus()));
+        frame->DupmatchAction()->trigger();
+        QCOMPARE(frame->windowTitle(), QStringLiteral("Dupmatch - ") + other);
+        QCOMPARE(frame->StatusText()->text(),
+                 QStringLiteral("Twin Files: 1 [0.007 KB] of Files 2, Exceptions: 0"));
+    }
+
+    void summaryFieldCountsEachPanesScan() {
+        auto frame = MakeFrame({"/Dirmass", Folder()});
+        const QRegularExpression finished(
+            QStringLiteral("^3 files, 2 folders in \\d+\\.\\d\\d s$"));
+        WaitForScans(*frame);
+        QTRY_VERIFY(finished.match(frame->SummaryField()->text()).hasMatch());
+        QVERIFY(frame->SummaryField()->isVisible());
+        // The twin list has not been scanned: nothing to tell in Dupmatch.
+        frame->DupmatchAction()->trigger();
+        QCOMPARE(frame->SummaryField()->text(), QString());
+        QVERIFY(!frame->SummaryField()->isVisible());
+        // Its own scan counts the same tree the same way.
+        QTest::keyClick(frame.get(), Qt::Key_Return);
+        WaitForScans(*frame);
+        QTRY_VERIFY(finished.match(frame->SummaryField()->text()).hasMatch());
+        // A prompt on the status bar leaves the summary in place.
+        frame->statusBar()->showMessage(QStringLiteral("Info"));
+        QVERIFY(frame->SummaryField()->isVisible());
+        frame->statusBar()->clearMessage();
+
+        // While a walk runs, the field shows its counts without a time.
+        MakeManyFolders();
+        frame->DirmassAction()->trigger();
+        QTest::keyClick(frame.get(), Qt::Key_Return);
+        frame->RefreshSummary();
+        QVERIFY(QRegularExpression(QStringLiteral("^\\d+ files?, \\d+ folders?$"))
+                    .match(frame->SummaryField()->text())
+                    .hasMatch());
+        WaitForScans(*frame);
+        // a, b, many, and 400 folders with one folder each.
+        QTRY_VERIFY2(QRegularExpression(QStringLiteral("^3 files, 803 folders in "))
+                         .match(frame->SummaryField()->text())
+                         .hasMatch(),
+                     qPrintable(frame->SummaryField()->text()));
+    }
+
+    void aTypedFolderIsScannedAndAMissingOneRefused() {
+        auto frame = MakeFrame({});
+        CPathCombo* box = frame->PathCombo();
+        const int items = box->count();
+        box->lineEdit()->setFocus();
+        box->lineEdit()->selectAll();
+        QTest::keyClicks(box->lineEdit(), QString::fromStdString(m_tree->Path("nowhere")));
+        QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+        QVERIFY(!frame->FolderView().IsScanRunning());
+        QCOMPARE(frame->StatusText()->text(),
+                 QStringLiteral("Cannot scan \"%1\": no such folder")
+                     .arg(QString::fromStdString(m_tree->Path("nowhere"))));
+        QCOMPARE(box->count(), items);
+        QCOMPARE(frame->FolderView().GetScanPath(), std::string());
+
+        // Mended and entered again: added to the box and scanned, once (a
+        // second start would have cancelled the first and counted it).
+        const int64_t exceptions = frame->FolderView().GetExceptionCount();
+        box->lineEdit()->selectAll();
+        QTest::keyClicks(box->lineEdit(), QString::fromStdString(Folder()));
+        if (QWidget* list = box->completer()->popup(); list->isVisible()) {
+            QTest::keyClick(list, Qt::Key_Return);
+        } else {
+            QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+        }
+        QVERIFY(frame->FolderView().IsScanRunning());
+        WaitForScans(*frame);
+        QCOMPARE(frame->FolderView().GetScanPath(), Folder());
+        QCOMPARE(frame->FolderView().GetExceptionCount(), exceptions);
+        QCOMPARE(box->count(), items + 1);
+        QCOMPARE(box->SelectedPath().value(), Folder());
+        QTRY_COMPARE(frame->windowTitle(),
+                     QStringLiteral("Dirmass - ") + QString::fromStdString(Folder()));
+
+        // With the completion list open, Enter scans the typed folder once.
+        box->lineEdit()->selectAll();
+        QTest::keyClicks(box->lineEdit(), QString::fromStdString(m_tree->Path("scan/b")));
+        box->completer()->complete();
+        QTRY_VERIFY(box->completer()->popup()->isVisible());
+        QTest::keyClick(box->completer()->popup(), Qt::Key_Return);
+        QVERIFY(frame->FolderView().IsScanRunning());
+        WaitForScans(*frame);
+        QCOMPARE(frame->FolderView().GetScanPath(), m_tree->Path("scan/b"));
+        QCOMPARE(frame->FolderView().GetExceptionCount(), exceptions);
+    }
+
+    void aFolderChosenInThePickerIsScannedAtOnce() {
+        MakeManyFolders();
+        auto frame = MakeFrame({});
+        CPathCombo* box = frame->PathCombo();
+        std::string answer = m_tree->Path("scan");
+        box->SetFolderPicker([&answer](QWidget*) { return answer; });
+        QSignalSpy browsed(box, &CPathCombo::browseFinished);
+        auto chooseBrowseEntry = [box] {
+            for (int i = 0; i < box->count(); ++i) {
+                if (box->IsBrowseEntry(i)) {
+                    box->showPopup();
+                    box->hidePopup();
+                    box->setCurrentIndex(i);
+                }
+            }
+        };
+        chooseBrowseEntry();
+        QVERIFY(browsed.wait(1000));
+        QVERIFY(frame->FolderView().IsScanRunning());
+        QCOMPARE(frame->FolderView().GetScanPath(), answer);
+
+        // Chosen while that scan runs: it gives way to the new folder.
+        answer = m_tree->Path("scan/b");
+        chooseBrowseEntry();
+        QVERIFY(browsed.wait(1000));
+        QCOMPARE(frame->FolderView().GetScanPath(), answer);
+        WaitForScans(*frame);
+        QCOMPARE(frame->FolderView().GetRootPath(), answer);
+
+        // A cancelled picker scans nothing.
+        const int64_t files = frame->FolderView().GetFileCount();
+        answer.clear();
+        chooseBrowseEntry();
+        QVERIFY(browsed.wait(1000));
+        QVERIFY(!frame->FolderView().IsScanRunning());
+        QCOMPARE(frame->FolderView().GetFileCount(), files);
     }
 
     void fileFilterOnlyInDupmatch() {
@@ -385,7 +541,13 @@ class MainFrameTest : public QObject {
         };
         const QList<QAction*> menus = frame->menuBar()->actions();
         QCOMPARE(entries(menus[0]->menu()), QStringList({"&Scan Folder", "-", "&Exit"}));
-        QCOMPARE(entries(menus[1]->menu()), QStringList({"&Dirmass", "&Dupmatch"}));
+        QCOMPARE(entries(menus[1]->menu()),
+                 QStringList({"&Dirmass", "&Dupmatch", "-", "File Filter", "Select All"}));
+        // The keys stand beside the texts, which stay as they are.
+        QCOMPARE(frame->ScanAction()->shortcut().toString(QKeySequence::NativeText),
+                 QStringLiteral("Enter"));
+        QCOMPARE(frame->FileFilterAction()->shortcut(), QKeySequence(Qt::Key_F));
+        QCOMPARE(frame->SelectAllAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_A));
         QCOMPARE(entries(menus[2]->menu()), QStringList({"General &Settings"}));
         QCOMPARE(entries(menus[3]->menu()), QStringList({"&About..."}));
 

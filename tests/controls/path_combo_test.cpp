@@ -1,10 +1,18 @@
-// The path box: volumes, the browse entry, added paths and the picker.
+// The path box: volumes, the browse entry, added paths, the picker and
+// typed folders.
 
+#include <sys/stat.h>
+
+#include <QAbstractItemView>
+#include <QCompleter>
+#include <QDir>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 
 #include "controls/PathCombo.h"
 #include "platform/FileSystems.h"
+#include "tests/support/TempTree.h"
 
 using quarn::CPathCombo;
 
@@ -42,7 +50,7 @@ class PathComboTest : public QObject {
         QCOMPARE(box.itemText(browse), QStringLiteral("Durchsuchen..."));
         QCOMPARE(box.itemData(browse).toInt(), CPathCombo::kBrowseEntryData);
         QVERIFY(box.IsBrowseEntry(browse));
-        QVERIFY(!box.isEditable());
+        QVERIFY(!box.HasTypedText());
         if (!volumes.empty()) {
             QCOMPARE(box.currentIndex(), 0);
             QCOMPARE(box.SelectedPath().value(), volumes.front().mountPoint);
@@ -102,6 +110,7 @@ class PathComboTest : public QObject {
 
         CloseListOn(box, BrowseIndex(box));
         QVERIFY(finished.wait(1000));
+        QCOMPARE(finished.takeLast().at(0).toBool(), true);
         QCOMPARE(picks, 1);
         QCOMPARE(box.count(), countBefore + 1);
         QCOMPARE(box.currentIndex(), countBefore);
@@ -116,6 +125,7 @@ class PathComboTest : public QObject {
         answer.clear();
         CloseListOn(box, BrowseIndex(box));
         QVERIFY(finished.wait(1000));
+        QCOMPARE(finished.takeLast().at(0).toBool(), false);
         QCOMPARE(picks, 3);
         QCOMPARE(box.count(), countBefore + 2);
         QCOMPARE(box.currentIndex(), 0);
@@ -138,6 +148,101 @@ class PathComboTest : public QObject {
         QVERIFY(box.IsBrowseEntry(box.currentIndex()));
         QCOMPARE(picks, 0);
         QVERIFY(!box.SelectedPath().has_value());
+    }
+
+    void aTypedFolderIsTakenOnlyWhenItCanBeListed() {
+        quarn::test::TempTree tree;
+        tree.MakeFolder("music/with \"quote\"");
+        tree.MakeFile("music/file.txt", 1);
+        CPathCombo box;
+        const int before = box.count();
+        std::string error;
+
+        box.lineEdit()->setText(QString::fromStdString(tree.Path("music")));
+        QVERIFY(box.HasTypedText());
+        QCOMPARE(box.AcceptTypedFolder(error).value(), tree.Path("music"));
+        QCOMPARE(box.count(), before + 1);
+        QCOMPARE(box.SelectedPath().value(), tree.Path("music"));
+        QVERIFY(!box.HasTypedText());
+        // The same folder again selects its item instead of adding one.
+        box.setCurrentIndex(0);
+        box.lineEdit()->setText(QString::fromStdString(tree.Path("music")));
+        QVERIFY(box.AcceptTypedFolder(error).has_value());
+        QCOMPARE(box.count(), before + 1);
+        QCOMPARE(box.currentIndex(), before);
+        QVERIFY(!box.HasTypedText());
+        // Typed, a quote is part of the name (only the command line's
+        // trailing quote is mended).
+        const std::string quoted = tree.Path("music/with \"quote\"");
+        box.lineEdit()->setText(QString::fromStdString(quoted));
+        QCOMPARE(box.AcceptTypedFolder(error).value(), quoted);
+        QCOMPARE(box.SelectedPath().value(), quoted);
+        // "~" is the home folder; a relative path starts in the working folder.
+        box.lineEdit()->setText(QStringLiteral("~"));
+        QCOMPARE(box.AcceptTypedFolder(error).value(), QDir::homePath().toStdString());
+        const QString working = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(QString::fromStdString(tree.Root())));
+        box.lineEdit()->setText(QStringLiteral("music"));
+        const std::optional<std::string> relative = box.AcceptTypedFolder(error);
+        QDir::setCurrent(working);
+        QCOMPARE(relative.value(), tree.Path("music"));
+
+        // Refused, with the reason, and nothing changes: the text stays.
+        const int count = box.count();
+        const int current = box.currentIndex();
+        auto refused = [&](const std::string& typed, const char* reason) {
+            box.lineEdit()->setText(QString::fromStdString(typed));
+            error.clear();
+            QVERIFY(!box.AcceptTypedFolder(error).has_value());
+            QCOMPARE(QString::fromStdString(error),
+                     QStringLiteral("Cannot scan \"%1\": %2")
+                         .arg(QString::fromStdString(typed), QLatin1String(reason)));
+            QCOMPARE(box.count(), count);
+            QCOMPARE(box.currentIndex(), current);
+            QCOMPARE(box.lineEdit()->text(), QString::fromStdString(typed));
+        };
+        refused(tree.Path("nowhere"), "no such folder");
+        refused(tree.Path("music/file.txt"), "not a folder");
+        if (!quarn::test::RunningAsRoot()) {
+            tree.MakeFolder("closed");
+            ::chmod(tree.Path("closed").c_str(), 0);
+            refused(tree.Path("closed"), "permission denied");
+        }
+    }
+
+    void typingCompletesFolderNamesOnly() {
+        quarn::test::TempTree tree;
+        tree.MakeFolder("picks/alpha");
+        tree.MakeFolder("picks/album");
+        tree.MakeFile("picks/alpine.txt", 1);
+        CPathCombo box;
+        box.resize(400, box.sizeHint().height());
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        box.lineEdit()->setFocus();
+        box.lineEdit()->clear();
+        QTest::keyClicks(box.lineEdit(), QString::fromStdString(tree.Path("picks/al")));
+        QCompleter* completer = box.completer();
+        QVERIFY(completer != nullptr);
+        // The file model lists folders in the background; the next key
+        // (here: asking again) shows what it found.
+        const QString prefix = completer->completionPrefix();
+        QCOMPARE(prefix, QString::fromStdString(tree.Path("picks/al")));
+        QTRY_VERIFY((completer->setCompletionPrefix(prefix), completer->completionCount() == 2));
+        QStringList offered;
+        for (int row = 0; completer->setCurrentRow(row); ++row) {
+            offered << completer->currentCompletion();
+        }
+        offered.sort();
+        QCOMPARE(offered, QStringList({QString::fromStdString(tree.Path("picks/album")),
+                                       QString::fromStdString(tree.Path("picks/alpha"))}));
+
+        // Enter with the list open asks for a scan of the typed folder.
+        QSignalSpy entered(&box, &CPathCombo::enterPressed);
+        completer->complete();
+        QTRY_VERIFY(completer->popup()->isVisible());
+        QTest::keyClick(completer->popup(), Qt::Key_Return);
+        QCOMPARE(entered.count(), 1);
     }
 };
 

@@ -1,0 +1,59 @@
+#include "app/ScanSummary.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace quarn {
+
+namespace {
+
+std::string Counted(int64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string FormatScanSummary(int64_t files, int64_t folders, std::optional<double> seconds) {
+    std::string text =
+        Counted(files, "file", "files") + ", " + Counted(folders, "folder", "folders");
+    if (!seconds) {
+        return text;
+    }
+    char took[64];
+    if (*seconds < 59.995) {
+        // Not printf's "%.2f": the decimal point must not follow the locale.
+        const long hundredths = std::lround(std::max(0.0, *seconds) * 100.0);
+        std::snprintf(took, sizeof took, " in %ld.%02ld s", hundredths / 100, hundredths % 100);
+    } else {
+        const long whole = std::lround(*seconds);
+        std::snprintf(took, sizeof took, " in %ld min %ld s", whole / 60, whole % 60);
+    }
+    return text + took;
+}
+
+void CScanSummary::Start(Source source) {
+    m_source = source;
+    m_bRunning = true;
+    m_started = std::chrono::steady_clock::now();
+    m_took = {};
+}
+
+void CScanSummary::Finish() {
+    if (m_bRunning) {
+        m_bRunning = false;
+        m_took = std::chrono::steady_clock::now() - m_started;
+    }
+}
+
+std::string CScanSummary::Text(int64_t files, int64_t folders) const {
+    if (m_source == Source::None) {
+        return std::string();
+    }
+    if (m_bRunning) {
+        return FormatScanSummary(files, folders, std::nullopt);
+    }
+    return FormatScanSummary(files, folders, std::chrono::duration<double>(m_took).count());
+}
+
+}  // namespace quarn
