@@ -5,3 +5,4 @@ cd "$(dirname "$0")/.."
 bash tools/build.sh
 cd build
 ctest --output-on-failure -j "$(nproc)"
+bash ../tools/check-package.sh .
