@@ -302,14 +302,10 @@ class MainFrameTest : public QObject {
         QVERIFY(frame->SummaryField()->isVisible());
         frame->statusBar()->clearMessage();
 
-        // While a walk runs, the field shows its counts without a time.
+        // A bigger tree, counted anew.
         MakeManyFolders();
         frame->DirmassAction()->trigger();
         QTest::keyClick(frame.get(), Qt::Key_Return);
-        frame->RefreshSummary();
-        QVERIFY(QRegularExpression(QStringLiteral("^\\d+ files?, \\d+ folders?$"))
-                    .match(frame->SummaryField()->text())
-                    .hasMatch());
         WaitForScans(*frame);
         // a, b, many, and 400 folders with one folder each.
         QTRY_VERIFY2(QRegularExpression(QStringLiteral("^3 files, 803 folders in "))
@@ -343,7 +339,6 @@ class MainFrameTest : public QObject {
         } else {
             QTest::keyClick(box->lineEdit(), Qt::Key_Return);
         }
-        QVERIFY(frame->FolderView().IsScanRunning());
         WaitForScans(*frame);
         QCOMPARE(frame->FolderView().GetScanPath(), Folder());
         QCOMPARE(frame->FolderView().GetExceptionCount(), exceptions);
@@ -358,7 +353,6 @@ class MainFrameTest : public QObject {
         box->completer()->complete();
         QTRY_VERIFY(box->completer()->popup()->isVisible());
         QTest::keyClick(box->completer()->popup(), Qt::Key_Return);
-        QVERIFY(frame->FolderView().IsScanRunning());
         WaitForScans(*frame);
         QCOMPARE(frame->FolderView().GetScanPath(), m_tree->Path("scan/b"));
         QCOMPARE(frame->FolderView().GetExceptionCount(), exceptions);
@@ -382,7 +376,6 @@ class MainFrameTest : public QObject {
         };
         chooseBrowseEntry();
         QVERIFY(browsed.wait(1000));
-        QVERIFY(frame->FolderView().IsScanRunning());
         QCOMPARE(frame->FolderView().GetScanPath(), answer);
 
         // Chosen while that scan runs: it gives way to the new folder.
