@@ -2,10 +2,13 @@
 # Builds the Debian package from a configured and built build folder and
 # checks it as an installation would meet it: its files, its dependencies,
 # the program started from an unpacked copy, and lintian without errors.
-#   tools/check-package.sh [BUILD-DIR]    (default: build)
+#   tools/check-package.sh [BUILD-DIR]    (default: build/ of this tree)
 set -euo pipefail
+# A given folder is taken from where the script was started.
+if [ $# -gt 0 ]; then build=$(cd "$1" && pwd); fi
 cd "$(dirname "$0")/.."
-build=$(cd "${1:-build}" && pwd)
+build=${build:-$(pwd)/build}
+[ -f "$build/CPackConfig.cmake" ] || { echo "check-package: no configured build in $build" >&2; exit 2; }
 
 # The packaging tools; apt runs only when one is missing.
 missing=()
