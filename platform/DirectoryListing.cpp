@@ -56,6 +56,7 @@ DirectoryListing& DirectoryListing::operator=(DirectoryListing&& other) noexcept
         }
         m_handle = std::exchange(other.m_handle, -1);
         m_openError = other.m_openError;
+        m_readError = other.m_readError;
         m_ownsHandle = other.m_ownsHandle;
         m_skipDotEntries = other.m_skipDotEntries;
         m_skipFolderStatus = other.m_skipFolderStatus;
@@ -102,6 +103,7 @@ bool DirectoryListing::Refill() {
     }
     long n = ::syscall(SYS_getdents64, m_handle, m_buffer, m_bufferSize);
     if (n <= 0) {
+        m_readError = n < 0 ? errno : 0;
         m_bufferFilled = m_bufferPos = 0;
         return false;
     }
@@ -110,7 +112,7 @@ bool DirectoryListing::Refill() {
     return true;
 }
 
-bool DirectoryListing::Next(FindRecord& record) {
+bool DirectoryListing::NextName(ListedName& listed) {
     if (m_handle < 0) {
         return false;
     }
@@ -124,21 +126,40 @@ bool DirectoryListing::Next(FindRecord& record) {
             (entry->d_name[1] == '\0' || (entry->d_name[1] == '.' && entry->d_name[2] == '\0'))) {
             continue;
         }
-        if (m_skipFolderStatus && entry->d_type == DT_DIR) {
-            struct ::stat folder {};
-            folder.st_mode = S_IFDIR;
-            folder.st_ino = entry->d_ino;
-            FillFindRecord(folder, entry->d_name, record);
-            record.ftLastWriteTime = 0;
-            return true;
-        }
-        struct ::stat status;
-        if (::fstatat(m_handle, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
-            continue;  // vanished since it was listed
-        }
-        FillFindRecord(status, entry->d_name, record);
+        listed.name = entry->d_name;
+        listed.type = entry->d_type;
+        listed.inode = entry->d_ino;
         return true;
     }
+}
+
+int DirectoryListing::StatEntry(int handle, const ListedName& entry, bool skipFolderStatus,
+                                FindRecord& record) {
+    if (skipFolderStatus && entry.type == DT_DIR) {
+        struct ::stat folder {};
+        folder.st_mode = S_IFDIR;
+        folder.st_ino = ino_t(entry.inode);
+        FillFindRecord(folder, entry.name, record);
+        record.ftLastWriteTime = 0;
+        return 0;
+    }
+    struct ::stat status;
+    if (::fstatat(handle, entry.name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno;
+    }
+    FillFindRecord(status, entry.name, record);
+    return 0;
+}
+
+bool DirectoryListing::Next(FindRecord& record) {
+    ListedName entry;
+    while (NextName(entry)) {
+        if (StatEntry(m_handle, entry, m_skipFolderStatus, record) == 0) {
+            return true;
+        }
+        // vanished since it was listed
+    }
+    return false;
 }
 
 }  // namespace quarn

@@ -19,6 +19,13 @@ namespace quarn {
 // Fills `record` from an lstat-style result for an entry called `name`.
 void FillFindRecord(const struct ::stat& status, std::string_view name, FindRecord& record);
 
+// An entry of a listing before its stat.
+struct ListedName {
+    const char* name = nullptr;  // NUL-terminated
+    unsigned char type = 0;      // a DT_ value; DT_UNKNOWN where the file system gives none
+    uint64_t inode = 0;
+};
+
 class DirectoryListing {
   public:
     DirectoryListing() = default;
@@ -50,6 +57,17 @@ class DirectoryListing {
     // Entries that vanish between listing and stat are passed over.
     // Returns false at the end of the listing or on a read error.
     bool Next(FindRecord& record);
+    // The next entry as the OS listed it, without a stat. Its name stays
+    // valid until the next call. Returns false at the end of the listing or
+    // on a read error.
+    bool NextName(ListedName& entry);
+    // errno of a failed read of the listing; 0 while reading and after a
+    // clean end.
+    int ReadError() const { return m_readError; }
+    // True when every name the OS has handed over so far has been returned:
+    // the handle's position then lies just past the last name returned, so a
+    // listing may stop here and go on later through the same handle.
+    bool AtReadBoundary() const { return m_bufferPos >= m_bufferFilled; }
     // From now on Next passes over "." and ".." without looking at them (a
     // walk has no use for them, and a stat per folder twice adds up).
     void SkipDotEntries() { m_skipDotEntries = true; }
@@ -57,6 +75,13 @@ class DirectoryListing {
     // on without a stat: its record has the folder attribute, size 0 and
     // time 0. A walk opens (and fstat's) every folder anyway.
     void SkipFolderStatus() { m_skipFolderStatus = true; }
+
+    // Stats the entry `name` of the folder `handle` without following a link
+    // and fills `record`. With `skipFolderStatus`, an entry listed as a
+    // folder gets only the folder type (see SkipFolderStatus). Returns 0 or
+    // the errno of the failed stat (ENOENT: it vanished since it was listed).
+    static int StatEntry(int handle, const ListedName& entry, bool skipFolderStatus,
+                         FindRecord& record);
 
     // Gives up ownership of the handle (the caller closes it).
     int Release();
@@ -70,6 +95,7 @@ class DirectoryListing {
 
     int m_handle = -1;
     int m_openError = 0;
+    int m_readError = 0;
     bool m_ownsHandle = true;
     bool m_skipDotEntries = false;
     bool m_skipFolderStatus = false;

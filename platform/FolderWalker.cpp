@@ -4,58 +4,172 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <deque>
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/DirectoryListing.h"
 #include "platform/FileSystems.h"
+#include "platform/ListingChunk.h"
 #include "platform/PathRules.h"
+
+// How the walk is shared between threads
+// --------------------------------------
+// The calling thread (the walking thread) alone calls the sink and owns the
+// path: the folders from the root to the one being handed on, each with the
+// pieces of its listing not yet handed on. Every subfolder that some thread
+// has opened ahead hangs off the entry of its parent's listing that named it
+// ("claimed"), with its own pieces and claimed subfolders, so what lies
+// ahead is a small tree rooted in the path. Workers pick their next task
+// from it in the order the sink will need it (depth-first from the deepest
+// folder of the path, nearest first): open a claimed subfolder and read its
+// first piece, or read the next piece of a folder already open.
+//
+// One mutex guards every folder's shared fields (handle, pins, chunks,
+// claims, flags) and the path. System calls run outside it: a folder's
+// handle stays open while `pins` counts threads that use it, and only one
+// thread at a time reads names from it (`reading`). A chunk is written by
+// one thread, then published under the lock and never changed again.
+//
+// Limits: at most kMaxFoldersAhead folders are opened ahead, the pieces read
+// ahead of one folder are at most kChunksAheadPerFolder, all of them together
+// at most about kMaxBytesAhead, and at most kMaxPathHandles handles stay open
+// along the path (the shallowest are closed and reopened through ".." on the
+// way back). The walking thread never waits for a limit: what it needs and
+// nobody has done yet it does itself, and while it waits for a worker it
+// takes on tasks of its own.
 
 namespace quarn {
 
+unsigned DefaultWalkThreads() {
+    long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return unsigned(std::clamp(online, 4L, 64L));
+}
+
 namespace {
 
-// Handles kept open along the current path. Deeper trees close the handles of
-// their shallowest open levels and reopen them through ".." on the way back.
-constexpr size_t kMaxOpenFolderHandles = 64;
+constexpr size_t kMaxPathHandles = 64;
+constexpr size_t kMaxFoldersAhead = 64;
+constexpr size_t kChunkEntries = 2048;
+constexpr size_t kChunksAheadPerFolder = 4;
+constexpr size_t kMaxBytesAhead = size_t(8) << 20;
+constexpr unsigned kMaxThreads = 64;
+// The path's handles, one more while the deepest is pushed before the
+// shallowest is closed, one reopened for a closed parent, and one per folder
+// opened ahead.
+static_assert(kMaxPathHandles + 2 + kMaxFoldersAhead <= kMaxWalkHandles);
 
-// One entry of a listed folder, packed; its name lives in the level's arena.
-struct PackedEntry {
-    uint64_t lastWriteTime;
-    uint64_t size;
-    uint64_t device;
-    uint64_t inode;
-    uint64_t allocatedSize;
-    int64_t mtimeSeconds;
-    uint32_t mtimeNanoseconds;
-    uint32_t linkCount;
-    uint32_t mode;
-    uint32_t attributes;
-    uint32_t nameOffset;
-    uint32_t nameLength;
+constexpr int kLostHandle = -2;  // closed to save handles and could not be reopened
+
+// A first-in first-out list whose pops keep the storage: most folders have
+// one piece and a few subfolders, and a deque would allocate for each.
+template <typename T>
+class Fifo {
+  public:
+    bool Empty() const { return m_head == m_items.size(); }
+    size_t Size() const { return m_items.size() - m_head; }
+    T& Front() { return m_items[m_head]; }
+    T& operator[](size_t i) { return m_items[m_head + i]; }
+    const T& operator[](size_t i) const { return m_items[m_head + i]; }
+    void Push(T item) { m_items.push_back(std::move(item)); }
+    T Pop() {
+        T item = std::move(m_items[m_head++]);
+        if (m_head == m_items.size()) {
+            m_items.clear();
+            m_head = 0;
+        }
+        return item;
+    }
+
+  private:
+    std::vector<T> m_items;
+    size_t m_head = 0;
 };
 
-struct Level {
-    int handle = -1;  // -1: closed to save handles; kLostHandle: cannot be reopened
-    dev_t device = 0;
-    ino_t inode = 0;
-    size_t pathLength = 0;
-    std::vector<PackedEntry> entries;
-    std::string names;
-    size_t next = 0;
+struct Folder {
+    Folder() = default;
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    ~Folder() {
+        if (handle >= 0) {
+            ::close(handle);
+        }
+    }
+
+    std::string name;         // as its parent listed it; the root's is empty
+    uint64_t entryIndex = 0;  // of that entry in the parent's listing
+    PackedEntry listed{};     // the parent's listing record of it
+    PackedEntry status{};     // the fstat of its own handle, when `opened`
+    bool opened = false;
+    bool opening = false;  // a worker is opening it
+
+    int handle = -1;         // -1: closed (not needed, or to save handles)
+    int pins = 0;            // threads using `handle` outside the lock
+    bool reading = false;    // a thread reads the next names from `handle`
+    bool closing = false;    // the walking thread waits to close `handle`: no new pins
+    bool end = false;        // no more names to read (also: could not be opened)
+    int listError = 0;       // why the listing ended early (or could not start)
+    uint64_t namesRead = 0;  // the index the next chunk starts at
+    Fifo<std::unique_ptr<ListingChunk>> chunks;  // in listing order, not yet handed on
+
+    // Subfolder entries below this index need no claim: they were claimed,
+    // or the walking thread has passed them.
+    uint64_t claimCursor = 0;
+    Fifo<std::unique_ptr<Folder>> claimed;  // opened ahead, in listing order
+    // The first claimed subfolders that, with everything below them, will
+    // never yield a task again; a search passes them at once.
+    size_t quietClaimed = 0;
+    bool quiet = false;
+
+    bool onPath = false;
+    // Walking thread only:
+    off_t resumeAt = -1;         // where the listing goes on after a reopen
+    bool keepForParent = false;  // its ".." is how a closed parent gets reopened
+    size_t pathLength = 0;       // its path's length in the walk's path
+    size_t consumed = 0;         // entries of chunks.Front() handed on
+    ListingChunk* current = nullptr;
 };
 
-constexpr int kLostHandle = -2;
+struct Task {
+    enum class Kind { Open, Read } kind;
+    Folder* folder;           // Read: the folder; Open: the parent
+    Folder* child = nullptr;  // Open: the claimed subfolder
+};
+
+struct OpenedFolder {
+    int handle = -1;
+    int error = 0;
+    bool isVirtual = false;
+    PackedEntry status{};
+};
 
 class Walker {
   public:
-    Walker(WalkSink& sink) : m_sink(sink) {}
+    Walker(WalkSink& sink, const WalkOptions& options)
+        : m_sink(sink),
+          m_threads(
+              std::min(options.threads == 0 ? DefaultWalkThreads() : options.threads, kMaxThreads)),
+          m_buffer(new char[DirectoryListing::kBufferSize]) {}
+
     ~Walker() {
-        for (size_t i = 0; i < m_depth; ++i) {
-            CloseHandle(m_levels[i]);
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop.store(true);
         }
+        m_workCv.notify_all();
+        for (std::thread& worker : m_workers) {
+            worker.join();
+        }
+        // Only now may folders (and their handles) go: no thread uses them.
     }
 
     WalkResult Run(const std::string& root) {
@@ -63,28 +177,57 @@ class Walker {
         if (!m_sink.EnterFolder(m_path, nullptr)) {
             return WalkResult::Abandoned;
         }
+        auto folder = std::make_unique<Folder>();
+        int error = 0;
         int handle = ::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (handle < 0 || !PushLevel(handle, dev_t(0), /*checkKind=*/true)) {
-            m_sink.LeaveFolder(m_path);
-            return WalkResult::Completed;
+        struct ::stat status;
+        if (handle < 0 || ::fstat(handle, &status) != 0) {
+            error = errno;
+        } else if (IsVirtual(handle, status.st_dev)) {
+            folder->end = true;
+        } else {
+            FindRecord record;
+            FillFindRecord(status, "", record);
+            folder->status = PackFindRecord(record);
+            folder->opened = true;
+            folder->handle = std::exchange(handle, -1);
         }
-        while (m_depth > 0) {
-            Level& level = m_levels[m_depth - 1];
-            if (level.next == level.entries.size()) {
-                PopLevel();
+        if (handle >= 0) {
+            ::close(handle);
+        }
+        if (error != 0) {
+            folder->end = true;
+            folder->listError = error;
+        }
+        PushOnPath(std::move(folder));
+        if (!m_stack.back()->end) {
+            StartWorkers();
+        }
+
+        while (!m_stack.empty()) {
+            Folder& top = *m_stack.back();
+            const ListingChunk* chunk = nullptr;
+            size_t position = 0;
+            if (!NextEntry(top, chunk, position)) {
+                if (top.listError != 0) {
+                    m_sink.FolderUnreadable(m_path, top.listError);
+                }
+                PopFromPath();
                 continue;
             }
-            const PackedEntry& packed = level.entries[level.next++];
-            std::string_view name(level.names.data() + packed.nameOffset, packed.nameLength);
-            Unpack(packed, name);
-            if ((packed.attributes & kAttributeDirectory) == 0) {
+            const PackedEntry& entry = chunk->Entry(position);
+            std::string_view name = chunk->Name(position);
+            if (entry.statError != 0) {
+                m_sink.EntrySkipped(m_path, name, entry.statError);
+                continue;
+            }
+            if ((entry.attributes & kAttributeDirectory) == 0) {
+                UnpackToFindRecord(entry, m_record);
+                m_record.SetName(name);
                 m_sink.AddFile(m_path, m_record);
                 continue;
             }
-            if (name == "." || name == "..") {
-                continue;
-            }
-            if (!Descend(level, name)) {
+            if (!Descend(top, chunk->firstIndex + position, entry, name)) {
                 return WalkResult::Abandoned;
             }
         }
@@ -92,181 +235,559 @@ class Walker {
     }
 
   private:
-    void Unpack(const PackedEntry& packed, std::string_view name) {
-        m_record.dwFileAttributes = packed.attributes;
-        m_record.ftLastWriteTime = packed.lastWriteTime;
-        m_record.SetFileSize(packed.size);
-        m_record.SetName(name);
-        m_record.device = packed.device;
-        m_record.inode = packed.inode;
-        m_record.allocatedSize = packed.allocatedSize;
-        m_record.mtimeSeconds = packed.mtimeSeconds;
-        m_record.mtimeNanoseconds = packed.mtimeNanoseconds;
-        m_record.linkCount = packed.linkCount;
-        m_record.mode = packed.mode;
+    // --- The walking thread ---------------------------------------------------
+
+    void StartWorkers() {
+        for (unsigned i = 1; i < m_threads; ++i) {
+            try {
+                m_workers.emplace_back([this] { WorkerMain(); });
+            } catch (const std::system_error&) {
+                break;  // fewer threads: the walk is slower, not wrong
+            }
+        }
     }
 
-    // Returns false when the sink abandons the walk.
-    bool Descend(Level& parent, std::string_view name) {
-        size_t parentLength = m_path.size();
+    void PushOnPath(std::unique_ptr<Folder> folder) {
+        folder->pathLength = m_path.size();
+        std::lock_guard lock(m_mutex);
+        folder->onPath = true;
+        m_stack.push_back(std::move(folder));
+    }
+
+    // The next entry of the deepest folder; false when it has none left.
+    bool NextEntry(Folder& top, const ListingChunk*& chunk, size_t& position) {
+        if (top.current != nullptr && top.consumed < top.current->Size()) {
+            chunk = top.current;
+            position = top.consumed++;
+            return true;
+        }
+        std::unique_ptr<ListingChunk> finished;  // freed after the lock is given back
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            ThrowIfAWorkerFailed();
+            if (top.current != nullptr) {
+                bool wasLimited =
+                    m_bytesAhead >= kMaxBytesAhead || top.chunks.Size() >= kChunksAheadPerFolder;
+                finished = top.chunks.Pop();
+                m_bytesAhead -= finished->Bytes();
+                top.current = nullptr;
+                if (wasLimited) {
+                    WakeWorkers(false);
+                }
+            }
+            if (!top.chunks.Empty() && top.chunks.Front()->ready) {
+                top.current = top.chunks.Front().get();
+                top.consumed = 0;
+                if (top.current->Size() == 0) {
+                    continue;
+                }
+                chunk = top.current;
+                position = top.consumed++;
+                return true;
+            }
+            if (top.chunks.Empty() && top.end) {
+                return false;
+            }
+            if (top.chunks.Empty() && !top.reading) {
+                if (top.handle < 0) {
+                    top.end = true;  // lost on a reopen; the error is set there
+                    continue;
+                }
+                ReadChunk(lock, top, m_buffer.get());
+                continue;
+            }
+            HelpOrWait(lock);
+        }
+    }
+
+    // Hands on the subfolder at `index` of the deepest folder. Returns false
+    // when the sink abandons the walk.
+    bool Descend(Folder& top, uint64_t index, const PackedEntry& entry, std::string_view name) {
+        // Whatever may throw comes first: a folder opened ahead goes from its
+        // parent's claims to the path in one step, since a worker may still
+        // be reading its first piece.
         AppendPathComponent(m_path, name);
+        Folder* child = nullptr;
+        {
+            std::unique_lock lock(m_mutex);
+            if (m_stack.size() == m_stack.capacity()) {
+                m_stack.reserve(2 * m_stack.capacity() + 16);  // workers read it under the lock
+            }
+            if (!top.claimed.Empty() && top.claimed.Front()->entryIndex == index) {
+                while (top.claimed.Front()->opening) {
+                    HelpOrWait(lock);
+                }
+                std::unique_ptr<Folder> claimed = top.claimed.Pop();
+                if (top.quietClaimed > 0) {
+                    --top.quietClaimed;
+                }
+                child = claimed.get();
+                child->pathLength = m_path.size();
+                child->onPath = true;
+                m_stack.push_back(std::move(claimed));
+                --m_foldersAhead;
+                if (m_windowFull && m_foldersAhead <= kMaxFoldersAhead / 2) {
+                    m_windowFull = false;
+                    WakeWorkers(true);
+                }
+            } else {
+                top.claimCursor = std::max(top.claimCursor, index + 1);
+            }
+        }
+        if (child == nullptr) {
+            auto opened = std::make_unique<Folder>();
+            opened->name.assign(name);
+            opened->entryIndex = index;
+            opened->listed = entry;
+            if (top.handle >= 0) {
+                ApplyOpen(*opened, OpenBelow(top.handle, opened->name, top.status.device));
+            } else {
+                opened->end = true;
+                opened->listError = top.listError != 0 ? top.listError : ENOENT;
+            }
+            child = opened.get();
+            PushOnPath(std::move(opened));
+        }
+        UnpackToFindRecord(child->opened ? child->status : entry, m_record);
+        m_record.SetName(name);
         if (!m_sink.EnterFolder(m_path, &m_record)) {
             return false;
         }
-        int handle = -1;
-        if (parent.handle >= 0) {
-            m_nameBuffer.assign(name);
-            handle = ::openat(parent.handle, m_nameBuffer.c_str(),
-                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        }
-        if (handle < 0 || !PushLevel(handle, parent.device, /*checkKind=*/false)) {
-            m_sink.LeaveFolder(m_path);
-            m_path.resize(parentLength);
-        }
+        LimitPathHandles();
         return true;
     }
 
-    // Lists the folder into a new level. Returns false (handle closed) when
-    // the folder is not to be walked.
-    bool PushLevel(int handle, dev_t parentDevice, bool checkKind) {
-        struct ::stat status;
-        if (::fstat(handle, &status) != 0) {
-            ::close(handle);
-            return false;
-        }
-        if ((checkKind || status.st_dev != parentDevice) && IsVirtual(handle, status.st_dev)) {
-            ::close(handle);
-            return false;
-        }
-        if (m_levels.size() == m_depth) {
-            m_levels.emplace_back();
-        }
-        Level& level = m_levels[m_depth++];
-        level.handle = handle;
-        level.device = status.st_dev;
-        level.inode = status.st_ino;
-        level.pathLength = m_path.size();
-        level.entries.clear();
-        level.names.clear();
-        level.next = 0;
-        ReadEntries(level);
-        LimitOpenHandles();
-        return true;
-    }
-
-    void ReadEntries(Level& level) {
-        if (!m_listingBuffer) {
-            m_listingBuffer.reset(new char[DirectoryListing::kBufferSize]);
-        }
-        DirectoryListing listing = DirectoryListing::Borrow(level.handle, m_listingBuffer.get(),
-                                                            DirectoryListing::kBufferSize);
-        listing.SkipDotEntries();
-        listing.SkipFolderStatus();
-        while (listing.Next(m_record)) {
-            std::string_view name = m_record.Name();
-            PackedEntry packed{m_record.ftLastWriteTime,
-                               m_record.FileSize(),
-                               m_record.device,
-                               m_record.inode,
-                               m_record.allocatedSize,
-                               m_record.mtimeSeconds,
-                               m_record.mtimeNanoseconds,
-                               m_record.linkCount,
-                               m_record.mode,
-                               m_record.dwFileAttributes,
-                               uint32_t(level.names.size()),
-                               uint32_t(name.size())};
-            level.names.append(name);
-            level.entries.push_back(packed);
-        }
-    }
-
-    void PopLevel() {
-        size_t index = m_depth - 1;
-        Level& level = m_levels[index];
-        m_path.resize(level.pathLength);
+    void PopFromPath() {
+        Folder& top = *m_stack.back();
+        m_path.resize(top.pathLength);
         m_sink.LeaveFolder(m_path);
+        size_t index = m_stack.size() - 1;
         if (index >= 1) {
-            Level& parent = m_levels[index - 1];
-            if (parent.handle == -1) {
-                ReopenThroughParentLink(level, parent);
-            }
+            Folder& parent = *m_stack[index - 1];
+            ReopenIfNeeded(top, parent);
             m_path.resize(parent.pathLength);
-            if (m_lowestOpen > index - 1) {
+        }
+        std::unique_ptr<Folder> done;
+        {
+            std::unique_lock lock(m_mutex);
+            while (top.pins > 0) {
+                HelpOrWait(lock);
+            }
+            done = std::move(m_stack.back());
+            m_stack.pop_back();
+            if (index >= 1 && m_lowestOpen > index - 1) {
                 m_lowestOpen = index - 1;
             }
         }
-        CloseHandle(level);
-        m_depth = index;
     }
 
-    // The parent's handle was closed to stay under the handle limit; get it
-    // back through "..", and make sure it is still the same folder.
-    void ReopenThroughParentLink(const Level& child, Level& parent) {
-        parent.handle = kLostHandle;
-        if (child.handle < 0) {
-            return;
-        }
-        int handle = ::openat(child.handle, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (handle < 0) {
-            return;
-        }
-        struct ::stat status;
-        if (::fstat(handle, &status) != 0 || status.st_dev != parent.device ||
-            status.st_ino != parent.inode) {
-            ::close(handle);  // the tree was moved meanwhile: its rest stays unlisted
-            return;
-        }
-        parent.handle = handle;
-    }
-
-    void LimitOpenHandles() {
-        if (m_depth <= kMaxOpenFolderHandles) {
-            return;
-        }
-        // Close the handles of the shallowest levels still open.
-        while (m_depth - m_lowestOpen > kMaxOpenFolderHandles) {
-            Level& level = m_levels[m_lowestOpen];
-            if (level.handle >= 0) {
-                ::close(level.handle);
-                level.handle = -1;
+    // The parent's handle was closed to stay under the handle limit; when it
+    // is still needed, get it back through "..", and make sure it is still
+    // the same folder.
+    void ReopenIfNeeded(const Folder& child, Folder& parent) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (parent.handle != -1 || !(NeedsHandle(parent) || parent.keepForParent)) {
+                return;
             }
+        }
+        int error = ENOENT;
+        int handle = child.handle >= 0
+                         ? ::openat(child.handle, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                         : -1;
+        if (handle >= 0) {
+            struct ::stat status;
+            if (::fstat(handle, &status) != 0 || uint64_t(status.st_dev) != parent.status.device ||
+                uint64_t(status.st_ino) != parent.status.inode) {
+                ::close(handle);  // the tree was moved meanwhile: its rest stays unlisted
+                handle = -1;
+            } else if (!parent.end &&
+                       (parent.resumeAt < 0 || ::lseek(handle, parent.resumeAt, SEEK_SET) < 0)) {
+                error = parent.resumeAt < 0 ? EIO : errno;
+                ::close(handle);
+                handle = -1;
+            }
+        } else if (child.handle >= 0) {
+            error = errno;
+        }
+        std::lock_guard lock(m_mutex);
+        if (handle >= 0) {
+            parent.handle = handle;
+            return;
+        }
+        parent.handle = kLostHandle;
+        if (!parent.end) {
+            parent.end = true;
+            parent.listError = error;
+        } else if (parent.listError == 0) {
+            parent.listError = error;  // its unlisted subfolders say why
+        }
+    }
+
+    void LimitPathHandles() {
+        while (m_stack.size() - m_lowestOpen > kMaxPathHandles) {
+            CloseToSaveHandles(*m_stack[m_lowestOpen], *m_stack[m_lowestOpen + 1]);
+            std::lock_guard lock(m_mutex);
             ++m_lowestOpen;
         }
     }
 
-    static void CloseHandle(Level& level) {
-        if (level.handle >= 0) {
-            ::close(level.handle);
+    // Closes the handle of `level`, the shallowest open folder of the path.
+    // If it will be needed again, `next` (its subfolder on the path) keeps a
+    // handle to reach it back through "..".
+    void CloseToSaveHandles(Folder& level, Folder& next) {
+        std::unique_lock lock(m_mutex);
+        level.closing = true;
+        while (level.pins > 0) {
+            HelpOrWait(lock);
         }
-        level.handle = -1;
+        level.closing = false;
+        if (level.handle < 0) {
+            return;
+        }
+        bool needed = NeedsHandle(level) || level.keepForParent;
+        int handle = std::exchange(level.handle, -1);
+        bool reopenNext = needed && next.handle == -1;
+        lock.unlock();
+        if (needed) {
+            if (!level.end) {
+                level.resumeAt = ::lseek(handle, 0, SEEK_CUR);
+            }
+            next.keepForParent = true;
+        }
+        if (reopenNext) {
+            // Opened ahead and closed as no longer needed; now it is the way back.
+            int nextHandle = ::openat(handle, next.name.c_str(),
+                                      O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            struct ::stat status;
+            if (nextHandle >= 0 && (::fstat(nextHandle, &status) != 0 ||
+                                    uint64_t(status.st_dev) != next.status.device ||
+                                    uint64_t(status.st_ino) != next.status.inode)) {
+                ::close(nextHandle);
+                nextHandle = -1;
+            }
+            lock.lock();
+            next.handle = nextHandle >= 0 ? nextHandle : kLostHandle;
+            lock.unlock();
+        }
+        ::close(handle);
     }
 
+    // Does a task or, when there is none, waits until a worker has done one.
+    // Called with the lock held.
+    void HelpOrWait(std::unique_lock<std::mutex>& lock) {
+        ThrowIfAWorkerFailed();
+        if (std::optional<Task> task = FindTask()) {
+            Execute(lock, *task, m_buffer.get());
+            return;
+        }
+        m_walkerWaiting = true;
+        m_walkerCv.wait(lock);
+        m_walkerWaiting = false;
+    }
+
+    void ThrowIfAWorkerFailed() {
+        if (m_failure) {
+            std::rethrow_exception(m_failure);
+        }
+    }
+
+    // --- Shared: the lock is held unless said otherwise ------------------------
+
+    // True while the folder's handle is still of use: names are left to read,
+    // or subfolders to open that nobody has claimed.
+    static bool NeedsHandle(const Folder& folder) {
+        if (!folder.end || folder.reading) {
+            return true;
+        }
+        for (size_t i = 0; i < folder.chunks.Size(); ++i) {
+            const ListingChunk& chunk = *folder.chunks[i];
+            if (!chunk.ready) {
+                return true;
+            }
+            const std::vector<uint32_t>& folders = chunk.FolderPositions();
+            if (!folders.empty() && chunk.firstIndex + folders.back() >= folder.claimCursor) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Off the path, a folder gives its handle back as soon as it is of no
+    // more use, so that a wide or deep tree ahead holds few handles.
+    static void ReleaseIfDone(Folder& folder) {
+        if (folder.onPath || folder.handle < 0 || folder.pins > 0 || NeedsHandle(folder)) {
+            return;
+        }
+        ::close(folder.handle);
+        folder.handle = -1;
+    }
+
+    std::optional<Task> FindTask() {
+        for (size_t i = m_stack.size(); i-- > m_lowestOpen;) {
+            if (std::optional<Task> task = SearchFolder(*m_stack[i])) {
+                return task;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // The first task in the order the sink will need it: the folders opened
+    // ahead below `folder` (depth-first), then its next unclaimed subfolder,
+    // then its next piece.
+    std::optional<Task> SearchFolder(Folder& folder) {
+        while (folder.quietClaimed < folder.claimed.Size() &&
+               folder.claimed[folder.quietClaimed]->quiet) {
+            ++folder.quietClaimed;
+        }
+        for (size_t i = folder.quietClaimed; i < folder.claimed.Size(); ++i) {
+            Folder& child = *folder.claimed[i];
+            if (!child.opening && !child.quiet) {
+                if (std::optional<Task> task = SearchFolder(child)) {
+                    return task;
+                }
+            }
+        }
+        if (folder.handle >= 0 && !folder.closing) {
+            if (std::optional<Task> task = ClaimNextSubfolder(folder)) {
+                return task;
+            }
+            if (!folder.end && !folder.reading && folder.chunks.Size() < kChunksAheadPerFolder &&
+                m_bytesAhead < kMaxBytesAhead) {
+                return Task{Task::Kind::Read, &folder};
+            }
+        }
+        // Quiet for good: read to its end, every subfolder claimed, and
+        // everything below it quiet too.
+        folder.quiet = !folder.onPath && !folder.opening && !NeedsHandle(folder) &&
+                       folder.quietClaimed == folder.claimed.Size();
+        return std::nullopt;
+    }
+
+    std::optional<Task> ClaimNextSubfolder(Folder& folder) {
+        for (size_t i = 0; i < folder.chunks.Size(); ++i) {
+            const ListingChunk& chunk = *folder.chunks[i];
+            if (!chunk.ready) {
+                return std::nullopt;  // claims keep the listing's order
+            }
+            const std::vector<uint32_t>& folders = chunk.FolderPositions();
+            if (folders.empty() || chunk.firstIndex + folders.back() < folder.claimCursor) {
+                continue;
+            }
+            if (m_foldersAhead >= kMaxFoldersAhead) {
+                m_windowFull = true;
+                return std::nullopt;
+            }
+            uint64_t from =
+                folder.claimCursor > chunk.firstIndex ? folder.claimCursor - chunk.firstIndex : 0;
+            uint32_t position = *std::lower_bound(folders.begin(), folders.end(), from);
+            auto child = std::make_unique<Folder>();
+            child->name.assign(chunk.Name(position));
+            child->entryIndex = chunk.firstIndex + position;
+            child->listed = chunk.Entry(position);
+            child->opening = true;
+            folder.claimCursor = child->entryIndex + 1;
+            ++folder.pins;
+            ++m_foldersAhead;
+            Folder* raw = child.get();
+            folder.claimed.Push(std::move(child));
+            return Task{Task::Kind::Open, &folder, raw};
+        }
+        return std::nullopt;
+    }
+
+    void Execute(std::unique_lock<std::mutex>& lock, const Task& task, char* buffer) {
+        if (task.kind == Task::Kind::Read) {
+            ReadChunk(lock, *task.folder, buffer);
+        } else {
+            OpenAhead(lock, *task.folder, *task.child, buffer);
+        }
+    }
+
+    // Reads the folder's next piece: its names (one thread at a time), then,
+    // while another thread may read the piece after it, the stat of each.
+    void ReadChunk(std::unique_lock<std::mutex>& lock, Folder& folder, char* buffer) {
+        folder.reading = true;
+        ++folder.pins;
+        int handle = folder.handle;
+        auto owned = std::make_unique<ListingChunk>();
+        ListingChunk& chunk = *owned;
+        chunk.firstIndex = folder.namesRead;
+        lock.unlock();
+        ListingChunk::ReadOutcome outcome =
+            chunk.ReadNames(handle, buffer, DirectoryListing::kBufferSize, kChunkEntries);
+        lock.lock();
+        folder.reading = false;
+        folder.namesRead += chunk.Size();
+        if (outcome.end) {
+            folder.end = true;
+            folder.listError = outcome.error;
+        }
+        bool any = chunk.Size() > 0;
+        if (any) {
+            folder.chunks.Push(std::move(owned));
+            if (!folder.end) {
+                WakeWorkers(false);  // the next piece may be read meanwhile
+            }
+            lock.unlock();
+            bool complete = chunk.StatEntries(handle, m_stop);
+            lock.lock();
+            chunk.ready = complete;
+            if (complete) {
+                m_bytesAhead += chunk.Bytes();
+                if (!chunk.FolderPositions().empty()) {
+                    WakeWorkers(false);
+                }
+            }
+        }
+        --folder.pins;
+        ReleaseIfDone(folder);
+        WakeWalker();
+    }
+
+    // Opens a claimed subfolder below its parent and reads its first piece.
+    void OpenAhead(std::unique_lock<std::mutex>& lock, Folder& parent, Folder& child,
+                   char* buffer) {
+        int parentHandle = parent.handle;
+        uint64_t parentDevice = parent.status.device;
+        lock.unlock();
+        OpenedFolder opened = OpenBelow(parentHandle, child.name, parentDevice);
+        lock.lock();
+        --parent.pins;
+        ReleaseIfDone(parent);
+        ApplyOpen(child, opened);
+        child.opening = false;
+        WakeWalker();
+        if (!child.end && !m_stop.load()) {
+            ReadChunk(lock, child, buffer);
+        }
+    }
+
+    // Not under the lock.
+    OpenedFolder OpenBelow(int parentHandle, const std::string& name, uint64_t parentDevice) {
+        OpenedFolder opened;
+        int handle =
+            ::openat(parentHandle, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct ::stat status;
+        if (handle < 0 || ::fstat(handle, &status) != 0) {
+            opened.error = errno;
+            if (handle >= 0) {
+                ::close(handle);
+            }
+            return opened;
+        }
+        if (uint64_t(status.st_dev) != parentDevice && IsVirtual(handle, status.st_dev)) {
+            ::close(handle);
+            opened.isVirtual = true;
+            return opened;
+        }
+        FindRecord record;
+        FillFindRecord(status, name, record);
+        opened.status = PackFindRecord(record);
+        opened.handle = handle;
+        return opened;
+    }
+
+    static void ApplyOpen(Folder& folder, const OpenedFolder& opened) {
+        folder.handle = opened.handle;
+        folder.opened = opened.handle >= 0;
+        folder.status = opened.status;
+        if (opened.handle < 0) {
+            folder.end = true;
+            folder.listError = opened.error;  // 0 for a virtual folder: not listed, no fault
+        }
+    }
+
+    void WakeWorkers(bool all) {
+        if (m_idleWorkers == 0) {
+            return;
+        }
+        if (all) {
+            m_workCv.notify_all();
+        } else {
+            m_workCv.notify_one();
+        }
+    }
+
+    void WakeWalker() {
+        if (m_walkerWaiting) {
+            m_walkerCv.notify_one();
+        }
+    }
+
+    // Not under the lock.
     bool IsVirtual(int handle, dev_t device) {
-        auto known = m_virtualByDevice.find(device);
-        if (known != m_virtualByDevice.end()) {
-            return known->second;
+        {
+            std::lock_guard lock(m_virtualMutex);
+            auto known = m_virtualByDevice.find(device);
+            if (known != m_virtualByDevice.end()) {
+                return known->second;
+            }
         }
         bool isVirtual = FileSystemKindOfHandle(handle) == FileSystemKind::Virtual;
+        std::lock_guard lock(m_virtualMutex);
         m_virtualByDevice.emplace(device, isVirtual);
         return isVirtual;
     }
 
+    // --- Workers --------------------------------------------------------------
+
+    void WorkerMain() {
+        std::unique_ptr<char[]> buffer(new char[DirectoryListing::kBufferSize]);
+        std::unique_lock lock(m_mutex);
+        try {
+            while (!m_stop.load()) {
+                std::optional<Task> task = FindTask();
+                if (!task) {
+                    ++m_idleWorkers;
+                    m_workCv.wait(lock);
+                    --m_idleWorkers;
+                    continue;
+                }
+                WakeWorkers(false);  // there may be more where this came from
+                Execute(lock, *task, buffer.get());
+            }
+        } catch (...) {
+            if (!lock.owns_lock()) {
+                lock.lock();
+            }
+            if (!m_failure) {
+                m_failure = std::current_exception();
+            }
+            m_stop.store(true);
+            m_workCv.notify_all();
+            m_walkerCv.notify_all();
+        }
+    }
+
     WalkSink& m_sink;
-    std::deque<Level> m_levels;  // a deque: references to levels survive a push
-    size_t m_depth = 0;
-    size_t m_lowestOpen = 0;  // shallowest level whose handle may still be open
+    const unsigned m_threads;
+    std::unique_ptr<char[]> m_buffer;  // the walking thread's own
     std::string m_path;
-    std::string m_nameBuffer;
-    std::unique_ptr<char[]> m_listingBuffer;
     FindRecord m_record;
+
+    std::mutex m_mutex;
+    std::vector<std::unique_ptr<Folder>> m_stack;  // the path, root first
+    size_t m_lowestOpen = 0;    // shallowest folder of the path whose handle may be open
+    size_t m_foldersAhead = 0;  // claimed and not yet reached by the walking thread
+    size_t m_bytesAhead = 0;    // held by finished pieces not yet handed on
+    bool m_windowFull = false;  // a claim was refused for kMaxFoldersAhead
+    unsigned m_idleWorkers = 0;
+    bool m_walkerWaiting = false;
+    std::condition_variable m_workCv;
+    std::condition_variable m_walkerCv;
+    std::atomic<bool> m_stop{false};
+    std::exception_ptr m_failure;
+    std::vector<std::thread> m_workers;
+
+    std::mutex m_virtualMutex;
     std::unordered_map<dev_t, bool> m_virtualByDevice;
 };
 
 }  // namespace
 
-WalkResult WalkFolderTree(const std::string& root, WalkSink& sink) {
-    Walker walker(sink);
+WalkResult WalkFolderTree(const std::string& root, WalkSink& sink, const WalkOptions& options) {
+    Walker walker(sink, options);
     return walker.Run(root);
 }
 

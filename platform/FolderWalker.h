@@ -9,12 +9,27 @@
 // Folders on virtual kernel filesystems (proc, sysfs, ...) are met but not
 // listed: they hold no disk bytes. A folder that cannot be listed is empty.
 //
-// Threading: a walk runs entirely on the calling thread and shares no state
-// with other walks; the sink is called only from that thread.
+// Listing ahead: with more than one thread (WalkOptions), worker threads
+// open, list and stat the folders the sink will meet next (the subfolders
+// already met, nearest first) while the sink works. What they find waits in
+// bounded buffers; the sink still sees exactly the events of a walk on one
+// thread, in the same order. A folder is listed in pieces of a few thousand
+// entries and handed on as it is read, so a folder of a million entries
+// costs a few MB, not its whole listing. At most a bounded number of folder
+// handles is open at any time (kMaxWalkHandles), however deep or wide the
+// tree.
+//
+// Threading: WalkFolderTree calls the sink only on the calling thread, and
+// returns only after every worker it started has ended and every handle it
+// opened is closed (also when the sink abandons the walk or throws). Walks
+// share no state with each other.
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "platform/FindRecord.h"
+#include "platform/WalkOptions.h"
 
 namespace quarn {
 
@@ -22,11 +37,14 @@ class WalkSink {
   public:
     virtual ~WalkSink() = default;
 
-    // A folder is about to be listed: the root (entry null) or a subfolder
-    // met in its parent's listing (entry = that listing's record). `path` is
-    // the folder's full path with separators normalised (PathRules.h).
-    // Returning false abandons the whole walk at once; no LeaveFolder calls
-    // follow for the folders still open.
+    // A folder is about to be handed on: the root (entry null) or a
+    // subfolder met in its parent's listing. `path` is the folder's full path
+    // with separators normalised (PathRules.h). A subfolder's record carries
+    // the status of the folder itself as the walk found it when opening it
+    // (device, inode, time, ...); when it could not be opened, only what the
+    // listing said (name, folder type).
+    // Returning false abandons the whole walk at once; no further calls
+    // follow, not even LeaveFolder for the folders still open.
     virtual bool EnterFolder(const std::string& path, const FindRecord* entry) = 0;
 
     // An entry of the current folder that is not a folder (a regular file,
@@ -37,11 +55,31 @@ class WalkSink {
     // Every entry of the folder has been handed on (also when it could not be
     // listed or was not listed because it is virtual).
     virtual void LeaveFolder(const std::string& path) = 0;
+
+    // The folder `path` (entered, not yet left) could not be opened, or its
+    // listing broke off: `errorNumber` is the errno. The entries read before
+    // a listing broke off have been handed on; LeaveFolder follows.
+    virtual void FolderUnreadable(const std::string& path, int errorNumber) {
+        (void)path;
+        (void)errorNumber;
+    }
+
+    // An entry of the current folder was listed but could not be stat'ed
+    // (errorNumber ENOENT: it vanished in between); it is not handed on.
+    virtual void EntrySkipped(const std::string& folderPath, std::string_view name,
+                              int errorNumber) {
+        (void)folderPath;
+        (void)name;
+        (void)errorNumber;
+    }
 };
 
 enum class WalkResult { Completed, Abandoned };
 
+// Folder handles a walk keeps open at most, beside one per thread in use.
+inline constexpr size_t kMaxWalkHandles = 160;
+
 // Walks the tree below `root` (a link given as the root itself is followed).
-WalkResult WalkFolderTree(const std::string& root, WalkSink& sink);
+WalkResult WalkFolderTree(const std::string& root, WalkSink& sink, const WalkOptions& options = {});
 
 }  // namespace quarn

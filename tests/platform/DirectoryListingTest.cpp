@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/FileTime.h"
+#include "platform/ListingChunk.h"
 #include "tests/support/TempTree.h"
 
 namespace quarn {
@@ -151,6 +152,42 @@ TEST(DirectoryListing, OpenAtNeverFollowsALinkAndReportsTheError) {
     EXPECT_FALSE(missing.IsOpen());
     FindRecord record;
     EXPECT_FALSE(missing.Next(record));
+}
+
+// Names are read first and stat'ed later, maybe on another thread: an entry
+// that vanishes in between is kept with its error, never with stale data.
+TEST(ListingChunk, KeepsTheErrorOfAnEntryThatVanishedBeforeItsStat) {
+    TempTree tree;
+    tree.MakeFile("stays.txt", 5);
+    tree.MakeFile("goes.txt", 6);
+    tree.MakeFolder("sub");
+    DirectoryListing folder = DirectoryListing::Open(tree.Root());
+    std::vector<char> buffer(DirectoryListing::kBufferSize);
+    ListingChunk chunk;
+    ListingChunk::ReadOutcome outcome =
+        chunk.ReadNames(folder.Handle(), buffer.data(), long(buffer.size()), 100);
+    EXPECT_TRUE(outcome.end);
+    EXPECT_EQ(outcome.error, 0);
+    ASSERT_EQ(chunk.Size(), 3u);  // "." and ".." are left out
+    ASSERT_EQ(::unlink(tree.Path("goes.txt").c_str()), 0);
+    std::atomic<bool> stop{false};
+    ASSERT_TRUE(chunk.StatEntries(folder.Handle(), stop));
+    std::map<std::string, PackedEntry> entries;
+    for (size_t i = 0; i < chunk.Size(); ++i) {
+        entries[std::string(chunk.Name(i))] = chunk.Entry(i);
+    }
+    EXPECT_EQ(entries["goes.txt"].statError, ENOENT);
+    EXPECT_EQ(entries["stays.txt"].statError, 0);
+    EXPECT_EQ(entries["stays.txt"].size, 5u);
+    ASSERT_EQ(chunk.FolderPositions().size(), 1u);
+    EXPECT_EQ(chunk.Name(chunk.FolderPositions()[0]), "sub");
+
+    // A stop request leaves the piece unfinished.
+    ListingChunk stopped;
+    DirectoryListing again = DirectoryListing::Open(tree.Root());
+    stopped.ReadNames(again.Handle(), buffer.data(), long(buffer.size()), 100);
+    stop = true;
+    EXPECT_FALSE(stopped.StatEntries(again.Handle(), stop));
 }
 
 }  // namespace

@@ -1,0 +1,18 @@
+#pragma once
+// How a walk of a folder tree runs. Later choices of what a walk leaves out
+// (patterns, other file systems) belong here too, beside the thread count.
+
+namespace quarn {
+
+// The threads a walk lists with when not told otherwise: the number of
+// online processors, at least 4, since a cold disk serves several requests
+// at once even on a machine with few processors.
+unsigned DefaultWalkThreads();
+
+struct WalkOptions {
+    // Threads that open, list and stat folders, the calling thread counted:
+    // 1 walks on the calling thread alone; 0 means DefaultWalkThreads().
+    unsigned threads = 0;
+};
+
+}  // namespace quarn
