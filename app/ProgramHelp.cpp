@@ -24,9 +24,9 @@ struct HelpSection {
 
 const char* const kUsageLines[] = {
     "quarn [/Dirmass | /dupmatch] [FOLDER]",
-    "quarn --report [--json] FOLDER",
-    "quarn --report --dupmatch [--json] [--filter TEXT] [--min-kb N] [--max-kb N]\n"
-    "                          [--twins-only] FOLDER",
+    "quarn --report [--json] [--threads N] FOLDER",
+    "quarn --report --dupmatch [--json] [--threads N] [--filter TEXT] [--min-kb N]\n"
+    "                          [--max-kb N] [--twins-only] FOLDER",
     "quarn --help | --version",
 };
 
@@ -47,6 +47,8 @@ const std::vector<HelpSection>& Sections() {
              {"--report", "scan FOLDER and print what the pane would show when the scan ends"},
              {"--dupmatch", "the twin-file list instead of the folder sizes"},
              {"--json", "print one JSON object instead of text"},
+             {"--threads N",
+              "list folders on N threads, 1 to 64; the output is the same for any N"},
              {"--filter TEXT", "twin files: only names that contain TEXT, in any case"},
              {"--min-kb N", "twin files: only files larger than N KB (0: no lower bound)"},
              {"--max-kb N", "twin files: only files smaller than N KB (0: no upper bound)"},

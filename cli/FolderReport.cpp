@@ -184,6 +184,7 @@ int RunFolderReport(const ReportOptions& options) {
 
     InstallInterruptHandler();
     CFolderSizeView view;
+    view.m_walkOptions.threads = options.threads;
     ProgressLine progress;
     bool interrupted = false;
     view.StartScan(folder);

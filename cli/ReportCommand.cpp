@@ -12,6 +12,9 @@ namespace quarn::cli {
 
 namespace {
 
+// More threads than this only wait for each other.
+constexpr unsigned long kMaxThreads = 64;
+
 bool IsDigits(const std::string& text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
@@ -68,6 +71,18 @@ std::optional<ReportOptions> ParseReportArguments(const std::vector<std::string>
             }
             options.search = options.sizeRange = true;
             (arg == "--min-kb" ? options.minKB : options.maxKB) = *number;
+        } else if (!onlyOperands && arg == "--threads") {
+            auto number = value("--threads");
+            if (!number) {
+                return std::nullopt;
+            }
+            if (!IsDigits(*number) || number->size() > 3 || std::stoul(*number) == 0 ||
+                std::stoul(*number) > kMaxThreads) {
+                error = "--threads takes a number from 1 to " + std::to_string(kMaxThreads) +
+                        ", not '" + *number + "'";
+                return std::nullopt;
+            }
+            options.threads = unsigned(std::stoul(*number));
         } else if (!onlyOperands && arg.size() > 1 && arg[0] == '-') {
             error = "unknown option " + arg;
             return std::nullopt;

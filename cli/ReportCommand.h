@@ -20,6 +20,8 @@ struct ReportOptions {
     std::string minKB;
     std::string maxKB;
     bool twinsOnly = false;
+    // --threads N: threads the walk lists with; 0 for the walk's default.
+    unsigned threads = 0;
 };
 
 // True when the command line asks for the headless report.

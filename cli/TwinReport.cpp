@@ -113,6 +113,7 @@ int RunTwinReport(const ReportOptions& options) {
     }
     CTwinListView list;
     list.m_newFile.SetCompareFlags();
+    list.m_walkOptions.threads = options.threads;
     list.StartScan(folder);
     {
         ProgressLine progress;

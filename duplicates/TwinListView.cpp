@@ -193,7 +193,7 @@ void CTwinListView::PublishScanSummary() {
 
 void CTwinListView::Walk(const std::string& root, std::stop_token stop) {
     ScanWalkSink sink(*this, stop);
-    if (WalkFolderTree(root, sink) == WalkResult::Abandoned) {
+    if (WalkFolderTree(root, sink, m_walkOptions) == WalkResult::Abandoned) {
         m_nExceptions.fetch_add(1);
     }
 }

@@ -38,6 +38,7 @@
 #include "foldersize/TwinSink.h"
 #include "platform/FindRecord.h"
 #include "platform/UserMessage.h"
+#include "platform/WalkOptions.h"
 
 namespace quarn {
 
@@ -125,6 +126,7 @@ class CTwinListView : public CFileListCtrl, public TwinSink {
     std::atomic<int32_t> m_nFiles{0};       // files handed to AddFile since the scan began
     std::atomic<int32_t> m_nExceptions{0};  // walks abandoned since the list was made
     std::atomic<bool> m_bBusy{false};       // a scan or a rebuild runs; cleared to cancel
+    WalkOptions m_walkOptions;              // how the walk runs; set while no scan runs
     std::string m_strSizeText;              // last FormatTwinBytes text
     uint64_t m_nTwinBytes = 0;  // bytes of the copies beyond each group's first (worker only)
     // Twin rows and bytes as the last scan's summary counted them (the

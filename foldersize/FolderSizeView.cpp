@@ -276,7 +276,7 @@ uint64_t CFolderSizeView::ScanFolder(const std::string& path, HTREEITEM item, Tw
     ScanSink sink(*this, item, twinSink);
     WalkResult result;
     try {
-        result = WalkFolderTree(path, sink);
+        result = WalkFolderTree(path, sink, m_walkOptions);
     } catch (...) {
         m_nTotal.store(sink.CountedBytes());
         throw;

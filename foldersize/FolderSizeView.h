@@ -27,6 +27,7 @@
 #include "foldersize/TwinSink.h"
 #include "platform/ChangeNotifier.h"
 #include "platform/UserMessage.h"
+#include "platform/WalkOptions.h"
 
 namespace quarn {
 
@@ -95,6 +96,8 @@ class CFolderSizeView : public CTreeListCtrl {
     std::atomic<TwinSink*> m_pTwinSink{nullptr};
     // Shows "App is busy.."; empty: stderr.
     UserMessagePresenter m_messagePresenter;
+    // How the walk runs; set while no scan runs, read by the scan's worker.
+    WalkOptions m_walkOptions;
 
   protected:
     class ScanSink;

@@ -82,15 +82,16 @@ class ProgramHelpTest : public QObject {
     void everyReportOptionTheHelpNamesIsTaken() {
         const QString help = QString::fromStdString(ProgramHelpText());
         const QStringList options = OptionsOfSection(help, QStringLiteral("Headless report"));
-        for (const char* expected : {"--report", "--dupmatch", "--json", "--filter", "--min-kb",
-                                     "--max-kb", "--twins-only"}) {
+        for (const char* expected : {"--report", "--dupmatch", "--json", "--threads", "--filter",
+                                     "--min-kb", "--max-kb", "--twins-only"}) {
             QVERIFY2(options.contains(QLatin1String(expected)), expected);
         }
         for (const QString& option : options) {
             // Each one, with a value where it takes one, parses.
             std::vector<std::string> arguments = {"--report", "--dupmatch"};
             arguments.push_back(option.toStdString());
-            if (option == QStringLiteral("--filter") || option.endsWith(QStringLiteral("-kb"))) {
+            if (option == QStringLiteral("--filter") || option == QStringLiteral("--threads") ||
+                option.endsWith(QStringLiteral("-kb"))) {
                 arguments.push_back("1");
             }
             arguments.push_back("/srv");
