@@ -1,6 +1,5 @@
 #include "platform/FileOperation.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -15,7 +14,16 @@
 #include <optional>
 #include <set>
 
+#include "platform/DirectoryListing.h"
+#include "platform/FolderChain.h"
+#include "platform/FolderWalker.h"
 #include "platform/PathRules.h"
+
+// Every operation goes down the tree by folder handles (openat and friends,
+// FolderChain) with a stack of its own, never by recursion and never by
+// resolving a long path: a tree 100,000 levels deep copies, moves and is
+// removed like any other. The path strings are kept only for the user
+// (progress, questions, errors), grown and shrunk by one name at a time.
 
 namespace quarn {
 
@@ -53,28 +61,30 @@ bool IsInside(const std::string& path, const std::string& folder) {
                               (folder == "/" || path[folder.size()] == '/'));
 }
 
-// The names in a folder, without "." and "..".
-bool ListNames(const std::string& folder, std::vector<std::string>& names, int& error) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) {
+int OpenFolderAt(int parent, const std::string& name) {
+    return ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// The names in a freshly opened folder, without "." and "..".
+bool ListNamesAt(int handle, std::vector<std::string>& names, int& error) {
+    DirectoryListing listing = DirectoryListing::Adopt(::dup(handle));
+    if (!listing.IsOpen()) {
         error = errno;
         return false;
     }
-    errno = 0;
-    while (struct dirent* entry = ::readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(std::move(name));
-        }
+    listing.SkipDotEntries();
+    ListedName entry;
+    while (listing.NextName(entry)) {
+        names.emplace_back(entry.name);
     }
-    error = errno;
-    ::closedir(dir);
+    error = listing.ReadError();
     return error == 0;
 }
 
-int RenameNoReplace(const std::string& from, const std::string& to) {
+int RenameNoReplaceAt(int fromFolder, const std::string& from, int toFolder,
+                      const std::string& to) {
 #ifdef RENAME_NOREPLACE
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    if (::renameat2(fromFolder, from.c_str(), toFolder, to.c_str(), RENAME_NOREPLACE) == 0) {
         return 0;
     }
     if (errno != EINVAL && errno != ENOSYS) {
@@ -82,23 +92,43 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
     }
 #endif
     struct stat st;
-    if (::lstat(to.c_str(), &st) == 0) {
+    if (::fstatat(toFolder, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         errno = EEXIST;
         return -1;
     }
-    return ::rename(from.c_str(), to.c_str());
+    return ::renameat(fromFolder, from.c_str(), toFolder, to.c_str());
 }
 
-// A name beside `target` for building its replacement before it takes its
+// A name beside `name` for building its replacement before it takes its
 // place, so that the old entry stays whole until the new one is complete.
-std::string PartName(const std::string& target, int attempt) {
-    std::string name = BaseName(target);
+std::string PartName(std::string name, int attempt) {
     if (name.size() > 200) {
         name.resize(200);
     }
-    return Join(ParentOf(target),
-                "." + name + ".part" + std::to_string(::getpid()) + "-" + std::to_string(attempt));
+    return "." + name + ".part" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
 }
+
+// Counts what a copy will carry, with the walk every scan uses.
+class CountSink : public WalkSink {
+  public:
+    CountSink(FileOperationProgress& progress, const std::atomic<bool>* cancel)
+        : m_progress(progress), m_cancel(cancel) {}
+    bool EnterFolder(const std::string&, const FindRecord*) override {
+        ++m_progress.filesTotal;
+        return m_cancel == nullptr || !m_cancel->load();
+    }
+    void AddFile(const std::string&, const FindRecord& file) override {
+        ++m_progress.filesTotal;
+        if (file.IsRegularFile()) {
+            m_progress.bytesTotal += file.FileSize();
+        }
+    }
+    void LeaveFolder(const std::string&) override {}
+
+  private:
+    FileOperationProgress& m_progress;
+    const std::atomic<bool>* m_cancel;
+};
 
 class Engine {
   public:
@@ -110,6 +140,25 @@ class Engine {
   private:
     enum class Step { Ok, Stop };  // Stop: cancelled or failed, see m_status
 
+    // A folder whose entries are being worked through.
+    struct Frame {
+        std::string name;  // its name in its parent
+        std::vector<std::string> names;
+        size_t next = 0;
+        size_t sourceLength = 0;  // its paths' lengths in m_source and m_target
+        size_t targetLength = 0;
+        struct stat status {};  // the source folder's (a copy sets it on the copy)
+        bool finish = false;    // a copy made or replaced the target folder
+        bool madeByUs = false;  // the target folder or one above it is the copy's own
+        bool keep = false;      // a removal keeps it: something in it stays
+    };
+    // The way down the source tree and the target tree, in step.
+    struct Descent {
+        FolderChain sources;
+        FolderChain targets;
+        std::vector<Frame> frames;
+    };
+
     bool Cancelled() const { return m_callbacks.cancel != nullptr && m_callbacks.cancel->load(); }
     Step Fail(const std::string& text) {
         m_status = FileOperationStatus::Failed;
@@ -120,40 +169,67 @@ class Engine {
         m_status = FileOperationStatus::Cancelled;
         return Step::Stop;
     }
-    void Report(const std::string& item, bool force = false);
-    void Count(const std::string& path);
+    void Report(bool force = false);
+    void Count(const std::string& source, const struct stat& st);
     // True = replace the existing target; false = leave it (skipped) or
     // stop (then m_status says why).
-    bool MayOverwrite(const std::string& target, const std::string& source);
+    bool MayOverwrite();
+    // The source stays where it is: a move must not remove it.
+    void KeepSource();
 
-    Step MoveEntry(const std::string& source, const std::string& target);
-    Step CopyEntry(const std::string& source, const std::string& target);
-    Step CopyFile(const std::string& source, const struct stat& st, const std::string& target,
-                  bool replace);
-    Step CopyLink(const std::string& source, const struct stat& st, const std::string& target,
-                  bool replace);
-    Step CopySpecial(const std::string& source, const struct stat& st, const std::string& target,
-                     bool replace);
-    Step PlaceReplacement(const std::string& part, const std::string& target, bool replace);
-    bool RemoveSource(const std::string& path, std::string& error);
-    void RollBack();
+    // Makes m_source and m_target the paths of the entry `name` of `frame`.
+    void EnterName(const Frame& frame, const std::string& name);
+    // Opens the folder `name` on both sides, lists the source's entries and
+    // makes it the current frame.
+    Step Descend(Descent& descent, const std::string& name);
+    // Leaves the current frame on both sides.
+    Step Ascend(Descent& descent);
+
+    Step MoveTree(int sourceParent, int targetParent, const std::string& name);
+    Step MoveEntry(Descent& descent, const std::string& name);
+    Step CopyTree(int sourceParent, int targetParent, const std::string& name);
+    Step CopyEntry(Descent& descent, const std::string& name);
+    Step CopyFile(int sourceDir, int targetDir, const std::string& name, const struct stat& st,
+                  bool replace, bool insideMade);
+    // Copies the rest of `in` to `out`; returns what failed, or nothing.
+    std::string CopyData(int in, int out, const struct stat& st, bool& cancelled);
+    Step CopyLink(int sourceDir, int targetDir, const std::string& name, const struct stat& st,
+                  bool replace, bool insideMade);
+    Step CopySpecial(int sourceDir, int targetDir, const std::string& name, const struct stat& st,
+                     bool replace, bool insideMade);
+    Step PlaceReplacement(int targetDir, const std::string& part, const std::string& name,
+                          bool replace, bool insideMade);
+    // Removes the tree `name` below `parent` (m_source holds its path), but
+    // not what m_keep names when `keepSkipped`. On failure says what in `error`.
+    bool RemoveTree(int parent, const std::string& name, bool keepSkipped, std::string& error);
+    bool HasKeptBelow(const std::string& relative) const;
+    void RollBack(int destFolder);
 
     FileOperation::Kind m_kind;
     const FileOperationCallbacks& m_callbacks;
     FileOperationProgress m_progress;
+    // The source path worked on: the progress's own text, kept up to date
+    // in place rather than copied for every report.
+    std::string& m_source = m_progress.currentItem;
+    std::string m_target;
+    size_t m_rootSourceLength = 0;  // of the operation's source path
+    size_t m_destLength = 0;        // of the destination folder's path
     FileOperationStatus m_status = FileOperationStatus::Completed;
     std::string m_error;
     bool m_overwriteAll = false;
     bool m_skipAll = false;
     bool m_keepOwners = ::geteuid() == 0;
-    std::vector<std::string> m_created;  // entries we made, in order (for a roll-back)
+    // Entries the copy made beside what stood there before, as paths below
+    // the destination folder, in order (for a roll-back). What lies inside a
+    // folder the copy made itself goes with that folder.
+    std::vector<std::string> m_created;
     std::vector<std::string> m_skipped;
-    std::set<std::string> m_keepSources;  // sources (and their folders) not carried over
+    std::set<std::string> m_keep;      // sources not carried over, as paths below the source
+    std::unique_ptr<char[]> m_buffer;  // for copies by read and write
     uint64_t m_lastReportedBytes = 0;
 };
 
-void Engine::Report(const std::string& item, bool force) {
-    m_progress.currentItem = item;
+void Engine::Report(bool force) {
     if (m_callbacks.progress &&
         (force || m_progress.bytesDone - m_lastReportedBytes >= kCopyBlock ||
          m_progress.bytesDone == m_lastReportedBytes)) {
@@ -162,32 +238,24 @@ void Engine::Report(const std::string& item, bool force) {
     }
 }
 
-void Engine::Count(const std::string& path) {
-    struct stat st;
-    if (Cancelled() || ::lstat(path.c_str(), &st) != 0) {
+void Engine::Count(const std::string& source, const struct stat& st) {
+    if (!S_ISDIR(st.st_mode)) {
+        m_progress.filesTotal = 1;
+        m_progress.bytesTotal = S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0;
         return;
     }
-    ++m_progress.filesTotal;
-    if (S_ISREG(st.st_mode)) {
-        m_progress.bytesTotal += uint64_t(st.st_size);
-    } else if (S_ISDIR(st.st_mode)) {
-        std::vector<std::string> names;
-        int error = 0;
-        ListNames(path, names, error);
-        for (const std::string& name : names) {
-            Count(Join(path, name));
-        }
-    }
+    CountSink sink(m_progress, m_callbacks.cancel);
+    WalkFolderTree(source, sink);
 }
 
-bool Engine::MayOverwrite(const std::string& target, const std::string& source) {
+bool Engine::MayOverwrite() {
     if (m_overwriteAll) {
         return true;
     }
     if (m_skipAll || !m_callbacks.askConflict) {
         return false;
     }
-    switch (m_callbacks.askConflict(target, source)) {
+    switch (m_callbacks.askConflict(m_target, m_source)) {
         case ConflictAnswer::OverwriteAll:
             m_overwriteAll = true;
             return true;
@@ -205,11 +273,72 @@ bool Engine::MayOverwrite(const std::string& target, const std::string& source) 
     return false;
 }
 
+void Engine::KeepSource() {
+    m_skipped.push_back(m_source);
+    m_keep.insert(m_source.substr(m_rootSourceLength));
+}
+
+void Engine::EnterName(const Frame& frame, const std::string& name) {
+    m_source.resize(frame.sourceLength);
+    m_source += '/';
+    m_source += name;
+    m_target.resize(frame.targetLength);
+    m_target += '/';
+    m_target += name;
+}
+
+Engine::Step Engine::Descend(Descent& descent, const std::string& name) {
+    Frame frame;
+    frame.name = name;
+    frame.sourceLength = m_source.size();
+    frame.targetLength = m_target.size();
+    int source = OpenFolderAt(descent.sources.Top(), name);
+    int error = source < 0 ? errno : 0;
+    if (source >= 0 && !ListNamesAt(source, frame.names, error)) {
+        ::close(source);
+        source = -1;
+    }
+    if (source < 0) {
+        return Fail("cannot read " + m_source + ": " + ErrnoText(error));
+    }
+    int target = OpenFolderAt(descent.targets.Top(), name);
+    if (target < 0) {
+        error = errno;
+        ::close(source);
+        return Fail("cannot open " + m_target + ": " + ErrnoText(error));
+    }
+    if (!descent.sources.Push(source)) {
+        ::close(target);
+        return Fail("cannot read " + m_source);
+    }
+    if (!descent.targets.Push(target)) {
+        descent.sources.Pop();
+        return Fail("cannot open " + m_target);
+    }
+    descent.frames.push_back(std::move(frame));
+    return Step::Ok;
+}
+
+Engine::Step Engine::Ascend(Descent& descent) {
+    const Frame& frame = descent.frames.back();
+    m_source.resize(frame.sourceLength);
+    m_target.resize(frame.targetLength);
+    descent.frames.pop_back();
+    bool sourceReached = descent.sources.Pop();
+    bool targetReached = descent.targets.Pop();
+    if (!sourceReached || !targetReached) {
+        return Fail("cannot go on above " + (sourceReached ? m_target : m_source) +
+                    ": it was moved meanwhile");
+    }
+    return Step::Ok;
+}
+
 FileOperationResult Engine::Run(const std::string& rawSource, const std::string& rawDest) {
     FileOperationResult result;
     std::string source = AbsolutePath(rawSource);
     std::string dest = AbsolutePath(rawDest);
-    result.target = Join(dest, BaseName(source));
+    std::string name = BaseName(source);
+    result.target = Join(dest, name);
 
     struct stat sourceStat, destStat;
     if (source == "/" || ::lstat(source.c_str(), &sourceStat) != 0) {
@@ -226,7 +355,7 @@ FileOperationResult Engine::Run(const std::string& rawSource, const std::string&
         result.error = "cannot resolve " + (realDest ? source : dest);
         return result;
     }
-    if (S_ISDIR(sourceStat.st_mode) && IsInside(*realDest, Join(*realParent, BaseName(source)))) {
+    if (S_ISDIR(sourceStat.st_mode) && IsInside(*realDest, Join(*realParent, name))) {
         result.error = "cannot " +
                        std::string(m_kind == FileOperation::Kind::Copy ? "copy" : "move") + " " +
                        source + " into itself";
@@ -236,49 +365,72 @@ FileOperationResult Engine::Run(const std::string& rawSource, const std::string&
         result.error = source + " is already in " + dest;
         return result;
     }
+    int sourceParent = ::open(ParentOf(source).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int sourceError = errno;
+    int destFolder = ::open(dest.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (sourceParent < 0 || destFolder < 0) {
+        result.error = "cannot open " + (sourceParent < 0 ? ParentOf(source) : dest) + ": " +
+                       ErrnoText(sourceParent < 0 ? sourceError : errno);
+        for (int handle : {sourceParent, destFolder}) {
+            if (handle >= 0) {
+                ::close(handle);
+            }
+        }
+        return result;
+    }
+    m_source = source;
+    m_target = result.target;
+    m_rootSourceLength = source.size();
+    m_destLength = dest == "/" ? 0 : dest.size();
 
     Step step = Step::Ok;
     bool copied = m_kind == FileOperation::Kind::Copy;
     if (!copied) {
         m_progress.filesTotal = 1;
-        Report(source, true);
+        Report(true);
         struct stat targetStat;
         if (sourceStat.st_dev != destStat.st_dev) {
             copied = true;
-        } else if (::lstat(result.target.c_str(), &targetStat) == 0) {
-            step = MoveEntry(source, result.target);  // merge into what is there
-        } else if (RenameNoReplace(source, result.target) == 0) {
+        } else if (::fstatat(destFolder, name.c_str(), &targetStat, AT_SYMLINK_NOFOLLOW) == 0) {
+            step = MoveTree(sourceParent, destFolder, name);  // merge into what is there
+        } else if (RenameNoReplaceAt(sourceParent, name, destFolder, name) == 0) {
             m_progress.filesDone = 1;
-            Report(source, true);
+            Report(true);
         } else if (errno == EXDEV) {
             copied = true;  // another mount of the same device
         } else if (errno == EEXIST) {
-            step = MoveEntry(source, result.target);
+            step = MoveTree(sourceParent, destFolder, name);
         } else {
             step = Fail("cannot move " + source + ": " + ErrnoText(errno));
         }
     }
     if (copied) {
         m_progress = {};
-        Count(source);
-        Report(source, true);
-        step = Cancelled() ? Cancel() : CopyEntry(source, result.target);
+        Count(source, sourceStat);
+        m_source = source;
+        m_target = result.target;
+        Report(true);
+        step = Cancelled() ? Cancel() : CopyTree(sourceParent, destFolder, name);
         if (step == Step::Ok && Cancelled()) {
             step = Cancel();
         }
         if (m_kind == FileOperation::Kind::Move) {
             if (step == Step::Ok) {
                 std::string error;
-                if (!RemoveSource(source, error)) {
+                m_source = source;
+                if (!RemoveTree(sourceParent, name, /*keepSkipped=*/true, error)) {
                     step = Fail("copied, but cannot remove " + error);
                 }
             } else {
                 // The source is untouched; take back the partial copy.
-                RollBack();
+                RollBack(destFolder);
             }
         }
     }
-    Report(source, true);  // the final figures
+    m_source = source;
+    Report(true);  // the final figures
+    ::close(sourceParent);
+    ::close(destFolder);
     result.status = step == Step::Ok ? FileOperationStatus::Completed : m_status;
     result.error = m_error;
     result.skipped = m_skipped;
@@ -286,82 +438,131 @@ FileOperationResult Engine::Run(const std::string& rawSource, const std::string&
 }
 
 // A move within one filesystem: renames, merging into folders that exist.
-Engine::Step Engine::MoveEntry(const std::string& source, const std::string& target) {
+Engine::Step Engine::MoveTree(int sourceParent, int targetParent, const std::string& name) {
+    Descent descent;
+    descent.sources.Push(::dup(sourceParent));
+    descent.targets.Push(::dup(targetParent));
+    Step step = MoveEntry(descent, name);
+    while (step == Step::Ok && !descent.frames.empty()) {
+        Frame& frame = descent.frames.back();
+        if (frame.next < frame.names.size()) {
+            std::string entry = std::move(frame.names[frame.next++]);
+            EnterName(frame, entry);
+            step = MoveEntry(descent, entry);
+            continue;
+        }
+        std::string folder = frame.name;
+        step = Ascend(descent);
+        if (step == Step::Ok) {
+            // Left behind only when something in it was skipped.
+            ::unlinkat(descent.sources.Top(), folder.c_str(), AT_REMOVEDIR);
+        }
+    }
+    return step;
+}
+
+Engine::Step Engine::MoveEntry(Descent& descent, const std::string& name) {
     if (Cancelled()) {
         return Cancel();
     }
-    Report(source);
-    if (RenameNoReplace(source, target) == 0) {
-        ++m_progress.filesDone;
-        return Step::Ok;
-    }
-    if (errno != EEXIST && errno != ENOTEMPTY) {
-        return Fail("cannot move " + source + ": " + ErrnoText(errno));
-    }
+    Report();
+    int sourceDir = descent.sources.Top();
+    int targetDir = descent.targets.Top();
     struct stat from, to;
-    if (::lstat(source.c_str(), &from) != 0 || ::lstat(target.c_str(), &to) != 0) {
-        return Fail("cannot move " + source + ": " + ErrnoText(errno));
+    // Look before renaming: a rename between two folders costs the kernel a
+    // walk up through every folder above them, too much to try at every
+    // level of a deep merge.
+    if (::fstatat(targetDir, name.c_str(), &to, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (RenameNoReplaceAt(sourceDir, name, targetDir, name) == 0) {
+            ++m_progress.filesDone;
+            return Step::Ok;
+        }
+        if (errno != EEXIST && errno != ENOTEMPTY) {
+            return Fail("cannot move " + m_source + ": " + ErrnoText(errno));
+        }
+    }
+    if (::fstatat(sourceDir, name.c_str(), &from, AT_SYMLINK_NOFOLLOW) != 0 ||
+        ::fstatat(targetDir, name.c_str(), &to, AT_SYMLINK_NOFOLLOW) != 0) {
+        return Fail("cannot move " + m_source + ": " + ErrnoText(errno));
     }
     if (S_ISDIR(from.st_mode) && S_ISDIR(to.st_mode)) {
-        std::vector<std::string> names;
-        int error = 0;
-        if (!ListNames(source, names, error)) {
-            return Fail("cannot read " + source + ": " + ErrnoText(error));
+        Step step = Descend(descent, name);
+        if (step == Step::Ok) {
+            m_progress.filesTotal += descent.frames.back().names.size();
         }
-        m_progress.filesTotal += names.size();
-        for (const std::string& name : names) {
-            if (MoveEntry(Join(source, name), Join(target, name)) == Step::Stop) {
-                return Step::Stop;
-            }
-        }
-        // Left behind only when something in it was skipped.
-        ::rmdir(source.c_str());
-        return Step::Ok;
+        return step;
     }
     if (S_ISDIR(to.st_mode)) {
-        return Fail("cannot replace the folder " + target + " by a file");
+        return Fail("cannot replace the folder " + m_target + " by a file");
     }
-    if (!MayOverwrite(target, source)) {
+    if (!MayOverwrite()) {
         if (m_status != FileOperationStatus::Completed) {
             return Step::Stop;
         }
-        m_skipped.push_back(source);
+        m_skipped.push_back(m_source);
         return Step::Ok;
     }
-    if (S_ISDIR(from.st_mode) && ::unlink(target.c_str()) != 0) {
-        return Fail("cannot replace " + target + ": " + ErrnoText(errno));
+    if (S_ISDIR(from.st_mode) && ::unlinkat(targetDir, name.c_str(), 0) != 0) {
+        return Fail("cannot replace " + m_target + ": " + ErrnoText(errno));
     }
-    if (::rename(source.c_str(), target.c_str()) != 0) {
-        return Fail("cannot move " + source + ": " + ErrnoText(errno));
+    if (::renameat(sourceDir, name.c_str(), targetDir, name.c_str()) != 0) {
+        return Fail("cannot move " + m_source + ": " + ErrnoText(errno));
     }
     ++m_progress.filesDone;
     return Step::Ok;
 }
 
-Engine::Step Engine::CopyEntry(const std::string& source, const std::string& target) {
+Engine::Step Engine::CopyTree(int sourceParent, int targetParent, const std::string& name) {
+    Descent descent;
+    descent.sources.Push(::dup(sourceParent));
+    descent.targets.Push(::dup(targetParent));
+    Step step = CopyEntry(descent, name);
+    while (step == Step::Ok && !descent.frames.empty()) {
+        Frame& frame = descent.frames.back();
+        if (frame.next < frame.names.size()) {
+            std::string entry = std::move(frame.names[frame.next++]);
+            EnterName(frame, entry);
+            step = CopyEntry(descent, entry);
+            continue;
+        }
+        if (frame.finish) {
+            int target = descent.targets.Top();
+            if (m_keepOwners) {
+                (void)::fchown(target, frame.status.st_uid, frame.status.st_gid);
+            }
+            ::fchmod(target, frame.status.st_mode & 07777);
+            struct timespec times[2] = {frame.status.st_atim, frame.status.st_mtim};
+            ::futimens(target, times);
+        }
+        step = Ascend(descent);
+    }
+    return step;
+}
+
+Engine::Step Engine::CopyEntry(Descent& descent, const std::string& name) {
     if (Cancelled()) {
         return Cancel();
     }
-    Report(source, true);
+    Report(true);
+    int sourceDir = descent.sources.Top();
+    int targetDir = descent.targets.Top();
+    bool insideMade = !descent.frames.empty() && descent.frames.back().madeByUs;
     struct stat st;
-    if (::lstat(source.c_str(), &st) != 0) {
-        return Fail("cannot read " + source + ": " + ErrnoText(errno));
+    if (::fstatat(sourceDir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return Fail("cannot read " + m_source + ": " + ErrnoText(errno));
     }
     struct stat existing;
-    bool exists = ::lstat(target.c_str(), &existing) == 0;
+    bool exists = ::fstatat(targetDir, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     bool replace = false;
     if (exists && !(S_ISDIR(st.st_mode) && S_ISDIR(existing.st_mode))) {
         if (S_ISDIR(existing.st_mode)) {
-            return Fail("cannot replace the folder " + target + " by a file");
+            return Fail("cannot replace the folder " + m_target + " by a file");
         }
-        if (!MayOverwrite(target, source)) {
+        if (!MayOverwrite()) {
             if (m_status != FileOperationStatus::Completed) {
                 return Step::Stop;
             }
-            m_skipped.push_back(source);
-            for (std::string path = source; path.size() > 1; path = ParentOf(path)) {
-                m_keepSources.insert(path);
-            }
+            KeepSource();
             ++m_progress.filesDone;
             if (S_ISREG(st.st_mode)) {
                 m_progress.bytesDone += uint64_t(st.st_size);
@@ -372,43 +573,34 @@ Engine::Step Engine::CopyEntry(const std::string& source, const std::string& tar
     }
     Step step = Step::Ok;
     if (S_ISREG(st.st_mode)) {
-        step = CopyFile(source, st, target, replace);
+        step = CopyFile(sourceDir, targetDir, name, st, replace, insideMade);
     } else if (S_ISLNK(st.st_mode)) {
-        step = CopyLink(source, st, target, replace);
+        step = CopyLink(sourceDir, targetDir, name, st, replace, insideMade);
     } else if (S_ISDIR(st.st_mode)) {
         bool made = !exists;
-        if (replace && ::unlink(target.c_str()) != 0) {
-            return Fail("cannot replace " + target + ": " + ErrnoText(errno));
+        if (replace && ::unlinkat(targetDir, name.c_str(), 0) != 0) {
+            return Fail("cannot replace " + m_target + ": " + ErrnoText(errno));
         }
         if (made || replace) {
-            // Private until its content is complete; the mode follows below.
-            if (::mkdir(target.c_str(), 0700) != 0) {
-                return Fail("cannot create " + target + ": " + ErrnoText(errno));
+            // Private until its content is complete; the mode follows at the end.
+            if (::mkdirat(targetDir, name.c_str(), 0700) != 0) {
+                return Fail("cannot create " + m_target + ": " + ErrnoText(errno));
             }
-            m_created.push_back(target);
+            if (!insideMade) {
+                m_created.push_back(m_target.substr(m_destLength));
+            }
         }
         ++m_progress.filesDone;
-        std::vector<std::string> names;
-        int error = 0;
-        if (!ListNames(source, names, error)) {
-            return Fail("cannot read " + source + ": " + ErrnoText(error));
+        step = Descend(descent, name);
+        if (step == Step::Ok) {
+            Frame& frame = descent.frames.back();
+            frame.status = st;
+            frame.finish = made || replace;
+            frame.madeByUs = insideMade || made || replace;
         }
-        for (const std::string& name : names) {
-            if (CopyEntry(Join(source, name), Join(target, name)) == Step::Stop) {
-                return Step::Stop;
-            }
-        }
-        if (made || replace) {
-            if (m_keepOwners) {
-                (void)::lchown(target.c_str(), st.st_uid, st.st_gid);
-            }
-            ::chmod(target.c_str(), st.st_mode & 07777);
-            struct timespec times[2] = {st.st_atim, st.st_mtim};
-            ::utimensat(AT_FDCWD, target.c_str(), times, AT_SYMLINK_NOFOLLOW);
-        }
-        return Step::Ok;
+        return step;
     } else {
-        step = CopySpecial(source, st, target, replace);
+        step = CopySpecial(sourceDir, targetDir, name, st, replace, insideMade);
     }
     if (step == Step::Ok) {
         ++m_progress.filesDone;
@@ -418,31 +610,33 @@ Engine::Step Engine::CopyEntry(const std::string& source, const std::string& tar
 
 // Puts a finished replacement in place: over the old entry when replacing,
 // else under the target's name without ever replacing what appeared there.
-Engine::Step Engine::PlaceReplacement(const std::string& part, const std::string& target,
-                                      bool replace) {
-    int rc = replace ? ::rename(part.c_str(), target.c_str()) : RenameNoReplace(part, target);
+Engine::Step Engine::PlaceReplacement(int targetDir, const std::string& part,
+                                      const std::string& name, bool replace, bool insideMade) {
+    int rc = replace ? ::renameat(targetDir, part.c_str(), targetDir, name.c_str())
+                     : RenameNoReplaceAt(targetDir, part, targetDir, name);
     if (rc != 0) {
         int error = errno;
-        ::unlink(part.c_str());
-        return Fail("cannot write " + target + ": " + ErrnoText(error));
+        ::unlinkat(targetDir, part.c_str(), 0);
+        return Fail("cannot write " + m_target + ": " + ErrnoText(error));
     }
-    if (!replace) {
-        m_created.push_back(target);
+    if (!replace && !insideMade) {
+        m_created.push_back(m_target.substr(m_destLength));
     }
     return Step::Ok;
 }
 
-Engine::Step Engine::CopyFile(const std::string& source, const struct stat& st,
-                              const std::string& target, bool replace) {
-    int in = ::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+Engine::Step Engine::CopyFile(int sourceDir, int targetDir, const std::string& name,
+                              const struct stat& st, bool replace, bool insideMade) {
+    int in = ::openat(sourceDir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (in < 0) {
-        return Fail("cannot read " + source + ": " + ErrnoText(errno));
+        return Fail("cannot read " + m_source + ": " + ErrnoText(errno));
     }
     std::string part;
     int out = -1;
     for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
-        part = PartName(target, attempt);
-        out = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        part = PartName(name, attempt);
+        out = ::openat(targetDir, part.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (out < 0 && errno != EEXIST) {
             break;
         }
@@ -450,59 +644,10 @@ Engine::Step Engine::CopyFile(const std::string& source, const struct stat& st,
     if (out < 0) {
         int error = errno;
         ::close(in);
-        return Fail("cannot create " + target + ": " + ErrnoText(error));
+        return Fail("cannot create " + m_target + ": " + ErrnoText(error));
     }
-    std::vector<char> buffer(kCopyBlock);
-    const bool sparse = uint64_t(st.st_blocks) * 512 < uint64_t(st.st_size);
-    std::string failure;
     bool cancelled = false;
-    while (true) {
-        if (Cancelled()) {
-            cancelled = true;
-            break;
-        }
-        ssize_t n = ::read(in, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            failure = "cannot read " + source + ": " + ErrnoText(errno);
-            break;
-        }
-        if (n == 0) {
-            break;
-        }
-        // A sparse source keeps its holes: zero blocks are skipped over.
-        if (sparse &&
-            std::all_of(buffer.data(), buffer.data() + n, [](char c) { return c == 0; })) {
-            if (::lseek(out, n, SEEK_CUR) < 0) {
-                failure = "cannot write " + target + ": " + ErrnoText(errno);
-                break;
-            }
-            m_progress.bytesDone += uint64_t(n);
-            Report(source);
-            continue;
-        }
-        for (ssize_t written = 0; written < n;) {
-            ssize_t w = ::write(out, buffer.data() + written, size_t(n - written));
-            if (w < 0 && errno == EINTR) {
-                continue;
-            }
-            if (w < 0) {
-                failure = "cannot write " + target + ": " + ErrnoText(errno);
-                break;
-            }
-            written += w;
-        }
-        if (!failure.empty()) {
-            break;
-        }
-        m_progress.bytesDone += uint64_t(n);
-        Report(source);
-    }
-    if (failure.empty() && !cancelled && sparse && ::ftruncate(out, st.st_size) != 0) {
-        failure = "cannot write " + target + ": " + ErrnoText(errno);
-    }
+    std::string failure = CopyData(in, out, st, cancelled);
     if (failure.empty() && !cancelled) {
         if (m_keepOwners) {
             (void)::fchown(out, st.st_uid, st.st_gid);
@@ -513,110 +658,229 @@ Engine::Step Engine::CopyFile(const std::string& source, const struct stat& st,
     }
     ::close(in);
     if (::close(out) != 0 && failure.empty()) {
-        failure = "cannot write " + target + ": " + ErrnoText(errno);
+        failure = "cannot write " + m_target + ": " + ErrnoText(errno);
     }
     if (cancelled || !failure.empty()) {
-        ::unlink(part.c_str());
+        ::unlinkat(targetDir, part.c_str(), 0);
         return cancelled ? Cancel() : Fail(failure);
     }
-    return PlaceReplacement(part, target, replace);
+    return PlaceReplacement(targetDir, part, name, replace, insideMade);
 }
 
-Engine::Step Engine::CopyLink(const std::string& source, const struct stat& st,
-                              const std::string& target, bool replace) {
+std::string Engine::CopyData(int in, int out, const struct stat& st, bool& cancelled) {
+    const bool sparse = uint64_t(st.st_blocks) * 512 < uint64_t(st.st_size);
+    if (!sparse) {
+        // The kernel moves the bytes without a round trip through this
+        // process, and shares or clones blocks where the file system can.
+        // Block by block, so that a cancel and the progress are heard.
+        for (uint64_t copied = 0;;) {
+            if (Cancelled()) {
+                cancelled = true;
+                return "";
+            }
+            ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kCopyBlock, 0);
+            if (n > 0) {
+                copied += uint64_t(n);
+                m_progress.bytesDone += uint64_t(n);
+                Report();
+                continue;
+            }
+            if (n == 0 && (copied > 0 || st.st_size == 0)) {
+                return "";
+            }
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0 && errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP &&
+                errno != EINVAL && errno != EBADF && errno != ETXTBSY) {
+                return "cannot copy " + m_source + ": " + ErrnoText(errno);
+            }
+            break;  // not offered here (or a file whose size says nothing): read and write
+        }
+    }
+    if (!m_buffer) {
+        m_buffer.reset(new char[kCopyBlock]);
+    }
+    char* buffer = m_buffer.get();
+    while (true) {
+        if (Cancelled()) {
+            cancelled = true;
+            return "";
+        }
+        ssize_t n = ::read(in, buffer, kCopyBlock);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return "cannot read " + m_source + ": " + ErrnoText(errno);
+        }
+        if (n == 0) {
+            break;
+        }
+        // A sparse source keeps its holes: zero blocks are skipped over.
+        if (sparse && std::all_of(buffer, buffer + n, [](char c) { return c == 0; })) {
+            if (::lseek(out, n, SEEK_CUR) < 0) {
+                return "cannot write " + m_target + ": " + ErrnoText(errno);
+            }
+        } else {
+            for (ssize_t written = 0; written < n;) {
+                ssize_t w = ::write(out, buffer + written, size_t(n - written));
+                if (w < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (w < 0) {
+                    return "cannot write " + m_target + ": " + ErrnoText(errno);
+                }
+                written += w;
+            }
+        }
+        m_progress.bytesDone += uint64_t(n);
+        Report();
+    }
+    if (sparse && ::ftruncate(out, st.st_size) != 0) {
+        return "cannot write " + m_target + ": " + ErrnoText(errno);
+    }
+    return "";
+}
+
+Engine::Step Engine::CopyLink(int sourceDir, int targetDir, const std::string& name,
+                              const struct stat& st, bool replace, bool insideMade) {
     std::vector<char> buffer(size_t(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
-    ssize_t n = ::readlink(source.c_str(), buffer.data(), buffer.size());
+    ssize_t n = ::readlinkat(sourceDir, name.c_str(), buffer.data(), buffer.size());
     if (n < 0 || size_t(n) >= buffer.size()) {
-        return Fail("cannot read the link " + source);
+        return Fail("cannot read the link " + m_source);
     }
     std::string linkTarget(buffer.data(), size_t(n));
-    std::string part = PartName(target, 0);
-    if (::symlink(linkTarget.c_str(), part.c_str()) != 0) {
-        return Fail("cannot create " + target + ": " + ErrnoText(errno));
+    std::string part = PartName(name, 0);
+    if (::symlinkat(linkTarget.c_str(), targetDir, part.c_str()) != 0) {
+        return Fail("cannot create " + m_target + ": " + ErrnoText(errno));
     }
     if (m_keepOwners) {
-        (void)::lchown(part.c_str(), st.st_uid, st.st_gid);
+        (void)::fchownat(targetDir, part.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);
     }
     struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::utimensat(AT_FDCWD, part.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    return PlaceReplacement(part, target, replace);
+    ::utimensat(targetDir, part.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    return PlaceReplacement(targetDir, part, name, replace, insideMade);
 }
 
-Engine::Step Engine::CopySpecial(const std::string& source, const struct stat& st,
-                                 const std::string& target, bool replace) {
-    std::string part = PartName(target, 0);
-    int rc = S_ISFIFO(st.st_mode) ? ::mkfifo(part.c_str(), st.st_mode & 07777)
-                                  : ::mknod(part.c_str(), st.st_mode, st.st_rdev);
+Engine::Step Engine::CopySpecial(int sourceDir, int targetDir, const std::string& name,
+                                 const struct stat& st, bool replace, bool insideMade) {
+    (void)sourceDir;
+    std::string part = PartName(name, 0);
+    int rc = S_ISFIFO(st.st_mode) ? ::mkfifoat(targetDir, part.c_str(), st.st_mode & 07777)
+                                  : ::mknodat(targetDir, part.c_str(), st.st_mode, st.st_rdev);
     if (rc != 0) {
         // Sockets and, without privileges, devices cannot be made anew.
-        m_skipped.push_back(source);
-        for (std::string path = source; path.size() > 1; path = ParentOf(path)) {
-            m_keepSources.insert(path);
-        }
+        KeepSource();
         return Step::Ok;
     }
     struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::utimensat(AT_FDCWD, part.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    return PlaceReplacement(part, target, replace);
+    ::utimensat(targetDir, part.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    return PlaceReplacement(targetDir, part, name, replace, insideMade);
 }
 
-// Removes a moved source after its whole copy succeeded, keeping what was
-// skipped (and the folders that hold it).
-bool Engine::RemoveSource(const std::string& path, std::string& error) {
-    if (m_keepSources.count(path) != 0) {
+bool Engine::HasKeptBelow(const std::string& relative) const {
+    std::string prefix = relative + "/";
+    auto kept = m_keep.lower_bound(prefix);
+    return kept != m_keep.end() && kept->compare(0, prefix.size(), prefix) == 0;
+}
+
+bool Engine::RemoveTree(int parent, const std::string& name, bool keepSkipped, std::string& error) {
+    FolderChain chain;
+    chain.Push(::dup(parent));
+    std::vector<Frame> frames;
+    // Removes a file or link at once; a folder becomes the current frame.
+    auto remove = [&](const std::string& entry) {
+        std::string relative = m_source.substr(std::min(m_rootSourceLength, m_source.size()));
+        if (keepSkipped && m_keep.count(relative) != 0) {
+            return true;
+        }
         struct stat st;
-        if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            std::vector<std::string> names;
-            int listError = 0;
-            ListNames(path, names, listError);
-            for (const std::string& name : names) {
-                if (!RemoveSource(Join(path, name), error)) {
-                    return false;
-                }
-            }
+        if (::fstatat(chain.Top(), entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            return true;  // gone already
         }
-        return true;
-    }
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) {
-        return true;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        std::vector<std::string> names;
-        int listError = 0;
-        if (!ListNames(path, names, listError)) {
-            error = path + ": " + ErrnoText(listError);
-            return false;
-        }
-        for (const std::string& name : names) {
-            if (!RemoveSource(Join(path, name), error)) {
+        if (!S_ISDIR(st.st_mode)) {
+            if (::unlinkat(chain.Top(), entry.c_str(), 0) != 0) {
+                error = m_source + ": " + ErrnoText(errno);
                 return false;
             }
+            return true;
         }
-        if (::rmdir(path.c_str()) != 0) {
-            error = path + ": " + ErrnoText(errno);
+        Frame frame;
+        frame.name = entry;
+        frame.sourceLength = m_source.size();
+        frame.keep = keepSkipped && HasKeptBelow(relative);
+        int handle = OpenFolderAt(chain.Top(), entry);
+        int listError = handle < 0 ? errno : 0;
+        if (handle >= 0 && !ListNamesAt(handle, frame.names, listError)) {
+            ::close(handle);
+            handle = -1;
+        }
+        if (handle < 0 || !chain.Push(handle)) {
+            error = m_source + ": " + ErrnoText(listError);
             return false;
         }
+        frames.push_back(std::move(frame));
         return true;
-    }
-    if (::unlink(path.c_str()) != 0) {
-        error = path + ": " + ErrnoText(errno);
+    };
+    if (!remove(name)) {
         return false;
+    }
+    while (!frames.empty()) {
+        Frame& frame = frames.back();
+        if (frame.next < frame.names.size()) {
+            std::string entry = std::move(frame.names[frame.next++]);
+            m_source.resize(frame.sourceLength);
+            m_source += '/';
+            m_source += entry;
+            if (!remove(entry)) {
+                return false;
+            }
+            continue;
+        }
+        m_source.resize(frame.sourceLength);
+        std::string folder = std::move(frame.name);
+        bool keep = frame.keep;
+        frames.pop_back();
+        if (!chain.Pop()) {
+            error = m_source + ": " + ErrnoText(ENOENT);
+            return false;
+        }
+        if (!keep && ::unlinkat(chain.Top(), folder.c_str(), AT_REMOVEDIR) != 0) {
+            error = m_source + ": " + ErrnoText(errno);
+            return false;
+        }
     }
     return true;
 }
 
-void Engine::RollBack() {
-    for (auto it = m_created.rbegin(); it != m_created.rend(); ++it) {
-        struct stat st;
-        if (::lstat(it->c_str(), &st) != 0) {
+void Engine::RollBack(int destFolder) {
+    std::string destPath = m_target.substr(0, m_destLength);
+    for (auto record = m_created.rbegin(); record != m_created.rend(); ++record) {
+        // The record's folder, reached one name at a time from the destination.
+        int handle = ::dup(destFolder);
+        size_t start = 1;
+        for (size_t slash; handle >= 0 && (slash = record->find('/', start)) != std::string::npos;
+             start = slash + 1) {
+            int next = OpenFolderAt(handle, record->substr(start, slash - start));
+            ::close(handle);
+            handle = next;
+        }
+        if (handle < 0) {
             continue;
         }
-        if (S_ISDIR(st.st_mode)) {
-            ::rmdir(it->c_str());
-        } else {
-            ::unlink(it->c_str());
+        std::string leaf = record->substr(start);
+        struct stat st;
+        if (::fstatat(handle, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (S_ISDIR(st.st_mode)) {
+                std::string ignored;
+                m_source = destPath + *record;
+                RemoveTree(handle, leaf, /*keepSkipped=*/false, ignored);
+            } else {
+                ::unlinkat(handle, leaf.c_str(), 0);
+            }
         }
+        ::close(handle);
     }
     m_created.clear();
 }

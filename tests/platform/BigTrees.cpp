@@ -134,6 +134,16 @@ void MakeEntries(const std::string& folder, int count, const std::string& prefix
     ::close(handle);
 }
 
+void RemoveEntries(const std::string& folder, int count, const std::string& prefix, bool folders) {
+    int handle = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; handle >= 0 && i < count; ++i) {
+        ::unlinkat(handle, (prefix + std::to_string(i)).c_str(), folders ? AT_REMOVEDIR : 0);
+    }
+    if (handle >= 0) {
+        ::close(handle);
+    }
+}
+
 int OpenHandleCount() {
     return CountEntries("/proc/self/fd") - 1;  // less the one that lists them
 }

@@ -29,6 +29,10 @@ void RemoveChain(const std::string& folder);
 void MakeEntries(const std::string& folder, int count, const std::string& prefix,
                  bool folders = false);
 
+// Removes what MakeEntries made.
+void RemoveEntries(const std::string& folder, int count, const std::string& prefix,
+                   bool folders = false);
+
 // The number of file handles the process has open.
 int OpenHandleCount();
 // The number of threads the process runs.

@@ -4,9 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <filesystem>
 #include <memory>
+#include <random>
 
+#include "platform/FolderWalker.h"
+#include "tests/platform/BigTrees.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/TestFiles.h"
 
@@ -323,6 +328,111 @@ TEST_F(CrossDeviceMoveTest, MoveCompletesOrLeavesTheSourceIntact) {
     EXPECT_FALSE(PathExists(tree.Path("src/again/go.txt")));
     EXPECT_EQ(ReadText(other->Path("again/keep.txt")), "theirs");
     EXPECT_EQ(ReadText(other->Path("again/go.txt")), "go");
+}
+
+// Files of awkward sizes with varied bytes arrive exactly, whether the kernel
+// copies them (same filesystem) or the copy reads and writes (across
+// filesystems, where it declines).
+TEST(FileOperationTest, CopiesEveryByteOnOneFileSystemAndAcross) {
+    TempTree tree;
+    std::mt19937 random(7);
+    std::vector<std::string> contents;
+    for (size_t size :
+         {size_t(0), size_t(1), size_t(4095), size_t(1 << 20) + 1, size_t(3 << 20) + 17}) {
+        std::string bytes(size, '\0');
+        for (char& c : bytes) {
+            c = char(random());
+        }
+        WriteText(tree.Path("src/data/f" + std::to_string(size)), bytes);
+        contents.push_back(bytes);
+    }
+    std::unique_ptr<TempTree> other = test::TempTreeOnAnotherFileSystem(tree.Root());
+    std::vector<std::string> destinations = {tree.Path("dst")};
+    tree.MakeFolder("dst");
+    if (other) {
+        destinations.push_back(other->Root());
+    }
+    for (const std::string& dest : destinations) {
+        std::vector<FileOperationProgress> reports;
+        FileOperationCallbacks callbacks;
+        callbacks.progress = [&](const FileOperationProgress& p) { reports.push_back(p); };
+        FileOperationResult copy = Copy(tree.Path("src/data"), dest, callbacks);
+        ASSERT_TRUE(copy.Completed()) << copy.error;
+        size_t i = 0;
+        for (size_t size :
+             {size_t(0), size_t(1), size_t(4095), size_t(1 << 20) + 1, size_t(3 << 20) + 17}) {
+            EXPECT_TRUE(ReadText(dest + "/data/f" + std::to_string(size)) == contents[i++])
+                << dest << " " << size;
+        }
+        EXPECT_EQ(reports.back().bytesDone, reports.back().bytesTotal);
+        EXPECT_EQ(reports.back().bytesTotal, 0u + 1 + 4095 + (1 << 20) + 1 + (3 << 20) + 17);
+    }
+}
+
+// Copies and moves go down by folder handles with a stack of their own: a
+// tree far deeper than any path the system resolves copies, and merges.
+TEST(FileOperationTest, CopiesAndMergesATreeOneHundredThousandLevelsDeep) {
+    std::unique_ptr<TempTree> tree = test::TempTreeInMemory();
+    constexpr int kDepth = 100000;
+    tree->MakeFolder("src/top");
+    tree->MakeFolder("dst");
+    test::MakeChain(tree->Path("src/top"), kDepth, [](int handle, int level) {
+        if (level % 10000 == 0) {
+            int file = ::openat(handle, "f", O_WRONLY | O_CREAT | O_CLOEXEC, 0640);
+            EXPECT_EQ(::write(file, "level", 5), 5);
+            ::close(file);
+        }
+    });
+    int handlesBefore = test::OpenHandleCount();
+    FileOperationResult copy = Copy(tree->Path("src/top"), tree->Path("dst"));
+    ASSERT_TRUE(copy.Completed()) << copy.error.substr(0, 300);
+    EXPECT_EQ(test::OpenHandleCount(), handlesBefore);
+
+    struct Counter : WalkSink {
+        bool EnterFolder(const std::string&, const FindRecord*) override { return ++folders > 0; }
+        void AddFile(const std::string&, const FindRecord& file) override {
+            ++files;
+            bytes += file.FileSize();
+            modes += file.mode & 07777;
+        }
+        void LeaveFolder(const std::string&) override {}
+        int folders = 0, files = 0;
+        uint64_t bytes = 0, modes = 0;
+    };
+    Counter copied;
+    WalkFolderTree(tree->Path("dst/top"), copied, WalkOptions{1});
+    EXPECT_EQ(copied.folders, kDepth + 1);
+    EXPECT_EQ(copied.files, kDepth / 10000);
+    EXPECT_EQ(copied.bytes, 5u * (kDepth / 10000));
+    EXPECT_EQ(copied.modes, 0640u * (kDepth / 10000));
+
+    // Moved onto its copy: every level exists there, so the move goes down
+    // all the way, carries the one new file and takes the emptied levels away.
+    int handle = ::open(tree->Path("src/top").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 0; level < kDepth; ++level) {
+        int next = ::openat(handle, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(handle);
+        handle = next;
+    }
+    int file = ::openat(handle, "bottom", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ::close(file);
+    ::close(handle);
+    FileOperationCallbacks overwrite;
+    int asked = 0;
+    overwrite.askConflict = [&asked](const std::string&, const std::string&) {
+        ++asked;
+        return ConflictAnswer::Overwrite;
+    };
+    FileOperationResult move = Move(tree->Path("src/top"), tree->Path("dst"), overwrite);
+    ASSERT_TRUE(move.Completed()) << move.error.substr(0, 300);
+    EXPECT_EQ(asked, kDepth / 10000);
+    EXPECT_FALSE(PathExists(tree->Path("src/top")));
+    Counter merged;
+    WalkFolderTree(tree->Path("dst/top"), merged, WalkOptions{1});
+    EXPECT_EQ(merged.folders, kDepth + 1);
+    EXPECT_EQ(merged.files, kDepth / 10000 + 1);
+    EXPECT_EQ(test::OpenHandleCount(), handlesBefore);
+    test::RemoveChain(tree->Path("dst/top"));
 }
 
 }  // namespace

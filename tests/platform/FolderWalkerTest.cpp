@@ -472,6 +472,7 @@ TEST(FolderWalker, KeepsFewHandlesOpenOnATreeOneHundredThousandFoldersWide) {
     EXPECT_EQ(sink.entered, 100001);
     EXPECT_LE(sink.mostHandles - handlesBefore, int(kMaxWalkHandles));
     EXPECT_EQ(test::OpenHandleCount(), handlesBefore);
+    test::RemoveEntries(tree->Root(), 100000, "w", /*folders=*/true);
 }
 
 // A folder is handed on while it is being read: what the sink deletes the
