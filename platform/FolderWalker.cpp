@@ -63,6 +63,7 @@ constexpr size_t kChunkEntries = 2048;
 constexpr size_t kChunksAheadPerFolder = 4;
 constexpr size_t kMaxBytesAhead = size_t(8) << 20;
 constexpr unsigned kMaxThreads = 64;
+constexpr size_t kSpareChunks = 32;
 // The path's handles, one more while the deepest is pushed before the
 // shallowest is closed, one reopened for a closed parent, and one per folder
 // opened ahead.
@@ -270,6 +271,9 @@ class Walker {
                     m_bytesAhead >= kMaxBytesAhead || top.chunks.Size() >= kChunksAheadPerFolder;
                 finished = top.chunks.Pop();
                 m_bytesAhead -= finished->Bytes();
+                if (m_spareChunks.size() < kSpareChunks) {
+                    m_spareChunks.push_back(std::move(finished));
+                }
                 top.current = nullptr;
                 if (wasLimited) {
                     WakeWorkers(false);
@@ -296,7 +300,7 @@ class Walker {
                 ReadChunk(lock, top, m_buffer.get());
                 continue;
             }
-            HelpOrWait(lock);
+            HelpOrWait(lock, top);
         }
     }
 
@@ -315,7 +319,7 @@ class Walker {
             }
             if (!top.claimed.Empty() && top.claimed.Front()->entryIndex == index) {
                 while (top.claimed.Front()->opening) {
-                    HelpOrWait(lock);
+                    HelpOrWait(lock, *top.claimed.Front());
                 }
                 std::unique_ptr<Folder> claimed = top.claimed.Pop();
                 if (top.quietClaimed > 0) {
@@ -371,7 +375,7 @@ class Walker {
         {
             std::unique_lock lock(m_mutex);
             while (top.pins > 0) {
-                HelpOrWait(lock);
+                HelpOrWait(lock, top);
             }
             done = std::move(m_stack.back());
             m_stack.pop_back();
@@ -439,7 +443,7 @@ class Walker {
         std::unique_lock lock(m_mutex);
         level.closing = true;
         while (level.pins > 0) {
-            HelpOrWait(lock);
+            HelpOrWait(lock, level);
         }
         level.closing = false;
         if (level.handle < 0) {
@@ -473,17 +477,17 @@ class Walker {
         ::close(handle);
     }
 
-    // Does a task or, when there is none, waits until a worker has done one.
-    // Called with the lock held.
-    void HelpOrWait(std::unique_lock<std::mutex>& lock) {
+    // Does a task or, when there is none, waits until a worker has done one
+    // on `awaited`. Called with the lock held.
+    void HelpOrWait(std::unique_lock<std::mutex>& lock, const Folder& awaited) {
         ThrowIfAWorkerFailed();
         if (std::optional<Task> task = FindTask()) {
             Execute(lock, *task, m_buffer.get());
             return;
         }
-        m_walkerWaiting = true;
+        m_awaited = &awaited;
         m_walkerCv.wait(lock);
-        m_walkerWaiting = false;
+        m_awaited = nullptr;
     }
 
     void ThrowIfAWorkerFailed() {
@@ -610,10 +614,20 @@ class Walker {
         folder.reading = true;
         ++folder.pins;
         int handle = folder.handle;
-        auto owned = std::make_unique<ListingChunk>();
-        ListingChunk& chunk = *owned;
-        chunk.firstIndex = folder.namesRead;
+        uint64_t firstIndex = folder.namesRead;
+        std::unique_ptr<ListingChunk> owned;
+        if (!m_spareChunks.empty()) {
+            owned = std::move(m_spareChunks.back());
+            m_spareChunks.pop_back();
+        }
         lock.unlock();
+        if (owned) {
+            owned->Clear();
+        } else {
+            owned = std::make_unique<ListingChunk>();
+        }
+        ListingChunk& chunk = *owned;
+        chunk.firstIndex = firstIndex;
         ListingChunk::ReadOutcome outcome =
             chunk.ReadNames(handle, buffer, DirectoryListing::kBufferSize, kChunkEntries);
         lock.lock();
@@ -639,10 +653,12 @@ class Walker {
                     WakeWorkers(false);
                 }
             }
+        } else if (m_spareChunks.size() < kSpareChunks) {
+            m_spareChunks.push_back(std::move(owned));
         }
         --folder.pins;
         ReleaseIfDone(folder);
-        WakeWalker();
+        WakeWalker(folder);
     }
 
     // Opens a claimed subfolder below its parent and reads its first piece.
@@ -657,7 +673,7 @@ class Walker {
         ReleaseIfDone(parent);
         ApplyOpen(child, opened);
         child.opening = false;
-        WakeWalker();
+        WakeWalker(child, &parent);
         if (!child.end && !m_stop.load()) {
             ReadChunk(lock, child, buffer);
         }
@@ -709,8 +725,9 @@ class Walker {
         }
     }
 
-    void WakeWalker() {
-        if (m_walkerWaiting) {
+    // Only a change to what the walking thread waits for wakes it.
+    void WakeWalker(const Folder& changed, const Folder* alsoChanged = nullptr) {
+        if (m_awaited != nullptr && (m_awaited == &changed || m_awaited == alsoChanged)) {
             m_walkerCv.notify_one();
         }
     }
@@ -773,11 +790,14 @@ class Walker {
     size_t m_bytesAhead = 0;    // held by finished pieces not yet handed on
     bool m_windowFull = false;  // a claim was refused for kMaxFoldersAhead
     unsigned m_idleWorkers = 0;
-    bool m_walkerWaiting = false;
+    const Folder* m_awaited = nullptr;  // what the waiting walking thread waits for
     std::condition_variable m_workCv;
     std::condition_variable m_walkerCv;
     std::atomic<bool> m_stop{false};
     std::exception_ptr m_failure;
+    // Pieces handed on, kept for the next listings: most folders are small,
+    // and an allocation per folder and thread adds up.
+    std::vector<std::unique_ptr<ListingChunk>> m_spareChunks;
     std::vector<std::thread> m_workers;
 
     std::mutex m_virtualMutex;

@@ -93,6 +93,20 @@ bool ListingChunk::StatEntries(int handle, const std::atomic<bool>& stop) {
     return true;
 }
 
+void ListingChunk::Clear() {
+    constexpr size_t kKeptEntries = 512;
+    if (m_entries.capacity() > kKeptEntries) {
+        *this = ListingChunk();
+        return;
+    }
+    m_entries.clear();
+    m_types.clear();
+    m_names.clear();
+    m_folders.clear();
+    firstIndex = 0;
+    ready = false;
+}
+
 size_t ListingChunk::Bytes() const {
     return sizeof(*this) + m_entries.capacity() * sizeof(PackedEntry) + m_names.capacity() +
            m_types.capacity() + m_folders.capacity() * sizeof(uint32_t);

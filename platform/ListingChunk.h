@@ -68,6 +68,9 @@ class ListingChunk {
     const std::vector<uint32_t>& FolderPositions() const { return m_folders; }
     // Memory held, for the walk's budget of entries listed ahead.
     size_t Bytes() const;
+    // Empties the chunk for another listing, keeping its storage unless a
+    // huge folder made it large.
+    void Clear();
 
     // The index of Entry(0) in its folder's whole listing.
     uint64_t firstIndex = 0;
