@@ -58,7 +58,7 @@ unsigned DefaultWalkThreads() {
 namespace {
 
 constexpr size_t kMaxPathHandles = 64;
-constexpr size_t kMaxFoldersAhead = 64;
+constexpr size_t kMaxFoldersAhead = 128;
 constexpr size_t kChunkEntries = 2048;
 constexpr size_t kChunksAheadPerFolder = 4;
 constexpr size_t kMaxBytesAhead = size_t(8) << 20;
@@ -210,10 +210,16 @@ class Walker {
             const ListingChunk* chunk = nullptr;
             size_t position = 0;
             if (!NextEntry(top, chunk, position)) {
-                if (top.listError != 0) {
-                    m_sink.FolderUnreadable(m_path, top.listError);
+                // NextEntry has taken the folder off the path.
+                std::unique_ptr<Folder> done = std::move(m_leaving);
+                m_path.resize(done->pathLength);
+                if (done->listError != 0) {
+                    m_sink.FolderUnreadable(m_path, done->listError);
                 }
-                PopFromPath();
+                m_sink.LeaveFolder(m_path);
+                if (!m_stack.empty()) {
+                    m_path.resize(m_stack.back()->pathLength);
+                }
                 continue;
             }
             const PackedEntry& entry = chunk->Entry(position);
@@ -255,7 +261,8 @@ class Walker {
         m_stack.push_back(std::move(folder));
     }
 
-    // The next entry of the deepest folder; false when it has none left.
+    // The next entry of the deepest folder. False when it has none left:
+    // the folder is then off the path, in m_leaving.
     bool NextEntry(Folder& top, const ListingChunk*& chunk, size_t& position) {
         if (top.current != nullptr && top.consumed < top.current->Size()) {
             chunk = top.current;
@@ -290,6 +297,7 @@ class Walker {
                 return true;
             }
             if (top.chunks.Empty() && top.end) {
+                TakeOffPath(lock, top);
                 return false;
             }
             if (top.chunks.Empty() && !top.reading) {
@@ -329,6 +337,11 @@ class Walker {
                 child->pathLength = m_path.size();
                 child->onPath = true;
                 m_stack.push_back(std::move(claimed));
+                // Its first piece comes along, saving a trip to the lock.
+                if (!child->chunks.Empty() && child->chunks.Front()->ready) {
+                    child->current = child->chunks.Front().get();
+                    child->consumed = 0;
+                }
                 --m_foldersAhead;
                 if (m_windowFull && m_foldersAhead <= kMaxFoldersAhead / 2) {
                     m_windowFull = false;
@@ -361,40 +374,32 @@ class Walker {
         return true;
     }
 
-    void PopFromPath() {
-        Folder& top = *m_stack.back();
-        m_path.resize(top.pathLength);
-        m_sink.LeaveFolder(m_path);
-        size_t index = m_stack.size() - 1;
-        if (index >= 1) {
-            Folder& parent = *m_stack[index - 1];
-            ReopenIfNeeded(top, parent);
-            m_path.resize(parent.pathLength);
+    // Takes the deepest folder, all handed on, off the path into m_leaving;
+    // its parent's handle is reopened first when it was closed and is still
+    // needed, since only this folder's handle leads back to it.
+    void TakeOffPath(std::unique_lock<std::mutex>& lock, Folder& top) {
+        while (top.pins > 0) {
+            HelpOrWait(lock, top);
         }
-        std::unique_ptr<Folder> done;
-        {
-            std::unique_lock lock(m_mutex);
-            while (top.pins > 0) {
-                HelpOrWait(lock, top);
-            }
-            done = std::move(m_stack.back());
-            m_stack.pop_back();
-            if (index >= 1 && m_lowestOpen > index - 1) {
-                m_lowestOpen = index - 1;
-            }
+        size_t index = m_stack.size() - 1;
+        Folder* parent = index >= 1 ? m_stack[index - 1].get() : nullptr;
+        if (parent != nullptr && parent->handle == -1 &&
+            (NeedsHandle(*parent) || parent->keepForParent)) {
+            lock.unlock();
+            ReopenThroughParentLink(top, *parent);
+            lock.lock();
+        }
+        m_leaving = std::move(m_stack.back());
+        m_stack.pop_back();
+        if (parent != nullptr) {
+            m_lowestOpen = std::min(m_lowestOpen, index - 1);
         }
     }
 
-    // The parent's handle was closed to stay under the handle limit; when it
-    // is still needed, get it back through "..", and make sure it is still
-    // the same folder.
-    void ReopenIfNeeded(const Folder& child, Folder& parent) {
-        {
-            std::lock_guard lock(m_mutex);
-            if (parent.handle != -1 || !(NeedsHandle(parent) || parent.keepForParent)) {
-                return;
-            }
-        }
+    // The parent's handle was closed to stay under the handle limit and is
+    // still needed: get it back through "..", and make sure it is still the
+    // same folder. Not under the lock: no other thread uses a closed folder.
+    void ReopenThroughParentLink(const Folder& child, Folder& parent) {
         int error = ENOENT;
         int handle = child.handle >= 0
                          ? ::openat(child.handle, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
@@ -608,74 +613,117 @@ class Walker {
         }
     }
 
-    // Reads the folder's next piece: its names (one thread at a time), then,
-    // while another thread may read the piece after it, the stat of each.
+    // Reads the folder's next piece. Called with the lock held, returns
+    // with it held.
     void ReadChunk(std::unique_lock<std::mutex>& lock, Folder& folder, char* buffer) {
         folder.reading = true;
         ++folder.pins;
         int handle = folder.handle;
         uint64_t firstIndex = folder.namesRead;
-        std::unique_ptr<ListingChunk> owned;
-        if (!m_spareChunks.empty()) {
-            owned = std::move(m_spareChunks.back());
-            m_spareChunks.pop_back();
-        }
+        std::unique_ptr<ListingChunk> chunk = TakeSpareChunk();
         lock.unlock();
-        if (owned) {
-            owned->Clear();
-        } else {
-            owned = std::make_unique<ListingChunk>();
-        }
-        ListingChunk& chunk = *owned;
-        chunk.firstIndex = firstIndex;
-        ListingChunk::ReadOutcome outcome =
-            chunk.ReadNames(handle, buffer, DirectoryListing::kBufferSize, kChunkEntries);
+        ListingChunk::ReadOutcome outcome = ReadPiece(handle, firstIndex, chunk, buffer);
         lock.lock();
-        folder.reading = false;
-        folder.namesRead += chunk.Size();
-        if (outcome.end) {
-            folder.end = true;
-            folder.listError = outcome.error;
-        }
-        bool any = chunk.Size() > 0;
-        if (any) {
-            folder.chunks.Push(std::move(owned));
-            if (!folder.end) {
-                WakeWorkers(false);  // the next piece may be read meanwhile
-            }
-            lock.unlock();
-            bool complete = chunk.StatEntries(handle, m_stop);
-            lock.lock();
-            chunk.ready = complete;
-            if (complete) {
-                m_bytesAhead += chunk.Bytes();
-                if (!chunk.FolderPositions().empty()) {
-                    WakeWorkers(false);
-                }
-            }
-        } else if (m_spareChunks.size() < kSpareChunks) {
-            m_spareChunks.push_back(std::move(owned));
-        }
+        PublishPiece(lock, folder, handle, std::move(chunk), outcome);
         --folder.pins;
         ReleaseIfDone(folder);
         WakeWalker(folder);
     }
 
-    // Opens a claimed subfolder below its parent and reads its first piece.
+    // Opens a claimed subfolder below its parent and reads its first piece;
+    // what it found is published in one step. Called with the lock held.
     void OpenAhead(std::unique_lock<std::mutex>& lock, Folder& parent, Folder& child,
                    char* buffer) {
         int parentHandle = parent.handle;
         uint64_t parentDevice = parent.status.device;
+        std::unique_ptr<ListingChunk> chunk = TakeSpareChunk();
         lock.unlock();
         OpenedFolder opened = OpenBelow(parentHandle, child.name, parentDevice);
+        ListingChunk::ReadOutcome outcome;
+        if (opened.handle >= 0) {
+            outcome = ReadPiece(opened.handle, 0, chunk, buffer);
+        }
         lock.lock();
         --parent.pins;
         ReleaseIfDone(parent);
         ApplyOpen(child, opened);
-        child.opening = false;
+        if (opened.handle >= 0) {
+            ++child.pins;
+            child.opening = false;
+            PublishPiece(lock, child, opened.handle, std::move(chunk), outcome);
+            --child.pins;
+            ReleaseIfDone(child);
+        } else {
+            child.opening = false;
+            ReturnSpareChunk(std::move(chunk));
+        }
         WakeWalker(child, &parent);
-        if (!child.end && !m_stop.load()) {
-            ReadChunk(lock, child, buffer);
+    }
+
+    std::unique_ptr<ListingChunk> TakeSpareChunk() {
+        if (m_spareChunks.empty()) {
+            return nullptr;
+        }
+        std::unique_ptr<ListingChunk> chunk = std::move(m_spareChunks.back());
+        m_spareChunks.pop_back();
+        return chunk;
+    }
+
+    void ReturnSpareChunk(std::unique_ptr<ListingChunk> chunk) {
+        if (chunk && m_spareChunks.size() < kSpareChunks) {
+            m_spareChunks.push_back(std::move(chunk));
+        }
+    }
+
+    // Not under the lock: reads names from `handle` into `chunk` (made or
+    // emptied here) and, when they were the folder's last, stats them too.
+    // Only the piece of a folder that goes on is stat'ed after it has been
+    // published, so that another thread may read the next one meanwhile.
+    ListingChunk::ReadOutcome ReadPiece(int handle, uint64_t firstIndex,
+                                        std::unique_ptr<ListingChunk>& chunk, char* buffer) {
+        if (chunk) {
+            chunk->Clear();
+        } else {
+            chunk = std::make_unique<ListingChunk>();
+        }
+        chunk->firstIndex = firstIndex;
+        ListingChunk::ReadOutcome outcome =
+            chunk->ReadNames(handle, buffer, DirectoryListing::kBufferSize, kChunkEntries);
+        if (outcome.end) {
+            chunk->ready = chunk->StatEntries(handle, m_stop);
+        }
+        return outcome;
+    }
+
+    // Hands a piece read by ReadPiece to its folder (whose `reading` it
+    // clears); stats it first when ReadPiece did not, giving the lock back
+    // meanwhile. The caller holds a pin on the folder.
+    void PublishPiece(std::unique_lock<std::mutex>& lock, Folder& folder, int handle,
+                      std::unique_ptr<ListingChunk> owned, ListingChunk::ReadOutcome outcome) {
+        folder.reading = false;
+        folder.namesRead += owned->Size();
+        if (outcome.end) {
+            folder.end = true;
+            folder.listError = outcome.error;
+        }
+        if (owned->Size() == 0) {
+            ReturnSpareChunk(std::move(owned));
+            return;
+        }
+        ListingChunk& chunk = *owned;
+        folder.chunks.Push(std::move(owned));
+        if (!outcome.end) {
+            WakeWorkers(false);  // the next piece may be read meanwhile
+            lock.unlock();
+            bool complete = chunk.StatEntries(handle, m_stop);
+            lock.lock();
+            chunk.ready = complete;
+        }
+        if (chunk.ready) {
+            m_bytesAhead += chunk.Bytes();
+            if (!chunk.FolderPositions().empty()) {
+                WakeWorkers(false);
+            }
         }
     }
 
@@ -785,6 +833,7 @@ class Walker {
 
     std::mutex m_mutex;
     std::vector<std::unique_ptr<Folder>> m_stack;  // the path, root first
+    std::unique_ptr<Folder> m_leaving;             // just taken off the path; the walking thread's
     size_t m_lowestOpen = 0;    // shallowest folder of the path whose handle may be open
     size_t m_foldersAhead = 0;  // claimed and not yet reached by the walking thread
     size_t m_bytesAhead = 0;    // held by finished pieces not yet handed on

@@ -77,7 +77,7 @@ class WalkSink {
 enum class WalkResult { Completed, Abandoned };
 
 // Folder handles a walk keeps open at most, beside one per thread in use.
-inline constexpr size_t kMaxWalkHandles = 160;
+inline constexpr size_t kMaxWalkHandles = 200;
 
 // Walks the tree below `root` (a link given as the root itself is followed).
 WalkResult WalkFolderTree(const std::string& root, WalkSink& sink, const WalkOptions& options = {});
