@@ -125,11 +125,15 @@ QString TypeText(const std::string& path, const struct stat& st) {
 }
 
 // Adds up what lies below a folder; stops at the next folder when asked.
+// The walk's records carry every entry's status: nothing is stat'ed again.
 class CountSink : public WalkSink {
   public:
-    CountSink(std::stop_token stop, std::atomic<uint64_t>& files, std::atomic<uint64_t>& folders,
-              std::atomic<uint64_t>& apparent, std::atomic<uint64_t>& disk)
+    // `rootBlocks`: the space the folder itself takes.
+    CountSink(std::stop_token stop, uint64_t rootBlocks, std::atomic<uint64_t>& files,
+              std::atomic<uint64_t>& folders, std::atomic<uint64_t>& apparent,
+              std::atomic<uint64_t>& disk)
         : m_stop(std::move(stop)),
+          m_rootBlocks(rootBlocks),
           m_files(files),
           m_folders(folders),
           m_apparent(apparent),
@@ -139,39 +143,35 @@ class CountSink : public WalkSink {
         if (m_stop.stop_requested()) {
             return false;
         }
-        if (entry != nullptr) {
+        if (entry == nullptr) {
+            m_disk += m_rootBlocks;
+        } else if (entry->linkCount == 0) {
+            // It could not be opened: the listing said only that it is a folder.
             ++m_folders;
+            struct stat st;
+            if (::lstat(path.c_str(), &st) == 0) {
+                m_disk += uint64_t(st.st_blocks) * 512;
+            }
+        } else {
+            ++m_folders;
+            m_disk += entry->allocatedSize;
         }
-        AddBlocks(path);
         return true;
     }
-    void AddFile(const std::string& folderPath, const FindRecord& file) override {
+    void AddFile(const std::string&, const FindRecord& file) override {
         ++m_files;
         m_apparent += file.FileSize();
-        std::string path = folderPath;
-        if (path.empty() || path.back() != '/') {
-            path += '/';
+        // A file with several names takes its blocks once.
+        if (file.linkCount > 1 && !m_seen.emplace(file.device, file.inode).second) {
+            return;
         }
-        path += file.Name();
-        AddBlocks(path);
+        m_disk += file.allocatedSize;
     }
     void LeaveFolder(const std::string&) override {}
 
   private:
-    void AddBlocks(const std::string& path) {
-        struct stat st;
-        if (::lstat(path.c_str(), &st) != 0) {
-            return;
-        }
-        // A file with several names takes its blocks once.
-        if (!S_ISDIR(st.st_mode) && st.st_nlink > 1 &&
-            !m_seen.emplace(uint64_t(st.st_dev), uint64_t(st.st_ino)).second) {
-            return;
-        }
-        m_disk += uint64_t(st.st_blocks) * 512;
-    }
-
     std::stop_token m_stop;
+    uint64_t m_rootBlocks;
     std::atomic<uint64_t>& m_files;
     std::atomic<uint64_t>& m_folders;
     std::atomic<uint64_t>& m_apparent;
@@ -233,8 +233,9 @@ PropertiesDialog::PropertiesDialog(const std::string& path, QWidget* parent)
     m_pTimer = new QTimer(this);
     connect(m_pTimer, &QTimer::timeout, this, &PropertiesDialog::ShowFigures);
     m_pTimer->start(100);
-    m_counter = std::jthread([this](std::stop_token stop) {
-        CountSink sink(stop, m_files, m_folders, m_apparentBytes, m_diskBytes);
+    uint64_t rootBlocks = uint64_t(st.st_blocks) * 512;
+    m_counter = std::jthread([this, rootBlocks](std::stop_token stop) {
+        CountSink sink(stop, rootBlocks, m_files, m_folders, m_apparentBytes, m_diskBytes);
         if (WalkFolderTree(m_path, sink) == WalkResult::Completed) {
             m_finished = true;
         }
