@@ -59,7 +59,6 @@ DirectoryListing& DirectoryListing::operator=(DirectoryListing&& other) noexcept
         m_readError = other.m_readError;
         m_ownsHandle = other.m_ownsHandle;
         m_skipDotEntries = other.m_skipDotEntries;
-        m_skipFolderStatus = other.m_skipFolderStatus;
         m_ownBuffer = std::move(other.m_ownBuffer);
         m_buffer = std::exchange(other.m_buffer, nullptr);
         m_bufferSize = std::exchange(other.m_bufferSize, 0);
@@ -149,17 +148,6 @@ int DirectoryListing::StatEntry(int handle, const ListedName& entry, bool skipFo
     }
     FillFindRecord(status, entry.name, record);
     return 0;
-}
-
-bool DirectoryListing::Next(FindRecord& record) {
-    ListedName entry;
-    while (NextName(entry)) {
-        if (StatEntry(m_handle, entry, m_skipFolderStatus, record) == 0) {
-            return true;
-        }
-        // vanished since it was listed
-    }
-    return false;
 }
 
 }  // namespace quarn

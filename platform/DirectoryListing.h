@@ -53,10 +53,6 @@ class DirectoryListing {
     // errno of the failed open, 0 when open.
     int OpenError() const { return m_openError; }
 
-    // The next entry, "." and ".." included when the OS returns them.
-    // Entries that vanish between listing and stat are passed over.
-    // Returns false at the end of the listing or on a read error.
-    bool Next(FindRecord& record);
     // The next entry as the OS listed it, without a stat. Its name stays
     // valid until the next call. Returns false at the end of the listing or
     // on a read error.
@@ -68,18 +64,16 @@ class DirectoryListing {
     // the handle's position then lies just past the last name returned, so a
     // listing may stop here and go on later through the same handle.
     bool AtReadBoundary() const { return m_bufferPos >= m_bufferFilled; }
-    // From now on Next passes over "." and ".." without looking at them (a
-    // walk has no use for them, and a stat per folder twice adds up).
+    // From now on NextName passes over "." and ".." (a walk has no use for
+    // them, and a stat per folder twice adds up).
     void SkipDotEntries() { m_skipDotEntries = true; }
-    // From now on an entry that the OS already reports as a folder is handed
-    // on without a stat: its record has the folder attribute, size 0 and
-    // time 0. A walk opens (and fstat's) every folder anyway.
-    void SkipFolderStatus() { m_skipFolderStatus = true; }
 
     // Stats the entry `name` of the folder `handle` without following a link
-    // and fills `record`. With `skipFolderStatus`, an entry listed as a
-    // folder gets only the folder type (see SkipFolderStatus). Returns 0 or
-    // the errno of the failed stat (ENOENT: it vanished since it was listed).
+    // and fills `record`. With `skipFolderStatus`, an entry the OS listed as
+    // a folder is not stat'ed: its record has the folder attribute, size 0,
+    // time 0 and the listed inode (a walk opens and fstat's every folder
+    // anyway). Returns 0 or the errno of the failed stat (ENOENT: it vanished
+    // since it was listed).
     static int StatEntry(int handle, const ListedName& entry, bool skipFolderStatus,
                          FindRecord& record);
 
@@ -98,7 +92,6 @@ class DirectoryListing {
     int m_readError = 0;
     bool m_ownsHandle = true;
     bool m_skipDotEntries = false;
-    bool m_skipFolderStatus = false;
     std::unique_ptr<char[]> m_ownBuffer;
     char* m_buffer = nullptr;
     long m_bufferSize = 0;

@@ -61,8 +61,11 @@ bool IsInside(const std::string& path, const std::string& folder) {
                               (folder == "/" || path[folder.size()] == '/'));
 }
 
+// A folder's handle, never through a link; -1 with errno set when it fails.
 int OpenFolderAt(int parent, const std::string& name) {
-    return ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DirectoryListing folder = DirectoryListing::OpenAt(parent, name.c_str());
+    errno = folder.OpenError();
+    return folder.Release();
 }
 
 // The names in a freshly opened folder, without "." and "..".

@@ -179,14 +179,15 @@ class Walker {
             return WalkResult::Abandoned;
         }
         auto folder = std::make_unique<Folder>();
-        int error = 0;
-        int handle = ::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DirectoryListing opened = DirectoryListing::Open(m_path);
+        int error = opened.OpenError();
+        int handle = opened.Release();
         struct ::stat status;
-        if (handle < 0 || ::fstat(handle, &status) != 0) {
+        if (handle >= 0 && ::fstat(handle, &status) != 0) {
             error = errno;
-        } else if (IsVirtual(handle, status.st_dev)) {
+        } else if (handle >= 0 && IsVirtual(handle, status.st_dev)) {
             folder->end = true;
-        } else {
+        } else if (handle >= 0) {
             FindRecord record;
             FillFindRecord(status, "", record);
             folder->status = PackFindRecord(record);
@@ -730,14 +731,16 @@ class Walker {
     // Not under the lock.
     OpenedFolder OpenBelow(int parentHandle, const std::string& name, uint64_t parentDevice) {
         OpenedFolder opened;
-        int handle =
-            ::openat(parentHandle, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        DirectoryListing folder = DirectoryListing::OpenAt(parentHandle, name.c_str());
+        opened.error = folder.OpenError();
+        int handle = folder.Release();
         struct ::stat status;
-        if (handle < 0 || ::fstat(handle, &status) != 0) {
+        if (handle < 0) {
+            return opened;
+        }
+        if (::fstat(handle, &status) != 0) {
             opened.error = errno;
-            if (handle >= 0) {
-                ::close(handle);
-            }
+            ::close(handle);
             return opened;
         }
         if (uint64_t(status.st_dev) != parentDevice && IsVirtual(handle, status.st_dev)) {

@@ -176,10 +176,10 @@ TEST(FolderWalker, DescendsIntoEachSubfolderWhereTheListingMeetsIt) {
     std::string top = tree.Path("top");
     std::vector<std::string> expected = {"enter " + top + " (root)"};
     DirectoryListing listing = DirectoryListing::Open(top);
-    FindRecord record;
+    ListedName entry;
     std::vector<std::string> names;
-    while (listing.Next(record)) {
-        names.emplace_back(record.Name());
+    while (listing.NextName(entry)) {
+        names.emplace_back(entry.name);
     }
     size_t position = 1;
     for (const std::string& name : names) {
