@@ -108,7 +108,6 @@ struct Folder {
 
     std::string name;         // as its parent listed it; the root's is empty
     uint64_t entryIndex = 0;  // of that entry in the parent's listing
-    PackedEntry listed{};     // the parent's listing record of it
     PackedEntry status{};     // the fstat of its own handle, when `opened`
     bool opened = false;
     bool opening = false;  // a worker is opening it
@@ -134,6 +133,7 @@ struct Folder {
     bool onPath = false;
     // Walking thread only:
     off_t resumeAt = -1;         // where the listing goes on after a reopen
+    int reopenError = 0;         // why the handle could not be reopened
     bool keepForParent = false;  // its ".." is how a closed parent gets reopened
     size_t pathLength = 0;       // its path's length in the walk's path
     size_t consumed = 0;         // entries of chunks.Front() handed on
@@ -149,7 +149,6 @@ struct Task {
 struct OpenedFolder {
     int handle = -1;
     int error = 0;
-    bool isVirtual = false;
     PackedEntry status{};
 };
 
@@ -356,12 +355,11 @@ class Walker {
             auto opened = std::make_unique<Folder>();
             opened->name.assign(name);
             opened->entryIndex = index;
-            opened->listed = entry;
             if (top.handle >= 0) {
                 ApplyOpen(*opened, OpenBelow(top.handle, opened->name, top.status.device));
             } else {
-                opened->end = true;
-                opened->listError = top.listError != 0 ? top.listError : ENOENT;
+                opened->end = true;  // its parent could not be reached again
+                opened->listError = top.reopenError;
             }
             child = opened.get();
             PushOnPath(std::move(opened));
@@ -426,11 +424,10 @@ class Walker {
             return;
         }
         parent.handle = kLostHandle;
+        parent.reopenError = error;  // its subfolders not yet opened say why
         if (!parent.end) {
             parent.end = true;
             parent.listError = error;
-        } else if (parent.listError == 0) {
-            parent.listError = error;  // its unlisted subfolders say why
         }
     }
 
@@ -467,8 +464,7 @@ class Walker {
         }
         if (reopenNext) {
             // Opened ahead and closed as no longer needed; now it is the way back.
-            int nextHandle = ::openat(handle, next.name.c_str(),
-                                      O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            int nextHandle = DirectoryListing::OpenAt(handle, next.name.c_str()).Release();
             struct ::stat status;
             if (nextHandle >= 0 && (::fstat(nextHandle, &status) != 0 ||
                                     uint64_t(status.st_dev) != next.status.device ||
@@ -594,7 +590,6 @@ class Walker {
             auto child = std::make_unique<Folder>();
             child->name.assign(chunk.Name(position));
             child->entryIndex = chunk.firstIndex + position;
-            child->listed = chunk.Entry(position);
             child->opening = true;
             folder.claimCursor = child->entryIndex + 1;
             ++folder.pins;
@@ -745,8 +740,7 @@ class Walker {
         }
         if (uint64_t(status.st_dev) != parentDevice && IsVirtual(handle, status.st_dev)) {
             ::close(handle);
-            opened.isVirtual = true;
-            return opened;
+            return opened;  // not listed, and no fault
         }
         FindRecord record;
         FillFindRecord(status, name, record);
