@@ -1,6 +1,11 @@
 #pragma once
-// How a walk of a folder tree runs. Later choices of what a walk leaves out
-// (patterns, other file systems) belong here too, beside the thread count.
+// How a walk of a folder tree runs. Choices of what a walk leaves out
+// (name patterns, other file systems) belong here too, beside the thread
+// count. A folder left out must be decided alike where a worker claims it
+// ahead and where the walking thread meets it (FolderWalker.cpp:
+// ClaimNextSubfolder and Descend), or one thread and eight would differ; a
+// folder judged by its device is decided where it is opened (OpenBelow,
+// beside the check for virtual file systems).
 
 namespace quarn {
 
