@@ -4,6 +4,7 @@
 # sources in ui/. Sources are globbed so that adding a file needs no edit here.
 
 set(QUARN_WARNINGS -Wall -Wextra -Wpedantic)
+include(${CMAKE_CURRENT_LIST_DIR}/QuarnSanitizers.cmake)
 
 function(quarn_core_library name)
   cmake_parse_arguments(ARG "" "" "LINKS" ${ARGN})
@@ -58,6 +59,7 @@ function(quarn_gtest name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+  quarn_label_test(${name})
 endfunction()
 
 # One QTest executable per *_test.cpp of a tests/.../ui folder, run offscreen.
@@ -76,6 +78,7 @@ function(quarn_qtests prefix)
     add_test(NAME ${target} COMMAND ${target})
     set_tests_properties(${target} PROPERTIES TIMEOUT 600
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/xdg-runtime;QUARN_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp")
+    quarn_label_test(${target})
   endforeach()
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/xdg-runtime)
   file(CHMOD ${CMAKE_BINARY_DIR}/xdg-runtime DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
