@@ -9,6 +9,10 @@
 // half a file. One object is not meant to be shared between threads while
 // SetPath is called on it.
 //
+// Only a regular file of up to 16 MB is read: anything else at the path (a
+// FIFO, a device, a folder, a larger file) reads at once as if it held
+// nothing, so every read gives its default, and it is never written over.
+//
 // Section and key names: null means "missing" (writes return false and
 // change nothing, reads give the default); they are matched without regard
 // to ASCII letter case. Writes return true when the file holds the change,

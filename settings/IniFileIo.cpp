@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/FileWrite.h"
@@ -15,14 +16,48 @@ namespace quarn {
 
 namespace {
 
+constexpr const char* kTooLargeReason = "larger than 16 MB";
+
 enum class ReadOutcome { Read, Missing, Failed };
 
-ReadOutcome ReadWholeFile(const std::string& path, std::string& text) {
+// Reads the whole file into `text`. Only a regular file of at most
+// kMaxIniFileSize bytes is read: a FIFO would block the reader in open() or
+// read() for as long as no writer comes, a device such as /dev/zero never
+// ends, and a huge file is no settings file. O_NONBLOCK keeps the open from
+// waiting for a FIFO's writer; the type is then checked on what was opened,
+// so a file swapped in after a check cannot slip past it. On failure `why`
+// (when given) says what is wrong with the file.
+ReadOutcome ReadWholeFile(const std::string& path, std::string& text, std::string* why = nullptr) {
     text.clear();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    auto fail = [&](const std::string& reason) {
+        if (why != nullptr) {
+            *why = reason;
+        }
+        text.clear();
+        return ReadOutcome::Failed;
+    };
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
-        return errno == ENOENT || errno == ENOTDIR ? ReadOutcome::Missing : ReadOutcome::Failed;
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return ReadOutcome::Missing;
+        }
+        return fail(std::strerror(errno));
     }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        int error = errno;
+        ::close(fd);
+        return fail(std::strerror(error));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail("not a regular file");
+    }
+    if (st.st_size > kMaxIniFileSize) {
+        ::close(fd);
+        return fail(kTooLargeReason);
+    }
+    text.reserve(size_t(st.st_size));
     char block[16 * 1024];
     for (;;) {
         ssize_t n = ::read(fd, block, sizeof block);
@@ -30,11 +65,17 @@ ReadOutcome ReadWholeFile(const std::string& path, std::string& text) {
             continue;
         }
         if (n < 0) {
+            int error = errno;
             ::close(fd);
-            return ReadOutcome::Failed;
+            return fail(std::strerror(error));
         }
         if (n == 0) {
             break;
+        }
+        // The file may grow while it is read.
+        if (text.size() + size_t(n) > size_t(kMaxIniFileSize)) {
+            ::close(fd);
+            return fail(kTooLargeReason);
         }
         text.append(block, size_t(n));
     }
@@ -132,11 +173,26 @@ IniDocument LoadIniDocument(const std::string& path) {
     return IniDocument::Parse(text);
 }
 
+std::optional<std::string> IniFileReadProblem(const std::string& path) {
+    std::string text;
+    std::string why;
+    if (path.empty() || ReadWholeFile(path, text, &why) != ReadOutcome::Failed) {
+        return std::nullopt;
+    }
+    return why;
+}
+
 bool UpdateIniDocument(const std::string& path, const std::function<bool(IniDocument&)>& change) {
     if (path.empty()) {
         return false;
     }
     std::string target = ResolveLink(path);
+    // Nothing but a regular file is ever read, so nothing else is replaced;
+    // checked first so that not even the lock file is left beside a device.
+    struct stat existing;
+    if (::stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        return false;
+    }
     std::error_code ec;
     std::filesystem::create_directories(FolderOf(target), ec);
     if (ec) {

@@ -7,6 +7,7 @@
 #include "platform/DesktopEntries.h"
 #include "platform/ProgramPath.h"
 #include "settings/IniFile.h"
+#include "settings/IniFileIo.h"
 
 namespace quarn {
 
@@ -54,6 +55,15 @@ bool ReadSetting(const char* key) {
 
 bool WriteSetting(const char* key, bool value) {
     return CIniFile(SettingsFilePath()).WriteBool(kSettingsSection, key, value);
+}
+
+std::optional<std::string> UnreadableSettingsWarning() {
+    const std::string path = SettingsFilePath();
+    const std::optional<std::string> problem = IniFileReadProblem(path);
+    if (!problem) {
+        return std::nullopt;
+    }
+    return "the settings file " + path + " cannot be read (" + *problem + "); the defaults apply";
 }
 
 }  // namespace quarn

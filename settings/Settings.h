@@ -5,6 +5,7 @@
 // needed, every write reaches the file at once, and where the file lives is
 // decided anew on every call. Any thread may call these.
 
+#include <optional>
 #include <string>
 
 namespace quarn {
@@ -44,5 +45,12 @@ bool ReadSetting(const char* key);
 // Writes `key` as "1" or "0"; returns false when the file cannot be written
 // (the old values then stay in force).
 bool WriteSetting(const char* key, bool value);
+
+// When the settings file exists but cannot be read (not a regular file,
+// larger than 16 MB, no permission), the sentence that tells the user so:
+// "the settings file PATH cannot be read (REASON); the defaults apply".
+// Nothing when the file is readable or missing. Never blocks; the report
+// and the window each show it once when they start.
+std::optional<std::string> UnreadableSettingsWarning();
 
 }  // namespace quarn
