@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <vector>
 
@@ -160,24 +159,8 @@ void WriteFolderReport(const CFolderSizeView& view, bool json, std::FILE* out) {
     std::fflush(out);
 }
 
-std::string AbsoluteFolderPath(const std::string& folder) {
-    if (folder.empty() || folder.front() == kPathSeparator) {
-        return folder;
-    }
-    std::error_code error;
-    std::filesystem::path absolute = std::filesystem::current_path(error);
-    if (error) {
-        return folder;
-    }
-    std::string path = (absolute / folder).lexically_normal().string();
-    while (path.size() > 1 && path.back() == kPathSeparator) {
-        path.pop_back();
-    }
-    return path;
-}
-
 int RunFolderReport(const ReportOptions& options) {
-    std::string folder = AbsoluteFolderPath(options.folder);
+    std::string folder = ResolveFolderArgument(options.folder);
     if (int error = CheckReadableFolder(folder)) {
         return error;
     }

@@ -17,8 +17,4 @@ namespace quarn::cli {
 // The view's scan must have ended.
 void WriteFolderReport(const CFolderSizeView& view, bool json, std::FILE* out);
 
-// `folder` made absolute against the current folder (a relative "." or
-// "a/../b" is resolved lexically, the result has no trailing separator).
-std::string AbsoluteFolderPath(const std::string& folder);
-
 }  // namespace quarn::cli

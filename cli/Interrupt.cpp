@@ -1,20 +1,23 @@
 #include "cli/Interrupt.h"
 
 #include <unistd.h>
+
 #include <csignal>
 
 namespace quarn::cli {
 
 namespace {
 
-// A signal handler can only reach a global; this one is its whole state.
-volatile std::sig_atomic_t g_interrupts = 0;
+// A signal handler can only reach globals: whether an interrupt came, and
+// whether the report is out already.
+volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_written = 0;
 
 void OnInterrupt(int) {
-    if (g_interrupts > 0) {
+    if (g_written != 0) {
         ::_exit(130);
     }
-    g_interrupts = 1;
+    g_interrupted = 1;  // a repeat while the report is made changes nothing
 }
 
 }  // namespace
@@ -24,11 +27,14 @@ void InstallInterruptHandler() {
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
 }
 
 bool InterruptRequested() {
-    return g_interrupts > 0;
+    return g_interrupted != 0;
+}
+
+void ReportWritten() {
+    g_written = 1;
 }
 
 }  // namespace quarn::cli

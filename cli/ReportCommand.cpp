@@ -8,6 +8,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/Interrupt.h"
+#include "cli/ReportOutput.h"
+#include "settings/Settings.h"
+
 namespace quarn::cli {
 
 namespace {
@@ -133,7 +137,18 @@ int RunReportCommand(int argc, char** argv) {
         std::fprintf(stderr, "quarn: %s: not a folder\n", options->folder.c_str());
         return 2;
     }
-    return options->dupmatch ? RunTwinReport(*options) : RunFolderReport(*options);
+    // Once, before the scan: the engines read the settings again and again,
+    // and each time quietly takes the defaults.
+    if (const std::optional<std::string> warning = UnreadableSettingsWarning()) {
+        std::fprintf(stderr, "quarn: %s\n", warning->c_str());
+    }
+    CheckedStandardOutput output;
+    int code = options->dupmatch ? RunTwinReport(*options) : RunFolderReport(*options);
+    if (!output.Finish()) {
+        code = kWriteErrorExit;
+    }
+    ReportWritten();
+    return code;
 }
 
 }  // namespace quarn::cli

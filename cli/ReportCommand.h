@@ -32,9 +32,11 @@ bool IsReportInvocation(int argc, char** argv);
 std::optional<ReportOptions> ParseReportArguments(const std::vector<std::string>& args,
                                                   std::string& error);
 
-// The whole report: parse, check the folder, run, print. Returns the exit
-// code: 0 done, 2 bad arguments or folder, 130 interrupted (after printing
-// what was found until then).
+// The whole report: parse, check the folder, run, print, close standard
+// output. Returns the exit code: 0 done, 1 the report could not be written
+// whole ("quarn: write error: ..." on stderr), 2 bad arguments or folder,
+// 130 interrupted (after printing what was found until then). A relative
+// folder is resolved by the kernel's rules (ResolveFolderArgument).
 int RunReportCommand(int argc, char** argv);
 
 // 0 when `folder` can be listed; otherwise says why on stderr and returns 2.
@@ -43,7 +45,9 @@ int RunReportCommand(int argc, char** argv);
 int CheckReadableFolder(const std::string& folder);
 
 // The two reports (cli/FolderReport.cpp, cli/TwinReport.cpp); `folder` has
-// been checked to be an existing folder.
+// been checked to be an existing folder. Each resolves it, prints to
+// standard output and flushes it; the exit codes are those above, and a
+// failed write gives 1 whether or not the scan was interrupted.
 int RunFolderReport(const ReportOptions& options);
 int RunTwinReport(const ReportOptions& options);
 

@@ -7,13 +7,13 @@
 #include <string>
 #include <thread>
 
-#include "cli/FolderReport.h"
 #include "cli/Interrupt.h"
 #include "cli/JsonWriter.h"
 #include "cli/ProgressLine.h"
 #include "cli/ReportCommand.h"
 #include "duplicates/TwinListView.h"
 #include "filter/FileSearch.h"
+#include "platform/PathRules.h"
 
 namespace quarn::cli {
 
@@ -107,7 +107,7 @@ int RunTwinReport(const ReportOptions& options) {
     InstallInterruptHandler();
 
     // The rows name files to act on: absolute, as the folder report's paths.
-    std::string folder = AbsoluteFolderPath(options.folder);
+    std::string folder = ResolveFolderArgument(options.folder);
     if (int error = CheckReadableFolder(folder)) {
         return error;
     }

@@ -3,6 +3,9 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <memory>
+
 namespace quarn {
 
 std::string CollapseDoubledSeparators(std::string_view path) {
@@ -55,6 +58,25 @@ std::string AbsolutePath(std::string_view path) {
         out.pop_back();
     }
     return out;
+}
+
+std::string ResolveFolderArgument(std::string_view folder) {
+    if (IsNetworkStylePath(folder)) {
+        std::string path(folder);
+        while (path.size() > 2 && path.back() == kPathSeparator) {
+            path.pop_back();
+        }
+        return path;
+    }
+    if (!folder.empty() && folder.front() == kPathSeparator) {
+        return AbsolutePath(folder);
+    }
+    // Text cannot resolve "..": after a link it leads back from the link's
+    // target, not from the folder the link is in.
+    std::string relative(folder.empty() ? "." : folder);
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(relative.c_str(), nullptr),
+                                                         &std::free);
+    return resolved ? std::string(resolved.get()) : AbsolutePath(folder);
 }
 
 }  // namespace quarn

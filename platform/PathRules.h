@@ -32,4 +32,13 @@ std::string_view FolderOfPath(std::string_view path);
 // "//" start is reduced too, which Linux reads as the same path.
 std::string AbsolutePath(std::string_view path);
 
+// A folder named on a command line, in the one form every scan shows it.
+// A relative path is resolved by the kernel's rules (realpath), so "link/.."
+// is the parent of the link's target, as for ls and du, not the folder that
+// holds the link; when it cannot be resolved (it does not exist) it is
+// joined to the working folder as text. An absolute path is kept as given
+// but for runs of separators, which become one (not in a network-style
+// path). Either loses its trailing separators; "/" stays "/".
+std::string ResolveFolderArgument(std::string_view folder);
+
 }  // namespace quarn

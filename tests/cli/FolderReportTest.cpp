@@ -107,16 +107,6 @@ TEST_F(FolderReportTest, AFolderLeftUnfinishedByACancelHasNoSizeOrPercentage) {
     EXPECT_NE(json.find("\"size\":null,\"percent\":null"), std::string::npos) << json;
 }
 
-TEST(FolderReportPaths, RelativeFoldersAreMadeAbsolute) {
-    char buffer[4096];
-    ASSERT_NE(::getcwd(buffer, sizeof buffer), nullptr);
-    std::string cwd = buffer;
-    EXPECT_EQ(AbsoluteFolderPath("/already/absolute"), "/already/absolute");
-    EXPECT_EQ(AbsoluteFolderPath("."), cwd);
-    EXPECT_EQ(AbsoluteFolderPath("sub/"), cwd + "/sub");
-    EXPECT_EQ(AbsoluteFolderPath("./a/../b"), cwd + "/b");
-}
-
 // Runs the whole report in a child process with stdout in a file.
 int RunReportInChild(const ReportOptions& options, const std::string& outPath, bool interrupt) {
     std::fflush(stdout);
