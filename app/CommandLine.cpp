@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/ScanMode.h"
+#include "platform/PathRules.h"
 
 namespace quarn {
 
@@ -9,33 +10,26 @@ namespace {
 constexpr const char* kDirmassSwitch = "/Dirmass";
 constexpr const char* kDupmatchSwitch = "/dupmatch";
 
+bool IsSwitch(const std::string& argument) {
+    return argument.starts_with('-') || argument == kDirmassSwitch || argument == kDupmatchSwitch;
+}
+
 }  // namespace
 
 StartOptions ParseCommandLine(const std::vector<std::string>& arguments) {
     StartOptions options;
-    std::string whole;
-    for (const std::string& argument : arguments) {
-        if (!whole.empty()) {
-            whole += ' ';
-        }
-        whole += argument;
-    }
-    if (whole.find(kDirmassSwitch) != std::string::npos) {
-        options.scanMode = kScanModeDirmass;
-    } else if (whole.find(kDupmatchSwitch) != std::string::npos) {
-        options.scanMode = kScanModeDupmatch;
-    } else {
-        options.scanMode = kScanModeDirmass;
-    }
+    bool dirmass = false;
+    bool dupmatch = false;
     for (size_t i = 1; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        if (argument.empty() || argument.front() == '-' || argument == kDirmassSwitch ||
-            argument == kDupmatchSwitch) {
-            continue;
+        if (IsSwitch(argument)) {
+            dirmass = dirmass || argument.find(kDirmassSwitch) != std::string::npos;
+            dupmatch = dupmatch || argument.find(kDupmatchSwitch) != std::string::npos;
+        } else if (!options.folder && !argument.empty()) {
+            options.folder = ResolveFolderArgument(argument);
         }
-        options.folder = argument;
-        break;
     }
+    options.scanMode = dupmatch && !dirmass ? kScanModeDupmatch : kScanModeDirmass;
     return options;
 }
 

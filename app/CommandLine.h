@@ -14,11 +14,15 @@ struct StartOptions {
 };
 
 // `arguments` holds the program name first, then the arguments as given.
-// The mode: "/Dirmass" anywhere in the whole command line (letter case
-// kept, also inside other text) gives Dirmass; else "/dupmatch" gives
-// Dupmatch; else Dirmass. The folder: the first argument after the program
-// name that does not begin with "-" and is not exactly one of the two
-// switches; an argument beginning with "/" is a path here.
+// Switches are the exact words "/Dirmass" and "/dupmatch" and every
+// argument that begins with "-"; every other argument is a path here, since
+// every absolute path begins with "/".
+// The mode comes from the switches alone: one that contains "/Dirmass"
+// (letter case kept) gives Dirmass, else one that contains "/dupmatch" gives
+// Dupmatch, else Dirmass. A folder such as /data/dupmatch_old sets nothing.
+// The folder: the first argument that is not a switch, resolved as
+// ResolveFolderArgument does (a relative one by the kernel's rules, no
+// trailing separator).
 StartOptions ParseCommandLine(const std::vector<std::string>& arguments);
 
 }  // namespace quarn

@@ -29,6 +29,8 @@ namespace quarn {
 
 namespace {
 
+constexpr int kSettingsWarningMs = 30000;
+
 QString PathText(const std::string& path) {
     return QFile::decodeName(QByteArray::fromStdString(path));
 }
@@ -77,6 +79,13 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
     m_summaryField->hide();
     statusBar()->setSizeGripEnabled(true);
     ShowStatus(tr("Bereit"));
+    // Settings that cannot be read give way to the defaults; the user hears
+    // it once, above the status for a while, without losing the scan's.
+    if (const std::optional<std::string> warning = UnreadableSettingsWarning()) {
+        QString text = PathText(*warning);
+        text[0] = text[0].toUpper();
+        statusBar()->showMessage(text, kSettingsWarningMs);
+    }
 
     m_pathCombo = new CPathCombo(m_toolBar);
     connect(m_pathCombo, &CPathCombo::browseFinished, this, &CMainFrame::OnFolderBrowsed);

@@ -23,7 +23,17 @@
 #include <QTimer>
 #include <QToolBar>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 #include "app/CommandLine.h"
 #include "app/MainFrame.h"
@@ -123,10 +133,9 @@ class MainFrameTest : public QObject {
     }
 
     void commandLineSwitchesAndFolder() {
-        // Dirmass wins over dupmatch; the test is case-sensitive and a substring search.
+        // Dirmass wins over dupmatch; the test is case-sensitive.
         QCOMPARE(ParseCommandLine({"quarn", "/dupmatch", "/Dirmass"}).scanMode, kScanModeDirmass);
         QCOMPARE(ParseCommandLine({"quarn", "/DUPMATCH"}).scanMode, kScanModeDirmass);
-        QCOMPARE(ParseCommandLine({"quarn", "x/dupmatchy"}).scanMode, kScanModeDupmatch);
         QCOMPARE(ParseCommandLine({"quarn"}).scanMode, kScanModeDirmass);
         // A path begins with "/" here: it is the folder, not a switch.
         StartOptions options = ParseCommandLine({"quarn", "-v", "/dupmatch", "/srv/a", "/srv/b"});
@@ -134,9 +143,79 @@ class MainFrameTest : public QObject {
         QCOMPARE(options.folder.value(), std::string("/srv/a"));
         QVERIFY(!ParseCommandLine({"quarn", "/Dirmass", "--x"}).folder.has_value());
         // The folder verb passes the folder alone.
-        options = ParseCommandLine({"quarn", "/home/me/Music"});
+        options = ParseCommandLine({"quarn", "/home/me/Music/"});
         QCOMPARE(options.scanMode, kScanModeDirmass);
         QCOMPARE(options.folder.value(), std::string("/home/me/Music"));
+    }
+
+    void aFolderNamedLikeASwitchSetsNoMode() {
+        StartOptions options = ParseCommandLine({"quarn", "/data/dupmatch_backup"});
+        QCOMPARE(options.scanMode, kScanModeDirmass);
+        QCOMPARE(options.folder.value(), std::string("/data/dupmatch_backup"));
+        options = ParseCommandLine({"quarn", "/dupmatch", "/data/Dirmass_old"});
+        QCOMPARE(options.scanMode, kScanModeDupmatch);
+        QCOMPARE(options.folder.value(), std::string("/data/Dirmass_old"));
+        options = ParseCommandLine({"quarn", "/data/Dirmass", "/dupmatch"});
+        QCOMPARE(options.scanMode, kScanModeDupmatch);
+        QCOMPARE(options.folder.value(), std::string("/data/Dirmass"));
+    }
+
+    void aRelativeFolderIsResolvedAsTheKernelDoesAndTitledSo() {
+        // work/link -> scan/a: "link/.." is scan, not work.
+        m_tree->MakeFolder("work");
+        QVERIFY(::symlink(m_tree->Path("scan/a").c_str(), m_tree->Path("work/link").c_str()) == 0);
+        char* real = ::realpath(Folder().c_str(), nullptr);
+        QVERIFY(real != nullptr);
+        const std::string scan = real;
+        std::free(real);
+        const QString saved = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(QString::fromStdString(m_tree->Path("work"))));
+        auto restore = qScopeGuard([&saved] { QDir::setCurrent(saved); });
+        QCOMPARE(ParseCommandLine({"quarn", "link/../"}).folder.value(), scan);
+
+        auto frame = MakeFrame({"link/.."});
+        QCOMPARE(frame->PathCombo()->SelectedPath().value(), scan);
+        QTRY_COMPARE(frame->windowTitle(),
+                     QStringLiteral("Dirmass - ") + QString::fromStdString(scan));
+        WaitForScans(*frame);
+        QCOMPARE(frame->FolderView().GetExceptionCount(), int64_t(0));
+    }
+
+    void unreadableSettingsAreNamedInTheStatusBarAndTheDefaultsApply() {
+        const std::string fifo = m_tree->Path("fifo.ini");
+        QVERIFY(::mkfifo(fifo.c_str(), 0600) == 0);
+        test::ScopedEnv ini("QUARN_INI", fifo);
+        // Should a read wait for a writer after all, this one comes after a
+        // while and lets the test end with a failure instead of hanging.
+        std::atomic<bool> done{false};
+        std::atomic<bool> hadToWrite{false};
+        std::thread watchdog([&] {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (!done.load()) {
+                if (std::chrono::steady_clock::now() > deadline) {
+                    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+                    if (fd >= 0) {
+                        hadToWrite.store(true);
+                        ::close(fd);
+                    }
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        auto stop = qScopeGuard([&] {
+            done.store(true);
+            watchdog.join();
+        });
+
+        auto frame = MakeFrame({"/dupmatch", Folder()});
+        const QString message = frame->statusBar()->currentMessage();
+        QCOMPARE(message,
+                 QStringLiteral("The settings file ") + QString::fromStdString(fifo) +
+                     QStringLiteral(" cannot be read (not a regular file); the defaults apply"));
+        // The defaults: a duplicate scan of its own, comparing size and time.
+        WaitForScans(*frame);
+        QTRY_COMPARE(TwinRows(*frame), 2);
+        QVERIFY(!hadToWrite.load());
     }
 
     void startsInDupmatchAndScansTheGivenFolder() {
