@@ -10,7 +10,10 @@
 #include <QPushButton>
 #include <QTimer>
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 
 namespace quarn {
@@ -21,10 +24,20 @@ QString DisplayName(const std::string& path) {
     return QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).fileName();
 }
 
-// Progress figures handed from the worker to the dialog's timer.
+// What the worker hands to the dialog's thread: progress figures, and a
+// question it waits on. Both travel through this lock and are picked up by
+// the dialog's timer, not through calls queued across threads: those would
+// synchronise only inside Qt, where a race checker cannot see it.
 struct SharedProgress {
     std::mutex lock;
     FileOperationProgress latest;
+    struct Question {
+        std::string target;
+        std::string source;
+    };
+    std::optional<Question> question;      // set by the worker, taken by the timer
+    std::optional<ConflictAnswer> answer;  // set by the timer, taken by the worker
+    std::condition_variable answered;
 };
 
 }  // namespace
@@ -99,21 +112,44 @@ FileOperationResult FileOperationDialog::Run(QWidget* parent, FileOperation::Kin
         shared.latest = p;
     };
     // The worker waits while the question is asked on the dialog's thread.
-    callbacks.askConflict = [&](const std::string& target, const std::string& from) {
-        ConflictAnswer answer = ConflictAnswer::Cancel;
-        QMetaObject::invokeMethod(
-            &dialog,
-            [&] {
-                answer = ask ? ask(owner, target, from) : AskWithMessageBox(owner, target, from);
-                if (dialog.wasCanceled()) {
-                    cancel = true;  // cancelled while the question was open
-                }
-            },
-            Qt::BlockingQueuedConnection);
-        return answer;
+    callbacks.askConflict = [&shared](const std::string& target, const std::string& from) {
+        std::unique_lock guard(shared.lock);
+        shared.answer.reset();
+        shared.question = SharedProgress::Question{target, from};
+        shared.answered.wait(guard, [&shared] { return shared.answer.has_value(); });
+        return *shared.answer;
+    };
+    // The question's own window runs the timer as well: one question at a time.
+    bool asking = false;
+    auto answerQuestion = [&] {
+        if (asking) {
+            return;
+        }
+        std::optional<SharedProgress::Question> question;
+        {
+            std::lock_guard guard(shared.lock);
+            question.swap(shared.question);
+        }
+        if (!question) {
+            return;
+        }
+        asking = true;
+        const ConflictAnswer answer =
+            ask ? ask(owner, question->target, question->source)
+                : AskWithMessageBox(owner, question->target, question->source);
+        asking = false;
+        if (dialog.wasCanceled()) {
+            cancel = true;  // cancelled while the question was open
+        }
+        {
+            std::lock_guard guard(shared.lock);
+            shared.answer = answer;
+        }
+        shared.answered.notify_one();
     };
 
     auto refresh = [&] {
+        answerQuestion();
         FileOperationProgress p;
         {
             std::lock_guard guard(shared.lock);
@@ -144,8 +180,9 @@ FileOperationResult FileOperationDialog::Run(QWidget* parent, FileOperation::Kin
     std::jthread worker([&] {
         result = FileOperation::Run(kind, source, destFolder, callbacks);
         finished = true;
-        QMetaObject::invokeMethod(
-            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        // By name: no functor object that this thread might free after the
+        // dialog's thread has run it.
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
     });
     loop.exec();
     // The loop also ends when the program is ending (the last window closed
