@@ -1,7 +1,16 @@
 #!/usr/bin/env bash
 # Builds Quarn and runs every test through ctest.
+#   --sanitize  instead: the suite under AddressSanitizer and
+#               UndefinedBehaviorSanitizer (tools/sanitized_test.sh)
+#   --tsan      instead: the concurrency tests under ThreadSanitizer
 set -euo pipefail
 cd "$(dirname "$0")/.."
+case "${1:-}" in
+  "") ;;
+  --sanitize) exec bash tools/sanitized_test.sh address ;;
+  --tsan) exec bash tools/sanitized_test.sh thread ;;
+  *) echo "usage: tools/test.sh [--sanitize | --tsan]" >&2; exit 2 ;;
+esac
 bash tools/build.sh
 cd build
 ctest --output-on-failure -j "$(nproc)"
