@@ -6,12 +6,17 @@
 
 #include <chrono>
 #include <cstdio>
-#include <future>
 
 namespace quarn {
 
-CUserMessageBox::CUserMessageBox(QWidget* parent) : m_state(std::make_shared<State>()) {
+CUserMessageBox::CUserMessageBox(QWidget* parent)
+    : m_state(std::make_shared<State>()), m_wakeup(std::make_unique<QTimer>()) {
     m_state->parent = parent;
+    m_wakeup->setSingleShot(true);
+    m_wakeup->setInterval(0);
+    State* state = m_state.get();
+    QObject::connect(m_wakeup.get(), &QTimer::timeout, [state] { ShowPending(*state); });
+    m_state->wakeup = m_wakeup.get();
 }
 
 CUserMessageBox::~CUserMessageBox() {
@@ -20,6 +25,26 @@ CUserMessageBox::~CUserMessageBox() {
 
 void CUserMessageBox::Shutdown() {
     m_state->alive.store(false);
+    std::lock_guard guard(m_state->lock);
+    m_state->wakeup = nullptr;  // no worker starts the timer any more
+}
+
+void CUserMessageBox::ShowPending(State& state) {
+    for (;;) {
+        Request request;
+        {
+            std::lock_guard guard(state.lock);
+            if (state.pending.empty()) {
+                return;
+            }
+            request = std::move(state.pending.front());
+            state.pending.pop_front();
+        }
+        if (state.alive.load()) {
+            ShowBox(state.parent, request.text);
+        }
+        request.closed->set_value();
+    }
 }
 
 void CUserMessageBox::ShowBox(QWidget* parent, const QString& text) {
@@ -41,15 +66,17 @@ UserMessagePresenter CUserMessageBox::Presenter() const {
         }
         auto closed = std::make_shared<std::promise<void>>();
         std::future<void> waiting = closed->get_future();
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [state, message, closed] {
-                if (state->alive.load()) {
-                    ShowBox(state->parent, message);
-                }
-                closed->set_value();
-            },
-            Qt::QueuedConnection);
+        {
+            std::lock_guard guard(state->lock);
+            if (state->wakeup == nullptr) {
+                std::fprintf(stderr, "quarn: %s\n", text.c_str());
+                return;
+            }
+            state->pending.push_back(Request{message, closed});
+            // By name: the timer lives on the interface thread, and no
+            // functor of ours crosses over.
+            QMetaObject::invokeMethod(state->wakeup, "start", Qt::QueuedConnection);
+        }
         // Wait for the box, but not for a window that is going away.
         while (waiting.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
             if (!state->alive.load()) {

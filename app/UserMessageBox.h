@@ -9,10 +9,15 @@
 // is closing can join its workers without a deadlock.
 
 #include <QPointer>
+#include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include <atomic>
+#include <deque>
+#include <future>
 #include <memory>
+#include <mutex>
 
 #include "platform/UserMessage.h"
 
@@ -37,11 +42,26 @@ class CUserMessageBox {
     static void ShowBox(QWidget* parent, const QString& text);
 
   private:
+    // A worker's message waiting for the interface thread.
+    struct Request {
+        QString text;
+        std::shared_ptr<std::promise<void>> closed;  // set once the box is closed
+    };
+    // Shared with every presenter. Workers hand their messages over through
+    // `lock`, not through calls queued across threads: those synchronise
+    // only inside Qt, where a race checker cannot see it.
     struct State {
         std::atomic<bool> alive{true};
-        QPointer<QWidget> parent;
+        QPointer<QWidget> parent;  // interface thread only
+        std::mutex lock;
+        std::deque<Request> pending;  // guarded by `lock`
+        QTimer* wakeup = nullptr;     // guarded by `lock`; null after Shutdown
     };
+    // Shows the waiting messages one after the other; interface thread.
+    static void ShowPending(State& state);
+
     std::shared_ptr<State> m_state;
+    std::unique_ptr<QTimer> m_wakeup;  // started by a worker that queued a message
 };
 
 }  // namespace quarn
