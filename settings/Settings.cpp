@@ -58,12 +58,14 @@ bool WriteSetting(const char* key, bool value) {
 }
 
 std::optional<std::string> UnreadableSettingsWarning() {
-    const std::string path = SettingsFilePath();
-    const std::optional<std::string> problem = IniFileReadProblem(path);
-    if (!problem) {
-        return std::nullopt;
+    const SettingsFiles files = LocateSettingsFiles();
+    for (const std::string& path : {files.file, files.besideProgram}) {
+        if (const std::optional<std::string> problem = IniFileReadProblem(path)) {
+            return "the settings file " + path + " cannot be read (" + *problem +
+                   "); the defaults apply";
+        }
     }
-    return "the settings file " + path + " cannot be read (" + *problem + "); the defaults apply";
+    return std::nullopt;
 }
 
 }  // namespace quarn

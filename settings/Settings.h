@@ -46,8 +46,9 @@ bool ReadSetting(const char* key);
 // (the old values then stay in force).
 bool WriteSetting(const char* key, bool value);
 
-// When the settings file exists but cannot be read (not a regular file,
-// larger than 16 MB, no permission), the sentence that tells the user so:
+// When a settings file (either of SettingsFiles) exists but cannot be read
+// (not a regular file, larger than 16 MB, no permission), the sentence that
+// tells the user so:
 // "the settings file PATH cannot be read (REASON); the defaults apply".
 // Nothing when the file is readable or missing. Never blocks; the report
 // and the window each show it once when they start.
