@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <unordered_set>
 
 #include "duplicates/FileListCtrl.h"
 
@@ -12,10 +13,19 @@ namespace quarn {
 
 namespace {
 
-// Set in a file's stored attributes when its folder entry holds the whole
-// path (a path that did not end in the file's name). The attributes the
-// listing reports all lie below it.
+// Our bits in a file's stored attributes; the attributes the listing
+// reports all lie below them.
+// The folder entry holds the whole path (a path that did not end in the name).
 constexpr uint16_t kPathIsWhole = 0x8000u;
+// The FILETIME cannot hold the real time; the exact time table has it.
+constexpr uint16_t kTimeBeyondFileTime = 0x4000u;
+// No regular file: a group of its own that nothing joins.
+constexpr uint16_t kNotCandidate = 0x2000u;
+// An earlier file of the group is the same inode.
+constexpr uint16_t kExtraLink = 0x1000u;
+constexpr uint16_t kOurBits = kPathIsWhole | kTimeBeyondFileTime | kNotCandidate | kExtraLink;
+
+constexpr uint16_t kUnknownDevice = 0xffffu;
 
 // A hash slot: the group id + 1 in the low bits, a few bits of the key's
 // hash above them, so that most probes never touch the group itself.
@@ -65,16 +75,25 @@ class ChunkedArray {
     size_t m_size = 0;
 };
 
-#pragma pack(push, 2)
+// Four-byte fields only, so that records packed back to back stay aligned
+// for every field: 64-bit values are kept as two halves.
 struct FileRec {
-    uint64_t lastWriteTime;
-    uint64_t size;
+    uint32_t timeLow;
+    uint32_t timeHigh;
+    uint32_t sizeLow;
+    uint32_t sizeHigh;
+    uint32_t inodeLow;
+    uint32_t inodeHigh;
     uint32_t folder;
-    uint32_t next;  // the group's files form a ring; the group points at its last
-    uint16_t attributes;
+    uint32_t next;        // the group's files form a ring; the group points at its last
+    uint16_t attributes;  // the listing's low 16 bits and our bits below
+    uint16_t device;      // index in the device table; kUnknownDevice when it is full
+
+    uint64_t Time() const { return (uint64_t(timeHigh) << 32) | timeLow; }
+    uint64_t Size() const { return (uint64_t(sizeHigh) << 32) | sizeLow; }
+    uint64_t Inode() const { return (uint64_t(inodeHigh) << 32) | inodeLow; }
 };
-#pragma pack(pop)
-static_assert(sizeof(FileRec) == 26);
+static_assert(sizeof(FileRec) == 36 && alignof(FileRec) == 4);
 
 struct GroupRec {
     uint32_t name;  // offset in the name arena, | kHasTwins
@@ -130,6 +149,19 @@ uint64_t Mix(uint64_t h) {
     return h;
 }
 
+// An inode within a group: a second file of the same key is a hard link.
+struct InodeKey {
+    uint64_t device;
+    uint64_t inode;
+    GroupId group;
+    bool operator==(const InodeKey&) const = default;
+};
+struct InodeKeyHash {
+    size_t operator()(const InodeKey& key) const {
+        return size_t(Mix(key.device ^ Mix(key.inode ^ (uint64_t(key.group) << 40))));
+    }
+};
+
 uint32_t HashKey(const TwinKey& key, uint8_t compare) {
     uint64_t h = 0x9e3779b97f4a7c15ULL ^ key.name.size();
     const char* p = key.name.data();
@@ -148,7 +180,8 @@ uint32_t HashKey(const TwinKey& key, uint8_t compare) {
         h = Mix(h ^ key.size);
     }
     if ((compare & kCompareIgnoreTime) == 0) {
-        h = Mix(h ^ key.lastWriteTime);
+        h = key.beyondFileTime ? Mix(h ^ Mix(uint64_t(key.exact.seconds)) ^ key.exact.ticks)
+                               : Mix(h ^ key.lastWriteTime);
     }
     return uint32_t(h >> 32) ^ uint32_t(h);
 }
@@ -194,6 +227,54 @@ struct BinBaum::Impl {
     mutable bool orderValid = false;
 
     std::unordered_map<GroupId, int> icons;
+    // Times a FILETIME cannot hold, by file (rare: before 1601, after 60056).
+    std::unordered_map<FileId, ExactTime> beyondTimes;
+    // Devices met, so a file keeps a 2-byte index; the last one is cached.
+    std::vector<uint64_t> devices;
+    uint16_t lastDevice = kUnknownDevice;
+    // Every inode with more than one link, by group, as inserted.
+    std::unordered_set<InodeKey, InodeKeyHash> linkedInodes;
+
+    uint16_t InternDevice(uint64_t device) {
+        if (lastDevice != kUnknownDevice && devices[lastDevice] == device) {
+            return lastDevice;
+        }
+        for (size_t i = 0; i < devices.size(); ++i) {
+            if (devices[i] == device) {
+                return lastDevice = uint16_t(i);
+            }
+        }
+        if (devices.size() >= kUnknownDevice) {
+            return kUnknownDevice;  // links on such a device are never matched
+        }
+        devices.push_back(device);
+        return lastDevice = uint16_t(devices.size() - 1);
+    }
+    uint64_t DeviceOf(const FileRec& file) const {
+        return file.device == kUnknownDevice ? 0 : devices[file.device];
+    }
+    bool KnownInode(const FileRec& file) const {
+        return file.device != kUnknownDevice && file.Inode() != 0;
+    }
+    bool SameInode(const FileRec& a, const FileRec& b) const {
+        return KnownInode(a) && a.device == b.device && a.Inode() == b.Inode();
+    }
+
+    TwinKey KeyOfFile(std::string_view name, FileId id) const {
+        const FileRec& file = files[id];
+        TwinKey key{name, file.Size(), file.Time()};
+        if ((file.attributes & kTimeBeyondFileTime) != 0) {
+            key.beyondFileTime = true;
+            key.exact = beyondTimes.at(id);
+        }
+        return key;
+    }
+    ExactTime ExactTimeOfFile(FileId id) const {
+        if ((files[id].attributes & kTimeBeyondFileTime) != 0) {
+            return beyondTimes.at(id);
+        }
+        return ExactTimeOfFileTime(files[id].Time());
+    }
 
     std::string_view NameOf(GroupId g) const { return names.At(NameField(g) & ~kHasTwins); }
 
@@ -212,9 +293,10 @@ struct BinBaum::Impl {
         }
     }
 
-    TwinKey KeyOfGroup(GroupId g) const {
-        const FileRec& first = files[files[groups[g].last].next];
-        return TwinKey{NameOf(g), first.size, first.lastWriteTime};
+    TwinKey KeyOfGroup(GroupId g) const { return KeyOfFile(NameOf(g), files[groups[g].last].next); }
+    bool IsCandidateGroup(GroupId g) const {
+        const GroupRec& group = groups[g];
+        return group.last != kNoFile && (files[group.last].attributes & kNotCandidate) == 0;
     }
 
     const uint32_t* Order() const { return orderBuffer.get(); }
@@ -234,8 +316,8 @@ struct BinBaum::Impl {
         std::vector<uint32_t> fresh(capacity, 0);
         size_t mask = capacity - 1;
         for (size_t g = 0; g < groups.size(); ++g) {
-            if (groups[g].last == kNoFile) {
-                continue;  // emptied by trashing: never joined again
+            if (!IsCandidateGroup(GroupId(g))) {
+                continue;  // emptied by trashing, or no regular file: never joined
             }
             uint32_t hash = HashKey(KeyOfGroup(GroupId(g)), compare);
             size_t pos = SlotOf(hash, mask);
@@ -321,8 +403,12 @@ uint64_t TreeNode::GetSize(size_t i) const {
     return file == kNoFile ? 0 : m_pTree->FileSize(file);
 }
 
+bool TreeNode::IsCandidate() const {
+    return m_pTree->m_impl->IsCandidateGroup(m_id);
+}
+
 bool TreeNode::IsTwin(const TwinKey& candidate) const {
-    if (FirstFile() == kNoFile) {
+    if (!IsCandidate()) {
         return false;
     }
     return IsTwinUnder(m_pTree->m_impl->compare, m_pTree->m_impl->KeyOfGroup(m_id), candidate);
@@ -355,26 +441,23 @@ BinBaum::InsertResult BinBaum::Insert(const TwinGroup& candidate) {
     const FindRecord& record = candidate.m_files.front();
     std::string_view name = record.Name();
     std::string_view path = candidate.m_paths.empty() ? std::string_view() : candidate.m_paths[0];
-    TwinKey key{name, record.FileSize(), record.ftLastWriteTime};
     if (path.empty()) {
-        return InsertKey(key, std::string_view(), false, record.dwFileAttributes,
-                         candidate.m_nCompare);
+        return InsertRecord(record, std::string_view(), false, candidate.m_nCompare);
     }
     if (path.size() > name.size() && path.ends_with(name)) {
-        return InsertKey(key, path.substr(0, path.size() - name.size()), false,
-                         record.dwFileAttributes, candidate.m_nCompare);
+        return InsertRecord(record, path.substr(0, path.size() - name.size()), false,
+                            candidate.m_nCompare);
     }
-    return InsertKey(key, path, true, record.dwFileAttributes, candidate.m_nCompare);
+    return InsertRecord(record, path, true, candidate.m_nCompare);
 }
 
 BinBaum::InsertResult BinBaum::Insert(std::string_view folderPrefix, const FindRecord& record,
                                       uint8_t compare) {
-    TwinKey key{record.Name(), record.FileSize(), record.ftLastWriteTime};
-    return InsertKey(key, folderPrefix, false, record.dwFileAttributes, compare);
+    return InsertRecord(record, folderPrefix, false, compare);
 }
 
-BinBaum::InsertResult BinBaum::InsertKey(const TwinKey& key, std::string_view folderPrefix,
-                                         bool prefixIsPath, uint32_t attributes, uint8_t compare) {
+BinBaum::InsertResult BinBaum::InsertRecord(const FindRecord& record, std::string_view folderPrefix,
+                                            bool prefixIsPath, uint8_t compare) {
     Impl& impl = *m_impl;
     if (!impl.compareSet) {
         impl.compare = compare;
@@ -385,6 +468,8 @@ BinBaum::InsertResult BinBaum::InsertKey(const TwinKey& key, std::string_view fo
         impl.orderBuffer.reset();
         impl.orderSize = 0;
     }
+    const TwinKey key = TwinKeyOf(record);
+    const bool candidate = record.IsRegularFile();
     try {
         impl.EnsureSlots(impl.groups.size() + 1);
     } catch (const std::bad_alloc&) {
@@ -393,14 +478,26 @@ BinBaum::InsertResult BinBaum::InsertKey(const TwinKey& key, std::string_view fo
     }
     const uint32_t hash = HashKey(key, impl.compare);
     const uint32_t tag = Impl::TagOf(hash);
-    FileRec file{key.lastWriteTime, key.size, 0, 0,
-                 uint16_t((attributes & ~uint32_t(kPathIsWhole) & 0xffffu) |
-                          (prefixIsPath ? kPathIsWhole : 0u))};
+    const uint64_t inode = record.inode;
+    FileRec file{uint32_t(key.lastWriteTime),
+                 uint32_t(key.lastWriteTime >> 32),
+                 uint32_t(key.size),
+                 uint32_t(key.size >> 32),
+                 uint32_t(inode),
+                 uint32_t(inode >> 32),
+                 0,
+                 0,
+                 uint16_t((record.dwFileAttributes & ~uint32_t(kOurBits) & 0xffffu) |
+                          (prefixIsPath ? kPathIsWhole : 0u) |
+                          (key.beyondFileTime ? kTimeBeyondFileTime : 0u) |
+                          (candidate ? 0u : kNotCandidate)),
+                 impl.InternDevice(record.device)};
+    const bool manyLinks = candidate && record.linkCount > 1 && impl.KnownInode(file);
 
     // Groups of one name never share a key, so the group found is the
     // first-created one the file is a twin of.
     size_t pos = Impl::SlotOf(hash, impl.slotMask);
-    while (impl.slots[pos] != 0) {
+    while (candidate && impl.slots[pos] != 0) {
         uint32_t slot = impl.slots[pos];
         GroupId g = (slot & kSlotGroupMask) - 1;
         if ((slot & ~kSlotGroupMask) == tag && impl.groups[g].last != kNoFile &&
@@ -408,17 +505,30 @@ BinBaum::InsertResult BinBaum::InsertKey(const TwinKey& key, std::string_view fo
             // Joining: memory exhausted here abandons the walk, as any failure does.
             impl.files.Reserve();
             file.folder = impl.InternFolder(folderPrefix);
+            bool extraLink = false;
+            if (manyLinks) {
+                extraLink = !impl.linkedInodes.insert(InodeKey{record.device, inode, g}).second;
+            }
+            if (extraLink) {
+                file.attributes |= kExtraLink;
+            }
             GroupRec& group = impl.groups[g];
             FileRec& last = impl.files[group.last];
             file.next = last.next;
-            uint32_t id = uint32_t(impl.files.Append(file));
+            uint32_t id = uint32_t(impl.files.size());
+            if (key.beyondFileTime) {
+                impl.beyondTimes.insert_or_assign(id, key.exact);
+            }
+            impl.files.Append(file);
             last.next = id;
             group.last = id;
             impl.SetTwinsBit(g, true);
             if (m_pOwner != nullptr) {
                 m_pOwner->AddRowForFile(TreeNode(this, g), id);
             }
-            if (m_pTwinBytes != nullptr) {
+            if (extraLink) {
+                ++m_extraLinkJoins;  // the same file again: no copy, no bytes
+            } else if (m_pTwinBytes != nullptr) {
                 *m_pTwinBytes += key.size;
             }
             return InsertResult::Joined;
@@ -431,6 +541,12 @@ BinBaum::InsertResult BinBaum::InsertKey(const TwinKey& key, std::string_view fo
         impl.files.Reserve();
         impl.names.Reserve(key.name);
         file.folder = impl.InternFolder(folderPrefix);
+        if (key.beyondFileTime) {
+            impl.beyondTimes.insert_or_assign(uint32_t(impl.files.size()), key.exact);
+        }
+        if (manyLinks) {
+            impl.linkedInodes.insert(InodeKey{record.device, inode, GroupId(impl.groups.size())});
+        }
     } catch (const std::bad_alloc&) {
         ShowUserMessage(m_presenter, "BinBaum:: new TreeNode - exception");
         return InsertResult::LeftOut;
@@ -439,7 +555,9 @@ BinBaum::InsertResult BinBaum::InsertKey(const TwinKey& key, std::string_view fo
     file.next = id;
     impl.files.Append(file);
     GroupId g = GroupId(impl.groups.Append(GroupRec{impl.names.Append(key.name), id}));
-    impl.slots[pos] = tag | (g + 1);
+    if (candidate) {
+        impl.slots[pos] = tag | (g + 1);
+    }
     m_groupCount = impl.groups.size();
     m_folderCount = impl.folders.size();
     ++m_nNodes;
@@ -462,8 +580,13 @@ void BinBaum::Clear() {
     impl.orderSize = 0;
     impl.orderValid = false;
     impl.icons.clear();
+    impl.beyondTimes.clear();
+    impl.devices.clear();
+    impl.lastDevice = kUnknownDevice;
+    impl.linkedInodes.clear();
     m_groupCount = 0;
     m_folderCount = 0;
+    m_extraLinkJoins = 0;
 }
 
 void BinBaum::BuildOrder() const {
@@ -567,15 +690,31 @@ FileId BinBaum::NextFileInGroup(GroupId group, FileId file) const {
 }
 
 uint64_t BinBaum::FileSize(FileId file) const {
-    return m_impl->files[file].size;
+    return m_impl->files[file].Size();
 }
 
 uint64_t BinBaum::FileLastWriteTime(FileId file) const {
-    return m_impl->files[file].lastWriteTime;
+    return m_impl->files[file].Time();
 }
 
-uint32_t BinBaum::FileAttributes(FileId file) const {
-    return m_impl->files[file].attributes & ~uint32_t(kPathIsWhole);
+ExactTime BinBaum::FileExactTime(FileId file) const {
+    return m_impl->ExactTimeOfFile(file);
+}
+
+uint64_t BinBaum::FileDevice(FileId file) const {
+    return m_impl->DeviceOf(m_impl->files[file]);
+}
+
+uint64_t BinBaum::FileInode(FileId file) const {
+    return m_impl->files[file].Inode();
+}
+
+bool BinBaum::FileIsExtraLink(FileId file) const {
+    return (m_impl->files[file].attributes & kExtraLink) != 0;
+}
+
+bool BinBaum::SameInode(FileId a, FileId b) const {
+    return m_impl->SameInode(m_impl->files[a], m_impl->files[b]);
 }
 
 std::string BinBaum::FilePath(GroupId group, FileId file) const {
@@ -585,15 +724,6 @@ std::string BinBaum::FilePath(GroupId group, FileId file) const {
         path.append(GroupName(group));
     }
     return path;
-}
-
-FindRecord BinBaum::FileRecord(GroupId group, FileId file) const {
-    FindRecord record;
-    record.dwFileAttributes = FileAttributes(file);
-    record.ftLastWriteTime = FileLastWriteTime(file);
-    record.SetFileSize(FileSize(file));
-    record.SetName(GroupName(group));
-    return record;
 }
 
 int BinBaum::GroupIcon(GroupId group) const {
@@ -632,6 +762,18 @@ bool BinBaum::RemoveFile(GroupId group, FileId file) {
             }
             if (impl.files[rec.last].next == rec.last) {
                 impl.SetTwinsBit(group, false);
+            }
+            if ((impl.files[file].attributes & kExtraLink) == 0) {
+                // The group's first link of this inode went: the next link
+                // now stands for the file.
+                for (FileId f = GroupFirstFile(group); f != kNoFile;
+                     f = NextFileInGroup(group, f)) {
+                    if ((impl.files[f].attributes & kExtraLink) != 0 &&
+                        impl.SameInode(impl.files[f], impl.files[file])) {
+                        impl.files[f].attributes &= uint16_t(~kExtraLink);
+                        break;
+                    }
+                }
             }
             return true;
         }

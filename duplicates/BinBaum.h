@@ -16,9 +16,16 @@
 // in chunked arrays; a hash table keyed by (name, size, time) as the flags
 // choose finds a file's group in O(1), which is the first-created twin since
 // groups of one name never share a key; the walk order is made once, by a
-// sort, when a walk starts after insertions. A file costs 26 bytes, a group
-// 8 bytes plus its name and about 8 bytes of hash table; a folder's path is
-// kept once. Up to 2^26 - 2 groups; more are refused like a failed node.
+// sort, when a walk starts after insertions. A file costs 36 bytes (with its
+// device and inode, so that hard links and the trash's re-check need no
+// second stat), a group 8 bytes plus its name and about 8 bytes of hash
+// table; a folder's path is kept once. Up to 2^26 - 2 groups; more are
+// refused like a failed node.
+//
+// Only regular files are twin candidates: a link, fifo, socket or device
+// becomes a group of its own that nothing ever joins (it is still walked and
+// found by the filter). Files of one (device, inode) in a group are one file:
+// a later link is marked (FileIsExtraLink) and adds no twin bytes.
 //
 // Threads: one thread inserts and walks at a time (the worker of the list
 // that owns the tree). Other threads may read groups, files and names whose
@@ -66,6 +73,8 @@ class TreeNode {
     FileId NextFile(FileId file) const;
     // The full 64-bit size of file i in join order (walks i links).
     uint64_t GetSize(size_t i) const;
+    // False for a group made of an entry that is no regular file.
+    bool IsCandidate() const;
     // True when `candidate` would join this group (names, then size and
     // time as the tree's flags choose).
     bool IsTwin(const TwinKey& candidate) const;
@@ -132,12 +141,21 @@ class BinBaum {
     FileId GroupLastFile(GroupId group) const;
     FileId NextFileInGroup(GroupId group, FileId file) const;
     uint64_t FileSize(FileId file) const;
-    uint64_t FileLastWriteTime(FileId file) const;
-    uint32_t FileAttributes(FileId file) const;
+    uint64_t FileLastWriteTime(FileId file) const;  // FILETIME, as listed
+    // The time as the file system keeps it (to 100 ns), also beyond FILETIME.
+    ExactTime FileExactTime(FileId file) const;
+    // The device and inode the listing reported; a device of 0 means unknown.
+    uint64_t FileDevice(FileId file) const;
+    uint64_t FileInode(FileId file) const;
+    // True when an earlier file of its group is the same inode (a hard link
+    // to it): the group holds that file once, and this one is no copy.
+    bool FileIsExtraLink(FileId file) const;
+    // True when both are known to be the same (device, inode).
+    bool SameInode(FileId a, FileId b) const;
+    // Joins since the last Clear() that were extra links (no copies).
+    uint64_t ExtraLinkJoins() const { return m_extraLinkJoins; }
     // The stored path: the interned folder prefix plus the group's name.
     std::string FilePath(GroupId group, FileId file) const;
-    // The file's find record as the listing gave it (name = the group's).
-    FindRecord FileRecord(GroupId group, FileId file) const;
     size_t FolderCount() const { return m_folderCount; }
 
     // The group's icon index as first looked up (-1 when not yet).
@@ -145,7 +163,8 @@ class BinBaum {
     void SetGroupIcon(GroupId group, int icon);
 
     // Takes a file out of its group (its file was trashed). The group stays
-    // even when it is left empty; walkers skip empty groups. Returns false
+    // even when it is left empty; walkers skip empty groups. An extra link of
+    // the removed file becomes the group's copy of that inode. Returns false
     // when the file is not in the group.
     bool RemoveFile(GroupId group, FileId file);
 
@@ -158,8 +177,8 @@ class BinBaum {
     friend class TreeNode;
     struct Impl;
 
-    InsertResult InsertKey(const TwinKey& key, std::string_view folderPrefix, bool prefixIsPath,
-                           uint32_t attributes, uint8_t compare);
+    InsertResult InsertRecord(const FindRecord& record, std::string_view folderPrefix,
+                              bool prefixIsPath, uint8_t compare);
     void BuildOrder() const;
 
     std::unique_ptr<Impl> m_impl;
@@ -168,6 +187,7 @@ class BinBaum {
     UserMessagePresenter m_presenter;
     size_t m_groupCount = 0;
     size_t m_folderCount = 0;
+    uint64_t m_extraLinkJoins = 0;
 };
 
 }  // namespace quarn

@@ -1,8 +1,42 @@
 #include "duplicates/TwinGroup.h"
 
+#include "platform/FileTime.h"
 #include "settings/Settings.h"
 
 namespace quarn {
+
+namespace {
+
+// The last second whose FILETIME still fits 64 bits.
+constexpr int64_t kLastFileTimeSecond =
+    int64_t(UINT64_MAX / kFileTimeTicksPerSecond) - kFileTimeEpochOffsetSeconds - 1;
+
+}  // namespace
+
+bool FileTimeHolds(int64_t seconds) {
+    return seconds >= -kFileTimeEpochOffsetSeconds && seconds <= kLastFileTimeSecond;
+}
+
+ExactTime ExactTimeOfFileTime(uint64_t fileTime) {
+    return ExactTime{UnixSecondsFromFileTime(fileTime),
+                     uint32_t(fileTime % kFileTimeTicksPerSecond)};
+}
+
+ExactTime ExactTimeOf(const FindRecord& record) {
+    if (FileTimeHolds(record.mtimeSeconds)) {
+        return ExactTimeOfFileTime(record.ftLastWriteTime);
+    }
+    return ExactTime{record.mtimeSeconds, record.mtimeNanoseconds / 100};
+}
+
+TwinKey TwinKeyOf(const FindRecord& record) {
+    TwinKey key{record.Name(), record.FileSize(), record.ftLastWriteTime};
+    if (!FileTimeHolds(record.mtimeSeconds)) {
+        key.beyondFileTime = true;
+        key.exact = ExactTime{record.mtimeSeconds, record.mtimeNanoseconds / 100};
+    }
+    return key;
+}
 
 bool IsTwinUnder(uint8_t compare, const TwinKey& first, const TwinKey& candidate) {
     // Byte order, case-sensitive: "A.TXT" and "a.txt" are never twins.
@@ -12,8 +46,15 @@ bool IsTwinUnder(uint8_t compare, const TwinKey& first, const TwinKey& candidate
     if ((compare & kCompareIgnoreSize) == 0 && first.size != candidate.size) {
         return false;
     }
-    if ((compare & kCompareIgnoreTime) == 0 && first.lastWriteTime != candidate.lastWriteTime) {
-        return false;
+    if ((compare & kCompareIgnoreTime) == 0) {
+        // Years 1000 and 1500 share the FILETIME 0; the real times decide.
+        if (first.beyondFileTime != candidate.beyondFileTime) {
+            return false;
+        }
+        if (first.beyondFileTime ? first.exact != candidate.exact
+                                 : first.lastWriteTime != candidate.lastWriteTime) {
+            return false;
+        }
     }
     return true;
 }
@@ -40,15 +81,13 @@ void TwinGroup::Assign(const FindRecord& record, std::string path) {
     m_nIcon = -1;
 }
 
-TwinKey TwinGroup::KeyOf(size_t i) const {
-    return TwinKey{m_files[i].Name(), m_files[i].FileSize(), m_files[i].ftLastWriteTime};
-}
-
 bool TwinGroup::IsTwin(const TwinGroup& candidate) {
-    if (m_files.empty() || candidate.m_files.empty()) {
+    if (m_files.empty() || candidate.m_files.empty() || !m_files[0].IsRegularFile() ||
+        !candidate.m_files[0].IsRegularFile()) {
         return false;
     }
-    TwinKey first{m_strName, GetSize(0), m_files[0].ftLastWriteTime};
+    TwinKey first = KeyOf(0);
+    first.name = m_strName;
     if (!IsTwinUnder(m_nCompare, first, candidate.KeyOf(0))) {
         return false;
     }

@@ -5,9 +5,13 @@
 // A file is a twin of a group when its name equals the group's name byte for
 // byte (case-sensitive, no locale) and, unless the compare flags switch it
 // off, its size and its last-write time equal those of the group's first
-// file. The groups kept by the tree are stored compactly (BinBaum.h); this
-// class is the candidate handed to BinBaum::Insert and carries the flags in
-// force for a scan.
+// file. Times are compared as the file system keeps them, to 100 ns: a
+// FILETIME cannot hold a time before 1601 or after 60056, so such a time is
+// compared by its seconds and 100 ns ticks instead. Only regular files are
+// twins; the tree keeps other entries as groups of their own (BinBaum.h).
+// The groups kept by the tree are stored compactly; this class is the
+// candidate handed to BinBaum::Insert and carries the flags in force for a
+// scan.
 
 #include <cstdint>
 #include <string>
@@ -22,12 +26,38 @@ namespace quarn {
 inline constexpr uint8_t kCompareIgnoreSize = 2;
 inline constexpr uint8_t kCompareIgnoreTime = 4;
 
+// A last-write time as the file system keeps it, cut to 100 ns.
+struct ExactTime {
+    int64_t seconds = 0;  // since 1970-01-01 UTC, may be negative
+    uint32_t ticks = 0;   // 100 ns units within the second, below 10,000,000
+
+    bool operator==(const ExactTime&) const = default;
+};
+
+// True when a FILETIME holds this time exactly (1601 up to year 60056).
+bool FileTimeHolds(int64_t seconds);
+// The exact time of a FILETIME that holds it.
+ExactTime ExactTimeOfFileTime(uint64_t fileTime);
+// The record's time: its seconds and nanoseconds when the FILETIME cannot
+// hold them, otherwise what its FILETIME says.
+ExactTime ExactTimeOf(const FindRecord& record);
+
 // The fields of a file that the twin test reads.
 struct TwinKey {
+    TwinKey() = default;
+    TwinKey(std::string_view fileName, uint64_t fileSize, uint64_t fileTime)
+        : name(fileName), size(fileSize), lastWriteTime(fileTime) {}
+
     std::string_view name;
     uint64_t size = 0;
-    uint64_t lastWriteTime = 0;
+    uint64_t lastWriteTime = 0;  // FILETIME
+    // Set when lastWriteTime cannot hold the real time; `exact` decides then.
+    bool beyondFileTime = false;
+    ExactTime exact;
 };
+
+// The key of a record as the listing gave it.
+TwinKey TwinKeyOf(const FindRecord& record);
 
 // True when `candidate` is a twin of a group whose first file is `first`,
 // under the compare flags `compare`.
@@ -48,10 +78,11 @@ class TwinGroup {
     // The full 64-bit size of file i (0 <= i < FileCount()).
     uint64_t GetSize(size_t i) const { return m_files[i].FileSize(); }
     size_t FileCount() const { return m_files.size(); }
-    TwinKey KeyOf(size_t i) const;
+    TwinKey KeyOf(size_t i) const { return TwinKeyOf(m_files[i]); }
 
     // True when the first file of `candidate` is a twin of this group's first
-    // file; it has then been appended with AddTwin.
+    // file; it has then been appended with AddTwin. Only regular files are
+    // twins.
     bool IsTwin(const TwinGroup& candidate);
     // Appends the first file of `candidate` (record and path).
     void AddTwin(const TwinGroup& candidate);

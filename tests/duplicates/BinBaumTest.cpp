@@ -15,6 +15,7 @@ namespace {
 
 FindRecord Record(const std::string& name, uint64_t size, uint64_t time = 1000) {
     FindRecord record;
+    record.mode = kRegularFileType | 0644;
     record.dwFileAttributes = kAttributeNormal;
     record.SetName(name);
     record.SetFileSize(size);

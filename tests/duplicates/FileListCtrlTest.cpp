@@ -17,6 +17,7 @@ namespace {
 
 FindRecord Record(const std::string& name, uint64_t size, uint64_t time) {
     FindRecord record;
+    record.mode = kRegularFileType | 0644;
     record.SetName(name);
     record.SetFileSize(size);
     record.ftLastWriteTime = time;

@@ -3,9 +3,15 @@
 // that must never share the tree.
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/vfs.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,6 +21,7 @@
 #include "foldersize/FolderSizeView.h"
 #include "settings/Settings.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TestFiles.h"
 
 namespace quarn {
 namespace {
@@ -180,6 +187,7 @@ TEST_F(TwinListViewTest, PathsGetSingleSeparatorsWhateverTheRootLooksLike) {
     // style paths stay as given.
     list.ResetForCombinedScan("/mnt");
     FindRecord record;
+    record.mode = kRegularFileType | 0644;
     record.SetName("n.txt");
     list.AddFile("/mnt//share//n.txt", record);
     list.AddFile("//server/share//n.txt", record);
@@ -302,6 +310,140 @@ TEST_F(TwinListViewTest, ATrashedRowLeavesTheListAndItsGroup) {
     std::vector<std::string> paths = Column(1);
     EXPECT_EQ(paths.size(), 2u);
     EXPECT_EQ(std::count(paths.begin(), paths.end(), first), 0);
+}
+
+TEST_F(TwinListViewTest, OnlyRegularFilesAreTwinsAndTheRestStillCount) {
+    // Entries named alike, of one size and one time: links with one target,
+    // fifos, devices; two empty regular files are the only twins.
+    tree.MakeSymlink("target", "l1/x");
+    tree.MakeSymlink("target", "l2/x");
+    tree.MakeFolder("f1");
+    tree.MakeFolder("f2");
+    ASSERT_EQ(::mkfifo(tree.Path("f1/x").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo(tree.Path("f2/x").c_str(), 0644), 0);
+    int entries = 4;
+    tree.MakeFolder("d1");
+    tree.MakeFolder("d2");
+    if (::mknod(tree.Path("d1/x").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0 &&
+        ::mknod(tree.Path("d2/x").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) {
+        entries += 2;  // devices can be made only with the right to
+    }
+    MakeFile("r1/x", 0);
+    MakeFile("r2/x", 0);
+    for (const char* entry : {"l1/x", "l2/x", "f1/x", "f2/x", "d1/x", "d2/x", "r1/x", "r2/x"}) {
+        if (test::PathExists(tree.Path(entry))) {
+            tree.SetModified(entry, 1600000000);
+        }
+    }
+    list.Scan(tree.Root());
+    EXPECT_EQ(list.GetStatus(), "Twin Files: 1 [0.000 KB] of Files " + std::to_string(entries + 2) +
+                                    ", Exceptions: 0");
+    std::vector<std::string> paths = Column(CFileListCtrl::kPathColumn);
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{tree.Path("r1/x"), tree.Path("r2/x")}));
+
+    // The filter still finds them: they are entries of the scan.
+    size_t groups = 0;
+    for (BinBaum::Cursor it = list.m_tree.First(); !it.AtEnd(); list.m_tree.Next(it)) {
+        ++groups;
+        EXPECT_EQ(it.Node().IsCandidate(), it.Node().HasTwins());
+    }
+    EXPECT_EQ(groups, size_t(entries + 1));
+}
+
+// A tmpfs keeps any time; the test mounts one where it may, or uses
+// /dev/shm when that is one.
+std::unique_ptr<test::TempTree> TempTreeOnTmpfs(std::string& mounted) {
+    constexpr long kTmpfsMagic = 0x01021994;
+    struct statfs info;
+    if (::statfs("/dev/shm", &info) == 0 && info.f_type == kTmpfsMagic &&
+        ::access("/dev/shm", W_OK) == 0) {
+        test::ScopedEnv where{"QUARN_TEST_TMP", "/dev/shm"};
+        return std::make_unique<test::TempTree>();
+    }
+    auto host = std::make_unique<test::TempTree>();
+    host->MakeFolder("tmpfs");
+    if (::mount("tmpfs", host->Path("tmpfs").c_str(), "tmpfs", 0, "size=4m") != 0) {
+        return nullptr;
+    }
+    mounted = host->Path("tmpfs");
+    test::ScopedEnv where{"QUARN_TEST_TMP", mounted};
+    return std::make_unique<test::TempTree>();
+}
+
+TEST_F(TwinListViewTest, TimesBeyondTheFileTimeRangeCompareAsTheFileSystemKeepsThem) {
+    std::string mounted;
+    std::unique_ptr<test::TempTree> odd = TempTreeOnTmpfs(mounted);
+    if (!odd) {
+        GTEST_SKIP() << "no tmpfs to keep times before 1601 or after 30828";
+    }
+    const int64_t year1000 = -30610224000LL;
+    const int64_t year1500 = -14831769600LL;
+    // 1970-06-01 and a time in the year 60425 whose FILETIME wraps onto it.
+    const int64_t june1970 = 13046400;
+    const int64_t year60425 = june1970 + 1844674407370LL;
+    struct Entry {
+        const char* path;
+        int64_t seconds;
+        long nanoseconds;
+    };
+    const Entry entries[] = {
+        {"a/old.txt", year1000, 0},          {"b/old.txt", year1500, 0},
+        {"c/far.txt", june1970, 0},          {"d/far.txt", year60425, 955161600},
+        {"e/same.txt", year1000, 123456700}, {"f/same.txt", year1000, 123456789},
+    };
+    for (const Entry& entry : entries) {
+        odd->MakeFile(entry.path, 8);
+        odd->SetModified(entry.path, entry.seconds, entry.nanoseconds);
+    }
+    struct stat status;
+    ASSERT_EQ(::stat(odd->Path("d/far.txt").c_str(), &status), 0);
+    if (status.st_mtim.tv_sec != year60425) {
+        GTEST_SKIP() << "this file system does not keep the year 60425";
+    }
+    list.Scan(odd->Root());
+    // Only the two files of one time (to 100 ns) are twins.
+    std::vector<std::string> paths = Column(CFileListCtrl::kPathColumn);
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{odd->Path("e/same.txt"), odd->Path("f/same.txt")}));
+    EXPECT_EQ(list.GetStatus(), "Twin Files: 1 [0.008 KB] of Files 6, Exceptions: 0");
+    odd.reset();
+    if (!mounted.empty()) {
+        ::umount(mounted.c_str());
+    }
+}
+
+TEST(BinBaumRecordsTest, EveryFileReadsBackWhatWasInserted) {
+    // Records of every index, also those packed at odd places, give back
+    // their sizes, times, devices and inodes whole.
+    BinBaum tree;
+    for (uint32_t i = 0; i < 2000; ++i) {
+        FindRecord record;
+        record.mode = kRegularFileType | 0644;
+        record.SetName(i % 2 ? "odd" : "even");
+        record.SetFileSize((uint64_t(i) << 33) | 5);
+        record.ftLastWriteTime = (uint64_t(i) << 40) | 7;
+        record.device = 0x100 + i % 3;
+        record.inode = (uint64_t(i) << 36) | 9;
+        record.linkCount = 1;
+        tree.Insert("/f" + std::to_string(i % 7) + "/", record,
+                    kCompareIgnoreSize | kCompareIgnoreTime);
+    }
+    uint32_t seen = 0;
+    for (BinBaum::Cursor it = tree.First(); !it.AtEnd(); tree.Next(it)) {
+        for (FileId file = it.Node().FirstFile(); file != kNoFile;
+             file = it.Node().NextFile(file)) {
+            const uint64_t i = tree.FileSize(file) >> 33;
+            EXPECT_EQ(tree.FileSize(file), (i << 33) | 5);
+            EXPECT_EQ(tree.FileLastWriteTime(file), (i << 40) | 7);
+            EXPECT_EQ(tree.FileDevice(file), 0x100 + i % 3);
+            EXPECT_EQ(tree.FileInode(file), (i << 36) | 9);
+            EXPECT_EQ(tree.FilePath(it.Node().Id(), file),
+                      "/f" + std::to_string(i % 7) + "/" + std::string(it.Node().Name()));
+            ++seen;
+        }
+    }
+    EXPECT_EQ(seen, 2000u);
 }
 
 // A twin list whose combined feed stops at its first file until the test

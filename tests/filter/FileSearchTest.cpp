@@ -15,6 +15,7 @@ namespace {
 
 FindRecord Record(const std::string& name, uint64_t size) {
     FindRecord record;
+    record.mode = kRegularFileType | 0644;
     record.SetName(name);
     record.SetFileSize(size);
     record.ftLastWriteTime = 1000;
