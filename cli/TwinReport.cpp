@@ -26,7 +26,8 @@ void PrintRowsAsText(const CTwinListView& list, const std::string& status) {
     int rows = list.GetItemCount();
     for (int row = 0; row < rows; ++row) {
         line.clear();
-        for (int column = 0; column < CFileListCtrl::kColumnCount; ++column) {
+        // The list's four columns: Content is for a verification.
+        for (int column = 0; column < CFileListCtrl::kContentColumn; ++column) {
             if (column > 0) {
                 line.push_back('\t');
             }

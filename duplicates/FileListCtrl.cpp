@@ -19,10 +19,9 @@ CFileListCtrl::~CFileListCtrl() {
 void CFileListCtrl::SetupColumns() {
     std::lock_guard lock(m_mutex);
     m_columns = {
-        {"File", 100, ColumnAlignment::Left},
-        {"Path", 340, ColumnAlignment::Left},
-        {"Size", 75, ColumnAlignment::Right},
-        {"Modified", 110, ColumnAlignment::Right},
+        {"File", 100, ColumnAlignment::Left},   {"Path", 340, ColumnAlignment::Left},
+        {"Size", 75, ColumnAlignment::Right},   {"Modified", 110, ColumnAlignment::Right},
+        {"Content", 80, ColumnAlignment::Left},
     };
 }
 
@@ -67,11 +66,7 @@ int CFileListCtrl::AddRow(const TreeNode& group, int i) {
     return AddRowForFile(group, file);
 }
 
-int CFileListCtrl::AddRowForFile(const TreeNode& group, FileId file) {
-    const BinBaum* tree = group.Tree();
-    if (tree == nullptr) {
-        return -1;
-    }
+int CFileListCtrl::ImageFor(const BinBaum& tree, const TreeNode& group, FileId file) {
     // The icon is looked up once per group; the tree keeps it. The provider
     // may be slow or talk to the interface thread, so no lock is held.
     IconKeyProvider* provider;
@@ -79,14 +74,23 @@ int CFileListCtrl::AddRowForFile(const TreeNode& group, FileId file) {
         std::lock_guard lock(m_mutex);
         provider = m_pIconProvider;
     }
-    int image = -1;
-    if (provider != nullptr) {
-        image = tree->GroupIcon(group.Id());
-        if (image == -1) {
-            image = provider->IconIndexForFile(tree->FilePath(group.Id(), file));
-            const_cast<BinBaum*>(tree)->SetGroupIcon(group.Id(), image);
-        }
+    if (provider == nullptr) {
+        return -1;
     }
+    int image = tree.GroupIcon(group.Id());
+    if (image == -1) {
+        image = provider->IconIndexForFile(tree.FilePath(group.Id(), file));
+        const_cast<BinBaum&>(tree).SetGroupIcon(group.Id(), image);
+    }
+    return image;
+}
+
+int CFileListCtrl::AddRowForFile(const TreeNode& group, FileId file) {
+    const BinBaum* tree = group.Tree();
+    if (tree == nullptr) {
+        return -1;
+    }
+    int image = ImageFor(*tree, group, file);
     std::lock_guard lock(m_mutex);
     if (tree != m_pTree) {
         if (!m_rows.empty()) {
@@ -98,6 +102,42 @@ int CFileListCtrl::AddRowForFile(const TreeNode& group, FileId file) {
     m_rows.push_back(Row{group.Id(), file, image});
     Record(RowChange{RowChange::Appended, row, 1});
     return row;
+}
+
+void CFileListCtrl::ReplaceRows(const std::vector<RowSource>& rows, const BinBaum& tree) {
+    std::vector<Row> fresh;
+    fresh.reserve(rows.size());
+    for (const RowSource& source : rows) {
+        fresh.push_back(Row{source.group, source.file,
+                            ImageFor(tree, TreeNode(&tree, source.group), source.file)});
+    }
+    std::lock_guard lock(m_mutex);
+    DeleteAllItemsLocked();
+    m_pTree = &tree;
+    m_rows = std::move(fresh);
+    if (!m_rows.empty()) {
+        Record(RowChange{RowChange::Appended, 0, int(m_rows.size())});
+    }
+}
+
+int CFileListCtrl::RemoveRowsLocked(const std::function<bool(const RowSource&)>& remove) {
+    size_t kept = 0;
+    int removed = 0;
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        if (remove(RowSource{m_rows[i].group, m_rows[i].file})) {
+            // Rows before it have moved up by the ones removed already.
+            Record(RowChange{RowChange::Removed, int(i) - removed, 1});
+            ++removed;
+        } else {
+            m_rows[kept++] = m_rows[i];
+        }
+    }
+    m_rows.resize(kept);
+    return removed;
+}
+
+std::string CFileListCtrl::ContentTextLocked(const RowSource&) const {
+    return {};
 }
 
 int CFileListCtrl::GetItemCount() const {
@@ -120,6 +160,8 @@ std::string CFileListCtrl::GetRowText(int row, int column) const {
             return FormatSizeText(m_pTree->FileSize(r.file));
         case kModifiedColumn:
             return FormatModifiedText(m_pTree->FileLastWriteTime(r.file));
+        case kContentColumn:
+            return ContentTextLocked(RowSource{r.group, r.file});
         default:
             return {};
     }
@@ -176,6 +218,9 @@ void CFileListCtrl::Record(RowChange change) {
                m_journal.back().kind == RowChange::Appended &&
                m_journal.back().row + m_journal.back().count == change.row) {
         m_journal.back().count += change.count;
+    } else if (change.kind == RowChange::Removed && !m_journal.empty() &&
+               m_journal.back().kind == RowChange::Removed && m_journal.back().row == change.row) {
+        m_journal.back().count += change.count;  // the rows after it, one by one
     } else {
         m_journal.push_back(change);
     }

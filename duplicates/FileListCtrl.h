@@ -3,9 +3,10 @@
 // workers append to and a view reads.
 //
 // A row shows one file of a group: File (the group's name), Path, Size
-// ("1536 Bytes") and Modified (local time, "%d.%m.%y  %H:%M:%S "), and an
-// image index (the group's icon, -1 = none). Rows stand in the order they
-// were appended; nothing sorts them.
+// ("1536 Bytes"), Modified (local time, "%d.%m.%y  %H:%M:%S ") and Content
+// (what a verification found, empty before one), and an image index (the
+// group's icon, -1 = none). Rows stand in the order they were appended;
+// nothing sorts them.
 //
 // A row refers to its file in the tree (group id, file id), and its texts
 // are made from the tree when read, so a million rows cost a few bytes each.
@@ -17,6 +18,7 @@
 // coalescing ChangeNotifier; it then calls TakeChanges() on its own thread.
 // The icon provider is called outside the lock, on the appending thread.
 
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -64,16 +66,23 @@ struct RowSource {
 
 class CFileListCtrl {
   public:
-    static constexpr int kColumnCount = 4;
-    enum Column { kFileColumn = 0, kPathColumn = 1, kSizeColumn = 2, kModifiedColumn = 3 };
+    static constexpr int kColumnCount = 5;
+    enum Column {
+        kFileColumn = 0,
+        kPathColumn = 1,
+        kSizeColumn = 2,
+        kModifiedColumn = 3,
+        kContentColumn = 4,
+    };
 
     CFileListCtrl();
     virtual ~CFileListCtrl();
     CFileListCtrl(const CFileListCtrl&) = delete;
     CFileListCtrl& operator=(const CFileListCtrl&) = delete;
 
-    // The four columns: "File" 100 left, "Path" 340 left, "Size" 75 right,
-    // "Modified" 110 right. Done by the constructor; calling again restores them.
+    // The columns: "File" 100 left, "Path" 340 left, "Size" 75 right,
+    // "Modified" 110 right, "Content" 80 left. Done by the constructor;
+    // calling again restores them.
     void SetupColumns();
     int GetColumnCount() const { return kColumnCount; }
     // Out-of-range columns give an empty title, width 0, left alignment.
@@ -121,8 +130,14 @@ class CFileListCtrl {
     std::mutex& RowMutex() const { return m_mutex; }
     // DeleteAllItems for a caller that holds RowMutex().
     void DeleteAllItemsLocked();
-    // DeleteRow for a caller that holds RowMutex().
-    bool DeleteRowLocked(int row);
+    // Removes every row for which `remove` is true, in one pass; later rows
+    // move up. For a caller that holds RowMutex(). Returns the rows removed.
+    int RemoveRowsLocked(const std::function<bool(const RowSource&)>& remove);
+    // Replaces all rows by `rows` (files of this list's tree), icons as
+    // AddRowForFile finds them. Takes the lock.
+    void ReplaceRows(const std::vector<RowSource>& rows, const BinBaum& tree);
+    // The Content text of a row's file; called with RowMutex() held.
+    virtual std::string ContentTextLocked(const RowSource& source) const;
 
   private:
     // 12 bytes: a million rows of a search stay small.
@@ -133,6 +148,8 @@ class CFileListCtrl {
     };
 
     void Record(RowChange change);
+    bool DeleteRowLocked(int row);
+    int ImageFor(const BinBaum& tree, const TreeNode& group, FileId file);
 
     mutable std::mutex m_mutex;
     std::vector<ListColumn> m_columns;

@@ -3,9 +3,10 @@
 //
 //   screenshot_dupmatch TREE OUTPUT-FOLDER
 //
-// Writes dupmatch-pane.png (after a scan of TREE), file-filter-dialog.png
-// (the dialog with a filter typed in) and dupmatch-filtered.png (the pane
-// after that filter ran). Built and run by tools/screenshot_dupmatch.sh.
+// Writes dupmatch-pane.png (after a scan of TREE), dupmatch-verified.png
+// (after its contents were verified), file-filter-dialog.png (the dialog
+// with a filter typed in) and dupmatch-filtered.png (the pane after that
+// filter ran). Built and run by tools/screenshot_dupmatch.sh.
 
 #include <QApplication>
 #include <QCheckBox>
@@ -66,6 +67,15 @@ int main(int argc, char** argv) {
     pane.setCurrentIndex(pane.Model()->index(1, 0));
     Settle(pane);
     bool ok = Save(pane, output, QStringLiteral("dupmatch-pane.png"));
+
+    list.StartVerify();
+    list.WaitForWorkers();
+    pane.resize(1180, 360);
+    Settle(pane);
+    pane.setCurrentIndex(pane.Model()->index(11, 0));
+    Settle(pane);
+    std::printf("status: %s\n", list.GetStatus().c_str());
+    ok = Save(pane, output, QStringLiteral("dupmatch-verified.png")) && ok;
 
     quarn::CFileFilterDlg dialog(&pane);
     dialog.m_pList = &list;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Pictures of the Dupmatch pane after a scan of a generated tree with twins,
-# of the File Filter dialog, and of the pane after that filter ran:
-# screenshots/dupmatch-pane.png, file-filter-dialog.png, dupmatch-filtered.png.
+# after the verification of their contents, of the File Filter dialog, and of
+# the pane after that filter ran: screenshots/dupmatch-pane.png,
+# dupmatch-verified.png, file-filter-dialog.png, dupmatch-filtered.png.
 # Look at them: texts legible and not clipped, icons drawn.
 #
 #   tools/screenshot_dupmatch.sh [build-dir]      (default: build)
@@ -26,7 +27,7 @@ done
 c++ -std=c++20 -fPIC -O1 -I. $(pkg-config --cflags Qt6Widgets) \
   tools/screenshot_dupmatch.cpp -o "$work/screenshot_dupmatch" \
   -Wl,--start-group "${libs[@]}" -Wl,--end-group \
-  $(pkg-config --libs Qt6Widgets) -lpthread
+  $(pkg-config --libs Qt6Widgets libxxhash) -lpthread
 
 tree="$work/Home"
 stamp="2026-03-14 09:26:53"
@@ -50,6 +51,12 @@ make_file "Projects/quarn-old/README.md" 2048
 make_file "Projects/notes.txt" 1200
 make_file "Documents/notes.txt" 999
 make_file "todo.txt" 100
+# Same name, size and time, other bytes: the verification tells them apart.
+head -c 301234 /dev/urandom > "$tree/Backup/Documents/report.pdf"
+touch -d "$stamp" "$tree/Backup/Documents/report.pdf"
+# The same file twice: a hard link, no copy.
+mkdir -p "$tree/Photos/linked"
+ln "$tree/Photos/2023/IMG_0002.jpg" "$tree/Photos/linked/IMG_0002.jpg"
 
 mkdir -p screenshots "$work/xdg"
 chmod 700 "$work/xdg"

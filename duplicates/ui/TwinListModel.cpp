@@ -35,6 +35,11 @@ TwinListModel::TwinListModel(CFileListCtrl& list, MimeIconProvider* icons, QObje
     m_rowCount = m_list.GetItemCount();
 }
 
+TwinListModel::TwinListModel(CTwinListView& list, MimeIconProvider* icons, QObject* parent)
+    : TwinListModel(static_cast<CFileListCtrl&>(list), icons, parent) {
+    m_pTwins = &list;
+}
+
 TwinListModel::~TwinListModel() {
     m_list.DetachListener();
 }
@@ -67,7 +72,21 @@ QVariant TwinListModel::data(const QModelIndex& index, int role) const {
             if (column == CFileListCtrl::kPathColumn) {
                 return QFile::decodeName(QByteArray::fromStdString(m_list.GetRowText(row, column)));
             }
+            if (column == CFileListCtrl::kContentColumn && m_pTwins != nullptr) {
+                const std::optional<RowSource> source = m_list.GetRowSource(row);
+                const std::string reason =
+                    source ? m_pTwins->VerdictReason(source->file) : std::string();
+                return reason.empty() ? QVariant() : QVariant(QString::fromStdString(reason));
+            }
             return QVariant();
+        case kGroupStartRole: {
+            if (row == 0) {
+                return false;
+            }
+            const std::optional<RowSource> source = m_list.GetRowSource(row);
+            const std::optional<RowSource> before = m_list.GetRowSource(row - 1);
+            return source && before && source->group != before->group;
+        }
         case Qt::DecorationRole:
             if (column == CFileListCtrl::kFileColumn && m_pIcons != nullptr) {
                 const QIcon icon = m_pIcons->IconAt(m_list.GetRowImage(row));

@@ -8,7 +8,9 @@
 // insertions, removals and resets, so a view keeps its selection and scroll
 // position while a scan fills the list.
 //
-// Texts are read from the store when the view asks for them. Between a
+// Texts are read from the store when the view asks for them; for a twin
+// list (CTwinListView) the Content cell's tool tip says why a file is
+// changed or unread. Between a
 // worker's change and the next replay a visible row may briefly show the
 // store's newer text; the row count the view knows is always the model's own.
 //
@@ -22,7 +24,7 @@
 #include <QTimer>
 #include <vector>
 
-#include "duplicates/FileListCtrl.h"
+#include "duplicates/TwinListView.h"
 
 namespace quarn {
 
@@ -37,8 +39,11 @@ class TwinListModel : public QAbstractTableModel {
     // (a million rows: 5 replays a second).
     static constexpr int kRefreshIntervalMs = 33;
     static constexpr int kRowsPerExtraMs = 5000;
+    // True for the first row of a group that follows another group's rows.
+    static constexpr int kGroupStartRole = Qt::UserRole + 1;
 
     TwinListModel(CFileListCtrl& list, MimeIconProvider* icons, QObject* parent = nullptr);
+    TwinListModel(CTwinListView& list, MimeIconProvider* icons, QObject* parent = nullptr);
     ~TwinListModel() override;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -61,6 +66,7 @@ class TwinListModel : public QAbstractTableModel {
     void Replay(const std::vector<RowChange>& changes);
 
     CFileListCtrl& m_list;
+    CTwinListView* m_pTwins = nullptr;  // the same list, when it is a twin list
     MimeIconProvider* m_pIcons;
     int m_rowCount = 0;  // the rows the view has been told of
     QTimer m_timer;

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QItemSelection>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStyle>
@@ -13,9 +15,10 @@
 #include "controls/ShellItemMenu.h"
 #include "controls/ShellOperations.h"
 #include "duplicates/ui/TwinListModel.h"
+#include "duplicates/ui/TwinRowDelegate.h"
 #include "filter/ui/CFileFilterDlg.h"
+#include "foldersize/SizeText.h"
 #include "platform/PathRules.h"
-#include "platform/Trash.h"
 
 namespace quarn {
 
@@ -49,10 +52,18 @@ TwinListPane::TwinListPane(CTwinListView& list, QWidget* parent) : QTreeView(par
     heading->setSectionsMovable(false);
     heading->setStretchLastSection(false);
     heading->setSectionResizeMode(QHeaderView::Interactive);
+    setItemDelegate(new TwinRowDelegate(this));
     ApplyColumnWidths();
-
-    m_pendingTimer.setInterval(200);
-    connect(&m_pendingTimer, &QTimer::timeout, this, &TwinListPane::ApplyPendingRemovals);
+    connect(heading, &QHeaderView::sectionResized, this, [this](int section, int, int) {
+        if (m_settingWidths) {
+            return;
+        }
+        if (section == CFileListCtrl::kPathColumn) {
+            m_pathWidthChosen = true;
+        } else {
+            FitPathColumn();
+        }
+    });
 }
 
 int TwinListPane::InitialColumnWidth(int column) const {
@@ -68,14 +79,43 @@ int TwinListPane::InitialColumnWidth(int column) const {
     } else if (column == CFileListCtrl::kSizeColumn) {
         width = std::max(width,
                          metrics.horizontalAdvance(QStringLiteral("0000000000 Bytes")) + margins);
+    } else if (column == CFileListCtrl::kContentColumn) {
+        width = std::max(width, metrics.horizontalAdvance(QStringLiteral("identical")) + margins);
     }
     return width;
 }
 
 void TwinListPane::ApplyColumnWidths() {
+    m_settingWidths = true;
     for (int column = 0; column < m_list.GetColumnCount(); ++column) {
         setColumnWidth(column, InitialColumnWidth(column));
     }
+    m_settingWidths = false;
+    FitPathColumn();
+}
+
+void TwinListPane::FitPathColumn() {
+    if (m_pathWidthChosen || m_pModel == nullptr) {
+        return;
+    }
+    int others = 0;
+    for (int column = 0; column < m_list.GetColumnCount(); ++column) {
+        if (column != CFileListCtrl::kPathColumn) {
+            others += columnWidth(column);
+        }
+    }
+    const int width =
+        std::max(InitialColumnWidth(CFileListCtrl::kPathColumn), viewport()->width() - others);
+    if (width != columnWidth(CFileListCtrl::kPathColumn)) {
+        m_settingWidths = true;
+        setColumnWidth(CFileListCtrl::kPathColumn, width);
+        m_settingWidths = false;
+    }
+}
+
+void TwinListPane::resizeEvent(QResizeEvent* event) {
+    QTreeView::resizeEvent(event);
+    FitPathColumn();
 }
 
 void TwinListPane::changeEvent(QEvent* event) {
@@ -136,23 +176,19 @@ void TwinListPane::OnContextMenu(const QPoint& viewportPos, const QPoint& global
     }
     const int row = hit.row();
     const std::string path = m_list.GetRowText(row, CFileListCtrl::kPathColumn);
-    const std::optional<RowSource> source = m_list.GetRowSource(row);
-    if (path.empty() || !source) {
+    if (path.empty()) {
         return;
     }
-    // What the scan saw of the file, to hold against the file that the path
-    // names when the user asks to trash it.
-    std::optional<std::pair<uint64_t, uint64_t>> scanned;
-    if (!m_list.IsBusy()) {
-        // Only a scan empties the tree, and it claims the busy flag on this
-        // thread first: while the flag is clear the row's ids stay valid.
-        scanned.emplace(m_list.m_tree.FileSize(source->file),
-                        m_list.m_tree.FileLastWriteTime(source->file));
-    }
-
     CShellItemMenu menu;
     menu.SetPath(path);
     QMenu* popup = menu.BuildMenu(this);
+    for (QAction* action : popup->actions()) {
+        // The trash re-checks the scan's records, which a worker may be
+        // replacing: it waits until no worker runs.
+        if (action->data().toInt() == kCmdMoveToTrash && m_list.IsWorking()) {
+            action->setEnabled(false);
+        }
+    }
     QAction* chosen = ShellHooks().pickMenuAction ? ShellHooks().pickMenuAction(popup, globalPos)
                                                   : popup->exec(globalPos);
     if (chosen == nullptr || !chosen->isEnabled()) {
@@ -163,37 +199,164 @@ void TwinListPane::OnContextMenu(const QPoint& viewportPos, const QPoint& global
         OpenFolderOf(path);
         return;
     }
-    if (command == kCmdMoveToTrash && !StillAsScanned(path, scanned)) {
+    if (command == kCmdMoveToTrash) {
+        // The selection, when the row is part of it; otherwise the row alone.
+        std::vector<int> rows = SelectedRows();
+        if (std::find(rows.begin(), rows.end(), row) == rows.end()) {
+            rows = {row};
+        }
+        MoveRowsToTrash(rows);
         return;
     }
-    const std::optional<FileIdentity> before =
-        command == kCmdMoveToTrash ? IdentityOf(path) : std::nullopt;
-    if (menu.CarryOut(this, command) == kCmdMoveToTrash) {
-        RemoveTrashedFile(row, path, *source, before);
-    }
+    menu.CarryOut(this, command);
 }
 
-bool TwinListPane::StillAsScanned(const std::string& path,
-                                  const std::optional<std::pair<uint64_t, uint64_t>>& scanned) {
-    if (!scanned) {
-        return true;  // the trash still checks that the path is the file shown
+void TwinListPane::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+        MoveRowsToTrash(SelectedRows());
+        event->accept();
+        return;
     }
-    const std::optional<FileIdentity> now = IdentityOf(path);
-    if (now && now->size == scanned->first && now->mtime == scanned->second) {
-        return true;
+    QTreeView::keyPressEvent(event);
+}
+
+std::vector<int> TwinListPane::SelectedRows() const {
+    std::vector<int> rows;
+    for (const QModelIndex& index : selectionModel()->selectedRows()) {
+        rows.push_back(index.row());
     }
-    // The row shows a file that is no longer there as it was scanned; the
-    // user would trash something other than what the list shows.
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+bool TwinListPane::Confirm(const QString& text) {
     const QString title = tr("Move to Trash");
-    const QString text =
-        tr("\"%1\" has changed or gone since the scan and was not moved to the trash.")
-            .arg(QFile::decodeName(QByteArray::fromStdString(path)));
+    if (ShellHooks().confirm) {
+        return ShellHooks().confirm(this, title, text);
+    }
+    return QMessageBox::question(this, title, text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+void TwinListPane::ShowError(const QString& text) {
+    const QString title = tr("Move to Trash");
     if (ShellHooks().showError) {
         ShellHooks().showError(this, title, text);
     } else {
         QMessageBox::warning(this, title, text);
     }
-    return false;
+}
+
+void TwinListPane::MoveRowsToTrash(const std::vector<int>& rows) {
+    if (rows.empty()) {
+        return;
+    }
+    if (m_list.IsWorking()) {
+        ShowError(
+            tr("Files can be moved to the trash once the scan, search or verification "
+               "has ended."));
+        return;
+    }
+    m_pModel->ApplyPendingChanges();
+    std::vector<RowSource> files;
+    for (int row : rows) {
+        if (std::optional<RowSource> source = m_list.GetRowSource(row)) {
+            files.push_back(*source);
+        }
+    }
+    if (files.empty()) {
+        return;
+    }
+    auto nameOf = [this](const RowSource& source) {
+        return QFile::decodeName(
+            QByteArray::fromStdString(std::string(m_list.m_tree.GroupName(source.group))));
+    };
+    CTwinListView::TrashPlan plan = m_list.PlanTrash(files);
+    const QString question =
+        files.size() == 1
+            ? tr("Do you really want to move \"%1\" to the trash?").arg(nameOf(files[0]))
+            : tr("Do you really want to move these %1 files (%2) to the trash?")
+                  .arg(files.size())
+                  .arg(QString::fromStdString(FormatSize(plan.bytes)));
+    if (!Confirm(question)) {
+        return;
+    }
+    if (plan.freeingNothing > 0) {
+        const QString again =
+            plan.freeingNothing == 1
+                ? tr("\"%1\" is a hard link of a file that stays: moving it to the trash frees "
+                     "no space. Move it anyway?")
+                      .arg(nameOf(files[std::find(plan.freesNothing.begin(),
+                                                  plan.freesNothing.end(), true) -
+                                        plan.freesNothing.begin()]))
+                : tr("%1 of these files are hard links of files that stay: moving them to the "
+                     "trash frees no space. Move them anyway?")
+                      .arg(plan.freeingNothing);
+        if (!Confirm(again)) {
+            std::vector<RowSource> freeing;
+            for (size_t i = 0; i < files.size(); ++i) {
+                if (!plan.freesNothing[i]) {
+                    freeing.push_back(files[i]);
+                }
+            }
+            files.swap(freeing);
+        }
+    }
+    const std::vector<CTwinListView::TrashOutcome> outcomes = m_list.TrashFiles(files);
+    m_pModel->ApplyPendingChanges();
+
+    QStringList kept;
+    for (const CTwinListView::TrashOutcome& outcome : outcomes) {
+        if (outcome.verdict != CTwinListView::TrashVerdict::Trashed) {
+            kept << tr("\"%1\": %2")
+                        .arg(QFile::decodeName(QByteArray::fromStdString(outcome.path)),
+                             QString::fromStdString(outcome.reason));
+        }
+    }
+    if (kept.isEmpty()) {
+        return;
+    }
+    constexpr int kListed = 12;  // a long list would not fit the screen
+    const qsizetype shown = std::min<qsizetype>(kept.size(), kListed);
+    QString text = outcomes.size() == 1 ? tr("This file was not moved to the trash:")
+                                        : tr("%1 of %2 files were not moved to the trash:")
+                                              .arg(kept.size())
+                                              .arg(outcomes.size());
+    text += QLatin1Char('\n') + kept.mid(0, shown).join(QLatin1Char('\n'));
+    if (kept.size() > shown) {
+        text += QLatin1Char('\n') + tr("and %1 more").arg(kept.size() - shown);
+    }
+    ShowError(text);
+}
+
+int TwinListPane::SelectCopies(CTwinListView::KeepRule keep) {
+    m_pModel->ApplyPendingChanges();
+    const std::vector<int> rows = m_list.CopyRows(keep);
+    QItemSelection selection;
+    uint64_t bytes = 0;
+    for (int row : rows) {
+        if (row >= m_pModel->rowCount()) {
+            continue;
+        }
+        selection.select(m_pModel->index(row, 0),
+                         m_pModel->index(row, m_pModel->columnCount() - 1));
+        if (std::optional<RowSource> source = m_list.GetRowSource(row)) {
+            bytes += m_list.m_tree.FileSize(source->file);
+        }
+    }
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (!rows.empty()) {
+        scrollTo(m_pModel->index(rows.front(), 0));
+        Q_EMIT statusMessage(tr("Selected %1 copies [%2]; one file of each identical set stays "
+                                "unselected")
+                                 .arg(rows.size())
+                                 .arg(QString::fromStdString(FormatSize(bytes))));
+    } else {
+        Q_EMIT statusMessage(m_list.HasVerdicts()
+                                 ? tr("No identical copies to select")
+                                 : tr("No identical copies to select: verify the contents first"));
+    }
+    return int(rows.size());
 }
 
 void TwinListPane::OpenFolderOf(const std::string& path) {
@@ -205,65 +368,6 @@ void TwinListPane::OpenFolderOf(const std::string& path) {
     if (!folder.empty()) {
         OpenWithDefaultHandler(folder);
     }
-}
-
-void TwinListPane::RemoveTrashedFile(int rowWhenShown, const std::string& path,
-                                     const RowSource& source,
-                                     const std::optional<FileIdentity>& trashed) {
-    if (m_list.IsBusy() || m_list.IsSearching()) {
-        // The worker owns the tree now; the row goes once it has finished.
-        if (trashed) {
-            m_pendingRemovals.push_back({path, trashed->size, trashed->mtime});
-            m_pendingTimer.start();
-        }
-        return;
-    }
-    auto isThatFile = [&](int row) {
-        const std::optional<RowSource> now = m_list.GetRowSource(row);
-        return now && now->group == source.group && now->file == source.file &&
-               m_list.GetRowText(row, CFileListCtrl::kPathColumn) == path;
-    };
-    int row = rowWhenShown;
-    if (!isThatFile(row)) {
-        // A worker changed the rows while the menu was open: look for the
-        // file's row; the path check keeps a new tree's equal ids out.
-        row = -1;
-        const int count = m_list.GetItemCount();
-        for (int candidate = 0; candidate < count; ++candidate) {
-            if (isThatFile(candidate)) {
-                row = candidate;
-                break;
-            }
-        }
-    }
-    if (row >= 0 && m_list.RemoveTrashedRow(row, path)) {
-        m_pModel->ApplyPendingChanges();
-    }
-}
-
-void TwinListPane::ApplyPendingRemovals() {
-    if (m_list.IsBusy() || m_list.IsSearching()) {
-        return;  // the timer asks again
-    }
-    m_pendingTimer.stop();
-    std::vector<PendingRemoval> pending;
-    pending.swap(m_pendingRemovals);
-    // No worker runs and none starts before this returns: the rows' ids are
-    // valid and the tree can be read. A row is the trashed file when its path
-    // and its scanned size and time are the trashed file's.
-    for (const PendingRemoval& removal : pending) {
-        const int count = m_list.GetItemCount();
-        for (int row = 0; row < count; ++row) {
-            const std::optional<RowSource> source = m_list.GetRowSource(row);
-            if (source && m_list.GetRowText(row, CFileListCtrl::kPathColumn) == removal.path &&
-                m_list.m_tree.FileSize(source->file) == removal.size &&
-                m_list.m_tree.FileLastWriteTime(source->file) == removal.mtime) {
-                m_list.RemoveTrashedRow(row, removal.path);
-                break;
-            }
-        }
-    }
-    m_pModel->ApplyPendingChanges();
 }
 
 }  // namespace quarn

@@ -10,25 +10,28 @@
 //     pane->OnFileFilter();                  // command 32821 from the pane
 //
 // Rows appear while a scan or a search fills the list (replayed by
-// TwinListModel about 30 times a second). A right click on a row shows the
-// file's context menu; "Open Folder" opens the folder that holds the file,
-// and a file moved to the trash from the menu loses its row (at once, or
-// when a scan or search that runs meanwhile has finished).
+// TwinListModel about 30 times a second); a thin line stands above the first
+// row of each group. A right click on a row shows the file's context menu;
+// "Open Folder" opens the folder that holds the file. "Move to Trash" (also
+// the Delete key) acts on the selection when the row is part of it: it asks
+// once, with the number of files and their bytes, asks again for hard links
+// (they free no space), and then lets the list re-check and trash each file
+// (CTwinListView::TrashFiles); the user is told which files stayed and why.
+// It waits until no scan, search or verification is at work.
+//
+// The columns start at the list's widths; the Path column takes the width
+// the window has to spare until the user drags its divider.
 //
 // Lifetime: the list must outlive the pane. A frame that holds the list as a
 // member deletes the pane in its own destructor, before its members go. The
 // list keeps the process-wide icon table (MimeIconProvider::Shared()).
 
-#include <QTimer>
 #include <QTreeView>
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "duplicates/TwinListView.h"
 #include "duplicates/ui/MimeIconProvider.h"
-#include "platform/Trash.h"
 
 namespace quarn {
 
@@ -48,6 +51,11 @@ class TwinListPane : public QTreeView {
 
     // Selects every row (Ctrl+A does the same).
     void selectAllRows();
+    // Selects every copy beyond the one to keep in each identical set
+    // (after a verification); returns how many rows it selected.
+    int SelectCopies(CTwinListView::KeepRule keep);
+    // Moves the files of `rows` to the trash as described above.
+    void MoveRowsToTrash(const std::vector<int>& rows);
 
     // The dialog that OnFileFilter opens; not owned. Without one the pane
     // makes its own on first use.
@@ -64,37 +72,32 @@ class TwinListPane : public QTreeView {
     // The width a column starts with for the pane's font (the user may drag it).
     int InitialColumnWidth(int column) const;
 
+  Q_SIGNALS:
+    // A message for the status bar (what Select Copies did).
+    void statusMessage(const QString& text);
+
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void ApplyColumnWidths();
+    // Gives the Path column the width the others leave, unless the user
+    // sized it.
+    void FitPathColumn();
     void OpenFolderOf(const std::string& path);
-    // False (and the user told) when the file at `path` is no longer the
-    // size and time (`scanned`) that its row shows.
-    bool StillAsScanned(const std::string& path,
-                        const std::optional<std::pair<uint64_t, uint64_t>>& scanned);
-    // The file of a row was trashed: finds its row now (rows may have moved
-    // while the menu was open) and removes it; never another file's row.
-    // `trashed` is what the file was just before it went to the trash.
-    void RemoveTrashedFile(int rowWhenShown, const std::string& path, const RowSource& source,
-                           const std::optional<FileIdentity>& trashed);
-    // Removals that waited for a worker to finish.
-    void ApplyPendingRemovals();
+    std::vector<int> SelectedRows() const;
+    bool Confirm(const QString& text);
+    void ShowError(const QString& text);
 
     CTwinListView& m_list;
     TwinListModel* m_pModel = nullptr;  // owned through QObject parenthood
     CFileFilterDlg* m_pFilterDlg = nullptr;
     CFileFilterDlg* m_pOwnFilterDlg = nullptr;  // child of the pane
-
-    struct PendingRemoval {
-        std::string path;
-        uint64_t size;
-        uint64_t mtime;
-    };
-    std::vector<PendingRemoval> m_pendingRemovals;
-    QTimer m_pendingTimer;
+    bool m_pathWidthChosen = false;             // the user dragged the Path divider
+    bool m_settingWidths = false;               // our own resizing, not the user's
 };
 
 }  // namespace quarn

@@ -45,16 +45,17 @@ class CountingIcons : public IconKeyProvider {
 
 TEST(FileListCtrlTest, ColumnsAndOutOfRangeReads) {
     CFileListCtrl list;
-    ASSERT_EQ(list.GetColumnCount(), 4);
-    const char* titles[] = {"File", "Path", "Size", "Modified"};
-    const int widths[] = {100, 340, 75, 110};
-    for (int c = 0; c < 4; ++c) {
+    // The four columns of the report, then the verification's Content.
+    ASSERT_EQ(list.GetColumnCount(), 5);
+    const char* titles[] = {"File", "Path", "Size", "Modified", "Content"};
+    const int widths[] = {100, 340, 75, 110, 80};
+    for (int c = 0; c < 5; ++c) {
         EXPECT_EQ(list.GetColumnTitle(c), titles[c]);
         EXPECT_EQ(list.GetColumnWidth(c), widths[c]);
         EXPECT_EQ(list.GetColumnAlignment(c),
-                  c < 2 ? ColumnAlignment::Left : ColumnAlignment::Right);
+                  c < 2 || c == 4 ? ColumnAlignment::Left : ColumnAlignment::Right);
     }
-    EXPECT_EQ(list.GetColumnTitle(4), "");
+    EXPECT_EQ(list.GetColumnTitle(5), "");
     EXPECT_EQ(list.GetRowText(0, 0), "");
     EXPECT_EQ(list.GetRowText(-1, 1), "");
     EXPECT_EQ(list.GetRowImage(3), -1);

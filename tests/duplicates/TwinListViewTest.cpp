@@ -191,7 +191,6 @@ TEST_F(TwinListViewTest, PathsGetSingleSeparatorsWhateverTheRootLooksLike) {
     record.SetName("n.txt");
     list.AddFile("/mnt//share//n.txt", record);
     list.AddFile("//server/share//n.txt", record);
-    EXPECT_EQ(list.GetStatus(), "//server/share//n.txt");
     list.RebuildList();
     EXPECT_EQ(Column(1), (std::vector<std::string>{"/mnt/share/n.txt", "//server/share//n.txt"}));
 }
@@ -232,19 +231,25 @@ TEST_F(TwinListViewTest, WorkersNeverShareTheTree) {
     EXPECT_EQ(messages, std::vector<std::string>(3, "App is busy.."));
     list.m_bBusy.store(false);
 
-    // A search ends before a new scan touches the tree.
+    // A search ends before a new scan touches the tree, even when it takes
+    // its time to notice the stop.
     std::atomic<bool> searchEnded{false};
-    ASSERT_TRUE(list.StartSearch(criteria,
-                                 [&](CTwinListView&, const FilterCriteria&, std::stop_token stop) {
-                                     while (!stop.stop_requested()) {
-                                         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                                     }
-                                     searchEnded = true;
-                                 }));
+    std::atomic<int64_t> foldersWhenSearchEnded{-1};
+    ASSERT_TRUE(list.StartSearch(
+        criteria, [&](CTwinListView& l, const FilterCriteria&, std::stop_token stop) {
+            while (!stop.stop_requested()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            foldersWhenSearchEnded = l.FoldersEntered();
+            searchEnded = true;
+        }));
+    EXPECT_TRUE(list.IsSearching());
     list.StartScan(tree.Root());
-    EXPECT_TRUE(searchEnded.load());
-    EXPECT_FALSE(list.IsSearching());
     list.WaitForWorkers();
+    EXPECT_TRUE(searchEnded.load());
+    EXPECT_EQ(foldersWhenSearchEnded.load(), 0);
+    EXPECT_FALSE(list.IsSearching());
     EXPECT_EQ(list.GetItemCount(), 2);
 }
 
@@ -295,23 +300,6 @@ TEST_F(TwinListViewTest, DestroyingTheListDuringAScanJoinsTheWorker) {
     SUCCEED();
 }
 
-TEST_F(TwinListViewTest, ATrashedRowLeavesTheListAndItsGroup) {
-    MakeFile("a/t.txt", 2);
-    MakeFile("b/t.txt", 2);
-    MakeFile("c/t.txt", 2);
-    list.Scan(tree.Root());
-    ASSERT_EQ(list.GetItemCount(), 3);
-    std::string first = list.GetRowText(0, 1);
-    std::string second = list.GetRowText(1, 1);
-    EXPECT_FALSE(list.RemoveTrashedRow(0, second));  // the row shows another file
-    EXPECT_TRUE(list.RemoveTrashedRow(0, first));
-    EXPECT_EQ(list.GetRowText(0, 1), second);
-    list.RebuildList();
-    std::vector<std::string> paths = Column(1);
-    EXPECT_EQ(paths.size(), 2u);
-    EXPECT_EQ(std::count(paths.begin(), paths.end(), first), 0);
-}
-
 TEST_F(TwinListViewTest, OnlyRegularFilesAreTwinsAndTheRestStillCount) {
     // Entries named alike, of one size and one time: links with one target,
     // fifos, devices; two empty regular files are the only twins.
@@ -349,6 +337,41 @@ TEST_F(TwinListViewTest, OnlyRegularFilesAreTwinsAndTheRestStillCount) {
         EXPECT_EQ(it.Node().IsCandidate(), it.Node().HasTwins());
     }
     EXPECT_EQ(groups, size_t(entries + 1));
+}
+
+TEST_F(TwinListViewTest, HardLinksOfOneInodeAreMarkedAndNoCopies) {
+    test::WriteText(tree.Path("a/h.txt"), "abc");
+    tree.MakeFolder("b");
+    ASSERT_EQ(::link(tree.Path("a/h.txt").c_str(), tree.Path("b/h.txt").c_str()), 0);
+    test::WriteText(tree.Path("c/h.txt"), "abc");
+    for (const char* file : {"a/h.txt", "c/h.txt"}) {
+        tree.SetModified(file, 1600000000);
+    }
+    list.Scan(tree.Root());
+    // Three rows, one copy: the link is the same file.
+    EXPECT_EQ(list.GetStatus(), "Twin Files: 1 [0.003 KB] of Files 3, Exceptions: 0");
+    ASSERT_EQ(list.GetItemCount(), 3);
+    EXPECT_EQ(list.m_nScanTwinBytes.load(), 3u);
+
+    ASSERT_TRUE(list.StartVerify());
+    list.WaitForWorkers();
+    std::map<std::string, std::string> content;
+    for (int row = 0; row < list.GetItemCount(); ++row) {
+        content[list.GetRowText(row, CFileListCtrl::kPathColumn)] =
+            list.GetRowText(row, CFileListCtrl::kContentColumn);
+    }
+    // The walk order decides which link counts as the file; the other is
+    // the hard link, and both are of one set with the copy.
+    EXPECT_EQ(content[tree.Path("c/h.txt")], "identical");
+    EXPECT_EQ(std::count_if(content.begin(), content.end(),
+                            [](const auto& entry) { return entry.second == "hard link"; }),
+              1);
+    EXPECT_EQ(list.CountTwins().identicalCopies, 1);
+    EXPECT_EQ(list.CountTwins().identicalBytes, 3u);
+    EXPECT_EQ(list.GetStatus(),
+              "Verified: 1 identical copies [0.003 KB] beyond the first of each set, 0 unique, 1 "
+              "hard links, 0 changed, 0 unread");
+    EXPECT_TRUE(list.CopyRows(CTwinListView::KeepRule::FirstPath).size() == 1);
 }
 
 // A tmpfs keeps any time; the test mounts one where it may, or uses
@@ -444,6 +467,35 @@ TEST(BinBaumRecordsTest, EveryFileReadsBackWhatWasInserted) {
         }
     }
     EXPECT_EQ(seen, 2000u);
+}
+
+TEST_F(TwinListViewTest, WithVerifyContentsOnAVerificationFollowsEveryScan) {
+    for (const char* folder : {"a", "b", "c"}) {
+        std::string file = std::string(folder) + "/v.txt";
+        test::WriteText(tree.Path(file), folder[0] == 'c' ? "yy" : "xx");
+        tree.SetModified(file, 1600000000);
+    }
+    list.Scan(tree.Root());
+    EXPECT_FALSE(list.ShowsVerdicts());  // off unless turned on
+
+    ASSERT_TRUE(WriteSetting(kVerifyContents, true));
+    list.Scan(tree.Root());
+    EXPECT_TRUE(list.ShowsVerdicts());
+    EXPECT_EQ(list.GetStatus(),
+              "Verified: 1 identical copies [0.002 KB] beyond the first of each set, 1 unique, 0 "
+              "hard links, 0 changed, 0 unread");
+    EXPECT_FALSE(list.IsBusy());
+
+    // A combined walk verifies once it has fed the list.
+    CFolderSizeView folders;
+    list.ResetForCombinedScan(tree.Root());
+    EXPECT_FALSE(list.ShowsVerdicts());
+    folders.m_pTwinSink = &list;
+    folders.RunScan(tree.Root());
+    list.WaitForWorkers();
+    EXPECT_TRUE(list.ShowsVerdicts());
+    EXPECT_EQ(list.CountTwins().unique, 1);
+    EXPECT_EQ(Column(CFileListCtrl::kContentColumn).size(), 3u);
 }
 
 // A twin list whose combined feed stops at its first file until the test

@@ -24,6 +24,12 @@ using quarn::test::TempTree;
 namespace {
 
 // Every row of the model reads what the store holds for it.
+// Moves the file of `row` to the trash through the list.
+bool Trash(CTwinListView& list, int row) {
+    std::optional<quarn::RowSource> source = list.GetRowSource(row);
+    return source && list.TrashFiles({*source})[0].verdict == CTwinListView::TrashVerdict::Trashed;
+}
+
 bool ModelMatchesStore(const TwinListModel& model, const CTwinListView& list) {
     if (model.rowCount() != list.GetItemCount()) {
         return false;
@@ -51,6 +57,8 @@ class TwinListModelTest : public QObject {
     void initTestCase() {
         m_home = std::make_unique<PrivateHome>();
         m_home->Point("QUARN_INI", "quarn.ini");
+        m_home->MakeFolder("data");
+        m_home->Point("XDG_DATA_HOME", "data");  // the trash
         // 40 folders holding the same 15 names: 15 groups of 40 twins, plus
         // one file of its own per folder.
         m_tree = std::make_unique<TempTree>();
@@ -94,10 +102,9 @@ class TwinListModelTest : public QObject {
         QTRY_VERIFY(ModelMatchesStore(model, list));
         QCOMPARE(model.rowCount(), 6 * 40);
 
-        // Rows taken out one by one, at the start, the middle and the end.
+        // Rows trashed one by one, at the start, the middle and the end.
         for (int row : {0, 100, model.rowCount() - 3}) {
-            const std::string path = list.GetRowText(row, CFileListCtrl::kPathColumn);
-            QVERIFY(list.RemoveTrashedRow(row, path));
+            QVERIFY(Trash(list, row));
         }
         QTRY_VERIFY(ModelMatchesStore(model, list));
         QCOMPARE(model.rowCount(), 6 * 40 - 3);
@@ -132,8 +139,8 @@ class TwinListModelTest : public QObject {
 
         // Two removals become two removal signals, rows keep their texts.
         const int before = model.rowCount();
-        QVERIFY(list.RemoveTrashedRow(5, list.GetRowText(5, CFileListCtrl::kPathColumn)));
-        QVERIFY(list.RemoveTrashedRow(0, list.GetRowText(0, CFileListCtrl::kPathColumn)));
+        QVERIFY(Trash(list, 5));
+        QVERIFY(Trash(list, 0));
         inserted.clear();
         reset.clear();
         QTRY_COMPARE(model.rowCount(), before - 2);

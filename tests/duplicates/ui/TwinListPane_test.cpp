@@ -1,6 +1,7 @@
 // The Dupmatch pane as the user meets it: the rows of a scan, the columns,
 // selection, and the file's context menu with Open Folder and Move to Trash.
 
+#include <unistd.h>
 #include <QAction>
 #include <QCheckBox>
 #include <QContextMenuEvent>
@@ -9,6 +10,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSet>
+#include <QSignalSpy>
 #include <QtTest>
 #include <filesystem>
 #include <memory>
@@ -20,6 +22,7 @@
 #include "filter/ui/CFileFilterDlg.h"
 #include "tests/support/PrivateHome.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TestFiles.h"
 
 using quarn::CFileListCtrl;
 using quarn::CTwinListView;
@@ -65,6 +68,8 @@ class TwinListPaneTest : public QObject {
     MenuProbe m_probe;
     QStringList m_opened;
     QStringList m_errors;
+    QStringList m_questions;
+    QList<bool> m_answers;  // answers to the questions in turn; yes when none is left
 
     // The pane after a scan of one group of three twins and a single file.
     void ScanFreshTree() {
@@ -121,7 +126,12 @@ class TwinListPaneTest : public QObject {
             m_opened << url.toLocalFile();
             return true;
         };
-        ShellHooks().confirm = [](QWidget*, const QString&, const QString&) { return true; };
+        m_questions.clear();
+        m_answers.clear();
+        ShellHooks().confirm = [this](QWidget*, const QString&, const QString& text) {
+            m_questions << text;
+            return m_answers.isEmpty() ? true : m_answers.takeFirst();
+        };
         ShellHooks().showError = [this](QWidget*, const QString&, const QString& text) {
             m_errors << text;
         };
@@ -224,7 +234,7 @@ class TwinListPaneTest : public QObject {
         QCOMPARE(m_opened, QStringList{QFileInfo(path).absolutePath()});
     }
 
-    void moveToTrashRemovesExactlyThatRow() {
+    void moveToTrashRechecksEachFile() {
         ScanFreshTree();
         TwinListModel& model = *m_pane->Model();
         QTRY_COMPARE(model.rowCount(), 3);
@@ -234,9 +244,11 @@ class TwinListPaneTest : public QObject {
         m_probe.pick = QStringLiteral("Move to Trash");
         RightClick(RowPoint(1));
         QVERIFY(m_errors.isEmpty());
+        QCOMPARE(m_questions.size(), 1);
+        QCOMPARE(m_questions[0],
+                 QStringLiteral("Do you really want to move \"dup.txt\" to the trash?"));
         QVERIFY(!QFileInfo::exists(victim));
         QCOMPARE(model.rowCount(), 2);
-        QCOMPARE(m_list->GetItemCount(), 2);
         QCOMPARE(Paths(model), QSet<QString>(before).subtract({victim}));
         const QString trashed = QString::fromStdString(m_home->Path("data/Trash/files/dup.txt"));
         QVERIFY(QFileInfo::exists(trashed));
@@ -253,18 +265,144 @@ class TwinListPaneTest : public QObject {
         QCOMPARE(model.rowCount(), 2);
         QVERIFY(Paths(model).contains(changed));
 
-        // Trashed while a worker holds the list: the row goes once it is done.
-        const QString later = Text(model, 1, CFileListCtrl::kPathColumn);
-        QVERIFY(later != changed);
+        // While a worker holds the list, Move to Trash is not offered.
+        const QString last = Text(model, 1, CFileListCtrl::kPathColumn);
+        QVERIFY(last != changed);
         m_list->m_bBusy.store(true);
         RightClick(RowPoint(1));
-        QVERIFY(!QFileInfo::exists(later));
-        QTest::qWait(300);
-        QCOMPARE(model.rowCount(), 2);
         m_list->m_bBusy.store(false);
-        QTRY_COMPARE(model.rowCount(), 1);
-        QCOMPARE(Paths(model), QSet<QString>{changed});
+        QVERIFY(QFileInfo::exists(last));
         QCOMPARE(m_errors.size(), 1);
+
+        // Its only twin has changed: the last file with these bytes stays.
+        RightClick(RowPoint(1));
+        QVERIFY(QFileInfo::exists(last));
+        QCOMPARE(m_errors.size(), 2);
+        QVERIFY(m_errors[1].contains(QStringLiteral("no other file with the same content")));
+        QCOMPARE(model.rowCount(), 2);
+    }
+
+    void selectedCopiesGoToTheTrashAfterOneQuestion() {
+        m_pane.reset();
+        m_list.reset();
+        m_tree = std::make_unique<TempTree>();
+        for (const auto& [file, text] :
+             std::vector<std::pair<std::string, std::string>>{{"1/pair.txt", "first"},
+                                                              {"2/pair.txt", "other"},
+                                                              {"3/pair.txt", "first"},
+                                                              {"4/pair.txt", "other"},
+                                                              {"1/b.txt", "bb"},
+                                                              {"2/b.txt", "bb"}}) {
+            quarn::test::WriteText(m_tree->Path(file), text);
+            m_tree->SetModified(file, kScanTime);
+        }
+        m_list = std::make_unique<CTwinListView>();
+        m_pane = std::make_unique<TwinListPane>(*m_list);
+        m_pane->resize(900, 300);
+        m_pane->show();
+        m_list->Scan(m_tree->Root());
+        QVERIFY(m_list->StartVerify());
+        m_list->WaitForWorkers();
+        TwinListModel& model = *m_pane->Model();
+        QTRY_COMPARE(model.rowCount(), 6);
+
+        // The Content column, and a line above the first row of the second
+        // group only.
+        QCOMPARE(model.headerData(CFileListCtrl::kContentColumn, Qt::Horizontal).toString(),
+                 QStringLiteral("Content"));
+        for (int row = 0; row < 6; ++row) {
+            QCOMPARE(Text(model, row, CFileListCtrl::kContentColumn), QStringLiteral("identical"));
+            QCOMPARE(model.data(model.index(row, 0), TwinListModel::kGroupStartRole).toBool(),
+                     row == 2);
+        }
+
+        QSignalSpy said(m_pane.get(), &TwinListPane::statusMessage);
+        QCOMPARE(m_pane->SelectCopies(CTwinListView::KeepRule::FirstPath), 3);
+        QCOMPARE(said.size(), 1);
+        QCOMPARE(m_pane->selectionModel()->selectedRows().size(), 3);
+        m_pane->setFocus();
+        QTest::keyClick(m_pane.get(), Qt::Key_Delete);
+        QCOMPARE(m_questions,
+                 QStringList{"Do you really want to move these 3 files (0.012 KB) to the trash?"});
+        QVERIFY(m_errors.isEmpty());
+        QVERIFY(QFileInfo::exists(QString::fromStdString(m_tree->Path("1/pair.txt"))));
+        QVERIFY(QFileInfo::exists(QString::fromStdString(m_tree->Path("2/pair.txt"))));
+        QVERIFY(!QFileInfo::exists(QString::fromStdString(m_tree->Path("3/pair.txt"))));
+        QVERIFY(!QFileInfo::exists(QString::fromStdString(m_tree->Path("4/pair.txt"))));
+        // b.txt has no twin left; the two pair.txt left differ from each
+        // other: unique, still twins by name.
+        QVERIFY(QFileInfo::exists(QString::fromStdString(m_tree->Path("1/b.txt"))));
+        QCOMPARE(model.rowCount(), 2);
+        QCOMPARE(Text(model, 0, CFileListCtrl::kContentColumn), QStringLiteral("unique"));
+        QCOMPARE(m_list->GetStatus(),
+                 std::string("Verified: 0 identical copies [0.000 KB] beyond the first of each "
+                             "set, 2 unique, 0 hard links, 0 changed, 0 unread"));
+    }
+
+    void aHardLinkIsTrashedOnlyAfterASecondQuestion() {
+        m_pane.reset();
+        m_list.reset();
+        m_tree = std::make_unique<TempTree>();
+        quarn::test::WriteText(m_tree->Path("a/h.txt"), "abc");
+        m_tree->MakeFolder("b");
+        QCOMPARE(::link(m_tree->Path("a/h.txt").c_str(), m_tree->Path("b/h.txt").c_str()), 0);
+        quarn::test::WriteText(m_tree->Path("c/h.txt"), "abc");
+        m_tree->SetModified("a/h.txt", kScanTime);
+        m_tree->SetModified("c/h.txt", kScanTime);
+        m_list = std::make_unique<CTwinListView>();
+        m_pane = std::make_unique<TwinListPane>(*m_list);
+        m_pane->resize(900, 300);
+        m_pane->show();
+        m_list->Scan(m_tree->Root());
+        TwinListModel& model = *m_pane->Model();
+        QTRY_COMPARE(model.rowCount(), 3);
+        int link = -1;
+        for (int row = 0; row < 3; ++row) {
+            if (m_list->m_tree.FileIsExtraLink(m_list->GetRowSource(row)->file)) {
+                link = row;
+            }
+        }
+        QVERIFY(link >= 0);
+        const QString path = Text(model, link, CFileListCtrl::kPathColumn);
+
+        m_probe.pick = QStringLiteral("Move to Trash");
+        m_answers = {true, false};
+        RightClick(RowPoint(link));
+        QCOMPARE(m_questions.size(), 2);
+        QVERIFY(m_questions[1].contains(QStringLiteral("frees no space")));
+        QVERIFY(QFileInfo::exists(path));
+
+        m_questions.clear();
+        m_answers = {true, true};
+        RightClick(RowPoint(link));
+        QCOMPARE(m_questions.size(), 2);
+        QVERIFY(!QFileInfo::exists(path));
+        QVERIFY(m_errors.isEmpty());
+        QCOMPARE(model.rowCount(), 2);
+    }
+
+    void thePathColumnTakesTheSpareWidth() {
+        ScanFreshTree();
+        QHeaderView* heading = m_pane->header();
+        auto others = [&] {
+            int sum = 0;
+            for (int column = 0; column < heading->count(); ++column) {
+                sum += column == CFileListCtrl::kPathColumn ? 0 : heading->sectionSize(column);
+            }
+            return sum;
+        };
+        m_pane->resize(1500, 400);
+        QTRY_COMPARE(heading->sectionSize(CFileListCtrl::kPathColumn),
+                     m_pane->viewport()->width() - others());
+        // Narrower than the columns: the Path column keeps its starting width.
+        m_pane->resize(400, 400);
+        QTRY_COMPARE(heading->sectionSize(CFileListCtrl::kPathColumn),
+                     m_pane->InitialColumnWidth(CFileListCtrl::kPathColumn));
+        // Once the user sized it, it stays as sized.
+        heading->resizeSection(CFileListCtrl::kPathColumn, 200);
+        m_pane->resize(1500, 400);
+        QTest::qWait(50);
+        QCOMPARE(heading->sectionSize(CFileListCtrl::kPathColumn), 200);
     }
 
     void fileFilterOpensOnThisList() {

@@ -1,0 +1,220 @@
+#include "duplicates/ContentVerifier.h"
+
+#include <algorithm>
+#include <map>
+#include <tuple>
+#include <unordered_map>
+
+namespace quarn {
+
+namespace {
+
+// Where the stages left a file: files with equal keys have equal bytes as
+// far as the stages went; a file that went through fewer stages than a
+// file of its size had no partner from that stage on.
+using ContentKey = std::tuple<uint64_t, int, uint64_t, uint64_t, uint64_t, uint64_t>;
+
+struct InodeOf {
+    uint64_t device;
+    uint64_t inode;
+    bool operator==(const InodeOf&) const = default;
+};
+struct InodeOfHash {
+    size_t operator()(const InodeOf& key) const {
+        return std::hash<uint64_t>()(key.device * 0x9e3779b97f4a7c15ULL ^ key.inode);
+    }
+};
+
+}  // namespace
+
+// The state of one file of the group being verified.
+struct ContentVerifier::Work {
+    size_t primary = 0;  // the first member of the same inode (itself for most)
+    bool failed = false;
+    int depth = 0;  // 0: size only, 1: first block hashed, 2: whole file hashed
+    XXH128_hash_t head{};
+    XXH128_hash_t full{};
+    Xxh3State state;  // kept between the stages for files beyond the first block
+};
+
+ContentVerifier::ContentVerifier(std::function<bool()> cancelled)
+    : m_cancelled(std::move(cancelled)), m_buffer(kReadSize) {}
+
+std::optional<std::vector<MemberVerdict>> ContentVerifier::VerifyGroup(
+    const std::vector<VerifyMember>& members) {
+    const size_t count = members.size();
+    std::vector<MemberVerdict> out(count);
+    std::vector<Work> work(count);
+
+    auto fail = [&](size_t i, ContentFile::Opened outcome, const std::string& reason) {
+        work[i].failed = true;
+        out[i].verdict.content =
+            outcome == ContentFile::Opened::Changed ? Content::Changed : Content::Unread;
+        out[i].reason = reason;
+    };
+    auto failRead = [&](size_t i, ContentFile::Read result, const std::string& reason) {
+        fail(i,
+             result == ContentFile::Read::Changed ? ContentFile::Opened::Changed
+                                                  : ContentFile::Opened::Unread,
+             reason);
+    };
+
+    // Files of one inode: the first stands for all of them.
+    std::unordered_map<InodeOf, size_t, InodeOfHash> firstOfInode;
+    // Primaries by size, sizes in the order first met.
+    std::vector<uint64_t> sizes;
+    std::unordered_map<uint64_t, std::vector<size_t>> bySize;
+    for (size_t i = 0; i < count; ++i) {
+        const ExpectedFile& expected = members[i].expected;
+        work[i].primary = i;
+        if (expected.inode != 0) {
+            auto [it, added] =
+                firstOfInode.try_emplace(InodeOf{expected.device, expected.inode}, i);
+            if (!added) {
+                work[i].primary = it->second;
+                continue;
+            }
+        }
+        auto [it, added] = bySize.try_emplace(expected.size);
+        if (added) {
+            sizes.push_back(expected.size);
+        }
+        it->second.push_back(i);
+    }
+
+    bool cancelled = false;
+    auto read = [&](size_t i, uint64_t from, uint64_t to, bool last) {
+        const VerifyMember& member = members[i];
+        ContentFile file;
+        ContentFile::Opened opened = file.Open(member.path, member.expected);
+        if (opened != ContentFile::Opened::Yes) {
+            fail(i, opened, file.Reason());
+            return;
+        }
+        ContentFile::Read result = file.Hash(work[i].state.get(), from, to, m_buffer, m_cancelled);
+        m_bytesRead.fetch_add(file.BytesRead(), std::memory_order_relaxed);
+        if (result == ContentFile::Read::Cancelled) {
+            cancelled = true;
+            return;
+        }
+        if (result != ContentFile::Read::Done) {
+            failRead(i, result, file.Reason());
+            return;
+        }
+        if (last && !file.StillAsExpected(member.expected)) {
+            fail(i, ContentFile::Opened::Changed, file.Reason());
+        }
+    };
+
+    for (uint64_t size : sizes) {
+        const std::vector<size_t>& bucket = bySize[size];
+        if (bucket.size() == 1) {
+            // Nothing of its size to compare with: only look that it is
+            // still what the scan saw.
+            std::string reason;
+            ContentFile::Opened outcome =
+                ContentFile::Check(members[bucket[0]].path, members[bucket[0]].expected, reason);
+            if (outcome != ContentFile::Opened::Yes) {
+                fail(bucket[0], outcome, reason);
+            }
+            continue;
+        }
+        const uint64_t headEnd = std::min(size, kFirstBlock);
+        const bool wholeInHead = size <= kFirstBlock;
+        for (size_t i : bucket) {
+            if (m_cancelled && m_cancelled()) {
+                return std::nullopt;
+            }
+            work[i].state = NewXxh3State();
+            read(i, 0, headEnd, wholeInHead);
+            if (cancelled) {
+                return std::nullopt;
+            }
+            if (!work[i].failed) {
+                work[i].depth = 1;
+                work[i].head = XXH3_128bits_digest(work[i].state.get());
+            }
+            if (wholeInHead) {
+                work[i].state.reset();
+            }
+        }
+        if (wholeInHead) {
+            continue;
+        }
+        // The rest of the files whose first block matches another's.
+        std::map<std::pair<uint64_t, uint64_t>, int> heads;
+        for (size_t i : bucket) {
+            if (!work[i].failed) {
+                ++heads[{work[i].head.high64, work[i].head.low64}];
+            }
+        }
+        for (size_t i : bucket) {
+            if (work[i].failed || heads[{work[i].head.high64, work[i].head.low64}] < 2) {
+                work[i].state.reset();
+                continue;
+            }
+            read(i, headEnd, size, true);
+            if (cancelled) {
+                return std::nullopt;
+            }
+            if (!work[i].failed) {
+                work[i].depth = 2;
+                work[i].full = XXH3_128bits_digest(work[i].state.get());
+            }
+            work[i].state.reset();
+        }
+    }
+
+    // Equal keys are equal bytes: a key held by two inodes or more is an
+    // identical set, a key of one inode a unique file.
+    auto keyOf = [&](size_t i) {
+        const Work& w = work[i];
+        return ContentKey{members[i].expected.size,
+                          w.depth,
+                          w.head.high64,
+                          w.head.low64,
+                          w.full.high64,
+                          w.full.low64};
+    };
+    std::map<ContentKey, int> holders;
+    for (size_t i = 0; i < count; ++i) {
+        if (work[i].primary == i && !work[i].failed) {
+            ++holders[keyOf(i)];
+        }
+    }
+    std::map<ContentKey, uint32_t> setOfKey;
+    for (size_t i = 0; i < count; ++i) {
+        if (work[i].primary != i || work[i].failed) {
+            continue;
+        }
+        ContentKey key = keyOf(i);
+        if (holders[key] >= 2) {
+            auto [it, added] = setOfKey.try_emplace(key, m_nextSet);
+            if (added) {
+                ++m_nextSet;
+            }
+            out[i].verdict = FileVerdict{Content::Identical, it->second};
+        } else {
+            out[i].verdict = FileVerdict{Content::Unique, m_nextSet++};
+        }
+    }
+    // The other links of an inode: not read, only looked at.
+    for (size_t i = 0; i < count; ++i) {
+        size_t primary = work[i].primary;
+        if (primary == i) {
+            continue;
+        }
+        std::string reason;
+        ContentFile::Opened outcome =
+            ContentFile::Check(members[i].path, members[i].expected, reason);
+        if (outcome != ContentFile::Opened::Yes) {
+            fail(i, outcome, reason);
+            continue;
+        }
+        out[i].verdict = FileVerdict{Content::HardLink, out[primary].verdict.set};
+    }
+    m_filesDone.fetch_add(count, std::memory_order_relaxed);
+    return out;
+}
+
+}  // namespace quarn

@@ -1,0 +1,70 @@
+#pragma once
+// Splits a twin group into sets of files with identical bytes.
+//
+// Files are compared in stages, cheapest first: by size, then by a hash of
+// their first 4 KiB, then by a hash of the whole file (XXH3, 128 bits).
+// Each file is read at most once, in large sequential reads, the second
+// stage going on from where the first stopped; a file whose size or first
+// block matches no other file's is never read further, and a file alone in
+// its group is never read at all. Files of one inode are read once: the
+// others are hard links. Nothing is opened that is not a regular file, and
+// no link is followed (ContentFile.h).
+//
+// Threads: one verifier is used by one thread; its progress counters may
+// be read from any thread.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "duplicates/BinBaum.h"
+#include "duplicates/ContentFile.h"
+#include "duplicates/ContentVerdict.h"
+
+namespace quarn {
+
+// A file of a group as the scan saw it.
+struct VerifyMember {
+    FileId file = kNoFile;
+    std::string path;
+    ExpectedFile expected;
+};
+
+struct MemberVerdict {
+    FileVerdict verdict;
+    std::string reason;  // why a file is changed or unread
+};
+
+class ContentVerifier {
+  public:
+    // Bytes hashed in the first stage.
+    static constexpr uint64_t kFirstBlock = 4096;
+    // The largest single read.
+    static constexpr size_t kReadSize = 1024 * 1024;
+
+    // `cancelled` is asked between reads; once it says yes, VerifyGroup
+    // returns soon with nothing.
+    explicit ContentVerifier(std::function<bool()> cancelled);
+
+    // The verdicts of `members` (one group, in join order), in the same
+    // order; nothing when cancelled before the group was done. Set numbers
+    // go on from one call to the next.
+    std::optional<std::vector<MemberVerdict>> VerifyGroup(const std::vector<VerifyMember>& members);
+
+    uint64_t FilesDone() const { return m_filesDone.load(std::memory_order_relaxed); }
+    uint64_t BytesRead() const { return m_bytesRead.load(std::memory_order_relaxed); }
+
+  private:
+    struct Work;
+
+    std::function<bool()> m_cancelled;
+    std::vector<char> m_buffer;
+    uint32_t m_nextSet = 1;
+    std::atomic<uint64_t> m_filesDone{0};
+    std::atomic<uint64_t> m_bytesRead{0};
+};
+
+}  // namespace quarn
