@@ -24,14 +24,18 @@ FindRecord Record(const std::string& name, uint64_t size) {
 
 class FileSearchTest : public ::testing::Test {
   protected:
-    // Files handed in as a combined walk would, without touching the disk.
+    // Files handed in as a combined walk hands them (folder and record),
+    // without touching the disk.
     void Feed(const std::vector<std::pair<std::string, uint64_t>>& files) {
         list.m_newFile.m_nCompare = 0;
         list.ResetForCombinedScan("/");
+        list.BeginFeed();
         for (const auto& [path, size] : files) {
-            list.AddFile(path, Record(path.substr(path.rfind('/') + 1), size));
+            size_t slash = path.rfind('/');
+            list.AddFileInFolder(path.substr(0, slash), Record(path.substr(slash + 1), size));
         }
         list.RebuildList();
+        list.EndFeed();
     }
 
     std::vector<std::string> Search(FilterCriteria criteria) {
