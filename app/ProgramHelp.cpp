@@ -25,8 +25,8 @@ struct HelpSection {
 const char* const kUsageLines[] = {
     "quarn [/Dirmass | /dupmatch] [FOLDER]",
     "quarn --report [--json] [--threads N] FOLDER",
-    "quarn --report --dupmatch [--json] [--threads N] [--filter TEXT] [--min-kb N]\n"
-    "                          [--max-kb N] [--twins-only] FOLDER",
+    "quarn --report --dupmatch [--json] [--threads N] [--verify] [--filter TEXT]\n"
+    "                          [--min-kb N] [--max-kb N] [--twins-only] FOLDER",
     "quarn --help | --version",
 };
 
@@ -49,6 +49,7 @@ const std::vector<HelpSection>& Sections() {
              {"--json", "print one JSON object instead of text"},
              {"--threads N",
               "list folders on N threads, 1 to 64; the output is the same for any N"},
+             {"--verify", "twin files: compare the contents of every group after the scan"},
              {"--filter TEXT", "twin files: only names that contain TEXT, in any case"},
              {"--min-kb N", "twin files: only files larger than N KB (0: no lower bound)"},
              {"--max-kb N", "twin files: only files smaller than N KB (0: no upper bound)"},

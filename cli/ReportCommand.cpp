@@ -55,6 +55,8 @@ std::optional<ReportOptions> ParseReportArguments(const std::vector<std::string>
             options.json = true;
         } else if (!onlyOperands && arg == "--dupmatch") {
             options.dupmatch = true;
+        } else if (!onlyOperands && arg == "--verify") {
+            options.verify = true;
         } else if (!onlyOperands && arg == "--twins-only") {
             options.search = options.twinsOnly = true;
         } else if (!onlyOperands && arg == "--filter") {
@@ -104,6 +106,10 @@ std::optional<ReportOptions> ParseReportArguments(const std::vector<std::string>
     }
     if (options.search && !options.dupmatch) {
         error = "--filter, --min-kb, --max-kb and --twins-only need --dupmatch";
+        return std::nullopt;
+    }
+    if (options.verify && !options.dupmatch) {
+        error = "--verify needs --dupmatch";
         return std::nullopt;
     }
     return options;

@@ -22,6 +22,7 @@ struct ReportOptions {
     bool twinsOnly = false;
     // --threads N: threads the walk lists with; 0 for the walk's default.
     unsigned threads = 0;
+    bool verify = false;  // --verify: compare the twins' contents after the scan
 };
 
 // True when the command line asks for the headless report.

@@ -1,11 +1,16 @@
 // The headless twin-file report: the duplicate scan with the current
-// settings, then the rebuilt list (or a filter search's list), printed.
+// settings, then the rebuilt list (or a filter search's list), printed;
+// with --verify (or the setting VerifyContents) the contents are compared
+// first and every row says what was found.
 
 #include <chrono>
 #include <clocale>
 #include <cstdio>
+#include <map>
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/Interrupt.h"
 #include "cli/JsonWriter.h"
@@ -22,12 +27,14 @@ namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
 
 void PrintRowsAsText(const CTwinListView& list, const std::string& status) {
+    // The four columns of the list; Content too once it has verdicts.
+    const int columns =
+        list.ShowsVerdicts() ? CFileListCtrl::kColumnCount : CFileListCtrl::kContentColumn;
     std::string line;
     int rows = list.GetItemCount();
     for (int row = 0; row < rows; ++row) {
         line.clear();
-        // The list's four columns: Content is for a verification.
-        for (int column = 0; column < CFileListCtrl::kContentColumn; ++column) {
+        for (int column = 0; column < columns; ++column) {
             if (column > 0) {
                 line.push_back('\t');
             }
@@ -39,9 +46,38 @@ void PrintRowsAsText(const CTwinListView& list, const std::string& status) {
     std::printf("%s\n", status.c_str());
 }
 
+// A group's identical sets as indices into its printed files: every set of
+// two files or more that hold the same bytes (their hard links with them).
+void PrintSets(JsonWriter& json, const std::vector<FileVerdict>& verdicts) {
+    std::map<uint32_t, std::vector<size_t>> sets;
+    std::set<uint32_t> identical;
+    for (size_t i = 0; i < verdicts.size(); ++i) {
+        if (verdicts[i].set != 0) {
+            sets[verdicts[i].set].push_back(i);
+        }
+        if (verdicts[i].content == Content::Identical) {
+            identical.insert(verdicts[i].set);
+        }
+    }
+    json.Key("sets");
+    json.BeginArray();
+    for (const auto& [set, members] : sets) {
+        if (identical.count(set) == 0) {
+            continue;
+        }
+        json.BeginArray();
+        for (size_t index : members) {
+            json.Unsigned(index);
+        }
+        json.EndArray();
+    }
+    json.EndArray();
+}
+
 // The rows grouped as they stand in the list: consecutive rows of one group
 // form one entry.
 void PrintRowsAsJson(const CTwinListView& list, const std::string& status) {
+    const bool verified = list.ShowsVerdicts();
     JsonWriter json(stdout);
     json.BeginObject();
     json.Key("status");
@@ -54,11 +90,24 @@ void PrintRowsAsJson(const CTwinListView& list, const std::string& status) {
     json.Unsigned(list.m_nScanTwinBytes.load());
     json.Key("exceptions");
     json.Number(list.m_nExceptions.load());
+    if (verified) {
+        json.Key("identical_bytes");
+        json.Unsigned(list.CountTwins().identicalBytes);
+    }
     json.Key("groups");
     json.BeginArray();
     const BinBaum& tree = list.m_tree;
     bool open = false;
     GroupId current = 0;
+    std::vector<FileVerdict> verdicts;  // of the group's files printed so far
+    auto closeGroup = [&] {
+        json.EndArray();
+        if (verified) {
+            PrintSets(json, verdicts);
+        }
+        json.EndObject();
+        verdicts.clear();
+    };
     int rows = list.GetItemCount();
     for (int row = 0; row < rows; ++row) {
         std::optional<RowSource> source = list.GetRowSource(row);
@@ -67,8 +116,7 @@ void PrintRowsAsJson(const CTwinListView& list, const std::string& status) {
         }
         if (!open || source->group != current) {
             if (open) {
-                json.EndArray();
-                json.EndObject();
+                closeGroup();
             }
             json.BeginObject();
             json.Key("name");
@@ -88,15 +136,43 @@ void PrintRowsAsJson(const CTwinListView& list, const std::string& status) {
         json.Unsigned(time);
         json.Key("modified");
         json.String(CFileListCtrl::FormatModifiedText(time));
+        if (verified) {
+            FileVerdict verdict = list.VerdictOf(source->file);
+            json.Key("content");
+            if (verdict.content == Content::NotVerified) {
+                json.Null();  // a cancel came first
+            } else {
+                json.String(ContentText(verdict.content));
+            }
+            std::string reason = list.VerdictReason(source->file);
+            if (!reason.empty()) {
+                json.Key("reason");
+                json.String(reason);
+            }
+            verdicts.push_back(verdict);
+        }
         json.EndObject();
     }
     if (open) {
-        json.EndArray();
-        json.EndObject();
+        closeGroup();
     }
     json.EndArray();
     json.EndObject();
     json.Finish();
+}
+
+// Until the list's jobs have ended; an interrupt cancels them.
+void WaitShowingProgress(CTwinListView& list) {
+    ProgressLine progress;
+    while (list.IsWorking()) {
+        if (InterruptRequested()) {
+            list.CancelScan();
+        }
+        progress.Update(list.FoldersEntered(), list.m_nFiles.load(), list.GetStatus());
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    progress.Clear();
+    list.WaitForWorkers();
 }
 
 }  // namespace
@@ -116,19 +192,13 @@ int RunTwinReport(const ReportOptions& options) {
     list.m_newFile.SetCompareFlags();
     list.m_walkOptions.threads = options.threads;
     list.StartScan(folder);
-    {
-        ProgressLine progress;
-        while (list.IsScanRunning()) {
-            if (InterruptRequested()) {
-                list.CancelScan();
-            }
-            progress.Update(list.FoldersEntered(), list.m_nFiles.load(), list.GetStatus());
-            std::this_thread::sleep_for(kPollInterval);
-        }
-        progress.Clear();
-    }
-    list.WaitForWorkers();
+    WaitShowingProgress(list);
     bool interrupted = InterruptRequested();
+    if (options.verify && !interrupted && !list.ShowsVerdicts()) {
+        list.StartVerify();
+        WaitShowingProgress(list);
+        interrupted = InterruptRequested();
+    }
 
     if (options.search && !interrupted) {
         FilterCriteria criteria;

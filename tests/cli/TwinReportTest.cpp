@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -108,6 +109,46 @@ TEST_F(TwinReportTest, JsonCarriesTheScanCountsAndTheSearchRows) {
                          0),
               0u)
         << json;
+}
+
+TEST_F(TwinReportTest, VerifyAddsWhatTheContentsShowed) {
+    // A fourth a.txt of the same size and time, other bytes.
+    tree.MakeFolder("four");
+    std::ofstream(tree.Path("four/a.txt")) << std::string(512, 'x');
+    tree.SetModified("four/a.txt", 1600000000);
+    options.verify = true;
+    int exitCode = -1;
+    std::vector<std::string> lines = Lines(Capture(options, scratch, exitCode));
+    EXPECT_EQ(exitCode, 0);
+    ASSERT_EQ(lines.size(), 5u);
+    int identical = 0;
+    for (int i = 0; i < 4; ++i) {
+        identical += lines[i].ends_with(" \tidentical");
+    }
+    EXPECT_EQ(identical, 3);
+    EXPECT_NE(
+        std::find(lines.begin(), lines.end(),
+                  "a.txt\t" + tree.Path("four/a.txt") + "\t512 Bytes\t13.09.20  12:26:40 \tunique"),
+        lines.end());
+    EXPECT_EQ(lines[4],
+              "Verified: 2 identical copies [1.000 KB] beyond the first of each set, 1 unique, 0 "
+              "hard links, 0 changed, 0 unread");
+
+    options.json = true;
+    std::string json = Capture(options, scratch, exitCode);
+    EXPECT_NE(json.find("\"exceptions\":0,\"identical_bytes\":1024,\"groups\""), std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"content\":\"unique\"}"), std::string::npos) << json;
+    // The three identical files stand together, first or after the other.
+    EXPECT_TRUE(json.find("\"sets\":[[0,1,2]]}") != std::string::npos ||
+                json.find("\"sets\":[[1,2,3]]}") != std::string::npos)
+        << json;
+
+    // Without --verify nothing of it: the list's four columns.
+    options.verify = false;
+    options.json = false;
+    lines = Lines(Capture(options, scratch, exitCode));
+    EXPECT_EQ(std::count(lines[0].begin(), lines[0].end(), '\t'), 3);
 }
 
 TEST_F(TwinReportTest, ARelativeFolderGivesAbsolutePaths) {
