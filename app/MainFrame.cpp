@@ -15,6 +15,7 @@
 #include "app/MainApp.h"
 #include "app/ScanMode.h"
 #include "app/StatusSummaryField.h"
+#include "app/TwinCommands.h"
 #include "app/UserMessageBox.h"
 #include "controls/AppIcons.h"
 #include "controls/PathCombo.h"
@@ -58,6 +59,8 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
     m_fileFilter = new CFileFilterDlg(this);
     m_twinPane->SetFileFilterDialog(m_fileFilter);
     connect(m_folderTree, &CFolderTreeView::statusMessage, this, &CMainFrame::ShowStatus);
+    connect(m_twinPane, &TwinListPane::statusMessage, this, &CMainFrame::ShowStatus);
+    m_twinCommands = new TwinCommands(*m_twinPane, this);
 
     CreateActions();
     // Check marks and enabling hold from the start; the title waits for
@@ -65,6 +68,7 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
     m_actDirmass->setChecked(ScanMode == kScanModeDirmass);
     m_actDupmatch->setChecked(ScanMode == kScanModeDupmatch);
     m_actFileFilter->setEnabled(ScanMode == kScanModeDupmatch);
+    m_twinCommands->Refresh(ScanMode == kScanModeDupmatch);
     CreateMenus();
     CreateToolBar();
     CreateAccelerators();
@@ -183,6 +187,7 @@ void CMainFrame::CreateMenus() {
     tools->addSeparator();
     tools->addAction(m_actFileFilter);
     tools->addAction(m_actSelectAll);
+    m_twinCommands->AddToMenu(tools);
     QMenu* options = menuBar()->addMenu(tr("&Options"));
     options->addAction(m_actSettings);
     QMenu* help = menuBar()->addMenu(tr("&Help"));
@@ -205,6 +210,7 @@ void CMainFrame::CreateToolBar() {
     m_toolBar->addAction(m_actDupmatch);
     m_toolBar->addSeparator();
     m_toolBar->addAction(m_actFileFilter);
+    m_twinCommands->AddToToolBar(m_toolBar);
     m_toolBar->addSeparator();
     m_toolBar->addAction(m_actSettings);
     m_toolBar->addSeparator();
@@ -338,6 +344,7 @@ void CMainFrame::RefreshCommands() {
     m_actDirmass->setChecked(dirmass);
     m_actDupmatch->setChecked(!dirmass);
     m_actFileFilter->setEnabled(!dirmass);
+    m_twinCommands->Refresh(!dirmass);
     const QString title = dirmass
                               ? QStringLiteral("Dirmass - ") + PathText(m_folderView.GetScanPath())
                               : QStringLiteral("Dupmatch - ") + PathText(m_twinList.ScanRoot());

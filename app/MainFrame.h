@@ -39,6 +39,7 @@ class CFolderTreeView;
 class CPathCombo;
 class CStatusSummaryField;
 class CUserMessageBox;
+class TwinCommands;
 class TwinListPane;
 
 class CMainFrame : public QMainWindow {
@@ -99,6 +100,7 @@ class CMainFrame : public QMainWindow {
     QAction* SettingsAction() const { return m_actSettings; }
     QAction* AboutAction() const { return m_actAbout; }
     QAction* ExitAction() const { return m_actExit; }
+    TwinCommands* Twins() const { return m_twinCommands; }
 
   protected:
     // No menu of bars to hide: hiding the tool bar would take the path box
@@ -146,6 +148,7 @@ class CMainFrame : public QMainWindow {
     QAction* m_actSelectAll = nullptr;
     QAction* m_actSettings = nullptr;
     QAction* m_actAbout = nullptr;
+    TwinCommands* m_twinCommands = nullptr;  // Verify Contents, Select Copies
 
     QTimer m_refreshTimer;
     // The scans that filled each pane; while one runs, a short timer looks

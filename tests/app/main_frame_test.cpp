@@ -39,6 +39,7 @@
 #include "app/MainFrame.h"
 #include "app/ScanMode.h"
 #include "app/StatusSummaryField.h"
+#include "app/TwinCommands.h"
 #include "controls/PathCombo.h"
 #include "duplicates/ui/TwinListPane.h"
 #include "filter/ui/CFileFilterDlg.h"
@@ -614,7 +615,8 @@ class MainFrameTest : public QObject {
         const QList<QAction*> menus = frame->menuBar()->actions();
         QCOMPARE(entries(menus[0]->menu()), QStringList({"&Scan Folder", "-", "&Exit"}));
         QCOMPARE(entries(menus[1]->menu()),
-                 QStringList({"&Dirmass", "&Dupmatch", "-", "File Filter", "Select All"}));
+                 QStringList({"&Dirmass", "&Dupmatch", "-", "File Filter", "Select All", "-",
+                              "&Verify Contents", "Select &Copies", "&Keep in Each Set"}));
         // The keys stand beside the texts, which stay as they are.
         QCOMPARE(frame->ScanAction()->shortcut().toString(QKeySequence::NativeText),
                  QStringLiteral("Enter"));
@@ -628,8 +630,9 @@ class MainFrameTest : public QObject {
         for (QAction* action : tools) {
             order << (action->isSeparator() ? QStringLiteral("-") : action->text());
         }
-        QCOMPARE(order, QStringList({"&Dirmass", "&Dupmatch", "-", "File Filter", "-",
-                                     "General &Settings", "-", "&About..."}));
+        QCOMPARE(order,
+                 QStringList({"&Dirmass", "&Dupmatch", "-", "File Filter", "&Verify Contents", "-",
+                              "General &Settings", "-", "&About..."}));
         QCOMPARE(frame->ToolBar()->iconSize(), QSize(26, 26));
         QVERIFY(frame->DirmassAction()->actionGroup()->isExclusive());
         QCOMPARE(frame->AboutAction()->toolTip(), QStringLiteral("Info"));
@@ -664,6 +667,41 @@ class MainFrameTest : public QObject {
         // Without a prompt the status field shows its own text again.
         QVERIFY(frame->StatusText()->isVisible());
         QCOMPARE(frame->StatusText()->text(), QStringLiteral("Bereit"));
+    }
+
+    void verifyContentsAndSelectCopiesActOnTheTwinList() {
+        // The twins of init() hold the same bytes; a third twin differs.
+        m_tree->MakeFile("scan/c/twin.txt", 100);
+        {
+            std::FILE* other = std::fopen(m_tree->Path("scan/c/twin.txt").c_str(), "w");
+            std::fputs(std::string(100, 'x').c_str(), other);
+            std::fclose(other);
+        }
+        m_tree->SetModified("scan/c/twin.txt", 1600000000);
+        auto frame = MakeFrame({"/dupmatch", Folder()});
+        WaitForScans(*frame);
+        TwinCommands& twins = *frame->Twins();
+        frame->RefreshCommands();
+        QVERIFY(twins.VerifyAction()->isEnabled());
+        twins.VerifyAction()->trigger();
+        frame->TwinList().WaitForWorkers();
+        QVERIFY(frame->TwinList().ShowsVerdicts());
+        QTRY_COMPARE(TwinRows(*frame), 3);
+        QTRY_VERIFY(frame->StatusText()->text().startsWith(
+            QStringLiteral("Verified: 1 identical copies [0.098 KB] beyond the first of each set, "
+                           "1 unique")));
+
+        // Keep the newest: the other identical twin is selected, nothing else.
+        twins.KeepGroup()->actions()[1]->trigger();
+        QCOMPARE(twins.Keep(), CTwinListView::KeepRule::Newest);
+        twins.SelectCopiesAction()->trigger();
+        QCOMPARE(frame->TwinPane()->selectionModel()->selectedRows().size(), 1);
+        QVERIFY(frame->StatusText()->text().startsWith(QStringLiteral("Selected 1 copies")));
+
+        // Not in Dirmass.
+        frame->OnModeDirmass();
+        QVERIFY(!twins.VerifyAction()->isEnabled());
+        QVERIFY(!twins.SelectCopiesAction()->isEnabled());
     }
 
     void closingDuringAScanEndsQuietly() {

@@ -1,0 +1,55 @@
+#pragma once
+// The Dupmatch commands that act on the twin list's contents: "Verify
+// Contents" (menu and tool bar) and "Select Copies", which keeps, in every
+// identical set, the file the "Keep in Each Set" choice names (the oldest
+// unless the user picks the newest or the first path).
+//
+// The frame creates one, places its actions and refreshes their enabling
+// with its own. Interface thread only; the pane must outlive the commands'
+// use (both belong to the frame).
+
+#include <QObject>
+
+#include "duplicates/TwinListView.h"
+
+class QAction;
+class QActionGroup;
+class QMenu;
+class QToolBar;
+
+namespace quarn {
+
+class TwinListPane;
+
+class TwinCommands : public QObject {
+    Q_OBJECT
+
+  public:
+    TwinCommands(TwinListPane& pane, QObject* parent);
+
+    // A separator, Verify Contents, Select Copies and the Keep in Each Set
+    // choice, appended to `menu`.
+    void AddToMenu(QMenu* menu);
+    // Verify Contents, appended to `bar`.
+    void AddToToolBar(QToolBar* bar);
+    // Enabled in the Dupmatch mode only.
+    void Refresh(bool dupmatch);
+
+    void OnVerify();
+    void OnSelectCopies();
+    CTwinListView::KeepRule Keep() const;
+
+    QAction* VerifyAction() const { return m_verify; }
+    QAction* SelectCopiesAction() const { return m_selectCopies; }
+    // Oldest, Newest, First Path, in this order.
+    QActionGroup* KeepGroup() const { return m_keep; }
+
+  private:
+    TwinListPane& m_pane;
+    QAction* m_verify = nullptr;
+    QAction* m_selectCopies = nullptr;
+    QActionGroup* m_keep = nullptr;
+    QMenu* m_keepMenu = nullptr;
+};
+
+}  // namespace quarn
