@@ -291,10 +291,12 @@ void CTwinListView::BeginFeed() {
 }
 
 void CTwinListView::EndFeed() {
-    m_session.EndFeed();
+    // Claimed while the feed still counts, so that a reset for the next
+    // combined scan, which waits for the feed, finds the job and stops it.
     if (m_bVerifyAfterFeed.exchange(false)) {
-        StartVerify();
+        StartVerifyJob(true);
     }
+    m_session.EndFeed();
 }
 
 // --- Search -----------------------------------------------------------------
@@ -316,14 +318,19 @@ bool CTwinListView::StartSearch(const FilterCriteria& criteria, SearchWorker wor
 // --- Verification -----------------------------------------------------------
 
 bool CTwinListView::StartVerify() {
+    return StartVerifyJob(false);
+}
+
+bool CTwinListView::StartVerifyJob(bool fromFeed) {
     bool started = m_session.Start(
         TwinSession::Job::Verify,
         [this](const TwinSession::Ticket& ticket) {
             VerifyJob(ticket);
             m_session.ReleaseIfLatest(ticket, [this] { m_bBusy.store(false); });
         },
-        [this](TwinSession::Job current, bool feeding) {
-            if (!MayStartJob(current, feeding)) {
+        [this, fromFeed](TwinSession::Job current, bool feeding) {
+            // The feed that starts it is still counted; the job waits for it.
+            if (!MayStartJob(current, feeding && !fromFeed)) {
                 return false;
             }
             m_bBusy.store(true);
@@ -352,21 +359,15 @@ void CTwinListView::VerifyJob(const TwinSession::Ticket& ticket) {
     m_lastStatus = {};
     // The groups to verify, in list order; the tree does not change while
     // this job runs (scans supersede it, searches only read).
-    std::vector<std::pair<TreeNode, std::vector<VerifyMember>>> groups;
+    std::vector<TreeNode> groups;
     uint64_t total = 0;
     if (m_tree.m_nNodes != 0) {
         for (BinBaum::Cursor it = m_tree.First(); !it.AtEnd(); m_tree.Next(it)) {
             TreeNode node = it.Node();
-            if (!node.HasTwins() || !node.IsCandidate()) {
-                continue;
+            if (node.HasTwins() && node.IsCandidate()) {
+                groups.push_back(node);
+                total += node.FileCount();
             }
-            std::vector<VerifyMember> members;
-            for (FileId file = node.FirstFile(); file != kNoFile; file = node.NextFile(file)) {
-                members.push_back(
-                    VerifyMember{file, m_tree.FilePath(node.Id(), file), ExpectedOf(file)});
-            }
-            total += members.size();
-            groups.emplace_back(node, std::move(members));
         }
     }
     auto cancelled = [this, &ticket] {
@@ -379,7 +380,13 @@ void CTwinListView::VerifyJob(const TwinSession::Ticket& ticket) {
     // while the user looks at them.
     ContentVerdicts found;
     size_t verifiedGroups = 0;
-    for (const auto& [node, members] : groups) {
+    std::vector<VerifyMember> members;
+    for (const TreeNode& node : groups) {
+        members.clear();
+        for (FileId file = node.FirstFile(); file != kNoFile; file = node.NextFile(file)) {
+            members.push_back(
+                VerifyMember{file, m_tree.FilePath(node.Id(), file), ExpectedOf(file)});
+        }
         std::optional<std::vector<MemberVerdict>> verdicts = verifier.VerifyGroup(members);
         if (!verdicts) {
             break;
@@ -398,19 +405,20 @@ void CTwinListView::VerifyJob(const TwinSession::Ticket& ticket) {
     // Rows: group by group as before; within a group every set together in
     // the order its first file joined, changed and unread files last.
     std::vector<RowSource> rows;
-    for (const auto& [node, members] : groups) {
-        std::vector<std::pair<uint64_t, FileId>> order;  // (rank, file)
-        std::unordered_map<uint32_t, size_t> firstOfSet;
-        for (size_t i = 0; i < members.size(); ++i) {
-            FileVerdict verdict = found.Get(members[i].file);
-            uint64_t rank;
+    std::vector<std::pair<uint64_t, FileId>> order;  // (rank, file)
+    std::unordered_map<uint32_t, uint64_t> firstOfSet;
+    for (const TreeNode& node : groups) {
+        order.clear();
+        firstOfSet.clear();
+        const uint64_t count = node.FileCount();
+        uint64_t i = 0;
+        for (FileId file = node.FirstFile(); file != kNoFile; file = node.NextFile(file), ++i) {
+            FileVerdict verdict = found.Get(file);
+            uint64_t rank = count + i;  // changed, unread, not verified
             if (verdict.set != 0) {
-                auto [it, added] = firstOfSet.try_emplace(verdict.set, i);
-                rank = uint64_t(it->second);
-            } else {
-                rank = uint64_t(members.size()) + i;  // changed, unread, not verified
+                rank = firstOfSet.try_emplace(verdict.set, i).first->second;
             }
-            order.emplace_back((rank << 32) | i, members[i].file);
+            order.emplace_back((rank << 32) | i, file);
         }
         std::sort(order.begin(), order.end());
         for (const auto& entry : order) {

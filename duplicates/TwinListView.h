@@ -237,6 +237,7 @@ class CTwinListView : public CFileListCtrl, public TwinSink {
     void PublishScanSummary();
     void AddFileAt(std::string_view folderPrefix, const FindRecord& record);
     void RebuildRows(std::stop_token stop);
+    bool StartVerifyJob(bool fromFeed);
     void VerifyJob(const TwinSession::Ticket& ticket);
     bool MayStartJob(TwinSession::Job current, bool feeding) const;
     void EmptyTreeAndRows();

@@ -170,6 +170,8 @@ void TwinListPane::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void TwinListPane::OnContextMenu(const QPoint& viewportPos, const QPoint& globalPos) {
+    // The rows the view shows must be the store's before a row is read.
+    m_pModel->ApplyPendingChanges();
     const QModelIndex hit = indexAt(viewportPos);
     if (!hit.isValid()) {
         return;
@@ -213,6 +215,9 @@ void TwinListPane::OnContextMenu(const QPoint& viewportPos, const QPoint& global
 
 void TwinListPane::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+        // A replay that changes the rows clears the selection: never trash
+        // the files of rows the user did not see selected.
+        m_pModel->ApplyPendingChanges();
         MoveRowsToTrash(SelectedRows());
         event->accept();
         return;
@@ -257,7 +262,6 @@ void TwinListPane::MoveRowsToTrash(const std::vector<int>& rows) {
                "has ended."));
         return;
     }
-    m_pModel->ApplyPendingChanges();
     std::vector<RowSource> files;
     for (int row : rows) {
         if (std::optional<RowSource> source = m_list.GetRowSource(row)) {

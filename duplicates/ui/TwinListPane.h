@@ -54,7 +54,8 @@ class TwinListPane : public QTreeView {
     // Selects every copy beyond the one to keep in each identical set
     // (after a verification); returns how many rows it selected.
     int SelectCopies(CTwinListView::KeepRule keep);
-    // Moves the files of `rows` to the trash as described above.
+    // Moves the files of `rows` (rows the view shows now) to the trash as
+    // described above.
     void MoveRowsToTrash(const std::vector<int>& rows);
 
     // The dialog that OnFileFilter opens; not owned. Without one the pane

@@ -542,6 +542,49 @@ TEST_F(TwinListViewTest, AResetWaitsForACancelledCombinedScanStillFeedingTheList
     EXPECT_TRUE(messages.empty());
 }
 
+// A twin list whose rebuild at the end of a combined walk waits until the
+// test has asked for the next reset.
+class HeldRebuildList : public CTwinListView {
+  public:
+    void RebuildList() override {
+        m_rebuilding = true;
+        while (!m_resetAsked.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        CTwinListView::RebuildList();
+    }
+    std::atomic<bool> m_rebuilding{false};
+    std::atomic<bool> m_resetAsked{false};
+};
+
+TEST_F(TwinListViewTest, AResetRightAfterACombinedScanStopsTheVerificationThatScanStarted) {
+    for (int i = 0; i < 200; ++i) {
+        MakeFile("d" + std::to_string(i % 20) + "/f" + std::to_string(i / 20), 4000);
+    }
+    ASSERT_TRUE(WriteSetting(kVerifyContents, true));
+    HeldRebuildList held;
+    held.SetUserMessagePresenter([this](const std::string& text) { messages.push_back(text); });
+    held.ResetForCombinedScan(tree.Root());
+    CFolderSizeView folders;
+    folders.m_pTwinSink = &held;
+    folders.StartScan(tree.Root());
+    while (!held.m_rebuilding.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    held.m_resetAsked.store(true);
+    // The feed ends with a verification; the reset must not empty the tree
+    // under it, nor may it start on the emptied tree.
+    held.ResetForCombinedScan(tree.Root());
+    EXPECT_EQ(held.m_tree.GroupCount(), 0u);
+    EXPECT_EQ(held.GetItemCount(), 0);
+    EXPECT_FALSE(held.IsVerifying());
+    held.WaitForWorkers();
+    folders.WaitForScan();
+    EXPECT_FALSE(held.ShowsVerdicts());
+    EXPECT_EQ(held.GetItemCount(), 0);
+    EXPECT_TRUE(messages.empty());
+}
+
 TEST_F(TwinListViewTest, ADuplicateScanWaitsForACancelledCombinedScanStillFeedingTheList) {
     for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
         MakeFile(name, 10);
