@@ -463,7 +463,11 @@ bool CTwinListView::HasVerdicts() const {
 }
 
 std::string CTwinListView::ContentTextLocked(const RowSource& source) const {
-    return std::string(ContentText(m_verdicts.Get(source.file).content));
+    Content content = m_verdicts.Get(source.file).content;
+    if (content == Content::NotVerified && m_tree.FileIsExtraLink(source.file)) {
+        content = Content::HardLink;  // known from the scan, no reading needed
+    }
+    return std::string(ContentText(content));
 }
 
 CTwinListView::TwinCounts CTwinListView::CountTwins() const {

@@ -20,11 +20,12 @@
 //   - the destructor ends and joins every job before the tree is freed; a
 //     folder scan feeding it (combined scan) must have been joined first.
 //
-// Content: after a verification each file of a group of twins has a verdict
-// (ContentVerdict.h), the Content column shows it, the rows of one identical
-// set stand together, and the status counts the bytes identical copies hold
-// beyond the first of each set. With the setting VerifyContents on (default
-// off), a verification follows every scan by itself.
+// Content: a hard link of a file already in its group reads "hard link" in
+// the Content column from the scan on; after a verification each file of a
+// group of twins has a verdict (ContentVerdict.h), the Content column shows it, the rows of one
+// identical set stand together, and the status counts the bytes identical copies hold beyond the
+// first of each set. With the setting VerifyContents on (default off), a verification follows every
+// scan by itself.
 //
 // Trash: TrashFiles (interface thread, no job running) moves files of the
 // list to the trash only after re-checking each one: it must still be the

@@ -352,6 +352,9 @@ TEST_F(TwinListViewTest, HardLinksOfOneInodeAreMarkedAndNoCopies) {
     EXPECT_EQ(list.GetStatus(), "Twin Files: 1 [0.003 KB] of Files 3, Exceptions: 0");
     ASSERT_EQ(list.GetItemCount(), 3);
     EXPECT_EQ(list.m_nScanTwinBytes.load(), 3u);
+    std::vector<std::string> marked = Column(CFileListCtrl::kContentColumn);
+    EXPECT_EQ(std::count(marked.begin(), marked.end(), "hard link"), 1);
+    EXPECT_EQ(std::count(marked.begin(), marked.end(), ""), 2);
 
     ASSERT_TRUE(list.StartVerify());
     list.WaitForWorkers();
