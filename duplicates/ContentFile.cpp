@@ -132,9 +132,6 @@ ContentFile::Opened ContentFile::Open(const std::string& path, const ExpectedFil
     }
     m_fd = fd;
     m_mayHaveHoles = uint64_t(status.st_blocks) * 512 < uint64_t(status.st_size);
-    if (uint64_t(status.st_size) > 4096) {
-        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    }
     return Opened::Yes;
 }
 

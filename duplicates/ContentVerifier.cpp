@@ -82,27 +82,37 @@ std::optional<std::vector<MemberVerdict>> ContentVerifier::VerifyGroup(
         it->second.push_back(i);
     }
 
+    // Files beyond the first block stay open between the two stages when
+    // their size is shared by few files: the second stage goes on reading
+    // without opening and checking them again.
+    constexpr size_t kKeptOpen = 64;
+    std::vector<std::unique_ptr<ContentFile>> open(count);
     bool cancelled = false;
-    auto read = [&](size_t i, uint64_t from, uint64_t to, bool last) {
+    auto read = [&](size_t i, uint64_t from, uint64_t to, bool keep) {
         const VerifyMember& member = members[i];
-        ContentFile file;
-        ContentFile::Opened opened = file.Open(member.path, member.expected);
-        if (opened != ContentFile::Opened::Yes) {
-            fail(i, opened, file.Reason());
-            return;
+        if (!open[i]) {
+            open[i] = std::make_unique<ContentFile>();
+            ContentFile::Opened opened = open[i]->Open(member.path, member.expected);
+            if (opened != ContentFile::Opened::Yes) {
+                fail(i, opened, open[i]->Reason());
+                open[i].reset();
+                return;
+            }
         }
+        ContentFile& file = *open[i];
         ContentFile::Read result = file.Hash(work[i].state.get(), from, to, m_buffer, m_cancelled);
-        m_bytesRead.fetch_add(file.BytesRead(), std::memory_order_relaxed);
         if (result == ContentFile::Read::Cancelled) {
             cancelled = true;
-            return;
-        }
-        if (result != ContentFile::Read::Done) {
+        } else if (result != ContentFile::Read::Done) {
             failRead(i, result, file.Reason());
-            return;
-        }
-        if (last && !file.StillAsExpected(member.expected)) {
+        } else if (to > kFirstBlock && to == member.expected.size &&
+                   !file.StillAsExpected(member.expected)) {
+            // Read in several pieces: it must not have changed meanwhile.
             fail(i, ContentFile::Opened::Changed, file.Reason());
+        }
+        if (!keep || cancelled || work[i].failed) {
+            m_bytesRead.fetch_add(file.BytesRead(), std::memory_order_relaxed);
+            open[i].reset();
         }
     };
 
@@ -121,12 +131,13 @@ std::optional<std::vector<MemberVerdict>> ContentVerifier::VerifyGroup(
         }
         const uint64_t headEnd = std::min(size, kFirstBlock);
         const bool wholeInHead = size <= kFirstBlock;
+        const bool keep = !wholeInHead && bucket.size() <= kKeptOpen;
         for (size_t i : bucket) {
             if (m_cancelled && m_cancelled()) {
                 return std::nullopt;
             }
             work[i].state = NewXxh3State();
-            read(i, 0, headEnd, wholeInHead);
+            read(i, 0, headEnd, keep);
             if (cancelled) {
                 return std::nullopt;
             }
@@ -150,10 +161,14 @@ std::optional<std::vector<MemberVerdict>> ContentVerifier::VerifyGroup(
         }
         for (size_t i : bucket) {
             if (work[i].failed || heads[{work[i].head.high64, work[i].head.low64}] < 2) {
+                if (open[i]) {
+                    m_bytesRead.fetch_add(open[i]->BytesRead(), std::memory_order_relaxed);
+                    open[i].reset();
+                }
                 work[i].state.reset();
                 continue;
             }
-            read(i, headEnd, size, true);
+            read(i, headEnd, size, false);
             if (cancelled) {
                 return std::nullopt;
             }

@@ -281,6 +281,7 @@ void CTwinListView::ResetForCombinedScan(const std::string& folder) {
     m_nFiles.store(0);
     m_nTwinBytes = 0;
     m_lastStatus = {};
+    m_pathBuffer.clear();
     EmptyTreeAndRows();
     m_bVerifyAfterFeed.store(VerifyContentsSetting());
     m_bCombinedScan.store(true);
