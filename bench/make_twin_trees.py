@@ -10,13 +10,22 @@ KIND is one of
   sorted    the same files, each folder's files created in name order
   packages  20,000 files named package.json in node_modules-style folders,
             every one of a different size
-
-Sizes are set by ftruncate (no data blocks). Twins are small so that a
-content-hashing peer reads little; other files get sizes that no other file
-shares. Every file gets the same last-write time. DEST must not exist; the
+  modules   about N files of real content in node_modules-style packages:
+            one package in eight is installed twice, one in ten of those as
+            another version whose files have the same sizes but other bytes;
+            every package has a package.json, an index.js (sizes of these
+            often coincide between packages, as in real trees) and a
+            LICENSE of one size whose copyright line names one of a few
+            hundred authors. About a third of the files have a twin of the
+            same name, size and time; many of those differ in content.
+For random, sorted and packages, sizes are set by ftruncate (no data
+blocks); twins are small so that a content-hashing peer reads little, other
+files get sizes that no other file shares. Every file gets the same
+last-write time, as package managers leave them. DEST must not exist; the
 same arguments always make the same tree.
 """
 import argparse
+import math
 import os
 import random
 import sys
@@ -78,9 +87,65 @@ def make_packages(dest, count):
     print("make_twin_trees: %d package.json files" % count)
 
 
+# Names that recur in every package, as in real node_modules trees; the
+# other files of a package are named after it.
+MODULE_FILES = ["package.json", "index.js"]
+OWN_FILES = 13
+LICENSE_TEXT = ("MIT License\n\nCopyright (c) 2020 %-24s\n\n" +
+                "Permission is hereby granted, free of charge, to any person obtaining a copy "
+                "of this software and associated documentation files. " * 8)
+
+
+def write_file(path, data):
+    fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o644)
+    os.write(fd, data)
+    os.utime(fd, ns=(FIXED_TIME_NS, FIXED_TIME_NS))
+    os.close(fd)
+
+
+def module_size(rng):
+    # Mostly small files, some larger ones.
+    if rng.random() < 0.95:
+        return int(math.exp(rng.uniform(math.log(50), math.log(8192))))
+    return int(math.exp(rng.uniform(math.log(8192), math.log(65536))))
+
+
+def make_modules(dest, files, seed):
+    rng = random.Random(seed)
+    authors = ["author%04d" % i for i in range(400)]
+    per_package = len(MODULE_FILES) + 1 + OWN_FILES
+    packages = max(1, files // per_package * 8 // 9)
+    os.makedirs(dest)
+    made = twice = 0
+    for index in range(packages):
+        prng = random.Random(seed * 1000003 + index)
+        name = "pkg%05d" % index
+        content = {}
+        for rel in MODULE_FILES + ["lib/%s-%d.js" % (name, i) for i in range(OWN_FILES)]:
+            content[rel] = prng.randbytes(module_size(prng))
+        content["LICENSE"] = (LICENSE_TEXT % prng.choice(authors)).encode()
+        places = ["%s/node_modules/%s" % (dest, name)]
+        if index % 8 == 0:
+            # Installed twice: nested below another package.
+            host = "pkg%05d" % rng.randrange(packages)
+            places.append("%s/node_modules/%s/node_modules/%s" % (dest, host, name))
+            twice += 1
+        for copy, place in enumerate(places):
+            for rel, data in content.items():
+                if copy == 1 and index % 80 == 0 and rel != "LICENSE":
+                    # Another version: the same sizes, other bytes.
+                    data = bytes(reversed(data))
+                path = place + "/" + rel
+                os.makedirs(os.path.dirname(path), exist_ok=True)
+                write_file(path, data)
+                made += 1
+    print("make_twin_trees: %d files in %d packages, %d installed twice"
+          % (made, packages, twice))
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("kind", choices=["random", "sorted", "packages"])
+    parser.add_argument("kind", choices=["random", "sorted", "packages", "modules"])
     parser.add_argument("dest")
     parser.add_argument("--files", type=int, default=1_000_000)
     parser.add_argument("--seed", type=int, default=20261208)
@@ -89,6 +154,8 @@ def main():
         sys.exit("make_twin_trees: %s exists" % args.dest)
     if args.kind == "packages":
         make_packages(args.dest, 20_000)
+    elif args.kind == "modules":
+        make_modules(args.dest, args.files, args.seed)
     else:
         make_named_tree(args.dest, args.files, args.seed, args.kind == "sorted")
 
