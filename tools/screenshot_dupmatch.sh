@@ -27,7 +27,7 @@ done
 c++ -std=c++20 -fPIC -O1 -I. $(pkg-config --cflags Qt6Widgets) \
   tools/screenshot_dupmatch.cpp -o "$work/screenshot_dupmatch" \
   -Wl,--start-group "${libs[@]}" -Wl,--end-group \
-  $(pkg-config --libs Qt6Widgets libxxhash) -lpthread
+  $(pkg-config --libs Qt6Widgets libxxhash gio-2.0) -lpthread
 
 tree="$work/Home"
 stamp="2026-03-14 09:26:53"

@@ -22,7 +22,7 @@ done
 c++ -std=c++20 -fPIC -O1 -I. $(pkg-config --cflags Qt6Widgets) \
   tools/screenshot_settings_about.cpp -o "$work/screenshot_settings_about" \
   -Wl,--start-group "${libs[@]}" -Wl,--end-group \
-  $(pkg-config --libs Qt6Widgets) -lpthread
+  $(pkg-config --libs Qt6Widgets gio-2.0) -lpthread
 
 mkdir -p screenshots "$work/xdg"
 chmod 700 "$work/xdg"
