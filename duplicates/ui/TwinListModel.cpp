@@ -28,8 +28,9 @@ TwinListModel::TwinListModel(CFileListCtrl& list, MimeIconProvider* icons, QObje
     // The poster runs on a worker: it only queues the call to this thread.
     // Once the listener is detached (destructor) no poster runs any more.
     m_list.AttachListener([this] {
-        QMetaObject::invokeMethod(
-            this, [this] { OnChangesPosted(); }, Qt::QueuedConnection);
+        // By name: Qt makes and frees the queued call in its own code, and no
+        // functor of ours crosses between the threads.
+        QMetaObject::invokeMethod(this, "OnChangesPosted", Qt::QueuedConnection);
     });
     m_list.TakeChanges();
     m_rowCount = m_list.GetItemCount();

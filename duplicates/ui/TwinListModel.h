@@ -62,7 +62,8 @@ class TwinListModel : public QAbstractTableModel {
     int ReplayCount() const { return m_replays; }
 
   private:
-    void OnChangesPosted();
+    // Called by name from the list's worker (see the constructor).
+    Q_INVOKABLE void OnChangesPosted();
     void Replay(const std::vector<RowChange>& changes);
 
     CFileListCtrl& m_list;

@@ -34,7 +34,9 @@ CFolderTreeModel::CFolderTreeModel(CTreeListCtrl& store, QObject* parent)
     connect(&m_refreshTimer, &QTimer::timeout, this, &CFolderTreeModel::RefreshSlice);
     m_nColumns = m_store.GetColumnCount();
     const CTreeListCtrl::ShownTree shown = m_store.AttachListener([this] {
-        QMetaObject::invokeMethod(this, &CFolderTreeModel::ScheduleRefresh, Qt::QueuedConnection);
+        // By name: Qt makes and frees the queued call in its own code, and no
+        // functor of ours crosses between the threads.
+        QMetaObject::invokeMethod(this, "ScheduleRefresh", Qt::QueuedConnection);
     });
     m_topLevel = shown.topLevel;
     m_announced = shown.announced;

@@ -84,7 +84,8 @@ class CFolderTreeModel : public QAbstractItemModel {
     void markedColumnChanged(int column);
 
   private:
-    void ScheduleRefresh();
+    // Called by name from the store's worker (see the constructor).
+    Q_INVOKABLE void ScheduleRefresh();
     // The timer's refresh: as much of the journal as the time budget allows.
     void RefreshSlice();
     void TakeJournal();
