@@ -229,14 +229,35 @@ void ItemTree::SortLeading(uint32_t parent, uint32_t limit, bool keepFilesItemLa
     }
 }
 
+bool ItemTree::TextBefore(uint32_t a, uint32_t b) const {
+    // A folder's name is compared where it lies; only files items make a text.
+    if (!IsFilesItem(a) && !IsFilesItem(b)) {
+        return Name(a) < Name(b);
+    }
+    return Text(a) < Text(b);
+}
+
 void ItemTree::SortChildrenByPercent(uint32_t parent, uint32_t limit, bool keepFilesItemLast) {
-    SortLeading(parent, limit, keepFilesItemLast,
-                [this](uint32_t a, uint32_t b) { return Percent(a) > Percent(b); });
+    SortLeading(parent, limit, keepFilesItemLast, [this](uint32_t a, uint32_t b) {
+        int percentA = Percent(a);
+        int percentB = Percent(b);
+        if (percentA != percentB) {
+            return percentA > percentB;
+        }
+        // Shares of a drive are mostly 0 %: the bytes decide, then the name,
+        // so that equal shares never keep the order of the walk.
+        uint64_t bytesA = HasSize(a) ? Bytes(a) : 0;
+        uint64_t bytesB = HasSize(b) ? Bytes(b) : 0;
+        if (bytesA != bytesB) {
+            return bytesA > bytesB;
+        }
+        return TextBefore(a, b);
+    });
 }
 
 void ItemTree::SortChildrenByText(uint32_t parent, uint32_t limit) {
     // std::string compares as unsigned bytes, the program's name order.
-    SortLeading(parent, limit, false, [this](uint32_t a, uint32_t b) { return Text(a) < Text(b); });
+    SortLeading(parent, limit, false, [this](uint32_t a, uint32_t b) { return TextBefore(a, b); });
 }
 
 }  // namespace quarn

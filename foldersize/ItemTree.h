@@ -88,8 +88,9 @@ class ItemTree {
 
     // Stable sorts of the leading children below `limit` (those made later
     // keep their places at the end). By percentage, larger first, an item
-    // without one counting as -1; with `keepFilesItemLast`, a files item at
-    // the end stays there. By text: unsigned byte order.
+    // without one counting as -1; equal percentages by size, larger first,
+    // then by text; with `keepFilesItemLast`, a files item at the end stays
+    // there. By text: unsigned byte order.
     void SortChildrenByPercent(uint32_t parent, uint32_t limit, bool keepFilesItemLast);
     void SortChildrenByText(uint32_t parent, uint32_t limit);
 
@@ -118,6 +119,8 @@ class ItemTree {
     uint32_t Slot(const Node& node, uint32_t row) const;
     void AppendChild(uint32_t parent, uint32_t child);
     void RenumberFrom(uint32_t parent, uint32_t row);
+    // The items' texts in unsigned byte order.
+    bool TextBefore(uint32_t a, uint32_t b) const;
     // Sorts the leading children below `limit`, minus a kept last item.
     template <typename Before>
     void SortLeading(uint32_t parent, uint32_t limit, bool keepFilesItemLast, Before before);

@@ -174,11 +174,12 @@ class CTreeListCtrl {
     // -1 when it is larger, 0 when both are equal.
     static int ComparePercent(int first, int second);
     // Orders the direct children of `item` (TVI_ROOT allowed) by
-    // ComparePercent; items without a percentage count as -1; equal ones
-    // keep their order.
+    // ComparePercent; items without a percentage count as -1; equal
+    // percentages by size, larger first, then by text (byte order).
     bool SortChildrenByPercent(HTREEITEM item);
-    // Orders the children of the first top-level item: by percentage, or by
-    // their texts in unsigned byte order. Deeper levels keep their order.
+    // Orders the children of the first top-level item: by percentage (ties
+    // as above), or by their texts in unsigned byte order. Deeper levels
+    // keep their order.
     bool SortTopLevel(bool byPercent);
 
     // Asks the view to expand the item. Announced once per batch the

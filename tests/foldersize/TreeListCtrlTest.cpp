@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <random>
 #include <string>
@@ -156,6 +157,36 @@ TEST(TreeListStore, SortsByPercentLargerFirstAndTopLevelByBytes) {
     EXPECT_EQ(ChildTexts(store, deep), (std::vector<std::string>{"b", "a"}));
     ASSERT_TRUE(store.SortTopLevel(true));
     EXPECT_EQ(ChildTexts(store, root).front(), "[2 files]");  // 90 %: placed by size
+}
+
+TEST(TreeListStore, EqualPercentagesAreOrderedByBytesThenByName) {
+    // Shares of a large drive: everything below 0.1 % reads 0 %.
+    CTreeListCtrl store;
+    HTREEITEM root = store.InsertItem("root", kImageFolder);
+    for (const char* name : {"small", "b-equal", "none", "large", "a-equal"}) {
+        store.InsertItem(name, kImageFolder, root);
+    }
+    const std::map<std::string, uint64_t> sizes{
+        {"small", 10}, {"b-equal", 500}, {"large", 900}, {"a-equal", 500}};
+    for (int row = 0; row < store.GetChildCount(root); ++row) {
+        HTREEITEM child = store.GetChildItem(root, row);
+        auto size = sizes.find(store.GetItemText(child));
+        if (size != sizes.end()) {
+            store.SetItemSize(child, size->second);
+        }
+    }
+    store.InsertFilesItem(root, 3, 500);  // ties with the two folders: "[" sorts before "a"
+    store.SetPercentBase(uint64_t(1) << 40);
+    ASSERT_EQ(store.GetItemPercent(store.GetChildItem(root, 3)), 0);
+    ASSERT_TRUE(store.SortChildrenByPercent(root));
+    EXPECT_EQ(ChildTexts(store, root), (std::vector<std::string>{"large", "[3 files]", "a-equal",
+                                                                 "b-equal", "small", "none"}));
+    // The header's sort of the top level breaks ties the same way, from
+    // any order it starts in.
+    ASSERT_TRUE(store.SortTopLevel(false));
+    ASSERT_TRUE(store.SortTopLevel(true));
+    EXPECT_EQ(ChildTexts(store, root), (std::vector<std::string>{"large", "[3 files]", "a-equal",
+                                                                 "b-equal", "small", "none"}));
 }
 
 TEST(TreeListStore, WhileListeningSortsAndDeletesWaitForTheListener) {
