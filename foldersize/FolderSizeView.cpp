@@ -1,6 +1,9 @@
 #include "foldersize/FolderSizeView.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <vector>
 
@@ -8,6 +11,7 @@
 #include "platform/FileSystems.h"
 #include "platform/FolderWalker.h"
 #include "platform/PathRules.h"
+#include "settings/IniFile.h"
 #include "settings/Settings.h"
 
 namespace quarn {
@@ -37,22 +41,30 @@ bool IsNetworkLocation(const std::string& path) {
     return IsNetworkStylePath(path) || FileSystemKindOfPath(path) == FileSystemKind::Network;
 }
 
+// AllocatedSize is off unless the file says otherwise: a missing key keeps
+// the files' lengths.
+bool AllocatedSizesWanted() {
+    return CIniFile(SettingsFilePath()).ReadBool(kSettingsSection, kAllocatedSize, false);
+}
+
 }  // namespace
 
-// The walk's view of the scan: one open entry per folder being listed.
+// The walk's view of the scan: the item of every folder being listed, and
+// their sums.
 class CFolderSizeView::ScanSink final : public WalkSink {
   public:
-    ScanSink(CFolderSizeView& view, HTREEITEM parentItem, TwinSink* twinSink)
+    ScanSink(CFolderSizeView& view, HTREEITEM parentItem, TwinSink* twinSink, bool allocatedSizes)
         : m_view(view),
           m_parentItem(parentItem),
           m_twinSink(twinSink),
-          m_ticket(view.m_nWalkTicket) {}
+          m_ticket(view.m_nWalkTicket),
+          m_sums(allocatedSizes, view.m_links, view.StoreMutex()) {}
 
     bool EnterFolder(const std::string& path, const FindRecord* entry) override {
         HTREEITEM item = TVI_NULL;
         if (entry != nullptr) {
             // A subfolder's item appears when its parent's listing meets it.
-            item = m_view.InsertFolderItem(entry->Name(), kImageFolder, m_open.back().item);
+            item = m_view.InsertFolderItem(entry->Name(), kImageFolder, m_items.back());
         }
         // Cancelled, or cancelled and a new scan already started.
         if (!m_view.m_bBusy.load(std::memory_order_relaxed) ||
@@ -60,7 +72,7 @@ class CFolderSizeView::ScanSink final : public WalkSink {
             return false;
         }
         auto now = std::chrono::steady_clock::now();
-        if (m_open.empty() || now - m_lastStatus >= kWalkStatusInterval) {
+        if (m_items.empty() || now - m_lastStatus >= kWalkStatusInterval) {
             m_lastStatus = now;
             m_view.SetStatus(path);
         }
@@ -71,71 +83,56 @@ class CFolderSizeView::ScanSink final : public WalkSink {
             m_view.m_hScanRoot = item;
             m_view.m_strRootPath = path;
         }
-        m_open.push_back(OpenFolder{item});
+        m_items.push_back(item);
+        // Items are numbered in the order the walk enters their folders.
+        m_sums.Enter(CTreeListCtrl::ItemNumberOf(item));
         return true;
     }
 
     void AddFile(const std::string& folderPath, const FindRecord& file) override {
-        OpenFolder& folder = m_open.back();
-        folder.filesSize += file.FileSize();
-        ++folder.fileCount;
-        // Only this thread writes the counter; readers want a recent value.
+        m_sums.AddFile(file);
+        // Only this thread writes the counters; readers want a recent value.
         m_view.m_nFiles.store(m_view.m_nFiles.load(std::memory_order_relaxed) + 1,
                               std::memory_order_relaxed);
+        if (file.linkCount > 1) {
+            m_view.m_nHardLinks.store(m_view.m_nHardLinks.load(std::memory_order_relaxed) + 1,
+                                      std::memory_order_relaxed);
+        }
         if (m_twinSink != nullptr) {
             m_twinSink->AddFileInFolder(folderPath, file);
         }
     }
 
     void LeaveFolder(const std::string&) override {
-        OpenFolder folder = m_open.back();
-        m_open.pop_back();
-        uint64_t total = folder.filesSize + folder.subfoldersSize;
-        m_view.CompleteFolder(folder.item, total, folder.fileCount, folder.filesSize,
-                              folder.subfolderCount > 0);
-        if (m_open.empty()) {
-            m_rootTotal = total;
-            m_rootDone = true;
-            return;
+        HTREEITEM item = m_items.back();
+        m_items.pop_back();
+        m_view.CompleteFolder(item, m_sums.Leave());
+        if (!m_items.empty()) {
+            m_view.m_nFolders.fetch_add(1, std::memory_order_relaxed);
         }
-        OpenFolder& parent = m_open.back();
-        parent.subfoldersSize += total;
-        ++parent.subfolderCount;
-        m_view.m_nFolders.fetch_add(1, std::memory_order_relaxed);
     }
 
-    uint64_t RootTotal() const { return m_rootTotal; }
+    // Every byte the walk has met so far, each inode once; after the walk
+    // the root's total.
+    uint64_t CountedBytes() const { return m_sums.CountedBytes(); }
 
-    // Every byte the walk has met so far, each once: a completed folder's
-    // total sits in its open parent only.
-    uint64_t CountedBytes() const {
-        if (m_rootDone) {
-            return m_rootTotal;
+    // The names of the linked files met join the scan's table (also after
+    // a cancel: their folders' items stay).
+    void CommitLinkedNames() {
+        std::lock_guard lock(m_view.StoreMutex());
+        for (const LinkedFiles::Name& name : m_sums.Names()) {
+            m_view.m_links.AddName(name.inode, name.folder);
         }
-        uint64_t sum = 0;
-        for (const OpenFolder& folder : m_open) {
-            sum += folder.filesSize + folder.subfoldersSize;
-        }
-        return sum;
     }
 
   private:
-    struct OpenFolder {
-        HTREEITEM item = TVI_NULL;
-        uint64_t filesSize = 0;
-        uint64_t subfoldersSize = 0;
-        int64_t fileCount = 0;
-        int64_t subfolderCount = 0;
-    };
-
     CFolderSizeView& m_view;
     HTREEITEM m_parentItem;
     TwinSink* m_twinSink;
     uint64_t m_ticket;
-    std::vector<OpenFolder> m_open;  // the heap, not the machine stack, holds the depth
+    FolderSums m_sums;
+    std::vector<HTREEITEM> m_items;  // the heap, not the machine stack, holds the depth
     std::chrono::steady_clock::time_point m_lastStatus;
-    uint64_t m_rootTotal = 0;
-    bool m_rootDone = false;
 };
 
 CFolderSizeView::CFolderSizeView() {
@@ -242,6 +239,10 @@ void CFolderSizeView::RunClaimedScan(const std::string& path, HTREEITEM parentIt
     if (twinSink != nullptr) {
         twinSink->EndFeed();
     }
+    EndWorker(ticket);
+}
+
+void CFolderSizeView::EndWorker(uint64_t ticket) {
     {
         std::lock_guard lock(m_claimMutex);
         if (m_nScanTicket != ticket) {
@@ -252,6 +253,162 @@ void CFolderSizeView::RunClaimedScan(const std::string& path, HTREEITEM parentIt
     std::lock_guard lock(m_endMutex);
     m_bWorkerRunning.store(false);
     m_scanEnded.notify_all();
+}
+
+bool CFolderSizeView::StartRefresh(HTREEITEM item) {
+    {
+        std::lock_guard start(m_startMutex);
+        HTREEITEM folder = TVI_NULL;
+        std::optional<std::string> path;
+        {
+            std::lock_guard lock(StoreMutex());
+            path = ItemPathLocked(item);
+            folder = IsFilesItemLocked(item) ? GetParentItemLocked(item) : item;
+            if (!path || folder == m_hScanRoot) {
+                return false;
+            }
+        }
+        uint64_t ticket = ClaimBusy();
+        if (ticket != 0) {
+            std::jthread previous = std::move(m_scanThread);
+            m_bWorkerRunning.store(true);
+            m_scanThread = std::jthread(
+                [this, folder, path = *path, ticket, previous = std::move(previous)]() mutable {
+                    if (previous.joinable()) {
+                        previous.join();
+                    }
+                    RunClaimedRefresh(folder, path, ticket);
+                });
+            return true;
+        }
+    }
+    // Not under the start lock: the box may run the caller's event loop.
+    ShowUserMessage(m_messagePresenter, kAppIsBusyMessage);
+    return false;
+}
+
+// The walk of a refresh: its folders in a private list until it completes.
+class CFolderSizeView::RefreshWalk {
+  public:
+    RefreshWalk(CFolderSizeView& view, uint64_t ticket, bool allocatedSizes)
+        : m_view(view),
+          m_ticket(ticket),
+          m_scan(allocatedSizes, view.m_links, view.StoreMutex(),
+                 [this](const std::string& path) { return KeepGoing(path); }) {}
+
+    // True when the walk completed.
+    bool Run(const std::string& path) {
+        return WalkFolderTree(path, m_scan) == WalkResult::Completed && KeepGoing(std::string());
+    }
+    const SubtreeScan& Scan() const { return m_scan; }
+
+  private:
+    bool KeepGoing(const std::string& path) {
+        if (!m_view.m_bBusy.load(std::memory_order_relaxed) ||
+            m_view.m_nScanTicket.load(std::memory_order_relaxed) != m_ticket) {
+            return false;
+        }
+        auto now = std::chrono::steady_clock::now();
+        if (!path.empty() && now - m_lastStatus >= kWalkStatusInterval) {
+            m_lastStatus = now;
+            m_view.SetStatus(path);
+        }
+        return true;
+    }
+
+    CFolderSizeView& m_view;
+    uint64_t m_ticket;
+    SubtreeScan m_scan;
+    std::chrono::steady_clock::time_point m_lastStatus;
+};
+
+void CFolderSizeView::RunClaimedRefresh(HTREEITEM folder, const std::string& path,
+                                        uint64_t ticket) {
+    bool applied = false;
+    try {
+        bool allocatedSizes;
+        {
+            std::lock_guard lock(StoreMutex());
+            allocatedSizes =
+                m_bAllocatedSizes;  // the tree's measure, whatever the setting says now
+        }
+        RefreshWalk walk(*this, ticket, allocatedSizes);
+        struct ::stat status;
+        // Gone since the scan: what a scan would show now is no item.
+        bool gone = ::lstat(path.c_str(), &status) != 0 && errno == ENOENT;
+        if (gone || walk.Run(path)) {
+            std::lock_guard claim(m_claimMutex);  // no newer scan takes over meanwhile
+            if (m_nScanTicket == ticket) {
+                std::lock_guard lock(StoreMutex());
+                if (gone) {
+                    applied = RemoveFolderItemLocked(folder);
+                } else if (IsLiveItemLocked(folder)) {
+                    ApplyRefreshLocked(folder, walk.Scan());
+                    applied = true;
+                }
+            }
+        }
+    } catch (...) {
+        // A failure leaves the tree as it was.
+    }
+    if (!applied) {
+        m_nExceptions.fetch_add(1);
+    }
+    if (m_nScanTicket.load() == ticket) {
+        ShowChangedTotal();  // also in place of the paths the walk showed
+    }
+    EndWorker(ticket);
+}
+
+void CFolderSizeView::ApplyRefreshLocked(HTREEITEM folder, const SubtreeScan& walk) {
+    const std::vector<SubtreeScan::Folder>& found = walk.Folders();
+    // The old subtree leaves.
+    std::vector<HTREEITEM> oldFolders = SubtreeFoldersLocked(folder);
+    int64_t oldFiles = 0;
+    for (HTREEITEM old : oldFolders) {
+        oldFiles += OwnFileCountLocked(old);
+    }
+    std::vector<LinkedFiles::Name> oldNames = TakeNamesOfLocked(oldFolders);
+    uint64_t oldBytes = GetItemSizeLocked(folder).value_or(0);
+    int count = GetChildCountLocked(folder);
+    std::vector<HTREEITEM> children;
+    for (int row = 0; row < count; ++row) {
+        children.push_back(GetChildItemLocked(folder, row));
+    }
+    for (HTREEITEM child : children) {
+        DeleteItemLocked(child);
+    }
+    // The new one takes its place: folders in walk order, each folder's files
+    // item after its subfolders.
+    std::vector<HTREEITEM> items(found.size(), TVI_NULL);
+    items[0] = folder;
+    for (size_t place = 1; place < found.size(); ++place) {
+        items[place] =
+            InsertItemLocked(walk.NameOf(found[place]), kImageFolder, items[found[place].parent]);
+    }
+    for (size_t place = 0; place < found.size(); ++place) {
+        const FolderSums::Folder& sums = found[place].sums;
+        SetItemSizeLocked(items[place], sums.total);
+        SetOwnFileCountLocked(items[place], sums.fileCount);
+        CompleteChildrenLocked(items[place]);
+        if (sums.fileCount > 0 && sums.subfolderCount > 0) {
+            InsertFilesItemLocked(items[place], sums.fileCount, sums.filesBytes);
+        }
+    }
+    std::vector<LinkedFiles::Name> newNames;
+    for (const LinkedFiles::Name& name : walk.LinkedNames()) {
+        if (items[name.folder] != TVI_NULL) {
+            newNames.push_back(LinkedFiles::Name{name.inode, ItemNumberOf(items[name.folder])});
+        }
+    }
+    m_nFiles.fetch_add(walk.FileCount() - oldFiles);
+    m_nFolders.fetch_add(int64_t(found.size()) - int64_t(oldFolders.size()));
+    m_nHardLinks.fetch_add(int64_t(newNames.size()) - int64_t(oldNames.size()));
+    // The folder's own figures are the walk's; above it the totals change by
+    // the difference, and linked names are settled with the rest of the tree.
+    uint64_t newBytes = found[0].sums.total;
+    UpdateAncestorsLocked(GetParentItemLocked(folder), oldBytes, oldNames, newBytes, newNames);
+    SortChangedLocked(items);
 }
 
 bool CFolderSizeView::WaitForScanEnd(std::chrono::milliseconds timeout) {
@@ -273,19 +430,26 @@ void CFolderSizeView::WaitForScan() {
 // --- The walk ---------------------------------------------------------------
 
 uint64_t CFolderSizeView::ScanFolder(const std::string& path, HTREEITEM item, TwinSink* twinSink) {
-    ScanSink sink(*this, item, twinSink);
+    bool allocatedSizes = AllocatedSizesWanted();
+    {
+        std::lock_guard lock(StoreMutex());
+        m_bAllocatedSizes = allocatedSizes;
+    }
+    ScanSink sink(*this, item, twinSink, allocatedSizes);
     WalkResult result;
     try {
         result = WalkFolderTree(path, sink, m_walkOptions);
     } catch (...) {
+        sink.CommitLinkedNames();
         m_nTotal.store(sink.CountedBytes());
         throw;
     }
+    sink.CommitLinkedNames();
     if (result == WalkResult::Abandoned) {
         m_nTotal.store(sink.CountedBytes());
         throw ScanCancelled{};
     }
-    return sink.RootTotal();
+    return sink.CountedBytes();
 }
 
 HTREEITEM CFolderSizeView::InsertFolderItem(std::string_view text, int image, HTREEITEM parent) {
@@ -307,52 +471,89 @@ int CFolderSizeView::RootImage(const std::string& path) {
     return kImageFolder;
 }
 
-void CFolderSizeView::CompleteFolder(HTREEITEM item, uint64_t total, int64_t fileCount,
-                                     uint64_t filesSize, bool hasSubfolders) {
+void CFolderSizeView::CompleteFolder(HTREEITEM item, const FolderSums::Folder& sums) {
     std::lock_guard lock(StoreMutex());
-    SetItemSizeLocked(item, total);
+    SetItemSizeLocked(item, sums.total);
+    SetOwnFileCountLocked(item, sums.fileCount);
     // No subfolder comes any more; the files item follows in the packed list.
     CompleteChildrenLocked(item);
     ++m_nRecords;
-    if (fileCount > 0 && hasSubfolders) {
-        InsertFilesItemLocked(item, fileCount, filesSize);
+    if (sums.fileCount > 0 && sums.subfolderCount > 0) {
+        InsertFilesItemLocked(item, sums.fileCount, sums.filesBytes);
         ++m_nRecords;
     }
 }
 
+uint32_t CFolderSizeView::OwnFileCountLocked(HTREEITEM item) const {
+    uint32_t number = ItemNumberOf(item);
+    return number < m_ownFiles.size() ? m_ownFiles[number] : 0;
+}
+
+void CFolderSizeView::SetOwnFileCountLocked(HTREEITEM item, int64_t count) {
+    if (item == TVI_NULL) {
+        return;
+    }
+    uint32_t number = ItemNumberOf(item);
+    if (number >= m_ownFiles.size()) {
+        m_ownFiles.resize(size_t(number) + 1, 0);
+    }
+    m_ownFiles[number] = uint32_t(std::clamp<int64_t>(count, 0, 0xffffffffll));
+}
+
 // --- The end of a scan ------------------------------------------------------
 
-void CFolderSizeView::FinishScan() {
-    const std::string& path = m_strWalkPath;
-    uint64_t total = m_nTotal.load();
-    uint64_t denominator = total;
-    std::string status;
+CFolderSizeView::Ending CFolderSizeView::ComposeEnding(const std::string& path,
+                                                       uint64_t total) const {
+    Ending ending;
+    ending.denominator = total;
     if (IsNetworkLocation(path)) {
-        status = NetworkReadyStatus(path, total, m_nFiles.load(), m_nFolders.load(),
-                                    m_nExceptions.load());
+        ending.status = NetworkReadyStatus(path, total, m_nFiles.load(), m_nFolders.load(),
+                                           m_nExceptions.load());
+        return ending;
+    }
+    std::optional<DiskSpace> space = DiskSpaceOf(path);
+    std::optional<std::string> mountPoint = MountPointOf(path);
+    if (space && mountPoint) {
+        if (ReadSetting(kRelativToDriveSpace)) {
+            ending.denominator = space->total;
+            ending.ofTotal = false;
+        }
+        ending.status = FreeSpaceStatus(*mountPoint, space->freeToCaller);
+        ending.renameRoot =
+            WithoutTrailingSeparator(CollapseDoubledSeparators(path)) == *mountPoint;
     } else {
-        std::optional<DiskSpace> space = DiskSpaceOf(path);
-        std::optional<std::string> mountPoint = MountPointOf(path);
-        if (space && mountPoint) {
-            if (ReadSetting(kRelativToDriveSpace)) {
-                denominator = space->total;
-            }
-            status = FreeSpaceStatus(*mountPoint, space->freeToCaller);
-            if (WithoutTrailingSeparator(CollapseDoubledSeparators(path)) == *mountPoint) {
-                std::lock_guard lock(StoreMutex());
-                SetItemTextLocked(m_hScanRoot, status);
-            }
-        } else {
-            status = kReadyStatus;
+        ending.status = kReadyStatus;
+    }
+    return ending;
+}
+
+void CFolderSizeView::FinishScan() {
+    Ending ending = ComposeEnding(m_strWalkPath, m_nTotal.load());
+    {
+        std::lock_guard lock(StoreMutex());
+        m_bPercentOfTotal = ending.ofTotal;
+        if (ending.renameRoot) {
+            SetItemTextLocked(m_hScanRoot, ending.status);
         }
     }
-    SetStatus(status);
+    SetStatus(ending.status);
     // Percentages are made from the sizes when shown; every item shares
     // this denominator. 0: no item has one and nothing is sorted.
-    SetPercentBase(denominator);
-    if (denominator != 0 && ReadSetting(kSortBySize)) {
+    SetPercentBase(ending.denominator);
+    if (ending.denominator != 0 && ReadSetting(kSortBySize)) {
         SortBySize();
     }
+}
+
+void CFolderSizeView::ShowChangedTotal() {
+    Ending ending = ComposeEnding(GetScanPath(), m_nTotal.load());
+    {
+        std::lock_guard lock(StoreMutex());
+        if (ending.renameRoot) {
+            SetItemTextLocked(m_hScanRoot, ending.status);
+        }
+    }
+    SetStatus(ending.status);
 }
 
 void CFolderSizeView::SortBySize() {
@@ -381,13 +582,240 @@ void CFolderSizeView::SortBySize() {
 void CFolderSizeView::ResetScan() {
     m_nFiles.store(0);
     m_nFolders.store(0);
+    m_nHardLinks.store(0);
     // A new scan counts from nothing; only the exceptions add up.
     m_nTotal.store(0);
     std::lock_guard lock(StoreMutex());
     m_nRecords = 0;
     m_hScanRoot = TVI_NULL;
     m_strRootPath.clear();
+    m_links.Clear();
+    std::deque<uint32_t>().swap(m_ownFiles);
     DeleteAllItemsLocked();
+}
+
+// --- Keeping the tree true after an action ----------------------------------
+
+bool CFolderSizeView::AreSizesAllocated() const {
+    std::lock_guard lock(StoreMutex());
+    return m_bAllocatedSizes;
+}
+
+uint32_t CFolderSizeView::ParentNumberLocked(uint32_t number) const {
+    HTREEITEM parent = GetParentItemLocked(LiveItemLocked(number));
+    if (parent == TVI_NULL || parent == TVI_ROOT) {
+        return LinkedFiles::kNoParent;
+    }
+    return ItemNumberOf(parent);
+}
+
+std::vector<HTREEITEM> CFolderSizeView::SubtreeFoldersLocked(HTREEITEM item) const {
+    std::vector<HTREEITEM> folders;
+    std::vector<HTREEITEM> pending{item};
+    while (!pending.empty()) {
+        HTREEITEM folder = pending.back();
+        pending.pop_back();
+        folders.push_back(folder);
+        int count = GetChildCountLocked(folder);
+        for (int row = 0; row < count; ++row) {
+            HTREEITEM child = GetChildItemLocked(folder, row);
+            // Deleted children stay linked until a view has applied it.
+            if (IsLiveItemLocked(child) && !IsFilesItemLocked(child)) {
+                pending.push_back(child);
+            }
+        }
+    }
+    return folders;
+}
+
+std::vector<LinkedFiles::Name> CFolderSizeView::TakeNamesOfLocked(
+    const std::vector<HTREEITEM>& folders) {
+    if (m_links.Names().empty()) {
+        return {};
+    }
+    std::vector<bool> inside(ItemNumberEndLocked(), false);
+    for (HTREEITEM folder : folders) {
+        inside[ItemNumberOf(folder)] = true;
+    }
+    return m_links.TakeNamesIf([&inside](const LinkedFiles::Name& name) {
+        return name.folder < inside.size() && inside[name.folder];
+    });
+}
+
+void CFolderSizeView::UpdateAncestorsLocked(HTREEITEM start, uint64_t removed,
+                                            const std::vector<LinkedFiles::Name>& removedNames,
+                                            uint64_t added,
+                                            const std::vector<LinkedFiles::Name>& addedNames) {
+    std::vector<HTREEITEM> chain;
+    std::vector<uint32_t> numbers;
+    for (HTREEITEM at = start; at != TVI_ROOT && at != TVI_NULL; at = GetParentItemLocked(at)) {
+        chain.push_back(at);
+        numbers.push_back(ItemNumberOf(at));
+    }
+    auto parentOf = [this](uint32_t number) { return ParentNumberLocked(number); };
+    // An inode whose names leave or join a folder still counts there (once)
+    // when another of its names stays below it.
+    std::vector<uint64_t> keptOfRemoved = m_links.BytesHeldAlong(numbers, removedNames, parentOf);
+    std::vector<uint64_t> heldOfAdded = m_links.BytesHeldAlong(numbers, addedNames, parentOf);
+    for (size_t at = 0; at < chain.size(); ++at) {
+        if (std::optional<uint64_t> size = GetItemSizeLocked(chain[at])) {
+            SetItemSizeLocked(chain[at],
+                              *size - removed + keptOfRemoved[at] + added - heldOfAdded[at]);
+        }
+    }
+    uint64_t total = m_nTotal.load() - removed + added;
+    if (!chain.empty()) {
+        total += keptOfRemoved.back() - heldOfAdded.back();
+    } else {
+        total = 0;  // the scan root itself went
+    }
+    m_nTotal.store(total);
+    for (const LinkedFiles::Name& name : addedNames) {
+        m_links.AddName(name.inode, name.folder);
+    }
+    if (m_bPercentOfTotal) {
+        SetPercentBaseLocked(total);
+    }
+    SortChangedLocked(chain);
+}
+
+void CFolderSizeView::SortChangedLocked(const std::vector<HTREEITEM>& folders) {
+    if (GetPercentBaseLocked() == 0 || !ReadSetting(kSortBySize)) {
+        return;
+    }
+    HTREEITEM root = GetRootItemLocked();
+    for (HTREEITEM folder : folders) {
+        if (folder == root) {
+            // The root's children as the header last ordered them.
+            SortTopLevelLocked(GetMarkedColumnLocked() != 0);
+        } else if (GetItemSizeLocked(folder)) {
+            SortChildrenByPercentLocked(folder, true);
+        }
+    }
+}
+
+bool CFolderSizeView::RemoveFolderItem(HTREEITEM item) {
+    if (IsWalkRunning()) {
+        return false;
+    }
+    {
+        std::lock_guard lock(StoreMutex());
+        if (!RemoveFolderItemLocked(item)) {
+            return false;
+        }
+    }
+    ShowChangedTotal();
+    return true;
+}
+
+bool CFolderSizeView::RemoveFolderItemLocked(HTREEITEM item) {
+    if (!ItemPathLocked(item) || IsFilesItemLocked(item)) {
+        return false;
+    }
+    HTREEITEM parent = GetParentItemLocked(item);
+    bool isRoot = item == m_hScanRoot;
+    std::vector<HTREEITEM> folders = SubtreeFoldersLocked(item);
+    int64_t files = 0;
+    for (HTREEITEM folder : folders) {
+        files += OwnFileCountLocked(folder);
+    }
+    std::vector<LinkedFiles::Name> names = TakeNamesOfLocked(folders);
+    std::optional<uint64_t> bytes = GetItemSizeLocked(item);
+    DeleteItemLocked(item);
+    m_nFiles.fetch_sub(files);
+    m_nFolders.fetch_sub(int64_t(folders.size()) - (isRoot ? 1 : 0));
+    m_nHardLinks.fetch_sub(int64_t(names.size()));
+    if (isRoot) {
+        m_links.Clear();
+        UpdateAncestorsLocked(TVI_ROOT, 0, {}, 0, {});
+    } else {
+        // A folder left with files only stands for them itself: its files
+        // item goes, as a scan would not make one.
+        bool hasSubfolder = false;
+        HTREEITEM filesItem = TVI_NULL;
+        int count = GetChildCountLocked(parent);
+        for (int row = 0; row < count; ++row) {
+            HTREEITEM child = GetChildItemLocked(parent, row);
+            if (!IsLiveItemLocked(child)) {
+                continue;
+            }
+            if (IsFilesItemLocked(child)) {
+                filesItem = child;
+            } else {
+                hasSubfolder = true;
+            }
+        }
+        if (!hasSubfolder && filesItem != TVI_NULL) {
+            DeleteItemLocked(filesItem);
+        }
+        UpdateAncestorsLocked(parent, bytes.value_or(0), names, 0, {});
+    }
+    return true;
+}
+
+bool CFolderSizeView::RemoveLooseFiles(HTREEITEM filesItem) {
+    if (IsWalkRunning()) {
+        return false;
+    }
+    {
+        std::lock_guard lock(StoreMutex());
+        if (!ItemPathLocked(filesItem) || !IsFilesItemLocked(filesItem)) {
+            return false;
+        }
+        HTREEITEM folder = GetParentItemLocked(filesItem);
+        uint64_t bytes = GetItemSizeLocked(filesItem).value_or(0);
+        int64_t files = OwnFileCountLocked(folder);
+        std::vector<LinkedFiles::Name> names = TakeNamesOfLocked({folder});
+        DeleteItemLocked(filesItem);
+        SetOwnFileCountLocked(folder, 0);
+        m_nFiles.fetch_sub(files);
+        m_nHardLinks.fetch_sub(int64_t(names.size()));
+        UpdateAncestorsLocked(folder, bytes, names, 0, {});
+    }
+    ShowChangedTotal();
+    return true;
+}
+
+HTREEITEM CFolderSizeView::FindFolderItem(const std::string& path) const {
+    std::lock_guard lock(StoreMutex());
+    if (m_hScanRoot == TVI_NULL || !IsLiveItemLocked(m_hScanRoot)) {
+        return TVI_NULL;
+    }
+    std::string root = WithoutTrailingSeparator(m_strRootPath);
+    std::string wanted = WithoutTrailingSeparator(CollapseDoubledSeparators(path));
+    if (wanted != root) {
+        std::string prefix = root == "/" ? root : root + kPathSeparator;
+        if (!wanted.starts_with(prefix)) {
+            return TVI_NULL;
+        }
+    }
+    HTREEITEM at = m_hScanRoot;
+    size_t begin = std::min(wanted.size(), root.size() + 1);
+    if (root == "/") {
+        begin = 1;
+    }
+    while (begin < wanted.size()) {
+        size_t end = wanted.find(kPathSeparator, begin);
+        if (end == std::string::npos) {
+            end = wanted.size();
+        }
+        std::string_view name(wanted.data() + begin, end - begin);
+        HTREEITEM next = TVI_NULL;
+        int count = GetChildCountLocked(at);
+        for (int row = 0; row < count && next == TVI_NULL; ++row) {
+            HTREEITEM child = GetChildItemLocked(at, row);
+            if (IsLiveItemLocked(child) && !IsFilesItemLocked(child) &&
+                GetItemTextLocked(child) == name) {
+                next = child;
+            }
+        }
+        if (next == TVI_NULL) {
+            break;  // made after the scan: its deepest folder the tree knows
+        }
+        at = next;
+        begin = end + 1;
+    }
+    return at;
 }
 
 void CFolderSizeView::SetStatus(const std::string& text) {

@@ -12,17 +12,35 @@
 //
 // Paths are not stored per item (a tree 100,000 levels deep would need
 // gigabytes); GetItemPath derives them from the tree on demand.
+//
+// Sizes. A folder's total counts every inode once, however many hard links
+// to it lie below the folder (LinkedFiles keeps the few files with several
+// links, so that later changes stay exact). With the setting AllocatedSize
+// a file counts the space it takes on the disk instead of its length; the
+// setting is read when a scan starts and holds for that tree.
+//
+// The tree stays true after the user acts on it: RemoveFolderItem and
+// RemoveLooseFiles take out what a Delete or Move to took off the disk, and
+// StartRefresh rescans one folder in place. Each updates every ancestor's
+// size, a files item that no longer has a place, the percentages, the
+// order (when SortBySize is on), the scan's total, counts and status. None
+// of them runs while a scan or a refresh runs: they return false, and
+// StartRefresh shows "App is busy..".
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "foldersize/FolderSums.h"
+#include "foldersize/LinkedFiles.h"
+#include "foldersize/SubtreeScan.h"
 #include "foldersize/TreeListCtrl.h"
 #include "foldersize/TwinSink.h"
 #include "platform/ChangeNotifier.h"
@@ -49,6 +67,38 @@ class CFolderSizeView : public CTreeListCtrl {
     // returns when the view is already busy.
     void RunScan(const std::string& path, HTREEITEM parentItem = TVI_ROOT);
 
+    // Rescans the folder of `item` (a files item: its folder) in place on
+    // the worker: its subtree is walked anew and, when the walk completes,
+    // takes the place of the old one, with the ancestors updated; a folder
+    // that no longer exists leaves the tree. A cancelled refresh changes
+    // nothing but the exception count, as a cancelled scan does. The scan
+    // root cannot be refreshed in place (a new scan is its refresh).
+    // Returns false when it did not start: not an item of this scan, the
+    // root, or a scan or refresh is running (then "App is busy.." is shown).
+    // Any thread. One thing a refresh cannot know: a file that had a single
+    // name when the tree was scanned and has gained another inside the
+    // refreshed folder since counts twice above that folder until the next
+    // scan (the tree never learned its first name).
+    bool StartRefresh(HTREEITEM item);
+
+    // After the folder of `item` (its subtree) left the disk: takes the item
+    // out and updates the tree. False (nothing changed) for an item that is
+    // not a live folder item of this scan, or while a walk runs.
+    bool RemoveFolderItem(HTREEITEM item);
+    // After the loose files of a files item's folder left the disk: takes
+    // the files item out and updates the tree. False as above.
+    bool RemoveLooseFiles(HTREEITEM filesItem);
+
+    // The folder item of `path` when the path lies inside the scanned tree:
+    // its own item, or, when the tree has no item for it (a folder made
+    // after the scan), the item of its deepest folder that has one.
+    // TVI_NULL when the path lies outside.
+    HTREEITEM FindFolderItem(const std::string& path) const;
+
+    // The measure of the current tree: true when sizes are the space taken
+    // on the disk (AllocatedSize), false for the files' lengths.
+    bool AreSizesAllocated() const;
+
     // Waits until the last started worker has ended.
     void WaitForScan();
     // True from StartScan until its worker has finished everything.
@@ -74,6 +124,8 @@ class CFolderSizeView : public CTreeListCtrl {
     int64_t GetFileCount() const { return m_nFiles.load(std::memory_order_relaxed); }
     int64_t GetFolderCount() const { return m_nFolders.load(std::memory_order_relaxed); }
     int64_t GetExceptionCount() const { return m_nExceptions.load(); }
+    // Files met whose link count is above 1 (every name of them).
+    int64_t GetHardLinkCount() const { return m_nHardLinks.load(std::memory_order_relaxed); }
     // After a complete walk the root's total; after a cancel or failure the
     // bytes of every file the walk counted, each once.
     uint64_t GetTotal() const { return m_nTotal.load(); }
@@ -122,22 +174,73 @@ class CFolderSizeView : public CTreeListCtrl {
     HTREEITEM InsertFolderItem(std::string_view text, int image, HTREEITEM parent);
     // A folder is complete: its total, and its files item when it has both
     // files and subfolders.
-    void CompleteFolder(HTREEITEM item, uint64_t total, int64_t fileCount, uint64_t filesSize,
-                        bool hasSubfolders);
+    void CompleteFolder(HTREEITEM item, const FolderSums::Folder& sums);
 
   private:
+    class RefreshWalk;
+
     std::optional<std::string> ItemPathLocked(HTREEITEM item) const;
     // The root item's image: a mount point or a network location gets its
     // shell icon, any other folder the folder image.
     int RootImage(const std::string& path);
 
+    // The status text of a finished tree of `total` bytes, and what the
+    // percentages are shares of.
+    struct Ending {
+        std::string status;
+        uint64_t denominator = 0;
+        bool ofTotal = true;      // the denominator is the scan's total
+        bool renameRoot = false;  // a mount point was scanned: the root reads the status
+    };
+    Ending ComposeEnding(const std::string& path, uint64_t total) const;
+    // After a change of the tree: the status and, when they are shares of
+    // the total, the percentages follow the new total.
+    void ShowChangedTotal();
+
+    // Gives the busy flag back unless a newer scan has taken it.
+    void EndWorker(uint64_t ticket);
+    // The body of a refresh once the busy flag is ours.
+    void RunClaimedRefresh(HTREEITEM folder, const std::string& path, uint64_t ticket);
+    bool RemoveFolderItemLocked(HTREEITEM item);
+    // Puts a completed refresh walk in place of the folder's old subtree.
+    void ApplyRefreshLocked(HTREEITEM folder, const SubtreeScan& walk);
+
+    // With StoreMutex() held, after the totals below `start` (a folder
+    // item, or TVI_ROOT when the scan root itself went) changed: `removed`
+    // bytes (each inode once) and their linked names went, `added` bytes and
+    // names came. Updates the sizes of `start` and its ancestors, the total
+    // and the order; the names of `added` join the table.
+    void UpdateAncestorsLocked(HTREEITEM start, uint64_t removed,
+                               const std::vector<LinkedFiles::Name>& removedNames, uint64_t added,
+                               const std::vector<LinkedFiles::Name>& addedNames);
+    // The parent's item number of a live item number; kNoParent above the
+    // top level.
+    uint32_t ParentNumberLocked(uint32_t number) const;
+    // The live folder items of the subtree of `item` (itself included).
+    std::vector<HTREEITEM> SubtreeFoldersLocked(HTREEITEM item) const;
+    // Takes the linked names held by the folders of `folders` out of the table.
+    std::vector<LinkedFiles::Name> TakeNamesOfLocked(const std::vector<HTREEITEM>& folders);
+    uint32_t OwnFileCountLocked(HTREEITEM item) const;
+    void SetOwnFileCountLocked(HTREEITEM item, int64_t count);
+    // Orders the children of the changed folders as a scan's end does.
+    void SortChangedLocked(const std::vector<HTREEITEM>& folders);
+    bool IsWalkRunning() const { return m_bBusy.load() || m_bWorkerRunning.load(); }
+
     size_t m_nRecords = 0;             // guarded by StoreMutex()
     HTREEITEM m_hScanRoot = TVI_NULL;  // guarded by StoreMutex()
     std::string m_strRootPath;         // guarded by StoreMutex()
+    // The files with several links; guarded by StoreMutex().
+    LinkedFiles m_links;
+    // Each folder item's number of own files (every name), by item number;
+    // guarded by StoreMutex().
+    std::deque<uint32_t> m_ownFiles;
+    bool m_bAllocatedSizes = false;  // guarded by StoreMutex()
+    bool m_bPercentOfTotal = true;   // guarded by StoreMutex()
 
     std::atomic<int64_t> m_nFiles{0};
     std::atomic<int64_t> m_nFolders{0};
     std::atomic<int64_t> m_nExceptions{0};
+    std::atomic<int64_t> m_nHardLinks{0};
     std::atomic<uint64_t> m_nTotal{0};
 
     mutable std::mutex m_textMutex;  // guards the two texts below

@@ -208,6 +208,10 @@ HTREEITEM CTreeListCtrl::InsertFilesItemLocked(HTREEITEM parent, int64_t fileCou
 
 bool CTreeListCtrl::DeleteItem(HTREEITEM item) {
     std::lock_guard lock(m_mutex);
+    return DeleteItemLocked(item);
+}
+
+bool CTreeListCtrl::DeleteItemLocked(HTREEITEM item) {
     Found found = Live(item);
     if (!found) {
         return false;
@@ -271,12 +275,20 @@ HTREEITEM CTreeListCtrl::GetParentItemLocked(HTREEITEM item) const {
 
 int CTreeListCtrl::GetChildCount(HTREEITEM parent) const {
     std::lock_guard lock(m_mutex);
+    return GetChildCountLocked(parent);
+}
+
+int CTreeListCtrl::GetChildCountLocked(HTREEITEM parent) const {
     Found found = LiveParent(parent);
     return found ? int(m_tree->ChildCount(found.index)) : 0;
 }
 
 HTREEITEM CTreeListCtrl::GetChildItem(HTREEITEM parent, int row) const {
     std::lock_guard lock(m_mutex);
+    return GetChildItemLocked(parent, row);
+}
+
+HTREEITEM CTreeListCtrl::GetChildItemLocked(HTREEITEM parent, int row) const {
     Found found = LiveParent(parent);
     if (!found || row < 0) {
         return TVI_NULL;
@@ -396,12 +408,20 @@ bool CTreeListCtrl::SetItemSizeLocked(HTREEITEM item, uint64_t bytes) {
 
 int64_t CTreeListCtrl::GetItemFileCount(HTREEITEM item) const {
     std::lock_guard lock(m_mutex);
+    return GetItemFileCountLocked(item);
+}
+
+int64_t CTreeListCtrl::GetItemFileCountLocked(HTREEITEM item) const {
     Found found = Readable(item);
     return found ? found.tree->FileCount(found.index) : 0;
 }
 
 uint64_t CTreeListCtrl::GetPercentBase() const {
     std::lock_guard lock(m_mutex);
+    return GetPercentBaseLocked();
+}
+
+uint64_t CTreeListCtrl::GetPercentBaseLocked() const {
     return m_tree->PercentBase();
 }
 
@@ -479,6 +499,10 @@ bool CTreeListCtrl::SortChildrenByPercentLocked(HTREEITEM item, bool keepFilesIt
 
 bool CTreeListCtrl::SortTopLevel(bool byPercent) {
     std::lock_guard lock(m_mutex);
+    return SortTopLevelLocked(byPercent);
+}
+
+bool CTreeListCtrl::SortTopLevelLocked(bool byPercent) {
     Found root = Live(GetRootItemLocked());
     return root && RequestSort(root, !byPercent, false);
 }

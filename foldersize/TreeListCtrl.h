@@ -255,6 +255,14 @@ class CTreeListCtrl {
     // packed into the shared run (later inserts still work).
     void CompleteChildrenLocked(HTREEITEM item);
     std::optional<uint64_t> GetItemSizeLocked(HTREEITEM item) const;
+    int64_t GetItemFileCountLocked(HTREEITEM item) const;
+    bool DeleteItemLocked(HTREEITEM item);
+    bool IsLiveItemLocked(HTREEITEM item) const { return bool(Live(item)); }
+    int GetChildCountLocked(HTREEITEM parent) const;
+    HTREEITEM GetChildItemLocked(HTREEITEM parent, int row) const;
+    bool SortTopLevelLocked(bool byPercent);
+    int GetMarkedColumnLocked() const { return m_nMarkedColumn; }
+    uint64_t GetPercentBaseLocked() const;
     // Items of the current tree are numbered 1.. in the order they were
     // made; this is one more than the last number.
     uint32_t ItemNumberEndLocked() const;

@@ -20,6 +20,7 @@ inline constexpr const char* kCmpName = "CmpName";
 inline constexpr const char* kCmpSize = "CmpSize";
 inline constexpr const char* kCmpDate = "CmpDate";
 inline constexpr const char* kVerifyContents = "VerifyContents";  // default 0
+inline constexpr const char* kAllocatedSize = "AllocatedSize";  // default 0
 
 // Where the settings are read and written.
 struct SettingsFiles {

@@ -21,27 +21,16 @@
 #include "foldersize/SizeText.h"
 #include "platform/FileSystems.h"
 #include "settings/Settings.h"
+#include "tests/foldersize/FolderTreeChecks.h"
 #include "tests/support/TempTree.h"
 
 namespace quarn {
 namespace {
 
+using test::ItemsByPath;
+using test::ScanSettings;
 using test::ScopedEnv;
 using test::TempTree;
-
-// Every test gets its own settings file, with the two scan settings chosen.
-class ScanSettings {
-  public:
-    ScanSettings(bool sortBySize, bool relativeToDrive)
-        : m_ini("QUARN_INI", m_folder.Path("quarn.ini")) {
-        WriteSetting(kSortBySize, sortBySize);
-        WriteSetting(kRelativToDriveSpace, relativeToDrive);
-    }
-
-  private:
-    TempTree m_folder;
-    ScopedEnv m_ini;
-};
 
 // An independent sum: every entry that is not a folder, by its own (lstat) size.
 uint64_t SumOfTree(const std::string& root, int64_t* files = nullptr) {
@@ -59,25 +48,6 @@ uint64_t SumOfTree(const std::string& root, int64_t* files = nullptr) {
         *files = count;
     }
     return sum;
-}
-
-// The items of a finished scan by their paths, files items under path +
-// "|files"; every item must have a path.
-std::map<std::string, HTREEITEM> ItemsByPath(const CFolderSizeView& view) {
-    std::map<std::string, HTREEITEM> byPath;
-    std::vector<HTREEITEM> pending{TVI_ROOT};
-    while (!pending.empty()) {
-        HTREEITEM parent = pending.back();
-        pending.pop_back();
-        for (int row = 0; row < view.GetChildCount(parent); ++row) {
-            HTREEITEM item = view.GetChildItem(parent, row);
-            std::optional<std::string> path = view.GetItemPath(item);
-            EXPECT_TRUE(path.has_value());
-            byPath[path.value_or("?") + (view.IsFilesItem(item) ? "|files" : "")] = item;
-            pending.push_back(item);
-        }
-    }
-    return byPath;
 }
 
 std::vector<std::string> ChildTexts(const CFolderSizeView& view, HTREEITEM parent) {

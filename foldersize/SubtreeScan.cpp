@@ -1,0 +1,41 @@
+#include "foldersize/SubtreeScan.h"
+
+#include <utility>
+
+namespace quarn {
+
+SubtreeScan::SubtreeScan(bool allocatedSizes, LinkedFiles& links, std::mutex& linksMutex,
+                         std::function<bool(const std::string& path)> keepGoing)
+    : m_sums(allocatedSizes, links, linksMutex), m_keepGoing(std::move(keepGoing)) {}
+
+bool SubtreeScan::EnterFolder(const std::string& path, const FindRecord* entry) {
+    if (!m_keepGoing(path)) {
+        return false;
+    }
+    Folder folder;
+    if (entry != nullptr) {
+        folder.parent = m_open.back();
+        folder.nameOffset = uint32_t(m_names.size());
+        folder.nameLength = uint32_t(entry->Name().size());
+        m_names.append(entry->Name());
+    }
+    uint32_t place = uint32_t(m_folders.size());
+    m_folders.push_back(folder);
+    m_open.push_back(place);
+    m_sums.Enter(place);
+    return true;
+}
+
+void SubtreeScan::AddFile(const std::string&, const FindRecord& file) {
+    m_sums.AddFile(file);
+    ++m_files;
+}
+
+void SubtreeScan::LeaveFolder(const std::string&) {
+    Folder& folder = m_folders[m_open.back()];
+    m_open.pop_back();
+    folder.sums = m_sums.Leave();
+    folder.left = true;
+}
+
+}  // namespace quarn

@@ -1,0 +1,63 @@
+#pragma once
+// A walk of one folder's subtree into a private list, for a refresh that
+// puts its result into the tree only once the walk has ended (a cancelled
+// refresh changes nothing). Folders are listed in the order the walk enters
+// them, the walked folder first, each with the place of its parent, its name
+// and, once the walk has left it, its figures as FolderSums counts them.
+// Linked files are entered into the scan's table (LinkedFiles); their names
+// are kept with the places of their folders.
+//
+// One walk, on the thread that walks.
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foldersize/FolderSums.h"
+#include "foldersize/LinkedFiles.h"
+#include "platform/FolderWalker.h"
+
+namespace quarn {
+
+class SubtreeScan final : public WalkSink {
+  public:
+    static constexpr uint32_t kNoParent = 0xffffffffu;
+
+    struct Folder {
+        uint32_t parent = kNoParent;  // place of the parent in Folders()
+        uint32_t nameOffset = 0;
+        uint32_t nameLength = 0;
+        bool left = false;  // the walk finished it: `sums` hold
+        FolderSums::Folder sums;
+    };
+
+    // `keepGoing` is asked with every folder's path before it is listed;
+    // false abandons the walk.
+    SubtreeScan(bool allocatedSizes, LinkedFiles& links, std::mutex& linksMutex,
+                std::function<bool(const std::string& path)> keepGoing);
+
+    bool EnterFolder(const std::string& path, const FindRecord* entry) override;
+    void AddFile(const std::string& folderPath, const FindRecord& file) override;
+    void LeaveFolder(const std::string& path) override;
+
+    const std::vector<Folder>& Folders() const { return m_folders; }
+    std::string_view NameOf(const Folder& folder) const {
+        return std::string_view(m_names).substr(folder.nameOffset, folder.nameLength);
+    }
+    // The names of linked files met; `folder` is a place in Folders().
+    const std::vector<LinkedFiles::Name>& LinkedNames() const { return m_sums.Names(); }
+    int64_t FileCount() const { return m_files; }
+
+  private:
+    FolderSums m_sums;
+    std::function<bool(const std::string&)> m_keepGoing;
+    std::vector<Folder> m_folders;
+    std::vector<uint32_t> m_open;  // places of the folders being walked
+    std::string m_names;
+    int64_t m_files = 0;
+};
+
+}  // namespace quarn

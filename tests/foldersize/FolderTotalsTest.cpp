@@ -1,0 +1,180 @@
+// Folder totals as a disk-usage tool must give them: every inode once per
+// folder however many hard links lie below it, and the space files take on
+// the disk when AllocatedSize asks for it. Each total is checked against a
+// sum made here from lstat, independently of the walk.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "foldersize/FolderSizeView.h"
+#include "settings/IniFile.h"
+#include "settings/Settings.h"
+#include "tests/foldersize/FolderTreeChecks.h"
+#include "tests/support/TempTree.h"
+
+namespace quarn {
+namespace {
+
+using test::TempTree;
+
+// The bytes below `folder` (or, with `ownOnly`, of its own files), each
+// inode once.
+uint64_t DistinctBytes(const std::string& folder, bool allocated, bool ownOnly = false) {
+    std::set<std::pair<dev_t, ino_t>> seen;
+    uint64_t sum = 0;
+    auto add = [&](const std::filesystem::path& path) {
+        struct ::stat status;
+        if (::lstat(path.c_str(), &status) != 0 || S_ISDIR(status.st_mode) ||
+            !seen.emplace(status.st_dev, status.st_ino).second) {
+            return;
+        }
+        sum += allocated ? uint64_t(status.st_blocks) * 512 : uint64_t(status.st_size);
+    };
+    if (ownOnly) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            add(entry.path());
+        }
+    } else {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+            add(entry.path());
+        }
+    }
+    return sum;
+}
+
+// One inode under four names in three folders, a 1 GiB sparse file with
+// three links in three other places, and plain files around them.
+void MakeLinkedTree(const TempTree& tree) {
+    tree.MakeFile("a/song.flac", 40000);
+    test::MakeHardLink(tree, "a/song.flac", "a/song-copy.flac");
+    tree.MakeFolder("a/deep");
+    test::MakeHardLink(tree, "a/song.flac", "a/deep/song.flac");
+    tree.MakeFolder("b");
+    test::MakeHardLink(tree, "a/song.flac", "b/song.flac");
+    tree.MakeSparseFile("disk.img", uint64_t(1) << 30);
+    tree.MakeFolder("c/inner");
+    test::MakeHardLink(tree, "disk.img", "c/disk.img");
+    test::MakeHardLink(tree, "disk.img", "c/inner/disk.img");
+    tree.MakeFile("a/plain.txt", 300);
+    tree.MakeFile("b/other.txt", 5000);
+    tree.MakeFile("c/inner/note.txt", 12);
+    tree.MakeFile("top.txt", 7);
+}
+
+void ExpectEveryTotalCountsInodesOnce(const CFolderSizeView& view, bool allocated) {
+    auto items = test::ItemsByPath(view);
+    ASSERT_GT(items.size(), 1u);
+    for (const auto& [key, item] : items) {
+        const bool filesItem = key.ends_with("|files");
+        const std::string folder = filesItem ? key.substr(0, key.size() - 6) : key;
+        EXPECT_EQ(view.GetItemSize(item), DistinctBytes(folder, allocated, filesItem)) << key;
+    }
+}
+
+TEST(FolderTotals, EachInodeCountsOnceInEveryFolderThatHoldsIt) {
+    test::ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
+    TempTree tree;
+    MakeLinkedTree(tree);
+    CFolderSizeView view;
+    view.RunScan(tree.Root());
+    ExpectEveryTotalCountsInodesOnce(view, /*allocated=*/false);
+
+    auto items = test::ItemsByPath(view);
+    // The folder with two names of the song counts it once, its files item too.
+    EXPECT_EQ(view.GetItemSize(items[tree.Path("a")]), 40000u + 300);
+    EXPECT_EQ(view.GetItemSize(items[tree.Path("a") + "|files"]), 40000u + 300);
+    EXPECT_EQ(view.GetItemText(items[tree.Path("a") + "|files"]), "[3 files]");  // names
+    EXPECT_EQ(view.GetItemSize(items[tree.Path("c")]), (uint64_t(1) << 30) + 12);
+    // The root holds both inodes once: far less than the disk image thrice.
+    const uint64_t root = (uint64_t(1) << 30) + 40000 + 300 + 5000 + 12 + 7;
+    EXPECT_EQ(view.GetItemSize(view.GetRootItem()), root);
+    EXPECT_EQ(view.GetTotal(), root);
+    EXPECT_EQ(view.GetHardLinkCount(), 7);  // 4 names of the song, 3 of the image
+    EXPECT_EQ(view.GetFileCount(), 11);
+    // Shares follow the counted sizes: c holds the image, not a third of it.
+    EXPECT_EQ(view.GetItemPercent(items[tree.Path("c")]), 100);
+}
+
+TEST(FolderTotals, RandomLinksAcrossNestedFoldersAgreeWithIndependentSums) {
+    // Names of one inode in a folder, its subfolders and its ancestors, met
+    // in every order the listing happens to give: each total must still
+    // count each inode once, and each files item each of its own once.
+    test::ScanSettings settings(/*sortBySize=*/false, /*relativeToDrive=*/false);
+    std::mt19937 random(20240611);
+    for (int round = 0; round < 4; ++round) {
+        TempTree tree;
+        std::vector<std::string> folders{""};
+        for (int i = 0; i < 14; ++i) {
+            std::string parent = folders[random() % folders.size()];
+            folders.push_back(parent + (parent.empty() ? "" : "/") + "f" + std::to_string(i));
+            tree.MakeFolder(folders.back());
+        }
+        std::vector<std::string> originals;
+        for (int i = 0; i < 8; ++i) {
+            std::string folder = folders[random() % folders.size()];
+            std::string name = (folder.empty() ? "" : folder + "/") + "o" + std::to_string(i);
+            tree.MakeFile(name, 100 + random() % 5000);
+            originals.push_back(name);
+        }
+        for (int i = 0; i < 30; ++i) {
+            std::string folder = folders[random() % folders.size()];
+            std::string name = (folder.empty() ? "" : folder + "/") + "l" + std::to_string(i);
+            test::MakeHardLink(tree, originals[random() % originals.size()], name);
+        }
+        CFolderSizeView view;
+        view.RunScan(tree.Root());
+        ExpectEveryTotalCountsInodesOnce(view, /*allocated=*/false);
+        int64_t linkedNames = 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(tree.Root())) {
+            struct ::stat status;
+            if (::lstat(entry.path().c_str(), &status) == 0 && !S_ISDIR(status.st_mode) &&
+                status.st_nlink > 1) {
+                ++linkedNames;
+            }
+        }
+        EXPECT_EQ(view.GetHardLinkCount(), linkedNames);
+        if (HasFailure()) {
+            break;
+        }
+    }
+}
+
+TEST(FolderTotals, AllocatedSizeCountsWhatFilesTakeOnTheDisk) {
+    TempTree tree;
+    MakeLinkedTree(tree);
+    tree.MakeSparseFile("sparse/hole.bin", uint64_t(5) << 30);
+    tree.MakeFile("sparse/tiny.txt", 1);
+    test::ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
+    CFolderSizeView apparent;
+    apparent.RunScan(tree.Root());
+    EXPECT_FALSE(apparent.AreSizesAllocated());  // a missing key keeps the lengths
+
+    ASSERT_TRUE(CIniFile(SettingsFilePath()).WriteBool(kSettingsSection, kAllocatedSize, true));
+    CFolderSizeView allocated;
+    allocated.RunScan(tree.Root());
+    EXPECT_TRUE(allocated.AreSizesAllocated());
+    ExpectEveryTotalCountsInodesOnce(allocated, /*allocated=*/true);
+    auto items = test::ItemsByPath(allocated);
+    struct ::stat tiny;
+    ASSERT_EQ(::lstat(tree.Path("sparse/tiny.txt").c_str(), &tiny), 0);
+    // 5 GiB of holes take (almost) nothing; one byte takes a whole block.
+    EXPECT_LT(*allocated.GetItemSize(items[tree.Path("sparse")]), uint64_t(1) << 20);
+    EXPECT_EQ(allocated.GetItemSize(items[tree.Path("sparse")]),
+              DistinctBytes(tree.Path("sparse"), true));
+    EXPECT_GE(*allocated.GetItemSize(items[tree.Path("sparse")]), uint64_t(tiny.st_blocks) * 512);
+    EXPECT_GT(apparent.GetTotal(), uint64_t(6) << 30);
+    EXPECT_LT(allocated.GetTotal(), uint64_t(1) << 30);
+}
+
+}  // namespace
+}  // namespace quarn

@@ -1,0 +1,95 @@
+#include "tests/foldersize/FolderTreeChecks.h"
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <vector>
+
+#include "settings/Settings.h"
+
+namespace quarn::test {
+
+ScanSettings::ScanSettings(bool sortBySize, bool relativeToDrive)
+    : m_ini("QUARN_INI", m_folder.Path("quarn.ini")) {
+    WriteSetting(kSortBySize, sortBySize);
+    WriteSetting(kRelativToDriveSpace, relativeToDrive);
+}
+
+void MakeHardLink(const TempTree& tree, const std::string& existing, const std::string& relative) {
+    if (::link(tree.Path(existing).c_str(), tree.Path(relative).c_str()) != 0) {
+        throw std::runtime_error("cannot link " + relative);
+    }
+}
+
+std::map<std::string, HTREEITEM> ItemsByPath(const CFolderSizeView& view) {
+    std::map<std::string, HTREEITEM> byPath;
+    std::vector<HTREEITEM> pending{TVI_ROOT};
+    while (!pending.empty()) {
+        HTREEITEM parent = pending.back();
+        pending.pop_back();
+        for (int row = 0; row < view.GetChildCount(parent); ++row) {
+            HTREEITEM item = view.GetChildItem(parent, row);
+            if (!view.IsLiveItem(item)) {
+                continue;  // deleted, waiting for a listener
+            }
+            std::optional<std::string> path = view.GetItemPath(item);
+            EXPECT_TRUE(path.has_value());
+            byPath[path.value_or("?") + (view.IsFilesItem(item) ? "|files" : "")] = item;
+            pending.push_back(item);
+        }
+    }
+    return byPath;
+}
+
+namespace {
+
+std::vector<std::string> LiveChildTexts(const CFolderSizeView& view, HTREEITEM parent) {
+    std::vector<std::string> texts;
+    for (int row = 0; row < view.GetChildCount(parent); ++row) {
+        HTREEITEM child = view.GetChildItem(parent, row);
+        if (view.IsLiveItem(child)) {
+            texts.push_back(view.GetItemText(child));
+        }
+    }
+    return texts;
+}
+
+}  // namespace
+
+void ExpectSameAsFreshScan(const CFolderSizeView& view) {
+    CFolderSizeView fresh;
+    fresh.RunScan(view.GetScanPath());
+    auto changed = ItemsByPath(view);
+    auto expected = ItemsByPath(fresh);
+    std::vector<std::string> changedPaths;
+    std::vector<std::string> expectedPaths;
+    for (const auto& [path, item] : changed) {
+        changedPaths.push_back(path);
+    }
+    for (const auto& [path, item] : expected) {
+        expectedPaths.push_back(path);
+    }
+    EXPECT_EQ(changedPaths, expectedPaths);
+    for (const auto& [path, item] : expected) {
+        auto found = changed.find(path);
+        if (found == changed.end()) {
+            continue;
+        }
+        EXPECT_EQ(view.GetItemSize(found->second), fresh.GetItemSize(item)) << path;
+        EXPECT_EQ(view.GetItemText(found->second), fresh.GetItemText(item)) << path;
+        EXPECT_EQ(view.GetItemPercent(found->second), fresh.GetItemPercent(item)) << path;
+        EXPECT_EQ(LiveChildTexts(view, found->second), LiveChildTexts(fresh, item)) << path;
+    }
+    EXPECT_EQ(view.GetTotal(), fresh.GetTotal());
+    EXPECT_EQ(view.GetFileCount(), fresh.GetFileCount());
+    EXPECT_EQ(view.GetFolderCount(), fresh.GetFolderCount());
+    // Free space moves while other programs write; counts are in the
+    // status of a network-style scan.
+    if (fresh.GetStatus().starts_with("Ready")) {
+        EXPECT_EQ(view.GetStatus(), fresh.GetStatus());
+    }
+}
+
+}  // namespace quarn::test
