@@ -24,7 +24,7 @@ struct HelpSection {
 
 const char* const kUsageLines[] = {
     "quarn [/Dirmass | /dupmatch] [FOLDER]",
-    "quarn --report [--json] [--threads N] FOLDER",
+    "quarn --report [--json] [--allocated] [--threads N] FOLDER",
     "quarn --report --dupmatch [--json] [--threads N] [--verify] [--filter TEXT]\n"
     "                          [--min-kb N] [--max-kb N] [--twins-only] FOLDER",
     "quarn --help | --version",
@@ -47,6 +47,7 @@ const std::vector<HelpSection>& Sections() {
              {"--report", "scan FOLDER and print what the pane would show when the scan ends"},
              {"--dupmatch", "the twin-file list instead of the folder sizes"},
              {"--json", "print one JSON object instead of text"},
+             {"--allocated", "folder sizes: the space files take on the disk, not their lengths"},
              {"--threads N",
               "list folders on N threads, 1 to 64; the output is the same for any N"},
              {"--verify", "twin files: compare the contents of every group after the scan"},

@@ -111,6 +111,8 @@ void WriteJson(const CFolderSizeView& view, std::FILE* out) {
     json.Number(view.GetFolderCount());
     json.Key("exceptions");
     json.Number(view.GetExceptionCount());
+    json.Key("hardlinks");
+    json.Number(view.GetHardLinkCount());
     json.Key("items");
     json.BeginArray();
     VisitItems(view, [&](const ReportItem& item) {
@@ -168,6 +170,7 @@ int RunFolderReport(const ReportOptions& options) {
     InstallInterruptHandler();
     CFolderSizeView view;
     view.m_walkOptions.threads = options.threads;
+    view.m_bAllocatedSizes = options.allocated;
     ProgressLine progress;
     bool interrupted = false;
     view.StartScan(folder);

@@ -12,8 +12,8 @@ namespace quarn::cli {
 // Text: one line per item, indented two blanks per level, with the item's
 // text, its size text and its percentage ("-" for none) separated by tabs;
 // then the status text. JSON: {"status", "total", "files", "folders",
-// "exceptions", "items": [{"parent", "name", "path", "size", "percent",
-// "files_item"}]} with the items flat in pre-order.
+// "exceptions", "hardlinks", "items": [{"parent", "name", "path", "size",
+// "percent", "files_item"}]} with the items flat in pre-order.
 // The view's scan must have ended.
 void WriteFolderReport(const CFolderSizeView& view, bool json, std::FILE* out);
 

@@ -57,6 +57,8 @@ std::optional<ReportOptions> ParseReportArguments(const std::vector<std::string>
             options.dupmatch = true;
         } else if (!onlyOperands && arg == "--verify") {
             options.verify = true;
+        } else if (!onlyOperands && arg == "--allocated") {
+            options.allocated = true;
         } else if (!onlyOperands && arg == "--twins-only") {
             options.search = options.twinsOnly = true;
         } else if (!onlyOperands && arg == "--filter") {
@@ -102,6 +104,10 @@ std::optional<ReportOptions> ParseReportArguments(const std::vector<std::string>
     }
     if (!haveFolder) {
         error = "no folder given";
+        return std::nullopt;
+    }
+    if (options.allocated && options.dupmatch) {
+        error = "--allocated is for the folder report, not --dupmatch";
         return std::nullopt;
     }
     if (options.search && !options.dupmatch) {

@@ -1,5 +1,5 @@
 #pragma once
-// `quarn --report [--dupmatch] [--json] [search options] FOLDER`: runs the
+// `quarn --report [--dupmatch] [--json] [--allocated] [search options] FOLDER`: runs the
 // scan engines without a display and prints what the pane would show.
 
 #include <optional>
@@ -12,6 +12,8 @@ struct ReportOptions {
     std::string folder;
     bool json = false;
     bool dupmatch = false;
+    // Sizes are the space files take on the disk, whatever AllocatedSize says.
+    bool allocated = false;
     // Any of --filter, --min-kb, --max-kb, --twins-only: a filter search
     // over the scan's tree replaces the scan's own list.
     bool search = false;

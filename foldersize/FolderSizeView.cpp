@@ -41,10 +41,14 @@ bool IsNetworkLocation(const std::string& path) {
     return IsNetworkStylePath(path) || FileSystemKindOfPath(path) == FileSystemKind::Network;
 }
 
-// AllocatedSize is off unless the file says otherwise: a missing key keeps
-// the files' lengths.
+// AllocatedSize is off unless a settings file says otherwise: a missing key
+// keeps the files' lengths. Read from the files ReadSetting reads.
 bool AllocatedSizesWanted() {
-    return CIniFile(SettingsFilePath()).ReadBool(kSettingsSection, kAllocatedSize, false);
+    const SettingsFiles files = LocateSettingsFiles();
+    const bool beside =
+        !files.besideProgram.empty() &&
+        CIniFile(files.besideProgram).ReadBool(kSettingsSection, kAllocatedSize, false);
+    return CIniFile(files.file).ReadBool(kSettingsSection, kAllocatedSize, beside);
 }
 
 }  // namespace
@@ -329,8 +333,7 @@ void CFolderSizeView::RunClaimedRefresh(HTREEITEM folder, const std::string& pat
         bool allocatedSizes;
         {
             std::lock_guard lock(StoreMutex());
-            allocatedSizes =
-                m_bAllocatedSizes;  // the tree's measure, whatever the setting says now
+            allocatedSizes = m_bTreeAllocated;  // the tree's measure, whatever the setting says now
         }
         RefreshWalk walk(*this, ticket, allocatedSizes);
         struct ::stat status;
@@ -430,10 +433,10 @@ void CFolderSizeView::WaitForScan() {
 // --- The walk ---------------------------------------------------------------
 
 uint64_t CFolderSizeView::ScanFolder(const std::string& path, HTREEITEM item, TwinSink* twinSink) {
-    bool allocatedSizes = AllocatedSizesWanted();
+    bool allocatedSizes = m_bAllocatedSizes.load() || AllocatedSizesWanted();
     {
         std::lock_guard lock(StoreMutex());
-        m_bAllocatedSizes = allocatedSizes;
+        m_bTreeAllocated = allocatedSizes;
     }
     ScanSink sink(*this, item, twinSink, allocatedSizes);
     WalkResult result;
@@ -598,7 +601,7 @@ void CFolderSizeView::ResetScan() {
 
 bool CFolderSizeView::AreSizesAllocated() const {
     std::lock_guard lock(StoreMutex());
-    return m_bAllocatedSizes;
+    return m_bTreeAllocated;
 }
 
 uint32_t CFolderSizeView::ParentNumberLocked(uint32_t number) const {

@@ -146,6 +146,9 @@ class CFolderSizeView : public CTreeListCtrl {
     // The twin list to feed in a combined scan, or null; read when a scan
     // starts. The sink must outlive the scan.
     std::atomic<TwinSink*> m_pTwinSink{nullptr};
+    // Sizes are the space files take on the disk whatever AllocatedSize
+    // says (the report's --allocated); read when a scan starts.
+    std::atomic<bool> m_bAllocatedSizes{false};
     // Shows "App is busy.."; empty: stderr.
     UserMessagePresenter m_messagePresenter;
     // How the walk runs; set while no scan runs, read by the scan's worker.
@@ -234,8 +237,8 @@ class CFolderSizeView : public CTreeListCtrl {
     // Each folder item's number of own files (every name), by item number;
     // guarded by StoreMutex().
     std::deque<uint32_t> m_ownFiles;
-    bool m_bAllocatedSizes = false;  // guarded by StoreMutex()
-    bool m_bPercentOfTotal = true;   // guarded by StoreMutex()
+    bool m_bTreeAllocated = false;  // the tree's measure; guarded by StoreMutex()
+    bool m_bPercentOfTotal = true;  // guarded by StoreMutex()
 
     std::atomic<int64_t> m_nFiles{0};
     std::atomic<int64_t> m_nFolders{0};

@@ -82,13 +82,17 @@ class ProgramHelpTest : public QObject {
     void everyReportOptionTheHelpNamesIsTaken() {
         const QString help = QString::fromStdString(ProgramHelpText());
         const QStringList options = OptionsOfSection(help, QStringLiteral("Headless report"));
-        for (const char* expected : {"--report", "--dupmatch", "--json", "--threads", "--filter",
-                                     "--min-kb", "--max-kb", "--twins-only"}) {
+        for (const char* expected : {"--report", "--dupmatch", "--json", "--allocated", "--threads",
+                                     "--filter", "--min-kb", "--max-kb", "--twins-only"}) {
             QVERIFY2(options.contains(QLatin1String(expected)), expected);
         }
         for (const QString& option : options) {
             // Each one, with a value where it takes one, parses.
-            std::vector<std::string> arguments = {"--report", "--dupmatch"};
+            // The twin report's options with --dupmatch, the folder report's without.
+            std::vector<std::string> arguments = {"--report"};
+            if (option != QStringLiteral("--allocated")) {
+                arguments.push_back("--dupmatch");
+            }
             arguments.push_back(option.toStdString());
             if (option == QStringLiteral("--filter") || option == QStringLiteral("--threads") ||
                 option.endsWith(QStringLiteral("-kb"))) {

@@ -6,12 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "cli/Interrupt.h"
 #include "cli/ReportCommand.h"
+#include "foldersize/SizeText.h"
 #include "settings/Settings.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/TestFiles.h"
@@ -71,7 +73,8 @@ TEST_F(FolderReportTest, TextAndJsonShowTheSortedTreeInDisplayOrder) {
 
     std::string expected =
         "{\"status\":\"" + status +
-        "\",\"total\":4500,\"files\":4,\"folders\":3,\"exceptions\":0,\"items\":[" +
+        "\",\"total\":4500,\"files\":4,\"folders\":3,\"exceptions\":0,\"hardlinks\":0,"
+        "\"items\":[" +
         "{\"parent\":null,\"name\":\"" + root + "\",\"path\":\"" + root +
         "\",\"size\":4500,\"percent\":100,\"files_item\":false}," +
         "{\"parent\":0,\"name\":\"big\",\"path\":\"" + root +
@@ -105,6 +108,41 @@ TEST_F(FolderReportTest, AFolderLeftUnfinishedByACancelHasNoSizeOrPercentage) {
     EXPECT_NE(text.find("Exceptions: 1\n"), std::string::npos) << text;
     std::string json = Capture(view, true);
     EXPECT_NE(json.find("\"size\":null,\"percent\":null"), std::string::npos) << json;
+}
+
+TEST_F(FolderReportTest, SharesOfADriveThatReadAlikeAreListedLargestFirst) {
+    // Each folder is far below 0.1 % of the drive: all read 0 %, and only
+    // their bytes can order them.
+    WriteSetting(kRelativToDriveSpace, true);
+    TempTree tree;
+    for (int i = 0; i < 12; ++i) {
+        tree.MakeFile("f" + std::to_string(i) + "/x.bin", uint64_t(100 + 37 * ((i * 5) % 12)));
+    }
+    CFolderSizeView view;
+    view.RunScan(tree.Root());
+    std::string text = Capture(view, false);
+    uint64_t previous = UINT64_MAX;
+    int lines = 0;
+    for (int row = 0; row < view.GetChildCount(view.GetRootItem()); ++row) {
+        HTREEITEM child = view.GetChildItem(view.GetRootItem(), row);
+        uint64_t size = view.GetItemSize(child).value_or(0);
+        EXPECT_LE(size, previous) << text;
+        EXPECT_NE(text.find("  " + view.GetItemText(child) + "\t" + FormatSize(size) + "\t0%\n"),
+                  std::string::npos)
+            << text;
+        previous = size;
+        ++lines;
+    }
+    EXPECT_EQ(lines, 12);
+    // The report lists them in that order.
+    size_t at = 0;
+    for (int row = 0; row < 12; ++row) {
+        std::string line =
+            "\n  " + view.GetItemText(view.GetChildItem(view.GetRootItem(), row)) + "\t";
+        size_t found = text.find(line, at);
+        ASSERT_NE(found, std::string::npos) << text;
+        at = found + 1;
+    }
 }
 
 // Runs the whole report in a child process with stdout in a file.
@@ -148,6 +186,45 @@ TEST_F(FolderReportTest, ExitCodesOfTheWholeReport) {
     options.folder = m_tree.Path("no-such-folder");
     EXPECT_EQ(RunReportInChild(options, out, false), 2);
     EXPECT_EQ(ReadText(out), "");
+}
+
+TEST_F(FolderReportTest, HardLinksCountOnceAndAllocatedCountsTheDisk) {
+    ASSERT_EQ(::link(m_tree.Path("big/b.bin").c_str(), m_tree.Path("small/b-again.bin").c_str()),
+              0);
+    m_tree.MakeSparseFile("holes/sparse.img", uint64_t(3) << 30);
+    ReportOptions options;
+    options.folder = m_tree.Root();
+    options.json = true;
+    std::string out = m_settings.Path("out.json");
+    ASSERT_EQ(RunReportInChild(options, out, false), 0);
+    std::string json = ReadText(out);
+    // b.bin's second name adds nothing to the root; small counts it once.
+    EXPECT_NE(json.find("\"total\":" + std::to_string((uint64_t(3) << 30) + 4500) + ","),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"hardlinks\":2,"), std::string::npos) << json;
+    EXPECT_NE(
+        json.find("\"name\":\"small\",\"path\":\"" + m_tree.Path("small") + "\",\"size\":4000,"),
+        std::string::npos)
+        << json;
+
+    // --allocated: what the files take on the disk, the sparse file nearly
+    // nothing; the same as the setting gives.
+    std::string error;
+    std::optional<ReportOptions> parsed =
+        ParseReportArguments({"--report", "--json", "--allocated", m_tree.Root()}, error);
+    ASSERT_TRUE(parsed.has_value()) << error;
+    EXPECT_TRUE(parsed->allocated);
+    ASSERT_EQ(RunReportInChild(*parsed, out, false), 0);
+    std::string allocated = ReadText(out);
+    WriteSetting(kAllocatedSize, true);
+    ASSERT_EQ(RunReportInChild(options, out, false), 0);
+    EXPECT_EQ(ReadText(out), allocated);
+    size_t total = allocated.find("\"total\":");
+    ASSERT_NE(total, std::string::npos);
+    EXPECT_LT(std::stoull(allocated.substr(total + 8)), uint64_t(1) << 30) << allocated;
+    EXPECT_FALSE(ParseReportArguments({"--dupmatch", "--allocated", m_tree.Root()}, error));
+    EXPECT_EQ(error, "--allocated is for the folder report, not --dupmatch");
 }
 
 }  // namespace
