@@ -81,6 +81,14 @@ FileOperationResult FileOperationDialog::Run(QWidget* parent, FileOperation::Kin
                                              const std::string& source,
                                              const std::string& destFolder,
                                              const AskConflict& ask) {
+    return Run(parent, kind, std::vector<std::string>{source}, destFolder, ask);
+}
+
+FileOperationResult FileOperationDialog::Run(QWidget* parent, FileOperation::Kind kind,
+                                             const std::vector<std::string>& sources,
+                                             const std::string& destFolder,
+                                             const AskConflict& ask) {
+    const std::string source = sources.empty() ? std::string() : sources.front();
     const bool copying = kind == FileOperation::Kind::Copy;
     // The main window owns every dialog of the operation. The progress
     // dialog shows only after a moment, so a question parented to it would
@@ -178,7 +186,8 @@ FileOperationResult FileOperationDialog::Run(QWidget* parent, FileOperation::Kin
 
     std::atomic<bool> finished{false};
     std::jthread worker([&] {
-        result = FileOperation::Run(kind, source, destFolder, callbacks);
+        result = sources.size() == 1 ? FileOperation::Run(kind, source, destFolder, callbacks)
+                                     : FileOperation::RunMany(kind, sources, destFolder, callbacks);
         finished = true;
         // By name: no functor object that this thread might free after the
         // dialog's thread has run it.

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/FileOperation.h"
 
@@ -25,6 +26,10 @@ class FileOperationDialog {
     static FileOperationResult Run(QWidget* parent, FileOperation::Kind kind,
                                    const std::string& source, const std::string& destFolder,
                                    const AskConflict& ask = {});
+    // Several sources as one operation (FileOperation::RunMany).
+    static FileOperationResult Run(QWidget* parent, FileOperation::Kind kind,
+                                   const std::vector<std::string>& sources,
+                                   const std::string& destFolder, const AskConflict& ask = {});
 
     // The default question: Overwrite, Overwrite All, Skip, Skip All, Cancel;
     // a child of `parent`'s window, modal to it.

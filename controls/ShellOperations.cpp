@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QStringList>
 
 #include "controls/FileOperationDialog.h"
 #include "controls/PropertiesDialog.h"
@@ -43,14 +44,14 @@ bool Confirm(QWidget* parent, const QString& title, const QString& text) {
                                  QMessageBox::No) == QMessageBox::Yes;
 }
 
-bool Transfer(QWidget* parent, FileOperation::Kind kind, const std::string& source,
+bool Transfer(QWidget* parent, FileOperation::Kind kind, const std::vector<std::string>& sources,
               const std::string& destFolder) {
     FileOperationDialog::AskConflict ask;
     if (ShellHooks().askOverwrite) {
         ask = ShellHooks().askOverwrite;
     }
     FileOperationResult result =
-        FileOperationDialog::Run(DialogParent(parent), kind, source, destFolder, ask);
+        FileOperationDialog::Run(DialogParent(parent), kind, sources, destFolder, ask);
     const QString title =
         kind == FileOperation::Kind::Copy ? QObject::tr("Copy to...") : QObject::tr("Move to...");
     if (result.status == FileOperationStatus::Failed) {
@@ -62,14 +63,22 @@ bool Transfer(QWidget* parent, FileOperation::Kind kind, const std::string& sour
     }
     if (kind == FileOperation::Kind::Move) {
         // Entries skipped after a question keep the source in place: then
-        // the move did not carry the whole folder away.
-        struct stat st;
-        return ::lstat(source.c_str(), &st) != 0;
+        // the move did not carry it all away.
+        for (const std::string& source : sources) {
+            struct stat st;
+            if (::lstat(source.c_str(), &st) == 0) {
+                return false;
+            }
+        }
     }
     return true;
 }
 
 }  // namespace
+
+void ShowErrorMessage(QWidget* parent, const QString& title, const QString& text) {
+    ShowError(parent, title, text);
+}
 
 ShellOperationHooks& ShellHooks() {
     static ShellOperationHooks hooks;
@@ -87,11 +96,54 @@ bool OpenWithDefaultHandler(const std::string& path) {
 }
 
 bool CopyInto(QWidget* parent, const std::string& source, const std::string& destFolder) {
-    return Transfer(parent, FileOperation::Kind::Copy, source, destFolder);
+    return Transfer(parent, FileOperation::Kind::Copy, {source}, destFolder);
 }
 
 bool MoveInto(QWidget* parent, const std::string& source, const std::string& destFolder) {
-    return Transfer(parent, FileOperation::Kind::Move, source, destFolder);
+    return Transfer(parent, FileOperation::Kind::Move, {source}, destFolder);
+}
+
+bool CopyFilesInto(QWidget* parent, const std::vector<std::string>& sources,
+                   const std::string& destFolder) {
+    return Transfer(parent, FileOperation::Kind::Copy, sources, destFolder);
+}
+
+bool MoveFilesInto(QWidget* parent, const std::vector<std::string>& sources,
+                   const std::string& destFolder) {
+    return Transfer(parent, FileOperation::Kind::Move, sources, destFolder);
+}
+
+int TrashFilesWithConfirmation(QWidget* parent, const std::string& folder,
+                               const std::vector<std::string>& paths,
+                               const std::vector<FileIdentity>& identities) {
+    const QString title = QObject::tr("Move to Trash");
+    const QString question =
+        paths.size() == 1 ? QObject::tr("Move the 1 file in %1 to the trash?").arg(Decode(folder))
+                          : QObject::tr("Move the %1 files in %2 to the trash?")
+                                .arg(QString::number(qulonglong(paths.size())), Decode(folder));
+    if (!Confirm(parent, title, question)) {
+        return -1;
+    }
+    int trashed = 0;
+    QStringList failures;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        std::optional<FileIdentity> expected;
+        if (i < identities.size()) {
+            expected = identities[i];
+        }
+        TrashResult result = MoveToTrash(paths[i], expected);
+        if (result.Ok()) {
+            ++trashed;
+        } else {
+            failures << QStringLiteral("%1: %2").arg(QFileInfo(Decode(paths[i])).fileName(),
+                                                     QString::fromStdString(result.error));
+        }
+    }
+    if (!failures.isEmpty()) {
+        ShowError(parent, title,
+                  QObject::tr("Not moved to the trash:\n%1").arg(failures.join(QLatin1Char('\n'))));
+    }
+    return trashed;
 }
 
 bool TrashWithConfirmation(QWidget* parent, const std::string& path,

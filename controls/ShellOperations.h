@@ -23,6 +23,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/FileOperation.h"
 #include "platform/Trash.h"
@@ -53,6 +54,9 @@ struct ShellOperationHooks {
 // The hooks in force (all empty unless a test set them).
 ShellOperationHooks& ShellHooks();
 
+// Shows an error the user must see (through the hooks in tests).
+void ShowErrorMessage(QWidget* parent, const QString& title, const QString& text);
+
 // Opens a file or folder with the desktop's default handler (for a folder the
 // file manager). Failures are shown to the user; false then.
 bool OpenWithDefaultHandler(const std::string& path);
@@ -62,6 +66,12 @@ bool OpenWithDefaultHandler(const std::string& path);
 // True only when the whole operation completed (a move: the source is gone).
 bool CopyInto(QWidget* parent, const std::string& source, const std::string& destFolder);
 bool MoveInto(QWidget* parent, const std::string& source, const std::string& destFolder);
+// The same for several files at once (a folder's loose files): one progress,
+// one answer for all. True only when every one of them completed.
+bool CopyFilesInto(QWidget* parent, const std::vector<std::string>& sources,
+                   const std::string& destFolder);
+bool MoveFilesInto(QWidget* parent, const std::vector<std::string>& sources,
+                   const std::string& destFolder);
 
 // Asks "Do you really want to move ... to the trash?" and, on yes, moves it
 // there. With `expected`, the path must still be that file at the moment of
@@ -69,6 +79,14 @@ bool MoveInto(QWidget* parent, const std::string& source, const std::string& des
 // ever deleted permanently.
 bool TrashWithConfirmation(QWidget* parent, const std::string& path,
                            const std::optional<FileIdentity>& expected = {});
+
+// Asks "Move the 2 files in FOLDER to the trash?" and, on yes, moves each of
+// `paths` there, each only while it is still the file `identities` names
+// (same order). Returns how many went to the trash, -1 when the user
+// declined. What could not go is shown in one message.
+int TrashFilesWithConfirmation(QWidget* parent, const std::string& folder,
+                               const std::vector<std::string>& paths,
+                               const std::vector<FileIdentity>& identities);
 
 // Shows our Properties dialog for the path (not modal; it deletes itself
 // when closed and stops its folder count then).

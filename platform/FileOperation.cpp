@@ -897,4 +897,66 @@ FileOperationResult FileOperation::Run(Kind kind, const std::string& source,
     return engine.Run(source, destFolder);
 }
 
+FileOperationResult FileOperation::RunMany(Kind kind, const std::vector<std::string>& sources,
+                                           const std::string& destFolder,
+                                           const FileOperationCallbacks& callbacks) {
+    FileOperationResult total;
+    total.status = FileOperationStatus::Completed;
+    total.target = destFolder;
+    // The figures of the sources not yet begun, as far as a look tells.
+    uint64_t bytesAhead = 0;
+    std::vector<uint64_t> bytesOf(sources.size(), 0);
+    for (size_t i = 0; i < sources.size(); ++i) {
+        struct stat st;
+        if (::lstat(sources[i].c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            bytesOf[i] = uint64_t(st.st_size);
+            bytesAhead += bytesOf[i];
+        }
+    }
+    uint64_t sourcesAhead = sources.size();
+    FileOperationProgress done;  // of the sources already carried
+    FileOperationProgress last;  // of the one being carried
+    FileOperationCallbacks each;
+    each.cancel = callbacks.cancel;
+    if (callbacks.progress) {
+        each.progress = [&](const FileOperationProgress& progress) {
+            last = progress;
+            FileOperationProgress shown = progress;
+            shown.bytesDone += done.bytesDone;
+            shown.bytesTotal += done.bytesDone + bytesAhead;
+            shown.filesDone += done.filesDone;
+            shown.filesTotal += done.filesDone + sourcesAhead;
+            callbacks.progress(shown);
+        };
+    }
+    std::optional<ConflictAnswer> forAll;
+    if (callbacks.askConflict) {
+        each.askConflict = [&](const std::string& target, const std::string& source) {
+            if (forAll) {
+                return *forAll;
+            }
+            ConflictAnswer answer = callbacks.askConflict(target, source);
+            if (answer == ConflictAnswer::OverwriteAll || answer == ConflictAnswer::SkipAll) {
+                forAll = answer;
+            }
+            return answer;
+        };
+    }
+    for (size_t i = 0; i < sources.size(); ++i) {
+        bytesAhead -= bytesOf[i];
+        --sourcesAhead;
+        last = FileOperationProgress{};
+        FileOperationResult one = Run(kind, sources[i], destFolder, each);
+        total.skipped.insert(total.skipped.end(), one.skipped.begin(), one.skipped.end());
+        if (!one.Completed()) {
+            total.status = one.status;
+            total.error = one.error;
+            break;
+        }
+        done.bytesDone += last.bytesDone;
+        done.filesDone += std::max<uint64_t>(last.filesDone, 1);
+    }
+    return total;
+}
+
 }  // namespace quarn

@@ -63,6 +63,16 @@ class FileOperation {
     static FileOperationResult Run(Kind kind, const std::string& source,
                                    const std::string& destFolder,
                                    const FileOperationCallbacks& callbacks);
+
+    // Several sources (the loose files of a folder) into destFolder as one
+    // operation: each is carried as Run carries it, one after the other;
+    // the progress runs over all of them, an "Overwrite All" or "Skip All"
+    // answer holds for the rest, and the first failure or a cancel stops
+    // the rest (the sources carried before stay where they went). The
+    // result's `target` is destFolder.
+    static FileOperationResult RunMany(Kind kind, const std::vector<std::string>& sources,
+                                       const std::string& destFolder,
+                                       const FileOperationCallbacks& callbacks);
 };
 
 }  // namespace quarn

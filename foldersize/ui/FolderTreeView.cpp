@@ -1,13 +1,22 @@
 #include "foldersize/ui/FolderTreeView.h"
 
+#include <QAction>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QMenu>
+#include <QMetaMethod>
 #include <QPainter>
 
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
 #include "controls/ShellOperations.h"
+#include "foldersize/SizeText.h"
 #include "foldersize/ui/FolderTreeModel.h"
 #include "foldersize/ui/TreeListDelegate.h"
 #include "foldersize/ui/TreeListHeader.h"
+#include "platform/UserMessage.h"
 
 namespace quarn {
 
@@ -53,6 +62,24 @@ CFolderTreeView::CFolderTreeView(CFolderSizeView& scan, QWidget* parent)
     connect(m_model, &CFolderTreeModel::markedColumnChanged, m_header,
             &CTreeListHeader::SetMarkedColumn);
     connect(m_header, &QHeaderView::sectionClicked, this, &CFolderTreeView::SortByColumn);
+
+    // The names take the width the window has to spare; size and bar keep theirs.
+    m_header->setStretchLastSection(false);
+    m_header->setSectionResizeMode(0, QHeaderView::Stretch);
+
+    // Del and F5 act on the current item while the tree has the focus.
+    auto* remove = new QAction(tr("Delete"), this);
+    remove->setShortcut(QKeySequence::Delete);
+    remove->setShortcutContext(Qt::WidgetShortcut);
+    connect(remove, &QAction::triggered, this,
+            [this] { DeleteItem(m_model->HandleOf(currentIndex())); });
+    addAction(remove);
+    auto* refresh = new QAction(tr("Refresh"), this);
+    refresh->setShortcut(QKeySequence::Refresh);
+    refresh->setShortcutContext(Qt::WidgetShortcut);
+    connect(refresh, &QAction::triggered, this,
+            [this] { RefreshItem(m_model->HandleOf(currentIndex())); });
+    addAction(refresh);
 }
 
 CFolderTreeView::~CFolderTreeView() = default;
@@ -123,7 +150,10 @@ CFolderTreeView::Command CFolderTreeView::PickCommand(const QPoint& globalPos) {
     QAction* copyTo = menu.addAction(tr("Copy to..."));
     QAction* moveTo = menu.addAction(tr("Move to..."));
     QAction* remove = menu.addAction(tr("Delete"));
+    remove->setShortcut(QKeySequence::Delete);  // shown beside the text
     menu.addSeparator();
+    QAction* refresh = menu.addAction(tr("Refresh"));
+    refresh->setShortcut(QKeySequence::Refresh);
     QAction* properties = menu.addAction(tr("Properties"));
     QAction* chosen = ShellHooks().pickMenuAction ? ShellHooks().pickMenuAction(&menu, globalPos)
                                                   : menu.exec(globalPos);
@@ -138,6 +168,9 @@ CFolderTreeView::Command CFolderTreeView::PickCommand(const QPoint& globalPos) {
     }
     if (chosen == remove) {
         return Command::Delete;
+    }
+    if (chosen == refresh) {
+        return Command::Refresh;
     }
     if (chosen == properties) {
         return Command::Properties;
@@ -169,38 +202,180 @@ void CFolderTreeView::ShowContextMenu(const QPoint& pos) {
         case Command::Properties:
             ShowProperties(window(), *path);
             break;
-        case Command::CopyTo: {
-            const std::string target = BrowseForFolder();
-            if (!target.empty() && !CopyInto(window(), *path, target)) {
-                Q_EMIT statusMessage(tr("aborted"));
-            }
+        case Command::CopyTo:
+            CopyOrMove(item, *path, /*move=*/false);
             break;
-        }
-        case Command::MoveTo: {
-            const std::string target = BrowseForFolder();
-            if (target.empty()) {
-                break;
-            }
-            if (MoveInto(window(), *path, target)) {
-                RemoveItem(item);
-            } else {
-                Q_EMIT statusMessage(tr("aborted"));
-            }
+        case Command::MoveTo:
+            CopyOrMove(item, *path, /*move=*/true);
             break;
-        }
         case Command::Delete:
-            if (TrashWithConfirmation(window(), *path)) {
-                RemoveItem(item);
-            } else {
-                Q_EMIT statusMessage(tr("aborted"));
-            }
+            DeleteItem(item);
+            break;
+        case Command::Refresh:
+            RefreshItem(item);
             break;
     }
 }
 
-void CFolderTreeView::RemoveItem(HTREEITEM item) {
-    // The parents keep their sizes: nothing is recounted until the next scan.
-    m_scan.DeleteItem(item);
+bool CFolderTreeView::RefuseWhileBusy() {
+    // The tree is being filled: what an action would take out or add could
+    // not be settled with the walk's sums.
+    if (!m_scan.m_bBusy.load() && !m_scan.IsScanRunning()) {
+        return false;
+    }
+    ShowUserMessage(m_scan.m_messagePresenter, kAppIsBusyMessage);
+    return true;
+}
+
+std::optional<LooseFiles> CFolderTreeView::LooseFilesOf(HTREEITEM filesItem,
+                                                        const std::string& folder) {
+    LooseFiles files = ListLooseFiles(folder, m_scan.AreSizesAllocated());
+    const QString shown = QFile::decodeName(QByteArray::fromStdString(folder));
+    if (files.error != 0) {
+        ShowErrorMessage(window(), tr("Files"),
+                         tr("%1 cannot be read: %2")
+                             .arg(shown, QString::fromLocal8Bit(std::strerror(files.error))));
+        return std::nullopt;
+    }
+    // Act on exactly what the item shows, never on files the user has not seen.
+    if (int64_t(files.Count()) != m_scan.GetItemFileCount(filesItem) ||
+        files.bytes != m_scan.GetItemSize(filesItem).value_or(0)) {
+        ShowErrorMessage(
+            window(), tr("Files"),
+            tr("The files in %1 have changed since the scan. Refresh the folder (F5) first.")
+                .arg(shown));
+        return std::nullopt;
+    }
+    return files;
+}
+
+void CFolderTreeView::DeleteItem(HTREEITEM item) {
+    const std::optional<std::string> path =
+        item == TVI_NULL ? std::nullopt : m_scan.GetItemPath(item);
+    if (!path || RefuseWhileBusy()) {
+        return;
+    }
+    if (!m_scan.IsFilesItem(item)) {
+        // A folder that is gone already (the user was told) leaves the tree too.
+        if (TrashWithConfirmation(window(), *path) || !IdentityOf(*path)) {
+            m_scan.RemoveFolderItem(item);
+            ShowChanges();
+        } else {
+            Q_EMIT statusMessage(tr("aborted"));
+        }
+        return;
+    }
+    const std::optional<LooseFiles> files = LooseFilesOf(item, *path);
+    if (!files) {
+        Q_EMIT statusMessage(tr("aborted"));
+        return;
+    }
+    const int trashed =
+        TrashFilesWithConfirmation(window(), *path, files->paths, files->identities);
+    if (trashed == int(files->Count())) {
+        m_scan.RemoveLooseFiles(item);
+        ShowChanges();
+        return;
+    }
+    Q_EMIT statusMessage(tr("aborted"));
+    if (trashed > 0) {
+        RefreshAfter(m_scan.GetParentItem(item), std::string());  // some went, some stayed
+    }
+}
+
+void CFolderTreeView::CopyOrMove(HTREEITEM item, const std::string& path, bool move) {
+    if (RefuseWhileBusy()) {
+        return;
+    }
+    const bool filesItem = m_scan.IsFilesItem(item);
+    std::optional<LooseFiles> files;
+    if (filesItem && !(files = LooseFilesOf(item, path))) {
+        Q_EMIT statusMessage(tr("aborted"));
+        return;
+    }
+    const std::string target = BrowseForFolder();
+    if (target.empty()) {
+        return;
+    }
+    bool done;
+    if (move) {
+        done = filesItem ? MoveFilesInto(window(), files->paths, target)
+                         : MoveInto(window(), path, target);
+    } else {
+        done = filesItem ? CopyFilesInto(window(), files->paths, target)
+                         : CopyInto(window(), path, target);
+    }
+    if (!done) {
+        Q_EMIT statusMessage(tr("aborted"));
+    }
+    if (move && done) {
+        // What left takes its bytes out of every ancestor now ...
+        if (filesItem) {
+            m_scan.RemoveLooseFiles(item);
+        } else {
+            m_scan.RemoveFolderItem(item);
+        }
+        ShowChanges();
+        RefreshAfter(TVI_NULL, target);  // ... and a folder of the tree that got it is rescanned.
+        return;
+    }
+    // A copy changed only the target; a move that stopped half-way both sides.
+    HTREEITEM changed = TVI_NULL;
+    if (move) {
+        changed = filesItem ? m_scan.GetParentItem(item) : item;
+    }
+    RefreshAfter(changed, target);
+}
+
+void CFolderTreeView::RefreshAfter(HTREEITEM changed, const std::string& target) {
+    HTREEITEM region = changed;
+    if (!target.empty()) {
+        const HTREEITEM received = m_scan.FindFolderItem(target);
+        if (region == TVI_NULL) {
+            region = received;
+        } else if (received != TVI_NULL) {
+            // The smallest folder that holds both.
+            std::vector<HTREEITEM> above;
+            for (HTREEITEM at = received; at != TVI_NULL && at != TVI_ROOT;
+                 at = m_scan.GetParentItem(at)) {
+                above.push_back(at);
+            }
+            while (region != TVI_NULL && region != TVI_ROOT &&
+                   std::find(above.begin(), above.end(), region) == above.end()) {
+                region = m_scan.GetParentItem(region);
+            }
+        }
+    }
+    if (region == TVI_NULL || region == TVI_ROOT) {
+        return;
+    }
+    RefreshItem(region);
+}
+
+void CFolderTreeView::RefreshItem(HTREEITEM item) {
+    if (item == TVI_NULL || !m_scan.GetItemPath(item)) {
+        return;
+    }
+    const HTREEITEM folder = m_scan.IsFilesItem(item) ? m_scan.GetParentItem(item) : item;
+    if (folder == m_scan.GetRootItem()) {
+        if (!RefuseWhileBusy()) {
+            Rescan();
+        }
+        return;
+    }
+    m_scan.StartRefresh(folder);  // says "App is busy.." itself
+}
+
+void CFolderTreeView::Rescan() {
+    // The frame knows what else a scan of its folder feeds.
+    if (isSignalConnected(QMetaMethod::fromSignal(&CFolderTreeView::rescanRequested))) {
+        Q_EMIT rescanRequested();
+    } else {
+        m_scan.StartScan(m_scan.GetScanPath());
+    }
+}
+
+void CFolderTreeView::ShowChanges() {
     m_model->ApplyChanges();
 }
 

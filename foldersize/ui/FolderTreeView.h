@@ -1,8 +1,18 @@
 #pragma once
 // The folder-size pane's window: a tree view over a CFolderSizeView with the
-// columns Name, Size and %, the bar painting, the header that sorts the top
-// level and carries the sort mark, and the folder context menu (Explore,
-// Copy to..., Move to..., Delete, Properties).
+// columns Name (taking the width the others leave), Size and %, the bar
+// painting, the header that sorts the top level and carries the sort mark,
+// and the folder context menu (Explore, Copy to..., Move to..., Delete,
+// Refresh, Properties; Del and F5 run Delete and Refresh on the current
+// item).
+//
+// On a files item, Copy to, Move to and Delete act on exactly the loose
+// files it sums, listed again and compared with the item first; Explore and
+// Properties open its folder. After every action the tree is made true at
+// once: what left the disk leaves the tree with the ancestors updated, and a
+// folder of the tree that received something is refreshed in place. While a
+// scan or a refresh runs, the actions that change the disk are refused with
+// "App is busy..".
 //
 // UI thread only. The view does not own the CFolderSizeView, which must
 // outlive it.
@@ -11,7 +21,10 @@
 
 #include <string>
 
+#include <optional>
+
 #include "foldersize/FolderSizeView.h"
+#include "foldersize/LooseFiles.h"
 
 namespace quarn {
 
@@ -47,9 +60,19 @@ class CFolderTreeView : public QTreeView {
     // has a folder, and carries out the chosen command.
     void ShowContextMenu(const QPoint& pos);
 
+    // Refresh: rescans the folder of `item` in place; on the scan root, asks
+    // for a new scan (rescanRequested, or the view's own scan when nobody
+    // listens).
+    void RefreshItem(HTREEITEM item);
+    // Delete: moves the folder of `item`, or a files item's loose files, to
+    // the trash after asking, and updates the tree.
+    void DeleteItem(HTREEITEM item);
+
   Q_SIGNALS:
     // A short text for the status bar ("aborted" after a failed operation).
     void statusMessage(const QString& text);
+    // A new scan of the scanned folder is wanted (Refresh on the scan root).
+    void rescanRequested();
 
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -59,9 +82,21 @@ class CFolderTreeView : public QTreeView {
                       const QModelIndex& index) const override;
 
   private:
-    enum class Command { None, Explore, CopyTo, MoveTo, Delete, Properties };
+    enum class Command { None, Explore, CopyTo, MoveTo, Delete, Refresh, Properties };
     Command PickCommand(const QPoint& globalPos);
-    void RemoveItem(HTREEITEM item);
+    void CopyOrMove(HTREEITEM item, const std::string& path, bool move);
+    // True (and "App is busy.." shown) while a walk runs.
+    bool RefuseWhileBusy();
+    // A files item's loose files, listed now; nothing (and the user told
+    // why) when they cannot be read or are not what the item sums.
+    std::optional<LooseFiles> LooseFilesOf(HTREEITEM filesItem, const std::string& folder);
+    // After an operation that may have changed the subtree of `changed`
+    // and the folder `target` (either may be missing): refreshes the
+    // smallest folder of the tree that holds both.
+    void RefreshAfter(HTREEITEM changed, const std::string& target);
+    void Rescan();
+    // Shows what the store changed now, not at the next refresh.
+    void ShowChanges();
 
     CFolderSizeView& m_scan;
     CFolderTreeModel* m_model;

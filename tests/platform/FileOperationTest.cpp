@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -433,6 +434,62 @@ TEST(FileOperationTest, CopiesAndMergesATreeOneHundredThousandLevelsDeep) {
     EXPECT_EQ(merged.files, kDepth / 10000 + 1);
     EXPECT_EQ(test::OpenHandleCount(), handlesBefore);
     test::RemoveChain(tree->Path("dst/top"));
+}
+
+TEST(FileOperationMany, SeveralFilesGoAsOneOperationWithOneAnswerForAll) {
+    TempTree tree;
+    tree.MakeFile("src/a.txt", 100);
+    tree.MakeFile("src/b.txt", 200);
+    tree.MakeFile("src/c.txt", 300);
+    tree.MakeFile("src/keep/inner.txt", 5);
+    tree.MakeFile("dest/a.txt", 1);
+    tree.MakeFile("dest/b.txt", 2);
+    std::vector<std::string> sources{tree.Path("src/a.txt"), tree.Path("src/b.txt"),
+                                     tree.Path("src/c.txt")};
+    int asked = 0;
+    uint64_t lastDone = 0;
+    bool backwards = false;
+    FileOperationProgress final;
+    FileOperationCallbacks callbacks;
+    callbacks.askConflict = [&](const std::string&, const std::string&) {
+        ++asked;
+        return ConflictAnswer::SkipAll;
+    };
+    callbacks.progress = [&](const FileOperationProgress& progress) {
+        backwards = backwards || progress.bytesDone < lastDone;
+        lastDone = progress.bytesDone;
+        final = progress;
+    };
+    FileOperationResult result =
+        FileOperation::RunMany(FileOperation::Kind::Move, sources, tree.Path("dest"), callbacks);
+    EXPECT_TRUE(result.Completed()) << result.error;
+    EXPECT_EQ(asked, 1);  // "Skip All" holds for b.txt too
+    EXPECT_EQ(result.skipped, (std::vector<std::string>{sources[0], sources[1]}));
+    EXPECT_EQ(LStat(tree.Path("dest/a.txt")).st_size, 1);
+    EXPECT_EQ(LStat(tree.Path("dest/c.txt")).st_size, 300);
+    EXPECT_FALSE(PathExists(sources[2]));
+    EXPECT_TRUE(PathExists(sources[0]));
+    EXPECT_TRUE(PathExists(tree.Path("src/keep/inner.txt")));  // only the sources given
+    EXPECT_FALSE(backwards);
+    EXPECT_EQ(final.filesDone, final.filesTotal);
+
+    // A cancel stops the rest; what went before stays where it went.
+    tree.MakeFile("src/d.txt", 10);
+    tree.MakeFile("src/e.txt", 10);
+    std::atomic<bool> cancel{false};
+    FileOperationCallbacks stopping;
+    stopping.cancel = &cancel;
+    stopping.progress = [&](const FileOperationProgress& progress) {
+        if (progress.filesDone >= 1) {
+            cancel = true;
+        }
+    };
+    result = FileOperation::RunMany(FileOperation::Kind::Copy,
+                                    {tree.Path("src/d.txt"), tree.Path("src/e.txt")},
+                                    tree.Path("dest"), stopping);
+    EXPECT_EQ(result.status, FileOperationStatus::Cancelled);
+    EXPECT_TRUE(PathExists(tree.Path("dest/d.txt")));
+    EXPECT_FALSE(PathExists(tree.Path("dest/e.txt")));
 }
 
 }  // namespace

@@ -9,9 +9,12 @@
 #include <QTest>
 
 #include <filesystem>
+#include <map>
+#include <vector>
 
 #include "controls/ShellOperations.h"
 #include "foldersize/FolderSizeView.h"
+#include "foldersize/SizeText.h"
 #include "foldersize/ui/FolderTreeModel.h"
 #include "foldersize/ui/FolderTreeView.h"
 #include "foldersize/ui/TreeListDelegate.h"
@@ -45,6 +48,36 @@ QStringList ChildNames(const CFolderTreeModel& model, const QModelIndex& parent)
         names << model.index(row, 0, parent).data().toString();
     }
     return names;
+}
+
+// Every live item's size by path (files items under path + "|files").
+std::map<std::string, uint64_t> SizesByPath(const CFolderSizeView& store) {
+    std::map<std::string, uint64_t> sizes;
+    std::vector<HTREEITEM> pending{TVI_ROOT};
+    while (!pending.empty()) {
+        const HTREEITEM parent = pending.back();
+        pending.pop_back();
+        for (int row = 0; row < store.GetChildCount(parent); ++row) {
+            const HTREEITEM item = store.GetChildItem(parent, row);
+            if (store.IsLiveItem(item)) {
+                sizes[store.GetItemPath(item).value_or("?") +
+                      (store.IsFilesItem(item) ? "|files" : "")] =
+                    store.GetItemSize(item).value_or(0);
+                pending.push_back(item);
+            }
+        }
+    }
+    return sizes;
+}
+
+// The tree after an action shows what a new scan of its folder shows.
+void ExpectSameAsFreshScan(const CFolderSizeView& store) {
+    CFolderSizeView fresh;
+    fresh.RunScan(store.GetScanPath());
+    QVERIFY(SizesByPath(store) == SizesByPath(fresh));
+    QCOMPARE(store.GetTotal(), fresh.GetTotal());
+    QCOMPARE(store.GetFileCount(), fresh.GetFileCount());
+    QCOMPARE(store.GetFolderCount(), fresh.GetFolderCount());
 }
 
 }  // namespace
@@ -123,7 +156,9 @@ class FolderTreeViewTest : public QObject {
         CFolderSizeView store;
         CFolderTreeView view(store);
         QVERIFY(Show(view));
-        QCOMPARE(view.header()->sectionSize(0), 260);
+        // The name column takes what the others leave: make it 260 wide.
+        view.resize(view.width() - (view.header()->sectionSize(0) - 260), view.height());
+        QTRY_COMPARE(view.header()->sectionSize(0), 260);
         QCOMPARE(view.header()->sectionSize(1), 100);
         QCOMPARE(view.header()->sectionSize(2), 100);
 
@@ -264,14 +299,17 @@ class FolderTreeViewTest : public QObject {
         QTest::qWait(50);
         QCOMPARE(m_menus.size(), 1);
         QCOMPARE(m_menus.front(),
-                 QStringLiteral("Explore|-|Copy to...|Move to...|Delete|-|Properties"));
+                 QStringLiteral("Explore|-|Copy to...|Move to...|Delete|-|Refresh|Properties"));
 
         QVERIFY(!fs::exists(m_tree->Path("scan/big")));
         QVERIFY(fs::exists(m_tree->Path("xdg/Trash/files/big/one")));
         QVERIFY(fs::exists(m_tree->Path("xdg/Trash/info/big.trashinfo")));
         QVERIFY(!ChildNamed(view.Model(), Root(view), "big").isValid());
-        // Nothing is recounted: the root keeps its size.
-        QCOMPARE(view.Model().index(0, 1).data().toString(), sizeBefore);
+        // The root no longer counts what went, at once.
+        QCOMPARE(sizeBefore, QString::fromStdString(FormatSize(8000)));
+        QCOMPARE(view.Model().index(0, 1).data().toString(),
+                 QString::fromStdString(FormatSize(2000)));
+        ExpectSameAsFreshScan(store);
     }
 
     void declinedDeleteLeavesFolderAndItem() {
@@ -354,12 +392,154 @@ class FolderTreeViewTest : public QObject {
         QVERIFY(fs::exists(m_tree->Path("scan/aaa-small/one")));
         QVERIFY(ChildNamed(view.Model(), Root(view), "aaa-small").isValid());
 
-        // The files item stands for its folder: Copy to copies the whole scan root.
+        // A files item's Copy to copies its loose files, not its folder.
         target = m_tree->Path("target");
         AnswerMenuWith("Copy to...");
         view.ShowContextMenu(
             view.visualRect(ChildNamed(view.Model(), Root(view), "[1 file ]")).center());
-        QVERIFY(fs::exists(m_tree->Path("target/scan/loose.txt")));
+        QVERIFY(fs::exists(m_tree->Path("target/loose.txt")));
+        QVERIFY(!fs::exists(m_tree->Path("target/scan")));
+        QVERIFY(fs::exists(m_tree->Path("scan/loose.txt")));
+        // The root lost mid: its total follows.
+        ExpectSameAsFreshScan(store);
+    }
+
+    void filesItemActionsReachExactlyItsLooseFiles() {
+        // scan/two: two loose files beside a subfolder.
+        m_tree->MakeFile("scan/two/a.txt", 700);
+        m_tree->MakeFile("scan/two/b.txt", 800);
+        m_tree->MakeFile("scan/two/sub/inner.bin", 5000);
+        CFolderSizeView store;
+        CFolderTreeView view(store);
+        QVERIFY(Show(view));
+        Scan(view, m_tree->Path("scan"));
+        QModelIndex two = ChildNamed(view.Model(), Root(view), "two");
+        view.expand(two);
+        const QModelIndex files = ChildNamed(view.Model(), two, "[2 files]");
+        const HTREEITEM sub = view.Model().HandleOf(ChildNamed(view.Model(), two, "sub"));
+        QVERIFY(files.isValid());
+        QStringList questions;
+        ShellHooks().confirm = [&questions](QWidget*, const QString&, const QString& text) {
+            questions << text;
+            return true;
+        };
+
+        AnswerMenuWith("Delete");
+        view.ShowContextMenu(view.visualRect(files).center());
+        QCOMPARE(questions,
+                 QStringList{QStringLiteral("Move the 2 files in %1 to the trash?")
+                                 .arg(QString::fromStdString(m_tree->Path("scan/two")))});
+        QVERIFY(fs::exists(m_tree->Path("xdg/Trash/files/a.txt")));
+        QVERIFY(fs::exists(m_tree->Path("xdg/Trash/files/b.txt")));
+        QVERIFY(fs::exists(m_tree->Path("scan/two/sub/inner.bin")));
+        QVERIFY(!fs::exists(m_tree->Path("xdg/Trash/files/two")));
+        QVERIFY(!fs::exists(m_tree->Path("xdg/Trash/files/sub")));
+        // The subfolder's item and size stay; only the files item went.
+        two = ChildNamed(view.Model(), Root(view), "two");
+        QCOMPARE(ChildNames(view.Model(), two), QStringList{"sub"});
+        QVERIFY(store.IsLiveItem(sub));
+        QCOMPARE(store.GetItemSize(sub), std::optional<uint64_t>(5000));
+        QCOMPARE(store.GetItemSize(view.Model().HandleOf(two)), std::optional<uint64_t>(5000));
+        ExpectSameAsFreshScan(store);
+
+        // Files that changed since the scan are not touched: refresh first.
+        QStringList errors;
+        ShellHooks().showError = [&errors](QWidget*, const QString&, const QString& text) {
+            errors << text;
+        };
+        m_tree->MakeFile("scan/unseen.txt", 10);
+        AnswerMenuWith("Move to...");
+        ShellHooks().browse = [this](QWidget*, const QString&) { return m_tree->Path("target"); };
+        view.ShowContextMenu(
+            view.visualRect(ChildNamed(view.Model(), Root(view), "[1 file ]")).center());
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(errors.front().contains(QStringLiteral("have changed since the scan")));
+        QVERIFY(fs::exists(m_tree->Path("scan/loose.txt")));
+        QVERIFY(fs::exists(m_tree->Path("scan/unseen.txt")));
+    }
+
+    void moveIntoAFolderOfTheTreeRefreshesIt() {
+        CFolderSizeView store;
+        CFolderTreeView view(store);
+        QVERIFY(Show(view));
+        Scan(view, m_tree->Path("scan"));
+        ShellHooks().browse = [this](QWidget*, const QString&) { return m_tree->Path("scan/big"); };
+        AnswerMenuWith("Move to...");
+        view.ShowContextMenu(view.visualRect(ChildNamed(view.Model(), Root(view), "mid")).center());
+        QVERIFY(fs::exists(m_tree->Path("scan/big/mid/one")));
+        store.WaitForScan();  // the refresh of big
+        view.Model().ApplyChanges();
+        const QModelIndex big = ChildNamed(view.Model(), Root(view), "big");
+        QVERIFY(ChildNamed(view.Model(), big, "mid").isValid());
+        QVERIFY(!ChildNamed(view.Model(), Root(view), "mid").isValid());
+        ExpectSameAsFreshScan(store);
+
+        // Copy to into the tree: the receiving folder is refreshed as well.
+        ShellHooks().browse = [this](QWidget*, const QString&) {
+            return m_tree->Path("scan/aaa-small");
+        };
+        AnswerMenuWith("Copy to...");
+        view.ShowContextMenu(view.visualRect(ChildNamed(view.Model(), Root(view), "big")).center());
+        store.WaitForScan();
+        view.Model().ApplyChanges();
+        QVERIFY(fs::exists(m_tree->Path("scan/aaa-small/big/mid/one")));
+        ExpectSameAsFreshScan(store);
+    }
+
+    void keysAndRefreshActOnTheCurrentItem() {
+        CFolderSizeView store;
+        CFolderTreeView view(store);
+        QVERIFY(Show(view));
+        Scan(view, m_tree->Path("scan"));
+        std::vector<std::string> messages;
+        store.m_messagePresenter = [&messages](const std::string& text) {
+            messages.push_back(text);
+        };
+
+        // F5: files added outside the program appear, the ancestors follow.
+        m_tree->MakeFile("scan/mid/added.bin", 64000);
+        view.setFocus();
+        view.setCurrentIndex(ChildNamed(view.Model(), Root(view), "mid"));
+        QTest::keyClick(&view, Qt::Key_F5);
+        store.WaitForScan();
+        view.Model().ApplyChanges();
+        ExpectSameAsFreshScan(store);
+        QCOMPARE(ChildNames(view.Model(), Root(view)).front(), QStringLiteral("mid"));
+
+        // Del: the current item goes to the trash.
+        view.setCurrentIndex(ChildNamed(view.Model(), Root(view), "aaa-small"));
+        QTest::keyClick(&view, Qt::Key_Delete);
+        QVERIFY(fs::exists(m_tree->Path("xdg/Trash/files/aaa-small/one")));
+        QVERIFY(!ChildNamed(view.Model(), Root(view), "aaa-small").isValid());
+        ExpectSameAsFreshScan(store);
+
+        // While a walk runs nothing that changes the disk is done.
+        store.m_bBusy = true;
+        view.setCurrentIndex(ChildNamed(view.Model(), Root(view), "big"));
+        QTest::keyClick(&view, Qt::Key_Delete);
+        QTest::keyClick(&view, Qt::Key_F5);
+        store.m_bBusy = false;
+        QVERIFY(fs::exists(m_tree->Path("scan/big/one")));
+        QCOMPARE(messages, (std::vector<std::string>{"App is busy..", "App is busy.."}));
+
+        // Refresh on the root asks for a new scan.
+        int rescans = 0;
+        connect(&view, &CFolderTreeView::rescanRequested, this, [&rescans] { ++rescans; });
+        AnswerMenuWith("Refresh");
+        view.ShowContextMenu(view.visualRect(Root(view)).center());
+        QCOMPARE(rescans, 1);
+    }
+
+    void nameColumnTakesTheSpareWidth() {
+        CFolderSizeView store;
+        CFolderTreeView view(store);
+        QVERIFY(Show(view));
+        const int narrow = view.header()->sectionSize(0);
+        view.resize(view.width() + 150, view.height());
+        QTRY_COMPARE(view.header()->sectionSize(0), narrow + 150);
+        QCOMPARE(view.header()->sectionSize(1), 100);
+        QCOMPARE(view.header()->sectionSize(2), 100);
+        QCOMPARE(view.header()->length(), view.viewport()->width());
     }
 };
 
