@@ -61,6 +61,7 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
     connect(m_folderTree, &CFolderTreeView::statusMessage, this, &CMainFrame::ShowStatus);
     connect(m_twinPane, &TwinListPane::statusMessage, this, &CMainFrame::ShowStatus);
     m_twinCommands = new TwinCommands(*m_twinPane, this);
+    connect(m_folderTree, &CFolderTreeView::rescanRequested, this, &CMainFrame::RescanFolderPane);
 
     CreateActions();
     // Check marks and enabling hold from the start; the title waits for
@@ -164,6 +165,11 @@ void CMainFrame::CreateActions() {
     m_actSelectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
     connect(m_actSelectAll, &QAction::triggered, this, &CMainFrame::OnSelectAll);
 
+    m_actAllocatedSize = new QAction(tr("Allocated Size"), this);
+    m_actAllocatedSize->setCheckable(true);
+    m_actAllocatedSize->setChecked(CFolderSizeView::AllocatedSizeSetting());
+    connect(m_actAllocatedSize, &QAction::triggered, this, &CMainFrame::OnAllocatedSize);
+
     m_actSettings = new QAction(SettingsIcon(), tr("General &Settings"), this);
     m_actSettings->setIconVisibleInMenu(false);
     connect(m_actSettings, &QAction::triggered, this, &CMainFrame::OnSettings);
@@ -190,6 +196,10 @@ void CMainFrame::CreateMenus() {
     m_twinCommands->AddToMenu(tools);
     QMenu* options = menuBar()->addMenu(tr("&Options"));
     options->addAction(m_actSettings);
+    options->addAction(m_actAllocatedSize);
+    // The file may have changed behind the window's back.
+    connect(options, &QMenu::aboutToShow, this,
+            [this] { m_actAllocatedSize->setChecked(CFolderSizeView::AllocatedSizeSetting()); });
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     help->addAction(m_actAbout);
     // Opening a menu refreshes its check marks and enabling first.
@@ -275,24 +285,55 @@ void CMainFrame::StartScanOfPathBox() {
         m_twinList.m_newFile.SetCompareFlags();
         m_twinList.StartScan(*path);
         m_dupmatchSummary.Start(CScanSummary::Source::TwinWalk);
-    } else if (!twinMode) {
+        m_scanEndWatch.start();
+        RefreshCommands();
+        RefreshSummary();
+    } else {
+        StartFolderScan(*path);
+    }
+}
+
+void CMainFrame::StartFolderScan(const std::string& path) {
+    if (!ReadSetting(kTwinMode)) {
         // One walk fills both panes. The reset first waits for a cancelled
         // walk that may still be feeding the list, so the flags it reads
         // are not changed under it.
-        m_twinList.ResetForCombinedScan(*path);
+        m_twinList.ResetForCombinedScan(path);
         m_twinList.m_newFile.SetCompareFlags();
         m_folderView.m_pTwinSink.store(&m_twinList);
-        m_folderTree->StartScan(*path);
+        m_folderTree->StartScan(path);
         m_dirmassSummary.Start(CScanSummary::Source::FolderWalk);
         m_dupmatchSummary.Start(CScanSummary::Source::FolderWalk);
     } else {
         m_folderView.m_pTwinSink.store(nullptr);
-        m_folderTree->StartScan(*path);
+        m_folderTree->StartScan(path);
         m_dirmassSummary.Start(CScanSummary::Source::FolderWalk);
     }
     m_scanEndWatch.start();
     RefreshCommands();
     RefreshSummary();
+}
+
+void CMainFrame::RescanFolderPane() {
+    const std::string path = m_folderView.GetScanPath();
+    if (path.empty()) {
+        return;  // nothing shown yet
+    }
+    if (m_folderView.m_bBusy.load() || m_twinList.IsBusy()) {
+        m_folderView.m_bBusy.store(false);
+        m_twinList.CancelScan();
+    }
+    StartFolderScan(path);
+}
+
+void CMainFrame::OnAllocatedSize(bool checked) {
+    if (!WriteSetting(kAllocatedSize, checked)) {
+        m_actAllocatedSize->setChecked(!checked);
+        ShowStatus(tr("The setting could not be written"));
+        return;
+    }
+    // The tree on screen counts the other way: show it counted anew.
+    RescanFolderPane();
 }
 
 void CMainFrame::OnFolderBrowsed(bool chosen) {

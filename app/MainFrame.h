@@ -69,6 +69,12 @@ class CMainFrame : public QMainWindow {
     void OnModeDirmass();
     void OnModeDupmatch();
     void OnSettings();
+    // Options > Allocated Size: writes the setting and scans the folder
+    // pane's folder anew, so that the tree counts the way the check says.
+    void OnAllocatedSize(bool checked);
+    // A new folder scan of the folder the tree shows (Refresh on its root),
+    // replacing a running scan.
+    void RescanFolderPane();
     void OnFileFilter();
     // Dupmatch: selects every row; in both modes the twin list gets the focus.
     void OnSelectAll();
@@ -98,6 +104,7 @@ class CMainFrame : public QMainWindow {
     QAction* FileFilterAction() const { return m_actFileFilter; }
     QAction* SelectAllAction() const { return m_actSelectAll; }
     QAction* SettingsAction() const { return m_actSettings; }
+    QAction* AllocatedSizeAction() const { return m_actAllocatedSize; }
     QAction* AboutAction() const { return m_actAbout; }
     QAction* ExitAction() const { return m_actExit; }
     TwinCommands* Twins() const { return m_twinCommands; }
@@ -117,6 +124,9 @@ class CMainFrame : public QMainWindow {
     void SetMode(int mode);
     // Starts the scan of the path box's folder (nothing runs when called).
     void StartScanOfPathBox();
+    // The folder pane's scan of `path` (with the twin list, when TwinMode
+    // is off).
+    void StartFolderScan(const std::string& path);
     // A folder chosen in the picker is scanned at once, replacing a running scan.
     void OnFolderBrowsed(bool chosen);
     // Places the shown pane, the path box and the Scan button.
@@ -147,6 +157,7 @@ class CMainFrame : public QMainWindow {
     QAction* m_actFileFilter = nullptr;
     QAction* m_actSelectAll = nullptr;
     QAction* m_actSettings = nullptr;
+    QAction* m_actAllocatedSize = nullptr;
     QAction* m_actAbout = nullptr;
     TwinCommands* m_twinCommands = nullptr;  // Verify Contents, Select Copies
 

@@ -41,17 +41,15 @@ bool IsNetworkLocation(const std::string& path) {
     return IsNetworkStylePath(path) || FileSystemKindOfPath(path) == FileSystemKind::Network;
 }
 
-// AllocatedSize is off unless a settings file says otherwise: a missing key
-// keeps the files' lengths. Read from the files ReadSetting reads.
-bool AllocatedSizesWanted() {
+}  // namespace
+
+bool CFolderSizeView::AllocatedSizeSetting() {
     const SettingsFiles files = LocateSettingsFiles();
     const bool beside =
         !files.besideProgram.empty() &&
         CIniFile(files.besideProgram).ReadBool(kSettingsSection, kAllocatedSize, false);
     return CIniFile(files.file).ReadBool(kSettingsSection, kAllocatedSize, beside);
 }
-
-}  // namespace
 
 // The walk's view of the scan: the item of every folder being listed, and
 // their sums.
@@ -433,7 +431,7 @@ void CFolderSizeView::WaitForScan() {
 // --- The walk ---------------------------------------------------------------
 
 uint64_t CFolderSizeView::ScanFolder(const std::string& path, HTREEITEM item, TwinSink* twinSink) {
-    bool allocatedSizes = m_bAllocatedSizes.load() || AllocatedSizesWanted();
+    bool allocatedSizes = m_bAllocatedSizes.load() || AllocatedSizeSetting();
     {
         std::lock_guard lock(StoreMutex());
         m_bTreeAllocated = allocatedSizes;

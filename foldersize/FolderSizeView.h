@@ -98,6 +98,9 @@ class CFolderSizeView : public CTreeListCtrl {
     // The measure of the current tree: true when sizes are the space taken
     // on the disk (AllocatedSize), false for the files' lengths.
     bool AreSizesAllocated() const;
+    // The setting AllocatedSize as a scan reads it: off unless a settings
+    // file says otherwise (a missing key keeps the files' lengths).
+    static bool AllocatedSizeSetting();
 
     // Waits until the last started worker has ended.
     void WaitForScan();

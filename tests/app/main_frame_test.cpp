@@ -394,6 +394,37 @@ class MainFrameTest : public QObject {
                      qPrintable(frame->SummaryField()->text()));
     }
 
+    void allocatedSizeCountsTheDiskAndRefreshOnTheRootScansAnew() {
+        WriteSettings("[SETTINGS]\nTwinMode=0\nRelativToDriveSpace=0\nShellRun=0\n");
+        m_tree->MakeSparseFile("scan/holes/sparse.img", uint64_t(2) << 30);
+        auto frame = MakeFrame({"/Dirmass", Folder()});
+        WaitForScans(*frame);
+        CFolderSizeView& view = frame->FolderView();
+        QVERIFY(view.GetTotal() > (uint64_t(2) << 30));
+
+        // Checked: written, and the tree on screen is counted anew at once.
+        frame->AllocatedSizeAction()->trigger();
+        QVERIFY(frame->AllocatedSizeAction()->isChecked());
+        QVERIFY(CFolderSizeView::AllocatedSizeSetting());
+        WaitForScans(*frame);
+        QVERIFY(view.AreSizesAllocated());
+        QVERIFY(view.GetTotal() < (uint64_t(1) << 20));
+        QTRY_COMPARE(TwinRows(*frame), 2);  // the combined scan fed the twin list anew, once
+
+        // Refresh on the scan root is a new scan of the shown folder.
+        m_tree->MakeFile("scan/later/new.txt", 5000);
+        frame->FolderTree()->setFocus();
+        frame->FolderTree()->setCurrentIndex(frame->FolderTree()->Model().index(0, 0));
+        QTest::keyClick(frame->FolderTree(), Qt::Key_F5);
+        WaitForScans(*frame);
+        QCOMPARE(view.GetFileCount(), 5);
+        QTRY_COMPARE(TwinRows(*frame), 2);
+        frame->AllocatedSizeAction()->trigger();
+        WaitForScans(*frame);
+        QVERIFY(!view.AreSizesAllocated());
+        QVERIFY(view.GetTotal() > (uint64_t(2) << 30));
+    }
+
     void aTypedFolderIsScannedAndAMissingOneRefused() {
         auto frame = MakeFrame({});
         CPathCombo* box = frame->PathCombo();
@@ -622,7 +653,9 @@ class MainFrameTest : public QObject {
                  QStringLiteral("Enter"));
         QCOMPARE(frame->FileFilterAction()->shortcut(), QKeySequence(Qt::Key_F));
         QCOMPARE(frame->SelectAllAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_A));
-        QCOMPARE(entries(menus[2]->menu()), QStringList({"General &Settings"}));
+        QCOMPARE(entries(menus[2]->menu()), QStringList({"General &Settings", "Allocated Size"}));
+        QVERIFY(frame->AllocatedSizeAction()->isCheckable());
+        QVERIFY(!frame->AllocatedSizeAction()->isChecked());  // a missing key is off
         QCOMPARE(entries(menus[3]->menu()), QStringList({"&About..."}));
 
         QList<QAction*> tools = frame->ToolBar()->actions();
