@@ -113,6 +113,10 @@ void WriteJson(const CFolderSizeView& view, std::FILE* out) {
     json.Number(view.GetExceptionCount());
     json.Key("hardlinks");
     json.Number(view.GetHardLinkCount());
+    // Folders that could not be opened or listed, and entries that vanished
+    // before they could be counted.
+    json.Key("unreadable");
+    json.Number(view.GetUnreadableFolderCount() + view.GetSkippedEntryCount());
     json.Key("items");
     json.BeginArray();
     VisitItems(view, [&](const ReportItem& item) {
@@ -143,6 +147,17 @@ void WriteJson(const CFolderSizeView& view, std::FILE* out) {
         }
         json.Key("files_item");
         json.Bool(item.filesItem);
+        // Only the few folders not read whole carry these.
+        if (std::optional<FolderReadProblems::Problem> problem = view.GetReadProblem(item.item)) {
+            if (problem->error != 0) {
+                json.Key("error");
+                json.String(std::strerror(problem->error));
+            }
+            if (problem->skipped > 0) {
+                json.Key("skipped");
+                json.Number(problem->skipped);
+            }
+        }
         json.EndObject();
     });
     json.EndArray();

@@ -114,6 +114,19 @@ class CFolderSizeView::ScanSink final : public WalkSink {
         }
     }
 
+    void FolderUnreadable(const std::string&, int errorNumber) override {
+        std::lock_guard lock(m_view.StoreMutex());
+        m_view.MarkUnreadableLocked(m_items.back(), errorNumber);
+    }
+
+    void EntrySkipped(const std::string&, std::string_view, int errorNumber) override {
+        std::lock_guard lock(m_view.StoreMutex());
+        if (m_view.IsLiveItemLocked(m_items.back())) {
+            m_view.m_readProblems.AddSkipped(CTreeListCtrl::ItemNumberOf(m_items.back()),
+                                             errorNumber);
+        }
+    }
+
     // Every byte the walk has met so far, each inode once; after the walk
     // the root's total.
     uint64_t CountedBytes() const { return m_sums.CountedBytes(); }
@@ -370,6 +383,10 @@ void CFolderSizeView::ApplyRefreshLocked(HTREEITEM folder, const SubtreeScan& wa
         oldFiles += OwnFileCountLocked(old);
     }
     std::vector<LinkedFiles::Name> oldNames = TakeNamesOfLocked(oldFolders);
+    for (HTREEITEM old : oldFolders) {
+        m_readProblems.Erase(ItemNumberOf(old));
+    }
+    SetItemImageLocked(folder, kImageFolder);  // read anew: the walk's findings hold
     uint64_t oldBytes = GetItemSizeLocked(folder).value_or(0);
     int count = GetChildCountLocked(folder);
     std::vector<HTREEITEM> children;
@@ -394,6 +411,12 @@ void CFolderSizeView::ApplyRefreshLocked(HTREEITEM folder, const SubtreeScan& wa
         CompleteChildrenLocked(items[place]);
         if (sums.fileCount > 0 && sums.subfolderCount > 0) {
             InsertFilesItemLocked(items[place], sums.fileCount, sums.filesBytes);
+        }
+    }
+    for (const auto& [place, problem] : walk.ReadProblems().All()) {
+        m_readProblems.Put(ItemNumberOf(items[place]), problem);
+        if (problem.error != 0) {
+            SetItemImageLocked(items[place], kImageUnreadableFolder);
         }
     }
     std::vector<LinkedFiles::Name> newNames;
@@ -483,6 +506,14 @@ void CFolderSizeView::CompleteFolder(HTREEITEM item, const FolderSums::Folder& s
         InsertFilesItemLocked(item, sums.fileCount, sums.filesBytes);
         ++m_nRecords;
     }
+}
+
+void CFolderSizeView::MarkUnreadableLocked(HTREEITEM item, int errorNumber) {
+    if (!IsLiveItemLocked(item)) {
+        return;
+    }
+    m_readProblems.SetUnreadable(ItemNumberOf(item), errorNumber);
+    SetItemImageLocked(item, kImageUnreadableFolder);
 }
 
 uint32_t CFolderSizeView::OwnFileCountLocked(HTREEITEM item) const {
@@ -591,6 +622,7 @@ void CFolderSizeView::ResetScan() {
     m_hScanRoot = TVI_NULL;
     m_strRootPath.clear();
     m_links.Clear();
+    m_readProblems.Clear();
     std::deque<uint32_t>().swap(m_ownFiles);
     DeleteAllItemsLocked();
 }
@@ -721,6 +753,9 @@ bool CFolderSizeView::RemoveFolderItemLocked(HTREEITEM item) {
         files += OwnFileCountLocked(folder);
     }
     std::vector<LinkedFiles::Name> names = TakeNamesOfLocked(folders);
+    for (HTREEITEM folder : folders) {
+        m_readProblems.Erase(ItemNumberOf(folder));
+    }
     std::optional<uint64_t> bytes = GetItemSizeLocked(item);
     DeleteItemLocked(item);
     m_nFiles.fetch_sub(files);
@@ -864,6 +899,34 @@ std::optional<std::string> CFolderSizeView::ItemPathLocked(HTREEITEM item) const
         AppendPathComponent(path, *name);
     }
     return path;
+}
+
+int64_t CFolderSizeView::GetUnreadableFolderCount() const {
+    std::lock_guard lock(StoreMutex());
+    return m_readProblems.UnreadableFolders();
+}
+
+int64_t CFolderSizeView::GetSkippedEntryCount() const {
+    std::lock_guard lock(StoreMutex());
+    return m_readProblems.SkippedEntries();
+}
+
+std::optional<FolderReadProblems::Problem> CFolderSizeView::GetReadProblem(HTREEITEM item) const {
+    std::lock_guard lock(StoreMutex());
+    // Numbers are of the current tree; a handle of an older one is no match.
+    if (!IsLiveItemLocked(item) || IsFilesItemLocked(item)) {
+        return std::nullopt;
+    }
+    const FolderReadProblems::Problem* problem = m_readProblems.Find(ItemNumberOf(item));
+    if (problem == nullptr) {
+        return std::nullopt;
+    }
+    return *problem;
+}
+
+std::string CFolderSizeView::GetItemToolTip(HTREEITEM item) const {
+    std::optional<FolderReadProblems::Problem> problem = GetReadProblem(item);
+    return problem ? FolderReadProblems::Describe(*problem) : std::string();
 }
 
 std::string CFolderSizeView::GetRootPath() const {

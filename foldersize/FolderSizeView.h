@@ -10,6 +10,13 @@
 // never runs beside the previous one: its thread first joins the old
 // worker. Destroying the view cancels and joins the running scan.
 //
+// Folders that could not be read. A folder that could not be opened or
+// listed counts as empty and its item shows kImageUnreadableFolder; an entry
+// that vanished between its listing and its stat is not counted. Both are
+// counted (GetUnreadableFolderCount, GetSkippedEntryCount) and their reasons
+// kept for the few folders concerned only (FolderReadProblems); the item's
+// tool tip tells them.
+//
 // Paths are not stored per item (a tree 100,000 levels deep would need
 // gigabytes); GetItemPath derives them from the tree on demand.
 //
@@ -38,6 +45,7 @@
 #include <thread>
 #include <vector>
 
+#include "foldersize/FolderReadProblems.h"
 #include "foldersize/FolderSums.h"
 #include "foldersize/LinkedFiles.h"
 #include "foldersize/SubtreeScan.h"
@@ -129,6 +137,16 @@ class CFolderSizeView : public CTreeListCtrl {
     int64_t GetExceptionCount() const { return m_nExceptions.load(); }
     // Files met whose link count is above 1 (every name of them).
     int64_t GetHardLinkCount() const { return m_nHardLinks.load(std::memory_order_relaxed); }
+    // Folders of the tree that could not be opened or listed, and entries
+    // listed but not counted; both follow the tree after an action.
+    int64_t GetUnreadableFolderCount() const;
+    int64_t GetSkippedEntryCount() const;
+    // What kept the folder of `item` from being read whole; nothing when it
+    // was read whole or is no live folder item of this scan.
+    std::optional<FolderReadProblems::Problem> GetReadProblem(HTREEITEM item) const;
+    // The reason an item's folder was not read whole (FolderReadProblems::
+    // Describe); empty for the rest.
+    std::string GetItemToolTip(HTREEITEM item) const override;
     // After a complete walk the root's total; after a cancel or failure the
     // bytes of every file the walk counted, each once.
     uint64_t GetTotal() const { return m_nTotal.load(); }
@@ -226,6 +244,8 @@ class CFolderSizeView : public CTreeListCtrl {
     std::vector<HTREEITEM> SubtreeFoldersLocked(HTREEITEM item) const;
     // Takes the linked names held by the folders of `folders` out of the table.
     std::vector<LinkedFiles::Name> TakeNamesOfLocked(const std::vector<HTREEITEM>& folders);
+    // The folder of `item` could not be opened or listed.
+    void MarkUnreadableLocked(HTREEITEM item, int errorNumber);
     uint32_t OwnFileCountLocked(HTREEITEM item) const;
     void SetOwnFileCountLocked(HTREEITEM item, int64_t count);
     // Orders the children of the changed folders as a scan's end does.
@@ -240,6 +260,8 @@ class CFolderSizeView : public CTreeListCtrl {
     // Each folder item's number of own files (every name), by item number;
     // guarded by StoreMutex().
     std::deque<uint32_t> m_ownFiles;
+    // The folders not read whole, by item number; guarded by StoreMutex().
+    FolderReadProblems m_readProblems;
     bool m_bTreeAllocated = false;  // the tree's measure; guarded by StoreMutex()
     bool m_bPercentOfTotal = true;  // guarded by StoreMutex()
 

@@ -38,4 +38,12 @@ void SubtreeScan::LeaveFolder(const std::string&) {
     folder.left = true;
 }
 
+void SubtreeScan::FolderUnreadable(const std::string&, int errorNumber) {
+    m_problems.SetUnreadable(m_open.back(), errorNumber);
+}
+
+void SubtreeScan::EntrySkipped(const std::string&, std::string_view, int errorNumber) {
+    m_problems.AddSkipped(m_open.back(), errorNumber);
+}
+
 }  // namespace quarn

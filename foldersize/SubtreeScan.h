@@ -5,7 +5,8 @@
 // them, the walked folder first, each with the place of its parent, its name
 // and, once the walk has left it, its figures as FolderSums counts them.
 // Linked files are entered into the scan's table (LinkedFiles); their names
-// are kept with the places of their folders.
+// are kept with the places of their folders, and so are the folders that
+// could not be read whole (FolderReadProblems).
 //
 // One walk, on the thread that walks.
 
@@ -16,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "foldersize/FolderReadProblems.h"
 #include "foldersize/FolderSums.h"
 #include "foldersize/LinkedFiles.h"
 #include "platform/FolderWalker.h"
@@ -42,6 +44,9 @@ class SubtreeScan final : public WalkSink {
     bool EnterFolder(const std::string& path, const FindRecord* entry) override;
     void AddFile(const std::string& folderPath, const FindRecord& file) override;
     void LeaveFolder(const std::string& path) override;
+    void FolderUnreadable(const std::string& path, int errorNumber) override;
+    void EntrySkipped(const std::string& folderPath, std::string_view name,
+                      int errorNumber) override;
 
     const std::vector<Folder>& Folders() const { return m_folders; }
     std::string_view NameOf(const Folder& folder) const {
@@ -50,9 +55,12 @@ class SubtreeScan final : public WalkSink {
     // The names of linked files met; `folder` is a place in Folders().
     const std::vector<LinkedFiles::Name>& LinkedNames() const { return m_sums.Names(); }
     int64_t FileCount() const { return m_files; }
+    // By place in Folders().
+    const FolderReadProblems& ReadProblems() const { return m_problems; }
 
   private:
     FolderSums m_sums;
+    FolderReadProblems m_problems;
     std::function<bool(const std::string&)> m_keepGoing;
     std::vector<Folder> m_folders;
     std::vector<uint32_t> m_open;  // places of the folders being walked

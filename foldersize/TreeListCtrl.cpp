@@ -326,6 +326,10 @@ int CTreeListCtrl::GetItemImage(HTREEITEM item) const {
 
 bool CTreeListCtrl::SetItemImage(HTREEITEM item, int image) {
     std::lock_guard lock(m_mutex);
+    return SetItemImageLocked(item, image);
+}
+
+bool CTreeListCtrl::SetItemImageLocked(HTREEITEM item, int image) {
     Found found = Live(item);
     if (!found) {
         return false;

@@ -55,10 +55,12 @@ inline constexpr HTREEITEM TVI_NULL = 0;
 // The invisible parent of the top-level items of the current tree.
 inline constexpr HTREEITEM TVI_ROOT = ~HTREEITEM(0);
 
-// Image indexes of the built-in images; shell icons follow from 2.
+// Image indexes of the built-in images; shell icons follow from 3.
 inline constexpr int kImageFilesItem = 0;
 inline constexpr int kImageFolder = 1;
-inline constexpr int kFirstShellIconImage = 2;
+// A folder that could not be read whole: the folder image with a mark.
+inline constexpr int kImageUnreadableFolder = 2;
+inline constexpr int kFirstShellIconImage = 3;
 
 // Column alignments of InsertColumn.
 inline constexpr int kAlignLeft = 0;
@@ -155,6 +157,13 @@ class CTreeListCtrl {
     // item's numbers and cannot be set: false, as for a dead handle.
     bool SetItemText(HTREEITEM item, int column, std::string_view text);
 
+    // A text a view shows when the pointer rests on the item; empty: none.
+    // The store has none of its own; an owner that knows more says it.
+    virtual std::string GetItemToolTip(HTREEITEM item) const {
+        (void)item;
+        return {};
+    }
+
     // The item's size in bytes; nothing until one is set (a folder the scan
     // has not finished).
     std::optional<uint64_t> GetItemSize(HTREEITEM item) const;
@@ -241,6 +250,7 @@ class CTreeListCtrl {
     HTREEITEM InsertFilesItemLocked(HTREEITEM parent, int64_t fileCount, uint64_t bytes);
     bool SetItemTextLocked(HTREEITEM item, std::string_view text);
     bool SetItemSizeLocked(HTREEITEM item, uint64_t bytes);
+    bool SetItemImageLocked(HTREEITEM item, int image);
     void SetPercentBaseLocked(uint64_t base);
     std::string GetItemTextLocked(HTREEITEM item) const;
     HTREEITEM GetParentItemLocked(HTREEITEM item) const;

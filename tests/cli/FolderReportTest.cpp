@@ -74,6 +74,7 @@ TEST_F(FolderReportTest, TextAndJsonShowTheSortedTreeInDisplayOrder) {
     std::string expected =
         "{\"status\":\"" + status +
         "\",\"total\":4500,\"files\":4,\"folders\":3,\"exceptions\":0,\"hardlinks\":0,"
+        "\"unreadable\":0,"
         "\"items\":[" +
         "{\"parent\":null,\"name\":\"" + root + "\",\"path\":\"" + root +
         "\",\"size\":4500,\"percent\":100,\"files_item\":false}," +
