@@ -431,6 +431,13 @@ void CMainFrame::RefreshSummary() {
                           std::max<int64_t>(0, m_twinList.FoldersEntered() - 1));
     }
     m_summaryField->SetPart(CStatusSummaryField::kScanCounts, QString::fromStdString(text));
+    // The folder tree's own count: the twin list reads no folder of its own.
+    std::string unreadable;
+    if (ScanMode == kScanModeDirmass && shown.GetSource() == CScanSummary::Source::FolderWalk) {
+        unreadable = FormatUnreadableSummary(m_folderView.GetUnreadableFolderCount(),
+                                             m_folderView.GetSkippedEntryCount());
+    }
+    m_summaryField->SetPart(CStatusSummaryField::kUnreadable, QString::fromStdString(unreadable));
 }
 
 void CMainFrame::ShowStatus(const QString& text) {

@@ -32,6 +32,17 @@ std::string FormatScanSummary(int64_t files, int64_t folders, std::optional<doub
     return text + took;
 }
 
+std::string FormatUnreadableSummary(int64_t folders, int64_t entries) {
+    std::string text;
+    if (folders > 0) {
+        text = Counted(folders, "folder", "folders");
+    }
+    if (entries > 0) {
+        text += (text.empty() ? "" : ", ") + Counted(entries, "entry", "entries");
+    }
+    return text.empty() ? text : text + " unreadable";
+}
+
 void CScanSummary::Start(Source source) {
     m_source = source;
     m_bRunning = true;

@@ -17,6 +17,11 @@ namespace quarn {
 // below a minute, whole minutes and seconds above ("in 2 min 5 s").
 std::string FormatScanSummary(int64_t files, int64_t folders, std::optional<double> seconds);
 
+// What a folder scan could not read: "2 folders unreadable", "1 entry
+// unreadable" (listed, then gone before it could be counted), or "2
+// folders, 1 entry unreadable"; empty when it read everything.
+std::string FormatUnreadableSummary(int64_t folders, int64_t entries);
+
 class CScanSummary {
   public:
     // Which engine's counters the pane's last scan is read from.

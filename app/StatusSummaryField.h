@@ -18,6 +18,7 @@ class CStatusSummaryField : public QLabel {
     // In the order they are shown.
     enum Part {
         kScanCounts,  // "N files, M folders in 1.23 s" (ScanSummary.h)
+        kUnreadable,  // "2 folders unreadable" (ScanSummary.h)
         kPartCount
     };
 

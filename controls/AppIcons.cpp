@@ -218,4 +218,19 @@ QPixmap FolderItemImage() {
     });
 }
 
+QPixmap UnreadableFolderItemImage() {
+    return Render(kTreeImageSize, 1.0, [](QPainter& p) {
+        p.setRenderHint(QPainter::Antialiasing, false);
+        PaintFolder(p, kTreeImageSize);
+        // A red disc with a white bar in the lower right corner: no entry.
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.setPen(QPen(QColor(255, 255, 255), 1));
+        p.setBrush(QColor(200, 30, 30));
+        p.drawEllipse(QRectF(7.5, 6.5, 8.5, 8.5));
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::white);
+        p.drawRect(QRectF(9.5, 10, 4.5, 1.5));
+    });
+}
+
 }  // namespace quarn

@@ -28,9 +28,11 @@ QIcon AboutIcon();
 // The window and task bar icon: a folder carrying a percentage bar.
 QIcon ProgramIcon();
 
-// Folder tree images: image 0, a sheet of paper (a folder's own files), and
-// image 1, a closed folder.
+// Folder tree images: image 0, a sheet of paper (a folder's own files),
+// image 1, a closed folder, and image 2, the folder with a red "no entry"
+// mark (a folder that could not be read).
 QPixmap FilesItemImage();
 QPixmap FolderItemImage();
+QPixmap UnreadableFolderItemImage();
 
 }  // namespace quarn

@@ -421,6 +421,14 @@ QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const {
                 return ImageIcon(m_store.GetItemImage(item));
             }
             return {};
+        case Qt::ToolTipRole:
+            if (column == 0) {
+                const std::string tip = m_store.GetItemToolTip(item);
+                if (!tip.empty()) {
+                    return QString::fromLocal8Bit(tip);  // the system's error texts
+                }
+            }
+            return {};
         case Qt::TextAlignmentRole:
             if (column == 0) {
                 return int(Qt::AlignLeft | Qt::AlignVCenter);
@@ -478,6 +486,8 @@ QIcon CFolderTreeModel::ImageIcon(int image) const {
         icon = QIcon(FilesItemImage());
     } else if (image == kImageFolder) {
         icon = QIcon(FolderItemImage());
+    } else if (image == kImageUnreadableFolder) {
+        icon = QIcon(UnreadableFolderItemImage());
     } else {
         // A scan root on a mount point or a network location: the desktop's icon.
         static QFileIconProvider provider;
