@@ -30,9 +30,11 @@
 #include <QDir>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 #include "app/CommandLine.h"
@@ -392,6 +394,46 @@ class MainFrameTest : public QObject {
                          .match(frame->SummaryField()->text())
                          .hasMatch(),
                      qPrintable(frame->SummaryField()->text()));
+    }
+
+    void anUnreadableFolderIsMarkedExplainedAndCounted() {
+        if (test::RunningAsRoot()) {
+            QSKIP("chmod does not keep root out");
+        }
+        m_tree->MakeFile("scan/closed/secret", 50);
+        ::chmod(m_tree->Path("scan/closed").c_str(), 0);
+        const auto reopen =
+            qScopeGuard([this] { ::chmod(m_tree->Path("scan/closed").c_str(), 0755); });
+        auto frame = MakeFrame({"/Dirmass", Folder()});
+        WaitForScans(*frame);
+        CFolderTreeModel& model = frame->FolderTree()->Model();
+        const QModelIndex root = model.index(0, 0);
+        QModelIndex closed, open;
+        for (int row = 0; row < model.rowCount(root); ++row) {
+            const QModelIndex child = model.index(row, 0, root);
+            if (child.data().toString() == QStringLiteral("closed")) {
+                closed = child;
+            } else if (child.data().toString() == QStringLiteral("a")) {
+                open = child;
+            }
+        }
+        QVERIFY(closed.isValid() && open.isValid());
+        QCOMPARE(closed.data(Qt::ToolTipRole).toString(),
+                 QString::fromLocal8Bit(std::strerror(EACCES)));
+        QVERIFY(open.data(Qt::ToolTipRole).isNull());
+        const QIcon mark = closed.data(Qt::DecorationRole).value<QIcon>();
+        const QIcon plain = open.data(Qt::DecorationRole).value<QIcon>();
+        QVERIFY(!mark.isNull());
+        QVERIFY(mark.pixmap(16).toImage() != plain.pixmap(16).toImage());
+        // Counted beside the status, which stays the scan's own.
+        QTRY_COMPARE(frame->SummaryField()->PartText(CStatusSummaryField::kUnreadable),
+                     QStringLiteral("1 folder unreadable"));
+        QVERIFY(frame->SummaryField()->text().contains(QStringLiteral("1 folder unreadable")));
+        QVERIFY(!frame->StatusText()->text().contains(QStringLiteral("unreadable")));
+
+        // Deleted from the tree: the count goes with it.
+        QVERIFY(frame->FolderView().RemoveFolderItem(model.HandleOf(closed)));
+        QTRY_VERIFY(frame->SummaryField()->PartText(CStatusSummaryField::kUnreadable).isEmpty());
     }
 
     void allocatedSizeCountsTheDiskAndRefreshOnTheRootScansAnew() {

@@ -1,14 +1,19 @@
 #include "cli/FolderReport.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include "cli/Interrupt.h"
@@ -17,6 +22,7 @@
 #include "settings/Settings.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/Unprivileged.h"
 
 namespace quarn::cli {
 namespace {
@@ -165,6 +171,41 @@ int RunReportInChild(const ReportOptions& options, const std::string& outPath, b
     int status = 0;
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A folder that cannot be read: an empty folder in both forms, its reason
+// and the count in the JSON only, so the text keeps its lines.
+TEST_F(FolderReportTest, AnUnreadableFolderCountsAsEmptyAndTheJsonSaysWhy) {
+    m_tree.MakeFile("closed/secret", 800);
+    ::chmod(m_tree.Root().c_str(), 0755);
+    ::chmod(m_tree.Path("closed").c_str(), 0);
+    const std::string root = "/" + m_tree.Root();
+    std::optional<std::string> outcome = test::RunUnprivileged([&root] {
+        CFolderSizeView view;
+        view.RunScan(root);
+        return Capture(view, true) + '\x01' + Capture(view, false);
+    });
+    ::chmod(m_tree.Path("closed").c_str(), 0755);
+    if (!outcome) {
+        GTEST_SKIP() << "privileges cannot be dropped: chmod does not keep root out";
+    }
+    const std::string json = outcome->substr(0, outcome->find('\x01'));
+    const std::string text = outcome->substr(json.size() + 1);
+    EXPECT_NE(json.find("\"total\":4500,"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"hardlinks\":0,\"unreadable\":1,\"items\""), std::string::npos) << json;
+    EXPECT_NE(json.find("{\"parent\":0,\"name\":\"closed\",\"path\":\"" + root +
+                        "/closed\",\"size\":0,\"percent\":0,\"files_item\":false,"
+                        "\"error\":\"" +
+                        std::strerror(EACCES) + "\"}"),
+              std::string::npos)
+        << json;
+    // Only that folder says so.
+    EXPECT_EQ(json.find("\"error\"", json.find("\"error\"") + 1), std::string::npos) << json;
+    EXPECT_NE(text.find("\n  closed\t0.000 KB\t0%\n"), std::string::npos) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 8) << text;  // 7 items, the status
+    EXPECT_NE(text.find("Ready - " + root + " [4.395 KB], 4 files, 4 foders, Exceptions: 0\n"),
+              std::string::npos)
+        << text;
 }
 
 TEST_F(FolderReportTest, ExitCodesOfTheWholeReport) {

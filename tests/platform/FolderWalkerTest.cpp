@@ -5,7 +5,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -21,6 +20,7 @@
 #include "platform/DirectoryListing.h"
 #include "tests/platform/BigTrees.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/Unprivileged.h"
 
 namespace quarn {
 namespace {
@@ -119,43 +119,6 @@ std::vector<std::string> FolderEvents(const RecordingSink& sink) {
         }
     }
     return out;
-}
-
-// Runs `check` as a user that permissions keep out (nobody) when the tests
-// run as root, else as ourselves; returns what it returned, or nothing when
-// privileges cannot be dropped.
-std::optional<std::string> RunUnprivileged(const std::function<std::string()>& check) {
-    if (!test::RunningAsRoot()) {
-        return check();
-    }
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0) {
-        return std::nullopt;
-    }
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipeEnds[0]);
-        std::string result = "cannot drop privileges";
-        if (::setgid(65534) == 0 && ::setuid(65534) == 0) {
-            result = check();
-        }
-        if (::write(pipeEnds[1], result.data(), result.size()) < 0) {
-            ::_exit(2);
-        }
-        ::_exit(0);
-    }
-    ::close(pipeEnds[1]);
-    std::string result;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;) {
-        result.append(buffer, size_t(n));
-    }
-    ::close(pipeEnds[0]);
-    ::waitpid(child, nullptr, 0);
-    if (result == "cannot drop privileges") {
-        return std::nullopt;
-    }
-    return result;
 }
 
 TEST(FolderWalker, DescendsIntoEachSubfolderWhereTheListingMeetsIt) {
@@ -371,7 +334,7 @@ TEST(FolderWalker, TreatsUnreadableAndVirtualFoldersAsEmptyAndSaysWhy) {
     ::chmod(tree.Path("r/unsearchable").c_str(), 0444);  // names, but no stat or open below
     ::chmod(tree.Path("r/blind").c_str(), 0111);         // no names
     std::string r = tree.Path("r");
-    std::optional<std::string> outcome = RunUnprivileged([&]() -> std::string {
+    std::optional<std::string> outcome = test::RunUnprivileged([&]() -> std::string {
         std::string problems;
         RecordingSink sink;
         WalkFolderTree(r, sink, WalkOptions{1});
