@@ -24,9 +24,10 @@ struct HelpSection {
 
 const char* const kUsageLines[] = {
     "quarn [/Dirmass | /dupmatch] [FOLDER]",
-    "quarn --report [--json] [--allocated] [--threads N] FOLDER",
-    "quarn --report --dupmatch [--json] [--threads N] [--verify] [--filter TEXT]\n"
-    "                          [--min-kb N] [--max-kb N] [--twins-only] FOLDER",
+    "quarn --report [--json] [--allocated] [--threads N] [--exclude PATTERN]... [-x] FOLDER",
+    "quarn --report --dupmatch [--json] [--threads N] [--exclude PATTERN]... [-x]\n"
+    "                          [--verify] [--filter TEXT] [--min-kb N] [--max-kb N]\n"
+    "                          [--twins-only] FOLDER",
     "quarn --help | --version",
 };
 
@@ -51,6 +52,12 @@ const std::vector<HelpSection>& Sections() {
              {"--threads N",
               "list folders on N threads, 1 to 64; the output is the same for any N"},
              {"--verify", "twin files: compare the contents of every group after the scan"},
+             {"--exclude PATTERN",
+              "leave out entries whose name matches PATTERN (*, ?, [...]);\n"
+              "a PATTERN with a / matches the path below FOLDER, a trailing /\n"
+              "only folders; repeatable, added to the setting Exclude"},
+             {"-x, --one-file-system",
+              "do not enter folders on another file system than FOLDER's (shown, size 0)"},
              {"--filter TEXT", "twin files: only names that contain TEXT, in any case"},
              {"--min-kb N", "twin files: only files larger than N KB (0: no lower bound)"},
              {"--max-kb N", "twin files: only files smaller than N KB (0: no upper bound)"},
@@ -107,7 +114,13 @@ std::string ProgramHelpText() {
         for (const HelpedOption& option : section.options) {
             std::string typed = option.typed;
             typed.resize(width, ' ');
-            text += "  " + typed + "  " + option.text + "\n";
+            // A long text goes on below, under its first line.
+            std::string explained = option.text;
+            for (size_t at = explained.find('\n'); at != std::string::npos;
+                 at = explained.find('\n', at + 1)) {
+                explained.insert(at + 1, width + 4, ' ');
+            }
+            text += "  " + typed + "  " + explained + "\n";
         }
     }
     text +=

@@ -184,7 +184,7 @@ int RunFolderReport(const ReportOptions& options) {
 
     InstallInterruptHandler();
     CFolderSizeView view;
-    view.m_walkOptions.threads = options.threads;
+    view.m_walkOptions = ReportWalkOptions(options);
     view.m_bAllocatedSizes = options.allocated;
     ProgressLine progress;
     bool interrupted = false;

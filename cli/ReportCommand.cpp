@@ -79,6 +79,14 @@ std::optional<ReportOptions> ParseReportArguments(const std::vector<std::string>
             }
             options.search = options.sizeRange = true;
             (arg == "--min-kb" ? options.minKB : options.maxKB) = *number;
+        } else if (!onlyOperands && arg == "--exclude") {
+            auto pattern = value("--exclude");
+            if (!pattern) {
+                return std::nullopt;
+            }
+            options.exclude.push_back(*pattern);
+        } else if (!onlyOperands && (arg == "-x" || arg == "--one-file-system")) {
+            options.oneFileSystem = true;
         } else if (!onlyOperands && arg == "--threads") {
             auto number = value("--threads");
             if (!number) {
@@ -119,6 +127,13 @@ std::optional<ReportOptions> ParseReportArguments(const std::vector<std::string>
         return std::nullopt;
     }
     return options;
+}
+
+WalkOptions ReportWalkOptions(const ReportOptions& options) {
+    WalkOptions walk(options.threads);
+    walk.exclude = ExcludeRules(options.exclude);
+    walk.oneFileSystem = options.oneFileSystem;
+    return walk;
 }
 
 int CheckReadableFolder(const std::string& folder) {

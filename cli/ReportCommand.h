@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/WalkOptions.h"
+
 namespace quarn::cli {
 
 struct ReportOptions {
@@ -25,7 +27,15 @@ struct ReportOptions {
     // --threads N: threads the walk lists with; 0 for the walk's default.
     unsigned threads = 0;
     bool verify = false;  // --verify: compare the twins' contents after the scan
+    // --exclude PATTERN (repeatable) and -x/--one-file-system, added to what
+    // the settings leave out.
+    std::vector<std::string> exclude;
+    bool oneFileSystem = false;
 };
+
+// The walk options the report's scans run with; the engines add the
+// settings' scope when they start.
+WalkOptions ReportWalkOptions(const ReportOptions& options);
 
 // True when the command line asks for the headless report.
 bool IsReportInvocation(int argc, char** argv);

@@ -190,7 +190,7 @@ int RunTwinReport(const ReportOptions& options) {
     }
     CTwinListView list;
     list.m_newFile.SetCompareFlags();
-    list.m_walkOptions.threads = options.threads;
+    list.m_walkOptions = ReportWalkOptions(options);
     list.StartScan(folder);
     WaitShowingProgress(list);
     bool interrupted = InterruptRequested();

@@ -233,4 +233,17 @@ QPixmap UnreadableFolderItemImage() {
     });
 }
 
+QPixmap OtherFileSystemItemImage() {
+    return Render(kTreeImageSize, 1.0, [](QPainter& p) {
+        p.setRenderHint(QPainter::Antialiasing, false);
+        PaintFolder(p, kTreeImageSize);
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.setPen(QPen(Qt::white, 1.0));
+        p.setBrush(QColor(110, 110, 120));
+        p.drawEllipse(QRectF(8.5, 8.5, 7, 7));
+        p.setPen(QPen(Qt::white, 1.5));
+        p.drawLine(QPointF(10.5, 12), QPointF(13.5, 12));
+    });
+}
+
 }  // namespace quarn

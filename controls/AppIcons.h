@@ -34,5 +34,8 @@ QIcon ProgramIcon();
 QPixmap FilesItemImage();
 QPixmap FolderItemImage();
 QPixmap UnreadableFolderItemImage();
+// A folder on another file system, left out of the scan: the closed folder
+// with a round grey mark in its lower right corner.
+QPixmap OtherFileSystemItemImage();
 
 }  // namespace quarn

@@ -13,6 +13,7 @@
 #include "platform/FolderWalker.h"
 #include "platform/PathRules.h"
 #include "settings/IniFile.h"
+#include "settings/ScanScope.h"
 #include "settings/Settings.h"
 
 namespace quarn {
@@ -202,7 +203,7 @@ void CTwinListView::PublishScanSummary() {
 
 void CTwinListView::Walk(const std::string& root, std::stop_token stop) {
     ScanWalkSink sink(*this, stop);
-    if (WalkFolderTree(root, sink, m_walkOptions) == WalkResult::Abandoned) {
+    if (WalkFolderTree(root, sink, WithScopeSettings(m_walkOptions)) == WalkResult::Abandoned) {
         m_nExceptions.fetch_add(1);
     }
 }

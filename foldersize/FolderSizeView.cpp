@@ -12,6 +12,7 @@
 #include "platform/FolderWalker.h"
 #include "platform/PathRules.h"
 #include "settings/IniFile.h"
+#include "settings/ScanScope.h"
 #include "settings/Settings.h"
 
 namespace quarn {
@@ -103,6 +104,21 @@ class CFolderSizeView::ScanSink final : public WalkSink {
         if (m_twinSink != nullptr) {
             m_twinSink->AddFileInFolder(folderPath, file);
         }
+    }
+
+    // A folder on another file system stays in the tree, marked and of
+    // size 0, so the user sees where the scan stopped; a folder left out by
+    // a pattern is not shown.
+    void EntryExcluded(const std::string&, const FindRecord& entry,
+                       ExclusionReason reason) override {
+        if (reason != ExclusionReason::OtherFileSystem) {
+            return;
+        }
+        HTREEITEM item =
+            m_view.InsertFolderItem(entry.Name(), kImageOtherFileSystem, m_items.back());
+        // An empty folder to the sums, so its parent knows it has a subfolder.
+        m_sums.Enter(CTreeListCtrl::ItemNumberOf(item));
+        m_view.CompleteFolder(item, m_sums.Leave());
     }
 
     void LeaveFolder(const std::string&) override {
@@ -462,7 +478,7 @@ uint64_t CFolderSizeView::ScanFolder(const std::string& path, HTREEITEM item, Tw
     ScanSink sink(*this, item, twinSink, allocatedSizes);
     WalkResult result;
     try {
-        result = WalkFolderTree(path, sink, m_walkOptions);
+        result = WalkFolderTree(path, sink, WithScopeSettings(m_walkOptions));
     } catch (...) {
         sink.CommitLinkedNames();
         m_nTotal.store(sink.CountedBytes());

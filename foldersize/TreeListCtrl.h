@@ -55,12 +55,14 @@ inline constexpr HTREEITEM TVI_NULL = 0;
 // The invisible parent of the top-level items of the current tree.
 inline constexpr HTREEITEM TVI_ROOT = ~HTREEITEM(0);
 
-// Image indexes of the built-in images; shell icons follow from 3.
+// Image indexes of the built-in images; shell icons follow from 4.
 inline constexpr int kImageFilesItem = 0;
 inline constexpr int kImageFolder = 1;
 // A folder that could not be read whole: the folder image with a mark.
 inline constexpr int kImageUnreadableFolder = 2;
-inline constexpr int kFirstShellIconImage = 3;
+// A folder on another file system that the scan did not enter.
+inline constexpr int kImageOtherFileSystem = 3;
+inline constexpr int kFirstShellIconImage = 4;
 
 // Column alignments of InsertColumn.
 inline constexpr int kAlignLeft = 0;

@@ -111,6 +111,11 @@ struct Folder {
     PackedEntry status{};     // the fstat of its own handle, when `opened`
     bool opened = false;
     bool opening = false;  // a worker is opening it
+    // Opened on another device than the root's with WalkOptions::oneFileSystem:
+    // never listed; the sink hears of it as excluded.
+    bool otherFileSystem = false;
+    // Its path below the root, kept only when an exclude pattern needs it.
+    std::string relativePath;
 
     int handle = -1;         // -1: closed (not needed, or to save handles)
     int pins = 0;            // threads using `handle` outside the lock
@@ -149,6 +154,7 @@ struct Task {
 struct OpenedFolder {
     int handle = -1;
     int error = 0;
+    bool otherFileSystem = false;
     PackedEntry status{};
 };
 
@@ -156,6 +162,8 @@ class Walker {
   public:
     Walker(WalkSink& sink, const WalkOptions& options)
         : m_sink(sink),
+          m_exclude(options.exclude),
+          m_oneFileSystem(options.oneFileSystem),
           m_threads(
               std::min(options.threads == 0 ? DefaultWalkThreads() : options.threads, kMaxThreads)),
           m_buffer(new char[DirectoryListing::kBufferSize]) {}
@@ -192,6 +200,7 @@ class Walker {
             folder->status = PackFindRecord(record);
             folder->opened = true;
             folder->handle = std::exchange(handle, -1);
+            m_rootDevice = uint64_t(status.st_dev);
         }
         if (handle >= 0) {
             ::close(handle);
@@ -231,7 +240,11 @@ class Walker {
             if ((entry.attributes & kAttributeDirectory) == 0) {
                 UnpackToFindRecord(entry, m_record);
                 m_record.SetName(name);
-                m_sink.AddFile(m_path, m_record);
+                if (!m_exclude.Empty() && IsExcluded(top, name, false)) {
+                    m_sink.EntryExcluded(m_path, m_record, ExclusionReason::Pattern);
+                } else {
+                    m_sink.AddFile(m_path, m_record);
+                }
                 continue;
             }
             if (!Descend(top, chunk->firstIndex + position, entry, name)) {
@@ -315,11 +328,24 @@ class Walker {
     // Hands on the subfolder at `index` of the deepest folder. Returns false
     // when the sink abandons the walk.
     bool Descend(Folder& top, uint64_t index, const PackedEntry& entry, std::string_view name) {
+        if (!m_exclude.Empty() && IsExcluded(top, name, true)) {
+            // Never claimed ahead either (ClaimNextSubfolder asks the same).
+            {
+                std::lock_guard lock(m_mutex);
+                top.claimCursor = std::max(top.claimCursor, index + 1);
+            }
+            UnpackToFindRecord(entry, m_record);
+            m_record.SetName(name);
+            m_sink.EntryExcluded(m_path, m_record, ExclusionReason::Pattern);
+            return true;
+        }
         // Whatever may throw comes first: a folder opened ahead goes from its
         // parent's claims to the path in one step, since a worker may still
         // be reading its first piece.
+        const size_t parentLength = m_path.size();
         AppendPathComponent(m_path, name);
         Folder* child = nullptr;
+        std::unique_ptr<Folder> elsewhere;  // on another file system: not entered
         {
             std::unique_lock lock(m_mutex);
             if (m_stack.size() == m_stack.capacity()) {
@@ -333,14 +359,18 @@ class Walker {
                 if (top.quietClaimed > 0) {
                     --top.quietClaimed;
                 }
-                child = claimed.get();
-                child->pathLength = m_path.size();
-                child->onPath = true;
-                m_stack.push_back(std::move(claimed));
-                // Its first piece comes along, saving a trip to the lock.
-                if (!child->chunks.Empty() && child->chunks.Front()->ready) {
-                    child->current = child->chunks.Front().get();
-                    child->consumed = 0;
+                if (claimed->otherFileSystem) {
+                    elsewhere = std::move(claimed);
+                } else {
+                    child = claimed.get();
+                    child->pathLength = m_path.size();
+                    child->onPath = true;
+                    m_stack.push_back(std::move(claimed));
+                    // Its first piece comes along, saving a trip to the lock.
+                    if (!child->chunks.Empty() && child->chunks.Front()->ready) {
+                        child->current = child->chunks.Front().get();
+                        child->consumed = 0;
+                    }
                 }
                 --m_foldersAhead;
                 if (m_windowFull && m_foldersAhead <= kMaxFoldersAhead / 2) {
@@ -351,7 +381,7 @@ class Walker {
                 top.claimCursor = std::max(top.claimCursor, index + 1);
             }
         }
-        if (child == nullptr) {
+        if (child == nullptr && elsewhere == nullptr) {
             auto opened = std::make_unique<Folder>();
             opened->name.assign(name);
             opened->entryIndex = index;
@@ -361,8 +391,22 @@ class Walker {
                 opened->end = true;  // its parent could not be reached again
                 opened->listError = top.reopenError;
             }
-            child = opened.get();
-            PushOnPath(std::move(opened));
+            if (opened->otherFileSystem) {
+                elsewhere = std::move(opened);
+            } else {
+                if (m_exclude.NeedsRelativePath()) {
+                    opened->relativePath = RelativePathOf(top, opened->name);
+                }
+                child = opened.get();
+                PushOnPath(std::move(opened));
+            }
+        }
+        if (elsewhere != nullptr) {
+            m_path.resize(parentLength);
+            UnpackToFindRecord(elsewhere->status, m_record);
+            m_record.SetName(name);
+            m_sink.EntryExcluded(m_path, m_record, ExclusionReason::OtherFileSystem);
+            return true;
         }
         UnpackToFindRecord(child->opened ? child->status : entry, m_record);
         m_record.SetName(name);
@@ -586,9 +630,22 @@ class Walker {
             }
             uint64_t from =
                 folder.claimCursor > chunk.firstIndex ? folder.claimCursor - chunk.firstIndex : 0;
-            uint32_t position = *std::lower_bound(folders.begin(), folders.end(), from);
+            auto at = std::lower_bound(folders.begin(), folders.end(), from);
+            // The walking thread passes an excluded folder by (Descend).
+            while (at != folders.end() && !m_exclude.Empty() &&
+                   IsExcluded(folder, chunk.Name(*at), true)) {
+                folder.claimCursor = chunk.firstIndex + *at + 1;
+                ++at;
+            }
+            if (at == folders.end()) {
+                continue;
+            }
+            uint32_t position = *at;
             auto child = std::make_unique<Folder>();
             child->name.assign(chunk.Name(position));
+            if (m_exclude.NeedsRelativePath()) {
+                child->relativePath = RelativePathOf(folder, child->name);
+            }
             child->entryIndex = chunk.firstIndex + position;
             child->opening = true;
             folder.claimCursor = child->entryIndex + 1;
@@ -745,6 +802,11 @@ class Walker {
         FindRecord record;
         FillFindRecord(status, name, record);
         opened.status = PackFindRecord(record);
+        if (m_oneFileSystem && uint64_t(status.st_dev) != m_rootDevice) {
+            ::close(handle);
+            opened.otherFileSystem = true;
+            return opened;
+        }
         opened.handle = handle;
         return opened;
     }
@@ -753,6 +815,7 @@ class Walker {
         folder.handle = opened.handle;
         folder.opened = opened.handle >= 0;
         folder.status = opened.status;
+        folder.otherFileSystem = opened.otherFileSystem;
         if (opened.handle < 0) {
             folder.end = true;
             folder.listError = opened.error;  // 0 for a virtual folder: not listed, no fault
@@ -792,6 +855,25 @@ class Walker {
         return isVirtual;
     }
 
+    // Any thread; `parent` is the folder that lists `name`. The walking
+    // thread and the workers ask this alike, so that a folder left out is
+    // never claimed ahead.
+    bool IsExcluded(const Folder& parent, std::string_view name, bool isFolder) const {
+        if (!m_exclude.NeedsRelativePath()) {
+            return m_exclude.Excludes(name, {}, isFolder);
+        }
+        return m_exclude.Excludes(name, RelativePathOf(parent, name), isFolder);
+    }
+
+    static std::string RelativePathOf(const Folder& parent, std::string_view name) {
+        std::string path = parent.relativePath;
+        if (!path.empty()) {
+            path += kPathSeparator;
+        }
+        path += name;
+        return path;
+    }
+
     // --- Workers --------------------------------------------------------------
 
     void WorkerMain() {
@@ -823,6 +905,9 @@ class Walker {
     }
 
     WalkSink& m_sink;
+    const ExcludeRules m_exclude;
+    const bool m_oneFileSystem;
+    uint64_t m_rootDevice = 0;  // set before any worker starts
     const unsigned m_threads;
     std::unique_ptr<char[]> m_buffer;  // the walking thread's own
     std::string m_path;

@@ -33,6 +33,9 @@
 
 namespace quarn {
 
+// Why an entry was left out of the walk (WalkOptions).
+enum class ExclusionReason { Pattern, OtherFileSystem };
+
 class WalkSink {
   public:
     virtual ~WalkSink() = default;
@@ -62,6 +65,18 @@ class WalkSink {
     virtual void FolderUnreadable(const std::string& path, int errorNumber) {
         (void)path;
         (void)errorNumber;
+    }
+
+    // An entry of the current folder left out by WalkOptions: a file or
+    // folder matching an exclude pattern (never entered, not handed on), or
+    // a folder on another file system (its record holds the status of the
+    // folder opened there, device included). `folderPath` is the current
+    // folder's path.
+    virtual void EntryExcluded(const std::string& folderPath, const FindRecord& entry,
+                               ExclusionReason reason) {
+        (void)folderPath;
+        (void)entry;
+        (void)reason;
     }
 
     // An entry of the current folder was listed but could not be stat'ed

@@ -7,6 +7,8 @@
 // folder judged by its device is decided where it is opened (OpenBelow,
 // beside the check for virtual file systems).
 
+#include "platform/ExcludeRules.h"
+
 namespace quarn {
 
 // The threads a walk lists with when not told otherwise: the number of
@@ -15,9 +17,17 @@ namespace quarn {
 unsigned DefaultWalkThreads();
 
 struct WalkOptions {
+    WalkOptions() = default;
+    explicit WalkOptions(unsigned threadCount) : threads(threadCount) {}
+
     // Threads that open, list and stat folders, the calling thread counted:
     // 1 walks on the calling thread alone; 0 means DefaultWalkThreads().
     unsigned threads = 0;
+    // Entries that match are neither handed on nor entered (the sink hears
+    // of them through EntryExcluded).
+    ExcludeRules exclude;
+    // A folder on another device than the root's is not entered.
+    bool oneFileSystem = false;
 };
 
 }  // namespace quarn

@@ -47,14 +47,33 @@ std::string SettingsFilePath() {
 }
 
 bool ReadSetting(const char* key) {
+    return ReadSetting(key, true);
+}
+
+bool ReadSetting(const char* key, bool missing) {
     const SettingsFiles files = LocateSettingsFiles();
-    const bool fallback = files.besideProgram.empty() ||
-                          CIniFile(files.besideProgram).ReadBool(kSettingsSection, key, true);
+    const bool fallback =
+        files.besideProgram.empty()
+            ? missing
+            : CIniFile(files.besideProgram).ReadBool(kSettingsSection, key, missing);
     return CIniFile(files.file).ReadBool(kSettingsSection, key, fallback);
 }
 
 bool WriteSetting(const char* key, bool value) {
     return CIniFile(SettingsFilePath()).WriteBool(kSettingsSection, key, value);
+}
+
+std::string ReadSettingText(const char* key) {
+    const SettingsFiles files = LocateSettingsFiles();
+    const std::string fallback =
+        files.besideProgram.empty()
+            ? std::string()
+            : CIniFile(files.besideProgram).ReadString(kSettingsSection, key);
+    return CIniFile(files.file).ReadString(kSettingsSection, key, fallback.c_str());
+}
+
+bool WriteSettingText(const char* key, const std::string& value) {
+    return CIniFile(SettingsFilePath()).WriteString(kSettingsSection, key, value.c_str());
 }
 
 std::optional<std::string> UnreadableSettingsWarning() {

@@ -21,6 +21,10 @@ inline constexpr const char* kCmpSize = "CmpSize";
 inline constexpr const char* kCmpDate = "CmpDate";
 inline constexpr const char* kVerifyContents = "VerifyContents";  // default 0
 inline constexpr const char* kAllocatedSize = "AllocatedSize";  // default 0
+// Beyond the seven: what a scan leaves out. `Exclude` holds shell patterns
+// separated by ";" (empty by default), `OneFileSystem` is no by default.
+inline constexpr const char* kExclude = "Exclude";
+inline constexpr const char* kOneFileSystem = "OneFileSystem";
 
 // Where the settings are read and written.
 struct SettingsFiles {
@@ -44,9 +48,17 @@ std::string SettingsFilePath();
 // The setting `key`, true when no file holds it (or holds it empty).
 bool ReadSetting(const char* key);
 
+// The setting `key`, `missing` when no file holds it (or holds it empty).
+bool ReadSetting(const char* key, bool missing);
+
 // Writes `key` as "1" or "0"; returns false when the file cannot be written
 // (the old values then stay in force).
 bool WriteSetting(const char* key, bool value);
+
+// A text setting as stored, empty when no file holds it.
+std::string ReadSettingText(const char* key);
+// Writes a text setting; false when the file cannot be written.
+bool WriteSettingText(const char* key, const std::string& value);
 
 // When a settings file (either of SettingsFiles) exists but cannot be read
 // (not a regular file, larger than 16 MB, no permission), the sentence that

@@ -437,6 +437,11 @@ QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const {
                 return int(Qt::AlignCenter);
             }
             return int(Qt::AlignRight | Qt::AlignVCenter);
+        case Qt::ToolTipRole:
+            if (m_store.GetItemImage(item) == kImageOtherFileSystem) {
+                return QStringLiteral("other file system");
+            }
+            return {};
         case kPercentRole:
             return m_store.GetItemPercent(item);
         case kHandleRole:
@@ -488,6 +493,8 @@ QIcon CFolderTreeModel::ImageIcon(int image) const {
         icon = QIcon(FolderItemImage());
     } else if (image == kImageUnreadableFolder) {
         icon = QIcon(UnreadableFolderItemImage());
+    } else if (image == kImageOtherFileSystem) {
+        icon = QIcon(OtherFileSystemItemImage());
     } else {
         // A scan root on a mount point or a network location: the desktop's icon.
         static QFileIconProvider provider;

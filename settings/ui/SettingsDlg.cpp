@@ -2,6 +2,8 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
 
@@ -42,12 +44,13 @@ SettingsDlg::SettingsDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Settings"));
     setModal(true);
     const DialogUnitScale du(font());
-    setFixedSize(du.Size(220, 191));
+    setFixedSize(du.Size(220, 235));
 
     // Group boxes first, so that the check boxes lie above them.
     AddGroup(this, du, "General", 6, 6, 210, 49);
     AddGroup(this, du, "Dirmass", 6, 60, 210, 42);
     AddGroup(this, du, "Dupmatch: Properties of equal Files", 6, 108, 210, 54);
+    AddGroup(this, du, "Scope", 6, 168, 210, 46);
 
     for (int i = 0; i < 7; ++i) {
         const BoxTemplate& box = kBoxes[i];
@@ -55,6 +58,19 @@ SettingsDlg::SettingsDlg(QWidget* parent) : QDialog(parent) {
         m_boxes[i]->setObjectName(QString::number(box.id));
         m_boxes[i]->setGeometry(du.Rect(box.x, box.y, box.width, box.height));
     }
+    auto* excludeLabel = new QLabel(QStringLiteral("&Exclude:"), this);
+    excludeLabel->setGeometry(du.Rect(12, 181, 34, 10));
+    m_exclude = new QLineEdit(this);
+    m_exclude->setObjectName(QString::number(kIdExclude));
+    m_exclude->setGeometry(du.Rect(48, 179, 162, 13));
+    m_exclude->setPlaceholderText(QStringLiteral("patterns separated by ;"));
+    m_exclude->setToolTip(QStringLiteral(
+        "Names such as build or *.tmp, or paths below the scanned folder such as src/cache"));
+    excludeLabel->setBuddy(m_exclude);
+    m_oneFileSystem = new QCheckBox(QStringLiteral("Stay on one file system"), this);
+    m_oneFileSystem->setObjectName(QString::number(kIdOneFileSystem));
+    m_oneFileSystem->setGeometry(du.Rect(12, 196, 150, 12));
+
     // Names are always compared; the box only says so.
     CheckBox(kIdCmpName)->setChecked(true);
     CheckBox(kIdCmpName)->setEnabled(false);
@@ -62,16 +78,19 @@ SettingsDlg::SettingsDlg(QWidget* parent) : QDialog(parent) {
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QString::number(kIdOk));
     ok->setDefault(true);
-    ok->setGeometry(du.Rect(108, 174, 50, 14));
+    ok->setGeometry(du.Rect(108, 218, 50, 14));
     connect(ok, &QPushButton::clicked, this, &SettingsDlg::accept);
 
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QString::number(kIdCancel));
-    cancel->setGeometry(du.Rect(162, 174, 50, 14));
+    cancel->setGeometry(du.Rect(162, 218, 50, 14));
     connect(cancel, &QPushButton::clicked, this, &SettingsDlg::reject);
 }
 
 QCheckBox* SettingsDlg::CheckBox(int id) const {
+    if (id == kIdOneFileSystem) {
+        return m_oneFileSystem;
+    }
     if (id < kIdCombinedScan || id > kIdCmpDate) {
         return nullptr;
     }
@@ -87,6 +106,8 @@ void SettingsDlg::LoadSettings() {
     m_bCmpSize = ReadSetting(kCmpSize) ? 1 : 0;
     m_bShellRun = ReadSetting(kShellRun) ? 1 : 0;
     ExchangeData(true);
+    m_exclude->setText(QString::fromUtf8(ReadSettingText(kExclude)));
+    m_oneFileSystem->setChecked(ReadSetting(kOneFileSystem, false));
 }
 
 void SettingsDlg::ExchangeData(bool toBoxes) {
@@ -120,6 +141,8 @@ void SettingsDlg::accept() {
     WriteSetting(kCmpDate, m_bCmpDate != 0);
     WriteSetting(kCmpSize, m_bCmpSize != 0);
     WriteSetting(kShellRun, m_bShellRun != 0);
+    WriteSettingText(kExclude, m_exclude->text().trimmed().toStdString());
+    WriteSetting(kOneFileSystem, m_oneFileSystem->isChecked());
     ApplyShellIntegration();
     QDialog::accept();
 }

@@ -1,13 +1,16 @@
 #pragma once
-// The Settings dialog: the seven settings as check boxes, read from the
-// settings file each time the dialog is shown and written back on OK, after
-// which the folder verb follows the new ShellRun. Cancel writes nothing.
+// The Settings dialog: the seven settings as check boxes and, in the group
+// "Scope" below them, the exclude patterns and "Stay on one file system";
+// read from the settings file each time the dialog is shown and written back
+// on OK, after which the folder verb follows the new ShellRun. Cancel writes
+// nothing.
 //
 // GUI thread only; run modally: `SettingsDlg dlg(parent); dlg.exec();`
 
 #include <QDialog>
 
 class QCheckBox;
+class QLineEdit;
 class QPushButton;
 
 namespace quarn {
@@ -27,12 +30,17 @@ class SettingsDlg : public QDialog {
         kIdCmpName = 1004,
         kIdCmpSize = 1005,
         kIdCmpDate = 1006,
+        kIdExclude = 1007,        // the edit field of the patterns
+        kIdOneFileSystem = 1008,  // "Stay on one file system"
     };
 
     explicit SettingsDlg(QWidget* parent = nullptr);
 
-    // The check box with this id, null for any other id. Owned by the dialog.
+    // The check box with this id (the seven and kIdOneFileSystem), null for
+    // any other id. Owned by the dialog.
     QCheckBox* CheckBox(int id) const;
+    // The exclude patterns' edit field ("build;*.tmp"). Owned by the dialog.
+    QLineEdit* ExcludeEdit() const { return m_exclude; }
 
     // Reads the settings into the members and the boxes (done on every show).
     void LoadSettings();
@@ -58,6 +66,8 @@ class SettingsDlg : public QDialog {
     void ExchangeData(bool toBoxes);
 
     QCheckBox* m_boxes[7] = {};  // 1000..1006
+    QLineEdit* m_exclude = nullptr;
+    QCheckBox* m_oneFileSystem = nullptr;
 };
 
 }  // namespace quarn

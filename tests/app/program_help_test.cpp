@@ -51,8 +51,13 @@ QStringList OptionsOfSection(const QString& help, const QString& title) {
             inside = line.startsWith(title);
             continue;
         }
-        if (inside) {
-            options << line.trimmed().section(QLatin1Char(' '), 0, 0);
+        // Options stand two blanks in; a longer text goes on deeper.
+        if (inside && !line.startsWith(QStringLiteral("   "))) {
+            QString option = line.trimmed().section(QLatin1Char(' '), 0, 0);
+            if (option.endsWith(QLatin1Char(','))) {
+                option.chop(1);  // "-x, --one-file-system": the short form
+            }
+            options << option;
         }
     }
     return options;
@@ -82,8 +87,9 @@ class ProgramHelpTest : public QObject {
     void everyReportOptionTheHelpNamesIsTaken() {
         const QString help = QString::fromStdString(ProgramHelpText());
         const QStringList options = OptionsOfSection(help, QStringLiteral("Headless report"));
-        for (const char* expected : {"--report", "--dupmatch", "--json", "--allocated", "--threads",
-                                     "--filter", "--min-kb", "--max-kb", "--twins-only"}) {
+        for (const char* expected :
+             {"--report", "--dupmatch", "--json", "--allocated", "--threads", "--filter",
+              "--min-kb", "--max-kb", "--twins-only", "--exclude", "-x"}) {
             QVERIFY2(options.contains(QLatin1String(expected)), expected);
         }
         for (const QString& option : options) {
@@ -95,7 +101,7 @@ class ProgramHelpTest : public QObject {
             }
             arguments.push_back(option.toStdString());
             if (option == QStringLiteral("--filter") || option == QStringLiteral("--threads") ||
-                option.endsWith(QStringLiteral("-kb"))) {
+                option == QStringLiteral("--exclude") || option.endsWith(QStringLiteral("-kb"))) {
                 arguments.push_back("1");
             }
             arguments.push_back("/srv");

@@ -195,6 +195,30 @@ TEST_F(TwinListViewTest, PathsGetSingleSeparatorsWhateverTheRootLooksLike) {
     EXPECT_EQ(Column(1), (std::vector<std::string>{"/mnt/share/n.txt", "//server/share//n.txt"}));
 }
 
+// The Exclude setting keeps files out of both scans: an excluded file is
+// never a twin, and an excluded folder is neither listed nor counted.
+TEST_F(TwinListViewTest, ExcludedFilesAndFoldersAreNeverTwinsInEitherScan) {
+    MakeFile("p/a.txt", 100);
+    MakeFile("q/a.txt", 100);
+    MakeFile("p/b.bak", 7);
+    MakeFile("q/b.bak", 7);
+    MakeFile("cache/a.txt", 100);
+    MakeFile("cache/deeper/c", 1000);
+    ASSERT_TRUE(WriteSettingText(kExclude, "*.bak; /cache/"));
+    list.m_newFile.SetCompareFlags();
+    list.Scan(tree.Root());
+    EXPECT_EQ(list.GetStatus(), "Twin Files: 1 [0.098 KB] of Files 2, Exceptions: 0");
+    EXPECT_EQ(Column(0), (std::vector<std::string>{"a.txt", "a.txt"}));
+
+    CFolderSizeView folders;
+    list.ResetForCombinedScan(tree.Root());
+    folders.m_pTwinSink = &list;
+    folders.RunScan(tree.Root());
+    EXPECT_EQ(folders.GetTotal(), 200u);
+    EXPECT_EQ(folders.GetFolderCount(), 2);  // p and q; cache is not shown
+    EXPECT_EQ(Column(0), (std::vector<std::string>{"a.txt", "a.txt"}));
+}
+
 TEST_F(TwinListViewTest, OneCombinedWalkFillsTheFolderTreeAndTheList) {
     MakeFile("p/a.txt", 100);
     MakeFile("q/a.txt", 100);

@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -73,7 +74,7 @@ class SettingsDialogTest : public QObject {
         SettingsDlg dialog;
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Settings"));
         const quarn::DialogUnitScale du(dialog.font());
-        QCOMPARE(dialog.size(), du.Size(220, 191));
+        QCOMPARE(dialog.size(), du.Size(220, 235));
 
         const struct {
             int id;
@@ -100,12 +101,13 @@ class SettingsDialogTest : public QObject {
             groups << group->title();
         }
         QCOMPARE(groups, (QStringList{QStringLiteral("General"), QStringLiteral("Dirmass"),
-                                      QStringLiteral("Dupmatch: Properties of equal Files")}));
+                                      QStringLiteral("Dupmatch: Properties of equal Files"),
+                                      QStringLiteral("Scope")}));
         auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("1"));
         auto* cancel = dialog.findChild<QPushButton*>(QStringLiteral("2"));
         QVERIFY(ok && cancel);
         QVERIFY(ok->isDefault());
-        QCOMPARE(ok->geometry(), du.Rect(108, 174, 50, 14));
+        QCOMPARE(ok->geometry(), du.Rect(108, 218, 50, 14));
         QCOMPARE(cancel->text(), QStringLiteral("Cancel"));
     }
 
@@ -120,9 +122,10 @@ class SettingsDialogTest : public QObject {
         });
         QCOMPARE(shown, (QList<bool>{false, true, true, true, true, true, true}));
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QCOMPARE(IniLines(Ini()),
-                 (QStringList{"TwinMode=1", "SortBySize=1", "RelativToDriveSpace=1", "CmpName=1",
-                              "CmpDate=1", "CmpSize=1", "ShellRun=1"}));
+        QCOMPARE(
+            IniLines(Ini()),
+            (QStringList{"TwinMode=1", "SortBySize=1", "RelativToDriveSpace=1", "CmpName=1",
+                         "CmpDate=1", "CmpSize=1", "ShellRun=1", "Exclude=", "OneFileSystem=0"}));
         // ShellRun on: the folder entry now starts this very program.
         QCOMPARE(quarn::test::DesktopEntryValue(Entry(), "Exec"),
                  std::optional<std::string>(quarn::QuoteExecArgument(quarn::ExecutableRealPath()) +
@@ -165,6 +168,26 @@ class SettingsDialogTest : public QObject {
         QCOMPARE(shown, (QList<bool>{true, false, true, false, true, true, false}));
         QCOMPARE(dialog.m_bCombinedScan, 1);
         QCOMPARE(dialog.m_bCmpName, 1);
+    }
+
+    void scopeFieldsCarryTheSettingsBothWays() {
+        SettingsDlg dialog;
+        RunDialog(dialog, [&] {
+            QVERIFY(dialog.ExcludeEdit()->text().isEmpty());
+            QVERIFY(!dialog.CheckBox(SettingsDlg::kIdOneFileSystem)->isChecked());
+            QTest::keyClicks(dialog.ExcludeEdit(), QStringLiteral(" build/;*.tmp "));
+            QTest::mouseClick(dialog.CheckBox(SettingsDlg::kIdOneFileSystem), Qt::LeftButton);
+            dialog.accept();
+        });
+        QCOMPARE(quarn::ReadSettingText(quarn::kExclude), std::string("build/;*.tmp"));
+        QVERIFY(quarn::ReadSetting(quarn::kOneFileSystem, false));
+        QString shown;
+        RunDialog(dialog, [&] {
+            shown = dialog.ExcludeEdit()->text();
+            QVERIFY(dialog.CheckBox(SettingsDlg::kIdOneFileSystem)->isChecked());
+            dialog.reject();
+        });
+        QCOMPARE(shown, QStringLiteral("build/;*.tmp"));
     }
 
     void cancelWritesNothing() {
