@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/ExportCommand.h"
 #include "cli/Interrupt.h"
 #include "cli/ReportOutput.h"
 #include "settings/Settings.h"
@@ -27,7 +28,7 @@ bool IsDigits(const std::string& text) {
 
 bool IsReportInvocation(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--report") == 0) {
+        if (std::strcmp(argv[i], "--report") == 0 || std::strcmp(argv[i], "--export") == 0) {
             return true;
         }
     }
@@ -79,6 +80,18 @@ std::optional<ReportOptions> ParseReportArguments(const std::vector<std::string>
             }
             options.search = options.sizeRange = true;
             (arg == "--min-kb" ? options.minKB : options.maxKB) = *number;
+        } else if (!onlyOperands && (arg == "--export" || arg == "--import")) {
+            auto file = value(arg.c_str());
+            if (!file) {
+                return std::nullopt;
+            }
+            if (arg == "--export") {
+                options.exportTree = true;
+                options.exportFile = *file;
+            } else {
+                options.importTree = true;
+                options.importFile = *file;
+            }
         } else if (!onlyOperands && arg == "--exclude") {
             auto pattern = value("--exclude");
             if (!pattern) {
@@ -110,12 +123,29 @@ std::optional<ReportOptions> ParseReportArguments(const std::vector<std::string>
             return std::nullopt;
         }
     }
-    if (!haveFolder) {
+    if (options.exportTree && options.importTree) {
+        error = "--export and --import cannot be combined";
+        return std::nullopt;
+    }
+    if (options.importTree) {
+        if (haveFolder) {
+            error = "--import takes the tree from its file, not from " + options.folder;
+            return std::nullopt;
+        }
+        if (options.threads != 0 || !options.exclude.empty() || options.oneFileSystem) {
+            error = "--threads, --exclude and -x do not apply to --import";
+            return std::nullopt;
+        }
+    } else if (!haveFolder) {
         error = "no folder given";
         return std::nullopt;
     }
     if (options.allocated && options.dupmatch) {
         error = "--allocated is for the folder report, not --dupmatch";
+        return std::nullopt;
+    }
+    if (options.exportTree && (options.dupmatch || options.json || options.search)) {
+        error = "--export writes the tree only; --dupmatch, --json and searches need --report";
         return std::nullopt;
     }
     if (options.search && !options.dupmatch) {
@@ -155,6 +185,9 @@ int RunReportCommand(int argc, char** argv) {
         std::fprintf(stderr, "quarn: %s (see quarn --help)\n", error.c_str());
         return 2;
     }
+    if (options->importTree) {
+        return RunImportReport(*options);
+    }
     struct ::stat status;
     if (::stat(options->folder.c_str(), &status) != 0) {
         std::fprintf(stderr, "quarn: %s: %s\n", options->folder.c_str(), std::strerror(errno));
@@ -168,6 +201,11 @@ int RunReportCommand(int argc, char** argv) {
     // and each time quietly takes the defaults.
     if (const std::optional<std::string> warning = UnreadableSettingsWarning()) {
         std::fprintf(stderr, "quarn: %s\n", warning->c_str());
+    }
+    if (options->exportTree) {
+        int code = RunExportCommand(*options);
+        ReportWritten();
+        return code;
     }
     CheckedStandardOutput output;
     int code = options->dupmatch ? RunTwinReport(*options) : RunFolderReport(*options);

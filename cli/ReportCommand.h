@@ -31,13 +31,20 @@ struct ReportOptions {
     // the settings leave out.
     std::vector<std::string> exclude;
     bool oneFileSystem = false;
+    // --export FILE: write the tree of FOLDER to FILE ("-": stdout) instead
+    // of a report.
+    bool exportTree = false;
+    std::string exportFile;
+    // --import FILE: report the tree read from FILE ("-": stdin); no FOLDER.
+    bool importTree = false;
+    std::string importFile;
 };
 
 // The walk options the report's scans run with; the engines add the
 // settings' scope when they start.
 WalkOptions ReportWalkOptions(const ReportOptions& options);
 
-// True when the command line asks for the headless report.
+// True when the command line asks for the headless report or an export.
 bool IsReportInvocation(int argc, char** argv);
 
 // Parses the arguments after the program name. On failure returns nothing
@@ -63,5 +70,8 @@ int CheckReadableFolder(const std::string& folder);
 // failed write gives 1 whether or not the scan was interrupted.
 int RunFolderReport(const ReportOptions& options);
 int RunTwinReport(const ReportOptions& options);
+// The report of an imported tree (cli/ImportReport.cpp): the checks and
+// exit codes of the reports, 2 for a file that cannot be read or parsed.
+int RunImportReport(const ReportOptions& options);
 
 }  // namespace quarn::cli

@@ -1,0 +1,68 @@
+#pragma once
+// A walk sink that writes the tree as it is walked in the interchange format
+// of disk-usage tools: a JSON array [1, 2, {metadata}, [root info, ...]]
+// where a folder is an array whose first element is its own info object
+// and a file is an info object (name, asize, dsize, dev where it changes,
+// ino/hlnkc/nlink for hard links, notreg, read_error, excluded, mtime).
+//
+// Names are written as the bytes they are: only the quote, the backslash
+// and control bytes are escaped, so a name that is not valid UTF-8 comes back
+// byte for byte from any reader of the format.
+//
+// Nothing of the tree is kept: memory is a buffer and one device number per
+// open folder. Walking thread only (as every sink).
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/FolderWalker.h"
+
+namespace quarn {
+
+class ExportWriter : public WalkSink {
+  public:
+    // Writes to `fd` (not owned, not closed). `progver` goes into the
+    // metadata. `keepGoing`, when set, is asked once per folder; false
+    // abandons the walk.
+    ExportWriter(int fd, std::string progver, std::function<bool()> keepGoing = nullptr);
+
+    bool EnterFolder(const std::string& path, const FindRecord* entry) override;
+    void AddFile(const std::string& folderPath, const FindRecord& file) override;
+    void LeaveFolder(const std::string& path) override;
+    void FolderUnreadable(const std::string& path, int errorNumber) override;
+    void EntryExcluded(const std::string& folderPath, const FindRecord& entry,
+                       ExclusionReason reason) override;
+
+    // Writes what is buffered. True when every byte so far reached `fd`
+    // and the root folder was closed (the export is whole).
+    bool Finish();
+    // The errno of the first failed write, 0 while none failed.
+    int WriteError() const { return m_writeError; }
+    int64_t Files() const { return m_files; }
+    int64_t Folders() const { return m_folders; }
+
+  private:
+    void OpenInfo(const std::string_view name, const FindRecord& record);
+    // Closes the info object of the folder just entered, before its first
+    // entry or its end.
+    void ClosePendingInfo();
+    void Name(std::string_view name);
+    void Number(const char* key, uint64_t value);
+    void Flush();
+
+    int m_fd;
+    std::string m_progver;
+    std::function<bool()> m_keepGoing;
+    std::string m_buffer;
+    std::vector<uint64_t> m_devices;  // of the open folders, root first
+    bool m_infoPending = false;       // the last folder's info object is open
+    bool m_pendingUnreadable = false;
+    bool m_rootClosed = false;
+    int m_writeError = 0;
+    int64_t m_files = 0;
+    int64_t m_folders = 0;
+};
+
+}  // namespace quarn
