@@ -177,15 +177,21 @@ void WriteFolderReport(const CFolderSizeView& view, bool json, std::FILE* out) {
 }
 
 int RunFolderReport(const ReportOptions& options) {
-    std::string folder = ResolveFolderArgument(options.folder);
-    if (int error = CheckReadableFolder(folder)) {
-        return error;
+    std::string folder =
+        options.importTree ? options.importFile : ResolveFolderArgument(options.folder);
+    if (!options.importTree) {
+        if (int error = CheckReadableFolder(folder)) {
+            return error;
+        }
     }
 
     InstallInterruptHandler();
     CFolderSizeView view;
     view.m_walkOptions = ReportWalkOptions(options);
     view.m_bAllocatedSizes = options.allocated;
+    if (options.importTree) {
+        view.m_importFile = options.importFile;
+    }
     ProgressLine progress;
     bool interrupted = false;
     view.StartScan(folder);
@@ -200,6 +206,10 @@ int RunFolderReport(const ReportOptions& options) {
     }
     view.WaitForScan();
     progress.Clear();
+    if (const std::string error = view.GetImportError(); !error.empty()) {
+        std::fprintf(stderr, "quarn: %s: %s\n", options.importFile.c_str(), error.c_str());
+        return 2;
+    }
     // Large writes: a big tree prints tens of megabytes.
     std::setvbuf(stdout, nullptr, _IOFBF, 256 * 1024);
     WriteFolderReport(view, options.json, stdout);

@@ -185,15 +185,14 @@ int RunReportCommand(int argc, char** argv) {
         std::fprintf(stderr, "quarn: %s (see quarn --help)\n", error.c_str());
         return 2;
     }
-    if (options->importTree) {
-        return RunImportReport(*options);
-    }
     struct ::stat status;
-    if (::stat(options->folder.c_str(), &status) != 0) {
+    if (options->importTree) {
+        // The tree comes from the file; there is no folder to check.
+    } else if (::stat(options->folder.c_str(), &status) != 0) {
         std::fprintf(stderr, "quarn: %s: %s\n", options->folder.c_str(), std::strerror(errno));
         return 2;
     }
-    if (!S_ISDIR(status.st_mode)) {
+    if (!options->importTree && !S_ISDIR(status.st_mode)) {
         std::fprintf(stderr, "quarn: %s: not a folder\n", options->folder.c_str());
         return 2;
     }

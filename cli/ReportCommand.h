@@ -68,10 +68,9 @@ int CheckReadableFolder(const std::string& folder);
 // been checked to be an existing folder. Each resolves it, prints to
 // standard output and flushes it; the exit codes are those above, and a
 // failed write gives 1 whether or not the scan was interrupted.
+// With --import the folder report reads the tree from the file; a file that
+// cannot be read or is damaged gives 2 and prints nothing on stdout.
 int RunFolderReport(const ReportOptions& options);
 int RunTwinReport(const ReportOptions& options);
-// The report of an imported tree (cli/ImportReport.cpp): the checks and
-// exit codes of the reports, 2 for a file that cannot be read or parsed.
-int RunImportReport(const ReportOptions& options);
 
 }  // namespace quarn::cli

@@ -1,15 +1,19 @@
 #include "foldersize/FolderSizeView.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <vector>
 
 #include "foldersize/SizeText.h"
 #include "platform/FileSystems.h"
 #include "platform/FolderWalker.h"
+#include "platform/ImportReader.h"
 #include "platform/PathRules.h"
 #include "settings/IniFile.h"
 #include "settings/ScanScope.h"
@@ -80,7 +84,7 @@ class CFolderSizeView::ScanSink final : public WalkSink {
             m_view.SetStatus(path);
         }
         if (entry == nullptr) {
-            int image = m_view.RootImage(path);
+            int image = m_view.m_importFile.empty() ? m_view.RootImage(path) : kImageFolder;
             item = m_view.InsertFolderItem(path, image, m_parentItem);
             std::lock_guard lock(m_view.StoreMutex());
             m_view.m_hScanRoot = item;
@@ -478,7 +482,8 @@ uint64_t CFolderSizeView::ScanFolder(const std::string& path, HTREEITEM item, Tw
     ScanSink sink(*this, item, twinSink, allocatedSizes);
     WalkResult result;
     try {
-        result = WalkFolderTree(path, sink, WithScopeSettings(m_walkOptions));
+        result = m_importFile.empty() ? WalkFolderTree(path, sink, WithScopeSettings(m_walkOptions))
+                                      : ImportTree(sink);
     } catch (...) {
         sink.CommitLinkedNames();
         m_nTotal.store(sink.CountedBytes());
@@ -490,6 +495,48 @@ uint64_t CFolderSizeView::ScanFolder(const std::string& path, HTREEITEM item, Tw
         throw ScanCancelled{};
     }
     return sink.CountedBytes();
+}
+
+WalkResult CFolderSizeView::ImportTree(WalkSink& sink) {
+    const bool standardInput = m_importFile == "-";
+    int fd = standardInput ? 0 : ::open(m_importFile.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string error;
+    ImportOutcome outcome;
+    if (fd < 0) {
+        error = std::strerror(errno);
+    } else {
+        outcome = ReadImport(fd, sink);
+        if (!standardInput) {
+            ::close(fd);
+        }
+        if (outcome.kind == ImportOutcome::Kind::Damaged ||
+            outcome.kind == ImportOutcome::Kind::ReadFailed) {
+            error = outcome.Describe();
+        }
+    }
+    if (!error.empty()) {
+        // Nothing of a damaged file is shown: a part of a tree would pass
+        // for the whole.
+        {
+            std::lock_guard lock(m_textMutex);
+            m_strImportError = error;
+        }
+        std::lock_guard lock(StoreMutex());
+        m_hScanRoot = TVI_NULL;
+        DeleteAllItemsLocked();
+        throw ScanCancelled{};
+    }
+    if (outcome.kind == ImportOutcome::Kind::Abandoned) {
+        return WalkResult::Abandoned;
+    }
+    std::lock_guard lock(StoreMutex());
+    m_strWalkPath = m_strRootPath;
+    return WalkResult::Completed;
+}
+
+std::string CFolderSizeView::GetImportError() const {
+    std::lock_guard lock(m_textMutex);
+    return m_strImportError;
 }
 
 HTREEITEM CFolderSizeView::InsertFolderItem(std::string_view text, int image, HTREEITEM parent) {
@@ -554,6 +601,13 @@ CFolderSizeView::Ending CFolderSizeView::ComposeEnding(const std::string& path,
                                                        uint64_t total) const {
     Ending ending;
     ending.denominator = total;
+    if (!m_importFile.empty()) {
+        // The drive of an imported tree is not this machine's.
+        std::string error = GetImportError();
+        ending.status = error.empty() ? std::string(kReadyStatus) : "Import failed: " + error;
+        ending.status += " [imported " + m_importFile + "]";
+        return ending;
+    }
     if (IsNetworkLocation(path)) {
         ending.status = NetworkReadyStatus(path, total, m_nFiles.load(), m_nFolders.load(),
                                            m_nExceptions.load());
@@ -628,6 +682,10 @@ void CFolderSizeView::SortBySize() {
 }
 
 void CFolderSizeView::ResetScan() {
+    {
+        std::lock_guard lock(m_textMutex);
+        m_strImportError.clear();
+    }
     m_nFiles.store(0);
     m_nFolders.store(0);
     m_nHardLinks.store(0);

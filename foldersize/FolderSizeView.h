@@ -52,6 +52,7 @@
 #include "foldersize/TreeListCtrl.h"
 #include "foldersize/TwinSink.h"
 #include "platform/ChangeNotifier.h"
+#include "platform/FolderWalker.h"
 #include "platform/UserMessage.h"
 #include "platform/WalkOptions.h"
 
@@ -174,6 +175,13 @@ class CFolderSizeView : public CTreeListCtrl {
     UserMessagePresenter m_messagePresenter;
     // How the walk runs; set while no scan runs, read by the scan's worker.
     WalkOptions m_walkOptions;
+    // Set while no scan runs: a scan then reads the tree from this file
+    // ("-": standard input) instead of walking the folder, and the status
+    // ends in "[imported FILE]". Empty: folders are walked.
+    std::string m_importFile;
+    // Why the last import failed ("truncated at byte 40 ..."); empty when
+    // it did not. Readable from any thread once the scan has ended.
+    std::string GetImportError() const;
 
   protected:
     class ScanSink;
@@ -188,6 +196,9 @@ class CFolderSizeView : public CTreeListCtrl {
     // when the busy flag is found cleared.
     uint64_t ScanFolder(const std::string& path, HTREEITEM item, TwinSink* twinSink);
     void FinishScan();
+    // Reads m_importFile into the sink; throws ScanCancelled (after
+    // clearing the tree) when the file cannot be read or is damaged.
+    WalkResult ImportTree(WalkSink& sink);
     void ResetScan();
     void SetStatus(const std::string& text);
     // Orders every finished folder's children by percentage (files items
@@ -277,7 +288,8 @@ class CFolderSizeView : public CTreeListCtrl {
     std::atomic<uint64_t> m_nStatusSerial{0};
     ChangeNotifier m_statusNotifier;
 
-    std::string m_strWalkPath;  // the running scan's own path; the worker's only
+    std::string m_strWalkPath;     // the running scan's own path; the worker's only
+    std::string m_strImportError;  // guarded by m_textMutex
 
     // The busy flag is taken and given back under this lock, with a ticket
     // per scan, so that a cancelled worker that ends late cannot clear the
