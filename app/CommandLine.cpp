@@ -22,7 +22,9 @@ StartOptions ParseCommandLine(const std::vector<std::string>& arguments) {
     bool dupmatch = false;
     for (size_t i = 1; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        if (IsSwitch(argument)) {
+        if (argument == "--import" && i + 1 < arguments.size()) {
+            options.importFile = arguments[++i];
+        } else if (IsSwitch(argument)) {
             dirmass = dirmass || argument.find(kDirmassSwitch) != std::string::npos;
             dupmatch = dupmatch || argument.find(kDupmatchSwitch) != std::string::npos;
         } else if (!options.folder && !argument.empty()) {
@@ -30,6 +32,9 @@ StartOptions ParseCommandLine(const std::vector<std::string>& arguments) {
         }
     }
     options.scanMode = dupmatch && !dirmass ? kScanModeDupmatch : kScanModeDirmass;
+    if (options.importFile) {
+        options.scanMode = kScanModeDirmass;  // an import is a folder tree
+    }
     return options;
 }
 

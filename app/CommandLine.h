@@ -11,6 +11,9 @@ namespace quarn {
 struct StartOptions {
     int scanMode = 0;                   // ScanMode to start in
     std::optional<std::string> folder;  // added to the path box and scanned
+    // --import FILE: the Dirmass pane shows the tree read from FILE ("-":
+    // standard input) instead of scanning a folder.
+    std::optional<std::string> importFile;
 };
 
 // `arguments` holds the program name first, then the arguments as given.

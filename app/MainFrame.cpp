@@ -111,7 +111,9 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
     connect(&m_scanEndWatch, &QTimer::timeout, this, &CMainFrame::RefreshSummary);
 
     OnSize();
-    if (options.folder) {
+    if (options.importFile) {
+        StartImport(*options.importFile);
+    } else if (options.folder) {
         m_pathCombo->AddPath(*options.folder);
         OnScan();
     }
@@ -334,6 +336,17 @@ void CMainFrame::OnAllocatedSize(bool checked) {
     }
     // The tree on screen counts the other way: show it counted anew.
     RescanFolderPane();
+}
+
+void CMainFrame::StartImport(const std::string& file) {
+    m_folderView.m_pTwinSink.store(nullptr);
+    m_folderView.m_importFile = file;
+    m_folderTree->StartScan(file);
+    m_folderView.m_importFile.clear();  // read by StartScan: later scans walk
+    m_dirmassSummary.Start(CScanSummary::Source::FolderWalk);
+    m_scanEndWatch.start();
+    RefreshCommands();
+    RefreshSummary();
 }
 
 void CMainFrame::OnFolderBrowsed(bool chosen) {

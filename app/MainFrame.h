@@ -127,6 +127,9 @@ class CMainFrame : public QMainWindow {
     // The folder pane's scan of `path` (with the twin list, when TwinMode
     // is off).
     void StartFolderScan(const std::string& path);
+    // Shows the tree of an export file in the Dirmass pane, read on the
+    // pane's worker as a scan is.
+    void StartImport(const std::string& file);
     // A folder chosen in the picker is scanned at once, replacing a running scan.
     void OnFolderBrowsed(bool chosen);
     // Places the shown pane, the path box and the Scan button.

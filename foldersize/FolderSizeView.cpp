@@ -84,7 +84,7 @@ class CFolderSizeView::ScanSink final : public WalkSink {
             m_view.SetStatus(path);
         }
         if (entry == nullptr) {
-            int image = m_view.m_importFile.empty() ? m_view.RootImage(path) : kImageFolder;
+            int image = m_view.m_strImportFile.empty() ? m_view.RootImage(path) : kImageFolder;
             item = m_view.InsertFolderItem(path, image, m_parentItem);
             std::lock_guard lock(m_view.StoreMutex());
             m_view.m_hScanRoot = item;
@@ -222,12 +222,14 @@ void CFolderSizeView::StartScan(const std::string& path, HTREEITEM parentItem) {
         twinSink->BeginFeed();  // from now on, until the worker's EndFeed
     }
     m_bWorkerRunning.store(true);
-    m_scanThread = std::jthread(
-        [this, path, parentItem, twinSink, ticket, previous = std::move(previous)]() mutable {
+    m_scanThread =
+        std::jthread([this, path, parentItem, twinSink, ticket, importFile = m_importFile,
+                      previous = std::move(previous)]() mutable {
             // A cancelled worker may still be finishing: never two on one tree.
             if (previous.joinable()) {
                 previous.join();
             }
+            m_strImportFile = importFile;
             SetMarkedColumn(-1);
             RunClaimedScan(path, parentItem, twinSink, ticket);
         });
@@ -249,6 +251,7 @@ void CFolderSizeView::RunScan(const std::string& path, HTREEITEM parentItem) {
     if (twinSink != nullptr) {
         twinSink->BeginFeed();
     }
+    m_strImportFile = m_importFile;
     RunClaimedScan(path, parentItem, twinSink, ticket);
 }
 
@@ -482,8 +485,9 @@ uint64_t CFolderSizeView::ScanFolder(const std::string& path, HTREEITEM item, Tw
     ScanSink sink(*this, item, twinSink, allocatedSizes);
     WalkResult result;
     try {
-        result = m_importFile.empty() ? WalkFolderTree(path, sink, WithScopeSettings(m_walkOptions))
-                                      : ImportTree(sink);
+        result = m_strImportFile.empty()
+                     ? WalkFolderTree(path, sink, WithScopeSettings(m_walkOptions))
+                     : ImportTree(sink);
     } catch (...) {
         sink.CommitLinkedNames();
         m_nTotal.store(sink.CountedBytes());
@@ -498,8 +502,8 @@ uint64_t CFolderSizeView::ScanFolder(const std::string& path, HTREEITEM item, Tw
 }
 
 WalkResult CFolderSizeView::ImportTree(WalkSink& sink) {
-    const bool standardInput = m_importFile == "-";
-    int fd = standardInput ? 0 : ::open(m_importFile.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool standardInput = m_strImportFile == "-";
+    int fd = standardInput ? 0 : ::open(m_strImportFile.c_str(), O_RDONLY | O_CLOEXEC);
     std::string error;
     ImportOutcome outcome;
     if (fd < 0) {
@@ -601,11 +605,11 @@ CFolderSizeView::Ending CFolderSizeView::ComposeEnding(const std::string& path,
                                                        uint64_t total) const {
     Ending ending;
     ending.denominator = total;
-    if (!m_importFile.empty()) {
+    if (!m_strImportFile.empty()) {
         // The drive of an imported tree is not this machine's.
         std::string error = GetImportError();
         ending.status = error.empty() ? std::string(kReadyStatus) : "Import failed: " + error;
-        ending.status += " [imported " + m_importFile + "]";
+        ending.status += " [imported " + m_strImportFile + "]";
         return ending;
     }
     if (IsNetworkLocation(path)) {

@@ -175,9 +175,10 @@ class CFolderSizeView : public CTreeListCtrl {
     UserMessagePresenter m_messagePresenter;
     // How the walk runs; set while no scan runs, read by the scan's worker.
     WalkOptions m_walkOptions;
-    // Set while no scan runs: a scan then reads the tree from this file
-    // ("-": standard input) instead of walking the folder, and the status
-    // ends in "[imported FILE]". Empty: folders are walked.
+    // Read when a scan starts (on the starting thread): the scan then reads
+    // the tree from this file ("-": standard input) instead of walking the
+    // folder, and the status ends in "[imported FILE]". Empty: folders are
+    // walked.
     std::string m_importFile;
     // Why the last import failed ("truncated at byte 40 ..."); empty when
     // it did not. Readable from any thread once the scan has ended.
@@ -290,6 +291,7 @@ class CFolderSizeView : public CTreeListCtrl {
 
     std::string m_strWalkPath;     // the running scan's own path; the worker's only
     std::string m_strImportError;  // guarded by m_textMutex
+    std::string m_strImportFile;   // the running scan's import; the worker's only
 
     // The busy flag is taken and given back under this lock, with a ticket
     // per scan, so that a cancelled worker that ends late cannot clear the

@@ -1,5 +1,7 @@
 #include "foldersize/ui/FolderTreeView.h"
 
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QFile>
@@ -143,7 +145,7 @@ void CFolderTreeView::contextMenuEvent(QContextMenuEvent* event) {
     event->accept();
 }
 
-CFolderTreeView::Command CFolderTreeView::PickCommand(const QPoint& globalPos) {
+CFolderTreeView::Command CFolderTreeView::PickCommand(const QPoint& globalPos, bool pathHere) {
     QMenu menu(this);
     QAction* explore = menu.addAction(tr("Explore"));
     menu.addSeparator();
@@ -155,6 +157,9 @@ CFolderTreeView::Command CFolderTreeView::PickCommand(const QPoint& globalPos) {
     QAction* refresh = menu.addAction(tr("Refresh"));
     refresh->setShortcut(QKeySequence::Refresh);
     QAction* properties = menu.addAction(tr("Properties"));
+    for (QAction* command : {explore, copyTo, moveTo, remove, refresh, properties}) {
+        command->setEnabled(pathHere);
+    }
     QAction* chosen = ShellHooks().pickMenuAction ? ShellHooks().pickMenuAction(&menu, globalPos)
                                                   : menu.exec(globalPos);
     if (chosen == explore) {
@@ -193,7 +198,10 @@ void CFolderTreeView::ShowContextMenu(const QPoint& pos) {
     if (!path) {
         return;
     }
-    switch (PickCommand(viewport()->mapToGlobal(pos))) {
+    // An imported tree names folders of the machine it was made on.
+    struct ::stat status;
+    const bool here = ::lstat(path->c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    switch (PickCommand(viewport()->mapToGlobal(pos), here)) {
         case Command::None:
             break;
         case Command::Explore:

@@ -83,7 +83,9 @@ class CFolderTreeView : public QTreeView {
 
   private:
     enum class Command { None, Explore, CopyTo, MoveTo, Delete, Refresh, Properties };
-    Command PickCommand(const QPoint& globalPos);
+    // `pathHere`: the item's folder exists on this machine (an imported tree
+    // may come from another); otherwise nothing can be chosen.
+    Command PickCommand(const QPoint& globalPos, bool pathHere);
     void CopyOrMove(HTREEITEM item, const std::string& path, bool move);
     // True (and "App is busy.." shown) while a walk runs.
     bool RefuseWhileBusy();
