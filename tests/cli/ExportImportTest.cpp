@@ -1,0 +1,262 @@
+// Scans that travel: the export read back by the peer tool (ncdu) and by our
+// own import, the peer's export imported, and damaged files refused.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/ExportCommand.h"
+#include "foldersize/FolderSizeView.h"
+#include "platform/ImportReader.h"
+#include "settings/Settings.h"
+#include "tests/support/TempTree.h"
+
+namespace quarn {
+namespace {
+
+using test::ScopedEnv;
+using test::TempTree;
+
+// What a reader of the tree notices: every entry's path and size, totals.
+class TreeSummary : public WalkSink {
+  public:
+    bool EnterFolder(const std::string& path, const FindRecord* entry) override {
+        if (entry == nullptr) {
+            rootLength = path.size();
+        }
+        entries[Relative(path) + "/"] = 0;
+        return true;
+    }
+    void AddFile(const std::string& folderPath, const FindRecord& file) override {
+        entries[Relative(folderPath) + "/" + std::string(file.Name())] = file.FileSize();
+        apparent += file.FileSize();
+        allocated += file.allocatedSize;
+        ++files;
+    }
+    void LeaveFolder(const std::string&) override {}
+    void EntryExcluded(const std::string& folderPath, const FindRecord& entry,
+                       ExclusionReason) override {
+        excluded.push_back(Relative(folderPath) + "/" + std::string(entry.Name()));
+    }
+    std::string Relative(const std::string& path) const { return path.substr(rootLength); }
+
+    size_t rootLength = 0;
+    std::map<std::string, uint64_t> entries;
+    std::vector<std::string> excluded;
+    uint64_t apparent = 0;
+    uint64_t allocated = 0;
+    int files = 0;
+};
+
+ImportOutcome ReadFile(const std::string& file, WalkSink& sink) {
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_GE(fd, 0) << file;
+    ImportOutcome outcome = ReadImport(fd, sink);
+    ::close(fd);
+    return outcome;
+}
+
+ImportOutcome ReadText(const std::string& text, WalkSink& sink) {
+    int pipe[2];
+    EXPECT_EQ(::pipe(pipe), 0);
+    // Small inputs only: the pipe holds them whole.
+    EXPECT_EQ(::write(pipe[1], text.data(), text.size()), ssize_t(text.size()));
+    ::close(pipe[1]);
+    ImportOutcome outcome = ReadImport(pipe[0], sink);
+    ::close(pipe[0]);
+    return outcome;
+}
+
+std::string Slurp(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool HavePeer() {
+    return std::system("ncdu -v >/dev/null 2>&1") == 0;
+}
+
+// The items of a folder-size scan as the user sees them: text and size.
+std::vector<std::string> Items(const CFolderSizeView& view) {
+    std::vector<std::string> lines;
+    std::vector<std::pair<HTREEITEM, std::string>> stack{{view.GetRootItem(), ""}};
+    while (!stack.empty()) {
+        auto [item, prefix] = stack.back();
+        stack.pop_back();
+        std::optional<uint64_t> size = view.GetItemSize(item);
+        std::string text = prefix + view.GetItemText(item);
+        lines.push_back(text + " " + (size ? std::to_string(*size) : "-"));
+        for (int row = view.GetChildCount(item); row-- > 0;) {
+            stack.push_back({view.GetChildItem(item, row), text + "/"});
+        }
+    }
+    return lines;
+}
+
+class ExportImportTest : public ::testing::Test {
+  protected:
+    ExportImportTest() : ini("QUARN_INI", settings.Path("quarn.ini")) {
+        tree.MakeFile("docs/a.txt", 1000);
+        tree.MakeFile("docs/deep/b.bin", 5000);
+        ::link(tree.Path("docs/a.txt").c_str(), tree.Path("docs/deep/a-link.txt").c_str());
+        tree.MakeSymlink("a.txt", "docs/to-a");
+        tree.MakeFile(std::string("odd/bad\xff\xfe name \"q\" \\ end"), 77);
+        tree.MakeFile("odd/new\nline", 3);
+        tree.MakeFile("cache/big.tmp", 90000);
+        tree.MakeFile("locked/inside", 10);
+        ::chmod(tree.Path("locked").c_str(), 0);
+        tree.MakeFolder("empty");
+    }
+    ~ExportImportTest() override { ::chmod(tree.Path("locked").c_str(), 0755); }
+
+    int Export(const std::string& file, std::vector<std::string> exclude = {}) {
+        cli::ReportOptions options;
+        options.folder = tree.Root();
+        options.exportTree = true;
+        options.exportFile = file;
+        options.exclude = std::move(exclude);
+        return cli::RunExportCommand(options);
+    }
+
+    TempTree settings;
+    ScopedEnv ini;
+    TempTree tree;
+    TempTree out;
+};
+
+TEST_F(ExportImportTest, OurExportComesBackWholeFromOurImportAndThePeers) {
+    const std::string file = out.Path("quarn.json");
+    ASSERT_EQ(Export(file, {"cache"}), 0);
+    TreeSummary walked;
+    WalkOptions options;
+    options.exclude = ExcludeRules({"cache"});
+    WalkFolderTree(tree.Root(), walked, options);
+
+    TreeSummary imported;
+    ImportOutcome outcome = ReadFile(file, imported);
+    ASSERT_TRUE(outcome.Ok()) << outcome.Describe();
+    EXPECT_EQ(imported.entries, walked.entries);  // names byte for byte, sizes
+    EXPECT_EQ(imported.excluded, std::vector<std::string>{"/cache"});
+    EXPECT_EQ(imported.allocated, walked.allocated);
+    EXPECT_TRUE(imported.entries.count(std::string("/odd/bad\xff\xfe name \"q\" \\ end")));
+
+    if (!HavePeer()) {
+        GTEST_SKIP() << "ncdu is not installed (tools/setup.sh installs it)";
+    }
+    const std::string again = out.Path("peer.json");
+    ASSERT_EQ(std::system(("ncdu -f '" + file + "' -o '" + again + "' 2>/dev/null").c_str()), 0);
+    TreeSummary peer;
+    outcome = ReadFile(again, peer);
+    ASSERT_TRUE(outcome.Ok()) << outcome.Describe();
+    EXPECT_EQ(peer.entries, imported.entries);
+    EXPECT_EQ(peer.apparent, imported.apparent);
+    EXPECT_EQ(peer.allocated, imported.allocated);
+    EXPECT_EQ(peer.excluded, imported.excluded);
+}
+
+TEST_F(ExportImportTest, ThePeersExportImportedGivesTheSizesOfOurOwnScan) {
+    if (!HavePeer()) {
+        GTEST_SKIP() << "ncdu is not installed (tools/setup.sh installs it)";
+    }
+    const std::string file = out.Path("peer.json");
+    ASSERT_EQ(
+        std::system(("ncdu -0 --exclude cache -o '" + file + "' '" + tree.Root() + "'").c_str()),
+        0);
+    ASSERT_TRUE(WriteSettingText(kExclude, "cache"));
+    ASSERT_TRUE(WriteSetting(kSortBySize, false));
+    CFolderSizeView scanned;
+    scanned.RunScan(tree.Root());
+    CFolderSizeView imported;
+    imported.m_importFile = file;
+    imported.RunScan(file);
+    EXPECT_EQ(imported.GetImportError(), "");
+    EXPECT_EQ(imported.GetTotal(), scanned.GetTotal());
+    EXPECT_EQ(imported.GetFileCount(), scanned.GetFileCount());
+    // Children in the walk's order differ between two listings; compare sorted.
+    std::vector<std::string> a = Items(scanned), b = Items(imported);
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(imported.GetStatus(), "Ready [imported " + file + "]");
+}
+
+TEST_F(ExportImportTest, TruncatedAndMalformedFilesAreRefusedWithTheirOffset) {
+    const std::string file = out.Path("quarn.json");
+    ASSERT_EQ(Export(file), 0);
+    const std::string whole = Slurp(file);
+    for (size_t cut : {size_t(0), size_t(1), size_t(20), whole.size() / 2, whole.size() - 3}) {
+        TreeSummary sink;
+        ImportOutcome outcome = ReadText(whole.substr(0, cut), sink);
+        EXPECT_EQ(outcome.kind, ImportOutcome::Kind::Damaged) << cut;
+        EXPECT_EQ(outcome.offset, cut);
+        EXPECT_EQ(outcome.Describe().rfind("truncated at byte " + std::to_string(cut), 0), 0u)
+            << outcome.Describe();
+    }
+    const std::string head = R"([1,2,{},[{"name":"/r"},)";
+    struct Case {
+        std::string text;
+        uint64_t offset;
+    } cases[] = {
+        {head + R"({"name":"f","asize":x}]])", head.size() + 20},
+        {head + R"({"name":"../up"}]])", head.size() + 16},  // leaves its folder
+        {head + R"({"name":"a/b"}]])", head.size() + 14},
+        {head + R"({"name":"f","asize":-1}]])", head.size() + 20},
+        {head + R"({"name":"f"}]] trailing)", head.size() + 15},
+        {R"([2,0,{},[{"name":"/r"}]])", 2},
+    };
+    for (const Case& c : cases) {
+        TreeSummary sink;
+        ImportOutcome outcome = ReadText(c.text, sink);
+        EXPECT_EQ(outcome.kind, ImportOutcome::Kind::Damaged) << c.text;
+        EXPECT_EQ(outcome.offset, c.offset) << c.text << ": " << outcome.Describe();
+        EXPECT_EQ(outcome.Describe().rfind("malformed at byte ", 0), 0u) << outcome.Describe();
+    }
+
+    // The pane shows nothing of a damaged file and says why.
+    std::ofstream(out.Path("cut.json"), std::ios::binary) << whole.substr(0, whole.size() / 2);
+    CFolderSizeView view;
+    view.m_importFile = out.Path("cut.json");
+    view.RunScan(view.m_importFile);
+    EXPECT_EQ(view.GetRootItem(), TVI_NULL);
+    EXPECT_NE(view.GetImportError().find("truncated at byte"), std::string::npos);
+    EXPECT_NE(view.GetStatus().find("[imported " + out.Path("cut.json") + "]"), std::string::npos);
+}
+
+TEST_F(ExportImportTest, AnImportedFolderOnAnotherFileSystemIsAMarkedItemOfSizeZero) {
+    const std::string text =
+        R"([1,2,{},[{"name":"/srv","dev":1},{"name":"f","asize":10},)"
+        R"([{"name":"mnt","dev":2,"excluded":"othfs"}],{"name":"skip","excluded":"pattern"},)"
+        R"([{"name":"sub"},{"name":"g","asize":5,"ino":9,"hlnkc":true}]]])";
+    std::ofstream(out.Path("t.json"), std::ios::binary) << text;
+    CFolderSizeView view;
+    view.m_importFile = out.Path("t.json");
+    view.RunScan(view.m_importFile);
+    ASSERT_EQ(view.GetImportError(), "");
+    EXPECT_EQ(view.GetTotal(), 15u);
+    HTREEITEM root = view.GetRootItem();
+    EXPECT_EQ(view.GetItemText(root), "/srv");
+    std::map<std::string, int> images;
+    for (int row = 0; row < view.GetChildCount(root); ++row) {
+        HTREEITEM child = view.GetChildItem(root, row);
+        images[view.GetItemText(child)] = view.GetItemImage(child);
+    }
+    EXPECT_EQ(images.count("skip"), 0u);
+    ASSERT_EQ(images.count("mnt"), 1u);
+    EXPECT_EQ(images["mnt"], kImageOtherFileSystem);
+    EXPECT_EQ(images["sub"], kImageFolder);
+}
+
+}  // namespace
+}  // namespace quarn
