@@ -184,15 +184,23 @@ int RunTwinReport(const ReportOptions& options) {
     InstallInterruptHandler();
 
     // The rows name files to act on: absolute, as the folder report's paths.
-    std::string folder = ResolveFolderArgument(options.folder);
-    if (int error = CheckReadableFolder(folder)) {
-        return error;
+    std::string folder =
+        options.importTree ? options.importFile : ResolveFolderArgument(options.folder);
+    if (!options.importTree) {
+        if (int error = CheckReadableFolder(folder)) {
+            return error;
+        }
     }
     CTwinListView list;
     list.m_newFile.SetCompareFlags();
     list.m_walkOptions = ReportWalkOptions(options);
+    list.m_importFile = options.importTree ? options.importFile : std::string();
     list.StartScan(folder);
     WaitShowingProgress(list);
+    if (const std::string error = list.GetImportError(); !error.empty()) {
+        std::fprintf(stderr, "quarn: %s: %s\n", options.importFile.c_str(), error.c_str());
+        return 2;
+    }
     bool interrupted = InterruptRequested();
     if (options.verify && !interrupted && !list.ShowsVerdicts()) {
         list.StartVerify();

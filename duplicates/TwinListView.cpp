@@ -1,6 +1,12 @@
 #include "duplicates/TwinListView.h"
 
 #include <algorithm>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -11,6 +17,7 @@
 #include "duplicates/ContentVerifier.h"
 #include "foldersize/SizeText.h"
 #include "platform/FolderWalker.h"
+#include "platform/ImportReader.h"
 #include "platform/PathRules.h"
 #include "settings/IniFile.h"
 #include "settings/ScanScope.h"
@@ -201,8 +208,41 @@ void CTwinListView::PublishScanSummary() {
                          int(m_nFiles.load()), int(m_nExceptions.load())));
 }
 
+void CTwinListView::ImportInto(WalkSink& sink) {
+    const bool standardInput = m_importFile == "-";
+    int fd = standardInput ? 0 : ::open(m_importFile.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string error;
+    if (fd < 0) {
+        error = std::strerror(errno);
+    } else {
+        ImportOutcome outcome = ReadImport(fd, sink);
+        if (!standardInput) {
+            ::close(fd);
+        }
+        if (outcome.kind == ImportOutcome::Kind::Abandoned) {
+            m_nExceptions.fetch_add(1);
+        } else if (!outcome.Ok()) {
+            error = outcome.Describe();
+        }
+    }
+    if (!error.empty()) {
+        m_nExceptions.fetch_add(1);
+        std::lock_guard lock(m_importErrorMutex);
+        m_strImportError = error;
+    }
+}
+
+std::string CTwinListView::GetImportError() const {
+    std::lock_guard lock(m_importErrorMutex);
+    return m_strImportError;
+}
+
 void CTwinListView::Walk(const std::string& root, std::stop_token stop) {
     ScanWalkSink sink(*this, stop);
+    if (!m_importFile.empty()) {
+        ImportInto(sink);
+        return;
+    }
     if (WalkFolderTree(root, sink, WithScopeSettings(m_walkOptions)) == WalkResult::Abandoned) {
         m_nExceptions.fetch_add(1);
     }

@@ -53,6 +53,7 @@
 #include "filter/FilterCriteria.h"
 #include "foldersize/TwinSink.h"
 #include "platform/FindRecord.h"
+#include "platform/FolderWalker.h"
 #include "platform/Trash.h"
 #include "platform/UserMessage.h"
 #include "platform/WalkOptions.h"
@@ -212,12 +213,23 @@ class CTwinListView : public CFileListCtrl, public TwinSink {
     std::atomic<bool> m_bBusy{false};  // a scan, rebuild or verification runs; cleared to cancel
     WalkOptions m_walkOptions;         // how the walk runs; set while no scan runs
     std::string m_strSizeText;         // last FormatTwinBytes text
+    // Set while no scan runs: the scan reads the tree (names, sizes, times)
+    // from this export file ("-": standard input) instead of walking; empty:
+    // it walks. Why a read failed is in GetImportError after the scan.
+    std::string m_importFile;
+    std::string GetImportError() const;
     uint64_t m_nTwinBytes = 0;  // bytes of the copies beyond each group's first (worker only)
     // Twin rows and bytes as the last scan's summary counted them (the
     // rebuild clears m_nTwinBytes; the report prints these). Hard links of
     // a file already in the group are not copies and not counted.
     std::atomic<int32_t> m_nScanTwinRows{0};
     std::atomic<uint64_t> m_nScanTwinBytes{0};
+
+  private:
+    mutable std::mutex m_importErrorMutex;
+    std::string m_strImportError;  // guarded by m_importErrorMutex
+
+  public:
     std::string ScanRoot() const;  // the folder of the last scan, alone or combined
 
   protected:
@@ -234,6 +246,9 @@ class CTwinListView : public CFileListCtrl, public TwinSink {
 
     void ScanJob(const std::string& root, const TwinSession::Ticket& ticket);
     void Walk(const std::string& root, std::stop_token stop);
+    // Reads m_importFile into the walk's sink; a failure is counted as an
+    // exception and kept for GetImportError.
+    void ImportInto(WalkSink& sink);
     // "Twin Files: ..." from the counters and the rows found during the walk.
     void PublishScanSummary();
     void AddFileAt(std::string_view folderPrefix, const FindRecord& record);

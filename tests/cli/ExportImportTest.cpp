@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli/ExportCommand.h"
+#include "duplicates/TwinListView.h"
 #include "foldersize/FolderSizeView.h"
 #include "platform/ImportReader.h"
 #include "settings/Settings.h"
@@ -256,6 +257,36 @@ TEST_F(ExportImportTest, AnImportedFolderOnAnotherFileSystemIsAMarkedItemOfSizeZ
     ASSERT_EQ(images.count("mnt"), 1u);
     EXPECT_EQ(images["mnt"], kImageOtherFileSystem);
     EXPECT_EQ(images["sub"], kImageFolder);
+}
+
+// Twins over an import: names, sizes and times from the file give the rows a
+// scan of the folder gives.
+TEST_F(ExportImportTest, TwinsOfAnImportAreTheTwinsOfTheScan) {
+    tree.MakeFile("docs/copy/b.bin", 5000);
+    tree.SetModified("docs/copy/b.bin", 1600000000);
+    tree.SetModified("docs/deep/b.bin", 1600000000);
+    const std::string file = out.Path("quarn.json");
+    ASSERT_EQ(Export(file), 0);
+    auto rows = [](CTwinListView& list) {
+        std::vector<std::string> lines;
+        for (int row = 0; row < list.GetItemCount(); ++row) {
+            lines.push_back(list.GetRowText(row, 1) + " " + list.GetRowText(row, 2) + " " +
+                            list.GetRowText(row, 3));
+        }
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    };
+    CTwinListView scanned;
+    scanned.m_newFile.SetCompareFlags();
+    scanned.Scan(tree.Root());
+    CTwinListView imported;
+    imported.m_newFile.SetCompareFlags();
+    imported.m_importFile = file;
+    imported.Scan(file);
+    EXPECT_EQ(imported.GetImportError(), "");
+    EXPECT_EQ(rows(imported), rows(scanned));
+    EXPECT_EQ(rows(imported).size(), 2u);  // b.bin twice; the hard link is not a name twin
+    EXPECT_EQ(imported.GetStatus(), scanned.GetStatus());
 }
 
 }  // namespace
