@@ -24,7 +24,10 @@ struct HelpSection {
 
 const char* const kUsageLines[] = {
     "quarn [/Dirmass | /dupmatch] [FOLDER]",
+    "quarn --import FILE",
     "quarn --report [--json] [--allocated] [--threads N] [--exclude PATTERN]... [-x] FOLDER",
+    "quarn --report [--dupmatch] [--json] --import FILE",
+    "quarn --export FILE [--threads N] [--exclude PATTERN]... [-x] FOLDER",
     "quarn --report --dupmatch [--json] [--threads N] [--exclude PATTERN]... [-x]\n"
     "                          [--verify] [--filter TEXT] [--min-kb N] [--max-kb N]\n"
     "                          [--twins-only] FOLDER",
@@ -42,6 +45,7 @@ const std::vector<HelpSection>& Sections() {
              {"/Dirmass", "start in Dirmass, the folder sizes (the default; wins over /dupmatch)"},
              {"/dupmatch", "start in Dupmatch, the twin files"},
              {"FOLDER", "add FOLDER to the path box and scan it at once"},
+             {"--import FILE", "show the tree of an export FILE (- for standard input)"},
          }},
         {kReportTitle,
          {
@@ -62,6 +66,10 @@ const std::vector<HelpSection>& Sections() {
              {"--min-kb N", "twin files: only files larger than N KB (0: no lower bound)"},
              {"--max-kb N", "twin files: only files smaller than N KB (0: no upper bound)"},
              {"--twins-only", "twin files: only files that have a twin"},
+             {"--export FILE",
+              "write the tree of FOLDER to FILE (- for standard output) as it is\n"
+              "walked, in ncdu's JSON export format 1.2, instead of a report"},
+             {"--import FILE", "report the tree of an export FILE (- for standard input)"},
              {"--", "every argument after it is the folder, even one beginning with -"},
          }},
         {"Information",

@@ -89,7 +89,7 @@ class ProgramHelpTest : public QObject {
         const QStringList options = OptionsOfSection(help, QStringLiteral("Headless report"));
         for (const char* expected :
              {"--report", "--dupmatch", "--json", "--allocated", "--threads", "--filter",
-              "--min-kb", "--max-kb", "--twins-only", "--exclude", "-x"}) {
+              "--min-kb", "--max-kb", "--twins-only", "--exclude", "-x", "--export", "--import"}) {
             QVERIFY2(options.contains(QLatin1String(expected)), expected);
         }
         for (const QString& option : options) {
@@ -98,6 +98,18 @@ class ProgramHelpTest : public QObject {
             std::vector<std::string> arguments = {"--report"};
             if (option != QStringLiteral("--allocated")) {
                 arguments.push_back("--dupmatch");
+            }
+            // The two that replace the scan or the report take their file.
+            if (option == QStringLiteral("--import")) {
+                arguments = {"--report", "--import", "x.json"};
+            } else if (option == QStringLiteral("--export")) {
+                arguments = {"--export", "x.json", "/srv"};
+            }
+            if (arguments.size() == 3) {
+                std::string error;
+                QVERIFY2(cli::ParseReportArguments(arguments, error).has_value(),
+                         qPrintable(option + QStringLiteral(": ") + QString::fromStdString(error)));
+                continue;
             }
             arguments.push_back(option.toStdString());
             if (option == QStringLiteral("--filter") || option == QStringLiteral("--threads") ||
