@@ -1,14 +1,22 @@
 #include "app/MainFrame.h"
 
+#include <unistd.h>
 #include <QAction>
 #include <QActionGroup>
 #include <QCloseEvent>
+
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QThread>
 #include <QToolBar>
 
 #include "app/CommandLine.h"
@@ -22,6 +30,8 @@
 #include "duplicates/ui/TwinListPane.h"
 #include "filter/ui/CFileFilterDlg.h"
 #include "foldersize/ui/FolderTreeView.h"
+#include "platform/ExportJob.h"
+#include "settings/ScanScope.h"
 #include "settings/Settings.h"
 #include "settings/ShellIntegration.h"
 #include "settings/ui/SettingsDlg.h"
@@ -142,6 +152,9 @@ void CMainFrame::CreateActions() {
     m_actScan->setShortcuts({QKeySequence(Qt::Key_Enter), QKeySequence(Qt::Key_Return)});
     connect(m_actScan, &QAction::triggered, this, &CMainFrame::OnScan);
 
+    m_actExportScan = new QAction(tr("Export Scan..."), this);
+    connect(m_actExportScan, &QAction::triggered, this, &CMainFrame::OnExportScan);
+
     m_actExit = new QAction(tr("&Exit"), this);
     m_actExit->setStatusTip(tr("Beenden"));
     m_actExit->setToolTip(tr("Beenden"));
@@ -186,6 +199,7 @@ void CMainFrame::CreateActions() {
 void CMainFrame::CreateMenus() {
     QMenu* file = menuBar()->addMenu(tr("&File"));
     file->addAction(m_actScan);
+    file->addAction(m_actExportScan);
     file->addSeparator();
     file->addAction(m_actExit);
     QMenu* tools = menuBar()->addMenu(tr("&Tools"));
@@ -349,6 +363,41 @@ void CMainFrame::StartImport(const std::string& file) {
     RefreshSummary();
 }
 
+void CMainFrame::OnExportScan() {
+    const std::string folder = m_folderView.GetRootPath();
+    if (folder.empty() || m_folderView.IsScanRunning()) {
+        return;
+    }
+    const QString suggested =
+        QDir::home().filePath(QFileInfo(PathText(folder)).fileName() + QStringLiteral(".json"));
+    const QString file = QFileDialog::getSaveFileName(this, tr("Export Scan"), suggested,
+                                                      tr("Scan exports (*.json);;All files (*)"));
+    if (file.isEmpty()) {
+        return;
+    }
+    ExportJob job(folder, QFile::encodeName(file).toStdString(),
+                  WithScopeSettings(m_folderView.m_walkOptions), QUARN_VERSION);
+    QProgressDialog progress(tr("Exporting %1").arg(PathText(folder)), tr("Cancel"), 0, 0, this);
+    progress.setWindowTitle(tr("Export Scan"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(300);
+    while (!job.Done()) {
+        if (progress.wasCanceled()) {
+            job.Cancel();
+        }
+        progress.setLabelText(tr("Exporting %1\n%2 files, %3 folders")
+                                  .arg(PathText(folder))
+                                  .arg(job.Files())
+                                  .arg(job.Folders()));
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(20);
+    }
+    progress.reset();
+    const std::string error = job.Error();
+    ShowStatus(error.empty() ? tr("Exported %1 files to %2").arg(job.Files()).arg(file)
+                             : tr("Export not written: %1").arg(QString::fromStdString(error)));
+}
+
 void CMainFrame::OnFolderBrowsed(bool chosen) {
     if (!chosen) {
         return;
@@ -399,6 +448,11 @@ void CMainFrame::RefreshCommands() {
     m_actDupmatch->setChecked(!dirmass);
     m_actFileFilter->setEnabled(!dirmass);
     m_twinCommands->Refresh(!dirmass);
+    // The tree keeps no files: an export walks the folder again, so it must
+    // be one of this machine.
+    const std::string root = m_folderView.GetRootPath();
+    m_actExportScan->setEnabled(!root.empty() && !m_folderView.IsScanRunning() &&
+                                ::access(root.c_str(), R_OK | X_OK) == 0);
     const QString title = dirmass
                               ? QStringLiteral("Dirmass - ") + PathText(m_folderView.GetScanPath())
                               : QStringLiteral("Dupmatch - ") + PathText(m_twinList.ScanRoot());

@@ -75,6 +75,10 @@ class CMainFrame : public QMainWindow {
     // A new folder scan of the folder the tree shows (Refresh on its root),
     // replacing a running scan.
     void RescanFolderPane();
+    // File > "Export Scan...": walks the folder of the last Dirmass scan
+    // again (the tree keeps no files) and writes it to a chosen file, with
+    // progress and Cancel.
+    void OnExportScan();
     void OnFileFilter();
     // Dupmatch: selects every row; in both modes the twin list gets the focus.
     void OnSelectAll();
@@ -108,6 +112,7 @@ class CMainFrame : public QMainWindow {
     QAction* AboutAction() const { return m_actAbout; }
     QAction* ExitAction() const { return m_actExit; }
     TwinCommands* Twins() const { return m_twinCommands; }
+    QAction* ExportScanAction() const { return m_actExportScan; }
 
   protected:
     // No menu of bars to hide: hiding the tool bar would take the path box
@@ -154,6 +159,7 @@ class CMainFrame : public QMainWindow {
 
     QAction* m_actScan = nullptr;
     QAction* m_actExit = nullptr;
+    QAction* m_actExportScan = nullptr;
     QActionGroup* m_modeGroup = nullptr;
     QAction* m_actDirmass = nullptr;
     QAction* m_actDupmatch = nullptr;

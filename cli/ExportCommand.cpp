@@ -11,6 +11,7 @@
 
 #include "cli/Interrupt.h"
 #include "cli/ProgressLine.h"
+#include "platform/ExportTarget.h"
 #include "platform/ExportWriter.h"
 #include "platform/PathRules.h"
 #include "settings/ScanScope.h"
@@ -20,72 +21,6 @@
 #endif
 
 namespace quarn::cli {
-
-namespace {
-
-// The export's target: standard output, or a temporary file beside FILE
-// that becomes FILE when all went well.
-class ExportTarget {
-  public:
-    explicit ExportTarget(const std::string& file) : m_file(file) {
-        if (file == "-") {
-            m_fd = 1;
-            return;
-        }
-        m_temporary = file + ".quarn-XXXXXX";
-        m_fd = ::mkstemp(m_temporary.data());
-        if (m_fd < 0) {
-            m_error = errno;
-            m_temporary.clear();
-            return;
-        }
-        // mkstemp makes 0600; an export is an ordinary file of the user's.
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(m_fd, 0666 & ~mask);
-    }
-    ~ExportTarget() {
-        if (!m_temporary.empty()) {
-            ::close(m_fd);
-            ::unlink(m_temporary.c_str());
-        }
-    }
-    ExportTarget(const ExportTarget&) = delete;
-    ExportTarget& operator=(const ExportTarget&) = delete;
-
-    int Fd() const { return m_fd; }
-    int OpenError() const { return m_error; }
-
-    // Puts the whole export in place; errno-style error, 0 when done.
-    int Commit() {
-        if (m_temporary.empty()) {
-            return ::fsync(1) != 0 && errno != EINVAL && errno != EROFS ? errno : 0;
-        }
-        int error = 0;
-        if (::fdatasync(m_fd) != 0) {
-            error = errno;
-        }
-        if (::close(m_fd) != 0 && error == 0) {
-            error = errno;
-        }
-        if (error == 0 && ::rename(m_temporary.c_str(), m_file.c_str()) != 0) {
-            error = errno;
-        }
-        if (error != 0) {
-            ::unlink(m_temporary.c_str());
-        }
-        m_temporary.clear();
-        return error;
-    }
-
-  private:
-    std::string m_file;
-    std::string m_temporary;
-    int m_fd = -1;
-    int m_error = 0;
-};
-
-}  // namespace
 
 int RunExportCommand(const ReportOptions& options) {
     std::string folder = ResolveFolderArgument(options.folder);

@@ -221,6 +221,35 @@ class MainFrameTest : public QObject {
         QVERIFY(!hadToWrite.load());
     }
 
+    // An import shows its tree in Dirmass with its status; an export needs a
+    // folder of this machine, so it is offered after a scan, not for a tree
+    // imported from elsewhere.
+    void anImportIsShownInDirmassAndOnlyAScanCanBeExported() {
+        const std::string file = m_tree->Path("elsewhere.json");
+        std::FILE* out = std::fopen(file.c_str(), "w");
+        std::fputs(R"([1,2,{},[{"name":"/no/such/host/srv"},{"name":"f","asize":2048},)"
+                   R"([{"name":"sub"},{"name":"g","asize":1024}]]])",
+                   out);
+        std::fclose(out);
+        auto frame = MakeFrame({"/dupmatch", "--import", file});
+        QCOMPARE(ScanMode, kScanModeDirmass);
+        WaitForScans(*frame);
+        QCOMPARE(frame->FolderView().GetTotal(), uint64_t(3072));
+        QTRY_VERIFY(frame->statusBar()->findChildren<QLabel*>().size() > 0);
+        QCOMPARE(QString::fromStdString(frame->FolderView().GetStatus()),
+                 QStringLiteral("Ready [imported ") + QString::fromStdString(file) +
+                     QStringLiteral("]"));
+        frame->RefreshCommands();
+        QVERIFY(!frame->ExportScanAction()->isEnabled());
+
+        frame->PathCombo()->AddPath(Folder());
+        QTest::keyClick(frame->PathCombo(), Qt::Key_Return);
+        WaitForScans(*frame);
+        frame->RefreshCommands();
+        QVERIFY(frame->ExportScanAction()->isEnabled());
+        QCOMPARE(frame->FolderView().GetTotal(), uint64_t(210));
+    }
+
     void startsInDupmatchAndScansTheGivenFolder() {
         auto frame = MakeFrame({"/dupmatch", Folder()});
         QCOMPARE(ScanMode, kScanModeDupmatch);
@@ -686,7 +715,8 @@ class MainFrameTest : public QObject {
             return texts;
         };
         const QList<QAction*> menus = frame->menuBar()->actions();
-        QCOMPARE(entries(menus[0]->menu()), QStringList({"&Scan Folder", "-", "&Exit"}));
+        QCOMPARE(entries(menus[0]->menu()),
+                 QStringList({"&Scan Folder", "Export Scan...", "-", "&Exit"}));
         QCOMPARE(entries(menus[1]->menu()),
                  QStringList({"&Dirmass", "&Dupmatch", "-", "File Filter", "Select All", "-",
                               "&Verify Contents", "Select &Copies", "&Keep in Each Set"}));

@@ -7,17 +7,21 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/ExportCommand.h"
 #include "duplicates/TwinListView.h"
 #include "foldersize/FolderSizeView.h"
+#include "platform/ExportJob.h"
 #include "platform/ImportReader.h"
 #include "settings/Settings.h"
 #include "tests/support/TempTree.h"
@@ -257,6 +261,47 @@ TEST_F(ExportImportTest, AnImportedFolderOnAnotherFileSystemIsAMarkedItemOfSizeZ
     ASSERT_EQ(images.count("mnt"), 1u);
     EXPECT_EQ(images["mnt"], kImageOtherFileSystem);
     EXPECT_EQ(images["sub"], kImageFolder);
+}
+
+// The window's export runs on a thread of its own: whole, it puts the file
+// in place; cancelled, it leaves an older file as it was.
+TEST_F(ExportImportTest, TheBackgroundExportIsWholeOrLeavesTheOldFile) {
+    for (int i = 0; i < 200; ++i) {
+        tree.MakeFile("many/f" + std::to_string(i) + "/x", 1);
+    }
+    const std::string file = out.Path("job.json");
+    TreeSummary walked;  // as many files as a walk meets (the locked folder's depend on root)
+    WalkFolderTree(tree.Root(), walked);
+    ASSERT_GT(walked.files, 200);
+    {
+        ExportJob job(tree.Root(), file, WalkOptions(2), "test");
+        while (!job.Done()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_EQ(job.Error(), "");
+        EXPECT_EQ(job.Files(), walked.files);
+    }
+    TreeSummary imported;
+    ASSERT_TRUE(ReadFile(file, imported).Ok());
+    EXPECT_EQ(imported.files, walked.files);
+
+    std::ofstream(file, std::ios::binary) << "old";
+    {
+        ExportJob job(tree.Root(), file, WalkOptions(1), "test");
+        job.Cancel();
+        while (!job.Done()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        // A walk this small may have finished before the cancel came.
+        if (!job.Error().empty()) {
+            EXPECT_EQ(job.Error(), "cancelled");
+            EXPECT_EQ(Slurp(file), "old");
+        }
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(out.Root())) {
+        EXPECT_EQ(entry.path().filename().string().find(".quarn-"), std::string::npos)
+            << "a temporary file was left";
+    }
 }
 
 // Twins over an import: names, sizes and times from the file give the rows a
