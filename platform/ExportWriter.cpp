@@ -102,11 +102,13 @@ void ExportWriter::EntryExcluded(const std::string&, const FindRecord& entry,
         m_buffer += ",\"excluded\":\"pattern\"}";
         return;
     }
-    // Another file system: a folder of its own device, not entered.
+    // Another file system: a folder of its own device, not entered. Readers
+    // of the format know it as "otherfs" ("othfs", which some writers use,
+    // reads back as a pattern there; ImportReader takes both).
     m_buffer += "[{\"name\":";
     Name(entry.Name());
     Number("dev", entry.device);
-    m_buffer += ",\"excluded\":\"othfs\"}]";
+    m_buffer += ",\"excluded\":\"otherfs\"}]";
 }
 
 void ExportWriter::LeaveFolder(const std::string&) {

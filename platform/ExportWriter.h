@@ -3,7 +3,8 @@
 // of disk-usage tools: a JSON array [1, 2, {metadata}, [root info, ...]]
 // where a folder is an array whose first element is its own info object
 // and a file is an info object (name, asize, dsize, dev where it changes,
-// ino/hlnkc/nlink for hard links, notreg, read_error, excluded, mtime).
+// ino/hlnkc/nlink for hard links, notreg, read_error, excluded ("pattern"
+// or "otherfs"), mtime).
 //
 // Names are written as the bytes they are: only the quote, the backslash
 // and control bytes are escaped, so a name that is not valid UTF-8 comes back

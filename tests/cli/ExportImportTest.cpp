@@ -22,6 +22,7 @@
 #include "duplicates/TwinListView.h"
 #include "foldersize/FolderSizeView.h"
 #include "platform/ExportJob.h"
+#include "platform/ExportWriter.h"
 #include "platform/ImportReader.h"
 #include "settings/Settings.h"
 #include "tests/support/TempTree.h"
@@ -302,6 +303,36 @@ TEST_F(ExportImportTest, TheBackgroundExportIsWholeOrLeavesTheOldFile) {
         EXPECT_EQ(entry.path().filename().string().find(".quarn-"), std::string::npos)
             << "a temporary file was left";
     }
+}
+
+// A folder on another file system keeps that meaning through the peer: it
+// writes "othfs" for what it read as one, "pattern" for what it did not.
+TEST_F(ExportImportTest, ThePeerReadsAnOtherFileSystemFolderAsOne) {
+    if (!HavePeer()) {
+        GTEST_SKIP() << "ncdu is not installed (tools/setup.sh installs it)";
+    }
+    const std::string file = out.Path("othfs.json");
+    {
+        int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ExportWriter writer(fd, "test");
+        writer.EnterFolder(tree.Root(), nullptr);
+        FindRecord mount;
+        mount.SetName("mnt");
+        mount.dwFileAttributes = kAttributeDirectory;
+        mount.device = 4242;
+        writer.EntryExcluded(tree.Root(), mount, ExclusionReason::OtherFileSystem);
+        writer.LeaveFolder(tree.Root());
+        EXPECT_TRUE(writer.Finish());
+        ::close(fd);
+    }
+    TreeSummary ours;
+    ASSERT_TRUE(ReadFile(file, ours).Ok());
+    EXPECT_EQ(ours.excluded, std::vector<std::string>{"/mnt"});
+    const std::string again = out.Path("othfs-peer.json");
+    ASSERT_EQ(std::system(("ncdu -f '" + file + "' -o '" + again + "' 2>/dev/null").c_str()), 0);
+    EXPECT_NE(Slurp(again).find(R"("name":"mnt","dev":4242,"excluded":"othfs")"), std::string::npos)
+        << Slurp(again);
 }
 
 // Twins over an import: names, sizes and times from the file give the rows a
