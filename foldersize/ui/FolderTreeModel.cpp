@@ -422,6 +422,9 @@ QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const {
             }
             return {};
         case Qt::ToolTipRole:
+            if (m_store.GetItemImage(item) == kImageOtherFileSystem) {
+                return QStringLiteral("other file system");
+            }
             if (column == 0) {
                 const std::string tip = m_store.GetItemToolTip(item);
                 if (!tip.empty()) {
@@ -437,11 +440,6 @@ QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const {
                 return int(Qt::AlignCenter);
             }
             return int(Qt::AlignRight | Qt::AlignVCenter);
-        case Qt::ToolTipRole:
-            if (m_store.GetItemImage(item) == kImageOtherFileSystem) {
-                return QStringLiteral("other file system");
-            }
-            return {};
         case kPercentRole:
             return m_store.GetItemPercent(item);
         case kHandleRole:
