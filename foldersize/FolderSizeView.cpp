@@ -65,7 +65,12 @@ class CFolderSizeView::ScanSink final : public WalkSink {
           m_parentItem(parentItem),
           m_twinSink(twinSink),
           m_ticket(view.m_nWalkTicket),
-          m_sums(allocatedSizes, view.m_links, view.StoreMutex()) {}
+          m_sums(allocatedSizes, view.m_links, view.StoreMutex()) {
+        size_t largest = view.m_nLargestFiles.load();
+        if (largest > 0) {
+            m_fileStats = std::make_shared<ScanFileStats>(largest, allocatedSizes);
+        }
+    }
 
     bool EnterFolder(const std::string& path, const FindRecord* entry) override {
         HTREEITEM item = TVI_NULL;
@@ -104,6 +109,9 @@ class CFolderSizeView::ScanSink final : public WalkSink {
         if (file.linkCount > 1) {
             m_view.m_nHardLinks.store(m_view.m_nHardLinks.load(std::memory_order_relaxed) + 1,
                                       std::memory_order_relaxed);
+        }
+        if (m_fileStats != nullptr) {
+            m_fileStats->AddFile(folderPath, file);
         }
         if (m_twinSink != nullptr) {
             m_twinSink->AddFileInFolder(folderPath, file);
@@ -151,6 +159,12 @@ class CFolderSizeView::ScanSink final : public WalkSink {
     // the root's total.
     uint64_t CountedBytes() const { return m_sums.CountedBytes(); }
 
+    // What the walk found of single files goes to the view's readers.
+    void PublishFileStats() {
+        std::lock_guard lock(m_view.m_statsMutex);
+        m_view.m_fileStats = std::move(m_fileStats);
+    }
+
     // The names of the linked files met join the scan's table (also after
     // a cancel: their folders' items stay).
     void CommitLinkedNames() {
@@ -166,7 +180,8 @@ class CFolderSizeView::ScanSink final : public WalkSink {
     TwinSink* m_twinSink;
     uint64_t m_ticket;
     FolderSums m_sums;
-    std::vector<HTREEITEM> m_items;  // the heap, not the machine stack, holds the depth
+    std::shared_ptr<ScanFileStats> m_fileStats;  // null: not kept
+    std::vector<HTREEITEM> m_items;              // the heap, not the machine stack, holds the depth
     std::chrono::steady_clock::time_point m_lastStatus;
 };
 
@@ -490,10 +505,12 @@ uint64_t CFolderSizeView::ScanFolder(const std::string& path, HTREEITEM item, Tw
                      : ImportTree(sink);
     } catch (...) {
         sink.CommitLinkedNames();
+        sink.PublishFileStats();
         m_nTotal.store(sink.CountedBytes());
         throw;
     }
     sink.CommitLinkedNames();
+    sink.PublishFileStats();
     if (result == WalkResult::Abandoned) {
         m_nTotal.store(sink.CountedBytes());
         throw ScanCancelled{};
@@ -695,6 +712,10 @@ void CFolderSizeView::ResetScan() {
     m_nHardLinks.store(0);
     // A new scan counts from nothing; only the exceptions add up.
     m_nTotal.store(0);
+    {
+        std::lock_guard lock(m_statsMutex);
+        m_fileStats.reset();
+    }
     std::lock_guard lock(StoreMutex());
     m_nRecords = 0;
     m_hScanRoot = TVI_NULL;
@@ -1010,6 +1031,11 @@ std::string CFolderSizeView::GetItemToolTip(HTREEITEM item) const {
 std::string CFolderSizeView::GetRootPath() const {
     std::lock_guard lock(StoreMutex());
     return m_strRootPath;
+}
+
+std::shared_ptr<const ScanFileStats> CFolderSizeView::GetFileStats() const {
+    std::lock_guard lock(m_statsMutex);
+    return m_fileStats;
 }
 
 size_t CFolderSizeView::GetRecordCount() const {

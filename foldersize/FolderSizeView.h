@@ -39,6 +39,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -48,6 +49,7 @@
 #include "foldersize/FolderReadProblems.h"
 #include "foldersize/FolderSums.h"
 #include "foldersize/LinkedFiles.h"
+#include "foldersize/ScanFileStats.h"
 #include "foldersize/SubtreeScan.h"
 #include "foldersize/TreeListCtrl.h"
 #include "foldersize/TwinSink.h"
@@ -160,6 +162,11 @@ class CFolderSizeView : public CTreeListCtrl {
     // The items the last scan finished: folders with their totals, and
     // files items.
     size_t GetRecordCount() const;
+    // The largest files and the file types of the last scan, once its walk
+    // has ended (also a cancelled one: what it met); null while a scan runs
+    // or when m_nLargestFiles was 0. Sizes are the tree's (apparent or
+    // allocated), each hard-linked inode once.
+    std::shared_ptr<const ScanFileStats> GetFileStats() const;
 
     // --- Set by the owner ----------------------------------------------------
     // A walk is running; clear it to cancel (the walk stops at its next
@@ -183,6 +190,9 @@ class CFolderSizeView : public CTreeListCtrl {
     // Why the last import failed ("truncated at byte 40 ..."); empty when
     // it did not. Readable from any thread once the scan has ended.
     std::string GetImportError() const;
+    // How many of the largest files a scan keeps; 0 keeps neither them nor
+    // the file types. Read when a scan's walk starts.
+    std::atomic<size_t> m_nLargestFiles{kDefaultLargestFiles};
 
   protected:
     class ScanSink;
@@ -287,6 +297,9 @@ class CFolderSizeView : public CTreeListCtrl {
     std::string m_strStatus;
     std::string m_strScanPath;
     std::atomic<uint64_t> m_nStatusSerial{0};
+
+    mutable std::mutex m_statsMutex;  // guards the pointer below
+    std::shared_ptr<const ScanFileStats> m_fileStats;
     ChangeNotifier m_statusNotifier;
 
     std::string m_strWalkPath;     // the running scan's own path; the worker's only
