@@ -25,7 +25,8 @@ struct HelpSection {
 const char* const kUsageLines[] = {
     "quarn [/Dirmass | /dupmatch] [FOLDER]",
     "quarn --import FILE",
-    "quarn --report [--json] [--allocated] [--threads N] [--exclude PATTERN]... [-x] FOLDER",
+    "quarn --report [--json] [--allocated] [--threads N] [--largest N]\n"
+    "               [--exclude PATTERN]... [-x] FOLDER",
     "quarn --report [--dupmatch] [--json] --import FILE",
     "quarn --export FILE [--threads N] [--exclude PATTERN]... [-x] FOLDER",
     "quarn --report --dupmatch [--json] [--threads N] [--exclude PATTERN]... [-x]\n"
@@ -55,6 +56,8 @@ const std::vector<HelpSection>& Sections() {
              {"--allocated", "folder sizes: the space files take on the disk, not their lengths"},
              {"--threads N",
               "list folders on N threads, 1 to 64; the output is the same for any N"},
+             {"--largest N",
+              "folder sizes: add the N largest files and the files and bytes per type"},
              {"--verify", "twin files: compare the contents of every group after the scan"},
              {"--exclude PATTERN",
               "leave out entries whose name matches PATTERN (*, ?, [...]);\n"

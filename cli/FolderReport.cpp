@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -81,6 +82,49 @@ void VisitItems(const CFolderSizeView& view, Visit visit) {
     }
 }
 
+// The empty extension as a reader of the text sees it.
+constexpr const char* kNoExtensionText = "(no extension)";
+
+void WriteTextFileStats(const ScanFileStats& stats, std::FILE* out) {
+    std::string text = "\nLargest files\n";
+    for (const LargestFiles::Entry& entry : stats.Largest().Sorted()) {
+        text += FormatSize(entry.bytes) + "\t" + entry.path + "\n";
+    }
+    text += "\nFile types\n";
+    for (const FileTypeTally::Row& row : stats.Types().Rows()) {
+        text += (row.ext.empty() ? std::string(kNoExtensionText) : row.ext) + "\t" +
+                std::to_string(row.files) + "\t" + FormatSize(row.bytes) + "\n";
+    }
+    std::fwrite(text.data(), 1, text.size(), out);
+}
+
+void WriteJsonFileStats(const ScanFileStats& stats, JsonWriter& json) {
+    json.Key("largest");
+    json.BeginArray();
+    for (const LargestFiles::Entry& entry : stats.Largest().Sorted()) {
+        json.BeginObject();
+        json.Key("path");
+        json.String(entry.path);
+        json.Key("size");
+        json.Unsigned(entry.bytes);
+        json.EndObject();
+    }
+    json.EndArray();
+    json.Key("types");
+    json.BeginArray();
+    for (const FileTypeTally::Row& row : stats.Types().Rows()) {
+        json.BeginObject();
+        json.Key("ext");
+        json.String(row.ext);
+        json.Key("files");
+        json.Number(row.files);
+        json.Key("bytes");
+        json.Unsigned(row.bytes);
+        json.EndObject();
+    }
+    json.EndArray();
+}
+
 void WriteText(const CFolderSizeView& view, std::FILE* out) {
     std::string line;
     VisitItems(view, [&](const ReportItem& item) {
@@ -98,7 +142,7 @@ void WriteText(const CFolderSizeView& view, std::FILE* out) {
     std::fwrite(status.data(), 1, status.size(), out);
 }
 
-void WriteJson(const CFolderSizeView& view, std::FILE* out) {
+void WriteJson(const CFolderSizeView& view, const ScanFileStats* stats, std::FILE* out) {
     JsonWriter json(out);
     json.BeginObject();
     json.Key("status");
@@ -161,17 +205,27 @@ void WriteJson(const CFolderSizeView& view, std::FILE* out) {
         json.EndObject();
     });
     json.EndArray();
+    if (stats != nullptr) {
+        WriteJsonFileStats(*stats, json);
+    }
     json.EndObject();
     json.Finish();
 }
 
 }  // namespace
 
-void WriteFolderReport(const CFolderSizeView& view, bool json, std::FILE* out) {
+void WriteFolderReport(const CFolderSizeView& view, bool json, std::FILE* out, bool withFileStats) {
+    std::shared_ptr<const ScanFileStats> stats;
+    if (withFileStats) {
+        stats = view.GetFileStats();
+    }
     if (json) {
-        WriteJson(view, out);
+        WriteJson(view, stats.get(), out);
     } else {
         WriteText(view, out);
+        if (stats != nullptr) {
+            WriteTextFileStats(*stats, out);
+        }
     }
     std::fflush(out);
 }
@@ -192,6 +246,7 @@ int RunFolderReport(const ReportOptions& options) {
     if (options.importTree) {
         view.m_importFile = options.importFile;
     }
+    view.m_nLargestFiles.store(options.largest);
     ProgressLine progress;
     bool interrupted = false;
     view.StartScan(folder);
@@ -212,7 +267,7 @@ int RunFolderReport(const ReportOptions& options) {
     }
     // Large writes: a big tree prints tens of megabytes.
     std::setvbuf(stdout, nullptr, _IOFBF, 256 * 1024);
-    WriteFolderReport(view, options.json, stdout);
+    WriteFolderReport(view, options.json, stdout, options.largest > 0);
     return interrupted || InterruptRequested() ? 130 : 0;
 }
 

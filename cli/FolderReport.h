@@ -14,7 +14,13 @@ namespace quarn::cli {
 // then the status text. JSON: {"status", "total", "files", "folders",
 // "exceptions", "hardlinks", "items": [{"parent", "name", "path", "size",
 // "percent", "files_item"}]} with the items flat in pre-order.
+// With `withFileStats` and when the view kept them, the largest files and the
+// file types follow: in JSON as "largest": [{"path", "size"}] (largest
+// first) and "types": [{"ext", "files", "bytes"}] (most bytes first, "" for
+// no extension); in text as two sections after the status, "Largest files"
+// (size text, tab, path) and "File types" (extension, files, size text).
 // The view's scan must have ended.
-void WriteFolderReport(const CFolderSizeView& view, bool json, std::FILE* out);
+void WriteFolderReport(const CFolderSizeView& view, bool json, std::FILE* out,
+                       bool withFileStats = false);
 
 }  // namespace quarn::cli

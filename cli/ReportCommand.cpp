@@ -19,6 +19,8 @@ namespace {
 
 // More threads than this only wait for each other.
 constexpr unsigned long kMaxThreads = 64;
+// Every kept file holds its path; a million of them is already a lot of memory.
+constexpr unsigned long kMaxLargest = 1000000;
 
 bool IsDigits(const std::string& text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
@@ -112,6 +114,18 @@ std::optional<ReportOptions> ParseReportArguments(const std::vector<std::string>
                 return std::nullopt;
             }
             options.threads = unsigned(std::stoul(*number));
+        } else if (!onlyOperands && arg == "--largest") {
+            auto number = value("--largest");
+            if (!number) {
+                return std::nullopt;
+            }
+            if (!IsDigits(*number) || number->size() > 7 || std::stoul(*number) == 0 ||
+                std::stoul(*number) > kMaxLargest) {
+                error = "--largest takes a number from 1 to " + std::to_string(kMaxLargest) +
+                        ", not '" + *number + "'";
+                return std::nullopt;
+            }
+            options.largest = size_t(std::stoul(*number));
         } else if (!onlyOperands && arg.size() > 1 && arg[0] == '-') {
             error = "unknown option " + arg;
             return std::nullopt;
@@ -150,6 +164,10 @@ std::optional<ReportOptions> ParseReportArguments(const std::vector<std::string>
     }
     if (options.search && !options.dupmatch) {
         error = "--filter, --min-kb, --max-kb and --twins-only need --dupmatch";
+        return std::nullopt;
+    }
+    if (options.largest > 0 && options.dupmatch) {
+        error = "--largest belongs to the folder report, not to --dupmatch";
         return std::nullopt;
     }
     if (options.verify && !options.dupmatch) {

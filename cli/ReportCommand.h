@@ -1,7 +1,8 @@
 #pragma once
-// `quarn --report [--dupmatch] [--json] [--allocated] [search options] FOLDER`: runs the
-// scan engines without a display and prints what the pane would show.
+// `quarn --report [--dupmatch] [--json] [--allocated] [--largest N] [search options] FOLDER`: runs
+// the scan engines without a display and prints what the pane would show.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,9 @@ struct ReportOptions {
     // --import FILE: report the tree read from FILE ("-": stdin); no FOLDER.
     bool importTree = false;
     std::string importFile;
+    // --largest N: the folder report adds the N largest files and the file
+    // types; 0 leaves both out (and the scan does not keep them).
+    size_t largest = 0;
 };
 
 // The walk options the report's scans run with; the engines add the

@@ -89,14 +89,15 @@ class ProgramHelpTest : public QObject {
         const QStringList options = OptionsOfSection(help, QStringLiteral("Headless report"));
         for (const char* expected :
              {"--report", "--dupmatch", "--json", "--allocated", "--threads", "--filter",
-              "--min-kb", "--max-kb", "--twins-only", "--exclude", "-x", "--export", "--import"}) {
+              "--min-kb", "--max-kb", "--twins-only", "--exclude", "-x", "--export", "--import",
+              "--largest"}) {
             QVERIFY2(options.contains(QLatin1String(expected)), expected);
         }
         for (const QString& option : options) {
             // Each one, with a value where it takes one, parses.
             // The twin report's options with --dupmatch, the folder report's without.
             std::vector<std::string> arguments = {"--report"};
-            if (option != QStringLiteral("--allocated")) {
+            if (option != QStringLiteral("--allocated") && option != QStringLiteral("--largest")) {
                 arguments.push_back("--dupmatch");
             }
             // The two that replace the scan or the report take their file.
@@ -113,7 +114,8 @@ class ProgramHelpTest : public QObject {
             }
             arguments.push_back(option.toStdString());
             if (option == QStringLiteral("--filter") || option == QStringLiteral("--threads") ||
-                option == QStringLiteral("--exclude") || option.endsWith(QStringLiteral("-kb"))) {
+                option == QStringLiteral("--exclude") || option == QStringLiteral("--largest") ||
+                option.endsWith(QStringLiteral("-kb"))) {
                 arguments.push_back("1");
             }
             arguments.push_back("/srv");

@@ -107,6 +107,8 @@ TEST_F(ReportThreadsTest, OneThreadAndEightPrintTheSameBytesForEverySetting) {
             m_options.dupmatch = form > 0;
             m_options.search = m_options.twinsOnly = form == 2;
             m_options.filterText = form == 2 ? "SAME" : "";
+            // The largest files and the types follow the one walk order too.
+            m_options.largest = form == 0 && combination % 2 == 1 ? 30 : 0;
             std::string one = Report(m_options, 1, out);
             std::string eight = Report(m_options, 8, out);
             ASSERT_GT(one.size(), 300u) << one;
@@ -151,6 +153,21 @@ TEST(ReportArguments, ThreadsTakeANumberFromOneToSixtyFour) {
     }
     EXPECT_FALSE(parse({"--report", "/x", "--threads"}));
     EXPECT_EQ(error, "--threads needs a value");
+}
+
+TEST(ReportArguments, LargestTakesACountAndBelongsToTheFolderReport) {
+    std::string error;
+    auto parse = [&error](std::vector<std::string> args) {
+        error.clear();
+        return ParseReportArguments(args, error);
+    };
+    EXPECT_EQ(parse({"--report", "--largest", "1000", "/x"})->largest, 1000u);
+    EXPECT_EQ(parse({"--report", "/x"})->largest, 0u);  // neither list
+    for (const char* bad : {"0", "1000001", "-3", "many", "99999999999999999999"}) {
+        EXPECT_FALSE(parse({"--report", "--largest", bad, "/x"})) << bad;
+        EXPECT_NE(error.find("--largest takes a number from 1 to"), std::string::npos) << error;
+    }
+    EXPECT_FALSE(parse({"--report", "--dupmatch", "--largest", "5", "/x"}));
 }
 
 }  // namespace
