@@ -20,6 +20,9 @@
 #include <QToolBar>
 
 #include "app/CommandLine.h"
+#include "app/FileTypesDialog.h"
+#include "app/LargestFilesDialog.h"
+#include "app/LargestFilesList.h"
 #include "app/MainApp.h"
 #include "app/ScanMode.h"
 #include "app/StatusSummaryField.h"
@@ -115,6 +118,7 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
         RefreshCommands();
         RefreshStatus();
         RefreshSummary();
+        RefreshFileStats();
     });
     m_refreshTimer.start();
     m_scanEndWatch.setInterval(kScanEndWatchMs);
@@ -194,6 +198,11 @@ void CMainFrame::CreateActions() {
     m_actAbout->setToolTip(tr("Info"));
     m_actAbout->setStatusTip(tr("Info"));
     connect(m_actAbout, &QAction::triggered, this, [this] { CMainApp::OnAppAbout(this); });
+
+    m_actLargestFiles = new QAction(tr("&Largest Files"), this);
+    connect(m_actLargestFiles, &QAction::triggered, this, &CMainFrame::OnLargestFiles);
+    m_actFileTypes = new QAction(tr("File &Types"), this);
+    connect(m_actFileTypes, &QAction::triggered, this, &CMainFrame::OnFileTypes);
 }
 
 void CMainFrame::CreateMenus() {
@@ -202,6 +211,9 @@ void CMainFrame::CreateMenus() {
     file->addAction(m_actExportScan);
     file->addSeparator();
     file->addAction(m_actExit);
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    view->addAction(m_actLargestFiles);
+    view->addAction(m_actFileTypes);
     QMenu* tools = menuBar()->addMenu(tr("&Tools"));
     tools->addAction(m_actDirmass);
     tools->addAction(m_actDupmatch);
@@ -219,7 +231,7 @@ void CMainFrame::CreateMenus() {
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     help->addAction(m_actAbout);
     // Opening a menu refreshes its check marks and enabling first.
-    for (QMenu* menu : {file, tools, options, help}) {
+    for (QMenu* menu : {file, view, tools, options, help}) {
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::RefreshCommands);
     }
 }
@@ -440,6 +452,53 @@ void CMainFrame::OnSelectAll() {
         m_twinPane->selectAllRows();
     }
     m_twinPane->setFocus(Qt::ShortcutFocusReason);
+}
+
+void CMainFrame::OnLargestFiles() {
+    if (m_largestFiles == nullptr) {
+        m_largestFiles = new LargestFilesDialog(this);
+        m_largestFiles->SetStats(m_shownFileStats);
+        connect(m_largestFiles->List(), &LargestFilesList::fileTrashed, this,
+                [this](const std::string& path) {
+                    ShowStatus(tr("Moved to the trash: %1").arg(PathText(path)));
+                });
+    }
+    m_largestFiles->show();
+    m_largestFiles->raise();
+    m_largestFiles->activateWindow();
+}
+
+void CMainFrame::OnFileTypes() {
+    if (m_fileTypes == nullptr) {
+        m_fileTypes = new FileTypesDialog(this);
+        m_fileTypes->SetStats(m_shownFileStats);
+        connect(m_fileTypes->Files(), &LargestFilesList::fileTrashed, this,
+                [this](const std::string& path) {
+                    ShowStatus(tr("Moved to the trash: %1").arg(PathText(path)));
+                });
+    }
+    m_fileTypes->show();
+    m_fileTypes->raise();
+    m_fileTypes->activateWindow();
+}
+
+void CMainFrame::RefreshFileStats() {
+    std::shared_ptr<const ScanFileStats> stats = m_folderView.GetFileStats();
+    if (stats == m_shownFileStats) {
+        return;
+    }
+    m_shownFileStats = std::move(stats);
+    // A scan that starts clears them: the windows keep the finished scan's
+    // lists until the new one has its own.
+    if (m_shownFileStats == nullptr) {
+        return;
+    }
+    if (m_largestFiles != nullptr) {
+        m_largestFiles->SetStats(m_shownFileStats);
+    }
+    if (m_fileTypes != nullptr) {
+        m_fileTypes->SetStats(m_shownFileStats);
+    }
 }
 
 void CMainFrame::RefreshCommands() {

@@ -36,6 +36,8 @@ namespace quarn {
 
 class CFileFilterDlg;
 class CFolderTreeView;
+class FileTypesDialog;
+class LargestFilesDialog;
 class CPathCombo;
 class CStatusSummaryField;
 class CUserMessageBox;
@@ -82,6 +84,10 @@ class CMainFrame : public QMainWindow {
     void OnFileFilter();
     // Dupmatch: selects every row; in both modes the twin list gets the focus.
     void OnSelectAll();
+    // View > Largest Files, View > File Types: the last folder scan's, in
+    // windows of their own that follow every later scan.
+    void OnLargestFiles();
+    void OnFileTypes();
 
     // What the idle-time refresh does: title, check marks, enabling, and the
     // current mode's status text in the status bar.
@@ -110,6 +116,10 @@ class CMainFrame : public QMainWindow {
     QAction* SettingsAction() const { return m_actSettings; }
     QAction* AllocatedSizeAction() const { return m_actAllocatedSize; }
     QAction* AboutAction() const { return m_actAbout; }
+    QAction* LargestFilesAction() const { return m_actLargestFiles; }
+    QAction* FileTypesAction() const { return m_actFileTypes; }
+    LargestFilesDialog* LargestFiles() const { return m_largestFiles; }
+    FileTypesDialog* FileTypes() const { return m_fileTypes; }
     QAction* ExitAction() const { return m_actExit; }
     TwinCommands* Twins() const { return m_twinCommands; }
     QAction* ExportScanAction() const { return m_actExportScan; }
@@ -140,6 +150,8 @@ class CMainFrame : public QMainWindow {
     // Places the shown pane, the path box and the Scan button.
     void OnSize();
     void ShowStatus(const QString& text);
+    // Hands a newer scan's file statistics to the open windows.
+    void RefreshFileStats();
 
     std::unique_ptr<CUserMessageBox> m_messageBox;
     // The panes' engines; declared so that the folder view, which feeds the
@@ -168,6 +180,12 @@ class CMainFrame : public QMainWindow {
     QAction* m_actSettings = nullptr;
     QAction* m_actAllocatedSize = nullptr;
     QAction* m_actAbout = nullptr;
+    QAction* m_actLargestFiles = nullptr;
+    QAction* m_actFileTypes = nullptr;
+    LargestFilesDialog* m_largestFiles = nullptr;  // made when first asked for
+    FileTypesDialog* m_fileTypes = nullptr;
+    // The statistics the windows show, to notice a newer scan's.
+    std::shared_ptr<const ScanFileStats> m_shownFileStats;
     TwinCommands* m_twinCommands = nullptr;  // Verify Contents, Select Copies
 
     QTimer m_refreshTimer;

@@ -1,0 +1,114 @@
+#include "app/LargestFilesList.h"
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QMenu>
+#include <QSortFilterProxyModel>
+
+#include "app/LargestFilesModel.h"
+#include "controls/ShellItemMenu.h"
+#include "controls/ShellOperations.h"
+#include "foldersize/FileTypeTally.h"
+#include "platform/PathRules.h"
+
+namespace quarn {
+
+namespace {
+
+std::string_view NameOfPath(const std::string& path) {
+    size_t slash = path.rfind(kPathSeparator);
+    return slash == std::string::npos ? std::string_view(path)
+                                      : std::string_view(path).substr(slash + 1);
+}
+
+}  // namespace
+
+LargestFilesList::LargestFilesList(QWidget* parent)
+    : QTreeView(parent),
+      m_model(new LargestFilesModel(this)),
+      m_proxy(new QSortFilterProxyModel(this)) {
+    m_proxy->setSourceModel(m_model);
+    m_proxy->setSortRole(LargestFilesModel::kSortRole);
+    setModel(m_proxy);
+    setRootIsDecorated(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSortingEnabled(true);
+    sortByColumn(LargestFilesModel::kSizeColumn, Qt::DescendingOrder);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(LargestFilesModel::kFolderColumn, QHeaderView::Stretch);
+    setColumnWidth(LargestFilesModel::kNameColumn, 220);
+    setColumnWidth(LargestFilesModel::kSizeColumn, 110);
+    setColumnWidth(LargestFilesModel::kModifiedColumn, 150);
+    connect(this, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
+        const std::string path = PathAtViewRow(index.row());
+        if (!path.empty()) {
+            OpenWithDefaultHandler(path);
+        }
+    });
+}
+
+void LargestFilesList::SetFiles(const std::vector<LargestFiles::Entry>& files,
+                                const std::optional<std::string>& extension) {
+    std::vector<LargestFiles::Entry> shown;
+    for (const LargestFiles::Entry& file : files) {
+        if (!extension || FileTypeTally::ExtensionOf(NameOfPath(file.path)) == *extension) {
+            shown.push_back(file);
+        }
+    }
+    m_model->SetFiles(std::move(shown));
+}
+
+std::string LargestFilesList::PathAtViewRow(int viewRow) const {
+    return m_model->PathAt(m_proxy->mapToSource(m_proxy->index(viewRow, 0)).row());
+}
+
+void LargestFilesList::contextMenuEvent(QContextMenuEvent* event) {
+    QPoint position = event->pos();
+    QPoint global = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        const QModelIndex current = currentIndex();
+        if (!current.isValid()) {
+            event->accept();
+            return;
+        }
+        const QRect cell = visualRect(current);
+        position = cell.center();
+        global = viewport()->mapToGlobal(QPoint(cell.left() + 16, cell.bottom()));
+    }
+    OnContextMenu(position, global);
+    event->accept();
+}
+
+void LargestFilesList::OnContextMenu(const QPoint& viewportPos, const QPoint& globalPos) {
+    const QModelIndex hit = indexAt(viewportPos);
+    if (!hit.isValid()) {
+        return;
+    }
+    const std::string path = PathAtViewRow(hit.row());
+    if (path.empty()) {
+        return;
+    }
+    CShellItemMenu menu;
+    menu.SetPath(path);
+    QMenu* popup = menu.BuildMenu(this);
+    QAction* chosen = ShellHooks().pickMenuAction ? ShellHooks().pickMenuAction(popup, globalPos)
+                                                  : popup->exec(globalPos);
+    if (chosen == nullptr || !chosen->isEnabled()) {
+        return;
+    }
+    const int command = chosen->data().toInt();
+    if (command == kCmdOpenFolder) {
+        std::string folder(FolderOfPath(path));
+        OpenWithDefaultHandler(folder.empty() ? std::string(1, kPathSeparator) : folder);
+        return;
+    }
+    // The menu re-checks the file's identity before it trashes it.
+    if (menu.CarryOut(this, command) == kCmdMoveToTrash) {
+        m_model->RemoveFile(m_proxy->mapToSource(hit).row());
+        Q_EMIT fileTrashed(path);
+    }
+}
+
+}  // namespace quarn

@@ -1,0 +1,109 @@
+#include "app/LargestFilesModel.h"
+
+#include <QFile>
+
+#include "duplicates/FileListCtrl.h"
+#include "foldersize/SizeText.h"
+#include "platform/FileTime.h"
+#include "platform/PathRules.h"
+
+namespace quarn {
+
+namespace {
+
+QString PathText(std::string_view path) {
+    return QFile::decodeName(QByteArray(path.data(), qsizetype(path.size())));
+}
+
+std::string_view NameOf(const std::string& path) {
+    size_t slash = path.rfind(kPathSeparator);
+    return slash == std::string::npos ? std::string_view(path)
+                                      : std::string_view(path).substr(slash + 1);
+}
+
+// A file right below "/" has "/" as its folder, not nothing.
+std::string_view FolderOf(const std::string& path) {
+    std::string_view folder = FolderOfPath(path);
+    return folder.empty() && path.starts_with(kPathSeparator) ? std::string_view("/") : folder;
+}
+
+}  // namespace
+
+void LargestFilesModel::SetFiles(std::vector<LargestFiles::Entry> files) {
+    beginResetModel();
+    m_files = std::move(files);
+    endResetModel();
+}
+
+std::string LargestFilesModel::PathAt(int row) const {
+    return row >= 0 && size_t(row) < m_files.size() ? m_files[size_t(row)].path : std::string();
+}
+
+void LargestFilesModel::RemoveFile(int row) {
+    if (row < 0 || size_t(row) >= m_files.size()) {
+        return;
+    }
+    beginRemoveRows(QModelIndex(), row, row);
+    m_files.erase(m_files.begin() + row);
+    endRemoveRows();
+}
+
+int LargestFilesModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_files.size());
+}
+
+int LargestFilesModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant LargestFilesModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || size_t(index.row()) >= m_files.size()) {
+        return {};
+    }
+    const LargestFiles::Entry& file = m_files[size_t(index.row())];
+    if (role == Qt::TextAlignmentRole && index.column() == kSizeColumn) {
+        return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+    }
+    if (role == Qt::ToolTipRole) {
+        return PathText(file.path);
+    }
+    const bool sort = role == kSortRole;
+    if (role != Qt::DisplayRole && !sort) {
+        return {};
+    }
+    switch (index.column()) {
+        case kNameColumn:
+            return PathText(NameOf(file.path));
+        case kSizeColumn:
+            return sort ? QVariant(qulonglong(file.bytes))
+                        : QVariant(QString::fromStdString(FormatSize(file.bytes)));
+        case kFolderColumn:
+            return PathText(FolderOf(file.path));
+        case kModifiedColumn:
+            return sort ? QVariant(qlonglong(file.mtimeSeconds))
+                        : QVariant(QString::fromStdString(CFileListCtrl::FormatModifiedText(
+                              FileTimeFromUnix(file.mtimeSeconds, 0))));
+        default:
+            return {};
+    }
+}
+
+QVariant LargestFilesModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) {
+        return {};
+    }
+    switch (section) {
+        case kNameColumn:
+            return tr("Name");
+        case kSizeColumn:
+            return tr("Size");
+        case kFolderColumn:
+            return tr("Folder");
+        case kModifiedColumn:
+            return tr("Modified");
+        default:
+            return {};
+    }
+}
+
+}  // namespace quarn
