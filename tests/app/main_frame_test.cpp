@@ -706,7 +706,7 @@ class MainFrameTest : public QObject {
         for (QAction* menu : frame->menuBar()->actions()) {
             titles << menu->text();
         }
-        QCOMPARE(titles, QStringList({"&File", "&Tools", "&Options", "&Help"}));
+        QCOMPARE(titles, QStringList({"&File", "&View", "&Tools", "&Options", "&Help"}));
         auto entries = [](QMenu* menu) {
             QStringList texts;
             for (QAction* action : menu->actions()) {
@@ -717,7 +717,8 @@ class MainFrameTest : public QObject {
         const QList<QAction*> menus = frame->menuBar()->actions();
         QCOMPARE(entries(menus[0]->menu()),
                  QStringList({"&Scan Folder", "Export Scan...", "-", "&Exit"}));
-        QCOMPARE(entries(menus[1]->menu()),
+        QCOMPARE(entries(menus[1]->menu()), QStringList({"&Largest Files", "File &Types"}));
+        QCOMPARE(entries(menus[2]->menu()),
                  QStringList({"&Dirmass", "&Dupmatch", "-", "File Filter", "Select All", "-",
                               "&Verify Contents", "Select &Copies", "&Keep in Each Set"}));
         // The keys stand beside the texts, which stay as they are.
@@ -725,10 +726,10 @@ class MainFrameTest : public QObject {
                  QStringLiteral("Enter"));
         QCOMPARE(frame->FileFilterAction()->shortcut(), QKeySequence(Qt::Key_F));
         QCOMPARE(frame->SelectAllAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_A));
-        QCOMPARE(entries(menus[2]->menu()), QStringList({"General &Settings", "Allocated Size"}));
+        QCOMPARE(entries(menus[3]->menu()), QStringList({"General &Settings", "Allocated Size"}));
         QVERIFY(frame->AllocatedSizeAction()->isCheckable());
         QVERIFY(!frame->AllocatedSizeAction()->isChecked());  // a missing key is off
-        QCOMPARE(entries(menus[3]->menu()), QStringList({"&About..."}));
+        QCOMPARE(entries(menus[4]->menu()), QStringList({"&About..."}));
 
         QList<QAction*> tools = frame->ToolBar()->actions();
         QStringList order;
