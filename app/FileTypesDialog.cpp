@@ -48,6 +48,7 @@ FileTypesDialog::FileTypesDialog(QWidget* parent)
 
 void FileTypesDialog::SetStats(std::shared_ptr<const ScanFileStats> stats) {
     m_stats = std::move(stats);
+    m_files->ForgetNothing();
     m_model->SetTypes(m_stats ? m_stats->Types().Rows() : std::vector<FileTypeTally::Row>());
     m_files->SetFiles({});
     m_filesTitle->setText(m_stats ? tr("Choose a type to list its largest files.")

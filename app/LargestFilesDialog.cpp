@@ -18,6 +18,7 @@ LargestFilesDialog::LargestFilesDialog(QWidget* parent)
 }
 
 void LargestFilesDialog::SetStats(std::shared_ptr<const ScanFileStats> stats) {
+    m_list->ForgetNothing();
     if (stats == nullptr) {
         m_list->SetFiles({});
         m_note->setText(tr("Scan a folder in Dirmass to list its largest files."));

@@ -20,7 +20,8 @@ class LargestFilesDialog : public QDialog {
   public:
     explicit LargestFilesDialog(QWidget* parent);
 
-    // Shows the files of `stats`; null: no scan has kept any.
+    // Shows the files of `stats` (all of them: the list forgets what it had
+    // forgotten); null: no scan has kept any.
     void SetStats(std::shared_ptr<const ScanFileStats> stats);
     LargestFilesList* List() const { return m_list; }
 

@@ -53,11 +53,22 @@ void LargestFilesList::SetFiles(const std::vector<LargestFiles::Entry>& files,
                                 const std::optional<std::string>& extension) {
     std::vector<LargestFiles::Entry> shown;
     for (const LargestFiles::Entry& file : files) {
-        if (!extension || FileTypeTally::ExtensionOf(NameOfPath(file.path)) == *extension) {
+        if ((!extension || FileTypeTally::ExtensionOf(NameOfPath(file.path)) == *extension) &&
+            !m_forgotten.contains(file.path)) {
             shown.push_back(file);
         }
     }
     m_model->SetFiles(std::move(shown));
+}
+
+void LargestFilesList::ForgetFile(const std::string& path) {
+    m_forgotten.insert(path);
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        if (m_model->PathAt(row) == path) {
+            m_model->RemoveFile(row);
+            return;
+        }
+    }
 }
 
 std::string LargestFilesList::PathAtViewRow(int viewRow) const {
@@ -106,7 +117,7 @@ void LargestFilesList::OnContextMenu(const QPoint& viewportPos, const QPoint& gl
     }
     // The menu re-checks the file's identity before it trashes it.
     if (menu.CarryOut(this, command) == kCmdMoveToTrash) {
-        m_model->RemoveFile(m_proxy->mapToSource(hit).row());
+        ForgetFile(path);
         Q_EMIT fileTrashed(path);
     }
 }
