@@ -35,6 +35,7 @@
 #include "foldersize/ui/FolderTreeView.h"
 #include "platform/ExportJob.h"
 #include "settings/ScanScope.h"
+#include "platform/PathRules.h"
 #include "settings/Settings.h"
 #include "settings/ShellIntegration.h"
 #include "settings/ui/SettingsDlg.h"
@@ -119,6 +120,7 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
         RefreshStatus();
         RefreshSummary();
         RefreshFileStats();
+        FollowTrashedFiles();
     });
     m_refreshTimer.start();
     m_scanEndWatch.setInterval(kScanEndWatchMs);
@@ -458,10 +460,11 @@ void CMainFrame::OnLargestFiles() {
     if (m_largestFiles == nullptr) {
         m_largestFiles = new LargestFilesDialog(this);
         m_largestFiles->SetStats(m_shownFileStats);
+        for (const std::string& path : m_trashedFromLists) {
+            m_largestFiles->List()->ForgetFile(path);
+        }
         connect(m_largestFiles->List(), &LargestFilesList::fileTrashed, this,
-                [this](const std::string& path) {
-                    ShowStatus(tr("Moved to the trash: %1").arg(PathText(path)));
-                });
+                &CMainFrame::OnListFileTrashed);
     }
     m_largestFiles->show();
     m_largestFiles->raise();
@@ -472,10 +475,11 @@ void CMainFrame::OnFileTypes() {
     if (m_fileTypes == nullptr) {
         m_fileTypes = new FileTypesDialog(this);
         m_fileTypes->SetStats(m_shownFileStats);
+        for (const std::string& path : m_trashedFromLists) {
+            m_fileTypes->Files()->ForgetFile(path);
+        }
         connect(m_fileTypes->Files(), &LargestFilesList::fileTrashed, this,
-                [this](const std::string& path) {
-                    ShowStatus(tr("Moved to the trash: %1").arg(PathText(path)));
-                });
+                &CMainFrame::OnListFileTrashed);
     }
     m_fileTypes->show();
     m_fileTypes->raise();
@@ -489,15 +493,49 @@ void CMainFrame::RefreshFileStats() {
     }
     m_shownFileStats = std::move(stats);
     // A scan that starts clears them: the windows keep the finished scan's
-    // lists until the new one has its own.
+    // lists until the new one has its own. That scan walks the disk as the
+    // trash left it, so no folder of the old tree needs following.
     if (m_shownFileStats == nullptr) {
+        m_treeFoldersToFollow.clear();
         return;
     }
+    m_trashedFromLists.clear();
     if (m_largestFiles != nullptr) {
         m_largestFiles->SetStats(m_shownFileStats);
     }
     if (m_fileTypes != nullptr) {
         m_fileTypes->SetStats(m_shownFileStats);
+    }
+}
+
+void CMainFrame::OnListFileTrashed(const std::string& path) {
+    ShowStatus(tr("Moved to the trash: %1").arg(PathText(path)));
+    // Both windows list files of the same scan.
+    m_trashedFromLists.push_back(path);
+    if (m_largestFiles != nullptr) {
+        m_largestFiles->List()->ForgetFile(path);
+    }
+    if (m_fileTypes != nullptr) {
+        m_fileTypes->Files()->ForgetFile(path);
+    }
+    std::string folder(FolderOfPath(path));
+    m_treeFoldersToFollow.push_back(folder.empty() ? std::string(1, kPathSeparator) : folder);
+    FollowTrashedFiles();
+}
+
+void CMainFrame::FollowTrashedFiles() {
+    // One refresh at a time: the idle refresh starts the next once this one
+    // has ended.
+    if (m_treeFoldersToFollow.empty() || m_folderView.IsScanRunning()) {
+        return;
+    }
+    const std::string folder = m_treeFoldersToFollow.front();
+    std::erase(m_treeFoldersToFollow, folder);
+    // The file's folder is rescanned in place (the scan root: a new scan),
+    // which counts hard links and the tree's measure as the scan did.
+    const HTREEITEM item = m_folderView.FindFolderItem(folder);
+    if (item != TVI_NULL) {
+        m_folderTree->RefreshItem(item);
     }
 }
 

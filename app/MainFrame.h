@@ -152,6 +152,12 @@ class CMainFrame : public QMainWindow {
     void ShowStatus(const QString& text);
     // Hands a newer scan's file statistics to the open windows.
     void RefreshFileStats();
+    // A file went to the trash from Largest Files or File Types: both
+    // windows forget it and the folder tree follows (FollowTrashedFiles).
+    void OnListFileTrashed(const std::string& path);
+    // Refreshes in place the tree's folder of a file trashed from a window,
+    // once no scan or refresh runs.
+    void FollowTrashedFiles();
 
     std::unique_ptr<CUserMessageBox> m_messageBox;
     // The panes' engines; declared so that the folder view, which feeds the
@@ -186,6 +192,11 @@ class CMainFrame : public QMainWindow {
     FileTypesDialog* m_fileTypes = nullptr;
     // The statistics the windows show, to notice a newer scan's.
     std::shared_ptr<const ScanFileStats> m_shownFileStats;
+    // Files trashed from the windows since that scan; a window opened later
+    // leaves them out too.
+    std::vector<std::string> m_trashedFromLists;
+    // Folders holding such files whose tree items wait for their refresh.
+    std::vector<std::string> m_treeFoldersToFollow;
     TwinCommands* m_twinCommands = nullptr;  // Verify Contents, Select Copies
 
     QTimer m_refreshTimer;

@@ -1,5 +1,6 @@
 // View > Largest Files and View > File Types after a scan: what the windows
-// list, a type's files, the trash from the list, and a new scan's lists.
+// list, a type's files, the trash from the list (the other window and the
+// folder tree follow), and a new scan's lists.
 
 #include <QAction>
 #include <QApplication>
@@ -41,6 +42,49 @@ class FileStatsWindowsTest : public QObject {
 
     static QString Cell(QAbstractItemModel* model, int row, int column) {
         return model->index(row, column).data().toString();
+    }
+
+    static void PickMoveToTrash() {
+        ShellHooks().confirm = [](QWidget*, const QString&, const QString&) { return true; };
+        ShellHooks().pickMenuAction = [](QMenu* menu, const QPoint&) -> QAction* {
+            for (QAction* action : menu->actions()) {
+                if (action->data().toInt() == kCmdMoveToTrash) {
+                    return action;
+                }
+            }
+            return nullptr;
+        };
+    }
+
+    // Right-clicks the row the list shows first; PickMoveToTrash answers.
+    static void TrashFirstRow(LargestFilesList* list) {
+        const QRect first = list->visualRect(list->model()->index(0, 0));
+        QContextMenuEvent click(QContextMenuEvent::Mouse, first.center(),
+                                list->viewport()->mapToGlobal(first.center()));
+        QApplication::sendEvent(list->viewport(), &click);
+    }
+
+    // The sizes the tree of `view` gives the folders `relative` to the tree.
+    std::vector<std::optional<uint64_t>> FolderSizes(const CFolderSizeView& view,
+                                                     const std::vector<std::string>& relative) {
+        std::vector<std::optional<uint64_t>> sizes;
+        for (const std::string& folder : relative) {
+            const std::string path = m_tree->Path(folder);
+            const HTREEITEM item = view.FindFolderItem(path);
+            const bool found = item != TVI_NULL && view.GetItemPath(item) == path;
+            sizes.push_back(found ? view.GetItemSize(item) : std::nullopt);
+        }
+        return sizes;
+    }
+
+    // The tree of the frame against a fresh scan of the folder, on every
+    // folder of `relative`, and the totals.
+    void CompareWithFreshScan(CMainFrame& frame, const std::vector<std::string>& relative) {
+        CFolderSizeView fresh;
+        fresh.RunScan(m_tree->Path("scan"));
+        QCOMPARE(FolderSizes(frame.FolderView(), relative), FolderSizes(fresh, relative));
+        QCOMPARE(frame.FolderView().GetTotal(), fresh.GetTotal());
+        QCOMPARE(frame.FolderView().GetFileCount(), fresh.GetFileCount());
     }
 
   private Q_SLOTS:
@@ -111,29 +155,72 @@ class FileStatsWindowsTest : public QObject {
         frame->LargestFilesAction()->trigger();
         LargestFilesList* list = frame->LargestFiles()->List();
         QTRY_COMPARE(list->model()->rowCount(), 5);
-        ShellHooks().confirm = [](QWidget*, const QString&, const QString&) { return true; };
-        ShellHooks().pickMenuAction = [](QMenu* menu, const QPoint&) -> QAction* {
-            for (QAction* action : menu->actions()) {
-                if (action->data().toInt() == kCmdMoveToTrash) {
-                    return action;
-                }
-            }
-            return nullptr;
-        };
-        const QRect first = list->visualRect(list->model()->index(0, 0));
-        QContextMenuEvent click(QContextMenuEvent::Mouse, first.center(),
-                                list->viewport()->mapToGlobal(first.center()));
-        QApplication::sendEvent(list->viewport(), &click);
+        PickMoveToTrash();
+        TrashFirstRow(list);
         QVERIFY(!std::filesystem::exists(m_tree->Path("scan/b/photo.JPG")));
         QCOMPARE(list->model()->rowCount(), 4);
         QCOMPARE(Cell(list->model(), 0, LargestFilesModel::kNameColumn), QStringLiteral("one.txt"));
 
-        // The open window follows the next scan.
+        // The open window follows the next scan, once the tree has followed
+        // the trash (a Scan pressed while that refresh runs cancels it).
+        frame->FolderView().WaitForScan();
         m_tree->MakeFile("scan/c/big.iso", 90000);
         frame->OnScan();
         frame->FolderView().WaitForScan();
         QTRY_COMPARE(list->model()->rowCount(), 5);
         QCOMPARE(Cell(list->model(), 0, LargestFilesModel::kNameColumn), QStringLiteral("big.iso"));
+    }
+
+    // A file trashed from either window: the other window forgets it at
+    // once, and the tree's folders read what a fresh scan finds, for a file
+    // deep in the tree (its folder is refreshed in place, a hard link beside
+    // it) and for one in the scanned folder itself (a new scan).
+    void aTrashedFileLeavesTheOtherWindowAndTheTreeFollows() {
+        m_tree->MakeFile("scan/b/deep/big.bin", 70000);
+        m_tree->MakeFile("scan/b/deep/linked.dat", 30000);
+        std::filesystem::create_hard_link(m_tree->Path("scan/b/deep/linked.dat"),
+                                          m_tree->Path("scan/b/kept.dat"));
+        m_tree->MakeFile("scan/top.bin", 20000);
+        const std::vector<std::string> folders = {"scan", "scan/a", "scan/b", "scan/b/deep"};
+        auto frame = ScannedFrame();
+        frame->LargestFilesAction()->trigger();
+        frame->FileTypesAction()->trigger();
+        LargestFilesList* largest = frame->LargestFiles()->List();
+        FileTypesDialog* types = frame->FileTypes();
+        QTRY_COMPARE(largest->model()->rowCount(), 8);
+        QAbstractItemModel* typeRows = types->Types()->model();
+        QCOMPARE(Cell(typeRows, 0, FileTypesModel::kTypeColumn), QStringLiteral(".bin"));
+        types->Types()->setCurrentIndex(typeRows->index(0, 0));
+        QAbstractItemModel* binFiles = types->Files()->model();
+        QCOMPARE(binFiles->rowCount(), 2);
+
+        PickMoveToTrash();
+        QCOMPARE(Cell(largest->model(), 0, LargestFilesModel::kNameColumn),
+                 QStringLiteral("big.bin"));
+        TrashFirstRow(largest);
+        QVERIFY(!std::filesystem::exists(m_tree->Path("scan/b/deep/big.bin")));
+        QCOMPARE(binFiles->rowCount(), 1);
+        QCOMPARE(Cell(binFiles, 0, LargestFilesModel::kNameColumn), QStringLiteral("top.bin"));
+        // Choosing the type again does not bring it back.
+        types->Types()->setCurrentIndex(typeRows->index(1, 0));
+        types->Types()->setCurrentIndex(typeRows->index(0, 0));
+        QCOMPARE(binFiles->rowCount(), 1);
+        frame->FolderView().WaitForScan();
+        CompareWithFreshScan(*frame, folders);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+
+        // From the other window, a file of the scanned folder itself.
+        TrashFirstRow(types->Files());
+        QVERIFY(!std::filesystem::exists(m_tree->Path("scan/top.bin")));
+        QCOMPARE(largest->model()->rowCount(), 6);
+        for (int row = 0; row < 6; ++row) {
+            QVERIFY(!Cell(largest->model(), row, LargestFilesModel::kNameColumn).endsWith(".bin"));
+        }
+        frame->FolderView().WaitForScan();
+        CompareWithFreshScan(*frame, folders);
+        QTRY_COMPARE(largest->model()->rowCount(), 6);  // the new scan's list
     }
 };
 
