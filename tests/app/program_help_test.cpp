@@ -87,10 +87,9 @@ class ProgramHelpTest : public QObject {
     void everyReportOptionTheHelpNamesIsTaken() {
         const QString help = QString::fromStdString(ProgramHelpText());
         const QStringList options = OptionsOfSection(help, QStringLiteral("Headless report"));
-        for (const char* expected :
-             {"--report", "--dupmatch", "--json", "--allocated", "--threads", "--filter",
-              "--min-kb", "--max-kb", "--twins-only", "--exclude", "-x", "--export", "--import",
-              "--largest"}) {
+        for (const char* expected : {"--report", "--dupmatch", "--json", "--allocated", "--threads",
+                                     "--filter", "--min-kb", "--max-kb", "--twins-only",
+                                     "--exclude", "-x", "--export", "--import", "--largest"}) {
             QVERIFY2(options.contains(QLatin1String(expected)), expected);
         }
         for (const QString& option : options) {
