@@ -316,12 +316,22 @@ TEST_F(TwinListViewTest, DestroyingTheListDuringAScanJoinsTheWorker) {
     for (int i = 0; i < 300; ++i) {
         MakeFile("g" + std::to_string(i % 30) + "/f" + std::to_string(i), 1);
     }
+    // The listener outlives each list: a notice after the destructor
+    // returned would come from a worker that was not joined.
+    auto notices = std::make_shared<std::atomic<int>>(0);
     for (int round = 0; round < 5; ++round) {
         auto doomed = std::make_unique<CTwinListView>();
+        doomed->AttachListener([notices] { notices->fetch_add(1); });
         doomed->StartScan(tree.Root());
-        doomed.reset();  // must not crash or leave a thread on freed memory
+        doomed.reset();
+        const int afterDestruction = notices->load();
+        // Another whole scan gives a stray worker time to show itself.
+        CTwinListView witness;
+        witness.StartScan(tree.Root());
+        witness.WaitForWorkers();
+        EXPECT_EQ(witness.m_nFiles.load(), 300);
+        EXPECT_EQ(notices->load(), afterDestruction) << "round " << round;
     }
-    SUCCEED();
 }
 
 TEST_F(TwinListViewTest, OnlyRegularFilesAreTwinsAndTheRestStillCount) {
