@@ -261,7 +261,12 @@ TEST_F(FolderReportTest, HardLinksCountOnceAndAllocatedCountsTheDisk) {
     std::string allocated = ReadText(out);
     WriteSetting(kAllocatedSize, true);
     ASSERT_EQ(RunReportInChild(options, out, false), 0);
-    EXPECT_EQ(ReadText(out), allocated);
+    // The status names the drive's free space, which other programs change
+    // between the two runs; everything after it must match.
+    auto after_status = [](const std::string& report) {
+        return report.substr(report.find("\"total\":"));
+    };
+    EXPECT_EQ(after_status(ReadText(out)), after_status(allocated));
     size_t total = allocated.find("\"total\":");
     ASSERT_NE(total, std::string::npos);
     EXPECT_LT(std::stoull(allocated.substr(total + 8)), uint64_t(1) << 30) << allocated;
