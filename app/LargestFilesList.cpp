@@ -6,6 +6,7 @@
 #include <QSortFilterProxyModel>
 
 #include "app/LargestFilesModel.h"
+#include "controls/ItemMenuPlace.h"
 #include "controls/ShellItemMenu.h"
 #include "controls/ShellOperations.h"
 #include "foldersize/FileTypeTally.h"
@@ -76,19 +77,9 @@ std::string LargestFilesList::PathAtViewRow(int viewRow) const {
 }
 
 void LargestFilesList::contextMenuEvent(QContextMenuEvent* event) {
-    QPoint position = event->pos();
-    QPoint global = event->globalPos();
-    if (event->reason() == QContextMenuEvent::Keyboard) {
-        const QModelIndex current = currentIndex();
-        if (!current.isValid()) {
-            event->accept();
-            return;
-        }
-        const QRect cell = visualRect(current);
-        position = cell.center();
-        global = viewport()->mapToGlobal(QPoint(cell.left() + 16, cell.bottom()));
+    if (const std::optional<ItemMenuPlace> place = PlaceItemMenu(*this, *event)) {
+        OnContextMenu(place->viewportPos, place->globalPos);
     }
-    OnContextMenu(position, global);
     event->accept();
 }
 

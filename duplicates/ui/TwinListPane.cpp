@@ -12,6 +12,7 @@
 #include <QStyle>
 #include <algorithm>
 
+#include "controls/ItemMenuPlace.h"
 #include "controls/ShellItemMenu.h"
 #include "controls/ShellOperations.h"
 #include "duplicates/ui/TwinListModel.h"
@@ -152,20 +153,9 @@ void TwinListPane::OnFileFilter() {
 }
 
 void TwinListPane::contextMenuEvent(QContextMenuEvent* event) {
-    QPoint position = event->pos();
-    QPoint global = event->globalPos();
-    if (event->reason() == QContextMenuEvent::Keyboard) {
-        // The menu key acts on the current row, with the menu at its start.
-        const QModelIndex current = currentIndex();
-        if (!current.isValid()) {
-            event->accept();
-            return;
-        }
-        const QRect cell = visualRect(current);
-        position = cell.center();
-        global = viewport()->mapToGlobal(QPoint(cell.left() + 16, cell.bottom()));
+    if (const std::optional<ItemMenuPlace> place = PlaceItemMenu(*this, *event)) {
+        OnContextMenu(place->viewportPos, place->globalPos);
     }
-    OnContextMenu(position, global);
     event->accept();
 }
 
