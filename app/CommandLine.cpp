@@ -31,10 +31,8 @@ StartOptions ParseCommandLine(const std::vector<std::string>& arguments) {
             options.folder = ResolveFolderArgument(argument);
         }
     }
+    // An import fills both panes; the switches choose which one is shown.
     options.scanMode = dupmatch && !dirmass ? kScanModeDupmatch : kScanModeDirmass;
-    if (options.importFile) {
-        options.scanMode = kScanModeDirmass;  // an import is a folder tree
-    }
     return options;
 }
 

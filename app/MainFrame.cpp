@@ -367,11 +367,16 @@ void CMainFrame::OnAllocatedSize(bool checked) {
 }
 
 void CMainFrame::StartImport(const std::string& file) {
-    m_folderView.m_pTwinSink.store(nullptr);
+    // One read fills both panes (standard input cannot be read twice): the
+    // twin list takes the names, sizes and times of the file.
+    m_twinList.ResetForCombinedImport(file);
+    m_twinList.m_newFile.SetCompareFlags();
+    m_folderView.m_pTwinSink.store(&m_twinList);
     m_folderView.m_importFile = file;
     m_folderTree->StartScan(file);
     m_folderView.m_importFile.clear();  // read by StartScan: later scans walk
     m_dirmassSummary.Start(CScanSummary::Source::FolderWalk);
+    m_dupmatchSummary.Start(CScanSummary::Source::FolderWalk);
     m_scanEndWatch.start();
     RefreshCommands();
     RefreshSummary();

@@ -24,7 +24,7 @@ struct HelpSection {
 
 const char* const kUsageLines[] = {
     "quarn [/Dirmass | /dupmatch] [FOLDER]",
-    "quarn --import FILE",
+    "quarn [/Dirmass | /dupmatch] --import FILE",
     "quarn --report [--json] [--allocated] [--threads N] [--largest N]\n"
     "               [--exclude PATTERN]... [-x] FOLDER",
     "quarn --report [--dupmatch] [--json] --import FILE",
@@ -46,7 +46,8 @@ const std::vector<HelpSection>& Sections() {
              {"/Dirmass", "start in Dirmass, the folder sizes (the default; wins over /dupmatch)"},
              {"/dupmatch", "start in Dupmatch, the twin files"},
              {"FOLDER", "add FOLDER to the path box and scan it at once"},
-             {"--import FILE", "show the tree of an export FILE (- for standard input)"},
+             {"--import FILE",
+              "show the tree and the twins of an export FILE (- for standard input)"},
          }},
         {kReportTitle,
          {

@@ -7,7 +7,10 @@
 #include <QMenu>
 #include <QMessageBox>
 
+#include <sys/stat.h>
+
 #include "controls/ShellOperations.h"
+#include "platform/PathRules.h"
 
 namespace quarn {
 
@@ -48,7 +51,13 @@ QMenu* CShellItemMenu::BuildMenu(QWidget* owner) {
         action->setData(id);
         return action;
     };
-    add(m_pMenu.get(), QObject::tr("Open Folder"), kCmdOpenFolder);
+    // A list read from another machine's scan names folders that may not
+    // exist here; a file trashed since keeps a folder worth opening.
+    const std::string folder(m_paths.empty() ? std::string_view() : FolderOfPath(m_paths.front()));
+    struct ::stat folderStatus;
+    const bool folderExists = folder.empty() || (::stat(folder.c_str(), &folderStatus) == 0 &&
+                                                 S_ISDIR(folderStatus.st_mode));
+    add(m_pMenu.get(), QObject::tr("Open Folder"), kCmdOpenFolder)->setEnabled(folderExists);
     m_pMenu->addSeparator();
     add(m_pMenu.get(), QObject::tr("Open"), kCmdOpen)->setEnabled(allExist);
 

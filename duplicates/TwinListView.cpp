@@ -141,6 +141,7 @@ void CTwinListView::StartScan(const std::string& folder) {
     {
         std::lock_guard lock(m_statusMutex);
         m_strScanRoot = folder;
+        m_strImportedFrom = m_importFile;
     }
     const bool verify = VerifyContentsSetting();
     m_session.Start(
@@ -204,8 +205,14 @@ void CTwinListView::PublishScanSummary() {
     int rows = GetItemCount() - int(m_tree.ExtraLinkJoins());
     m_nScanTwinRows.store(rows);
     m_nScanTwinBytes.store(m_nTwinBytes);
-    SetStatusText(Format("Twin Files: %d [%s] of Files %d, Exceptions: %d", rows, sizeText.c_str(),
-                         int(m_nFiles.load()), int(m_nExceptions.load())));
+    std::string status = Format("Twin Files: %d [%s] of Files %d, Exceptions: %d", rows,
+                                sizeText.c_str(), int(m_nFiles.load()), int(m_nExceptions.load()));
+    SetStatusText(status + ImportedSuffix());
+}
+
+std::string CTwinListView::ImportedSuffix() const {
+    std::lock_guard lock(m_statusMutex);
+    return m_strImportedFrom.empty() ? std::string() : " [imported " + m_strImportedFrom + "]";
 }
 
 void CTwinListView::ImportInto(WalkSink& sink) {
@@ -281,7 +288,11 @@ void CTwinListView::RebuildList() {
     if (m_bCombinedScan.load()) {
         // The end of a combined walk: the list gets the summary a duplicate
         // scan of the same folder writes, instead of its last file's path.
-        PublishScanSummary();
+        if (m_feedDiscarded.empty()) {
+            PublishScanSummary();
+        } else {
+            SetStatusText("Import failed: " + m_feedDiscarded + ImportedSuffix());
+        }
     }
     RebuildRows(std::stop_token());
     m_bBusy.store(false);
@@ -306,10 +317,25 @@ void CTwinListView::RebuildRows(std::stop_token stop) {
     }
 }
 
+void CTwinListView::ResetForCombinedImport(const std::string& file) {
+    ResetForCombinedScan(file);
+    std::lock_guard lock(m_statusMutex);
+    m_strImportedFrom = file;
+}
+
+void CTwinListView::DiscardFeed(const std::string& reason) {
+    // The feeding thread owns the tree until its rebuild.
+    EmptyTreeAndRows();
+    m_nFiles.store(0);
+    m_nTwinBytes = 0;
+    m_feedDiscarded = reason.empty() ? std::string("damaged file") : reason;
+}
+
 void CTwinListView::ResetForCombinedScan(const std::string& folder) {
     {
         std::lock_guard lock(m_statusMutex);
         m_strScanRoot = folder;
+        m_strImportedFrom.clear();
     }
     // A cancelled folder scan may still be adding files and rebuilding; its
     // end may start a verification, which is stopped below.
@@ -323,6 +349,7 @@ void CTwinListView::ResetForCombinedScan(const std::string& folder) {
     m_nTwinBytes = 0;
     m_lastStatus = {};
     m_pathBuffer.clear();
+    m_feedDiscarded.clear();
     EmptyTreeAndRows();
     m_bVerifyAfterFeed.store(VerifyContentsSetting());
     m_bCombinedScan.store(true);

@@ -116,6 +116,12 @@ class CTwinListView : public CFileListCtrl, public TwinSink {
     // the verdicts and the file count. `folder` becomes ScanRoot(); the
     // rebuild at the walk's end writes the scan's summary status.
     void ResetForCombinedScan(const std::string& folder);
+    // The same before a folder scan reads the imported `file` and feeds this
+    // list: the summary status then ends in "[imported FILE]".
+    void ResetForCombinedImport(const std::string& file);
+    // TwinSink: the imported file was damaged; the list forgets the feed and
+    // its status says why.
+    void DiscardFeed(const std::string& reason) override;
     // TwinSink: a folder scan's worker starts and ends feeding this list.
     // After the feed, a verification follows when VerifyContents was on at
     // the reset.
@@ -251,6 +257,8 @@ class CTwinListView : public CFileListCtrl, public TwinSink {
     void ImportInto(WalkSink& sink);
     // "Twin Files: ..." from the counters and the rows found during the walk.
     void PublishScanSummary();
+    // " [imported FILE]" when the last scan read a file, else empty.
+    std::string ImportedSuffix() const;
     void AddFileAt(std::string_view folderPrefix, const FindRecord& record);
     void RebuildRows(std::stop_token stop);
     bool StartVerifyJob(bool fromFeed);
@@ -270,11 +278,13 @@ class CTwinListView : public CFileListCtrl, public TwinSink {
     mutable std::mutex m_statusMutex;
     std::string m_strStatus;
     std::string m_strScanRoot;
+    std::string m_strImportedFrom;  // the file the last scan read, empty for a walk
     std::atomic<uint64_t> m_statusChanges{0};
     std::chrono::steady_clock::time_point m_lastStatus;  // the worker's last status
     std::string m_pathBuffer;                            // the walk's current file path, reused
     std::string m_feedFolder;                            // a combined walk's current folder
     std::string m_feedPrefix;                            // the same with its trailing separator
+    std::string m_feedDiscarded;  // why a combined import's feed was forgotten, or empty
 
     std::atomic<bool> m_bCombinedScan{false};  // between ResetForCombinedScan and RebuildList
     std::atomic<bool> m_bVerifyAfterFeed{false};

@@ -507,6 +507,9 @@ uint64_t CFolderSizeView::ScanFolder(const std::string& path, HTREEITEM item, Tw
         sink.CommitLinkedNames();
         sink.PublishFileStats();
         m_nTotal.store(sink.CountedBytes());
+        if (const std::string error = GetImportError(); twinSink != nullptr && !error.empty()) {
+            twinSink->DiscardFeed(error);
+        }
         throw;
     }
     sink.CommitLinkedNames();

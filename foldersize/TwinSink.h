@@ -26,6 +26,11 @@ class TwinSink {
     // Called once on the walking thread after the walk has ended (also after
     // a cancel), before the folder scan clears its busy flag.
     virtual void RebuildList() = 0;
+    // Called on the walking thread, before RebuildList, when what was fed
+    // came from an imported file that turned out damaged: everything fed is
+    // to be forgotten, since a part of a tree would pass for the whole.
+    // `reason` says why, for the sink's status.
+    virtual void DiscardFeed(const std::string& reason) { (void)reason; }
     // A folder scan calls BeginFeed when it starts (on the starting thread)
     // and EndFeed on its worker after its RebuildList, whatever happened
     // between: a cancelled walk still feeds for a while, and the sink must

@@ -43,6 +43,7 @@
 #include "app/StatusSummaryField.h"
 #include "app/TwinCommands.h"
 #include "controls/PathCombo.h"
+#include "controls/ShellItemMenu.h"
 #include "duplicates/ui/TwinListPane.h"
 #include "filter/ui/CFileFilterDlg.h"
 #include "foldersize/ui/FolderTreeModel.h"
@@ -221,33 +222,72 @@ class MainFrameTest : public QObject {
         QVERIFY(!hadToWrite.load());
     }
 
-    // An import shows its tree in Dirmass with its status; an export needs a
-    // folder of this machine, so it is offered after a scan, not for a tree
-    // imported from elsewhere.
-    void anImportIsShownInDirmassAndOnlyAScanCanBeExported() {
+    // An import fills both panes from one read: the Dupmatch mode lists the
+    // twins of the file by its names, sizes and times, the Dirmass mode its
+    // tree, both with "[imported FILE]". An export needs a folder of this
+    // machine, so it is offered after a scan, not for a tree imported from
+    // elsewhere, and no command acts on a file that is not here.
+    void anImportFillsBothPanesAndOnlyAScanCanBeExported() {
         const std::string file = m_tree->Path("elsewhere.json");
         std::FILE* out = std::fopen(file.c_str(), "w");
-        std::fputs(R"([1,2,{},[{"name":"/no/such/host/srv"},{"name":"f","asize":2048},)"
-                   R"([{"name":"sub"},{"name":"g","asize":1024}]]])",
+        std::fputs(R"([1,2,{},[{"name":"/no/such/host/srv"},)"
+                   R"({"name":"f","asize":2048,"mtime":5},{"name":"g","asize":7},)"
+                   R"([{"name":"sub"},{"name":"f","asize":2048,"mtime":5},)"
+                   R"({"name":"g","asize":8}]]])",
                    out);
         std::fclose(out);
         auto frame = MakeFrame({"/dupmatch", "--import", file});
-        QCOMPARE(ScanMode, kScanModeDirmass);
+        QCOMPARE(ScanMode, kScanModeDupmatch);
         WaitForScans(*frame);
-        QCOMPARE(frame->FolderView().GetTotal(), uint64_t(3072));
-        QTRY_VERIFY(frame->statusBar()->findChildren<QLabel*>().size() > 0);
+        const QString imported = QStringLiteral(" [imported ") + QString::fromStdString(file) + "]";
+        // The two "f" of one size and time are twins; the "g" differ in size.
+        // The status counts the rows a walk adds, as after a scan.
+        QTRY_COMPARE(TwinRows(*frame), 2);
+        QCOMPARE(QString::fromStdString(frame->TwinList().GetStatus()),
+                 QStringLiteral("Twin Files: 1 [2.000 KB] of Files 4, Exceptions: 0") + imported);
+        QCOMPARE(frame->FolderView().GetTotal(), uint64_t(4111));
         QCOMPARE(QString::fromStdString(frame->FolderView().GetStatus()),
-                 QStringLiteral("Ready [imported ") + QString::fromStdString(file) +
-                     QStringLiteral("]"));
+                 QStringLiteral("Ready") + imported);
         frame->RefreshCommands();
         QVERIFY(!frame->ExportScanAction()->isEnabled());
 
+        CShellItemMenu menu;
+        menu.SetPath("/no/such/host/srv/f");
+        for (QAction* action : menu.BuildMenu()->actions()) {
+            if (!action->isSeparator()) {
+                QCOMPARE(action->isEnabled(), action->data().toInt() == kCmdCopyPath);
+            }
+        }
+
+        // The imported tree is the Dirmass mode's; a scan there replaces it.
+        frame->DirmassAction()->trigger();
+        QCOMPARE(frame->FolderView().GetTotal(), uint64_t(4111));
         frame->PathCombo()->AddPath(Folder());
         QTest::keyClick(frame->PathCombo(), Qt::Key_Return);
         WaitForScans(*frame);
         frame->RefreshCommands();
         QVERIFY(frame->ExportScanAction()->isEnabled());
-        QCOMPARE(frame->FolderView().GetTotal(), uint64_t(210));
+    }
+
+    // A damaged file shows nothing in either pane: a part of a tree, or of
+    // its twins, would pass for the whole.
+    void aDamagedImportLeavesBothPanesEmpty() {
+        const std::string file = m_tree->Path("cut.json");
+        std::FILE* out = std::fopen(file.c_str(), "w");
+        std::fputs(R"([1,2,{},[{"name":"/r"},{"name":"f","asize":1},)"
+                   R"([{"name":"s"},{"name":"f","asize":1}],{"name":)",
+                   out);
+        std::fclose(out);
+        auto frame = MakeFrame({"/dupmatch", "--import", file});
+        WaitForScans(*frame);
+        QCOMPARE(TwinRows(*frame), 0);
+        QCOMPARE(frame->FolderTree()->Model().rowCount(), 0);
+        const QString twinStatus = QString::fromStdString(frame->TwinList().GetStatus());
+        QVERIFY2(twinStatus.startsWith(QStringLiteral("Import failed: truncated at byte ")),
+                 qPrintable(twinStatus));
+        QVERIFY(twinStatus.endsWith(QStringLiteral(" [imported ") + QString::fromStdString(file) +
+                                    "]"));
+        QCOMPARE(QString::fromStdString(frame->FolderView().GetStatus()), twinStatus);
     }
 
     void startsInDupmatchAndScansTheGivenFolder() {

@@ -362,7 +362,7 @@ TEST_F(ExportImportTest, TwinsOfAnImportAreTheTwinsOfTheScan) {
     EXPECT_EQ(imported.GetImportError(), "");
     EXPECT_EQ(rows(imported), rows(scanned));
     EXPECT_EQ(rows(imported).size(), 2u);  // b.bin twice; the hard link is not a name twin
-    EXPECT_EQ(imported.GetStatus(), scanned.GetStatus());
+    EXPECT_EQ(imported.GetStatus(), scanned.GetStatus() + " [imported " + file + "]");
 }
 
 }  // namespace
