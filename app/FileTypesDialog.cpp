@@ -9,6 +9,7 @@
 
 #include "app/FileTypesModel.h"
 #include "app/LargestFilesList.h"
+#include "platform/PathRules.h"
 
 namespace quarn {
 
@@ -48,11 +49,27 @@ FileTypesDialog::FileTypesDialog(QWidget* parent)
 
 void FileTypesDialog::SetStats(std::shared_ptr<const ScanFileStats> stats) {
     m_stats = std::move(stats);
+    m_trashed.clear();
     m_files->ForgetNothing();
     m_model->SetTypes(m_stats ? m_stats->Types().Rows() : std::vector<FileTypeTally::Row>());
     m_files->SetFiles({});
     m_filesTitle->setText(m_stats ? tr("Choose a type to list its largest files.")
                                   : tr("Scan a folder in Dirmass to count its file types."));
+}
+
+void FileTypesDialog::ForgetTrashedFile(const std::string& path) {
+    m_files->ForgetFile(path);
+    if (m_stats == nullptr || !m_trashed.insert(path).second) {
+        return;
+    }
+    // Only the largest files are known by path; a smaller one trashed
+    // elsewhere is counted again by the next scan.
+    for (const LargestFiles::Entry& file : m_stats->Largest().Sorted()) {
+        if (file.path == path) {
+            m_model->ForgetFile(FileTypeTally::ExtensionOf(NameOfPath(path)), file.bytes);
+            return;
+        }
+    }
 }
 
 void FileTypesDialog::ChooseType(int viewRow) {

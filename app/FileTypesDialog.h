@@ -7,6 +7,8 @@
 
 #include <QDialog>
 #include <memory>
+#include <string>
+#include <unordered_set>
 
 #include "foldersize/ScanFileStats.h"
 
@@ -25,6 +27,9 @@ class FileTypesDialog : public QDialog {
     explicit FileTypesDialog(QWidget* parent);
 
     void SetStats(std::shared_ptr<const ScanFileStats> stats);
+    // A file of the scan went to the trash: its type counts it no more and
+    // the list of that type's largest files forgets it.
+    void ForgetTrashedFile(const std::string& path);
     // Lists the largest files of the type the view shows at `viewRow`.
     void ChooseType(int viewRow);
 
@@ -34,6 +39,7 @@ class FileTypesDialog : public QDialog {
 
   private:
     std::shared_ptr<const ScanFileStats> m_stats;
+    std::unordered_set<std::string> m_trashed;  // counted out of the types already
     FileTypesModel* m_model;
     QSortFilterProxyModel* m_proxy;
     QTreeView* m_types;

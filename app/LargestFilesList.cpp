@@ -14,16 +14,6 @@
 
 namespace quarn {
 
-namespace {
-
-std::string_view NameOfPath(const std::string& path) {
-    size_t slash = path.rfind(kPathSeparator);
-    return slash == std::string::npos ? std::string_view(path)
-                                      : std::string_view(path).substr(slash + 1);
-}
-
-}  // namespace
-
 LargestFilesList::LargestFilesList(QWidget* parent)
     : QTreeView(parent),
       m_model(new LargestFilesModel(this)),

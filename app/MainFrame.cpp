@@ -481,7 +481,7 @@ void CMainFrame::OnFileTypes() {
         m_fileTypes = new FileTypesDialog(this);
         m_fileTypes->SetStats(m_shownFileStats);
         for (const std::string& path : m_trashedFromLists) {
-            m_fileTypes->Files()->ForgetFile(path);
+            m_fileTypes->ForgetTrashedFile(path);
         }
         connect(m_fileTypes->Files(), &LargestFilesList::fileTrashed, this,
                 &CMainFrame::OnListFileTrashed);
@@ -521,7 +521,7 @@ void CMainFrame::OnListFileTrashed(const std::string& path) {
         m_largestFiles->List()->ForgetFile(path);
     }
     if (m_fileTypes != nullptr) {
-        m_fileTypes->Files()->ForgetFile(path);
+        m_fileTypes->ForgetTrashedFile(path);
     }
     std::string folder(FolderOfPath(path));
     m_treeFoldersToFollow.push_back(folder.empty() ? std::string(1, kPathSeparator) : folder);

@@ -37,6 +37,11 @@ std::string_view FolderOfPath(std::string_view path) {
     return last == std::string_view::npos ? std::string_view() : path.substr(0, last);
 }
 
+std::string_view NameOfPath(std::string_view path) {
+    size_t last = path.rfind(kPathSeparator);
+    return last == std::string_view::npos ? path : path.substr(last + 1);
+}
+
 std::string AbsolutePath(std::string_view path) {
     std::string joined(path);
     if (path.empty() || path.front() != kPathSeparator) {

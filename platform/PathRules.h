@@ -25,6 +25,9 @@ void AppendPathComponent(std::string& folder, std::string_view name);
 // The folder part of a path: everything before its last separator (empty
 // when there is none).
 std::string_view FolderOfPath(std::string_view path);
+// The name part: everything after the last separator (the whole path when
+// there is none).
+std::string_view NameOfPath(std::string_view path);
 
 // `path` made absolute against the working folder (kept relative when that
 // cannot be read), with every run of separators reduced to one and trailing

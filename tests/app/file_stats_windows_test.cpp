@@ -20,6 +20,7 @@
 #include "app/MainFrame.h"
 #include "controls/ShellItemMenu.h"
 #include "controls/ShellOperations.h"
+#include "foldersize/SizeText.h"
 #include "tests/support/TempTree.h"
 
 using namespace quarn;
@@ -38,6 +39,16 @@ class FileStatsWindowsTest : public QObject {
         frame->show();
         frame->FolderView().WaitForScan();
         return frame;
+    }
+
+    // The view row of a type ("no extension", ".bin"), -1 when it is not listed.
+    static int RowOfType(QAbstractItemModel* model, const QString& type) {
+        for (int row = 0; row < model->rowCount(); ++row) {
+            if (Cell(model, row, FileTypesModel::kTypeColumn) == type) {
+                return row;
+            }
+        }
+        return -1;
     }
 
     static QString Cell(QAbstractItemModel* model, int row, int column) {
@@ -201,9 +212,17 @@ class FileStatsWindowsTest : public QObject {
         QVERIFY(!std::filesystem::exists(m_tree->Path("scan/b/deep/big.bin")));
         QCOMPARE(binFiles->rowCount(), 1);
         QCOMPARE(Cell(binFiles, 0, LargestFilesModel::kNameColumn), QStringLiteral("top.bin"));
-        // Choosing the type again does not bring it back.
-        types->Types()->setCurrentIndex(typeRows->index(1, 0));
+        // The type counts it no more: .bin keeps top.bin's 20000 bytes and
+        // falls below .dat's 30000 (kept.dat, a second name, adds none).
+        const int bin = RowOfType(typeRows, QStringLiteral(".bin"));
+        QCOMPARE(bin, 1);
+        QCOMPARE(Cell(typeRows, bin, FileTypesModel::kFilesColumn), QStringLiteral("1"));
+        QCOMPARE(Cell(typeRows, bin, FileTypesModel::kSizeColumn),
+                 QString::fromStdString(FormatSize(20000)));
+        QCOMPARE(Cell(typeRows, 0, FileTypesModel::kTypeColumn), QStringLiteral(".dat"));
+        // Choosing the type again does not bring the file back.
         types->Types()->setCurrentIndex(typeRows->index(0, 0));
+        types->Types()->setCurrentIndex(typeRows->index(bin, 0));
         QCOMPARE(binFiles->rowCount(), 1);
         frame->FolderView().WaitForScan();
         CompareWithFreshScan(*frame, folders);

@@ -29,6 +29,8 @@ TEST(PathRules, JoinsWithoutDoublingAtTheRoot) {
     EXPECT_EQ(network, "//server/share//x");
     EXPECT_EQ(FolderOfPath("/dir/a.txt"), "/dir");
     EXPECT_EQ(FolderOfPath("a.txt"), "");
+    EXPECT_EQ(NameOfPath("/dir/a.txt"), "a.txt");
+    EXPECT_EQ(NameOfPath("a.txt"), "a.txt");
 }
 
 TEST(PathRules, AbsolutePathJoinsTheWorkingFolderAndCleans) {
