@@ -35,22 +35,6 @@ export QUARN_INI=${QUARN_INI:-$(mktemp -d)/bench.ini}
 out=${OUT:-$(mktemp -d)}
 trap 'rm -f "$out/quarn.json" "$out/ncdu.json"' EXIT
 
-measure() {  # command...: best wall, best cpu, largest peak KB
-    local best="" bestcpu="" peak=0 log wall cpu kb
-    log=$(mktemp)
-    "$@" >/dev/null 2>&1 || true
-    for _ in $(seq "$runs"); do
-        /usr/bin/time -v "$@" >/dev/null 2>"$log" || { cat "$log" >&2; exit 1; }
-        wall=$(wall_seconds "$log")
-        kb=$(peak_kb "$log")
-        cpu=$(cpu_seconds "$log")
-        if [ -z "$best" ] || less_than "$wall" "$best"; then best=$wall; fi
-        if [ -z "$bestcpu" ] || less_than "$cpu" "$bestcpu"; then bestcpu=$cpu; fi
-        [ "$kb" -gt "$peak" ] && peak=$kb
-    done
-    rm -f "$log"
-    echo "$best $bestcpu $peak"
-}
 
 count_files=$(find "$tree" ! -type d | wc -l)
 count_folders=$(find "$tree" -type d | wc -l)

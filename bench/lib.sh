@@ -29,3 +29,41 @@ cpu_seconds() {  # log
 less_than() {  # a b: true when the number a is below b
     awk -v a="$1" -v b="$2" 'BEGIN {exit !(a < b)}'
 }
+
+# Runs a command $runs times (default 3) under /usr/bin/time -v after one
+# warming run and prints "best-wall best-cpu largest-peak-KB"; "nan nan 0"
+# when a run fails or outlasts $MEASURE_TIMEOUT seconds (default 1800).
+# Knobs, set before the call as `knob=value measure ...`:
+#   runs           runs that count
+#   MEASURE_DIR    the folder the command runs in (default: the current one)
+#   MEASURE_COLD=1 no warming run; the page cache is dropped before each
+#                  run (root only)
+measure() {  # command...
+    local best="" bestcpu="" peak=0 log wall cpu kb
+    local dir=${MEASURE_DIR:-.} limit=${MEASURE_TIMEOUT:-1800}
+    log=$(mktemp)
+    if [ "${MEASURE_COLD:-0}" != 1 ]; then
+        (cd "$dir" && timeout "$limit" "$@" >/dev/null 2>&1) || true
+    fi
+    for _ in $(seq "${runs:-3}"); do
+        if [ "${MEASURE_COLD:-0}" = 1 ]; then
+            sync
+            echo 3 >/proc/sys/vm/drop_caches
+        fi
+        if ! (cd "$dir" && /usr/bin/time -v timeout "$limit" "$@" >/dev/null 2>"$log"); then
+            echo "failed or timed out: $*" >&2
+            tail -3 "$log" >&2
+            rm -f "$log"
+            echo "nan nan 0"
+            return
+        fi
+        wall=$(wall_seconds "$log")
+        kb=$(peak_kb "$log")
+        cpu=$(cpu_seconds "$log")
+        if [ -z "$best" ] || less_than "$wall" "$best"; then best=$wall; fi
+        if [ -z "$bestcpu" ] || less_than "$cpu" "$bestcpu"; then bestcpu=$cpu; fi
+        [ "$kb" -gt "$peak" ] && peak=$kb
+    done
+    rm -f "$log"
+    echo "$best $bestcpu $peak"
+}

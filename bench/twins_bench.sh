@@ -39,30 +39,8 @@ cleanup() {
 trap cleanup EXIT
 
 # best wall seconds and the largest peak KB of RUNS runs of a command
-measure() {
-    local best="" peak=0 log wall kb
-    log=$(mktemp)
-    timeout 1200 "$@" >/dev/null 2>&1 || true  # warm the cache and the binary
-    for _ in $(seq "$runs"); do
-        if ! /usr/bin/time -v timeout 1200 "$@" >/dev/null 2>"$log"; then
-            echo "failed or timed out: $*" >&2
-            tail -3 "$log" >&2
-            echo "nan 0"
-            rm -f "$log"
-            return
-        fi
-        wall=$(wall_seconds "$log")
-        kb=$(peak_kb "$log")
-        if [ -z "$best" ] || less_than "$wall" "$best"; then
-            best=$wall
-        fi
-        [ "$kb" -gt "$peak" ] && peak=$kb
-    done
-    rm -f "$log"
-    echo "$best $peak"
-}
 
-read -r _ base_kb < <(measure "$quarn" --report --dupmatch --json "$empty")
+read -r _ _ base_kb < <(measure "$quarn" --report --dupmatch --json "$empty")
 printf '%-9s %9s %8s %8s %8s %9s %9s %8s %10s\n' tree files quarn_s find_s ratio jdupes_s \
     net_MB B/file folders_MB
 status=0
@@ -74,9 +52,9 @@ for kind in random sorted packages; do
     fi
     count=$(find "$tree" -type f | wc -l)
     folder_bytes=$(find "$tree" -type d -printf '%p/\n' | wc -c)
-    read -r q_s q_kb < <(measure "$quarn" --report --dupmatch --json "$tree")
-    read -r f_s _ < <(measure sh -c "find '$tree' -type f -printf '%f\t%s\t%T@\t%p\n' | sort")
-    read -r j_s _ < <(RUNS=1 measure jdupes -r -q "$tree")
+    read -r q_s _ q_kb < <(measure "$quarn" --report --dupmatch --json "$tree")
+    read -r f_s _ _ < <(measure sh -c "find '$tree' -type f -printf '%f\t%s\t%T@\t%p\n' | sort")
+    read -r j_s _ _ < <(runs=1 measure jdupes -r -q "$tree")
     ratio=$(awk -v a="$q_s" -v b="$f_s" 'BEGIN {printf "%.2f", a / b}')
     net=$(( (q_kb - base_kb) * 1024 ))
     per_file=$(awk -v n="$net" -v f="$folder_bytes" -v c="$count" 'BEGIN {printf "%.1f", (n - f) / c}')

@@ -45,28 +45,6 @@ cleanup() {
 trap cleanup EXIT
 
 # best wall seconds and the largest peak KB of RUNS runs of a command
-measure() {
-    local best="" peak=0 log wall kb
-    log=$(mktemp)
-    (cd "$scratch" && timeout 1800 "$@" >/dev/null 2>&1) || true  # warm cache and binary
-    for _ in $(seq "$runs"); do
-        if ! (cd "$scratch" && /usr/bin/time -v timeout 1800 "$@" >/dev/null 2>"$log"); then
-            echo "failed or timed out: $*" >&2
-            tail -3 "$log" >&2
-            echo "nan 0"
-            rm -f "$log"
-            return
-        fi
-        wall=$(wall_seconds "$log")
-        kb=$(peak_kb "$log")
-        if [ -z "$best" ] || less_than "$wall" "$best"; then
-            best=$wall
-        fi
-        [ "$kb" -gt "$peak" ] && peak=$kb
-    done
-    rm -f "$log"
-    echo "$best $peak"
-}
 
 if [ ! -d "$tree" ]; then
     mkdir -p "$trees"
@@ -75,10 +53,10 @@ fi
 count=$(find "$tree" -type f | wc -l)
 bytes=$(find "$tree" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
 
-read -r scan_s scan_kb < <(measure "$quarn" --report --dupmatch --json "$tree")
-read -r q_s q_kb < <(measure "$quarn" --report --dupmatch --verify --json "$tree")
-read -r j_s j_kb < <(measure jdupes -r -q "$tree")
-read -r r_s r_kb < <(measure rdfind -dryrun true "$tree")
+read -r scan_s _ scan_kb < <(MEASURE_DIR="$scratch" measure "$quarn" --report --dupmatch --json "$tree")
+read -r q_s _ q_kb < <(MEASURE_DIR="$scratch" measure "$quarn" --report --dupmatch --verify --json "$tree")
+read -r j_s _ j_kb < <(MEASURE_DIR="$scratch" measure jdupes -r -q "$tree")
+read -r r_s _ r_kb < <(MEASURE_DIR="$scratch" measure rdfind -dryrun true "$tree")
 
 printf '%-26s %9s %9s\n' command seconds peak_MB
 printf '%-26s %9s %9.1f\n' "quarn scan" "$scan_s" "$(awk -v k="$scan_kb" 'BEGIN {print k / 1024}')"

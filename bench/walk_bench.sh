@@ -65,43 +65,23 @@ make_tree() {  # kind path
     esac
 }
 
-# "wall peak" of the best of the runs of a command; cold when $1 is "cold".
-measure() {
-    local mode=$1 best="" peak=0 log wall kb n
+# measure (bench/lib.sh), cold when $1 is "cold": no warming, the page cache
+# dropped before each of $cold_runs runs.
+measure_in() {  # warm|cold command...
+    local mode=$1
     shift
-    log="$work/time.log"
-    if [ "$mode" = warm ]; then
-        "$@" >/dev/null 2>&1 || true
-        n=$runs
+    if [ "$mode" = cold ]; then
+        runs=$cold_runs MEASURE_COLD=1 measure "$@"
     else
-        n=$cold_runs
+        measure "$@"
     fi
-    for _ in $(seq "$n"); do
-        if [ "$mode" = cold ]; then
-            sync
-            echo 3 >/proc/sys/vm/drop_caches
-        fi
-        if ! /usr/bin/time -v "$@" >/dev/null 2>"$log"; then
-            echo "failed: $*" >&2
-            tail -3 "$log" >&2
-            echo "nan 0"
-            return
-        fi
-        wall=$(wall_seconds "$log")
-        kb=$(peak_kb "$log")
-        if [ -z "$best" ] || less_than "$wall" "$best"; then
-            best=$wall
-        fi
-        [ "$kb" -gt "$peak" ] && peak=$kb
-    done
-    echo "$best $peak"
 }
 
 ratio() {  # a b
     awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'
 }
 
-read -r _ base_kb < <(measure warm "$quarn" --report --json "$work/empty")
+read -r _ _ base_kb < <(measure "$quarn" --report --json "$work/empty")
 echo "quarn on an empty folder: peak $base_kb KB; $(nproc) processors; cold runs: $([ $cold = 1 ] && echo yes || echo "no (not root)")"
 
 for kind in $kinds; do
@@ -118,15 +98,15 @@ for kind in $kinds; do
     [ $cold = 1 ] && modes="warm cold"
     for mode in $modes; do
         declare -A t m
-        read -r t[quarn] m[quarn] < <(measure "$mode" "$quarn" --report --json "$tree")
-        read -r t[du] m[du] < <(measure "$mode" du -sb "$tree")
-        read -r t[ncdu] m[ncdu] < <(measure "$mode" ncdu -0 -o /dev/null "$tree")
-        read -r t[gdu] m[gdu] < <(measure "$mode" gdu -n -p -c "$tree")
-        read -r t[twins] m[twins] < <(measure "$mode" "$quarn" --report --dupmatch --json "$tree")
-        read -r t[find] m[find] < <(measure "$mode" sh -c \
+        read -r t[quarn] _ m[quarn] < <(measure_in "$mode" "$quarn" --report --json "$tree")
+        read -r t[du] _ m[du] < <(measure_in "$mode" du -sb "$tree")
+        read -r t[ncdu] _ m[ncdu] < <(measure_in "$mode" ncdu -0 -o /dev/null "$tree")
+        read -r t[gdu] _ m[gdu] < <(measure_in "$mode" gdu -n -p -c "$tree")
+        read -r t[twins] _ m[twins] < <(measure_in "$mode" "$quarn" --report --dupmatch --json "$tree")
+        read -r t[find] _ m[find] < <(measure_in "$mode" sh -c \
             "find '$tree' -type f -printf '%f\t%s\t%T@\t%p\n' | sort")
         for threads in 1 2 4 8; do
-            read -r t[walk$threads] m[walk$threads] < <(measure "$mode" "$walk" --threads "$threads" "$tree")
+            read -r t[walk$threads] _ m[walk$threads] < <(measure_in "$mode" "$walk" --threads "$threads" "$tree")
         done
         printf -- "-- %s\n" "$mode"
         printf "  %-34s %8s s %9s KB\n" "quarn --report" "${t[quarn]}" "${m[quarn]}" \
