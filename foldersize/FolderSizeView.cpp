@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "foldersize/SizeText.h"
@@ -1039,6 +1041,94 @@ std::string CFolderSizeView::GetRootPath() const {
 std::shared_ptr<const ScanFileStats> CFolderSizeView::GetFileStats() const {
     std::lock_guard lock(m_statsMutex);
     return m_fileStats;
+}
+
+TreemapTree CFolderSizeView::TreemapSnapshot() const {
+    using Kind = TreemapTree::Kind;
+    TreemapTree tree;
+    // The largest files by the item of their folder, found before the lock
+    // is taken (FindFolderItem takes it itself), once per folder.
+    std::vector<LargestFiles::Entry> largest;
+    std::unordered_map<HTREEITEM, std::vector<size_t>> filesOfFolder;
+    if (std::shared_ptr<const ScanFileStats> stats = GetFileStats()) {
+        for (const FileTypeTally::Row& row : stats->Types().Rows()) {
+            if (tree.paletteTypes.size() == TreemapTree::kPaletteSize) {
+                break;
+            }
+            tree.paletteTypes.push_back(row.ext);
+        }
+        largest = stats->Largest().Sorted();
+        std::unordered_map<std::string_view, HTREEITEM> folderItems;
+        for (size_t i = 0; i < largest.size(); ++i) {
+            const std::string& path = largest[i].path;
+            const size_t slash = path.rfind(kPathSeparator);
+            if (slash == std::string::npos) {
+                continue;
+            }
+            std::string_view folder(path.data(), slash == 0 ? 1 : slash);
+            auto [found, added] = folderItems.try_emplace(folder, TVI_NULL);
+            if (added) {
+                found->second = FindFolderItem(std::string(folder));
+            }
+            if (found->second != TVI_NULL) {
+                filesOfFolder[found->second].push_back(i);
+            }
+        }
+    }
+    auto colourOf = [&](std::string_view path) {
+        const std::string ext =
+            FileTypeTally::ExtensionOf(path.substr(path.rfind(kPathSeparator) + 1));
+        auto it = std::find(tree.paletteTypes.begin(), tree.paletteTypes.end(), ext);
+        return it == tree.paletteTypes.end() ? TreemapTree::kGrey
+                                             : int(it - tree.paletteTypes.begin());
+    };
+
+    std::lock_guard lock(StoreMutex());
+    if (m_hScanRoot == TVI_NULL || !IsLiveItemLocked(m_hScanRoot)) {
+        return tree;
+    }
+    tree.rootPath = m_strRootPath;
+    tree.AddRoot(GetItemSizeLocked(m_hScanRoot).value_or(0), m_hScanRoot,
+                 GetItemTextLocked(m_hScanRoot));
+    // Breadth first over the nodes as they are added, so that each node's
+    // children are added together.
+    for (uint32_t at = 0; at < tree.Size(); ++at) {
+        const TreemapTree::Node node = tree.At(at);  // a copy: adding moves nodes
+        if (node.kind == Kind::File || node.kind == Kind::Rest) {
+            continue;
+        }
+        const int childCount = node.kind == Kind::Folder ? GetChildCountLocked(node.item) : 0;
+        for (int row = 0; row < childCount; ++row) {
+            const HTREEITEM child = GetChildItemLocked(node.item, row);
+            if (!IsLiveItemLocked(child)) {
+                continue;
+            }
+            const bool filesItem = IsFilesItemLocked(child);
+            tree.AddChild(at, filesItem ? Kind::FilesItem : Kind::Folder,
+                          GetItemSizeLocked(child).value_or(0), child,
+                          filesItem ? std::string_view() : GetItemTextLocked(child));
+        }
+        if (childCount > 0) {
+            continue;
+        }
+        // This node holds its folder's own files.
+        const HTREEITEM folder =
+            node.kind == Kind::FilesItem ? GetParentItemLocked(node.item) : node.item;
+        auto files = filesOfFolder.find(folder);
+        if (files == filesOfFolder.end()) {
+            continue;
+        }
+        uint64_t known = 0;
+        for (size_t i : files->second) {
+            tree.AddChild(at, Kind::File, largest[i].bytes, node.item, largest[i].path,
+                          colourOf(largest[i].path));
+            known += largest[i].bytes;
+        }
+        if (node.bytes > known) {
+            tree.AddChild(at, Kind::Rest, node.bytes - known, node.item, {});
+        }
+    }
+    return tree;
 }
 
 size_t CFolderSizeView::GetRecordCount() const {

@@ -25,6 +25,8 @@ class TreemapTree {
     static constexpr uint32_t kNoNode = 0xffffffffu;
     // The colour of nodes whose type is not among the palette's.
     static constexpr int kGrey = -1;
+    // How many file types get a colour of their own.
+    static constexpr size_t kPaletteSize = 10;
 
     struct Node {
         uint64_t bytes = 0;
