@@ -1105,8 +1105,7 @@ TreemapTree CFolderSizeView::TreemapSnapshot() const {
             }
             const bool filesItem = IsFilesItemLocked(child);
             tree.AddChild(at, filesItem ? Kind::FilesItem : Kind::Folder,
-                          GetItemSizeLocked(child).value_or(0), child,
-                          filesItem ? std::string_view() : GetItemTextLocked(child));
+                          GetItemSizeLocked(child).value_or(0), child, GetItemTextLocked(child));
         }
         if (childCount > 0) {
             continue;

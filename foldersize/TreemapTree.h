@@ -52,7 +52,8 @@ class TreemapTree {
 
     size_t Size() const { return m_nodes.size(); }
     const Node& At(uint32_t index) const { return m_nodes[index]; }
-    // A folder's name; a File node's full path; empty for the others.
+    // A folder's name, a files item's text ("[3 files]"), a File node's
+    // full path; empty for a Rest node.
     std::string_view Name(uint32_t index) const;
 
     // The full path of the scan root; the path of any folder node is this
