@@ -32,6 +32,7 @@ const char* const kUsageLines[] = {
     "quarn --report --dupmatch [--json] [--threads N] [--exclude PATTERN]... [-x]\n"
     "                          [--verify] [--filter TEXT] [--min-kb N] [--max-kb N]\n"
     "                          [--twins-only] FOLDER",
+    "quarn --treemap FILE.png [--size WxH] [--allocated] [--threads N] FOLDER",
     "quarn --help | --version",
 };
 
@@ -75,6 +76,13 @@ const std::vector<HelpSection>& Sections() {
               "walked, in ncdu's JSON export format 1.2, instead of a report"},
              {"--import FILE", "report the tree of an export FILE (- for standard input)"},
              {"--", "every argument after it is the folder, even one beginning with -"},
+         }},
+        {"Treemap picture (no display needed)",
+         {
+             {"--treemap FILE.png", "scan FOLDER and write its treemap to FILE.png"},
+             {"--size WxH", "the picture's width and height in pixels (default 1600x1000)"},
+             {"--allocated", "sizes: the space files take on the disk, not their lengths"},
+             {"--threads N", "list folders on N threads, 1 to 64"},
          }},
         {"Information",
          {

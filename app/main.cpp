@@ -5,6 +5,7 @@
 
 #include "app/MainApp.h"
 #include "app/ProgramHelp.h"
+#include "app/TreemapCommand.h"
 #include "app/UiBench.h"
 #include "cli/ReportCommand.h"
 
@@ -21,6 +22,9 @@ int main(int argc, char** argv) {
             return 0;
         case quarn::ProgramInfo::None:
             break;
+    }
+    if (quarn::IsTreemapInvocation(argc, argv)) {
+        return quarn::RunTreemapCommand(argc, argv);
     }
     if (quarn::cli::IsReportInvocation(argc, argv)) {
         return quarn::cli::RunReportCommand(argc, argv);

@@ -151,7 +151,10 @@ bool TreemapPainter::Paint(const TreemapTree& tree, const TreemapLayout& layout,
                    r.width >= 70 && r.height >= 18) {
             text = FileName(tree.Name(tile.node));
             box = QRect(r.Left() + 3, r.Top() + 2, r.Right() - r.Left() - 6, metrics.height());
-            painter.setPen(QColor(20, 20, 20));
+            // Light text on dark tiles, dark text on light ones.
+            const QColor tileColour = TypeColour(tree.At(tile.node).colour);
+            painter.setPen(tileColour.lightness() < 120 ? QColor(250, 250, 250)
+                                                        : QColor(20, 20, 20));
         } else {
             continue;
         }

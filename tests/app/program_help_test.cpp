@@ -2,13 +2,22 @@
 // line, answered without a display, and a help that names only options the
 // program takes; the report's argument errors point to it.
 
+#include <QDir>
+#include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <fstream>
+#include <set>
+
 #include "app/ProgramHelp.h"
+#include "app/TreemapCommand.h"
 #include "cli/ReportCommand.h"
+#include "tests/support/TempTree.h"
 
 using namespace quarn;
 
@@ -126,6 +135,79 @@ class ProgramHelpTest : public QObject {
         QVERIFY(window.contains(QStringLiteral("/Dirmass")));
         QVERIFY(window.contains(QStringLiteral("/dupmatch")));
         QVERIFY(help.contains(QStringLiteral("Settings: ")));
+    }
+
+    // A treemap picture of a folder without a display: the asked size, a
+    // picture of something; bad arguments, a missing folder and a file that
+    // cannot be written fail with a message and write nothing.
+    void treemapPictureWithoutADisplay() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const std::string root = dir.path().toStdString();
+        test::ScopedEnv ini("QUARN_INI", root + "/quarn.ini");
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("tree/a/b"))));
+        size_t bytes = 1000;
+        for (const char* name :
+             {"tree/a/one.txt", "tree/a/b/two.jpg", "tree/three.iso", "tree/a/b/four.txt"}) {
+            std::ofstream(root + "/" + name) << std::string(bytes, 'x');
+            bytes *= 3;
+        }
+        const QString picture = dir.filePath(QStringLiteral("map.png"));
+        const QString tree = dir.filePath(QStringLiteral("tree"));
+        Finished made = RunQuarn({QStringLiteral("--treemap"), picture, QStringLiteral("--size"),
+                                  QStringLiteral("320x200"), tree});
+        QVERIFY2(made.exitCode == 0, qPrintable(made.err));
+        const QImage image(picture);
+        QCOMPARE(image.size(), QSize(320, 200));
+        std::set<QRgb> colours;
+        for (int y = 0; y < image.height(); y += 3) {
+            for (int x = 0; x < image.width(); x += 3) {
+                colours.insert(image.pixel(x, y));
+            }
+        }
+        QVERIFY(colours.size() > 20);
+
+        const QString other = dir.filePath(QStringLiteral("other.png"));
+        for (const QStringList& bad :
+             {QStringList{QStringLiteral("--treemap"), other, QStringLiteral("--size"),
+                          QStringLiteral("320by200"), tree},
+              QStringList{QStringLiteral("--treemap"), other, QStringLiteral("--size"),
+                          QStringLiteral("0x200"), tree},
+              QStringList{QStringLiteral("--treemap"), other},
+              QStringList{QStringLiteral("--treemap"), other, QStringLiteral("--bogus"), tree}}) {
+            const Finished failed = RunQuarn(bad);
+            QCOMPARE(failed.exitCode, 2);
+            QVERIFY2(failed.err.contains(QStringLiteral("(see quarn --help)")),
+                     qPrintable(failed.err));
+        }
+        const Finished missing = RunQuarn(
+            {QStringLiteral("--treemap"), other, dir.filePath(QStringLiteral("no-such-folder"))});
+        QCOMPARE(missing.exitCode, 2);
+        QVERIFY(missing.err.contains(QStringLiteral("no-such-folder")));
+        const Finished unwritable = RunQuarn(
+            {QStringLiteral("--treemap"), dir.filePath(QStringLiteral("no-dir/map.png")), tree});
+        QCOMPARE(unwritable.exitCode, 1);
+        QVERIFY(unwritable.err.contains(QStringLiteral("no-dir/map.png")));
+        QVERIFY(!QFile::exists(other));
+
+        // Every option the help lists for the picture parses.
+        const QStringList options = OptionsOfSection(QString::fromStdString(ProgramHelpText()),
+                                                     QStringLiteral("Treemap picture"));
+        QCOMPARE(options.size(), 4);
+        for (const QString& option : options) {
+            std::vector<std::string> arguments = {"--treemap", "x.png"};
+            if (option != QStringLiteral("--treemap")) {
+                arguments.push_back(option.toStdString());
+            }
+            if (option == QStringLiteral("--size")) {
+                arguments.push_back("100x100");
+            } else if (option == QStringLiteral("--threads")) {
+                arguments.push_back("2");
+            }
+            arguments.push_back("/srv");
+            std::string error;
+            QVERIFY2(ParseTreemapArguments(arguments, error).has_value(), qPrintable(option));
+        }
     }
 
     void theProgramAnswersWithoutADisplay() {
