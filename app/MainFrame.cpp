@@ -15,6 +15,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QThread>
 #include <QToolBar>
@@ -32,7 +33,9 @@
 #include "controls/PathCombo.h"
 #include "duplicates/ui/TwinListPane.h"
 #include "filter/ui/CFileFilterDlg.h"
+#include "foldersize/ui/FolderTreeModel.h"
 #include "foldersize/ui/FolderTreeView.h"
+#include "foldersize/ui/TreemapView.h"
 #include "platform/ExportJob.h"
 #include "platform/PathRules.h"
 #include "settings/ScanScope.h"
@@ -68,7 +71,24 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
     m_paneArea = new QWidget(this);
     m_paneArea->installEventFilter(this);
     setCentralWidget(m_paneArea);
-    m_folderTree = new CFolderTreeView(m_folderView, m_paneArea);
+    m_folderSplitter = new QSplitter(Qt::Vertical, m_paneArea);
+    m_folderTree = new CFolderTreeView(m_folderView, m_folderSplitter);
+    m_treemap = new TreemapView(m_folderView, m_folderSplitter);
+    m_folderSplitter->setStretchFactor(0, 3);
+    m_folderSplitter->setStretchFactor(1, 2);
+    m_treemap->setVisible(ReadSetting(kShowTreemap, true));
+    connect(m_treemap, &TreemapView::hovered, this, &CMainFrame::ShowStatus);
+    connect(m_treemap, &TreemapView::itemClicked, this, [this](HTREEITEM item) {
+        const QModelIndex index = m_folderTree->Model().IndexOf(item);
+        if (index.isValid()) {
+            m_folderTree->setCurrentIndex(index);
+            m_folderTree->scrollTo(index);
+        }
+    });
+    connect(m_folderTree->selectionModel(), &QItemSelectionModel::currentChanged, m_treemap,
+            [this](const QModelIndex& current) {
+                m_treemap->SetSelectedItem(m_folderTree->Model().HandleOf(current));
+            });
     m_twinPane = new TwinListPane(m_twinList, m_paneArea);
     m_fileFilter = new CFileFilterDlg(this);
     m_twinPane->SetFileFilterDialog(m_fileFilter);
@@ -205,6 +225,18 @@ void CMainFrame::CreateActions() {
     connect(m_actLargestFiles, &QAction::triggered, this, &CMainFrame::OnLargestFiles);
     m_actFileTypes = new QAction(tr("File &Types"), this);
     connect(m_actFileTypes, &QAction::triggered, this, &CMainFrame::OnFileTypes);
+    m_actTreemap = new QAction(tr("T&reemap"), this);
+    m_actTreemap->setCheckable(true);
+    m_actTreemap->setChecked(m_treemap->isVisibleTo(m_folderSplitter));
+    connect(m_actTreemap, &QAction::triggered, this, &CMainFrame::OnShowTreemap);
+}
+
+void CMainFrame::OnShowTreemap(bool checked) {
+    if (!WriteSetting(kShowTreemap, checked)) {
+        m_actTreemap->setChecked(!checked);
+        return;
+    }
+    m_treemap->setVisible(checked);
 }
 
 void CMainFrame::CreateMenus() {
@@ -216,6 +248,8 @@ void CMainFrame::CreateMenus() {
     QMenu* view = menuBar()->addMenu(tr("&View"));
     view->addAction(m_actLargestFiles);
     view->addAction(m_actFileTypes);
+    view->addSeparator();
+    view->addAction(m_actTreemap);
     QMenu* tools = menuBar()->addMenu(tr("&Tools"));
     tools->addAction(m_actDirmass);
     tools->addAction(m_actDupmatch);
@@ -618,7 +652,7 @@ void CMainFrame::OnSize() {
         return;
     }
     const QRect area = m_paneArea->rect();
-    QWidget* shown = m_folderTree;
+    QWidget* shown = m_folderSplitter;
     QWidget* hidden = m_twinPane;
     if (ScanMode == kScanModeDupmatch) {
         std::swap(shown, hidden);

@@ -30,6 +30,7 @@ class QActionGroup;
 class QLabel;
 class QMenu;
 class QPushButton;
+class QSplitter;
 class QToolBar;
 
 namespace quarn {
@@ -38,6 +39,7 @@ class CFileFilterDlg;
 class CFolderTreeView;
 class FileTypesDialog;
 class LargestFilesDialog;
+class TreemapView;
 class CPathCombo;
 class CStatusSummaryField;
 class CUserMessageBox;
@@ -87,6 +89,9 @@ class CMainFrame : public QMainWindow {
     // View > Largest Files, View > File Types: the last folder scan's, in
     // windows of their own that follow every later scan.
     void OnLargestFiles();
+    // View > Treemap: shows or closes the treemap below the folder tree and
+    // remembers it (ShowTreemap).
+    void OnShowTreemap(bool checked);
     void OnFileTypes();
 
     // What the idle-time refresh does: title, check marks, enabling, and the
@@ -118,6 +123,8 @@ class CMainFrame : public QMainWindow {
     QAction* AboutAction() const { return m_actAbout; }
     QAction* LargestFilesAction() const { return m_actLargestFiles; }
     QAction* FileTypesAction() const { return m_actFileTypes; }
+    QAction* TreemapAction() const { return m_actTreemap; }
+    TreemapView* Treemap() const { return m_treemap; }
     LargestFilesDialog* LargestFiles() const { return m_largestFiles; }
     FileTypesDialog* FileTypes() const { return m_fileTypes; }
     QAction* ExitAction() const { return m_actExit; }
@@ -171,6 +178,10 @@ class CMainFrame : public QMainWindow {
     QWidget* m_paneArea = nullptr;
     TwinListPane* m_twinPane = nullptr;
     CFolderTreeView* m_folderTree = nullptr;
+    // The folder pane: the tree above its treemap, which the user may resize
+    // or close.
+    QSplitter* m_folderSplitter = nullptr;
+    TreemapView* m_treemap = nullptr;
     CPathCombo* m_pathCombo = nullptr;
     CFileFilterDlg* m_fileFilter = nullptr;
     QPushButton* m_scanButton = nullptr;
@@ -188,6 +199,7 @@ class CMainFrame : public QMainWindow {
     QAction* m_actAbout = nullptr;
     QAction* m_actLargestFiles = nullptr;
     QAction* m_actFileTypes = nullptr;
+    QAction* m_actTreemap = nullptr;               // View > Treemap, the setting ShowTreemap
     LargestFilesDialog* m_largestFiles = nullptr;  // made when first asked for
     FileTypesDialog* m_fileTypes = nullptr;
     // The statistics the windows show, to notice a newer scan's.

@@ -21,6 +21,7 @@ inline constexpr const char* kCmpSize = "CmpSize";
 inline constexpr const char* kCmpDate = "CmpDate";
 inline constexpr const char* kVerifyContents = "VerifyContents";  // default 0
 inline constexpr const char* kAllocatedSize = "AllocatedSize";    // default 0
+inline constexpr const char* kShowTreemap = "ShowTreemap";        // default 1
 // Beyond the seven: what a scan leaves out. `Exclude` holds shell patterns
 // separated by ";" (empty by default), `OneFileSystem` is no by default.
 inline constexpr const char* kExclude = "Exclude";

@@ -44,6 +44,19 @@ void TreemapRenderer::Work(std::stop_token stop) {
             m_cancel.store(false);
         }
         auto layout = std::make_shared<TreemapLayout>();
+        if (picture.job.tree == nullptr && picture.job.makeTree) {
+            auto tree = std::make_shared<const TreemapTree>(picture.job.makeTree());
+            picture.job.root = 0;
+            for (uint32_t i = 0; picture.job.rootItem != 0 && i < tree->Size(); ++i) {
+                if (tree->At(i).item == picture.job.rootItem &&
+                    tree->At(i).kind == TreemapTree::Kind::Folder) {
+                    picture.job.root = i;
+                    break;
+                }
+            }
+            picture.job.tree = std::move(tree);
+            picture.job.makeTree = nullptr;
+        }
         if (picture.job.tree != nullptr) {
             picture.image = TreemapPainter::Render(*picture.job.tree, picture.job.root,
                                                    picture.job.size, *layout, &m_cancel);

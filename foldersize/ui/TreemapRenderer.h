@@ -35,6 +35,11 @@ class TreemapRenderer {
         std::shared_ptr<const TreemapTree> tree;
         uint32_t root = 0;  // the node the picture shows (zoom)
         QSize size;
+        // When `tree` is null: makes the tree on the worker (a snapshot of a
+        // store), and the picture shows the folder node of `rootItem` (or
+        // the root when it has none).
+        std::function<TreemapTree()> makeTree;
+        uint64_t rootItem = 0;
     };
     struct Picture {
         uint64_t serial = 0;  // the serial Request() returned

@@ -46,8 +46,10 @@
 #include "controls/ShellItemMenu.h"
 #include "duplicates/ui/TwinListPane.h"
 #include "filter/ui/CFileFilterDlg.h"
+#include "foldersize/SizeText.h"
 #include "foldersize/ui/FolderTreeModel.h"
 #include "foldersize/ui/FolderTreeView.h"
+#include "foldersize/ui/TreemapView.h"
 #include "settings/Settings.h"
 #include "settings/ui/SettingsDlg.h"
 #include "tests/support/TempTree.h"
@@ -505,6 +507,53 @@ class MainFrameTest : public QObject {
         QTRY_VERIFY(frame->SummaryField()->PartText(CStatusSummaryField::kUnreadable).isEmpty());
     }
 
+    // The treemap below the tree: drawn after a scan, hovering names a
+    // folder and its size, a click selects it in the tree, a double-click
+    // zooms into it and the band above zooms out; View > Treemap closes it
+    // and remembers that.
+    void treemapFollowsTheScanAndLeadsToTheTree() {
+        m_tree->MakeFile("scan/b/sub/deep.bin", 200000);
+        auto frame = MakeFrame({"/Dirmass", Folder()});
+        frame->resize(900, 800);
+        WaitForScans(*frame);
+        TreemapView* map = frame->Treemap();
+        QVERIFY(map->isVisible());
+        QTRY_VERIFY(map->HasPicture());
+        CFolderSizeView& view = frame->FolderView();
+        const HTREEITEM folderB = view.FindFolderItem(m_tree->Path("scan/b"));
+        QTRY_VERIFY(map->PointOfItem(folderB).has_value());
+        const QPoint point = *map->PointOfItem(folderB);
+
+        QTest::mouseMove(map, point);
+        const QString expected = QString::fromStdString(m_tree->Path("scan/b")) +
+                                 QStringLiteral("  ") +
+                                 QString::fromStdString(FormatSize(*view.GetItemSize(folderB)));
+        QTRY_COMPARE(frame->StatusText()->text(), expected);
+
+        QTest::mouseClick(map, Qt::LeftButton, {}, point);
+        QCOMPARE(frame->FolderTree()->Model().HandleOf(frame->FolderTree()->currentIndex()),
+                 folderB);
+
+        const HTREEITEM root = map->ZoomedItem();
+        QTest::mouseDClick(map, Qt::LeftButton, {}, point);
+        QTRY_COMPARE(map->ZoomedItem(), folderB);
+        QVERIFY(map->BandHeight() > 0);
+        // Zoomed, the map shows folder b's subfolder where the whole tree was.
+        QTRY_VERIFY(map->PointOfItem(view.FindFolderItem(m_tree->Path("scan/b/sub"))).has_value());
+        QTest::mouseClick(map, Qt::LeftButton, {}, QPoint(5, map->BandHeight() / 2));
+        QTRY_COMPARE(map->ZoomedItem(), root);
+        QCOMPARE(map->BandHeight(), 0);
+
+        frame->TreemapAction()->trigger();
+        QVERIFY(!map->isVisible());
+        QVERIFY(!ReadSetting(kShowTreemap, true));
+        // Closed, it stays closed in the next window.
+        frame.reset();
+        auto next = MakeFrame({});
+        QVERIFY(!next->Treemap()->isVisible());
+        QVERIFY(!next->TreemapAction()->isChecked());
+    }
+
     void allocatedSizeCountsTheDiskAndRefreshOnTheRootScansAnew() {
         WriteSettings("[SETTINGS]\nTwinMode=0\nRelativToDriveSpace=0\nShellRun=0\n");
         m_tree->MakeSparseFile("scan/holes/sparse.img", uint64_t(2) << 30);
@@ -728,10 +777,12 @@ class MainFrameTest : public QObject {
             QCOMPARE(frame->ScanButton()->geometry(),
                      QRect(bar.x() + bar.width() - 80, bar.y() + 8, 70, 21));
             QCOMPARE(frame->ScanButton()->text(), QStringLiteral("scan"));
-            // The pane fills the space between the tool bar and the status bar.
+            // The pane (the tree and its treemap) fills the space between the
+            // tool bar and the status bar.
             const QRect toolBar = frame->ToolBar()->geometry();
-            const QRect pane(frame->FolderTree()->mapTo(frame.get(), QPoint(0, 0)),
-                             frame->FolderTree()->size());
+            QWidget* folderPane = frame->FolderTree()->parentWidget();
+            QVERIFY(folderPane->isAncestorOf(frame->Treemap()));
+            const QRect pane(folderPane->mapTo(frame.get(), QPoint(0, 0)), folderPane->size());
             QCOMPARE(pane.y(), toolBar.y() + toolBar.height());
             QCOMPARE(pane.y() + pane.height(), frame->statusBar()->geometry().y());
             QCOMPARE(pane.width(), frame->width());
@@ -757,7 +808,8 @@ class MainFrameTest : public QObject {
         const QList<QAction*> menus = frame->menuBar()->actions();
         QCOMPARE(entries(menus[0]->menu()),
                  QStringList({"&Scan Folder", "Export Scan...", "-", "&Exit"}));
-        QCOMPARE(entries(menus[1]->menu()), QStringList({"&Largest Files", "File &Types"}));
+        QCOMPARE(entries(menus[1]->menu()),
+                 QStringList({"&Largest Files", "File &Types", "-", "T&reemap"}));
         QCOMPARE(entries(menus[2]->menu()),
                  QStringList({"&Dirmass", "&Dupmatch", "-", "File Filter", "Select All", "-",
                               "&Verify Contents", "Select &Copies", "&Keep in Each Set"}));

@@ -1,0 +1,292 @@
+#include "foldersize/ui/TreemapView.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <vector>
+
+#include "foldersize/FolderSizeView.h"
+#include "foldersize/SizeText.h"
+#include "foldersize/ui/TreemapRenderer.h"
+#include "platform/PathRules.h"
+
+namespace quarn {
+
+namespace {
+
+using Kind = TreemapTree::Kind;
+
+// A resize asks for a picture once the size has held this long.
+constexpr int kResizeSettleMs = 120;
+constexpr int kFollowIntervalMs = 250;
+constexpr int kBandHeight = 18;
+
+}  // namespace
+
+TreemapView::TreemapView(CFolderSizeView& scan, QWidget* parent) : QWidget(parent), m_scan(scan) {
+    setMouseTracking(true);
+    setFocusPolicy(Qt::ClickFocus);
+    setMinimumHeight(40);
+    m_resizeTimer.setSingleShot(true);
+    m_resizeTimer.setInterval(kResizeSettleMs);
+    connect(&m_resizeTimer, &QTimer::timeout, this, [this] { Redraw(m_root); });
+    m_followTimer.setInterval(kFollowIntervalMs);
+    connect(&m_followTimer, &QTimer::timeout, this, &TreemapView::FollowStore);
+    m_followTimer.start();
+    m_renderer = std::make_unique<TreemapRenderer>([this](TreemapRenderer::Picture picture) {
+        // On the worker: hand the picture to the UI thread. The renderer is
+        // joined before this object goes, and queued calls die with it.
+        QMetaObject::invokeMethod(
+            this,
+            [this, picture = std::move(picture)]() mutable {
+                if (picture.serial < m_wantedSerial) {
+                    return;  // a newer picture is on its way
+                }
+                m_tree = std::move(picture.job.tree);
+                m_root = picture.job.root;
+                m_layout = std::move(picture.layout);
+                m_image = std::move(picture.image);
+                update();
+                Q_EMIT pictureShown();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+TreemapView::~TreemapView() {
+    m_renderer.reset();  // joins the worker before anything it reports to goes
+}
+
+void TreemapView::Rebuild() {
+    m_builtStatusSerial = m_scan.GetStatusSerial();
+    if (!isVisible()) {
+        return;  // drawn when shown
+    }
+    TreemapRenderer::Job job;
+    CFolderSizeView* scan = &m_scan;
+    job.makeTree = [scan] { return scan->TreemapSnapshot(); };
+    job.rootItem = ZoomedItem();
+    job.size = MapSize();
+    m_wantedSerial = m_renderer->Request(std::move(job));
+}
+
+void TreemapView::Redraw(uint32_t root) {
+    if (m_tree == nullptr) {
+        Rebuild();
+        return;
+    }
+    if (!isVisible()) {
+        return;
+    }
+    m_wantedSerial = m_renderer->Request({m_tree, root, MapSize(), {}, 0});
+}
+
+void TreemapView::FollowStore() {
+    if (!isVisible() || m_scan.IsScanRunning()) {
+        return;
+    }
+    if (m_scan.GetStatusSerial() != m_builtStatusSerial) {
+        Rebuild();
+    }
+}
+
+HTREEITEM TreemapView::ZoomedItem() const {
+    return m_tree != nullptr && m_root < m_tree->Size() ? m_tree->At(m_root).item : TVI_NULL;
+}
+
+int TreemapView::BandHeight() const {
+    return m_tree != nullptr && m_root != 0 ? kBandHeight : 0;
+}
+
+QSize TreemapView::MapSize() const {
+    return QSize(width(), std::max(0, height() - BandHeight()));
+}
+
+uint32_t TreemapView::NodeAt(QPoint point) const {
+    if (m_layout == nullptr || m_tree == nullptr) {
+        return TreemapTree::kNoNode;
+    }
+    const uint32_t tile = m_layout->TileAt(point.x() + 0.5, point.y() - BandHeight() + 0.5);
+    return tile == TreemapTree::kNoNode ? tile : m_layout->Tiles()[tile].node;
+}
+
+std::string TreemapView::PathOf(uint32_t node) const {
+    const TreemapTree::Node& at = m_tree->At(node);
+    if (at.kind == Kind::File) {
+        return std::string(m_tree->Name(node));
+    }
+    // The folder's path: the root's, then the names on the way down.
+    std::vector<uint32_t> chain;
+    for (uint32_t n = at.kind == Kind::Folder ? node : at.parent;
+         n != 0 && n != TreemapTree::kNoNode; n = m_tree->At(n).parent) {
+        if (m_tree->At(n).kind == Kind::Folder) {
+            chain.push_back(n);
+        }
+    }
+    std::string path = m_tree->rootPath;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        AppendPathComponent(path, m_tree->Name(*it));
+    }
+    return path;
+}
+
+QString TreemapView::TextAt(QPoint point) const {
+    const uint32_t node = NodeAt(point);
+    if (node == TreemapTree::kNoNode) {
+        return QString();
+    }
+    const TreemapTree::Node& at = m_tree->At(node);
+    std::string text = PathOf(node);
+    if (at.kind == Kind::FilesItem) {
+        text += " " + std::string(m_tree->Name(node));
+    } else if (at.kind == Kind::Rest) {
+        text += " (other files)";
+    }
+    return QString::fromUtf8(text + "  " + FormatSize(at.bytes));
+}
+
+std::optional<QPoint> TreemapView::PointOfItem(HTREEITEM item) const {
+    if (m_tree == nullptr || m_layout == nullptr) {
+        return std::nullopt;
+    }
+    for (const TreemapLayout::Tile& tile : m_layout->Tiles()) {
+        const TreemapTree::Node& node = m_tree->At(tile.node);
+        if (node.item == item && (node.kind == Kind::Folder || node.kind == Kind::FilesItem)) {
+            // Where the tile itself is hit, not a child: its name band,
+            // its left frame, or (a leaf) its middle.
+            const TreemapRect& r = tile.rect;
+            if (tile.childTileCount == 0) {
+                return QPoint(int(r.x + r.width / 2), int(r.y + r.height / 2) + BandHeight());
+            }
+            if (tile.hasHeader) {
+                return QPoint(int(r.x + r.width / 2), int((r.y + tile.inner.y) / 2) + BandHeight());
+            }
+            return QPoint(r.Left(), int(r.y + r.height / 2) + BandHeight());
+        }
+    }
+    return std::nullopt;
+}
+
+void TreemapView::SetSelectedItem(HTREEITEM item) {
+    if (item != m_selected) {
+        m_selected = item;
+        update();
+    }
+}
+
+void TreemapView::ZoomInto(uint32_t node) {
+    // A file, a files item or the rest: their folder.
+    while (node != TreemapTree::kNoNode && m_tree->At(node).kind != Kind::Folder) {
+        node = m_tree->At(node).parent;
+    }
+    if (node != TreemapTree::kNoNode && node != m_root) {
+        m_root = node;  // the band appears at once; the picture follows
+        m_image = QImage();
+        m_layout = nullptr;
+        update();
+        Redraw(node);
+    }
+}
+
+bool TreemapView::ZoomOut() {
+    if (m_tree == nullptr || m_root == 0) {
+        return false;
+    }
+    uint32_t up = m_tree->At(m_root).parent;
+    while (up != 0 && m_tree->At(up).kind != Kind::Folder) {
+        up = m_tree->At(up).parent;
+    }
+    m_root = up;
+    m_image = QImage();
+    m_layout = nullptr;
+    update();
+    Redraw(up);
+    return true;
+}
+
+void TreemapView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const int band = BandHeight();
+    if (band > 0) {
+        const uint32_t parent = m_tree->At(m_root).parent;
+        painter.fillRect(QRect(0, 0, width(), band), palette().button());
+        painter.setPen(palette().buttonText().color());
+        const QString text = QStringLiteral("\u25b2 ") + QString::fromUtf8(PathOf(parent));
+        painter.drawText(QRect(6, 0, width() - 12, band), Qt::AlignLeft | Qt::AlignVCenter,
+                         fontMetrics().elidedText(text, Qt::ElideMiddle, width() - 12));
+    }
+    if (m_image.isNull()) {
+        painter.fillRect(QRect(0, band, width(), height() - band), palette().window());
+        return;
+    }
+    painter.drawImage(QPoint(0, band), m_image);
+    if (m_selected == TVI_NULL || m_layout == nullptr) {
+        return;
+    }
+    for (const TreemapLayout::Tile& tile : m_layout->Tiles()) {
+        const TreemapTree::Node& node = m_tree->At(tile.node);
+        if (node.item == m_selected &&
+            (node.kind == Kind::Folder || node.kind == Kind::FilesItem)) {
+            const TreemapRect& r = tile.rect;
+            painter.setPen(QPen(Qt::white, 2));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRect(QRect(r.Left() + 1, r.Top() + band + 1, r.Right() - r.Left() - 2,
+                                   r.Bottom() - r.Top() - 2));
+            break;
+        }
+    }
+}
+
+void TreemapView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    m_resizeTimer.start();  // the old picture stays until the size has settled
+}
+
+void TreemapView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (m_image.isNull() || m_image.size() != MapSize()) {
+        m_resizeTimer.start();
+    }
+}
+
+void TreemapView::mouseMoveEvent(QMouseEvent* event) {
+    const QString text = TextAt(event->position().toPoint());
+    if (!text.isEmpty()) {
+        Q_EMIT hovered(text);
+    }
+}
+
+void TreemapView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        return;
+    }
+    const QPoint point = event->position().toPoint();
+    if (point.y() < BandHeight()) {
+        ZoomOut();
+        return;
+    }
+    const uint32_t node = NodeAt(point);
+    if (node != TreemapTree::kNoNode) {
+        Q_EMIT itemClicked(m_tree->At(node).item);
+    }
+}
+
+void TreemapView::mouseDoubleClickEvent(QMouseEvent* event) {
+    const QPoint point = event->position().toPoint();
+    if (event->button() != Qt::LeftButton || point.y() < BandHeight()) {
+        return;
+    }
+    const uint32_t node = NodeAt(point);
+    if (node != TreemapTree::kNoNode) {
+        ZoomInto(node);
+    }
+}
+
+void TreemapView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Backspace && ZoomOut()) {
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+}  // namespace quarn

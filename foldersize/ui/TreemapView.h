@@ -1,0 +1,102 @@
+#pragma once
+// The treemap of the folder pane: a picture of the last scan's tree, drawn
+// by a TreemapRenderer on its worker, shown scaled to nothing (it is drawn
+// at the widget's own size). It follows the store by itself: when a scan
+// ends or the tree changes (the store's status serial moves while no walk
+// runs), it asks for a new picture; a resize asks again once the size has
+// settled.
+//
+// Hovering reports the path and size of the tile under the mouse
+// (hovered); a click reports its tree item (itemClicked); SetSelectedItem
+// outlines an item's tile. A double-click zooms into the folder under the
+// mouse; while zoomed, a band at the top names the folder above, and a
+// click on it (or Backspace) zooms out one level.
+//
+// UI thread only. The store must outlive the view; destroying the view
+// joins its worker first.
+
+#include <QImage>
+#include <QTimer>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "foldersize/TreeListCtrl.h"
+#include "foldersize/TreemapLayout.h"
+#include "foldersize/TreemapTree.h"
+
+namespace quarn {
+
+class CFolderSizeView;
+class TreemapRenderer;
+
+class TreemapView : public QWidget {
+    Q_OBJECT
+  public:
+    explicit TreemapView(CFolderSizeView& scan, QWidget* parent = nullptr);
+    ~TreemapView() override;
+
+    // Asks for a new picture of the store's tree now.
+    void Rebuild();
+    // Outlines the tile of `item` (TVI_NULL: none).
+    void SetSelectedItem(HTREEITEM item);
+    // Zooms out one level; false at the top.
+    bool ZoomOut();
+
+    // --- What is shown (for tests and the status) --------------------------
+    bool HasPicture() const { return !m_image.isNull(); }
+    // The tree item of the node the picture starts from; TVI_NULL without
+    // a picture.
+    HTREEITEM ZoomedItem() const;
+    // The middle of the tile of `item` in widget coordinates; nothing when
+    // it has no tile of its own.
+    std::optional<QPoint> PointOfItem(HTREEITEM item) const;
+    // What hovering over `point` reports.
+    QString TextAt(QPoint point) const;
+    // The height of the band that leads out of a zoom (0 when not zoomed).
+    int BandHeight() const;
+
+  Q_SIGNALS:
+    void hovered(const QString& text);
+    void itemClicked(HTREEITEM item);
+    // A picture arrived (tests wait for it).
+    void pictureShown();
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    struct Shown;
+    // Asks for a picture of the tree already taken, from `root` at the
+    // current size.
+    void Redraw(uint32_t root);
+    QSize MapSize() const;
+    // The node under a widget point, kNoNode outside the map.
+    uint32_t NodeAt(QPoint point) const;
+    std::string PathOf(uint32_t node) const;
+    // Watches the store for a finished scan or a changed tree.
+    void FollowStore();
+    void ZoomInto(uint32_t node);
+
+    CFolderSizeView& m_scan;
+    // What the picture shows; replaced whole when a picture arrives.
+    std::shared_ptr<const TreemapTree> m_tree;
+    std::shared_ptr<const TreemapLayout> m_layout;
+    uint32_t m_root = 0;
+    QImage m_image;
+    uint64_t m_wantedSerial = 0;  // the newest picture asked for
+    HTREEITEM m_selected = TVI_NULL;
+    uint64_t m_builtStatusSerial = ~uint64_t(0);  // the store's serial last drawn
+    QTimer m_resizeTimer;
+    QTimer m_followTimer;
+    std::unique_ptr<TreemapRenderer> m_renderer;  // last: joined first
+};
+
+}  // namespace quarn
