@@ -76,6 +76,8 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
     m_treemap = new TreemapView(m_folderView, m_folderSplitter);
     m_folderSplitter->setStretchFactor(0, 3);
     m_folderSplitter->setStretchFactor(1, 2);
+    // The map gets room of its own from the start, not the tree's leftovers.
+    m_folderSplitter->setSizes({550, 450});
     m_treemap->setVisible(ReadSetting(kShowTreemap, true));
     connect(m_treemap, &TreemapView::hovered, this, &CMainFrame::ShowStatus);
     connect(m_treemap, &TreemapView::itemClicked, this, [this](HTREEITEM item) {
