@@ -31,6 +31,7 @@ endif()
 set(QUARN_CONCURRENCY_TESTS
     platform_tests settings_tests foldersize_tests duplicates_tests filter_tests cli_tests
     foldersize_ui_folder_tree_model_test foldersize_ui_folder_tree_view_test
+    foldersize_ui_treemap_renderer_test
     duplicates_ui_MimeIconProvider_test duplicates_ui_TwinListModel_test
     duplicates_ui_TwinListPane_test
     filter_ui_FileFilterDlg_test controls_ui_file_operation_dialog_test
