@@ -411,6 +411,9 @@ class Walker {
         UnpackToFindRecord(child->opened ? child->status : entry, m_record);
         m_record.SetName(name);
         if (!m_sink.EnterFolder(m_path, &m_record)) {
+            // Tell the workers at once, not when the walk is torn down: each
+            // finishes at most the folder it is reading.
+            m_stop.store(true);
             return false;
         }
         LimitPathHandles();
