@@ -551,8 +551,9 @@ void CMainFrame::RefreshFileStats() {
 
 void CMainFrame::OnListFileTrashed(const std::string& path) {
     ShowStatus(tr("Moved to the trash: %1").arg(PathText(path)));
-    // Both windows list files of the same scan.
+    // Both windows and the treemap show files of the same scan.
     m_trashedFromLists.push_back(path);
+    m_folderView.ForgetLargestFile(path);
     if (m_largestFiles != nullptr) {
         m_largestFiles->List()->ForgetFile(path);
     }

@@ -165,6 +165,7 @@ class CFolderSizeView::ScanSink final : public WalkSink {
     void PublishFileStats() {
         std::lock_guard lock(m_view.m_statsMutex);
         m_view.m_fileStats = std::move(m_fileStats);
+        m_view.m_forgottenLargest.clear();
     }
 
     // The names of the linked files met join the scan's table (also after
@@ -720,6 +721,7 @@ void CFolderSizeView::ResetScan() {
     {
         std::lock_guard lock(m_statsMutex);
         m_fileStats.reset();
+        m_forgottenLargest.clear();
     }
     std::lock_guard lock(StoreMutex());
     m_nRecords = 0;
@@ -1050,14 +1052,24 @@ TreemapTree CFolderSizeView::TreemapSnapshot() const {
     // is taken (FindFolderItem takes it itself), once per folder.
     std::vector<LargestFiles::Entry> largest;
     std::unordered_map<HTREEITEM, std::vector<size_t>> filesOfFolder;
-    if (std::shared_ptr<const ScanFileStats> stats = GetFileStats()) {
+    std::shared_ptr<const ScanFileStats> stats;
+    {
+        std::lock_guard lock(m_statsMutex);
+        stats = m_fileStats;
+        if (stats != nullptr) {
+            largest = stats->Largest().Sorted();
+            std::erase_if(largest, [this](const LargestFiles::Entry& file) {
+                return m_forgottenLargest.contains(file.path);
+            });
+        }
+    }
+    if (stats != nullptr) {
         for (const FileTypeTally::Row& row : stats->Types().Rows()) {
             if (tree.paletteTypes.size() == TreemapTree::kPaletteSize) {
                 break;
             }
             tree.paletteTypes.push_back(row.ext);
         }
-        largest = stats->Largest().Sorted();
         std::unordered_map<std::string_view, HTREEITEM> folderItems;
         for (size_t i = 0; i < largest.size(); ++i) {
             const std::string& path = largest[i].path;
@@ -1128,6 +1140,13 @@ TreemapTree CFolderSizeView::TreemapSnapshot() const {
         }
     }
     return tree;
+}
+
+void CFolderSizeView::ForgetLargestFile(const std::string& path) {
+    std::lock_guard lock(m_statsMutex);
+    if (m_fileStats != nullptr) {
+        m_forgottenLargest.insert(path);
+    }
 }
 
 size_t CFolderSizeView::GetRecordCount() const {

@@ -44,6 +44,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "foldersize/FolderReadProblems.h"
@@ -177,6 +178,9 @@ class CFolderSizeView : public CTreeListCtrl {
     // nothing was scanned. Any thread; costs a few milliseconds for 100,000
     // folders.
     TreemapTree TreemapSnapshot() const;
+    // A file of GetFileStats()'s largest files is gone (trashed): treemaps
+    // leave it out until the next scan brings lists of its own. Any thread.
+    void ForgetLargestFile(const std::string& path);
 
     // --- Set by the owner ----------------------------------------------------
     // A walk is running; clear it to cancel (the walk stops at its next
@@ -308,8 +312,9 @@ class CFolderSizeView : public CTreeListCtrl {
     std::string m_strScanPath;
     std::atomic<uint64_t> m_nStatusSerial{0};
 
-    mutable std::mutex m_statsMutex;  // guards the pointer below
+    mutable std::mutex m_statsMutex;  // guards the two below
     std::shared_ptr<const ScanFileStats> m_fileStats;
+    std::unordered_set<std::string> m_forgottenLargest;  // of m_fileStats
     ChangeNotifier m_statusNotifier;
 
     std::string m_strWalkPath;     // the running scan's own path; the worker's only

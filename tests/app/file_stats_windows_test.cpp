@@ -21,6 +21,7 @@
 #include "controls/ShellItemMenu.h"
 #include "controls/ShellOperations.h"
 #include "foldersize/SizeText.h"
+#include "foldersize/TreemapTree.h"
 #include "tests/support/TempTree.h"
 
 using namespace quarn;
@@ -205,11 +206,25 @@ class FileStatsWindowsTest : public QObject {
         QAbstractItemModel* binFiles = types->Files()->model();
         QCOMPARE(binFiles->rowCount(), 2);
 
+        // The treemap shows the file until it goes, then leaves it out.
+        const std::string big = m_tree->Path("scan/b/deep/big.bin");
+        auto mapHasFile = [&frame](const std::string& path) {
+            const TreemapTree map = frame->FolderView().TreemapSnapshot();
+            for (uint32_t node = 0; node < map.Size(); ++node) {
+                if (map.At(node).kind == TreemapTree::Kind::File && map.Name(node) == path) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        QVERIFY(mapHasFile(big));
+
         PickMoveToTrash();
         QCOMPARE(Cell(largest->model(), 0, LargestFilesModel::kNameColumn),
                  QStringLiteral("big.bin"));
         TrashFirstRow(largest);
-        QVERIFY(!std::filesystem::exists(m_tree->Path("scan/b/deep/big.bin")));
+        QVERIFY(!std::filesystem::exists(big));
+        QVERIFY(!mapHasFile(big));
         QCOMPARE(binFiles->rowCount(), 1);
         QCOMPARE(Cell(binFiles, 0, LargestFilesModel::kNameColumn), QStringLiteral("top.bin"));
         // The type counts it no more: .bin keeps top.bin's 20000 bytes and
