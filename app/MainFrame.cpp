@@ -48,6 +48,10 @@ namespace quarn {
 namespace {
 
 constexpr int kSettingsWarningMs = 30000;
+// How the folder pane is shared when the treemap opens: the tree above it
+// gets a little more, the map room of its own.
+constexpr int kTreeShare = 550;
+constexpr int kTreemapShare = 450;
 
 QString PathText(const std::string& path) {
     return QFile::decodeName(QByteArray::fromStdString(path));
@@ -77,7 +81,14 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
     m_folderSplitter->setStretchFactor(0, 3);
     m_folderSplitter->setStretchFactor(1, 2);
     // The map gets room of its own from the start, not the tree's leftovers.
-    m_folderSplitter->setSizes({550, 450});
+    m_folderSplitter->setSizes({kTreeShare, kTreemapShare});
+    // Dragging the map shut closes it as the View item does, remembered.
+    connect(m_folderSplitter, &QSplitter::splitterMoved, this, [this] {
+        if (m_folderSplitter->sizes().value(1) == 0 && m_actTreemap->isChecked()) {
+            m_actTreemap->setChecked(false);
+            OnShowTreemap(false);
+        }
+    });
     m_treemap->setVisible(ReadSetting(kShowTreemap, true));
     connect(m_treemap, &TreemapView::hovered, this, &CMainFrame::ShowStatus);
     connect(m_treemap, &TreemapView::itemClicked, this, [this](HTREEITEM item) {
@@ -164,7 +175,10 @@ CMainFrame::~CMainFrame() {
     m_messageBox->Shutdown();
     m_folderView.m_bBusy.store(false);
     m_twinList.CancelScan();
-    // The views read the engines: they go before the members do.
+    // The views read the engines: they go before the members do (the
+    // treemap's worker takes its pictures from the folder view).
+    delete m_treemap;
+    m_treemap = nullptr;
     delete m_folderTree;
     m_folderTree = nullptr;
     delete m_twinPane;
@@ -239,6 +253,13 @@ void CMainFrame::OnShowTreemap(bool checked) {
         return;
     }
     m_treemap->setVisible(checked);
+    const QList<int> sizes = m_folderSplitter->sizes();
+    if (checked && sizes.value(1) == 0) {
+        // Shut by dragging: it opens with its first share of the pane again.
+        const int total = sizes.value(0);
+        m_folderSplitter->setSizes({total * kTreeShare / (kTreeShare + kTreemapShare),
+                                    total * kTreemapShare / (kTreeShare + kTreemapShare)});
+    }
 }
 
 void CMainFrame::CreateMenus() {

@@ -18,6 +18,8 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QSplitter>
+#include <QSplitterHandle>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -543,6 +545,26 @@ class MainFrameTest : public QObject {
         QTest::mouseClick(map, Qt::LeftButton, {}, QPoint(5, map->BandHeight() / 2));
         QTRY_COMPARE(map->ZoomedItem(), root);
         QCOMPARE(map->BandHeight(), 0);
+
+        // Dragged shut, it is closed as by the View item; the item opens it
+        // again with room of its own.
+        auto* splitter = qobject_cast<QSplitter*>(map->parentWidget());
+        QVERIFY(splitter != nullptr);
+        QSplitterHandle* handle = splitter->handle(1);
+        const QPoint grip(handle->width() / 2, handle->height() / 2);
+        auto drag = [handle](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+            QMouseEvent event(type, at, handle->mapToGlobal(at), Qt::LeftButton, buttons, {});
+            QApplication::sendEvent(handle, &event);
+        };
+        drag(QEvent::MouseButtonPress, grip, Qt::LeftButton);
+        drag(QEvent::MouseMove, grip + QPoint(0, 2000), Qt::LeftButton);
+        drag(QEvent::MouseButtonRelease, grip + QPoint(0, 2000), Qt::NoButton);
+        QCOMPARE(splitter->sizes().value(1), 0);
+        QVERIFY(!frame->TreemapAction()->isChecked());
+        QVERIFY(!ReadSetting(kShowTreemap, true));
+        frame->TreemapAction()->trigger();
+        QVERIFY(ReadSetting(kShowTreemap, false));
+        QTRY_VERIFY(map->height() > 100);
 
         frame->TreemapAction()->trigger();
         QVERIFY(!map->isVisible());
