@@ -34,23 +34,34 @@ TreemapView::TreemapView(CFolderSizeView& scan, QWidget* parent) : QWidget(paren
     connect(&m_followTimer, &QTimer::timeout, this, &TreemapView::FollowStore);
     m_followTimer.start();
     m_renderer = std::make_unique<TreemapRenderer>([this](TreemapRenderer::Picture picture) {
-        // On the worker: hand the picture to the UI thread. The renderer is
-        // joined before this object goes, and queued calls die with it.
-        QMetaObject::invokeMethod(
-            this,
-            [this, picture = std::move(picture)]() mutable {
-                if (picture.serial < m_wantedSerial) {
-                    return;  // a newer picture is on its way
-                }
-                m_tree = std::move(picture.job.tree);
-                m_root = picture.job.root;
-                m_layout = std::move(picture.layout);
-                m_image = std::move(picture.image);
-                update();
-                Q_EMIT pictureShown();
-            },
-            Qt::QueuedConnection);
+        // On the worker: the picture crosses to the UI thread under our own
+        // lock, and the call that fetches it is queued by name, carrying
+        // nothing. (A newer picture replaces one not fetched yet.) The
+        // renderer is joined before this object goes, and queued calls die
+        // with it.
+        {
+            std::lock_guard lock(m_arrivedMutex);
+            m_arrived = std::move(picture);
+        }
+        QMetaObject::invokeMethod(this, "TakePicture", Qt::QueuedConnection);
     });
+}
+
+void TreemapView::TakePicture() {
+    std::optional<TreemapRenderer::Picture> picture;
+    {
+        std::lock_guard lock(m_arrivedMutex);
+        picture.swap(m_arrived);
+    }
+    if (!picture || picture->serial < m_wantedSerial) {
+        return;  // taken already, or a newer picture is on its way
+    }
+    m_tree = std::move(picture->job.tree);
+    m_root = picture->job.root;
+    m_layout = std::move(picture->layout);
+    m_image = std::move(picture->image);
+    update();
+    Q_EMIT pictureShown();
 }
 
 TreemapView::~TreemapView() {

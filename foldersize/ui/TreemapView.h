@@ -20,16 +20,17 @@
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "foldersize/TreeListCtrl.h"
 #include "foldersize/TreemapLayout.h"
 #include "foldersize/TreemapTree.h"
+#include "foldersize/ui/TreemapRenderer.h"
 
 namespace quarn {
 
 class CFolderSizeView;
-class TreemapRenderer;
 
 class TreemapView : public QWidget {
     Q_OBJECT
@@ -73,7 +74,10 @@ class TreemapView : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
-    struct Shown;
+    // Shows the picture the worker left in m_arrived, unless a newer one was
+    // asked for since.
+    Q_INVOKABLE void TakePicture();
+
     // Asks for a picture of the tree already taken, from `root` at the
     // current size.
     void Redraw(uint32_t root);
@@ -96,6 +100,8 @@ class TreemapView : public QWidget {
     uint64_t m_builtStatusSerial = ~uint64_t(0);  // the store's serial last drawn
     QTimer m_resizeTimer;
     QTimer m_followTimer;
+    std::mutex m_arrivedMutex;  // guards the picture below
+    std::optional<TreemapRenderer::Picture> m_arrived;
     std::unique_ptr<TreemapRenderer> m_renderer;  // last: joined first
 };
 
