@@ -34,13 +34,18 @@ std::string FileTypeTally::ExtensionOf(std::string_view name) {
 }
 
 void FileTypeTally::Add(std::string_view name, uint64_t bytes) {
-    LowerAsciiInto(RawExtension(name), m_scratch);
-    auto found = m_counts.find(std::string_view(m_scratch));
-    if (found == m_counts.end()) {
-        found = m_counts.emplace(m_scratch, Counts{}).first;
+    const std::string_view raw = RawExtension(name);
+    if (m_lastCounts == nullptr || raw != m_lastRaw) {
+        LowerAsciiInto(raw, m_scratch);
+        auto found = m_counts.find(std::string_view(m_scratch));
+        if (found == m_counts.end()) {
+            found = m_counts.emplace(m_scratch, Counts{}).first;
+        }
+        m_lastRaw.assign(raw);
+        m_lastCounts = &found->second;
     }
-    ++found->second.files;
-    found->second.bytes += bytes;
+    ++m_lastCounts->files;
+    m_lastCounts->bytes += bytes;
 }
 
 std::vector<FileTypeTally::Row> FileTypeTally::Rows() const {

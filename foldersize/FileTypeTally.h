@@ -19,6 +19,11 @@ namespace quarn {
 
 class FileTypeTally {
   public:
+    FileTypeTally() = default;
+    // Not copyable: the last type counted is remembered by its address.
+    FileTypeTally(const FileTypeTally&) = delete;
+    FileTypeTally& operator=(const FileTypeTally&) = delete;
+
     struct Row {
         std::string ext;  // empty: no extension
         int64_t files = 0;
@@ -52,6 +57,10 @@ class FileTypeTally {
 
     std::unordered_map<std::string, Counts, Hash, std::equal_to<>> m_counts;
     std::string m_scratch;  // the lower-cased extension, reused
+    // Files of one folder mostly share a type: the extension counted last,
+    // as it stood in the name, and its counts (map nodes never move).
+    std::string m_lastRaw;
+    Counts* m_lastCounts = nullptr;
 };
 
 }  // namespace quarn
