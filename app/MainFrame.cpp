@@ -90,7 +90,15 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
         }
     });
     m_treemap->setVisible(ReadSetting(kShowTreemap, true));
-    connect(m_treemap, &TreemapView::hovered, this, &CMainFrame::ShowStatus);
+    connect(m_treemap, &TreemapView::hovered, this, [this](const QString& text) {
+        if (!text.isEmpty()) {
+            ShowStatus(text);
+            return;
+        }
+        // The pointer left the map: the scan's own status comes back.
+        m_nShownMode = -1;
+        RefreshStatus();
+    });
     connect(m_treemap, &TreemapView::itemClicked, this, [this](HTREEITEM item) {
         const QModelIndex index = m_folderTree->Model().IndexOf(item);
         if (index.isValid()) {

@@ -1,5 +1,6 @@
 #include "foldersize/ui/TreemapView.h"
 
+#include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -153,7 +154,7 @@ QString TreemapView::TextAt(QPoint point) const {
     } else if (at.kind == Kind::Rest) {
         text += " (other files)";
     }
-    return QString::fromUtf8(text + "  " + FormatSize(at.bytes));
+    return QFile::decodeName(QByteArray::fromStdString(text + "  " + FormatSize(at.bytes)));
 }
 
 std::optional<QPoint> TreemapView::PointOfItem(HTREEITEM item) const {
@@ -222,7 +223,8 @@ void TreemapView::paintEvent(QPaintEvent*) {
         const uint32_t parent = m_tree->At(m_root).parent;
         painter.fillRect(QRect(0, 0, width(), band), palette().button());
         painter.setPen(palette().buttonText().color());
-        const QString text = QStringLiteral("\u25b2 ") + QString::fromUtf8(PathOf(parent));
+        const QString text = QStringLiteral("\u25b2 ") +
+                             QFile::decodeName(QByteArray::fromStdString(PathOf(parent)));
         painter.drawText(QRect(6, 0, width() - 12, band), Qt::AlignLeft | Qt::AlignVCenter,
                          fontMetrics().elidedText(text, Qt::ElideMiddle, width() - 12));
     }
@@ -265,6 +267,11 @@ void TreemapView::mouseMoveEvent(QMouseEvent* event) {
     if (!text.isEmpty()) {
         Q_EMIT hovered(text);
     }
+}
+
+void TreemapView::leaveEvent(QEvent* event) {
+    QWidget::leaveEvent(event);
+    Q_EMIT hovered(QString());
 }
 
 void TreemapView::mousePressEvent(QMouseEvent* event) {

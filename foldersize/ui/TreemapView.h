@@ -59,6 +59,7 @@ class TreemapView : public QWidget {
     int BandHeight() const;
 
   Q_SIGNALS:
+    // The path and size under the pointer; empty when it left the map.
     void hovered(const QString& text);
     void itemClicked(HTREEITEM item);
     // A picture arrived (tests wait for it).
@@ -71,6 +72,7 @@ class TreemapView : public QWidget {
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void leaveEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
   private:

@@ -531,6 +531,10 @@ class MainFrameTest : public QObject {
                                  QStringLiteral("  ") +
                                  QString::fromStdString(FormatSize(*view.GetItemSize(folderB)));
         QTRY_COMPARE(frame->StatusText()->text(), expected);
+        // Leaving the map gives the scan's status back.
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(map, &leave);
+        QCOMPARE(frame->StatusText()->text(), QString::fromStdString(view.GetStatus()));
 
         QTest::mouseClick(map, Qt::LeftButton, {}, point);
         QCOMPARE(frame->FolderTree()->Model().HandleOf(frame->FolderTree()->currentIndex()),
