@@ -35,8 +35,6 @@ export QUARN_INI=${QUARN_INI:-$(mktemp -d)/bench.ini}
 empty=$(mktemp -d)
 trap 'rmdir "$empty"' EXIT
 
-# best wall seconds, best cpu seconds and the largest peak KB of RUNS runs
-
 count_folders=$(find "$tree" -type d | wc -l)
 count_files=$(find "$tree" ! -type d | wc -l)
 echo "tree: $tree ($count_files files, $count_folders folders), $runs runs each, best time"

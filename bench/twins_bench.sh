@@ -38,8 +38,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# best wall seconds and the largest peak KB of RUNS runs of a command
-
 read -r _ _ base_kb < <(measure "$quarn" --report --dupmatch --json "$empty")
 printf '%-9s %9s %8s %8s %8s %9s %9s %8s %10s\n' tree files quarn_s find_s ratio jdupes_s \
     net_MB B/file folders_MB

@@ -44,8 +44,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# best wall seconds and the largest peak KB of RUNS runs of a command
-
 if [ ! -d "$tree" ]; then
     mkdir -p "$trees"
     python3 "$here/make_twin_trees.py" modules "$tree" --files "$files" >&2
