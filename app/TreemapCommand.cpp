@@ -100,13 +100,11 @@ std::optional<TreemapCommandOptions> ParseTreemapArguments(const std::vector<std
             if (!number) {
                 return std::nullopt;
             }
-            if (number->empty() || number->size() > 2 ||
-                number->find_first_not_of("0123456789") != std::string::npos ||
-                std::stoul(*number) == 0 || std::stoul(*number) > 64) {
-                error = "--threads wants a number from 1 to 64, not '" + *number + "'";
+            std::optional<unsigned> threads = cli::ParseThreadCount(*number, error);
+            if (!threads) {
                 return std::nullopt;
             }
-            options.threads = unsigned(std::stoul(*number));
+            options.threads = *threads;
         } else if (!onlyOperands && arg.size() > 1 && arg[0] == '-') {
             error = "unknown option " + arg;
             return std::nullopt;

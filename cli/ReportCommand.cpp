@@ -28,6 +28,16 @@ bool IsDigits(const std::string& text) {
 
 }  // namespace
 
+std::optional<unsigned> ParseThreadCount(const std::string& text, std::string& error) {
+    if (!IsDigits(text) || text.size() > 3 || std::stoul(text) == 0 ||
+        std::stoul(text) > kMaxThreads) {
+        error = "--threads takes a number from 1 to " + std::to_string(kMaxThreads) + ", not '" +
+                text + "'";
+        return std::nullopt;
+    }
+    return unsigned(std::stoul(text));
+}
+
 bool IsReportInvocation(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--report") == 0 || std::strcmp(argv[i], "--export") == 0) {
@@ -107,13 +117,11 @@ std::optional<ReportOptions> ParseReportArguments(const std::vector<std::string>
             if (!number) {
                 return std::nullopt;
             }
-            if (!IsDigits(*number) || number->size() > 3 || std::stoul(*number) == 0 ||
-                std::stoul(*number) > kMaxThreads) {
-                error = "--threads takes a number from 1 to " + std::to_string(kMaxThreads) +
-                        ", not '" + *number + "'";
+            std::optional<unsigned> threads = ParseThreadCount(*number, error);
+            if (!threads) {
                 return std::nullopt;
             }
-            options.threads = unsigned(std::stoul(*number));
+            options.threads = *threads;
         } else if (!onlyOperands && arg == "--largest") {
             auto number = value("--largest");
             if (!number) {

@@ -48,6 +48,10 @@ struct ReportOptions {
 // settings' scope when they start.
 WalkOptions ReportWalkOptions(const ReportOptions& options);
 
+// The value of --threads: 1 to 64; nothing (and `error` says why) for
+// anything else. Every headless command takes it alike.
+std::optional<unsigned> ParseThreadCount(const std::string& text, std::string& error);
+
 // True when the command line asks for the headless report or an export.
 bool IsReportInvocation(int argc, char** argv);
 
