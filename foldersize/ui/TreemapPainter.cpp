@@ -1,5 +1,6 @@
 #include "foldersize/ui/TreemapPainter.h"
 
+#include <QFile>
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
@@ -68,10 +69,14 @@ void PaintCushion(QImage& image, int left, int top, int right, int bottom, QRgb 
     }
 }
 
+// Names are file names: decoded as the file system's, as everywhere else.
+QString Decoded(std::string_view bytes) {
+    return QFile::decodeName(QByteArray(bytes.data(), qsizetype(bytes.size())));
+}
+
 QString FileName(std::string_view path) {
     const size_t slash = path.rfind('/');
-    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    return QString::fromUtf8(name.data(), qsizetype(name.size()));
+    return Decoded(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
 }  // namespace
@@ -141,9 +146,8 @@ bool TreemapPainter::Paint(const TreemapTree& tree, const TreemapLayout& layout,
         QRect box;
         if (tile.hasHeader) {
             text = &tile == &tiles.front() && !tree.rootPath.empty()
-                       ? QString::fromStdString(tree.rootPath)
-                       : QString::fromUtf8(tree.Name(tile.node).data(),
-                                           qsizetype(tree.Name(tile.node).size()));
+                       ? Decoded(tree.rootPath)
+                       : Decoded(tree.Name(tile.node));
             box = QRect(r.Left() + 4, r.Top() + 1, r.Right() - r.Left() - 8,
                         int(tile.inner.y) - r.Top() - 1);
             painter.setPen(Qt::black);
