@@ -92,8 +92,7 @@ void LargestFilesList::OnContextMenu(const QPoint& viewportPos, const QPoint& gl
     }
     const int command = chosen->data().toInt();
     if (command == kCmdOpenFolder) {
-        std::string folder(FolderOfPath(path));
-        OpenWithDefaultHandler(folder.empty() ? std::string(1, kPathSeparator) : folder);
+        OpenWithDefaultHandler(std::string(FolderOfPath(path)));
         return;
     }
     // The menu re-checks the file's identity before it trashes it.

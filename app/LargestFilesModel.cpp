@@ -2,32 +2,13 @@
 
 #include <QFile>
 
+#include "controls/FileNameText.h"
 #include "duplicates/FileListCtrl.h"
 #include "foldersize/SizeText.h"
 #include "platform/FileTime.h"
 #include "platform/PathRules.h"
 
 namespace quarn {
-
-namespace {
-
-QString PathText(std::string_view path) {
-    return QFile::decodeName(QByteArray(path.data(), qsizetype(path.size())));
-}
-
-std::string_view NameOf(const std::string& path) {
-    size_t slash = path.rfind(kPathSeparator);
-    return slash == std::string::npos ? std::string_view(path)
-                                      : std::string_view(path).substr(slash + 1);
-}
-
-// A file right below "/" has "/" as its folder, not nothing.
-std::string_view FolderOf(const std::string& path) {
-    std::string_view folder = FolderOfPath(path);
-    return folder.empty() && path.starts_with(kPathSeparator) ? std::string_view("/") : folder;
-}
-
-}  // namespace
 
 void LargestFilesModel::SetFiles(std::vector<LargestFiles::Entry> files) {
     beginResetModel();
@@ -65,7 +46,7 @@ QVariant LargestFilesModel::data(const QModelIndex& index, int role) const {
         return QVariant(Qt::AlignRight | Qt::AlignVCenter);
     }
     if (role == Qt::ToolTipRole) {
-        return PathText(file.path);
+        return FileNameText(file.path);
     }
     const bool sort = role == kSortRole;
     if (role != Qt::DisplayRole && !sort) {
@@ -73,12 +54,12 @@ QVariant LargestFilesModel::data(const QModelIndex& index, int role) const {
     }
     switch (index.column()) {
         case kNameColumn:
-            return PathText(NameOf(file.path));
+            return FileNameText(NameOfPath(file.path));
         case kSizeColumn:
             return sort ? QVariant(qulonglong(file.bytes))
                         : QVariant(QString::fromStdString(FormatSize(file.bytes)));
         case kFolderColumn:
-            return PathText(FolderOf(file.path));
+            return FileNameText(FolderOfPath(file.path));
         case kModifiedColumn:
             return sort ? QVariant(qlonglong(file.mtimeSeconds))
                         : QVariant(QString::fromStdString(CFileListCtrl::FormatModifiedText(

@@ -19,7 +19,6 @@
 #include "platform/FolderWalker.h"
 #include "platform/ImportReader.h"
 #include "platform/PathRules.h"
-#include "settings/IniFile.h"
 #include "settings/ScanScope.h"
 #include "settings/Settings.h"
 
@@ -33,7 +32,7 @@ constexpr auto kStatusInterval = std::chrono::milliseconds(40);
 
 bool VerifyContentsSetting() {
     // Off unless the user turns it on: a scan stays as quick as it was.
-    return CIniFile(SettingsFilePath()).ReadBool(kSettingsSection, kVerifyContents, false);
+    return ReadSetting(kVerifyContents, false);
 }
 
 std::string Format(const char* format, auto... values) {
@@ -264,7 +263,7 @@ void CTwinListView::AddFileAt(std::string_view folderPrefix, const FindRecord& r
 }
 
 void CTwinListView::AddFile(const std::string& path, const FindRecord& record) {
-    m_pathBuffer = CollapseDoubledSeparators(path);
+    m_pathBuffer = NormalisedPath(path);
     m_newFile.Assign(record, m_pathBuffer);
     m_tree.Insert(m_newFile);
     m_nFiles.fetch_add(1, std::memory_order_relaxed);

@@ -17,7 +17,6 @@
 #include "platform/FolderWalker.h"
 #include "platform/ImportReader.h"
 #include "platform/PathRules.h"
-#include "settings/IniFile.h"
 #include "settings/ScanScope.h"
 #include "settings/Settings.h"
 
@@ -36,14 +35,6 @@ constexpr auto kWalkStatusInterval = std::chrono::milliseconds(40);
 // kept waiting for the whole pass.
 constexpr uint32_t kItemsPerLock = 2048;
 
-// "/home/" and "/home" name the same folder.
-std::string WithoutTrailingSeparator(std::string path) {
-    while (path.size() > 1 && path.back() == kPathSeparator) {
-        path.pop_back();
-    }
-    return path;
-}
-
 bool IsNetworkLocation(const std::string& path) {
     return IsNetworkStylePath(path) || FileSystemKindOfPath(path) == FileSystemKind::Network;
 }
@@ -51,11 +42,7 @@ bool IsNetworkLocation(const std::string& path) {
 }  // namespace
 
 bool CFolderSizeView::AllocatedSizeSetting() {
-    const SettingsFiles files = LocateSettingsFiles();
-    const bool beside =
-        !files.besideProgram.empty() &&
-        CIniFile(files.besideProgram).ReadBool(kSettingsSection, kAllocatedSize, false);
-    return CIniFile(files.file).ReadBool(kSettingsSection, kAllocatedSize, beside);
+    return ReadSetting(kAllocatedSize, false);
 }
 
 // The walk's view of the scan: the item of every folder being listed, and
@@ -578,7 +565,7 @@ HTREEITEM CFolderSizeView::InsertFolderItem(std::string_view text, int image, HT
 
 int CFolderSizeView::RootImage(const std::string& path) {
     std::optional<std::string> mountPoint = MountPointOf(path);
-    bool isMountPoint = mountPoint && WithoutTrailingSeparator(path) == *mountPoint;
+    bool isMountPoint = mountPoint && NormalisedPath(path) == *mountPoint;
     if (isMountPoint || IsNetworkLocation(path)) {
         return AddShellIcon(path);
     }
@@ -648,8 +635,7 @@ CFolderSizeView::Ending CFolderSizeView::ComposeEnding(const std::string& path,
             ending.ofTotal = false;
         }
         ending.status = FreeSpaceStatus(*mountPoint, space->freeToCaller);
-        ending.renameRoot =
-            WithoutTrailingSeparator(CollapseDoubledSeparators(path)) == *mountPoint;
+        ending.renameRoot = NormalisedPath(path) == *mountPoint;
     } else {
         ending.status = kReadyStatus;
     }
@@ -923,8 +909,8 @@ HTREEITEM CFolderSizeView::FindFolderItem(const std::string& path) const {
     if (m_hScanRoot == TVI_NULL || !IsLiveItemLocked(m_hScanRoot)) {
         return TVI_NULL;
     }
-    std::string root = WithoutTrailingSeparator(m_strRootPath);
-    std::string wanted = WithoutTrailingSeparator(CollapseDoubledSeparators(path));
+    std::string root = NormalisedPath(m_strRootPath);
+    std::string wanted = NormalisedPath(path);
     if (wanted != root) {
         std::string prefix = root == "/" ? root : root + kPathSeparator;
         if (!wanted.starts_with(prefix)) {

@@ -39,15 +39,6 @@ std::string Join(const std::string& folder, const std::string& name) {
     return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
-std::string BaseName(const std::string& path) {
-    return path.substr(path.rfind('/') + 1);
-}
-
-std::string ParentOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::optional<std::string> RealPath(const std::string& path) {
     std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
     if (!real) {
@@ -340,7 +331,7 @@ FileOperationResult Engine::Run(const std::string& rawSource, const std::string&
     FileOperationResult result;
     std::string source = AbsolutePath(rawSource);
     std::string dest = AbsolutePath(rawDest);
-    std::string name = BaseName(source);
+    std::string name(NameOfPath(source));
     result.target = Join(dest, name);
 
     struct stat sourceStat, destStat;
@@ -353,7 +344,7 @@ FileOperationResult Engine::Run(const std::string& rawSource, const std::string&
         return result;
     }
     std::optional<std::string> realDest = RealPath(dest);
-    std::optional<std::string> realParent = RealPath(ParentOf(source));
+    std::optional<std::string> realParent = RealPath(std::string(FolderOfPath(source)));
     if (!realDest || !realParent) {
         result.error = "cannot resolve " + (realDest ? source : dest);
         return result;
@@ -368,11 +359,13 @@ FileOperationResult Engine::Run(const std::string& rawSource, const std::string&
         result.error = source + " is already in " + dest;
         return result;
     }
-    int sourceParent = ::open(ParentOf(source).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int sourceParent =
+        ::open(std::string(FolderOfPath(source)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     int sourceError = errno;
     int destFolder = ::open(dest.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (sourceParent < 0 || destFolder < 0) {
-        result.error = "cannot open " + (sourceParent < 0 ? ParentOf(source) : dest) + ": " +
+        result.error = "cannot open " +
+                       (sourceParent < 0 ? std::string(FolderOfPath(source)) : dest) + ": " +
                        ErrnoText(sourceParent < 0 ? sourceError : errno);
         for (int handle : {sourceParent, destFolder}) {
             if (handle >= 0) {

@@ -15,9 +15,11 @@ namespace {
 // Creates a hidden temporary file beside `target`; returns its descriptor or -1.
 int CreateTemporaryBeside(const std::string& target, std::string& tempPath) {
     static std::atomic<unsigned> counter{0};
-    size_t slash = target.rfind(kPathSeparator);
-    std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string folder(FolderOfPath(target));
+    if (!folder.empty()) {
+        AppendPathComponent(folder, "");
+    }
+    const std::string base(NameOfPath(target));
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempPath = folder + "." + base + "." + std::to_string(::getpid()) + "." +
                    std::to_string(counter++) + ".tmp";

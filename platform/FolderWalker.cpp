@@ -181,7 +181,7 @@ class Walker {
     }
 
     WalkResult Run(const std::string& root) {
-        m_path = CollapseDoubledSeparators(root);
+        m_path = NormalisedPath(root);
         if (!m_sink.EnterFolder(m_path, nullptr)) {
             return WalkResult::Abandoned;
         }

@@ -8,18 +8,28 @@
 
 namespace quarn {
 
-std::string CollapseDoubledSeparators(std::string_view path) {
-    if (IsNetworkStylePath(path)) {
-        return std::string(path);
-    }
+namespace {
+
+std::string WithoutRepeatedSeparators(std::string_view path) {
     std::string out;
     out.reserve(path.size());
-    for (size_t i = 0; i < path.size(); ++i) {
-        out.push_back(path[i]);
-        // Non-overlapping pairs: "///" becomes "//", as a single left-to-right replace does.
-        if (path[i] == kPathSeparator && i + 1 < path.size() && path[i + 1] == kPathSeparator) {
-            ++i;
+    for (char c : path) {
+        if (c == kPathSeparator && !out.empty() && out.back() == kPathSeparator) {
+            continue;
         }
+        out.push_back(c);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string NormalisedPath(std::string_view path) {
+    std::string out =
+        IsNetworkStylePath(path) ? std::string(path) : WithoutRepeatedSeparators(path);
+    const size_t keep = IsNetworkStylePath(out) ? 3 : 1;
+    while (out.size() > keep && out.back() == kPathSeparator) {
+        out.pop_back();
     }
     return out;
 }
@@ -34,7 +44,10 @@ void AppendPathComponent(std::string& folder, std::string_view name) {
 
 std::string_view FolderOfPath(std::string_view path) {
     size_t last = path.rfind(kPathSeparator);
-    return last == std::string_view::npos ? std::string_view() : path.substr(0, last);
+    if (last == std::string_view::npos) {
+        return {};
+    }
+    return last == 0 ? path.substr(0, 1) : path.substr(0, last);
 }
 
 std::string_view NameOfPath(std::string_view path) {
@@ -51,30 +64,13 @@ std::string AbsolutePath(std::string_view path) {
             AppendPathComponent(joined, path);
         }
     }
-    std::string out;
-    out.reserve(joined.size());
-    for (char c : joined) {
-        if (c == kPathSeparator && !out.empty() && out.back() == kPathSeparator) {
-            continue;
-        }
-        out.push_back(c);
-    }
-    while (out.size() > 1 && out.back() == kPathSeparator) {
-        out.pop_back();
-    }
-    return out;
+    // Linux reads a leading "//" as "/": no network location here.
+    return NormalisedPath(WithoutRepeatedSeparators(joined));
 }
 
 std::string ResolveFolderArgument(std::string_view folder) {
-    if (IsNetworkStylePath(folder)) {
-        std::string path(folder);
-        while (path.size() > 2 && path.back() == kPathSeparator) {
-            path.pop_back();
-        }
-        return path;
-    }
     if (!folder.empty() && folder.front() == kPathSeparator) {
-        return AbsolutePath(folder);
+        return NormalisedPath(folder);
     }
     // Text cannot resolve "..": after a link it leads back from the link's
     // target, not from the folder the link is in.

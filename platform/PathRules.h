@@ -14,34 +14,36 @@ inline bool IsNetworkStylePath(std::string_view path) {
     return path.starts_with("//");
 }
 
-// Replaces, from left to right, every pair of consecutive separators by one,
-// unless the path is network style.
-std::string CollapseDoubledSeparators(std::string_view path);
+// The one spelling of a path that every part of the program compares and
+// shows: every run of separators becomes one and trailing separators go
+// ("/" stays "/"). A network-style path keeps its separators as given, but
+// for trailing ones ("//server/" stays "//server/" only when nothing follows
+// the host: it keeps at least three characters).
+std::string NormalisedPath(std::string_view path);
 
 // Appends "/" and `name` to `folder`. Outside network-style paths no doubled
 // separator is made, so a walk from "/" yields "/usr", not "//usr".
 void AppendPathComponent(std::string& folder, std::string_view name);
 
-// The folder part of a path: everything before its last separator (empty
-// when there is none).
+// The folder part of a path: everything before its last separator; "/" for
+// an entry right below the root, empty when there is no separator.
 std::string_view FolderOfPath(std::string_view path);
 // The name part: everything after the last separator (the whole path when
 // there is none).
 std::string_view NameOfPath(std::string_view path);
 
 // `path` made absolute against the working folder (kept relative when that
-// cannot be read), with every run of separators reduced to one and trailing
-// separators removed; "/" stays "/". For local files only: a network-style
-// "//" start is reduced too, which Linux reads as the same path.
+// cannot be read), then NormalisedPath. For local files only: a
+// network-style "//" start is reduced too, which Linux reads as the same
+// path.
 std::string AbsolutePath(std::string_view path);
 
 // A folder named on a command line, in the one form every scan shows it.
 // A relative path is resolved by the kernel's rules (realpath), so "link/.."
 // is the parent of the link's target, as for ls and du, not the folder that
 // holds the link; when it cannot be resolved (it does not exist) it is
-// joined to the working folder as text. An absolute path is kept as given
-// but for runs of separators, which become one (not in a network-style
-// path). Either loses its trailing separators; "/" stays "/".
+// joined to the working folder as text. An absolute path is kept as given,
+// in NormalisedPath's spelling.
 std::string ResolveFolderArgument(std::string_view folder);
 
 }  // namespace quarn

@@ -38,11 +38,6 @@ FileIdentity IdentityFromStat(const struct stat& st) {
     return id;
 }
 
-std::string BaseName(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // True when a component of the path is a trash folder of a filesystem top.
 bool LiesInTopDirTrash(const std::string& path) {
     size_t start = 0;
@@ -249,7 +244,7 @@ Attempt TrashInto(const std::string& trash, const std::string& path,
         return Attempt::Failed;
     }
     Claim claim;
-    if (!ClaimName(trash, BaseName(path), isFolder, infoPathValue, claim, error)) {
+    if (!ClaimName(trash, std::string(NameOfPath(path)), isFolder, infoPathValue, claim, error)) {
         result.error = error;
         return Attempt::Failed;
     }

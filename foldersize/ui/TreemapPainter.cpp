@@ -1,5 +1,8 @@
 #include "foldersize/ui/TreemapPainter.h"
 
+#include "controls/FileNameText.h"
+#include "platform/PathRules.h"
+
 #include <QFile>
 #include <QFont>
 #include <QFontMetrics>
@@ -69,14 +72,8 @@ void PaintCushion(QImage& image, int left, int top, int right, int bottom, QRgb 
     }
 }
 
-// Names are file names: decoded as the file system's, as everywhere else.
-QString Decoded(std::string_view bytes) {
-    return QFile::decodeName(QByteArray(bytes.data(), qsizetype(bytes.size())));
-}
-
 QString FileName(std::string_view path) {
-    const size_t slash = path.rfind('/');
-    return Decoded(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    return FileNameText(NameOfPath(path));
 }
 
 }  // namespace
@@ -146,8 +143,8 @@ bool TreemapPainter::Paint(const TreemapTree& tree, const TreemapLayout& layout,
         QRect box;
         if (tile.hasHeader) {
             text = &tile == &tiles.front() && !tree.rootPath.empty()
-                       ? Decoded(tree.rootPath)
-                       : Decoded(tree.Name(tile.node));
+                       ? FileNameText(tree.rootPath)
+                       : FileNameText(tree.Name(tile.node));
             box = QRect(r.Left() + 4, r.Top() + 1, r.Right() - r.Left() - 8,
                         int(tile.inner.y) - r.Top() - 1);
             painter.setPen(Qt::black);

@@ -266,7 +266,8 @@ TEST(FolderScan, DoubledSeparatorsAreWalkedAsSingleOnesOutsideNetworkPaths) {
     tree.MakeFile("x/y/z.txt", 3);
     CFolderSizeView view;
     view.RunScan(tree.Root() + "//x//");
-    EXPECT_EQ(view.GetItemText(view.GetRootItem()), tree.Root() + "/x/");
+    // The folder's one spelling: the trash and the file operations spell it so.
+    EXPECT_EQ(view.GetItemText(view.GetRootItem()), tree.Root() + "/x");
     auto items = ItemsByPath(view);
     EXPECT_EQ(items.count(tree.Path("x/y")), 1u);
     EXPECT_EQ(view.GetTotal(), 3u);

@@ -9,11 +9,13 @@
 namespace quarn {
 namespace {
 
-TEST(PathRules, CollapsesDoubledSeparatorsOutsideNetworkPaths) {
-    EXPECT_EQ(CollapseDoubledSeparators("/home//user"), "/home/user");
-    EXPECT_EQ(CollapseDoubledSeparators("/a//b//c/"), "/a/b/c/");
-    EXPECT_EQ(CollapseDoubledSeparators("/a///b"), "/a//b");  // pairs, left to right, once
-    EXPECT_EQ(CollapseDoubledSeparators("//server/share//x"), "//server/share//x");
+TEST(PathRules, OneSpellingPerFolderOutsideNetworkPaths) {
+    EXPECT_EQ(NormalisedPath("/home//user"), "/home/user");
+    EXPECT_EQ(NormalisedPath("/a//b//c/"), "/a/b/c");
+    // Every run goes: the trash and the walk must spell a folder alike.
+    EXPECT_EQ(NormalisedPath("/a///b"), "/a/b");
+    EXPECT_EQ(NormalisedPath("/"), "/");
+    EXPECT_EQ(NormalisedPath("//server/share//x/"), "//server/share//x");
     EXPECT_TRUE(IsNetworkStylePath("//server"));
     EXPECT_FALSE(IsNetworkStylePath("/server"));
 }
@@ -29,6 +31,7 @@ TEST(PathRules, JoinsWithoutDoublingAtTheRoot) {
     EXPECT_EQ(network, "//server/share//x");
     EXPECT_EQ(FolderOfPath("/dir/a.txt"), "/dir");
     EXPECT_EQ(FolderOfPath("a.txt"), "");
+    EXPECT_EQ(FolderOfPath("/a.txt"), "/");  // the root, not nothing
     EXPECT_EQ(NameOfPath("/dir/a.txt"), "a.txt");
     EXPECT_EQ(NameOfPath("a.txt"), "a.txt");
 }
