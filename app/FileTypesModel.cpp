@@ -3,6 +3,7 @@
 #include <QFile>
 #include <algorithm>
 
+#include "controls/FileNameText.h"
 #include "foldersize/SizeText.h"
 
 namespace quarn {
@@ -47,7 +48,7 @@ QString FileTypesModel::TypeText(const std::string& ext) {
     if (ext.empty()) {
         return tr("no extension");
     }
-    return QStringLiteral(".") + QFile::decodeName(QByteArray::fromStdString(ext));
+    return QStringLiteral(".") + FileNameText(ext);
 }
 
 int FileTypesModel::rowCount(const QModelIndex& parent) const {

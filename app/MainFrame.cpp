@@ -30,6 +30,7 @@
 #include "app/TwinCommands.h"
 #include "app/UserMessageBox.h"
 #include "controls/AppIcons.h"
+#include "controls/FileNameText.h"
 #include "controls/PathCombo.h"
 #include "duplicates/ui/TwinListPane.h"
 #include "filter/ui/CFileFilterDlg.h"
@@ -52,10 +53,6 @@ constexpr int kSettingsWarningMs = 30000;
 // gets a little more, the map room of its own.
 constexpr int kTreeShare = 550;
 constexpr int kTreemapShare = 450;
-
-QString PathText(const std::string& path) {
-    return QFile::decodeName(QByteArray::fromStdString(path));
-}
 
 }  // namespace
 
@@ -142,7 +139,7 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
     // Settings that cannot be read give way to the defaults; the user hears
     // it once, above the status for a while, without losing the scan's.
     if (const std::optional<std::string> warning = UnreadableSettingsWarning()) {
-        QString text = PathText(*warning);
+        QString text = FileNameText(*warning);
         text[0] = text[0].toUpper();
         statusBar()->showMessage(text, kSettingsWarningMs);
     }
@@ -453,15 +450,16 @@ void CMainFrame::OnExportScan() {
         return;
     }
     const QString suggested =
-        QDir::home().filePath(QFileInfo(PathText(folder)).fileName() + QStringLiteral(".json"));
+        QDir::home().filePath(QFileInfo(FileNameText(folder)).fileName() + QStringLiteral(".json"));
     const QString file = QFileDialog::getSaveFileName(this, tr("Export Scan"), suggested,
                                                       tr("Scan exports (*.json);;All files (*)"));
     if (file.isEmpty()) {
         return;
     }
-    ExportJob job(folder, QFile::encodeName(file).toStdString(),
-                  WithScopeSettings(m_folderView.m_walkOptions), QUARN_VERSION);
-    QProgressDialog progress(tr("Exporting %1").arg(PathText(folder)), tr("Cancel"), 0, 0, this);
+    ExportJob job(folder, FileNameBytes(file), WithScopeSettings(m_folderView.m_walkOptions),
+                  QUARN_VERSION);
+    QProgressDialog progress(tr("Exporting %1").arg(FileNameText(folder)), tr("Cancel"), 0, 0,
+                             this);
     progress.setWindowTitle(tr("Export Scan"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(300);
@@ -470,7 +468,7 @@ void CMainFrame::OnExportScan() {
             job.Cancel();
         }
         progress.setLabelText(tr("Exporting %1\n%2 files, %3 folders")
-                                  .arg(PathText(folder))
+                                  .arg(FileNameText(folder))
                                   .arg(job.Files())
                                   .arg(job.Folders()));
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
@@ -579,7 +577,7 @@ void CMainFrame::RefreshFileStats() {
 }
 
 void CMainFrame::OnListFileTrashed(const std::string& path) {
-    ShowStatus(tr("Moved to the trash: %1").arg(PathText(path)));
+    ShowStatus(tr("Moved to the trash: %1").arg(FileNameText(path)));
     // Both windows and the treemap show files of the same scan.
     m_trashedFromLists.push_back(path);
     m_folderView.ForgetLargestFile(path);
@@ -589,8 +587,7 @@ void CMainFrame::OnListFileTrashed(const std::string& path) {
     if (m_fileTypes != nullptr) {
         m_fileTypes->ForgetTrashedFile(path);
     }
-    std::string folder(FolderOfPath(path));
-    m_treeFoldersToFollow.push_back(folder.empty() ? std::string(1, kPathSeparator) : folder);
+    m_treeFoldersToFollow.emplace_back(FolderOfPath(path));
     FollowTrashedFiles();
 }
 
@@ -621,9 +618,9 @@ void CMainFrame::RefreshCommands() {
     const std::string root = m_folderView.GetRootPath();
     m_actExportScan->setEnabled(!root.empty() && !m_folderView.IsScanRunning() &&
                                 ::access(root.c_str(), R_OK | X_OK) == 0);
-    const QString title = dirmass
-                              ? QStringLiteral("Dirmass - ") + PathText(m_folderView.GetScanPath())
-                              : QStringLiteral("Dupmatch - ") + PathText(m_twinList.ScanRoot());
+    const QString title =
+        dirmass ? QStringLiteral("Dirmass - ") + FileNameText(m_folderView.GetScanPath())
+                : QStringLiteral("Dupmatch - ") + FileNameText(m_twinList.ScanRoot());
     if (windowTitle() != title) {
         setWindowTitle(title);
     }

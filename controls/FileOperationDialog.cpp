@@ -16,12 +16,14 @@
 #include <string>
 #include <thread>
 
+#include "controls/FileNameText.h"
+
 namespace quarn {
 
 namespace {
 
 QString DisplayName(const std::string& path) {
-    return QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))).fileName();
+    return QFileInfo(FileNameText(path)).fileName();
 }
 
 // What the worker hands to the dialog's thread: progress figures, and a
@@ -50,9 +52,8 @@ ConflictAnswer FileOperationDialog::AskWithMessageBox(QWidget* parent, const std
     box.setWindowTitle(QObject::tr("Replace"));
     box.setText(QObject::tr("\"%1\" already exists in this folder.\n\nReplace it with the one "
                             "being copied?")
-                    .arg(QFile::decodeName(QByteArray::fromStdString(target))));
-    box.setInformativeText(
-        QObject::tr("From: %1").arg(QFile::decodeName(QByteArray::fromStdString(source))));
+                    .arg(FileNameText(target)));
+    box.setInformativeText(QObject::tr("From: %1").arg(FileNameText(source)));
     QPushButton* overwrite = box.addButton(QObject::tr("Overwrite"), QMessageBox::YesRole);
     QPushButton* overwriteAll = box.addButton(QObject::tr("Overwrite All"), QMessageBox::YesRole);
     QPushButton* skip = box.addButton(QObject::tr("Skip"), QMessageBox::NoRole);

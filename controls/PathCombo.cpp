@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "controls/FileNameText.h"
 #include "controls/ShellOperations.h"
 #include "platform/FileSystems.h"
 #include "platform/PathRules.h"
@@ -24,14 +25,10 @@ namespace quarn {
 
 namespace {
 
-QString DisplayText(const std::string& path) {
-    return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
 QIcon PathIcon(const std::string& path) {
     // One provider for the whole program: it caches icons per kind.
     static QFileIconProvider provider;
-    const QFileInfo info(DisplayText(path));
+    const QFileInfo info(FileNameText(path));
     if (info.isRoot()) {
         return provider.icon(QFileIconProvider::Drive);
     }
@@ -91,7 +88,7 @@ int CPathCombo::AddPath(std::string path) {
 
 int CPathCombo::AppendPath(const std::string& path) {
     const int index = count();
-    insertItem(index, PathIcon(path), DisplayText(path), index);
+    insertItem(index, PathIcon(path), FileNameText(path), index);
     setItemData(index, QByteArray::fromStdString(path), kPathRole);
     setCurrentIndex(index);
     return currentIndex();
@@ -117,7 +114,7 @@ std::optional<std::string> CPathCombo::AcceptTypedFolder(std::string& error) {
         error = tr("Type a folder, or choose one in the list").toStdString();
         return std::nullopt;
     }
-    const std::string path = QFile::encodeName(ExpandTypedFolder(typed)).toStdString();
+    const std::string path = FileNameBytes(ExpandTypedFolder(typed));
     // Opened as the scan will open it: a folder that cannot be listed is
     // refused now, not after an empty scan.
     const int handle = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "controls/FileNameText.h"
+#include "foldersize/SizeText.h"
 #include "platform/FileTime.h"
 #include "platform/FolderWalker.h"
 
@@ -25,23 +27,11 @@ namespace quarn {
 
 namespace {
 
-QString Decode(const std::string& bytes) {
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
-
 // "1.234 MB (1,293,942 bytes)", 1024-based like the rest of the program.
 QString SizeText(uint64_t bytes) {
-    const double value = double(bytes);
-    QString unit;
-    if (bytes >= (uint64_t(1) << 30)) {
-        unit = QString::asprintf("%.3f GB", value / double(uint64_t(1) << 30));
-    } else if (bytes >= (uint64_t(1) << 20)) {
-        unit = QString::asprintf("%.3f MB", value / double(uint64_t(1) << 20));
-    } else {
-        unit = QString::asprintf("%.3f KB", value / 1024.0);
-    }
     return QObject::tr("%1 (%2 bytes)")
-        .arg(unit, QLocale(QLocale::English).toString(qulonglong(bytes)));
+        .arg(QString::fromStdString(FormatSize(bytes)),
+             QLocale(QLocale::English).toString(qulonglong(bytes)));
 }
 
 QString TimeText(const struct timespec& t) {
@@ -120,7 +110,7 @@ QString TypeText(const std::string& path, const struct stat& st) {
     if (S_ISBLK(st.st_mode)) {
         return QObject::tr("Block device");
     }
-    QMimeType type = QMimeDatabase().mimeTypeForFile(Decode(path));
+    QMimeType type = QMimeDatabase().mimeTypeForFile(FileNameText(path));
     return QObject::tr("%1 (%2)").arg(type.comment(), type.name());
 }
 
@@ -183,7 +173,7 @@ class CountSink : public WalkSink {
 
 PropertiesDialog::PropertiesDialog(const std::string& path, QWidget* parent)
     : QDialog(parent), m_path(path) {
-    QString shownPath = Decode(path);
+    QString shownPath = FileNameText(path);
     setWindowTitle(tr("Properties of %1")
                        .arg(QFileInfo(shownPath).fileName().isEmpty()
                                 ? shownPath
@@ -207,7 +197,7 @@ PropertiesDialog::PropertiesDialog(const std::string& path, QWidget* parent)
         std::vector<char> buffer(size_t(st.st_size > 0 ? st.st_size : 4096) + 1);
         ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
         AddRow(tr("Link target:"), QStringLiteral("target"),
-               n >= 0 ? Decode(std::string(buffer.data(), size_t(n))) : tr("unreadable"));
+               n >= 0 ? FileNameText(std::string(buffer.data(), size_t(n))) : tr("unreadable"));
     }
     m_isFolder = S_ISDIR(st.st_mode);
     AddRow(tr("Size:"), QStringLiteral("size"), QString());

@@ -9,18 +9,11 @@
 
 #include <sys/stat.h>
 
+#include "controls/FileNameText.h"
 #include "controls/ShellOperations.h"
 #include "platform/PathRules.h"
 
 namespace quarn {
-
-namespace {
-
-QString Decode(const std::string& bytes) {
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
-
-}  // namespace
 
 CShellItemMenu::CShellItemMenu() = default;
 
@@ -117,7 +110,7 @@ int CShellItemMenu::CarryOut(QWidget* owner, int commandId) {
         case kCmdCopyPath: {
             QStringList lines;
             for (const std::string& path : m_paths) {
-                lines << Decode(path);
+                lines << FileNameText(path);
             }
             QApplication::clipboard()->setText(lines.join('\n'));
             return kCmdCopyPath;

@@ -10,16 +10,13 @@
 #include <QMessageBox>
 #include <QStringList>
 
+#include "controls/FileNameText.h"
 #include "controls/FileOperationDialog.h"
 #include "controls/PropertiesDialog.h"
 
 namespace quarn {
 
 namespace {
-
-QString Decode(const std::string& bytes) {
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
 
 // The window a question or an error belongs to: the caller's window (the
 // main window for the panes), so that it shows in front of it.
@@ -86,11 +83,11 @@ ShellOperationHooks& ShellHooks() {
 }
 
 bool OpenWithDefaultHandler(const std::string& path) {
-    QUrl url = QUrl::fromLocalFile(Decode(path));
+    QUrl url = QUrl::fromLocalFile(FileNameText(path));
     bool opened = ShellHooks().openUrl ? ShellHooks().openUrl(url) : QDesktopServices::openUrl(url);
     if (!opened) {
         ShowError(nullptr, QObject::tr("Open"),
-                  QObject::tr("No application could open \"%1\".").arg(Decode(path)));
+                  QObject::tr("No application could open \"%1\".").arg(FileNameText(path)));
     }
     return opened;
 }
@@ -118,9 +115,10 @@ int TrashFilesWithConfirmation(QWidget* parent, const std::string& folder,
                                const std::vector<FileIdentity>& identities) {
     const QString title = QObject::tr("Move to Trash");
     const QString question =
-        paths.size() == 1 ? QObject::tr("Move the 1 file in %1 to the trash?").arg(Decode(folder))
-                          : QObject::tr("Move the %1 files in %2 to the trash?")
-                                .arg(QString::number(qulonglong(paths.size())), Decode(folder));
+        paths.size() == 1
+            ? QObject::tr("Move the 1 file in %1 to the trash?").arg(FileNameText(folder))
+            : QObject::tr("Move the %1 files in %2 to the trash?")
+                  .arg(QString::number(qulonglong(paths.size())), FileNameText(folder));
     if (!Confirm(parent, title, question)) {
         return -1;
     }
@@ -135,7 +133,7 @@ int TrashFilesWithConfirmation(QWidget* parent, const std::string& folder,
         if (result.Ok()) {
             ++trashed;
         } else {
-            failures << QStringLiteral("%1: %2").arg(QFileInfo(Decode(paths[i])).fileName(),
+            failures << QStringLiteral("%1: %2").arg(QFileInfo(FileNameText(paths[i])).fileName(),
                                                      QString::fromStdString(result.error));
         }
     }
@@ -149,13 +147,13 @@ int TrashFilesWithConfirmation(QWidget* parent, const std::string& folder,
 bool TrashWithConfirmation(QWidget* parent, const std::string& path,
                            const std::optional<FileIdentity>& expected) {
     const QString title = QObject::tr("Move to Trash");
-    QString name = QFileInfo(Decode(path)).fileName();
+    QString name = QFileInfo(FileNameText(path)).fileName();
     if (name.isEmpty()) {
-        name = Decode(path);
+        name = FileNameText(path);
     }
     if (!IdentityOf(path)) {
         // Nothing to ask about: say so at once.
-        ShowError(parent, title, QObject::tr("\"%1\" no longer exists.").arg(Decode(path)));
+        ShowError(parent, title, QObject::tr("\"%1\" no longer exists.").arg(FileNameText(path)));
         return false;
     }
     if (!Confirm(parent, title,
@@ -183,7 +181,7 @@ std::string BrowseForFolder(QWidget* parent, const QString& title) {
         return ShellHooks().browse(parent, title);
     }
     QString folder = QFileDialog::getExistingDirectory(DialogParent(parent), title);
-    return folder.isEmpty() ? std::string() : QFile::encodeName(folder).toStdString();
+    return folder.isEmpty() ? std::string() : FileNameBytes(folder);
 }
 
 }  // namespace quarn

@@ -9,6 +9,8 @@
 #include <QPixmap>
 #include <QStandardPaths>
 
+#include "controls/FileNameText.h"
+
 namespace quarn {
 
 MimeIconProvider& MimeIconProvider::Shared() {
@@ -21,7 +23,7 @@ MimeIconProvider& MimeIconProvider::Shared() {
 int MimeIconProvider::IconIndexForFile(const std::string& path) {
     // The database is thread-safe; only the table needs the lock.
     const QMimeType type =
-        m_database.mimeTypeForFile(QFile::decodeName(path.c_str()), QMimeDatabase::MatchExtension);
+        m_database.mimeTypeForFile(FileNameText(path), QMimeDatabase::MatchExtension);
     const std::string name = type.isValid() ? type.name().toStdString() : std::string();
     std::lock_guard lock(m_mutex);
     auto found = m_indexOfName.find(name);

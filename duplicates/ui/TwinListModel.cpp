@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <algorithm>
 
+#include "controls/FileNameText.h"
 #include "duplicates/ui/MimeIconProvider.h"
 
 namespace quarn {
@@ -64,14 +65,14 @@ QVariant TwinListModel::data(const QModelIndex& index, int role) const {
             const std::string text = m_list.GetRowText(row, column);
             if (column == CFileListCtrl::kFileColumn || column == CFileListCtrl::kPathColumn) {
                 // Names and paths are the file system's bytes.
-                return QFile::decodeName(QByteArray::fromStdString(text));
+                return FileNameText(text);
             }
             return QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
         }
         case Qt::ToolTipRole:
             // The path column is often narrower than the path.
             if (column == CFileListCtrl::kPathColumn) {
-                return QFile::decodeName(QByteArray::fromStdString(m_list.GetRowText(row, column)));
+                return FileNameText(m_list.GetRowText(row, column));
             }
             if (column == CFileListCtrl::kContentColumn && m_pTwins != nullptr) {
                 const std::optional<RowSource> source = m_list.GetRowSource(row);

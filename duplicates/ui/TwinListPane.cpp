@@ -12,6 +12,7 @@
 #include <QStyle>
 #include <algorithm>
 
+#include "controls/FileNameText.h"
 #include "controls/ItemMenuPlace.h"
 #include "controls/ShellItemMenu.h"
 #include "controls/ShellOperations.h"
@@ -262,8 +263,7 @@ void TwinListPane::MoveRowsToTrash(const std::vector<int>& rows) {
         return;
     }
     auto nameOf = [this](const RowSource& source) {
-        return QFile::decodeName(
-            QByteArray::fromStdString(std::string(m_list.m_tree.GroupName(source.group))));
+        return FileNameText(m_list.m_tree.GroupName(source.group));
     };
     CTwinListView::TrashPlan plan = m_list.PlanTrash(files);
     const QString question =
@@ -303,8 +303,7 @@ void TwinListPane::MoveRowsToTrash(const std::vector<int>& rows) {
     for (const CTwinListView::TrashOutcome& outcome : outcomes) {
         if (outcome.verdict != CTwinListView::TrashVerdict::Trashed) {
             kept << tr("\"%1\": %2")
-                        .arg(QFile::decodeName(QByteArray::fromStdString(outcome.path)),
-                             QString::fromStdString(outcome.reason));
+                        .arg(FileNameText(outcome.path), QString::fromStdString(outcome.reason));
         }
     }
     if (kept.isEmpty()) {
@@ -354,11 +353,7 @@ int TwinListPane::SelectCopies(CTwinListView::KeepRule keep) {
 }
 
 void TwinListPane::OpenFolderOf(const std::string& path) {
-    std::string folder(FolderOfPath(path));
-    // A file right below the root has the root as its folder, not nothing.
-    if (folder.empty() && path.starts_with(kPathSeparator)) {
-        folder = std::string(1, kPathSeparator);
-    }
+    const std::string folder(FolderOfPath(path));
     if (!folder.empty()) {
         OpenWithDefaultHandler(folder);
     }

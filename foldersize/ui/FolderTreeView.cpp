@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "controls/FileNameText.h"
 #include "controls/ShellOperations.h"
 #include "foldersize/SizeText.h"
 #include "foldersize/ui/FolderTreeModel.h"
@@ -238,7 +239,7 @@ bool CFolderTreeView::RefuseWhileBusy() {
 std::optional<LooseFiles> CFolderTreeView::LooseFilesOf(HTREEITEM filesItem,
                                                         const std::string& folder) {
     LooseFiles files = ListLooseFiles(folder, m_scan.AreSizesAllocated());
-    const QString shown = QFile::decodeName(QByteArray::fromStdString(folder));
+    const QString shown = FileNameText(folder);
     if (files.error != 0) {
         ShowErrorMessage(window(), tr("Files"),
                          tr("%1 cannot be read: %2")

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <vector>
 
+#include "controls/FileNameText.h"
 #include "foldersize/FolderSizeView.h"
 #include "foldersize/SizeText.h"
 #include "foldersize/ui/TreemapRenderer.h"
@@ -154,7 +155,7 @@ QString TreemapView::TextAt(QPoint point) const {
     } else if (at.kind == Kind::Rest) {
         text += " (other files)";
     }
-    return QFile::decodeName(QByteArray::fromStdString(text + "  " + FormatSize(at.bytes)));
+    return FileNameText(text + "  " + FormatSize(at.bytes));
 }
 
 std::optional<QPoint> TreemapView::PointOfItem(HTREEITEM item) const {
@@ -223,8 +224,7 @@ void TreemapView::paintEvent(QPaintEvent*) {
         const uint32_t parent = m_tree->At(m_root).parent;
         painter.fillRect(QRect(0, 0, width(), band), palette().button());
         painter.setPen(palette().buttonText().color());
-        const QString text = QStringLiteral("\u25b2 ") +
-                             QFile::decodeName(QByteArray::fromStdString(PathOf(parent)));
+        const QString text = QStringLiteral("\u25b2 ") + FileNameText(PathOf(parent));
         painter.drawText(QRect(6, 0, width() - 12, band), Qt::AlignLeft | Qt::AlignVCenter,
                          fontMetrics().elidedText(text, Qt::ElideMiddle, width() - 12));
     }
