@@ -64,14 +64,7 @@ TwinGroup::TwinGroup() {
 }
 
 void TwinGroup::SetCompareFlags() {
-    uint8_t compare = 0;
-    if (!ReadSetting(kCmpSize)) {
-        compare |= kCompareIgnoreSize;
-    }
-    if (!ReadSetting(kCmpDate)) {
-        compare |= kCompareIgnoreTime;
-    }
-    m_nCompare = compare;
+    m_nCompare = TwinCompareFromSettings();
 }
 
 void TwinGroup::Assign(const FindRecord& record, std::string path) {

@@ -19,12 +19,9 @@
 #include <vector>
 
 #include "platform/FindRecord.h"
+#include "settings/TwinCompare.h"
 
 namespace quarn {
-
-// Bits of TwinGroup::m_nCompare.
-inline constexpr uint8_t kCompareIgnoreSize = 2;
-inline constexpr uint8_t kCompareIgnoreTime = 4;
 
 // A last-write time as the file system keeps it, cut to 100 ns.
 struct ExactTime {

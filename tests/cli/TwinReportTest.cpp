@@ -1,6 +1,7 @@
 // The headless twin report: the printed list and status, text and JSON.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -8,12 +9,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/ReportCommand.h"
+#include "platform/ProgramPath.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/Unprivileged.h"
 
 namespace quarn::cli {
 namespace {
@@ -149,6 +154,40 @@ TEST_F(TwinReportTest, VerifyAddsWhatTheContentsShowed) {
     options.json = false;
     lines = Lines(Capture(options, scratch, exitCode));
     EXPECT_EQ(std::count(lines[0].begin(), lines[0].end(), '\t'), 3);
+}
+
+TEST_F(TwinReportTest, VerifyContentsInTheProgramsIniCountsWhereTheUsersIniLacksIt) {
+    // An installed program: its folder is not the user's to write, so the
+    // user's own file is read first and the one beside the program gives
+    // what that file does not hold. Only root can make the first true of
+    // the test program's folder (by running the check as nobody).
+    if (!test::RunningAsRoot()) {
+        GTEST_SKIP() << "needs root to run the report as a user who cannot write the build";
+    }
+    const std::string beside = ExecutableRealPath() + ".ini";
+    ASSERT_FALSE(test::PathExists(beside)) << "left over: " << beside;
+    test::WriteText(beside, "[SETTINGS]\nVerifyContents=1\n");
+    test::TempTree home;
+    test::WriteText(home.Path("config/quarn/quarn.ini"), "[SETTINGS]\nCmpSize=1\n");
+    for (const test::TempTree* open : {&home, &tree, &scratch}) {
+        ASSERT_EQ(::chmod(open->Root().c_str(), 0777), 0);
+    }
+    options.json = true;
+    std::optional<std::string> json = test::RunUnprivileged([&]() -> std::string {
+        if (::access(beside.c_str(), R_OK) != 0) {
+            return "unreadable";  // a build below a folder closed to others
+        }
+        ::unsetenv("QUARN_INI");
+        ::setenv("XDG_CONFIG_HOME", home.Path("config").c_str(), 1);
+        int exitCode = -1;
+        return Capture(options, scratch, exitCode);
+    });
+    ::unlink(beside.c_str());
+    if (!json || *json == "unreadable") {
+        GTEST_SKIP() << "nobody cannot read " << beside;
+    }
+    EXPECT_NE(json->find("\"identical_bytes\":1024"), std::string::npos) << *json;
+    EXPECT_NE(json->find("\"content\":\"identical\""), std::string::npos) << *json;
 }
 
 TEST_F(TwinReportTest, ARelativeFolderGivesAbsolutePaths) {
