@@ -96,7 +96,7 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
         m_nShownMode = -1;
         RefreshStatus();
     });
-    connect(m_treemap, &TreemapView::itemClicked, this, [this](HTREEITEM item) {
+    connect(m_treemap, &TreemapView::itemClicked, this, [this](NodeHandle item) {
         const QModelIndex index = m_folderTree->Model().IndexOf(item);
         if (index.isValid()) {
             m_folderTree->setCurrentIndex(index);
@@ -601,8 +601,8 @@ void CMainFrame::FollowTrashedFiles() {
     std::erase(m_treeFoldersToFollow, folder);
     // The file's folder is rescanned in place (the scan root: a new scan),
     // which counts hard links and the tree's measure as the scan did.
-    const HTREEITEM item = m_folderView.FindFolderItem(folder);
-    if (item != TVI_NULL) {
+    const NodeHandle item = m_folderView.FindFolderItem(folder);
+    if (item != kNoNode) {
         m_folderTree->RefreshItem(item);
     }
 }

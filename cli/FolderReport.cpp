@@ -25,7 +25,7 @@ constexpr auto kPollInterval = std::chrono::milliseconds(50);
 
 // One item of the report, as the walk over the finished tree meets it.
 struct ReportItem {
-    HTREEITEM item;
+    NodeHandle item;
     int64_t parentIndex;  // -1 for a top-level item
     size_t depth;
     std::string text;
@@ -34,13 +34,19 @@ struct ReportItem {
     bool filesItem;
 };
 
+// The item's own text as the pane shows it.
+std::string NodeText(const CFolderSizeView& view, NodeHandle item) {
+    return view.IsFilesItem(item) ? FilesItemText(view.GetItemFileCount(item))
+                                  : view.GetItemName(item);
+}
+
 // Visits the items in display order (pre-order, children after their
 // parent) with an explicit stack: a tree may be 100,000 levels deep. Each
 // item's path is built on the one path string of the walk.
 template <typename Visit>
 void VisitItems(const CFolderSizeView& view, Visit visit) {
     struct Frame {
-        HTREEITEM item;
+        NodeHandle item;
         int64_t index;
         size_t pathLength;
         int next;
@@ -50,11 +56,11 @@ void VisitItems(const CFolderSizeView& view, Visit visit) {
     std::vector<Frame> stack;
     int64_t counter = 0;
     std::string rootPath = view.GetRootPath();
-    int topLevel = view.GetChildCount(TVI_ROOT);
+    int topLevel = view.GetChildCount(kTopLevel);
     for (int row = 0; row < topLevel; ++row) {
-        HTREEITEM top = view.GetChildItem(TVI_ROOT, row);
+        NodeHandle top = view.GetChildItem(kTopLevel, row);
         path = rootPath;
-        visit(ReportItem{top, -1, 0, view.GetItemText(top), path, view.GetItemSize(top),
+        visit(ReportItem{top, -1, 0, NodeText(view, top), path, view.GetItemSize(top),
                          view.IsFilesItem(top)});
         stack.push_back(Frame{top, counter++, path.size(), 0, view.GetChildCount(top)});
         while (!stack.empty()) {
@@ -63,10 +69,10 @@ void VisitItems(const CFolderSizeView& view, Visit visit) {
                 stack.pop_back();
                 continue;
             }
-            HTREEITEM child = view.GetChildItem(frame.item, frame.next++);
+            NodeHandle child = view.GetChildItem(frame.item, frame.next++);
             int64_t parentIndex = frame.index;
             path.resize(frame.pathLength);
-            std::string text = view.GetItemText(child);
+            std::string text = NodeText(view, child);
             bool filesItem = view.IsFilesItem(child);
             if (!filesItem) {
                 AppendPathComponent(path, text);

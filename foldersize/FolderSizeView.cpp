@@ -49,7 +49,7 @@ bool CFolderSizeView::AllocatedSizeSetting() {
 // their sums.
 class CFolderSizeView::ScanSink final : public WalkSink {
   public:
-    ScanSink(CFolderSizeView& view, HTREEITEM parentItem, TwinSink* twinSink, bool allocatedSizes)
+    ScanSink(CFolderSizeView& view, NodeHandle parentItem, TwinSink* twinSink, bool allocatedSizes)
         : m_view(view),
           m_parentItem(parentItem),
           m_twinSink(twinSink),
@@ -62,10 +62,10 @@ class CFolderSizeView::ScanSink final : public WalkSink {
     }
 
     bool EnterFolder(const std::string& path, const FindRecord* entry) override {
-        HTREEITEM item = TVI_NULL;
+        NodeHandle item = kNoNode;
         if (entry != nullptr) {
             // A subfolder's item appears when its parent's listing meets it.
-            item = m_view.InsertFolderItem(entry->Name(), kImageFolder, m_items.back());
+            item = m_view.InsertFolderItem(entry->Name(), NodeKind::Folder, m_items.back());
         }
         // Cancelled, or cancelled and a new scan already started.
         if (!m_view.m_bBusy.load(std::memory_order_relaxed) ||
@@ -78,15 +78,17 @@ class CFolderSizeView::ScanSink final : public WalkSink {
             m_view.SetStatus(path);
         }
         if (entry == nullptr) {
-            int image = m_view.m_strImportFile.empty() ? m_view.RootImage(path) : kImageFolder;
-            item = m_view.InsertFolderItem(path, image, m_parentItem);
+            const RootPlace place =
+                m_view.m_strImportFile.empty() ? PlaceOf(path) : RootPlace::Folder;
+            item = m_view.InsertFolderItem(path, NodeKind::Folder, m_parentItem);
             std::lock_guard lock(m_view.StoreMutex());
             m_view.m_hScanRoot = item;
             m_view.m_strRootPath = path;
+            m_view.m_rootPlace = place;
         }
         m_items.push_back(item);
         // Items are numbered in the order the walk enters their folders.
-        m_sums.Enter(CTreeListCtrl::ItemNumberOf(item));
+        m_sums.Enter(FolderTreeStore::ItemNumberOf(item));
         return true;
     }
 
@@ -115,15 +117,15 @@ class CFolderSizeView::ScanSink final : public WalkSink {
         if (reason != ExclusionReason::OtherFileSystem) {
             return;
         }
-        HTREEITEM item =
-            m_view.InsertFolderItem(entry.Name(), kImageOtherFileSystem, m_items.back());
+        NodeHandle item =
+            m_view.InsertFolderItem(entry.Name(), NodeKind::OtherFileSystem, m_items.back());
         // An empty folder to the sums, so its parent knows it has a subfolder.
-        m_sums.Enter(CTreeListCtrl::ItemNumberOf(item));
+        m_sums.Enter(FolderTreeStore::ItemNumberOf(item));
         m_view.CompleteFolder(item, m_sums.Leave());
     }
 
     void LeaveFolder(const std::string&) override {
-        HTREEITEM item = m_items.back();
+        NodeHandle item = m_items.back();
         m_items.pop_back();
         m_view.CompleteFolder(item, m_sums.Leave());
         if (!m_items.empty()) {
@@ -139,7 +141,7 @@ class CFolderSizeView::ScanSink final : public WalkSink {
     void EntrySkipped(const std::string&, std::string_view, int errorNumber) override {
         std::lock_guard lock(m_view.StoreMutex());
         if (m_view.IsLiveItemLocked(m_items.back())) {
-            m_view.m_readProblems.AddSkipped(CTreeListCtrl::ItemNumberOf(m_items.back()),
+            m_view.m_readProblems.AddSkipped(FolderTreeStore::ItemNumberOf(m_items.back()),
                                              errorNumber);
         }
     }
@@ -166,22 +168,16 @@ class CFolderSizeView::ScanSink final : public WalkSink {
 
   private:
     CFolderSizeView& m_view;
-    HTREEITEM m_parentItem;
+    NodeHandle m_parentItem;
     TwinSink* m_twinSink;
     uint64_t m_ticket;
     FolderSums m_sums;
     std::shared_ptr<ScanFileStats> m_fileStats;  // null: not kept
-    std::vector<HTREEITEM> m_items;              // the heap, not the machine stack, holds the depth
+    std::vector<NodeHandle> m_items;             // the heap, not the machine stack, holds the depth
     std::chrono::steady_clock::time_point m_lastStatus;
 };
 
-CFolderSizeView::CFolderSizeView() {
-    InsertColumn(0, "Name", kAlignLeft, 260);
-    InsertColumn(1, "Size", kAlignLeft, 100);
-    InsertColumn(2, "%", kAlignCentre, 100);
-    SetSizeColumn(1);
-    SetPercentColumn(2);
-}
+CFolderSizeView::CFolderSizeView() = default;
 
 CFolderSizeView::~CFolderSizeView() {
     OnDestroy();
@@ -203,7 +199,7 @@ uint64_t CFolderSizeView::ClaimBusy() {
     return m_nScanTicket.fetch_add(1) + 1;
 }
 
-void CFolderSizeView::StartScan(const std::string& path, HTREEITEM parentItem) {
+void CFolderSizeView::StartScan(const std::string& path, NodeHandle parentItem) {
     std::lock_guard start(m_startMutex);
     uint64_t ticket = ClaimBusy();
     std::jthread previous = std::move(m_scanThread);
@@ -235,13 +231,11 @@ void CFolderSizeView::StartScan(const std::string& path, HTREEITEM parentItem) {
                 previous.join();
             }
             m_strImportFile = importFile;
-            SetMarkedColumn(-1);
             RunClaimedScan(path, parentItem, twinSink, ticket);
         });
 }
 
-void CFolderSizeView::RunScan(const std::string& path, HTREEITEM parentItem) {
-    SetMarkedColumn(-1);
+void CFolderSizeView::RunScan(const std::string& path, NodeHandle parentItem) {
     uint64_t ticket = ClaimBusy();
     if (ticket == 0) {
         ShowUserMessage(m_messagePresenter, kAppIsBusyMessage);
@@ -260,7 +254,7 @@ void CFolderSizeView::RunScan(const std::string& path, HTREEITEM parentItem) {
     RunClaimedScan(path, parentItem, twinSink, ticket);
 }
 
-void CFolderSizeView::RunClaimedScan(const std::string& path, HTREEITEM parentItem,
+void CFolderSizeView::RunClaimedScan(const std::string& path, NodeHandle parentItem,
                                      TwinSink* twinSink, uint64_t ticket) {
     m_strWalkPath = path;
     m_nWalkTicket = ticket;
@@ -298,10 +292,10 @@ void CFolderSizeView::EndWorker(uint64_t ticket) {
     m_scanEnded.notify_all();
 }
 
-bool CFolderSizeView::StartRefresh(HTREEITEM item) {
+bool CFolderSizeView::StartRefresh(NodeHandle item) {
     {
         std::lock_guard start(m_startMutex);
-        HTREEITEM folder = TVI_NULL;
+        NodeHandle folder = kNoNode;
         std::optional<std::string> path;
         {
             std::lock_guard lock(StoreMutex());
@@ -365,7 +359,7 @@ class CFolderSizeView::RefreshWalk {
     std::chrono::steady_clock::time_point m_lastStatus;
 };
 
-void CFolderSizeView::RunClaimedRefresh(HTREEITEM folder, const std::string& path,
+void CFolderSizeView::RunClaimedRefresh(NodeHandle folder, const std::string& path,
                                         uint64_t ticket) {
     bool applied = false;
     try {
@@ -402,35 +396,35 @@ void CFolderSizeView::RunClaimedRefresh(HTREEITEM folder, const std::string& pat
     EndWorker(ticket);
 }
 
-void CFolderSizeView::ApplyRefreshLocked(HTREEITEM folder, const SubtreeScan& walk) {
+void CFolderSizeView::ApplyRefreshLocked(NodeHandle folder, const SubtreeScan& walk) {
     const std::vector<SubtreeScan::Folder>& found = walk.Folders();
     // The old subtree leaves.
-    std::vector<HTREEITEM> oldFolders = SubtreeFoldersLocked(folder);
+    std::vector<NodeHandle> oldFolders = SubtreeFoldersLocked(folder);
     int64_t oldFiles = 0;
-    for (HTREEITEM old : oldFolders) {
+    for (NodeHandle old : oldFolders) {
         oldFiles += OwnFileCountLocked(old);
     }
     std::vector<LinkedFiles::Name> oldNames = TakeNamesOfLocked(oldFolders);
-    for (HTREEITEM old : oldFolders) {
+    for (NodeHandle old : oldFolders) {
         m_readProblems.Erase(ItemNumberOf(old));
     }
-    SetItemImageLocked(folder, kImageFolder);  // read anew: the walk's findings hold
+    SetItemKindLocked(folder, NodeKind::Folder);  // read anew: the walk's findings hold
     uint64_t oldBytes = GetItemSizeLocked(folder).value_or(0);
     int count = GetChildCountLocked(folder);
-    std::vector<HTREEITEM> children;
+    std::vector<NodeHandle> children;
     for (int row = 0; row < count; ++row) {
         children.push_back(GetChildItemLocked(folder, row));
     }
-    for (HTREEITEM child : children) {
+    for (NodeHandle child : children) {
         DeleteItemLocked(child);
     }
     // The new one takes its place: folders in walk order, each folder's files
     // item after its subfolders.
-    std::vector<HTREEITEM> items(found.size(), TVI_NULL);
+    std::vector<NodeHandle> items(found.size(), kNoNode);
     items[0] = folder;
     for (size_t place = 1; place < found.size(); ++place) {
-        items[place] =
-            InsertItemLocked(walk.NameOf(found[place]), kImageFolder, items[found[place].parent]);
+        items[place] = InsertItemLocked(walk.NameOf(found[place]), NodeKind::Folder,
+                                        items[found[place].parent]);
     }
     for (size_t place = 0; place < found.size(); ++place) {
         const FolderSums::Folder& sums = found[place].sums;
@@ -444,12 +438,12 @@ void CFolderSizeView::ApplyRefreshLocked(HTREEITEM folder, const SubtreeScan& wa
     for (const auto& [place, problem] : walk.ReadProblems().All()) {
         m_readProblems.Put(ItemNumberOf(items[place]), problem);
         if (problem.error != 0) {
-            SetItemImageLocked(items[place], kImageUnreadableFolder);
+            SetItemKindLocked(items[place], NodeKind::Unreadable);
         }
     }
     std::vector<LinkedFiles::Name> newNames;
     for (const LinkedFiles::Name& name : walk.LinkedNames()) {
-        if (items[name.folder] != TVI_NULL) {
+        if (items[name.folder] != kNoNode) {
             newNames.push_back(LinkedFiles::Name{name.inode, ItemNumberOf(items[name.folder])});
         }
     }
@@ -481,7 +475,7 @@ void CFolderSizeView::WaitForScan() {
 
 // --- The walk ---------------------------------------------------------------
 
-uint64_t CFolderSizeView::ScanFolder(const std::string& path, HTREEITEM item, TwinSink* twinSink) {
+uint64_t CFolderSizeView::ScanFolder(const std::string& path, NodeHandle item, TwinSink* twinSink) {
     bool allocatedSizes = m_bAllocatedSizes.load() || AllocatedSizeSetting();
     {
         std::lock_guard lock(StoreMutex());
@@ -536,7 +530,7 @@ WalkResult CFolderSizeView::ImportTree(WalkSink& sink) {
             m_strImportError = error;
         }
         std::lock_guard lock(StoreMutex());
-        m_hScanRoot = TVI_NULL;
+        m_hScanRoot = kNoNode;
         DeleteAllItemsLocked();
         throw ScanCancelled{};
     }
@@ -553,26 +547,27 @@ std::string CFolderSizeView::GetImportError() const {
     return m_strImportError;
 }
 
-HTREEITEM CFolderSizeView::InsertFolderItem(std::string_view text, int image, HTREEITEM parent) {
+NodeHandle CFolderSizeView::InsertFolderItem(std::string_view text, NodeKind kind,
+                                             NodeHandle parent) {
     std::lock_guard lock(StoreMutex());
     // The scan root stays open while its children are added.
-    HTREEITEM root = GetRootItemLocked();
-    if (root != TVI_NULL) {
+    NodeHandle root = GetRootItemLocked();
+    if (root != kNoNode) {
         ExpandLocked(root);
     }
-    return InsertItemLocked(text, image, parent);
+    return InsertItemLocked(text, kind, parent);
 }
 
-int CFolderSizeView::RootImage(const std::string& path) {
-    std::optional<std::string> mountPoint = MountPointOf(path);
-    bool isMountPoint = mountPoint && NormalisedPath(path) == *mountPoint;
-    if (isMountPoint || IsNetworkLocation(path)) {
-        return AddShellIcon(path);
+FolderTreeStore::RootPlace CFolderSizeView::PlaceOf(const std::string& path) {
+    if (IsNetworkLocation(path)) {
+        return RootPlace::Network;
     }
-    return kImageFolder;
+    std::optional<std::string> mountPoint = MountPointOf(path);
+    return mountPoint && NormalisedPath(path) == *mountPoint ? RootPlace::MountPoint
+                                                             : RootPlace::Folder;
 }
 
-void CFolderSizeView::CompleteFolder(HTREEITEM item, const FolderSums::Folder& sums) {
+void CFolderSizeView::CompleteFolder(NodeHandle item, const FolderSums::Folder& sums) {
     std::lock_guard lock(StoreMutex());
     SetItemSizeLocked(item, sums.total);
     SetOwnFileCountLocked(item, sums.fileCount);
@@ -585,21 +580,21 @@ void CFolderSizeView::CompleteFolder(HTREEITEM item, const FolderSums::Folder& s
     }
 }
 
-void CFolderSizeView::MarkUnreadableLocked(HTREEITEM item, int errorNumber) {
+void CFolderSizeView::MarkUnreadableLocked(NodeHandle item, int errorNumber) {
     if (!IsLiveItemLocked(item)) {
         return;
     }
     m_readProblems.SetUnreadable(ItemNumberOf(item), errorNumber);
-    SetItemImageLocked(item, kImageUnreadableFolder);
+    SetItemKindLocked(item, NodeKind::Unreadable);
 }
 
-uint32_t CFolderSizeView::OwnFileCountLocked(HTREEITEM item) const {
+uint32_t CFolderSizeView::OwnFileCountLocked(NodeHandle item) const {
     uint32_t number = ItemNumberOf(item);
     return number < m_ownFiles.size() ? m_ownFiles[number] : 0;
 }
 
-void CFolderSizeView::SetOwnFileCountLocked(HTREEITEM item, int64_t count) {
-    if (item == TVI_NULL) {
+void CFolderSizeView::SetOwnFileCountLocked(NodeHandle item, int64_t count) {
+    if (item == kNoNode) {
         return;
     }
     uint32_t number = ItemNumberOf(item);
@@ -648,7 +643,7 @@ void CFolderSizeView::FinishScan() {
         std::lock_guard lock(StoreMutex());
         m_bPercentOfTotal = ending.ofTotal;
         if (ending.renameRoot) {
-            SetItemTextLocked(m_hScanRoot, ending.status);
+            SetItemNameLocked(m_hScanRoot, ending.status);
         }
     }
     SetStatus(ending.status);
@@ -665,7 +660,7 @@ void CFolderSizeView::ShowChangedTotal() {
     {
         std::lock_guard lock(StoreMutex());
         if (ending.renameRoot) {
-            SetItemTextLocked(m_hScanRoot, ending.status);
+            SetItemNameLocked(m_hScanRoot, ending.status);
         }
     }
     SetStatus(ending.status);
@@ -675,7 +670,7 @@ void CFolderSizeView::SortBySize() {
     // A files item stays the last child of its folder, even when it is the
     // largest; only under the scan root is it placed by size. A folder the
     // walk did not finish keeps the order of the walk.
-    HTREEITEM root = GetRootItem();
+    NodeHandle root = GetRootItem();
     uint32_t next = 1;
     while (true) {
         std::lock_guard lock(StoreMutex());
@@ -684,8 +679,8 @@ void CFolderSizeView::SortBySize() {
             break;
         }
         for (; next < end; ++next) {
-            HTREEITEM item = LiveItemLocked(next);
-            if (item != TVI_NULL && item != root && !IsFilesItemLocked(item) &&
+            NodeHandle item = LiveItemLocked(next);
+            if (item != kNoNode && item != root && !IsFilesItemLocked(item) &&
                 GetItemSizeLocked(item)) {
                 SortChildrenByPercentLocked(item, true);
             }
@@ -711,8 +706,9 @@ void CFolderSizeView::ResetScan() {
     }
     std::lock_guard lock(StoreMutex());
     m_nRecords = 0;
-    m_hScanRoot = TVI_NULL;
+    m_hScanRoot = kNoNode;
     m_strRootPath.clear();
+    m_rootPlace = RootPlace::Folder;
     m_links.Clear();
     m_readProblems.Clear();
     std::deque<uint32_t>().swap(m_ownFiles);
@@ -727,23 +723,23 @@ bool CFolderSizeView::AreSizesAllocated() const {
 }
 
 uint32_t CFolderSizeView::ParentNumberLocked(uint32_t number) const {
-    HTREEITEM parent = GetParentItemLocked(LiveItemLocked(number));
-    if (parent == TVI_NULL || parent == TVI_ROOT) {
+    NodeHandle parent = GetParentItemLocked(LiveItemLocked(number));
+    if (parent == kNoNode || parent == kTopLevel) {
         return LinkedFiles::kNoParent;
     }
     return ItemNumberOf(parent);
 }
 
-std::vector<HTREEITEM> CFolderSizeView::SubtreeFoldersLocked(HTREEITEM item) const {
-    std::vector<HTREEITEM> folders;
-    std::vector<HTREEITEM> pending{item};
+std::vector<NodeHandle> CFolderSizeView::SubtreeFoldersLocked(NodeHandle item) const {
+    std::vector<NodeHandle> folders;
+    std::vector<NodeHandle> pending{item};
     while (!pending.empty()) {
-        HTREEITEM folder = pending.back();
+        NodeHandle folder = pending.back();
         pending.pop_back();
         folders.push_back(folder);
         int count = GetChildCountLocked(folder);
         for (int row = 0; row < count; ++row) {
-            HTREEITEM child = GetChildItemLocked(folder, row);
+            NodeHandle child = GetChildItemLocked(folder, row);
             // Deleted children stay linked until a view has applied it.
             if (IsLiveItemLocked(child) && !IsFilesItemLocked(child)) {
                 pending.push_back(child);
@@ -754,12 +750,12 @@ std::vector<HTREEITEM> CFolderSizeView::SubtreeFoldersLocked(HTREEITEM item) con
 }
 
 std::vector<LinkedFiles::Name> CFolderSizeView::TakeNamesOfLocked(
-    const std::vector<HTREEITEM>& folders) {
+    const std::vector<NodeHandle>& folders) {
     if (m_links.Names().empty()) {
         return {};
     }
     std::vector<bool> inside(ItemNumberEndLocked(), false);
-    for (HTREEITEM folder : folders) {
+    for (NodeHandle folder : folders) {
         inside[ItemNumberOf(folder)] = true;
     }
     return m_links.TakeNamesIf([&inside](const LinkedFiles::Name& name) {
@@ -767,13 +763,13 @@ std::vector<LinkedFiles::Name> CFolderSizeView::TakeNamesOfLocked(
     });
 }
 
-void CFolderSizeView::UpdateAncestorsLocked(HTREEITEM start, uint64_t removed,
+void CFolderSizeView::UpdateAncestorsLocked(NodeHandle start, uint64_t removed,
                                             const std::vector<LinkedFiles::Name>& removedNames,
                                             uint64_t added,
                                             const std::vector<LinkedFiles::Name>& addedNames) {
-    std::vector<HTREEITEM> chain;
+    std::vector<NodeHandle> chain;
     std::vector<uint32_t> numbers;
-    for (HTREEITEM at = start; at != TVI_ROOT && at != TVI_NULL; at = GetParentItemLocked(at)) {
+    for (NodeHandle at = start; at != kTopLevel && at != kNoNode; at = GetParentItemLocked(at)) {
         chain.push_back(at);
         numbers.push_back(ItemNumberOf(at));
     }
@@ -804,22 +800,22 @@ void CFolderSizeView::UpdateAncestorsLocked(HTREEITEM start, uint64_t removed,
     SortChangedLocked(chain);
 }
 
-void CFolderSizeView::SortChangedLocked(const std::vector<HTREEITEM>& folders) {
+void CFolderSizeView::SortChangedLocked(const std::vector<NodeHandle>& folders) {
     if (GetPercentBaseLocked() == 0 || !ReadSetting(kSortBySize)) {
         return;
     }
-    HTREEITEM root = GetRootItemLocked();
-    for (HTREEITEM folder : folders) {
+    NodeHandle root = GetRootItemLocked();
+    for (NodeHandle folder : folders) {
         if (folder == root) {
             // The root's children as the header last ordered them.
-            SortTopLevelLocked(GetMarkedColumnLocked() != 0);
+            SortTopLevelLocked(!TopLevelByNameLocked());
         } else if (GetItemSizeLocked(folder)) {
             SortChildrenByPercentLocked(folder, true);
         }
     }
 }
 
-bool CFolderSizeView::RemoveFolderItem(HTREEITEM item) {
+bool CFolderSizeView::RemoveFolderItem(NodeHandle item) {
     if (IsWalkRunning()) {
         return false;
     }
@@ -833,19 +829,19 @@ bool CFolderSizeView::RemoveFolderItem(HTREEITEM item) {
     return true;
 }
 
-bool CFolderSizeView::RemoveFolderItemLocked(HTREEITEM item) {
+bool CFolderSizeView::RemoveFolderItemLocked(NodeHandle item) {
     if (!ItemPathLocked(item) || IsFilesItemLocked(item)) {
         return false;
     }
-    HTREEITEM parent = GetParentItemLocked(item);
+    NodeHandle parent = GetParentItemLocked(item);
     bool isRoot = item == m_hScanRoot;
-    std::vector<HTREEITEM> folders = SubtreeFoldersLocked(item);
+    std::vector<NodeHandle> folders = SubtreeFoldersLocked(item);
     int64_t files = 0;
-    for (HTREEITEM folder : folders) {
+    for (NodeHandle folder : folders) {
         files += OwnFileCountLocked(folder);
     }
     std::vector<LinkedFiles::Name> names = TakeNamesOfLocked(folders);
-    for (HTREEITEM folder : folders) {
+    for (NodeHandle folder : folders) {
         m_readProblems.Erase(ItemNumberOf(folder));
     }
     std::optional<uint64_t> bytes = GetItemSizeLocked(item);
@@ -855,15 +851,15 @@ bool CFolderSizeView::RemoveFolderItemLocked(HTREEITEM item) {
     m_nHardLinks.fetch_sub(int64_t(names.size()));
     if (isRoot) {
         m_links.Clear();
-        UpdateAncestorsLocked(TVI_ROOT, 0, {}, 0, {});
+        UpdateAncestorsLocked(kTopLevel, 0, {}, 0, {});
     } else {
         // A folder left with files only stands for them itself: its files
         // item goes, as a scan would not make one.
         bool hasSubfolder = false;
-        HTREEITEM filesItem = TVI_NULL;
+        NodeHandle filesItem = kNoNode;
         int count = GetChildCountLocked(parent);
         for (int row = 0; row < count; ++row) {
-            HTREEITEM child = GetChildItemLocked(parent, row);
+            NodeHandle child = GetChildItemLocked(parent, row);
             if (!IsLiveItemLocked(child)) {
                 continue;
             }
@@ -873,7 +869,7 @@ bool CFolderSizeView::RemoveFolderItemLocked(HTREEITEM item) {
                 hasSubfolder = true;
             }
         }
-        if (!hasSubfolder && filesItem != TVI_NULL) {
+        if (!hasSubfolder && filesItem != kNoNode) {
             DeleteItemLocked(filesItem);
         }
         UpdateAncestorsLocked(parent, bytes.value_or(0), names, 0, {});
@@ -881,7 +877,7 @@ bool CFolderSizeView::RemoveFolderItemLocked(HTREEITEM item) {
     return true;
 }
 
-bool CFolderSizeView::RemoveLooseFiles(HTREEITEM filesItem) {
+bool CFolderSizeView::RemoveLooseFiles(NodeHandle filesItem) {
     if (IsWalkRunning()) {
         return false;
     }
@@ -890,7 +886,7 @@ bool CFolderSizeView::RemoveLooseFiles(HTREEITEM filesItem) {
         if (!ItemPathLocked(filesItem) || !IsFilesItemLocked(filesItem)) {
             return false;
         }
-        HTREEITEM folder = GetParentItemLocked(filesItem);
+        NodeHandle folder = GetParentItemLocked(filesItem);
         uint64_t bytes = GetItemSizeLocked(filesItem).value_or(0);
         int64_t files = OwnFileCountLocked(folder);
         std::vector<LinkedFiles::Name> names = TakeNamesOfLocked({folder});
@@ -904,20 +900,20 @@ bool CFolderSizeView::RemoveLooseFiles(HTREEITEM filesItem) {
     return true;
 }
 
-HTREEITEM CFolderSizeView::FindFolderItem(const std::string& path) const {
+NodeHandle CFolderSizeView::FindFolderItem(const std::string& path) const {
     std::lock_guard lock(StoreMutex());
-    if (m_hScanRoot == TVI_NULL || !IsLiveItemLocked(m_hScanRoot)) {
-        return TVI_NULL;
+    if (m_hScanRoot == kNoNode || !IsLiveItemLocked(m_hScanRoot)) {
+        return kNoNode;
     }
     std::string root = NormalisedPath(m_strRootPath);
     std::string wanted = NormalisedPath(path);
     if (wanted != root) {
         std::string prefix = root == "/" ? root : root + kPathSeparator;
         if (!wanted.starts_with(prefix)) {
-            return TVI_NULL;
+            return kNoNode;
         }
     }
-    HTREEITEM at = m_hScanRoot;
+    NodeHandle at = m_hScanRoot;
     size_t begin = std::min(wanted.size(), root.size() + 1);
     if (root == "/") {
         begin = 1;
@@ -928,16 +924,16 @@ HTREEITEM CFolderSizeView::FindFolderItem(const std::string& path) const {
             end = wanted.size();
         }
         std::string_view name(wanted.data() + begin, end - begin);
-        HTREEITEM next = TVI_NULL;
+        NodeHandle next = kNoNode;
         int count = GetChildCountLocked(at);
-        for (int row = 0; row < count && next == TVI_NULL; ++row) {
-            HTREEITEM child = GetChildItemLocked(at, row);
+        for (int row = 0; row < count && next == kNoNode; ++row) {
+            NodeHandle child = GetChildItemLocked(at, row);
             if (IsLiveItemLocked(child) && !IsFilesItemLocked(child) &&
-                GetItemTextLocked(child) == name) {
+                GetItemNameLocked(child) == name) {
                 next = child;
             }
         }
-        if (next == TVI_NULL) {
+        if (next == kNoNode) {
             break;  // made after the scan: its deepest folder the tree knows
         }
         at = next;
@@ -967,24 +963,24 @@ std::string CFolderSizeView::GetScanPath() const {
     return m_strScanPath;
 }
 
-std::optional<std::string> CFolderSizeView::GetItemPath(HTREEITEM item) const {
+std::optional<std::string> CFolderSizeView::GetItemPath(NodeHandle item) const {
     std::lock_guard lock(StoreMutex());
     return ItemPathLocked(item);
 }
 
-std::optional<std::string> CFolderSizeView::ItemPathLocked(HTREEITEM item) const {
-    if (m_hScanRoot == TVI_NULL || GetParentItemLocked(item) == TVI_NULL) {
+std::optional<std::string> CFolderSizeView::ItemPathLocked(NodeHandle item) const {
+    if (m_hScanRoot == kNoNode || GetParentItemLocked(item) == kNoNode) {
         return std::nullopt;
     }
     if (IsFilesItemLocked(item)) {
         item = GetParentItemLocked(item);
     }
     std::vector<std::string> names;
-    for (HTREEITEM at = item; at != m_hScanRoot; at = GetParentItemLocked(at)) {
-        if (at == TVI_NULL || at == TVI_ROOT) {
+    for (NodeHandle at = item; at != m_hScanRoot; at = GetParentItemLocked(at)) {
+        if (at == kNoNode || at == kTopLevel) {
             return std::nullopt;  // not below this scan's root
         }
-        names.push_back(GetItemTextLocked(at));
+        names.push_back(GetItemNameLocked(at));
     }
     std::string path = m_strRootPath;
     for (auto name = names.rbegin(); name != names.rend(); ++name) {
@@ -1003,7 +999,7 @@ int64_t CFolderSizeView::GetSkippedEntryCount() const {
     return m_readProblems.SkippedEntries();
 }
 
-std::optional<FolderReadProblems::Problem> CFolderSizeView::GetReadProblem(HTREEITEM item) const {
+std::optional<FolderReadProblems::Problem> CFolderSizeView::GetReadProblem(NodeHandle item) const {
     std::lock_guard lock(StoreMutex());
     // Numbers are of the current tree; a handle of an older one is no match.
     if (!IsLiveItemLocked(item) || IsFilesItemLocked(item)) {
@@ -1016,14 +1012,14 @@ std::optional<FolderReadProblems::Problem> CFolderSizeView::GetReadProblem(HTREE
     return *problem;
 }
 
-std::string CFolderSizeView::GetItemToolTip(HTREEITEM item) const {
-    std::optional<FolderReadProblems::Problem> problem = GetReadProblem(item);
-    return problem ? FolderReadProblems::Describe(*problem) : std::string();
-}
-
 std::string CFolderSizeView::GetRootPath() const {
     std::lock_guard lock(StoreMutex());
     return m_strRootPath;
+}
+
+FolderTreeStore::RootPlace CFolderSizeView::GetRootPlace() const {
+    std::lock_guard lock(StoreMutex());
+    return m_rootPlace;
 }
 
 std::shared_ptr<const ScanFileStats> CFolderSizeView::GetFileStats() const {
@@ -1037,7 +1033,7 @@ TreemapTree CFolderSizeView::TreemapSnapshot() const {
     // The largest files by the item of their folder, found before the lock
     // is taken (FindFolderItem takes it itself), once per folder.
     std::vector<LargestFiles::Entry> largest;
-    std::unordered_map<HTREEITEM, std::vector<size_t>> filesOfFolder;
+    std::unordered_map<NodeHandle, std::vector<size_t>> filesOfFolder;
     std::shared_ptr<const ScanFileStats> stats;
     {
         std::lock_guard lock(m_statsMutex);
@@ -1056,7 +1052,7 @@ TreemapTree CFolderSizeView::TreemapSnapshot() const {
             }
             tree.paletteTypes.push_back(row.ext);
         }
-        std::unordered_map<std::string_view, HTREEITEM> folderItems;
+        std::unordered_map<std::string_view, NodeHandle> folderItems;
         for (size_t i = 0; i < largest.size(); ++i) {
             const std::string& path = largest[i].path;
             const size_t slash = path.rfind(kPathSeparator);
@@ -1064,11 +1060,11 @@ TreemapTree CFolderSizeView::TreemapSnapshot() const {
                 continue;
             }
             std::string_view folder(path.data(), slash == 0 ? 1 : slash);
-            auto [found, added] = folderItems.try_emplace(folder, TVI_NULL);
+            auto [found, added] = folderItems.try_emplace(folder, kNoNode);
             if (added) {
                 found->second = FindFolderItem(std::string(folder));
             }
-            if (found->second != TVI_NULL) {
+            if (found->second != kNoNode) {
                 filesOfFolder[found->second].push_back(i);
             }
         }
@@ -1082,12 +1078,12 @@ TreemapTree CFolderSizeView::TreemapSnapshot() const {
     };
 
     std::lock_guard lock(StoreMutex());
-    if (m_hScanRoot == TVI_NULL || !IsLiveItemLocked(m_hScanRoot)) {
+    if (m_hScanRoot == kNoNode || !IsLiveItemLocked(m_hScanRoot)) {
         return tree;
     }
     tree.rootPath = m_strRootPath;
     tree.AddRoot(GetItemSizeLocked(m_hScanRoot).value_or(0), m_hScanRoot,
-                 GetItemTextLocked(m_hScanRoot));
+                 GetItemNameLocked(m_hScanRoot));
     // Breadth first over the nodes as they are added, so that each node's
     // children are added together.
     for (uint32_t at = 0; at < tree.Size(); ++at) {
@@ -1097,19 +1093,21 @@ TreemapTree CFolderSizeView::TreemapSnapshot() const {
         }
         const int childCount = node.kind == Kind::Folder ? GetChildCountLocked(node.item) : 0;
         for (int row = 0; row < childCount; ++row) {
-            const HTREEITEM child = GetChildItemLocked(node.item, row);
+            const NodeHandle child = GetChildItemLocked(node.item, row);
             if (!IsLiveItemLocked(child)) {
                 continue;
             }
             const bool filesItem = IsFilesItemLocked(child);
             tree.AddChild(at, filesItem ? Kind::FilesItem : Kind::Folder,
-                          GetItemSizeLocked(child).value_or(0), child, GetItemTextLocked(child));
+                          GetItemSizeLocked(child).value_or(0), child,
+                          filesItem ? FilesItemText(GetItemFileCountLocked(child))
+                                    : GetItemNameLocked(child));
         }
         if (childCount > 0) {
             continue;
         }
         // This node holds its folder's own files.
-        const HTREEITEM folder =
+        const NodeHandle folder =
             node.kind == Kind::FilesItem ? GetParentItemLocked(node.item) : node.item;
         auto files = filesOfFolder.find(folder);
         if (files == filesOfFolder.end()) {

@@ -11,7 +11,7 @@
 // worker. Destroying the view cancels and joins the running scan.
 //
 // Folders that could not be read. A folder that could not be opened or
-// listed counts as empty and its item shows kImageUnreadableFolder; an entry
+// listed counts as empty and its node is of the kind Unreadable; an entry
 // that vanished between its listing and its stat is not counted. Both are
 // counted (GetUnreadableFolderCount, GetSkippedEntryCount) and their reasons
 // kept for the few folders concerned only (FolderReadProblems); the item's
@@ -49,10 +49,10 @@
 
 #include "foldersize/FolderReadProblems.h"
 #include "foldersize/FolderSums.h"
+#include "foldersize/FolderTreeStore.h"
 #include "foldersize/LinkedFiles.h"
 #include "foldersize/ScanFileStats.h"
 #include "foldersize/SubtreeScan.h"
-#include "foldersize/TreeListCtrl.h"
 #include "foldersize/TreemapTree.h"
 #include "foldersize/TwinSink.h"
 #include "platform/ChangeNotifier.h"
@@ -62,7 +62,7 @@
 
 namespace quarn {
 
-class CFolderSizeView : public CTreeListCtrl {
+class CFolderSizeView : public FolderTreeStore {
   public:
     // Makes the columns "Name", "Size" and "%" and paints the bar in "%".
     CFolderSizeView();
@@ -74,11 +74,11 @@ class CFolderSizeView : public CTreeListCtrl {
     // cancels this scan. When a scan is already running, "App is busy.." is
     // shown (through m_messagePresenter) and nothing else happens.
     // m_pTwinSink is read here, on the calling thread.
-    void StartScan(const std::string& path, HTREEITEM parentItem = TVI_ROOT);
+    void StartScan(const std::string& path, NodeHandle parentItem = kTopLevel);
 
     // The scan itself, on the calling thread; shows "App is busy.." and
     // returns when the view is already busy.
-    void RunScan(const std::string& path, HTREEITEM parentItem = TVI_ROOT);
+    void RunScan(const std::string& path, NodeHandle parentItem = kTopLevel);
 
     // Rescans the folder of `item` (a files item: its folder) in place on
     // the worker: its subtree is walked anew and, when the walk completes,
@@ -92,21 +92,21 @@ class CFolderSizeView : public CTreeListCtrl {
     // name when the tree was scanned and has gained another inside the
     // refreshed folder since counts twice above that folder until the next
     // scan (the tree never learned its first name).
-    bool StartRefresh(HTREEITEM item);
+    bool StartRefresh(NodeHandle item);
 
     // After the folder of `item` (its subtree) left the disk: takes the item
     // out and updates the tree. False (nothing changed) for an item that is
     // not a live folder item of this scan, or while a walk runs.
-    bool RemoveFolderItem(HTREEITEM item);
+    bool RemoveFolderItem(NodeHandle item);
     // After the loose files of a files item's folder left the disk: takes
     // the files item out and updates the tree. False as above.
-    bool RemoveLooseFiles(HTREEITEM filesItem);
+    bool RemoveLooseFiles(NodeHandle filesItem);
 
     // The folder item of `path` when the path lies inside the scanned tree:
     // its own item, or, when the tree has no item for it (a folder made
     // after the scan), the item of its deepest folder that has one.
-    // TVI_NULL when the path lies outside.
-    HTREEITEM FindFolderItem(const std::string& path) const;
+    // kNoNode when the path lies outside.
+    NodeHandle FindFolderItem(const std::string& path) const;
 
     // The measure of the current tree: true when sizes are the space taken
     // on the disk (AllocatedSize), false for the files' lengths.
@@ -148,17 +148,15 @@ class CFolderSizeView : public CTreeListCtrl {
     int64_t GetSkippedEntryCount() const;
     // What kept the folder of `item` from being read whole; nothing when it
     // was read whole or is no live folder item of this scan.
-    std::optional<FolderReadProblems::Problem> GetReadProblem(HTREEITEM item) const;
-    // The reason an item's folder was not read whole (FolderReadProblems::
-    // Describe); empty for the rest.
-    std::string GetItemToolTip(HTREEITEM item) const override;
+    std::optional<FolderReadProblems::Problem> GetReadProblem(NodeHandle item) const override;
+    RootPlace GetRootPlace() const override;
     // After a complete walk the root's total; after a cancel or failure the
     // bytes of every file the walk counted, each once.
     uint64_t GetTotal() const { return m_nTotal.load(); }
 
     // The full path of the folder an item stands for (a files item: its
     // folder), or nothing when the item is not a live item of this scan.
-    std::optional<std::string> GetItemPath(HTREEITEM item) const;
+    std::optional<std::string> GetItemPath(NodeHandle item) const;
     // The walked (normalised) path of the scan root.
     std::string GetRootPath() const;
     // The items the last scan finished: folders with their totals, and
@@ -215,11 +213,11 @@ class CFolderSizeView : public CTreeListCtrl {
     // Takes the busy flag for a new scan; returns its ticket, 0 when busy.
     uint64_t ClaimBusy();
     // The body of RunScan once the busy flag is ours (ticket from ClaimBusy).
-    void RunClaimedScan(const std::string& path, HTREEITEM parentItem, TwinSink* twinSink,
+    void RunClaimedScan(const std::string& path, NodeHandle parentItem, TwinSink* twinSink,
                         uint64_t ticket);
     // Walks the tree below `path`; returns its total. Throws ScanCancelled
     // when the busy flag is found cleared.
-    uint64_t ScanFolder(const std::string& path, HTREEITEM item, TwinSink* twinSink);
+    uint64_t ScanFolder(const std::string& path, NodeHandle item, TwinSink* twinSink);
     void FinishScan();
     // Reads m_importFile into the sink; throws ScanCancelled (after
     // clearing the tree) when the file cannot be read or is damaged.
@@ -231,18 +229,16 @@ class CFolderSizeView : public CTreeListCtrl {
     void SortBySize();
 
     // Inserts a folder's item and keeps the scan root expanded.
-    HTREEITEM InsertFolderItem(std::string_view text, int image, HTREEITEM parent);
+    NodeHandle InsertFolderItem(std::string_view text, NodeKind kind, NodeHandle parent);
     // A folder is complete: its total, and its files item when it has both
     // files and subfolders.
-    void CompleteFolder(HTREEITEM item, const FolderSums::Folder& sums);
+    void CompleteFolder(NodeHandle item, const FolderSums::Folder& sums);
 
   private:
     class RefreshWalk;
 
-    std::optional<std::string> ItemPathLocked(HTREEITEM item) const;
-    // The root item's image: a mount point or a network location gets its
-    // shell icon, any other folder the folder image.
-    int RootImage(const std::string& path);
+    std::optional<std::string> ItemPathLocked(NodeHandle item) const;
+    static RootPlace PlaceOf(const std::string& path);
 
     // The status text of a finished tree of `total` bytes, and what the
     // percentages are shares of.
@@ -260,37 +256,38 @@ class CFolderSizeView : public CTreeListCtrl {
     // Gives the busy flag back unless a newer scan has taken it.
     void EndWorker(uint64_t ticket);
     // The body of a refresh once the busy flag is ours.
-    void RunClaimedRefresh(HTREEITEM folder, const std::string& path, uint64_t ticket);
-    bool RemoveFolderItemLocked(HTREEITEM item);
+    void RunClaimedRefresh(NodeHandle folder, const std::string& path, uint64_t ticket);
+    bool RemoveFolderItemLocked(NodeHandle item);
     // Puts a completed refresh walk in place of the folder's old subtree.
-    void ApplyRefreshLocked(HTREEITEM folder, const SubtreeScan& walk);
+    void ApplyRefreshLocked(NodeHandle folder, const SubtreeScan& walk);
 
     // With StoreMutex() held, after the totals below `start` (a folder
-    // item, or TVI_ROOT when the scan root itself went) changed: `removed`
+    // item, or kTopLevel when the scan root itself went) changed: `removed`
     // bytes (each inode once) and their linked names went, `added` bytes and
     // names came. Updates the sizes of `start` and its ancestors, the total
     // and the order; the names of `added` join the table.
-    void UpdateAncestorsLocked(HTREEITEM start, uint64_t removed,
+    void UpdateAncestorsLocked(NodeHandle start, uint64_t removed,
                                const std::vector<LinkedFiles::Name>& removedNames, uint64_t added,
                                const std::vector<LinkedFiles::Name>& addedNames);
     // The parent's item number of a live item number; kNoParent above the
     // top level.
     uint32_t ParentNumberLocked(uint32_t number) const;
     // The live folder items of the subtree of `item` (itself included).
-    std::vector<HTREEITEM> SubtreeFoldersLocked(HTREEITEM item) const;
+    std::vector<NodeHandle> SubtreeFoldersLocked(NodeHandle item) const;
     // Takes the linked names held by the folders of `folders` out of the table.
-    std::vector<LinkedFiles::Name> TakeNamesOfLocked(const std::vector<HTREEITEM>& folders);
+    std::vector<LinkedFiles::Name> TakeNamesOfLocked(const std::vector<NodeHandle>& folders);
     // The folder of `item` could not be opened or listed.
-    void MarkUnreadableLocked(HTREEITEM item, int errorNumber);
-    uint32_t OwnFileCountLocked(HTREEITEM item) const;
-    void SetOwnFileCountLocked(HTREEITEM item, int64_t count);
+    void MarkUnreadableLocked(NodeHandle item, int errorNumber);
+    uint32_t OwnFileCountLocked(NodeHandle item) const;
+    void SetOwnFileCountLocked(NodeHandle item, int64_t count);
     // Orders the children of the changed folders as a scan's end does.
-    void SortChangedLocked(const std::vector<HTREEITEM>& folders);
+    void SortChangedLocked(const std::vector<NodeHandle>& folders);
     bool IsWalkRunning() const { return m_bBusy.load() || m_bWorkerRunning.load(); }
 
-    size_t m_nRecords = 0;             // guarded by StoreMutex()
-    HTREEITEM m_hScanRoot = TVI_NULL;  // guarded by StoreMutex()
-    std::string m_strRootPath;         // guarded by StoreMutex()
+    size_t m_nRecords = 0;                      // guarded by StoreMutex()
+    NodeHandle m_hScanRoot = kNoNode;           // guarded by StoreMutex()
+    std::string m_strRootPath;                  // guarded by StoreMutex()
+    RootPlace m_rootPlace = RootPlace::Folder;  // guarded by StoreMutex()
     // The files with several links; guarded by StoreMutex().
     LinkedFiles m_links;
     // Each folder item's number of own files (every name), by item number;

@@ -7,15 +7,12 @@
 #include <unordered_set>
 
 #include "controls/AppIcons.h"
-#include "platform/PathRules.h"
+#include "controls/FileNameText.h"
+#include "foldersize/SizeText.h"
 
 namespace quarn {
 
 namespace {
-
-QString Text(const std::string& bytes) {
-    return QString::fromUtf8(bytes);
-}
 
 // Above this many reordered parents one layout change names no parents:
 // a persistent index per parent would cost more than the views save.
@@ -27,13 +24,12 @@ bool IsBoundary(TreeChange::Kind kind) {
 
 }  // namespace
 
-CFolderTreeModel::CFolderTreeModel(CTreeListCtrl& store, QObject* parent)
+CFolderTreeModel::CFolderTreeModel(FolderTreeStore& store, QObject* parent)
     : QAbstractItemModel(parent), m_store(store) {
     m_refreshTimer.setSingleShot(true);
     m_refreshTimer.setInterval(kRefreshIntervalMs);
     connect(&m_refreshTimer, &QTimer::timeout, this, &CFolderTreeModel::RefreshSlice);
-    m_nColumns = m_store.GetColumnCount();
-    const CTreeListCtrl::ShownTree shown = m_store.AttachListener([this] {
+    const FolderTreeStore::ShownTree shown = m_store.AttachListener([this] {
         // By name: Qt makes and frees the queued call in its own code, and no
         // functor of ours crosses between the threads.
         QMetaObject::invokeMethod(this, "ScheduleRefresh", Qt::QueuedConnection);
@@ -105,11 +101,11 @@ void CFolderTreeModel::ApplySlice() {
     Apply(slice);
 }
 
-bool CFolderTreeModel::IsOfShownTree(HTREEITEM item) const {
-    return CTreeListCtrl::GenerationOf(item) == CTreeListCtrl::GenerationOf(m_topLevel);
+bool CFolderTreeModel::IsOfShownTree(NodeHandle item) const {
+    return FolderTreeStore::GenerationOf(item) == FolderTreeStore::GenerationOf(m_topLevel);
 }
 
-uint32_t CFolderTreeModel::AnnouncedFor(HTREEITEM parent) const {
+uint32_t CFolderTreeModel::AnnouncedFor(NodeHandle parent) const {
     if (!m_announcing.empty()) {
         auto found = m_announcing.find(parent);
         if (found != m_announcing.end()) {
@@ -127,7 +123,7 @@ void CFolderTreeModel::Apply(const std::vector<TreeChange>& changes) {
     // where one layout change covers them all (a sort in the store leaves
     // later items at the end, so it commutes with what came after it).
     std::vector<TreeChange> reorders;
-    std::vector<HTREEITEM> expands;
+    std::vector<NodeHandle> expands;
     bool percentsChanged = false;
     // Items announced by this batch: the view reads them after it, so a
     // change of their data needs no signal (a walk sets most folders' sizes
@@ -161,7 +157,7 @@ void CFolderTreeModel::Apply(const std::vector<TreeChange>& changes) {
             switch (later.kind) {
                 case TreeChange::DataChanged:
                     if (IsOfShownTree(later.item) &&
-                        CTreeListCtrl::ItemNumberOf(later.item) < newSince) {
+                        FolderTreeStore::ItemNumberOf(later.item) < newSince) {
                         m_changed.push_back(later.item);
                     }
                     break;
@@ -174,9 +170,6 @@ void CFolderTreeModel::Apply(const std::vector<TreeChange>& changes) {
                 case TreeChange::ExpandRequested:
                     expands.push_back(later.item);
                     break;
-                case TreeChange::MarkChanged:
-                    Q_EMIT markedColumnChanged(m_store.GetMarkedColumn());
-                    break;
                 default:
                     break;
             }
@@ -185,7 +178,7 @@ void CFolderTreeModel::Apply(const std::vector<TreeChange>& changes) {
     }
     Reorder(reorders, percentsChanged);
     FlushDataChanged();
-    for (HTREEITEM item : expands) {
+    for (NodeHandle item : expands) {
         const QModelIndex index = IndexOf(item);
         if (index.isValid()) {
             Q_EMIT expandRequested(index);
@@ -198,32 +191,30 @@ void CFolderTreeModel::Reset(const TreeChange& change) {
     // The old tree is freed here, while no view reads it.
     m_store.ApplyChange(change);
     m_topLevel = change.item;
-    m_announced = CTreeListCtrl::ItemNumberOf(m_topLevel) + 1;
+    m_announced = FolderTreeStore::ItemNumberOf(m_topLevel) + 1;
     m_announcing.clear();
     m_changed.clear();
-    m_nColumns = m_store.GetColumnCount();
     endResetModel();
-    // The store drops older journal entries at this point, a change of the
-    // mark among them: announce the mark anew.
-    Q_EMIT markedColumnChanged(m_store.GetMarkedColumn());
+    // A new tree is in the order of its walk: no column marks its order.
+    Q_EMIT treeReplaced();
 }
 
 void CFolderTreeModel::AnnounceInsertions(const std::vector<TreeChange>& changes, size_t begin,
                                           size_t end) {
-    std::vector<HTREEITEM> parents;
-    std::unordered_map<HTREEITEM, std::vector<HTREEITEM>> runs;
+    std::vector<NodeHandle> parents;
+    std::unordered_map<NodeHandle, std::vector<NodeHandle>> runs;
     uint32_t highest = 0;
     for (size_t k = begin; k < end; ++k) {
         const TreeChange& change = changes[k];
         if (change.kind != TreeChange::Inserted || !IsOfShownTree(change.item)) {
             continue;
         }
-        std::vector<HTREEITEM>& run = runs[change.parent];
+        std::vector<NodeHandle>& run = runs[change.parent];
         if (run.empty()) {
             parents.push_back(change.parent);
         }
         run.push_back(change.item);
-        highest = std::max(highest, CTreeListCtrl::ItemNumberOf(change.item));
+        highest = std::max(highest, FolderTreeStore::ItemNumberOf(change.item));
     }
     // The tree may be gone already (replaced twice before this model caught
     // up); then nothing of it is shown.
@@ -234,10 +225,10 @@ void CFolderTreeModel::AnnounceInsertions(const std::vector<TreeChange>& changes
     // its children, so each parent's new rows are its children between its
     // old limit and its last new item, and every parent is announced before
     // its own new rows are.
-    for (HTREEITEM parent : parents) {
-        const std::vector<HTREEITEM>& run = runs[parent];
+    for (NodeHandle parent : parents) {
+        const std::vector<NodeHandle>& run = runs[parent];
         const int first = m_store.GetShownChildCount(parent, AnnouncedFor(parent));
-        const uint32_t limit = CTreeListCtrl::ItemNumberOf(run.back()) + 1;
+        const uint32_t limit = FolderTreeStore::ItemNumberOf(run.back()) + 1;
         const int last = m_store.GetShownChildCount(parent, limit) - 1;
         if (last < first) {
             continue;
@@ -256,7 +247,7 @@ void CFolderTreeModel::Remove(const TreeChange& change) {
         return;
     }
     const auto [parent, row] = m_store.GetShownParentAndRow(change.item);
-    if (parent == TVI_NULL ||
+    if (parent == kNoNode ||
         m_store.GetShownChild(parent, row, AnnouncedFor(parent)) != change.item) {
         m_store.ApplyChange(change);  // not shown (any more): nothing to announce
         return;
@@ -271,7 +262,7 @@ void CFolderTreeModel::Reorder(const std::vector<TreeChange>& reorders, bool per
         return;
     }
     QList<QPersistentModelIndex> named;
-    std::unordered_set<HTREEITEM> seen;
+    std::unordered_set<NodeHandle> seen;
     bool includesTopLevel = false;
     for (const TreeChange& change : reorders) {
         if (seen.insert(change.parent).second) {
@@ -279,7 +270,7 @@ void CFolderTreeModel::Reorder(const std::vector<TreeChange>& reorders, bool per
         }
     }
     if (!percentsChanged && !includesTopLevel && seen.size() <= kMaxNamedLayoutParents) {
-        for (HTREEITEM parent : seen) {
+        for (NodeHandle parent : seen) {
             const QModelIndex index = IndexOfShown(parent);
             if (index.isValid()) {
                 named.append(QPersistentModelIndex(index));
@@ -309,16 +300,15 @@ void CFolderTreeModel::FlushDataChanged() {
         return;
     }
     struct Place {
-        HTREEITEM parent;
+        NodeHandle parent;
         int row;
-        HTREEITEM item;
+        NodeHandle item;
     };
     std::vector<Place> places;
     places.reserve(m_changed.size());
-    for (HTREEITEM item : m_changed) {
+    for (NodeHandle item : m_changed) {
         const auto [parent, row] = m_store.GetShownParentAndRow(item);
-        if (parent != TVI_NULL &&
-            m_store.GetShownChild(parent, row, AnnouncedFor(parent)) == item) {
+        if (parent != kNoNode && m_store.GetShownChild(parent, row, AnnouncedFor(parent)) == item) {
             places.push_back(Place{parent, row, item});
         }
     }
@@ -334,32 +324,32 @@ void CFolderTreeModel::FlushDataChanged() {
         }
         const QModelIndex parent = IndexOfShown(places[i].parent);
         Q_EMIT dataChanged(index(places[i].row, 0, parent),
-                           index(places[j].row, std::max(0, m_nColumns - 1), parent));
+                           index(places[j].row, std::max(0, kColumnCount - 1), parent));
         i = j + 1;
     }
 }
 
-QModelIndex CFolderTreeModel::IndexOfShown(HTREEITEM item, int column) const {
-    if (item == m_topLevel || item == TVI_NULL) {
+QModelIndex CFolderTreeModel::IndexOfShown(NodeHandle item, int column) const {
+    if (item == m_topLevel || item == kNoNode) {
         return {};
     }
     const auto [parent, row] = m_store.GetShownParentAndRow(item);
-    if (parent == TVI_NULL) {
+    if (parent == kNoNode) {
         return {};
     }
     return createIndex(row, column, quintptr(item));
 }
 
-HTREEITEM CFolderTreeModel::HandleOf(const QModelIndex& index) const {
-    return index.isValid() ? HTREEITEM(index.internalId()) : TVI_NULL;
+NodeHandle CFolderTreeModel::HandleOf(const QModelIndex& index) const {
+    return index.isValid() ? NodeHandle(index.internalId()) : kNoNode;
 }
 
-QModelIndex CFolderTreeModel::IndexOf(HTREEITEM item, int column) const {
-    if (item == TVI_NULL || !IsOfShownTree(item) || item == m_topLevel) {
+QModelIndex CFolderTreeModel::IndexOf(NodeHandle item, int column) const {
+    if (item == kNoNode || !IsOfShownTree(item) || item == m_topLevel) {
         return {};
     }
     const auto [parent, row] = m_store.GetShownParentAndRow(item);
-    if (parent == TVI_NULL || CTreeListCtrl::ItemNumberOf(item) >= AnnouncedFor(parent) ||
+    if (parent == kNoNode || FolderTreeStore::ItemNumberOf(item) >= AnnouncedFor(parent) ||
         !m_store.IsShownLinked(item)) {
         return {};
     }
@@ -367,13 +357,13 @@ QModelIndex CFolderTreeModel::IndexOf(HTREEITEM item, int column) const {
 }
 
 QModelIndex CFolderTreeModel::index(int row, int column, const QModelIndex& parent) const {
-    if (row < 0 || column < 0 || column >= m_nColumns ||
+    if (row < 0 || column < 0 || column >= kColumnCount ||
         (parent.isValid() && parent.column() != 0)) {
         return {};
     }
-    const HTREEITEM parentItem = parent.isValid() ? HandleOf(parent) : m_topLevel;
-    const HTREEITEM child = m_store.GetShownChild(parentItem, row, AnnouncedFor(parentItem));
-    if (child == TVI_NULL) {
+    const NodeHandle parentItem = parent.isValid() ? HandleOf(parent) : m_topLevel;
+    const NodeHandle child = m_store.GetShownChild(parentItem, row, AnnouncedFor(parentItem));
+    if (child == kNoNode) {
         return {};
     }
     return createIndex(row, column, quintptr(child));
@@ -383,7 +373,7 @@ QModelIndex CFolderTreeModel::parent(const QModelIndex& child) const {
     if (!child.isValid()) {
         return {};
     }
-    const HTREEITEM parent = m_store.GetShownParentAndRow(HandleOf(child)).first;
+    const NodeHandle parent = m_store.GetShownParentAndRow(HandleOf(child)).first;
     return IndexOfShown(parent);
 }
 
@@ -391,52 +381,55 @@ int CFolderTreeModel::rowCount(const QModelIndex& parent) const {
     if (parent.isValid() && parent.column() != 0) {
         return 0;
     }
-    const HTREEITEM parentItem = parent.isValid() ? HandleOf(parent) : m_topLevel;
+    const NodeHandle parentItem = parent.isValid() ? HandleOf(parent) : m_topLevel;
     return m_store.GetShownChildCount(parentItem, AnnouncedFor(parentItem));
 }
 
 int CFolderTreeModel::columnCount(const QModelIndex&) const {
-    return m_nColumns;
+    return kColumnCount;
 }
 
 bool CFolderTreeModel::hasChildren(const QModelIndex& parent) const {
     if (parent.isValid() && parent.column() != 0) {
         return false;
     }
-    const HTREEITEM parentItem = parent.isValid() ? HandleOf(parent) : m_topLevel;
-    return m_store.GetShownChild(parentItem, 0, AnnouncedFor(parentItem)) != TVI_NULL;
+    const NodeHandle parentItem = parent.isValid() ? HandleOf(parent) : m_topLevel;
+    return m_store.GetShownChild(parentItem, 0, AnnouncedFor(parentItem)) != kNoNode;
 }
 
 QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) {
         return {};
     }
-    const HTREEITEM item = HandleOf(index);
+    const NodeHandle item = HandleOf(index);
     const int column = index.column();
     switch (role) {
         case Qt::DisplayRole:
-            return Text(m_store.GetItemText(item, column));
+            return DisplayText(item, column);
         case Qt::DecorationRole:
-            if (column == 0) {
-                return ImageIcon(m_store.GetItemImage(item));
+            if (column == kNameColumn) {
+                return KindIcon(item);
             }
             return {};
-        case Qt::ToolTipRole:
-            if (m_store.GetItemImage(item) == kImageOtherFileSystem) {
+        case Qt::ToolTipRole: {
+            if (m_store.GetItemKind(item) == NodeKind::OtherFileSystem) {
                 return QStringLiteral("other file system");
             }
-            if (column == 0) {
-                const std::string tip = m_store.GetItemToolTip(item);
-                if (!tip.empty()) {
-                    return QString::fromLocal8Bit(tip);  // the system's error texts
-                }
+            if (column != kNameColumn) {
+                return {};
             }
-            return {};
+            const std::optional<FolderReadProblems::Problem> problem = m_store.GetReadProblem(item);
+            if (!problem) {
+                return {};
+            }
+            // The system's error texts, in its own encoding.
+            return QString::fromLocal8Bit(FolderReadProblems::Describe(*problem));
+        }
         case Qt::TextAlignmentRole:
-            if (column == 0) {
+            if (column == kNameColumn) {
                 return int(Qt::AlignLeft | Qt::AlignVCenter);
             }
-            if (column == m_store.GetPercentColumn()) {
+            if (column == kPercentColumn) {
                 return int(Qt::AlignCenter);
             }
             return int(Qt::AlignRight | Qt::AlignVCenter);
@@ -449,22 +442,37 @@ QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const {
     }
 }
 
+QString CFolderTreeModel::DisplayText(NodeHandle item, int column) const {
+    switch (column) {
+        case kNameColumn:
+            if (m_store.IsFilesItem(item)) {
+                return QString::fromStdString(FilesItemText(m_store.GetItemFileCount(item)));
+            }
+            return FileNameText(m_store.GetItemName(item));
+        case kSizeColumn: {
+            const std::optional<uint64_t> size = m_store.GetItemSize(item);
+            return size ? QString::fromStdString(FormatSize(*size)) : QString();
+        }
+        case kPercentColumn: {
+            const int percent = m_store.GetItemPercent(item);
+            return percent < 0 ? QString() : QString::fromStdString(PercentText(percent));
+        }
+        default:
+            return {};
+    }
+}
+
 QVariant CFolderTreeModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || section < 0 || section >= m_nColumns) {
+    if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) {
         return {};
     }
     if (role == Qt::DisplayRole) {
-        return Text(m_store.GetColumnTitle(section));
+        static const char* const titles[kColumnCount] = {"Name", "Size", "%"};
+        return QString::fromLatin1(titles[section]);
     }
     if (role == Qt::TextAlignmentRole) {
-        switch (m_store.GetColumnAlignment(section)) {
-            case kAlignRight:
-                return int(Qt::AlignRight | Qt::AlignVCenter);
-            case kAlignCentre:
-                return int(Qt::AlignCenter);
-            default:
-                return int(Qt::AlignLeft | Qt::AlignVCenter);
-        }
+        return section == kPercentColumn ? int(Qt::AlignCenter)
+                                         : int(Qt::AlignLeft | Qt::AlignVCenter);
     }
     return {};
 }
@@ -476,38 +484,43 @@ Qt::ItemFlags CFolderTreeModel::flags(const QModelIndex& index) const {
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }
 
-QIcon CFolderTreeModel::ImageIcon(int image) const {
-    if (image < 0) {
+QIcon CFolderTreeModel::KindIcon(NodeHandle item) const {
+    const std::optional<NodeKind> kind = m_store.GetItemKind(item);
+    if (!kind) {
         return {};
     }
-    auto cached = m_icons.constFind(image);
+    if (*kind == NodeKind::Folder && item == m_store.GetRootItem()) {
+        // A scan root on a mount point or a network location: the desktop's icon.
+        static QFileIconProvider provider;
+        switch (m_store.GetRootPlace()) {
+            case FolderTreeStore::RootPlace::MountPoint:
+                return provider.icon(QFileIconProvider::Drive);
+            case FolderTreeStore::RootPlace::Network:
+                return provider.icon(QFileIconProvider::Network);
+            case FolderTreeStore::RootPlace::Folder:
+                break;
+        }
+    }
+    auto cached = m_icons.constFind(int(*kind));
     if (cached != m_icons.constEnd()) {
         return *cached;
     }
     QIcon icon;
-    if (image == kImageFilesItem) {
-        icon = QIcon(FilesItemImage());
-    } else if (image == kImageFolder) {
-        icon = QIcon(FolderItemImage());
-    } else if (image == kImageUnreadableFolder) {
-        icon = QIcon(UnreadableFolderItemImage());
-    } else if (image == kImageOtherFileSystem) {
-        icon = QIcon(OtherFileSystemItemImage());
-    } else {
-        // A scan root on a mount point or a network location: the desktop's icon.
-        static QFileIconProvider provider;
-        const std::string path = m_store.GetShellIconPath(image);
-        if (IsNetworkStylePath(path)) {
-            icon = provider.icon(QFileIconProvider::Network);
-        } else if (!path.empty()) {
-            // Only mount points get an image of their own: show them as drives.
-            icon = provider.icon(QFileIconProvider::Drive);
-        }
-        if (icon.isNull()) {
+    switch (*kind) {
+        case NodeKind::FilesItem:
+            icon = QIcon(FilesItemImage());
+            break;
+        case NodeKind::Folder:
             icon = QIcon(FolderItemImage());
-        }
+            break;
+        case NodeKind::Unreadable:
+            icon = QIcon(UnreadableFolderItemImage());
+            break;
+        case NodeKind::OtherFileSystem:
+            icon = QIcon(OtherFileSystemItemImage());
+            break;
     }
-    m_icons.insert(image, icon);
+    m_icons.insert(int(*kind), icon);
     return icon;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// A Qt item model over a CTreeListCtrl store, without a copy of the tree.
+// A Qt item model over a FolderTreeStore store, without a copy of the tree.
 //
 // Every index carries its item's store handle; rows, parents and texts are
 // read from the store when the view asks. The store is changed by a scan's
@@ -25,7 +25,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "foldersize/TreeListCtrl.h"
+#include "foldersize/FolderTreeStore.h"
 
 namespace quarn {
 
@@ -37,6 +37,11 @@ class CFolderTreeModel : public QAbstractItemModel {
     // The item's store handle (qulonglong).
     static constexpr int kHandleRole = Qt::UserRole + 2;
 
+    static constexpr int kNameColumn = 0;
+    static constexpr int kSizeColumn = 1;
+    static constexpr int kPercentColumn = 2;
+    static constexpr int kColumnCount = 3;
+
     static constexpr int kRefreshIntervalMs = 33;
     // A refresh applies the journal in slices of this many changes until
     // this much time has gone, then lets the event loop run.
@@ -44,16 +49,16 @@ class CFolderTreeModel : public QAbstractItemModel {
     static constexpr int kSliceBudgetMs = 12;
 
     // Attaches to `store`; what it holds already counts as announced.
-    explicit CFolderTreeModel(CTreeListCtrl& store, QObject* parent = nullptr);
+    explicit CFolderTreeModel(FolderTreeStore& store, QObject* parent = nullptr);
     // Carries out what the store still waits for, then detaches.
     ~CFolderTreeModel() override;
 
-    CTreeListCtrl& Store() const { return m_store; }
+    FolderTreeStore& Store() const { return m_store; }
 
-    // The store handle of an index; TVI_NULL for the invalid index.
-    HTREEITEM HandleOf(const QModelIndex& index) const;
+    // The store handle of an index; kNoNode for the invalid index.
+    NodeHandle HandleOf(const QModelIndex& index) const;
     // The index of a handle the model has announced; invalid otherwise.
-    QModelIndex IndexOf(HTREEITEM item, int column = 0) const;
+    QModelIndex IndexOf(NodeHandle item, int column = 0) const;
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -80,8 +85,8 @@ class CFolderTreeModel : public QAbstractItemModel {
   Q_SIGNALS:
     // The store's owner asks the view to expand this item.
     void expandRequested(const QModelIndex& index);
-    // The header's sort mark moved (-1 = none).
-    void markedColumnChanged(int column);
+    // A new tree replaced the shown one (a new scan).
+    void treeReplaced();
 
   private:
     // Called by name from the store's worker (see the constructor).
@@ -98,23 +103,25 @@ class CFolderTreeModel : public QAbstractItemModel {
     void Reorder(const std::vector<TreeChange>& reorders, bool percentsChanged);
     void FlushDataChanged();
     // The limit below which `parent`'s children are announced.
-    uint32_t AnnouncedFor(HTREEITEM parent) const;
+    uint32_t AnnouncedFor(NodeHandle parent) const;
     // The index of an item of the shown tree (its row read from the store);
     // the invalid index for the top level.
-    QModelIndex IndexOfShown(HTREEITEM item, int column = 0) const;
-    bool IsOfShownTree(HTREEITEM item) const;
-    QIcon ImageIcon(int image) const;
+    QModelIndex IndexOfShown(NodeHandle item, int column = 0) const;
+    bool IsOfShownTree(NodeHandle item) const;
+    QString DisplayText(NodeHandle item, int column) const;
+    // The node's image by its kind; the scan root on a volume gets the
+    // desktop's drive or network icon.
+    QIcon KindIcon(NodeHandle item) const;
 
-    CTreeListCtrl& m_store;
-    int m_nColumns = 0;
+    FolderTreeStore& m_store;
     // The parent of the top-level items of the tree the model shows.
-    HTREEITEM m_topLevel = TVI_NULL;
+    NodeHandle m_topLevel = kNoNode;
     // Items numbered below this are announced; while a batch is announced,
     // parents it has reached already have their own, higher limit.
     uint32_t m_announced = 0;
-    std::unordered_map<HTREEITEM, uint32_t> m_announcing;
+    std::unordered_map<NodeHandle, uint32_t> m_announcing;
     // Items whose data changed in the batch being applied, sent as ranges.
-    std::vector<HTREEITEM> m_changed;
+    std::vector<NodeHandle> m_changed;
     // Changes taken from the store but not applied yet (from m_backlogStart).
     std::vector<TreeChange> m_backlog;
     size_t m_backlogStart = 0;

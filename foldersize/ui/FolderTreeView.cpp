@@ -32,13 +32,11 @@ CFolderTreeView::CFolderTreeView(CFolderSizeView& scan, QWidget* parent)
     setHeader(m_header);
     setModel(m_model);
     setItemDelegate(m_delegate);
-    m_delegate->SetPercentColumn(scan.GetPercentColumn());
-    m_header->SetMarkedColumn(scan.GetMarkedColumn());
-    for (int column = 0; column < scan.GetColumnCount(); ++column) {
-        const int width = scan.GetColumnWidth(column);
-        if (width >= 0) {
-            m_header->resizeSection(column, width);
-        }
+    m_delegate->SetPercentColumn(CFolderTreeModel::kPercentColumn);
+    // The widths the columns start with: Name 260, Size 100, % 100 pixels.
+    const int widths[CFolderTreeModel::kColumnCount] = {260, 100, 100};
+    for (int column = 0; column < CFolderTreeModel::kColumnCount; ++column) {
+        m_header->resizeSection(column, widths[column]);
     }
     // The header sorts by itself (SortByColumn); the view's own sorting stays
     // off, and turning it off made the titles unclickable.
@@ -62,8 +60,8 @@ CFolderTreeView::CFolderTreeView(CFolderSizeView& scan, QWidget* parent)
 
     connect(m_model, &CFolderTreeModel::expandRequested, this,
             [this](const QModelIndex& index) { expand(index); });
-    connect(m_model, &CFolderTreeModel::markedColumnChanged, m_header,
-            &CTreeListHeader::SetMarkedColumn);
+    connect(m_model, &CFolderTreeModel::treeReplaced, m_header,
+            [this] { m_header->SetMarkedColumn(-1); });
     connect(m_header, &QHeaderView::sectionClicked, this, &CFolderTreeView::SortByColumn);
 
     // The names take the width the window has to spare; size and bar keep theirs.
@@ -88,12 +86,11 @@ CFolderTreeView::CFolderTreeView(CFolderSizeView& scan, QWidget* parent)
 CFolderTreeView::~CFolderTreeView() = default;
 
 void CFolderTreeView::StartScan(const std::string& path) {
-    m_scan.StartScan(path, TVI_ROOT);
+    m_scan.StartScan(path, kTopLevel);
 }
 
 void CFolderTreeView::SortByColumn(int column) {
     m_scan.SortTopLevel(column != 0);
-    m_scan.SetMarkedColumn(column);
     // Show the new order and mark now, not at the next refresh.
     m_model->ApplyChanges();
     m_header->SetMarkedColumn(column);
@@ -192,10 +189,10 @@ void CFolderTreeView::ShowContextMenu(const QPoint& pos) {
         clearSelection();
         setCurrentIndex(QModelIndex());
     }
-    const HTREEITEM item = m_model->HandleOf(index);
+    const NodeHandle item = m_model->HandleOf(index);
     // Items of a scan carry their folder; anything else gets no menu.
     const std::optional<std::string> path =
-        item == TVI_NULL ? std::nullopt : m_scan.GetItemPath(item);
+        item == kNoNode ? std::nullopt : m_scan.GetItemPath(item);
     if (!path) {
         return;
     }
@@ -236,7 +233,7 @@ bool CFolderTreeView::RefuseWhileBusy() {
     return true;
 }
 
-std::optional<LooseFiles> CFolderTreeView::LooseFilesOf(HTREEITEM filesItem,
+std::optional<LooseFiles> CFolderTreeView::LooseFilesOf(NodeHandle filesItem,
                                                         const std::string& folder) {
     LooseFiles files = ListLooseFiles(folder, m_scan.AreSizesAllocated());
     const QString shown = FileNameText(folder);
@@ -258,9 +255,9 @@ std::optional<LooseFiles> CFolderTreeView::LooseFilesOf(HTREEITEM filesItem,
     return files;
 }
 
-void CFolderTreeView::DeleteItem(HTREEITEM item) {
+void CFolderTreeView::DeleteItem(NodeHandle item) {
     const std::optional<std::string> path =
-        item == TVI_NULL ? std::nullopt : m_scan.GetItemPath(item);
+        item == kNoNode ? std::nullopt : m_scan.GetItemPath(item);
     if (!path || RefuseWhileBusy()) {
         return;
     }
@@ -292,7 +289,7 @@ void CFolderTreeView::DeleteItem(HTREEITEM item) {
     }
 }
 
-void CFolderTreeView::CopyOrMove(HTREEITEM item, const std::string& path, bool move) {
+void CFolderTreeView::CopyOrMove(NodeHandle item, const std::string& path, bool move) {
     if (RefuseWhileBusy()) {
         return;
     }
@@ -325,47 +322,47 @@ void CFolderTreeView::CopyOrMove(HTREEITEM item, const std::string& path, bool m
             m_scan.RemoveFolderItem(item);
         }
         ShowChanges();
-        RefreshAfter(TVI_NULL, target);  // ... and a folder of the tree that got it is rescanned.
+        RefreshAfter(kNoNode, target);  // ... and a folder of the tree that got it is rescanned.
         return;
     }
     // A copy changed only the target; a move that stopped half-way both sides.
-    HTREEITEM changed = TVI_NULL;
+    NodeHandle changed = kNoNode;
     if (move) {
         changed = filesItem ? m_scan.GetParentItem(item) : item;
     }
     RefreshAfter(changed, target);
 }
 
-void CFolderTreeView::RefreshAfter(HTREEITEM changed, const std::string& target) {
-    HTREEITEM region = changed;
+void CFolderTreeView::RefreshAfter(NodeHandle changed, const std::string& target) {
+    NodeHandle region = changed;
     if (!target.empty()) {
-        const HTREEITEM received = m_scan.FindFolderItem(target);
-        if (region == TVI_NULL) {
+        const NodeHandle received = m_scan.FindFolderItem(target);
+        if (region == kNoNode) {
             region = received;
-        } else if (received != TVI_NULL) {
+        } else if (received != kNoNode) {
             // The smallest folder that holds both.
-            std::vector<HTREEITEM> above;
-            for (HTREEITEM at = received; at != TVI_NULL && at != TVI_ROOT;
+            std::vector<NodeHandle> above;
+            for (NodeHandle at = received; at != kNoNode && at != kTopLevel;
                  at = m_scan.GetParentItem(at)) {
                 above.push_back(at);
             }
-            while (region != TVI_NULL && region != TVI_ROOT &&
+            while (region != kNoNode && region != kTopLevel &&
                    std::find(above.begin(), above.end(), region) == above.end()) {
                 region = m_scan.GetParentItem(region);
             }
         }
     }
-    if (region == TVI_NULL || region == TVI_ROOT) {
+    if (region == kNoNode || region == kTopLevel) {
         return;
     }
     RefreshItem(region);
 }
 
-void CFolderTreeView::RefreshItem(HTREEITEM item) {
-    if (item == TVI_NULL || !m_scan.GetItemPath(item)) {
+void CFolderTreeView::RefreshItem(NodeHandle item) {
+    if (item == kNoNode || !m_scan.GetItemPath(item)) {
         return;
     }
-    const HTREEITEM folder = m_scan.IsFilesItem(item) ? m_scan.GetParentItem(item) : item;
+    const NodeHandle folder = m_scan.IsFilesItem(item) ? m_scan.GetParentItem(item) : item;
     if (folder == m_scan.GetRootItem()) {
         if (!RefuseWhileBusy()) {
             Rescan();

@@ -63,10 +63,10 @@ class CFolderTreeView : public QTreeView {
     // Refresh: rescans the folder of `item` in place; on the scan root, asks
     // for a new scan (rescanRequested, or the view's own scan when nobody
     // listens).
-    void RefreshItem(HTREEITEM item);
+    void RefreshItem(NodeHandle item);
     // Delete: moves the folder of `item`, or a files item's loose files, to
     // the trash after asking, and updates the tree.
-    void DeleteItem(HTREEITEM item);
+    void DeleteItem(NodeHandle item);
 
   Q_SIGNALS:
     // A short text for the status bar ("aborted" after a failed operation).
@@ -86,16 +86,16 @@ class CFolderTreeView : public QTreeView {
     // `pathHere`: the item's folder exists on this machine (an imported tree
     // may come from another); otherwise nothing can be chosen.
     Command PickCommand(const QPoint& globalPos, bool pathHere);
-    void CopyOrMove(HTREEITEM item, const std::string& path, bool move);
+    void CopyOrMove(NodeHandle item, const std::string& path, bool move);
     // True (and "App is busy.." shown) while a walk runs.
     bool RefuseWhileBusy();
     // A files item's loose files, listed now; nothing (and the user told
     // why) when they cannot be read or are not what the item sums.
-    std::optional<LooseFiles> LooseFilesOf(HTREEITEM filesItem, const std::string& folder);
+    std::optional<LooseFiles> LooseFilesOf(NodeHandle filesItem, const std::string& folder);
     // After an operation that may have changed the subtree of `changed`
     // and the folder `target` (either may be missing): refreshes the
     // smallest folder of the tree that holds both.
-    void RefreshAfter(HTREEITEM changed, const std::string& target);
+    void RefreshAfter(NodeHandle changed, const std::string& target);
     void Rescan();
     // Shows what the store changed now, not at the next refresh.
     void ShowChanges();

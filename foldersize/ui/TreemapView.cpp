@@ -103,8 +103,8 @@ void TreemapView::FollowStore() {
     }
 }
 
-HTREEITEM TreemapView::ZoomedItem() const {
-    return m_tree != nullptr && m_root < m_tree->Size() ? m_tree->At(m_root).item : TVI_NULL;
+NodeHandle TreemapView::ZoomedItem() const {
+    return m_tree != nullptr && m_root < m_tree->Size() ? m_tree->At(m_root).item : kNoNode;
 }
 
 int TreemapView::BandHeight() const {
@@ -158,7 +158,7 @@ QString TreemapView::TextAt(QPoint point) const {
     return FileNameText(text + "  " + FormatSize(at.bytes));
 }
 
-std::optional<QPoint> TreemapView::PointOfItem(HTREEITEM item) const {
+std::optional<QPoint> TreemapView::PointOfItem(NodeHandle item) const {
     if (m_tree == nullptr || m_layout == nullptr) {
         return std::nullopt;
     }
@@ -180,7 +180,7 @@ std::optional<QPoint> TreemapView::PointOfItem(HTREEITEM item) const {
     return std::nullopt;
 }
 
-void TreemapView::SetSelectedItem(HTREEITEM item) {
+void TreemapView::SetSelectedItem(NodeHandle item) {
     if (item != m_selected) {
         m_selected = item;
         update();
@@ -233,7 +233,7 @@ void TreemapView::paintEvent(QPaintEvent*) {
         return;
     }
     painter.drawImage(QPoint(0, band), m_image);
-    if (m_selected == TVI_NULL || m_layout == nullptr) {
+    if (m_selected == kNoNode || m_layout == nullptr) {
         return;
     }
     for (const TreemapLayout::Tile& tile : m_layout->Tiles()) {

@@ -23,7 +23,7 @@
 #include <mutex>
 #include <optional>
 
-#include "foldersize/TreeListCtrl.h"
+#include "foldersize/FolderTreeStore.h"
 #include "foldersize/TreemapLayout.h"
 #include "foldersize/TreemapTree.h"
 #include "foldersize/ui/TreemapRenderer.h"
@@ -40,19 +40,19 @@ class TreemapView : public QWidget {
 
     // Asks for a new picture of the store's tree now.
     void Rebuild();
-    // Outlines the tile of `item` (TVI_NULL: none).
-    void SetSelectedItem(HTREEITEM item);
+    // Outlines the tile of `item` (kNoNode: none).
+    void SetSelectedItem(NodeHandle item);
     // Zooms out one level; false at the top.
     bool ZoomOut();
 
     // --- What is shown (for tests and the status) --------------------------
     bool HasPicture() const { return !m_image.isNull(); }
-    // The tree item of the node the picture starts from; TVI_NULL without
+    // The tree item of the node the picture starts from; kNoNode without
     // a picture.
-    HTREEITEM ZoomedItem() const;
+    NodeHandle ZoomedItem() const;
     // The middle of the tile of `item` in widget coordinates; nothing when
     // it has no tile of its own.
-    std::optional<QPoint> PointOfItem(HTREEITEM item) const;
+    std::optional<QPoint> PointOfItem(NodeHandle item) const;
     // What hovering over `point` reports.
     QString TextAt(QPoint point) const;
     // The height of the band that leads out of a zoom (0 when not zoomed).
@@ -61,7 +61,7 @@ class TreemapView : public QWidget {
   Q_SIGNALS:
     // The path and size under the pointer; empty when it left the map.
     void hovered(const QString& text);
-    void itemClicked(HTREEITEM item);
+    void itemClicked(NodeHandle item);
     // A picture arrived (tests wait for it).
     void pictureShown();
 
@@ -98,7 +98,7 @@ class TreemapView : public QWidget {
     uint32_t m_root = 0;
     QImage m_image;
     uint64_t m_wantedSerial = 0;  // the newest picture asked for
-    HTREEITEM m_selected = TVI_NULL;
+    NodeHandle m_selected = kNoNode;
     uint64_t m_builtStatusSerial = ~uint64_t(0);  // the store's serial last drawn
     QTimer m_resizeTimer;
     QTimer m_followTimer;

@@ -82,8 +82,8 @@ class FileStatsWindowsTest : public QObject {
         std::vector<std::optional<uint64_t>> sizes;
         for (const std::string& folder : relative) {
             const std::string path = m_tree->Path(folder);
-            const HTREEITEM item = view.FindFolderItem(path);
-            const bool found = item != TVI_NULL && view.GetItemPath(item) == path;
+            const NodeHandle item = view.FindFolderItem(path);
+            const bool found = item != kNoNode && view.GetItemPath(item) == path;
             sizes.push_back(found ? view.GetItemSize(item) : std::nullopt);
         }
         return sizes;

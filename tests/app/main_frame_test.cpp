@@ -525,7 +525,7 @@ class MainFrameTest : public QObject {
         QVERIFY(map->isVisible());
         QTRY_VERIFY(map->HasPicture());
         CFolderSizeView& view = frame->FolderView();
-        const HTREEITEM folderB = view.FindFolderItem(m_tree->Path("scan/b"));
+        const NodeHandle folderB = view.FindFolderItem(m_tree->Path("scan/b"));
         QTRY_VERIFY(map->PointOfItem(folderB).has_value());
         const QPoint point = *map->PointOfItem(folderB);
 
@@ -543,7 +543,7 @@ class MainFrameTest : public QObject {
         QCOMPARE(frame->FolderTree()->Model().HandleOf(frame->FolderTree()->currentIndex()),
                  folderB);
 
-        const HTREEITEM root = map->ZoomedItem();
+        const NodeHandle root = map->ZoomedItem();
         QTest::mouseDClick(map, Qt::LeftButton, {}, point);
         QTRY_COMPARE(map->ZoomedItem(), folderB);
         QVERIFY(map->BandHeight() > 0);

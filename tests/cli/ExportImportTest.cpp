@@ -25,6 +25,7 @@
 #include "platform/ExportWriter.h"
 #include "platform/ImportReader.h"
 #include "settings/Settings.h"
+#include "tests/support/FolderTreeText.h"
 #include "tests/support/TempTree.h"
 
 namespace quarn {
@@ -97,12 +98,12 @@ bool HavePeer() {
 // The items of a folder-size scan as the user sees them: text and size.
 std::vector<std::string> Items(const CFolderSizeView& view) {
     std::vector<std::string> lines;
-    std::vector<std::pair<HTREEITEM, std::string>> stack{{view.GetRootItem(), ""}};
+    std::vector<std::pair<NodeHandle, std::string>> stack{{view.GetRootItem(), ""}};
     while (!stack.empty()) {
         auto [item, prefix] = stack.back();
         stack.pop_back();
         std::optional<uint64_t> size = view.GetItemSize(item);
-        std::string text = prefix + view.GetItemText(item);
+        std::string text = prefix + test::ItemText(view, item);
         lines.push_back(text + " " + (size ? std::to_string(*size) : "-"));
         for (int row = view.GetChildCount(item); row-- > 0;) {
             stack.push_back({view.GetChildItem(item, row), text + "/"});
@@ -235,7 +236,7 @@ TEST_F(ExportImportTest, TruncatedAndMalformedFilesAreRefusedWithTheirOffset) {
     CFolderSizeView view;
     view.m_importFile = out.Path("cut.json");
     view.RunScan(view.m_importFile);
-    EXPECT_EQ(view.GetRootItem(), TVI_NULL);
+    EXPECT_EQ(view.GetRootItem(), kNoNode);
     EXPECT_NE(view.GetImportError().find("truncated at byte"), std::string::npos);
     EXPECT_NE(view.GetStatus().find("[imported " + out.Path("cut.json") + "]"), std::string::npos);
 }
@@ -251,17 +252,17 @@ TEST_F(ExportImportTest, AnImportedFolderOnAnotherFileSystemIsAMarkedItemOfSizeZ
     view.RunScan(view.m_importFile);
     ASSERT_EQ(view.GetImportError(), "");
     EXPECT_EQ(view.GetTotal(), 15u);
-    HTREEITEM root = view.GetRootItem();
-    EXPECT_EQ(view.GetItemText(root), "/srv");
-    std::map<std::string, int> images;
+    NodeHandle root = view.GetRootItem();
+    EXPECT_EQ(test::ItemText(view, root), "/srv");
+    std::map<std::string, std::optional<NodeKind>> kinds;
     for (int row = 0; row < view.GetChildCount(root); ++row) {
-        HTREEITEM child = view.GetChildItem(root, row);
-        images[view.GetItemText(child)] = view.GetItemImage(child);
+        NodeHandle child = view.GetChildItem(root, row);
+        kinds[test::ItemText(view, child)] = view.GetItemKind(child);
     }
-    EXPECT_EQ(images.count("skip"), 0u);
-    ASSERT_EQ(images.count("mnt"), 1u);
-    EXPECT_EQ(images["mnt"], kImageOtherFileSystem);
-    EXPECT_EQ(images["sub"], kImageFolder);
+    EXPECT_EQ(kinds.count("skip"), 0u);
+    ASSERT_EQ(kinds.count("mnt"), 1u);
+    EXPECT_EQ(kinds["mnt"], NodeKind::OtherFileSystem);
+    EXPECT_EQ(kinds["sub"], NodeKind::Folder);
 }
 
 // The window's export runs on a thread of its own: whole, it puts the file

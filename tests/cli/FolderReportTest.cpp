@@ -20,6 +20,7 @@
 #include "cli/ReportCommand.h"
 #include "foldersize/SizeText.h"
 #include "settings/Settings.h"
+#include "tests/support/FolderTreeText.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/Unprivileged.h"
@@ -131,11 +132,12 @@ TEST_F(FolderReportTest, SharesOfADriveThatReadAlikeAreListedLargestFirst) {
     uint64_t previous = UINT64_MAX;
     int lines = 0;
     for (int row = 0; row < view.GetChildCount(view.GetRootItem()); ++row) {
-        HTREEITEM child = view.GetChildItem(view.GetRootItem(), row);
+        NodeHandle child = view.GetChildItem(view.GetRootItem(), row);
         uint64_t size = view.GetItemSize(child).value_or(0);
         EXPECT_LE(size, previous) << text;
-        EXPECT_NE(text.find("  " + view.GetItemText(child) + "\t" + FormatSize(size) + "\t0%\n"),
-                  std::string::npos)
+        EXPECT_NE(
+            text.find("  " + test::ItemText(view, child) + "\t" + FormatSize(size) + "\t0%\n"),
+            std::string::npos)
             << text;
         previous = size;
         ++lines;
@@ -145,7 +147,7 @@ TEST_F(FolderReportTest, SharesOfADriveThatReadAlikeAreListedLargestFirst) {
     size_t at = 0;
     for (int row = 0; row < 12; ++row) {
         std::string line =
-            "\n  " + view.GetItemText(view.GetChildItem(view.GetRootItem(), row)) + "\t";
+            "\n  " + test::ItemText(view, view.GetChildItem(view.GetRootItem(), row)) + "\t";
         size_t found = text.find(line, at);
         ASSERT_NE(found, std::string::npos) << text;
         at = found + 1;

@@ -22,6 +22,7 @@
 #include "platform/FileSystems.h"
 #include "settings/Settings.h"
 #include "tests/foldersize/FolderTreeChecks.h"
+#include "tests/support/FolderTreeText.h"
 #include "tests/support/TempTree.h"
 
 namespace quarn {
@@ -50,10 +51,10 @@ uint64_t SumOfTree(const std::string& root, int64_t* files = nullptr) {
     return sum;
 }
 
-std::vector<std::string> ChildTexts(const CFolderSizeView& view, HTREEITEM parent) {
+std::vector<std::string> ChildTexts(const CFolderSizeView& view, NodeHandle parent) {
     std::vector<std::string> texts;
     for (int row = 0; row < view.GetChildCount(parent); ++row) {
-        texts.push_back(view.GetItemText(view.GetChildItem(parent, row)));
+        texts.push_back(test::ItemText(view, view.GetChildItem(parent, row)));
     }
     return texts;
 }
@@ -139,7 +140,7 @@ TEST(FolderScan, TotalsCountsTextsAndRecordsOfARealTree) {
     auto items = ItemsByPath(view);
     ASSERT_EQ(items.count(root), 1u);
     EXPECT_EQ(view.GetItemSize(items[root]), expected);
-    EXPECT_EQ(view.GetItemText(items[root]), root);
+    EXPECT_EQ(test::ItemText(view, items[root]), root);
     // only.txt, the sparse file, and the link by its own size (its target's length).
     EXPECT_EQ(view.GetItemSize(items[tree.Path("c")]), 5 + (uint64_t(5) << 30) + 10);
     EXPECT_EQ(view.GetItemSize(items[tree.Path(".hidden")]), 11u);
@@ -152,18 +153,18 @@ TEST(FolderScan, TotalsCountsTextsAndRecordsOfARealTree) {
     EXPECT_EQ(items.count(tree.Path("c") + "|files"), 0u);
     EXPECT_EQ(items.count(tree.Path("e") + "|files"), 0u);
     EXPECT_EQ(items.count(tree.Path("a/sub") + "|files"), 0u);
-    EXPECT_EQ(view.GetItemText(items[tree.Path("a") + "|files"]), "[1 file ]");
-    EXPECT_EQ(view.GetItemText(items[tree.Path("b") + "|files"]), "[2 files]");
+    EXPECT_EQ(test::ItemText(view, items[tree.Path("a") + "|files"]), "[1 file ]");
+    EXPECT_EQ(test::ItemText(view, items[tree.Path("b") + "|files"]), "[2 files]");
     EXPECT_EQ(view.GetItemFileCount(items[tree.Path("b") + "|files"]), 2);
-    EXPECT_EQ(view.GetItemImage(items[tree.Path("b") + "|files"]), kImageFilesItem);
-    EXPECT_EQ(view.GetItemImage(items[tree.Path("b")]), kImageFolder);
+    EXPECT_EQ(view.GetItemKind(items[tree.Path("b") + "|files"]), NodeKind::FilesItem);
+    EXPECT_EQ(view.GetItemKind(items[tree.Path("b")]), NodeKind::Folder);
     EXPECT_EQ(items.size(), 12u);  // 9 folders, 3 files items
     EXPECT_EQ(view.GetRecordCount(), items.size());
 
     for (const auto& [path, item] : items) {
         ASSERT_TRUE(view.GetItemSize(item).has_value()) << path;
-        EXPECT_EQ(view.GetItemText(item, 1), FormatSize(*view.GetItemSize(item))) << path;
-        std::string text = view.GetItemText(item);
+        EXPECT_EQ(test::ItemSizeText(view, item), FormatSize(*view.GetItemSize(item))) << path;
+        std::string text = test::ItemText(view, item);
         EXPECT_NE(text, ".");
         EXPECT_NE(text, "..");
         EXPECT_NE(text, "link-to-file");  // a link is a file, never an item
@@ -173,7 +174,7 @@ TEST(FolderScan, TotalsCountsTextsAndRecordsOfARealTree) {
         uint64_t sum = 0;
         bool hasFilesItem = false;
         for (int row = 0; row < count; ++row) {
-            HTREEITEM child = view.GetChildItem(item, row);
+            NodeHandle child = view.GetChildItem(item, row);
             sum += view.GetItemSize(child).value_or(0);
             if (view.IsFilesItem(child)) {
                 hasFilesItem = true;
@@ -200,9 +201,9 @@ TEST(FolderScan, SortingBySizeKeepsFilesItemsLastExceptUnderTheRoot) {
         ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
         CFolderSizeView view;
         view.RunScan(tree.Root());
-        HTREEITEM root = view.GetRootItem();
+        NodeHandle root = view.GetRootItem();
         EXPECT_EQ(ChildTexts(view, root), (std::vector<std::string>{"[1 file ]", "a", "c", "b"}));
-        HTREEITEM a = view.GetChildItem(root, 1);
+        NodeHandle a = view.GetChildItem(root, 1);
         // The files item (2500) stays last although it is a's largest child.
         EXPECT_EQ(ChildTexts(view, a), (std::vector<std::string>{"mid", "small", "[1 file ]"}));
     }
@@ -242,7 +243,7 @@ TEST(FolderScan, CancelledScansCountExceptionsAndEachByteOnce) {
         EXPECT_EQ(sink.rebuilds, scan + 1);  // the sink is rebuilt after a cancel too
     }
     // The folders still being walked keep no size; the root is one of them.
-    EXPECT_EQ(view.GetItemText(view.GetRootItem(), 1), "");
+    EXPECT_EQ(test::ItemSizeText(view, view.GetRootItem()), "");
     EXPECT_FALSE(view.GetItemSize(view.GetRootItem()).has_value());
     EXPECT_EQ(view.GetItemPercent(view.GetRootItem()), -1);
 
@@ -255,9 +256,8 @@ TEST(FolderScan, CancelledScansCountExceptionsAndEachByteOnce) {
     EXPECT_EQ(view.GetStatus(), "Ready - " + networkStyle + " [" + FormatSize(total) +
                                     "], 18 files, 12 foders, Exceptions: 2");
     EXPECT_EQ(view.GetItemPercent(view.GetRootItem()), 100);
-    EXPECT_EQ(view.GetItemText(view.GetRootItem()), networkStyle);
-    EXPECT_GE(view.GetItemImage(view.GetRootItem()), kFirstShellIconImage);
-    EXPECT_EQ(view.GetShellIconPath(view.GetItemImage(view.GetRootItem())), networkStyle);
+    EXPECT_EQ(test::ItemText(view, view.GetRootItem()), networkStyle);
+    EXPECT_EQ(view.GetRootPlace(), FolderTreeStore::RootPlace::Network);
 }
 
 TEST(FolderScan, DoubledSeparatorsAreWalkedAsSingleOnesOutsideNetworkPaths) {
@@ -267,14 +267,14 @@ TEST(FolderScan, DoubledSeparatorsAreWalkedAsSingleOnesOutsideNetworkPaths) {
     CFolderSizeView view;
     view.RunScan(tree.Root() + "//x//");
     // The folder's one spelling: the trash and the file operations spell it so.
-    EXPECT_EQ(view.GetItemText(view.GetRootItem()), tree.Root() + "/x");
+    EXPECT_EQ(test::ItemText(view, view.GetRootItem()), tree.Root() + "/x");
     auto items = ItemsByPath(view);
     EXPECT_EQ(items.count(tree.Path("x/y")), 1u);
     EXPECT_EQ(view.GetTotal(), 3u);
 
     // Network style: every separator is kept as given.
     view.RunScan("/" + tree.Root() + "//x");
-    EXPECT_EQ(view.GetItemText(view.GetRootItem()), "/" + tree.Root() + "//x");
+    EXPECT_EQ(test::ItemText(view, view.GetRootItem()), "/" + tree.Root() + "//x");
     EXPECT_EQ(view.GetTotal(), 3u);
 }
 
@@ -310,7 +310,7 @@ TEST(FolderScan, AnUnreadableFolderIsAnEmptyFolder) {
         auto items = ItemsByPath(view);
         bool ok = view.GetTotal() == 40 && items.count(tree.Path("locked")) == 1 &&
                   view.GetItemSize(items[tree.Path("locked")]) == 0u &&
-                  view.GetItemText(items[tree.Path("locked")], 1) == "0.000 KB" &&
+                  test::ItemSizeText(view, items[tree.Path("locked")]) == "0.000 KB" &&
                   items.count(tree.Path("locked/inner")) == 0 && view.GetExceptionCount() == 0;
         return ok;
     };
@@ -374,12 +374,12 @@ TEST(FolderScan, AHundredThousandLevelsDeepTreeIsWalkedCompletely) {
     EXPECT_EQ(view->GetFolderCount(), kDepth);
     EXPECT_EQ(view->GetFileCount(), 1);
     EXPECT_EQ(view->GetRecordCount(), size_t(kDepth) + 1);
-    HTREEITEM bottom = view->GetRootItem();
+    NodeHandle bottom = view->GetRootItem();
     for (int level = 0; level < kDepth; ++level) {
         ASSERT_EQ(view->GetChildCount(bottom), 1);
         bottom = view->GetChildItem(bottom, 0);
     }
-    EXPECT_EQ(view->GetItemText(bottom, 1), "0.007 KB");
+    EXPECT_EQ(test::ItemSizeText(*view, bottom), "0.007 KB");
     EXPECT_EQ(view->GetItemPercent(bottom), 100);
     std::optional<std::string> path = view->GetItemPath(bottom);
     ASSERT_TRUE(path.has_value());
@@ -431,9 +431,9 @@ TEST(FolderScan, ReadersDuringAWalkSeeTrueParentsAndOnlyFinalSizes) {
         bool last = false;
         while (!last) {
             last = !view.IsScanRunning();
-            std::vector<HTREEITEM> pending{view.GetRootItem()};
+            std::vector<NodeHandle> pending{view.GetRootItem()};
             while (!pending.empty()) {
-                HTREEITEM item = pending.back();
+                NodeHandle item = pending.back();
                 pending.pop_back();
                 std::optional<std::string> path = view.GetItemPath(item);
                 if (!path) {
@@ -444,10 +444,10 @@ TEST(FolderScan, ReadersDuringAWalkSeeTrueParentsAndOnlyFinalSizes) {
                     seen[key] = *size;
                 }
                 for (int row = 0; row < view.GetChildCount(item); ++row) {
-                    HTREEITEM child = view.GetChildItem(item, row);
+                    NodeHandle child = view.GetChildItem(item, row);
                     std::optional<std::string> childPath = view.GetItemPath(child);
                     if (childPath && !view.IsFilesItem(child) &&
-                        *childPath != *path + "/" + view.GetItemText(child)) {
+                        *childPath != *path + "/" + test::ItemText(view, child)) {
                         ++badPaths;
                     }
                     pending.push_back(child);
@@ -547,8 +547,8 @@ TEST(FolderScan, StatusNamesTheMountPointAndAMountPointScanRenamesTheRoot) {
         std::optional<std::string> mountPoint = MountPointOf(tree.Root());
         ASSERT_TRUE(mountPoint.has_value());
         EXPECT_EQ(view.GetStatus().rfind(*mountPoint + " [free ", 0), 0u) << view.GetStatus();
-        EXPECT_EQ(view.GetItemText(view.GetRootItem()), tree.Path("sub"));
-        EXPECT_EQ(view.GetItemImage(view.GetRootItem()), kImageFolder);
+        EXPECT_EQ(test::ItemText(view, view.GetRootItem()), tree.Path("sub"));
+        EXPECT_EQ(view.GetItemKind(view.GetRootItem()), NodeKind::Folder);
         EXPECT_GT(view.GetStatusSerial(), statusChanges);
     }
     {
@@ -557,7 +557,7 @@ TEST(FolderScan, StatusNamesTheMountPointAndAMountPointScanRenamesTheRoot) {
         ScanSettings scanTotal(/*sortBySize=*/true, /*relativeToDrive=*/false);
         CFolderSizeView view;
         view.RunScan(empty.Root());
-        EXPECT_EQ(view.GetItemText(view.GetRootItem(), 1), "0.000 KB");
+        EXPECT_EQ(test::ItemSizeText(view, view.GetRootItem()), "0.000 KB");
         EXPECT_EQ(view.GetItemPercent(view.GetRootItem()), -1);
     }
     if (!test::RunningAsRoot() ||
@@ -570,8 +570,8 @@ TEST(FolderScan, StatusNamesTheMountPointAndAMountPointScanRenamesTheRoot) {
     view.RunScan(mounted);
     std::string status = view.GetStatus();
     EXPECT_EQ(status.rfind(mounted + " [free ", 0), 0u) << status;
-    EXPECT_EQ(view.GetItemText(view.GetRootItem()), status);
-    EXPECT_EQ(view.GetShellIconPath(view.GetItemImage(view.GetRootItem())), mounted);
+    EXPECT_EQ(test::ItemText(view, view.GetRootItem()), status);
+    EXPECT_EQ(view.GetRootPlace(), FolderTreeStore::RootPlace::MountPoint);
     EXPECT_EQ(view.GetItemPath(view.GetRootItem()), mounted);  // the rename leaves the path
     ::umount2(mounted.c_str(), MNT_DETACH);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "settings/Settings.h"
+#include "tests/support/FolderTreeText.h"
 
 namespace quarn::test {
 
@@ -23,14 +24,14 @@ void MakeHardLink(const TempTree& tree, const std::string& existing, const std::
     }
 }
 
-std::map<std::string, HTREEITEM> ItemsByPath(const CFolderSizeView& view) {
-    std::map<std::string, HTREEITEM> byPath;
-    std::vector<HTREEITEM> pending{TVI_ROOT};
+std::map<std::string, NodeHandle> ItemsByPath(const CFolderSizeView& view) {
+    std::map<std::string, NodeHandle> byPath;
+    std::vector<NodeHandle> pending{kTopLevel};
     while (!pending.empty()) {
-        HTREEITEM parent = pending.back();
+        NodeHandle parent = pending.back();
         pending.pop_back();
         for (int row = 0; row < view.GetChildCount(parent); ++row) {
-            HTREEITEM item = view.GetChildItem(parent, row);
+            NodeHandle item = view.GetChildItem(parent, row);
             if (!view.IsLiveItem(item)) {
                 continue;  // deleted, waiting for a listener
             }
@@ -45,12 +46,12 @@ std::map<std::string, HTREEITEM> ItemsByPath(const CFolderSizeView& view) {
 
 namespace {
 
-std::vector<std::string> LiveChildTexts(const CFolderSizeView& view, HTREEITEM parent) {
+std::vector<std::string> LiveChildTexts(const CFolderSizeView& view, NodeHandle parent) {
     std::vector<std::string> texts;
     for (int row = 0; row < view.GetChildCount(parent); ++row) {
-        HTREEITEM child = view.GetChildItem(parent, row);
+        NodeHandle child = view.GetChildItem(parent, row);
         if (view.IsLiveItem(child)) {
-            texts.push_back(view.GetItemText(child));
+            texts.push_back(test::ItemText(view, child));
         }
     }
     return texts;
@@ -78,7 +79,7 @@ void ExpectSameAsFreshScan(const CFolderSizeView& view) {
             continue;
         }
         EXPECT_EQ(view.GetItemSize(found->second), fresh.GetItemSize(item)) << path;
-        EXPECT_EQ(view.GetItemText(found->second), fresh.GetItemText(item)) << path;
+        EXPECT_EQ(test::ItemText(view, found->second), test::ItemText(fresh, item)) << path;
         EXPECT_EQ(view.GetItemPercent(found->second), fresh.GetItemPercent(item)) << path;
         EXPECT_EQ(LiveChildTexts(view, found->second), LiveChildTexts(fresh, item)) << path;
     }

@@ -26,7 +26,7 @@ void MakeHardLink(const TempTree& tree, const std::string& existing, const std::
 
 // The live items of a scan by their paths, files items under path +
 // "|files"; every item must have a path.
-std::map<std::string, HTREEITEM> ItemsByPath(const CFolderSizeView& view);
+std::map<std::string, NodeHandle> ItemsByPath(const CFolderSizeView& view);
 
 // Expects `view` to show what a new scan of its folder shows now: the same
 // items with the same sizes, files items and percentages, the same order of

@@ -44,7 +44,7 @@ void MakeSharingTree(const TempTree& tree) {
     tree.MakeFile("readme.txt", 123);
 }
 
-HTREEITEM FilesItemOf(const CFolderSizeView& view, const std::string& folder) {
+NodeHandle FilesItemOf(const CFolderSizeView& view, const std::string& folder) {
     return ItemsByPath(view)[folder + "|files"];
 }
 
@@ -76,7 +76,7 @@ TEST(TreeActions, DeletesAndMovesKeepEveryAncestorTrue) {
 
     // Items that are not folders of this scan are refused.
     EXPECT_FALSE(view.RemoveFolderItem(FilesItemOf(view, tree.Root())));
-    EXPECT_FALSE(view.RemoveFolderItem(TVI_NULL));
+    EXPECT_FALSE(view.RemoveFolderItem(kNoNode));
 }
 
 TEST(TreeActions, RemovingAFilesItemsFilesKeepsItsSubfolders) {
@@ -85,7 +85,7 @@ TEST(TreeActions, RemovingAFilesItemsFilesKeepsItsSubfolders) {
     MakeSharingTree(tree);
     CFolderSizeView view;
     view.RunScan(tree.Root());
-    const HTREEITEM old = ItemsByPath(view)[tree.Path("docs/old")];
+    const NodeHandle old = ItemsByPath(view)[tree.Path("docs/old")];
     const uint64_t oldSize = *view.GetItemSize(old);
 
     // docs' loose files, one of them another name of the root's image.
@@ -121,7 +121,7 @@ TEST(TreeActions, ChangesOfANetworkStyleScanKeepItsStatusCountsTrue) {
 
     // Deleting the scanned folder itself leaves an empty tree.
     ASSERT_TRUE(view.RemoveFolderItem(view.GetRootItem()));
-    EXPECT_EQ(view.GetRootItem(), TVI_NULL);
+    EXPECT_EQ(view.GetRootItem(), kNoNode);
     EXPECT_EQ(view.GetTotal(), 0u);
     EXPECT_EQ(view.GetFileCount(), 0);
     EXPECT_EQ(view.GetFolderCount(), 0);
@@ -170,8 +170,8 @@ TEST(TreeActions, NothingChangesTheTreeWhileAWalkRuns) {
     MakeSharingTree(tree);
     CFolderSizeView view;
     view.RunScan(tree.Root());
-    const HTREEITEM docs = ItemsByPath(view)[tree.Path("docs")];
-    const HTREEITEM files = FilesItemOf(view, tree.Path("docs"));
+    const NodeHandle docs = ItemsByPath(view)[tree.Path("docs")];
+    const NodeHandle files = FilesItemOf(view, tree.Path("docs"));
 
     // A refresh holds the busy flag until it ends: hold it in a refresh of
     // a folder that blocks the walk (a fifo would not; a held sink cannot
@@ -202,8 +202,8 @@ TEST(TreeActions, FoldersArePlacedByTheirPathsInsideTheScannedTree) {
     // Made after the scan: the deepest folder the tree knows.
     EXPECT_EQ(view.FindFolderItem(tree.Path("music/album/new/deeper")),
               items[tree.Path("music/album")]);
-    EXPECT_EQ(view.FindFolderItem(tree.Root() + "-other"), TVI_NULL);
-    EXPECT_EQ(view.FindFolderItem("/"), TVI_NULL);
+    EXPECT_EQ(view.FindFolderItem(tree.Root() + "-other"), kNoNode);
+    EXPECT_EQ(view.FindFolderItem("/"), kNoNode);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 
 #include "foldersize/FolderSizeView.h"
 #include "tests/foldersize/FolderTreeChecks.h"
+#include "tests/support/FolderTreeText.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/Unprivileged.h"
 
@@ -39,6 +40,12 @@ struct Problems {
         }
     }
 };
+
+// The reason a folder's item gives when the pointer rests on it.
+std::string ToolTip(const CFolderSizeView& view, NodeHandle item) {
+    const std::optional<FolderReadProblems::Problem> problem = view.GetReadProblem(item);
+    return problem ? FolderReadProblems::Describe(*problem) : std::string();
+}
 
 // Hands the tree to nobody, so that the check that runs as nobody can open
 // up a folder again; a no-op when the tests do not run as root.
@@ -80,20 +87,20 @@ TEST(UnreadableFolders, CountAsEmptyAreMarkedWithTheirReasonAndFollowTheTree) {
         problems.Equal(view.GetUnreadableFolderCount(), 3, "unreadable folders");
         problems.Equal(view.GetSkippedEntryCount(), 1, "skipped entries");
 
-        const HTREEITEM closed = items[r + "/closed"];
+        const NodeHandle closed = items[r + "/closed"];
         problems.Equal(view.GetItemSize(closed), std::optional<uint64_t>(0), "closed size");
-        problems.Equal(view.GetItemImage(closed), kImageUnreadableFolder, "closed image");
-        problems.Equal(view.GetItemToolTip(closed), denied, "closed tool tip");
-        problems.Equal(view.GetItemImage(items[r + "/unsearchable/inner"]), kImageUnreadableFolder,
+        problems.Equal(view.GetItemKind(closed), NodeKind::Unreadable, "closed kind");
+        problems.Equal(ToolTip(view, closed), denied, "closed tool tip");
+        problems.Equal(view.GetItemKind(items[r + "/unsearchable/inner"]), NodeKind::Unreadable,
                        "inner image");
         // A folder that was listed keeps its image; its tool tip tells of
         // the entry it could not count.
-        const HTREEITEM unsearchable = items[r + "/unsearchable"];
-        problems.Equal(view.GetItemImage(unsearchable), kImageFolder, "unsearchable image");
-        problems.Equal(view.GetItemToolTip(unsearchable), "1 entry could not be read: " + denied,
+        const NodeHandle unsearchable = items[r + "/unsearchable"];
+        problems.Equal(view.GetItemKind(unsearchable), NodeKind::Folder, "unsearchable kind");
+        problems.Equal(ToolTip(view, unsearchable), "1 entry could not be read: " + denied,
                        "unsearchable tool tip");
-        problems.Equal(view.GetItemImage(items[r + "/open"]), kImageFolder, "open image");
-        problems.Equal(view.GetItemToolTip(items[r + "/open"]), std::string(), "open tool tip");
+        problems.Equal(view.GetItemKind(items[r + "/open"]), NodeKind::Folder, "open kind");
+        problems.Equal(ToolTip(view, items[r + "/open"]), std::string(), "open tool tip");
         problems.Equal(view.GetReadProblem(items[r + "/open"]).has_value(), false, "open");
 
         // The folder leaves the tree (a Delete): so does its count.
@@ -109,11 +116,11 @@ TEST(UnreadableFolders, CountAsEmptyAreMarkedWithTheirReasonAndFollowTheTree) {
         problems.Equal(view.GetUnreadableFolderCount(), 1, "unreadable after the refresh");
         problems.Equal(view.GetSkippedEntryCount(), 0, "skipped after the refresh");
         problems.Equal(view.GetTotal(), uint64_t(16), "total after the refresh");
-        problems.Equal(view.GetItemImage(items[r + "/unsearchable/inner"]), kImageFolder,
+        problems.Equal(view.GetItemKind(items[r + "/unsearchable/inner"]), NodeKind::Folder,
                        "inner image after the refresh");
-        problems.Equal(view.GetItemToolTip(items[r + "/unsearchable"]), std::string(),
+        problems.Equal(ToolTip(view, items[r + "/unsearchable"]), std::string(),
                        "unsearchable tool tip after the refresh");
-        problems.Equal(view.GetItemToolTip(items[r + "/closed"]), denied,
+        problems.Equal(ToolTip(view, items[r + "/closed"]), denied,
                        "closed tool tip after the refresh");
 
         // Refreshed while it cannot be read: marked, as a scan would.
@@ -121,7 +128,7 @@ TEST(UnreadableFolders, CountAsEmptyAreMarkedWithTheirReasonAndFollowTheTree) {
         problems.Equal(view.StartRefresh(items[r + "/open"]), true, "refresh of open");
         view.WaitForScan();
         items = ItemsByPath(view);
-        problems.Equal(view.GetItemImage(items[r + "/open"]), kImageUnreadableFolder,
+        problems.Equal(view.GetItemKind(items[r + "/open"]), NodeKind::Unreadable,
                        "open image when closed");
         problems.Equal(view.GetUnreadableFolderCount(), 2, "unreadable with open closed");
         problems.Equal(view.GetTotal(), uint64_t(9), "total with open closed");

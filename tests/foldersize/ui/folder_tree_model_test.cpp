@@ -11,30 +11,23 @@
 #include <thread>
 
 #include "foldersize/FolderSizeView.h"
-#include "foldersize/TreeListCtrl.h"
+#include "foldersize/FolderTreeStore.h"
 #include "foldersize/ui/FolderTreeModel.h"
 #include "settings/Settings.h"
+#include "tests/support/FolderTreeText.h"
 #include "tests/support/TempTree.h"
 
 using quarn::CFolderTreeModel;
-using quarn::CTreeListCtrl;
-using quarn::HTREEITEM;
-using quarn::TVI_NULL;
-using quarn::TVI_ROOT;
+using quarn::FolderTreeStore;
+using quarn::kNoNode;
+using quarn::kTopLevel;
+using quarn::NodeHandle;
 
 namespace {
 
-void MakeColumns(CTreeListCtrl& store) {
-    store.InsertColumn(0, "Name", quarn::kAlignLeft, 260);
-    store.InsertColumn(1, "Size", quarn::kAlignLeft, 100);
-    store.InsertColumn(2, "%", quarn::kAlignCentre, 100);
-    store.SetSizeColumn(1);
-    store.SetPercentColumn(2);
-}
-
 // Every level of the model lists the store's children in the store's order.
-bool Mirrors(const CFolderTreeModel& model, const CTreeListCtrl& store, QString& why) {
-    std::vector<std::pair<QModelIndex, HTREEITEM>> pending{{QModelIndex(), TVI_ROOT}};
+bool Mirrors(const CFolderTreeModel& model, const FolderTreeStore& store, QString& why) {
+    std::vector<std::pair<QModelIndex, NodeHandle>> pending{{QModelIndex(), kTopLevel}};
     while (!pending.empty()) {
         const auto [index, handle] = pending.back();
         pending.pop_back();
@@ -43,17 +36,17 @@ bool Mirrors(const CFolderTreeModel& model, const CTreeListCtrl& store, QString&
             why = QStringLiteral("row count %1 vs %2 under %3")
                       .arg(rows)
                       .arg(store.GetChildCount(handle))
-                      .arg(QString::fromStdString(store.GetItemText(handle)));
+                      .arg(QString::fromStdString(quarn::test::ItemText(store, handle)));
             return false;
         }
         for (int row = 0; row < rows; ++row) {
             const QModelIndex child = model.index(row, 0, index);
-            const HTREEITEM expected = store.GetChildItem(handle, row);
+            const NodeHandle expected = store.GetChildItem(handle, row);
             if (model.HandleOf(child) != expected) {
                 why = QStringLiteral("row %1 holds another item").arg(row);
                 return false;
             }
-            if (child.data().toString().toStdString() != store.GetItemText(expected)) {
+            if (child.data().toString().toStdString() != quarn::test::ItemText(store, expected)) {
                 why = QStringLiteral("text of row %1").arg(row);
                 return false;
             }
@@ -67,22 +60,22 @@ bool Mirrors(const CFolderTreeModel& model, const CTreeListCtrl& store, QString&
 // store's item at that row under that parent (or an item deleted but not
 // yet taken out), with the store's text. The worker cannot reorder rows
 // behind the model's back, since sorts wait for the model.
-bool RowsAreTheStores(const CFolderTreeModel& model, const CTreeListCtrl& store, QString& why) {
+bool RowsAreTheStores(const CFolderTreeModel& model, const FolderTreeStore& store, QString& why) {
     std::vector<QModelIndex> pending{QModelIndex()};
     while (!pending.empty()) {
         const QModelIndex parent = pending.back();
         pending.pop_back();
-        const HTREEITEM parentItem = parent.isValid() ? model.HandleOf(parent) : TVI_ROOT;
+        const NodeHandle parentItem = parent.isValid() ? model.HandleOf(parent) : kTopLevel;
         for (int row = 0; row < model.rowCount(parent); ++row) {
             const QModelIndex child = model.index(row, 0, parent);
-            const HTREEITEM item = model.HandleOf(child);
+            const NodeHandle item = model.HandleOf(child);
             if (model.parent(child) != parent) {
                 why = QStringLiteral("row %1 has another parent").arg(row);
                 return false;
             }
-            const HTREEITEM storeParent = store.GetParentItem(item);
+            const NodeHandle storeParent = store.GetParentItem(item);
             const int storeRow = store.GetRowOfItem(item);
-            const std::string text = store.GetItemText(item);
+            const std::string text = quarn::test::ItemText(store, item);
             // Still live after the reads: it was live during them.
             if (store.IsLiveItem(item)) {
                 if (storeParent != parentItem || storeRow != row ||
@@ -110,8 +103,7 @@ class FolderTreeModelTest : public QObject {
 
   private Q_SLOTS:
     void followsEveryKindOfChange() {
-        CTreeListCtrl store;
-        MakeColumns(store);
+        FolderTreeStore store;
         CFolderTreeModel model(store);
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -120,11 +112,11 @@ class FolderTreeModelTest : public QObject {
         QCOMPARE(model.headerData(2, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
                  int(Qt::AlignCenter));
 
-        const HTREEITEM root = store.InsertItem("/data", quarn::kImageFolder);
-        const HTREEITEM a = store.InsertItem("alpha", quarn::kImageFolder, root);
-        const HTREEITEM b = store.InsertItem("beta", quarn::kImageFolder, root);
-        const HTREEITEM files = store.InsertFilesItem(root, 2, 400);
-        const HTREEITEM deep = store.InsertItem("deep", quarn::kImageFolder, a);
+        const NodeHandle root = store.InsertItem("/data", quarn::NodeKind::Folder);
+        const NodeHandle a = store.InsertItem("alpha", quarn::NodeKind::Folder, root);
+        const NodeHandle b = store.InsertItem("beta", quarn::NodeKind::Folder, root);
+        const NodeHandle files = store.InsertFilesItem(root, 2, 400);
+        const NodeHandle deep = store.InsertItem("deep", quarn::NodeKind::Folder, a);
         // Nothing shows before the journal is applied.
         QCOMPARE(model.rowCount(), 0);
         model.ApplyChanges();
@@ -166,14 +158,10 @@ class FolderTreeModelTest : public QObject {
         QCOMPARE(model.HandleOf(model.index(0, 0, model.IndexOf(root))), files);  // "[" < "a"
 
         QSignalSpy expand(&model, &CFolderTreeModel::expandRequested);
-        QSignalSpy mark(&model, &CFolderTreeModel::markedColumnChanged);
         store.Expand(a);
-        store.SetMarkedColumn(1);
         model.ApplyChanges();
         QCOMPARE(expand.count(), 1);
         QCOMPARE(expand.at(0).at(0).value<QModelIndex>(), model.IndexOf(a));
-        QCOMPARE(mark.count(), 1);
-        QCOMPARE(mark.at(0).at(0).toInt(), 1);
 
         // Deleting an item takes its subtree; the rows go when the model
         // applies it, and old handles read neutral.
@@ -188,43 +176,43 @@ class FolderTreeModelTest : public QObject {
         // A new scan: everything goes, new items come in the same batch. Until
         // the model resets, its rows still read as they were.
         const QModelIndex filesIndex = model.IndexOf(files);
+        QSignalSpy replaced(&model, &CFolderTreeModel::treeReplaced);
         store.DeleteAllItems();
-        const HTREEITEM again = store.InsertItem("/other", quarn::kImageFolder);
-        store.InsertItem("x", quarn::kImageFolder, again);
+        const NodeHandle again = store.InsertItem("/other", quarn::NodeKind::Folder);
+        store.InsertItem("x", quarn::NodeKind::Folder, again);
         QCOMPARE(filesIndex.data().toString(), QStringLiteral("[2 files]"));
         QCOMPARE(model.rowCount(), 1);
         model.ApplyChanges();
         VERIFY_MIRRORS(model, store);
         QVERIFY(!model.IndexOf(root).isValid());
         QCOMPARE(model.data(model.index(0, 0)).toString(), QStringLiteral("/other"));
+        QCOMPARE(replaced.count(), 1);  // a new tree: the view clears its sort mark
     }
 
     void mirrorsTheStoreAlreadyFilledWhenMade() {
-        CTreeListCtrl store;
-        MakeColumns(store);
-        const HTREEITEM root = store.InsertItem("/r", 1);
+        FolderTreeStore store;
+        const NodeHandle root = store.InsertItem("/r", quarn::NodeKind::Folder);
         for (int i = 0; i < 5; ++i) {
-            store.InsertItem("c" + std::to_string(i), 1, root);
+            store.InsertItem("c" + std::to_string(i), quarn::NodeKind::Folder, root);
         }
         CFolderTreeModel model(store);
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         VERIFY_MIRRORS(model, store);
         // Changes made after attaching are applied once, not twice.
-        store.InsertItem("late", 1, root);
+        store.InsertItem("late", quarn::NodeKind::Folder, root);
         model.ApplyChanges();
         VERIFY_MIRRORS(model, store);
     }
 
     void refreshesByItselfInFewBatches() {
-        CTreeListCtrl store;
-        MakeColumns(store);
+        FolderTreeStore store;
         CFolderTreeModel model(store);
         QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
         std::thread worker([&store] {
-            const HTREEITEM root = store.InsertItem("/big", 1);
+            const NodeHandle root = store.InsertItem("/big", quarn::NodeKind::Folder);
             for (int i = 0; i < 10000; ++i) {
-                store.InsertItem("f" + std::to_string(i), 1, root);
+                store.InsertItem("f" + std::to_string(i), quarn::NodeKind::Folder, root);
             }
         });
         worker.join();
@@ -280,20 +268,19 @@ class FolderTreeModelTest : public QObject {
     }
 
     void staysConsistentWhileAWorkerChangesTheStore() {
-        CTreeListCtrl store;
-        MakeColumns(store);
+        FolderTreeStore store;
         CFolderTreeModel model(store);
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         std::atomic<bool> done{false};
         std::thread worker([&store, &done] {
             std::mt19937 random(7);
-            std::vector<HTREEITEM> items;
+            std::vector<NodeHandle> items;
             for (int round = 0; round < 4; ++round) {
                 store.DeleteAllItems();
-                items.assign(1, store.InsertItem("/root", 1));
+                items.assign(1, store.InsertItem("/root", quarn::NodeKind::Folder));
                 for (int step = 0; step < 3000; ++step) {
-                    const HTREEITEM parent = items[random() % items.size()];
+                    const NodeHandle parent = items[random() % items.size()];
                     switch (random() % 8) {
                         case 0:
                             store.SortChildrenByPercent(parent);
@@ -311,8 +298,8 @@ class FolderTreeModelTest : public QObject {
                             store.SortTopLevel(random() % 2 == 0);
                             break;
                         default:
-                            items.push_back(
-                                store.InsertItem("n" + std::to_string(step), 1, parent));
+                            items.push_back(store.InsertItem("n" + std::to_string(step),
+                                                             quarn::NodeKind::Folder, parent));
                             break;
                     }
                 }

@@ -1,19 +1,23 @@
 #pragma once
-// The items of one generation of a tree list, kept lean: per item 32 bytes
-// of raw numbers and links (its size in bytes, its parent and row, its name
-// or file count, its image and flags), its name once in a NameArena, and its
-// place in its parent's list of children (4 bytes). Texts such as
-// "117.738 MB", "42%" or "[3 files]" are made when they are read.
+// The folder-size tree of one scan, as plain data: per node 32 bytes of raw
+// numbers and links (its size in bytes, its parent and row, its name or file
+// count, its kind and flags), its name once in a NameArena, and its place in
+// its parent's list of children (4 bytes). No texts: "117.738 MB", "42%" or
+// "[3 files]" are made by whoever shows a node.
+//
+// A node is a folder, a folder's files item (the sum of its own files when it
+// has subfolders too), a folder that could not be read whole, or a folder on
+// another file system that the scan did not enter.
 //
 // Children: an item that is still being filled keeps them in a growing list
 // of its own; PackChildren moves them into one shared run of indexes, where a
 // finished folder's children lie side by side without an allocation of their
-// own. Items are numbered in the order they were made, index 0 being the
-// invisible parent of the top-level items.
+// own. Nodes are numbered in the order they were made, index 0 being the
+// invisible parent of the top-level nodes.
 //
-// Items are never freed one by one: a removed item keeps its index (flagged
+// Nodes are never freed one by one: a removed node keeps its index (flagged
 // kRemoved) until the whole tree goes. Nothing here recurses, so trees
-// 100,000 levels deep are fine. Not thread-safe by itself; CTreeListCtrl
+// 100,000 levels deep are fine. Not thread-safe by itself; FolderTreeStore
 // guards it with its lock.
 
 #include <cstdint>
@@ -26,24 +30,31 @@
 
 namespace quarn {
 
-class ItemTree {
+enum class NodeKind : uint8_t {
+    Folder,
+    FilesItem,        // the loose files of its parent folder
+    Unreadable,       // a folder that could not be opened or listed
+    OtherFileSystem,  // a folder on another device, not entered (OneFileSystem)
+};
+
+class FolderTree {
   public:
     // The invisible parent of the top-level items.
     static constexpr uint32_t kTopLevel = 0;
     static constexpr uint32_t kNoItem = 0xffffffffu;
 
-    explicit ItemTree(uint32_t generation);
-    ItemTree(const ItemTree&) = delete;
-    ItemTree& operator=(const ItemTree&) = delete;
+    explicit FolderTree(uint32_t generation);
+    FolderTree(const FolderTree&) = delete;
+    FolderTree& operator=(const FolderTree&) = delete;
 
     uint32_t Generation() const { return m_generation; }
     // Items made so far, the top level included: valid indexes are below it.
     uint32_t Size() const { return uint32_t(m_nodes.size()); }
 
-    // Appends an item as the last child of `parent` and returns its index;
-    // kNoItem when the tree cannot number more items.
-    uint32_t AddItem(uint32_t parent, std::string_view name, int image);
-    // Appends a folder's files item: it reads "[n files]" and has a size.
+    // Appends a folder node as the last child of `parent` and returns its
+    // index; kNoItem when the tree cannot number more nodes.
+    uint32_t AddItem(uint32_t parent, std::string_view name, NodeKind kind);
+    // Appends a folder's files item, with its file count and size.
     uint32_t AddFilesItem(uint32_t parent, int64_t fileCount, uint64_t bytes);
 
     // --- One item ------------------------------------------------------------
@@ -51,21 +62,20 @@ class ItemTree {
     // The item's position among its parent's children.
     uint32_t Row(uint32_t index) const { return m_nodes[index].row; }
     bool IsRemoved(uint32_t index) const { return Has(index, kRemoved); }
-    bool IsFilesItem(uint32_t index) const { return Has(index, kFilesItem); }
+    bool IsFilesItem(uint32_t index) const { return Kind(index) == NodeKind::FilesItem; }
+    NodeKind Kind(uint32_t index) const { return m_nodes[index].kind; }
     bool HasSize(uint32_t index) const { return Has(index, kSized); }
     uint64_t Bytes(uint32_t index) const { return m_nodes[index].bytes; }
     // A files item's number of files; 0 for other items.
     int64_t FileCount(uint32_t index) const;
-    int Image(uint32_t index) const { return int(m_nodes[index].image) - 1; }
-    // The item's own text: its name, or "[n files]" for a files item.
-    std::string Text(uint32_t index) const;
     // The stored name (empty for a files item), valid while the tree lives.
     std::string_view Name(uint32_t index) const;
     // 0..100 of the percent base; -1 without a size or a base.
     int Percent(uint32_t index) const;
 
     void SetName(uint32_t index, std::string_view name);
-    void SetImage(uint32_t index, int image);
+    // Only between the folder kinds: a files item stays one.
+    void SetKind(uint32_t index, NodeKind kind);
     void SetSize(uint32_t index, uint64_t bytes);
     // Flags the item and everything below it as removed.
     void MarkRemoved(uint32_t index);
@@ -95,9 +105,8 @@ class ItemTree {
     void SortChildrenByText(uint32_t parent, uint32_t limit);
 
   private:
-    enum Flag : uint16_t {
-        kSized = 1,      // `bytes` holds the item's size
-        kFilesItem = 2,  // `name` holds the file count
+    enum Flag : uint8_t {
+        kSized = 1,  // `bytes` holds the node's size
         kRemoved = 4,
         kGrowing = 8,  // `children` numbers a growing list, not a run
     };
@@ -108,8 +117,8 @@ class ItemTree {
         uint32_t name = 0;      // NameArena reference, or a files item's file count
         uint32_t children = 0;  // first slot of the run, or the growing list's number
         uint32_t childCount = 0;
-        uint16_t image = 0;  // the image + 1, so that -1 fits
-        uint16_t flags = 0;
+        NodeKind kind = NodeKind::Folder;
+        uint8_t flags = 0;
     };
     static_assert(sizeof(Node) == 32);
 
@@ -119,7 +128,8 @@ class ItemTree {
     uint32_t Slot(const Node& node, uint32_t row) const;
     void AppendChild(uint32_t parent, uint32_t child);
     void RenumberFrom(uint32_t parent, uint32_t row);
-    // The items' texts in unsigned byte order.
+    // The order of the nodes' texts as shown (names, "[n files]"), in
+    // unsigned byte order.
     bool TextBefore(uint32_t a, uint32_t b) const;
     // Sorts the leading children below `limit`, minus a kept last item.
     template <typename Before>

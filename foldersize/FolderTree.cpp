@@ -1,4 +1,4 @@
-#include "foldersize/ItemTree.h"
+#include "foldersize/FolderTree.h"
 
 #include <algorithm>
 #include <limits>
@@ -13,11 +13,11 @@ constexpr uint32_t kMaxCount = std::numeric_limits<uint32_t>::max() - 1;
 
 }  // namespace
 
-ItemTree::ItemTree(uint32_t generation) : m_generation(generation) {
+FolderTree::FolderTree(uint32_t generation) : m_generation(generation) {
     m_nodes.emplace_back();  // kTopLevel
 }
 
-uint32_t ItemTree::NewNode(uint32_t parent) {
+uint32_t FolderTree::NewNode(uint32_t parent) {
     if (m_nodes.size() >= kMaxCount || m_nodes[parent].childCount >= kMaxCount ||
         m_slots.size() >= kMaxCount) {
         return kNoItem;
@@ -29,70 +29,67 @@ uint32_t ItemTree::NewNode(uint32_t parent) {
     return index;
 }
 
-uint32_t ItemTree::AddItem(uint32_t parent, std::string_view name, int image) {
+uint32_t FolderTree::AddItem(uint32_t parent, std::string_view name, NodeKind kind) {
     NameArena::Ref ref = m_names.Add(name);
     uint32_t index = NewNode(parent);
     if (index != kNoItem) {
         m_nodes[index].name = ref;
-        SetImage(index, image);
+        m_nodes[index].kind = kind == NodeKind::FilesItem ? NodeKind::Folder : kind;
     }
     return index;
 }
 
-uint32_t ItemTree::AddFilesItem(uint32_t parent, int64_t fileCount, uint64_t bytes) {
+uint32_t FolderTree::AddFilesItem(uint32_t parent, int64_t fileCount, uint64_t bytes) {
     uint32_t index = NewNode(parent);
     if (index != kNoItem) {
         Node& node = m_nodes[index];
         node.name = uint32_t(std::clamp<int64_t>(fileCount, 0, kMaxCount));
         node.bytes = bytes;
-        node.flags = kFilesItem | kSized;
-        SetImage(index, 0);
+        node.flags = kSized;
+        node.kind = NodeKind::FilesItem;
     }
     return index;
 }
 
-int64_t ItemTree::FileCount(uint32_t index) const {
+int64_t FolderTree::FileCount(uint32_t index) const {
     return IsFilesItem(index) ? int64_t(m_nodes[index].name) : 0;
 }
 
-std::string ItemTree::Text(uint32_t index) const {
-    if (IsFilesItem(index)) {
-        return FilesItemText(FileCount(index));
-    }
-    return std::string(Name(index));
-}
-
-std::string_view ItemTree::Name(uint32_t index) const {
+std::string_view FolderTree::Name(uint32_t index) const {
     if (index == kTopLevel || IsFilesItem(index)) {
         return {};
     }
     return m_names.Get(m_nodes[index].name);
 }
 
-int ItemTree::Percent(uint32_t index) const {
+int FolderTree::Percent(uint32_t index) const {
     if (m_percentBase == 0 || !HasSize(index)) {
         return -1;
     }
     return PercentOf(m_nodes[index].bytes, m_percentBase);
 }
 
-void ItemTree::SetName(uint32_t index, std::string_view name) {
+void FolderTree::SetName(uint32_t index, std::string_view name) {
     Node& node = m_nodes[index];
-    node.name = m_names.Add(name);
-    node.flags &= uint16_t(~kFilesItem);
+    if (node.kind != NodeKind::FilesItem) {
+        node.name = m_names.Add(name);
+    }
 }
 
-void ItemTree::SetImage(uint32_t index, int image) {
-    m_nodes[index].image = uint16_t(std::clamp(image, -1, 0xfffe) + 1);
+void FolderTree::SetKind(uint32_t index, NodeKind kind) {
+    Node& node = m_nodes[index];
+    if (node.kind != NodeKind::FilesItem && kind != NodeKind::FilesItem) {
+        node.kind = kind;
+    }
 }
 
-void ItemTree::SetSize(uint32_t index, uint64_t bytes) {
+void FolderTree::SetSize(uint32_t index, uint64_t bytes) {
     Node& node = m_nodes[index];
     node.bytes = bytes;
     node.flags |= kSized;
 }
 
-void ItemTree::MarkRemoved(uint32_t index) {
+void FolderTree::MarkRemoved(uint32_t index) {
     // An explicit stack: the subtree may be very deep.
     std::vector<uint32_t> pending{index};
     while (!pending.empty()) {
@@ -108,23 +105,23 @@ void ItemTree::MarkRemoved(uint32_t index) {
 
 // --- Children -------------------------------------------------------------------
 
-uint32_t& ItemTree::Slot(const Node& node, uint32_t row) {
+uint32_t& FolderTree::Slot(const Node& node, uint32_t row) {
     if ((node.flags & kGrowing) != 0) {
         return m_growing[node.children][row];
     }
     return m_slots[size_t(node.children) + row];
 }
 
-uint32_t ItemTree::Slot(const Node& node, uint32_t row) const {
-    return const_cast<ItemTree*>(this)->Slot(node, row);
+uint32_t FolderTree::Slot(const Node& node, uint32_t row) const {
+    return const_cast<FolderTree*>(this)->Slot(node, row);
 }
 
-uint32_t ItemTree::ChildAt(uint32_t parent, uint32_t row) const {
+uint32_t FolderTree::ChildAt(uint32_t parent, uint32_t row) const {
     const Node& node = m_nodes[parent];
     return row < node.childCount ? Slot(node, row) : kNoItem;
 }
 
-uint32_t ItemTree::ChildCountBelow(uint32_t parent, uint32_t limit) const {
+uint32_t FolderTree::ChildCountBelow(uint32_t parent, uint32_t limit) const {
     const Node& node = m_nodes[parent];
     // The children at or above the limit are a trailing part: find where it starts.
     uint32_t low = 0;
@@ -140,7 +137,7 @@ uint32_t ItemTree::ChildCountBelow(uint32_t parent, uint32_t limit) const {
     return low;
 }
 
-void ItemTree::AppendChild(uint32_t parent, uint32_t child) {
+void FolderTree::AppendChild(uint32_t parent, uint32_t child) {
     Node& node = m_nodes[parent];
     if ((node.flags & kGrowing) != 0) {
         m_growing[node.children].push_back(child);
@@ -169,7 +166,7 @@ void ItemTree::AppendChild(uint32_t parent, uint32_t child) {
     ++node.childCount;
 }
 
-void ItemTree::PackChildren(uint32_t parent) {
+void FolderTree::PackChildren(uint32_t parent) {
     Node& node = m_nodes[parent];
     if ((node.flags & kGrowing) == 0 || m_slots.size() + node.childCount > kMaxCount) {
         return;
@@ -181,17 +178,17 @@ void ItemTree::PackChildren(uint32_t parent) {
     std::vector<uint32_t>().swap(children);
     m_freeGrowing.push_back(node.children);
     node.children = start;
-    node.flags &= uint16_t(~kGrowing);
+    node.flags &= uint8_t(~kGrowing);
 }
 
-void ItemTree::RenumberFrom(uint32_t parent, uint32_t row) {
+void FolderTree::RenumberFrom(uint32_t parent, uint32_t row) {
     const Node& node = m_nodes[parent];
     for (; row < node.childCount; ++row) {
         m_nodes[Slot(node, row)].row = row;
     }
 }
 
-void ItemTree::Unlink(uint32_t index) {
+void FolderTree::Unlink(uint32_t index) {
     uint32_t parent = m_nodes[index].parent;
     uint32_t row = m_nodes[index].row;
     Node& node = m_nodes[parent];
@@ -209,7 +206,8 @@ void ItemTree::Unlink(uint32_t index) {
 }
 
 template <typename Before>
-void ItemTree::SortLeading(uint32_t parent, uint32_t limit, bool keepFilesItemLast, Before before) {
+void FolderTree::SortLeading(uint32_t parent, uint32_t limit, bool keepFilesItemLast,
+                             Before before) {
     const Node& node = m_nodes[parent];
     uint32_t count = ChildCountBelow(parent, limit);
     if (keepFilesItemLast && count > 0 && IsFilesItem(Slot(node, count - 1))) {
@@ -229,15 +227,18 @@ void ItemTree::SortLeading(uint32_t parent, uint32_t limit, bool keepFilesItemLa
     }
 }
 
-bool ItemTree::TextBefore(uint32_t a, uint32_t b) const {
+bool FolderTree::TextBefore(uint32_t a, uint32_t b) const {
     // A folder's name is compared where it lies; only files items make a text.
     if (!IsFilesItem(a) && !IsFilesItem(b)) {
         return Name(a) < Name(b);
     }
-    return Text(a) < Text(b);
+    auto text = [this](uint32_t node) {
+        return IsFilesItem(node) ? FilesItemText(FileCount(node)) : std::string(Name(node));
+    };
+    return text(a) < text(b);
 }
 
-void ItemTree::SortChildrenByPercent(uint32_t parent, uint32_t limit, bool keepFilesItemLast) {
+void FolderTree::SortChildrenByPercent(uint32_t parent, uint32_t limit, bool keepFilesItemLast) {
     SortLeading(parent, limit, keepFilesItemLast, [this](uint32_t a, uint32_t b) {
         int percentA = Percent(a);
         int percentB = Percent(b);
@@ -255,7 +256,7 @@ void ItemTree::SortChildrenByPercent(uint32_t parent, uint32_t limit, bool keepF
     });
 }
 
-void ItemTree::SortChildrenByText(uint32_t parent, uint32_t limit) {
+void FolderTree::SortChildrenByText(uint32_t parent, uint32_t limit) {
     // std::string compares as unsigned bytes, the program's name order.
     SortLeading(parent, limit, false, [this](uint32_t a, uint32_t b) { return TextBefore(a, b); });
 }
