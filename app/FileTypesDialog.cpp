@@ -9,17 +9,16 @@
 
 #include "app/FileTypesModel.h"
 #include "app/LargestFilesList.h"
-#include "platform/PathRules.h"
 
 namespace quarn {
 
-FileTypesDialog::FileTypesDialog(QWidget* parent)
+FileTypesDialog::FileTypesDialog(DiskChanges& diskChanges, QWidget* parent)
     : QDialog(parent),
       m_model(new FileTypesModel(this)),
       m_proxy(new QSortFilterProxyModel(this)),
       m_types(new QTreeView(this)),
       m_filesTitle(new QLabel(this)),
-      m_files(new LargestFilesList(this)) {
+      m_files(new LargestFilesList(diskChanges, this)) {
     setWindowTitle(tr("File Types"));
     setModal(false);
     m_proxy->setSourceModel(m_model);
@@ -47,41 +46,38 @@ FileTypesDialog::FileTypesDialog(QWidget* parent)
     resize(760, 600);
 }
 
-void FileTypesDialog::SetStats(std::shared_ptr<const ScanFileStats> stats) {
-    m_stats = std::move(stats);
-    m_trashed.clear();
-    m_files->ForgetNothing();
-    m_model->SetTypes(m_stats ? m_stats->Types().Rows() : std::vector<FileTypeTally::Row>());
-    m_files->SetFiles({});
-    m_filesTitle->setText(m_stats ? tr("Choose a type to list its largest files.")
-                                  : tr("Scan a folder in Dirmass to count its file types."));
-}
-
-void FileTypesDialog::ForgetTrashedFile(const std::string& path) {
-    m_files->ForgetFile(path);
-    if (m_stats == nullptr || !m_trashed.insert(path).second) {
+void FileTypesDialog::Show(const KeptFileStats& stats) {
+    m_stats = &stats;
+    m_model->SetTypes(stats.Types());
+    if (stats.Stats() == nullptr) {
+        m_typeChosen = false;
+        m_files->SetFiles({});
+        m_filesTitle->setText(tr("Scan a folder in Dirmass to count its file types."));
         return;
     }
-    // Only the largest files are known by path; a smaller one trashed
-    // elsewhere is counted again by the next scan.
-    for (const LargestFiles::Entry& file : m_stats->Largest().Sorted()) {
-        if (file.path == path) {
-            m_model->ForgetFile(FileTypeTally::ExtensionOf(NameOfPath(path)), file.bytes);
+    // The chosen type stays chosen while its counts follow the trash.
+    for (int row = 0; m_typeChosen && row < m_proxy->rowCount(); ++row) {
+        if (m_model->ExtensionAt(m_proxy->mapToSource(m_proxy->index(row, 0)).row()) ==
+            m_chosenType) {
+            ChooseType(row);
             return;
         }
     }
+    m_typeChosen = false;
+    m_files->SetFiles({});
+    m_filesTitle->setText(tr("Choose a type to list its largest files."));
 }
 
 void FileTypesDialog::ChooseType(int viewRow) {
-    if (m_stats == nullptr || viewRow < 0) {
+    if (m_stats == nullptr || m_stats->Stats() == nullptr || viewRow < 0) {
         return;
     }
-    const std::string ext =
-        m_model->ExtensionAt(m_proxy->mapToSource(m_proxy->index(viewRow, 0)).row());
-    m_files->SetFiles(m_stats->Largest().Sorted(), ext);
+    m_chosenType = m_model->ExtensionAt(m_proxy->mapToSource(m_proxy->index(viewRow, 0)).row());
+    m_typeChosen = true;
+    m_files->SetFiles(m_stats->Largest(), m_chosenType);
     m_filesTitle->setText(tr("Largest files of type %1 (among the %2 largest of the scan)")
-                              .arg(FileTypesModel::TypeText(ext))
-                              .arg(m_stats->Largest().Size()));
+                              .arg(FileTypesModel::TypeText(m_chosenType))
+                              .arg(m_stats->Stats()->Largest().Size()));
 }
 
 }  // namespace quarn

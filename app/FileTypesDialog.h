@@ -1,16 +1,14 @@
 #pragma once
 // "File Types": the files and bytes per extension of the last folder scan,
-// most bytes first; choosing a type lists the largest files of that type
-// (those among the scan's largest files) below. Not modal.
+// with what is still on the disk, most bytes first; choosing a type lists the
+// largest files of that type (those among the scan's largest files) below.
+// Not modal.
 //
 // Interface thread only; the parent owns it.
 
 #include <QDialog>
-#include <memory>
-#include <string>
-#include <unordered_set>
 
-#include "foldersize/ScanFileStats.h"
+#include "foldersize/KeptFileStats.h"
 
 class QLabel;
 class QTreeView;
@@ -18,18 +16,19 @@ class QSortFilterProxyModel;
 
 namespace quarn {
 
+class DiskChanges;
 class FileTypesModel;
 class LargestFilesList;
 
 class FileTypesDialog : public QDialog {
     Q_OBJECT
   public:
-    explicit FileTypesDialog(QWidget* parent);
+    // Files trashed from the list are announced through `diskChanges`.
+    FileTypesDialog(DiskChanges& diskChanges, QWidget* parent);
 
-    void SetStats(std::shared_ptr<const ScanFileStats> stats);
-    // A file of the scan went to the trash: its type counts it no more and
-    // the list of that type's largest files forgets it.
-    void ForgetTrashedFile(const std::string& path);
+    // Shows the types of `stats`; a chosen type stays chosen. `stats` must
+    // outlive the dialog.
+    void Show(const KeptFileStats& stats);
     // Lists the largest files of the type the view shows at `viewRow`.
     void ChooseType(int viewRow);
 
@@ -38,8 +37,9 @@ class FileTypesDialog : public QDialog {
     LargestFilesList* Files() const { return m_files; }
 
   private:
-    std::shared_ptr<const ScanFileStats> m_stats;
-    std::unordered_set<std::string> m_trashed;  // counted out of the types already
+    const KeptFileStats* m_stats = nullptr;
+    std::string m_chosenType;  // whose files are listed; empty before a choice
+    bool m_typeChosen = false;
     FileTypesModel* m_model;
     QSortFilterProxyModel* m_proxy;
     QTreeView* m_types;

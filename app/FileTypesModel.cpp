@@ -18,28 +18,6 @@ void FileTypesModel::SetTypes(std::vector<FileTypeTally::Row> rows) {
     endResetModel();
 }
 
-void FileTypesModel::ForgetFile(const std::string& ext, uint64_t bytes) {
-    auto found = std::find_if(m_rows.begin(), m_rows.end(),
-                              [&ext](const FileTypeTally::Row& row) { return row.ext == ext; });
-    if (found == m_rows.end()) {
-        return;
-    }
-    const int index = int(found - m_rows.begin());
-    bytes = std::min(bytes, found->bytes);
-    found->bytes -= bytes;
-    m_totalBytes -= bytes;
-    if (--found->files <= 0) {
-        beginRemoveRows(QModelIndex(), index, index);
-        m_rows.erase(found);
-        endRemoveRows();
-    }
-    // Every share is of the new total.
-    if (!m_rows.empty()) {
-        Q_EMIT dataChanged(this->index(0, 0),
-                           this->index(int(m_rows.size()) - 1, kColumnCount - 1));
-    }
-}
-
 std::string FileTypesModel::ExtensionAt(int row) const {
     return row >= 0 && size_t(row) < m_rows.size() ? m_rows[size_t(row)].ext : std::string();
 }

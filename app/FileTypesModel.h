@@ -23,9 +23,6 @@ class FileTypesModel : public QAbstractTableModel {
 
     // Replaces every row; shares are of the rows' bytes together.
     void SetTypes(std::vector<FileTypeTally::Row> rows);
-    // A file of type `ext` that counted `bytes` is gone: its type counts one
-    // file and those bytes less, and leaves the list with its last file.
-    void ForgetFile(const std::string& ext, uint64_t bytes);
     // The extension of a row ("" for names without one).
     std::string ExtensionAt(int row) const;
     // How a type reads: ".jpg", or "no extension".

@@ -7,8 +7,8 @@
 
 namespace quarn {
 
-LargestFilesDialog::LargestFilesDialog(QWidget* parent)
-    : QDialog(parent), m_list(new LargestFilesList(this)), m_note(new QLabel(this)) {
+LargestFilesDialog::LargestFilesDialog(DiskChanges& diskChanges, QWidget* parent)
+    : QDialog(parent), m_list(new LargestFilesList(diskChanges, this)), m_note(new QLabel(this)) {
     setWindowTitle(tr("Largest Files"));
     setModal(false);
     auto* layout = new QVBoxLayout(this);
@@ -17,15 +17,15 @@ LargestFilesDialog::LargestFilesDialog(QWidget* parent)
     resize(760, 480);
 }
 
-void LargestFilesDialog::SetStats(std::shared_ptr<const ScanFileStats> stats) {
-    m_list->ForgetNothing();
-    if (stats == nullptr) {
+void LargestFilesDialog::Show(const KeptFileStats& stats) {
+    const std::shared_ptr<const ScanFileStats> scan = stats.Stats();
+    if (scan == nullptr) {
         m_list->SetFiles({});
         m_note->setText(tr("Scan a folder in Dirmass to list its largest files."));
         return;
     }
-    m_list->SetFiles(stats->Largest().Sorted());
-    m_note->setText(tr("The %1 largest files of the last scan").arg(stats->Largest().Size()));
+    m_list->SetFiles(stats.Largest());
+    m_note->setText(tr("The %1 largest files of the last scan").arg(scan->Largest().Size()));
 }
 
 }  // namespace quarn

@@ -1,28 +1,30 @@
 #pragma once
-// "Largest Files": the largest files the last folder scan met, in a window
-// of their own beside the main window (not modal).
+// "Largest Files": the largest files the last folder scan met and that are
+// still on the disk, in a window of their own beside the main window (not
+// modal).
 //
 // Interface thread only; the parent owns it.
 
 #include <QDialog>
-#include <memory>
 
-#include "foldersize/ScanFileStats.h"
+#include "foldersize/KeptFileStats.h"
 
 class QLabel;
 
 namespace quarn {
 
+class DiskChanges;
 class LargestFilesList;
 
 class LargestFilesDialog : public QDialog {
     Q_OBJECT
   public:
-    explicit LargestFilesDialog(QWidget* parent);
+    // Files trashed from the list are announced through `diskChanges`.
+    LargestFilesDialog(DiskChanges& diskChanges, QWidget* parent);
 
-    // Shows the files of `stats` (all of them: the list forgets what it had
-    // forgotten); null: no scan has kept any.
-    void SetStats(std::shared_ptr<const ScanFileStats> stats);
+    // Shows the largest files of `stats` still on the disk; a note when no
+    // scan kept any.
+    void Show(const KeptFileStats& stats);
     LargestFilesList* List() const { return m_list; }
 
   private:

@@ -6,6 +6,7 @@
 #include <QSortFilterProxyModel>
 
 #include "app/LargestFilesModel.h"
+#include "controls/DiskChanges.h"
 #include "controls/ItemMenuPlace.h"
 #include "controls/ShellItemMenu.h"
 #include "controls/ShellOperations.h"
@@ -14,8 +15,9 @@
 
 namespace quarn {
 
-LargestFilesList::LargestFilesList(QWidget* parent)
+LargestFilesList::LargestFilesList(DiskChanges& diskChanges, QWidget* parent)
     : QTreeView(parent),
+      m_diskChanges(diskChanges),
       m_model(new LargestFilesModel(this)),
       m_proxy(new QSortFilterProxyModel(this)) {
     m_proxy->setSourceModel(m_model);
@@ -44,22 +46,11 @@ void LargestFilesList::SetFiles(const std::vector<LargestFiles::Entry>& files,
                                 const std::optional<std::string>& extension) {
     std::vector<LargestFiles::Entry> shown;
     for (const LargestFiles::Entry& file : files) {
-        if ((!extension || FileTypeTally::ExtensionOf(NameOfPath(file.path)) == *extension) &&
-            !m_forgotten.contains(file.path)) {
+        if (!extension || FileTypeTally::ExtensionOf(NameOfPath(file.path)) == *extension) {
             shown.push_back(file);
         }
     }
     m_model->SetFiles(std::move(shown));
-}
-
-void LargestFilesList::ForgetFile(const std::string& path) {
-    m_forgotten.insert(path);
-    for (int row = 0; row < m_model->rowCount(); ++row) {
-        if (m_model->PathAt(row) == path) {
-            m_model->RemoveFile(row);
-            return;
-        }
-    }
 }
 
 std::string LargestFilesList::PathAtViewRow(int viewRow) const {
@@ -78,7 +69,8 @@ void LargestFilesList::OnContextMenu(const QPoint& viewportPos, const QPoint& gl
     if (!hit.isValid()) {
         return;
     }
-    const std::string path = PathAtViewRow(hit.row());
+    const int row = m_proxy->mapToSource(m_proxy->index(hit.row(), 0)).row();
+    const std::string path = m_model->PathAt(row);
     if (path.empty()) {
         return;
     }
@@ -97,8 +89,7 @@ void LargestFilesList::OnContextMenu(const QPoint& viewportPos, const QPoint& gl
     }
     // The menu re-checks the file's identity before it trashes it.
     if (menu.CarryOut(this, command) == kCmdMoveToTrash) {
-        ForgetFile(path);
-        Q_EMIT fileTrashed(path);
+        m_diskChanges.AnnounceRemoved({RemovedPath{path, false, m_model->BytesAt(row)}});
     }
 }
 

@@ -3,7 +3,7 @@
 #include <QFile>
 
 #include "controls/FileNameText.h"
-#include "duplicates/FileListCtrl.h"
+#include "duplicates/TwinRowText.h"
 #include "foldersize/SizeText.h"
 #include "platform/FileTime.h"
 #include "platform/PathRules.h"
@@ -20,13 +20,8 @@ std::string LargestFilesModel::PathAt(int row) const {
     return row >= 0 && size_t(row) < m_files.size() ? m_files[size_t(row)].path : std::string();
 }
 
-void LargestFilesModel::RemoveFile(int row) {
-    if (row < 0 || size_t(row) >= m_files.size()) {
-        return;
-    }
-    beginRemoveRows(QModelIndex(), row, row);
-    m_files.erase(m_files.begin() + row);
-    endRemoveRows();
+uint64_t LargestFilesModel::BytesAt(int row) const {
+    return row >= 0 && size_t(row) < m_files.size() ? m_files[size_t(row)].bytes : 0;
 }
 
 int LargestFilesModel::rowCount(const QModelIndex& parent) const {
@@ -62,8 +57,8 @@ QVariant LargestFilesModel::data(const QModelIndex& index, int role) const {
             return FileNameText(FolderOfPath(file.path));
         case kModifiedColumn:
             return sort ? QVariant(qlonglong(file.mtimeSeconds))
-                        : QVariant(QString::fromStdString(CFileListCtrl::FormatModifiedText(
-                              FileTimeFromUnix(file.mtimeSeconds, 0))));
+                        : QVariant(QString::fromStdString(
+                              FormatModifiedText(FileTimeFromUnix(file.mtimeSeconds, 0))));
         default:
             return {};
     }

@@ -25,7 +25,8 @@ class LargestFilesModel : public QAbstractTableModel {
     void SetFiles(std::vector<LargestFiles::Entry> files);
     // The full path of a row (raw bytes), empty outside the rows.
     std::string PathAt(int row) const;
-    void RemoveFile(int row);
+    // The size the scan counted the file of `row` with; 0 out of range.
+    uint64_t BytesAt(int row) const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;

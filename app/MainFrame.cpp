@@ -18,6 +18,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QThread>
+#include <QTimer>
 #include <QToolBar>
 
 #include "app/CommandLine.h"
@@ -26,18 +27,20 @@
 #include "app/LargestFilesList.h"
 #include "app/MainApp.h"
 #include "app/ScanMode.h"
+#include "app/ScanSummary.h"
 #include "app/StatusSummaryField.h"
 #include "app/TwinCommands.h"
 #include "app/UserMessageBox.h"
 #include "controls/AppIcons.h"
+#include "controls/DiskChanges.h"
+#include "controls/EngineSignals.h"
 #include "controls/FileNameText.h"
 #include "controls/PathCombo.h"
-#include "duplicates/ui/TwinListPane.h"
+#include "duplicates/ui/TwinListView.h"
 #include "filter/ui/CFileFilterDlg.h"
+#include "foldersize/ui/FolderSizeView.h"
 #include "foldersize/ui/FolderTreeModel.h"
-#include "foldersize/ui/FolderTreeView.h"
 #include "foldersize/ui/TreemapView.h"
-#include "platform/ExportJob.h"
 #include "platform/PathRules.h"
 #include "settings/ScanScope.h"
 #include "settings/Settings.h"
@@ -57,7 +60,10 @@ constexpr int kTreemapShare = 450;
 }  // namespace
 
 CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* parent)
-    : QMainWindow(parent), m_messageBox(std::make_unique<CUserMessageBox>(this)) {
+    : QMainWindow(parent),
+      m_messageBox(std::make_unique<CUserMessageBox>(this)),
+      m_twinScanner(m_messageBox->Presenter()),
+      m_folderScanner(m_messageBox->Presenter()) {
     ApplyShellIntegration();
 
     setWindowTitle(QStringLiteral("Quarn"));
@@ -66,15 +72,36 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
     ScanMode = options.scanMode;
 
     const UserMessagePresenter presenter = m_messageBox->Presenter();
-    m_folderView.m_messagePresenter = presenter;
-    m_twinList.SetUserMessagePresenter(presenter);
+    m_diskChanges = new DiskChanges(this);
+    m_folderEvents = new EngineSignals(this);
+    m_twinEvents = new EngineSignals(this);
+    m_folderScanner.SetObserver(FolderScanner::Observer{m_folderEvents->ProgressCallback(),
+                                                        m_folderEvents->IdleCallback(),
+                                                        m_folderEvents->ChangedCallback()});
+    m_twinScanner.SetObserver(
+        TwinScanner::Observer{m_twinEvents->ProgressCallback(), m_twinEvents->IdleCallback()});
+    m_folderScanner.SetTwinFeed(&m_twinScanner);
+    for (EngineSignals* events : {m_folderEvents, m_twinEvents}) {
+        connect(events, &EngineSignals::progressed, this, [this] {
+            RefreshStatus();
+            RefreshSummary();
+        });
+        connect(events, &EngineSignals::idle, this, [this] {
+            RefreshStatus();
+            RefreshSummary();
+            RefreshCommands();
+        });
+    }
+    connect(m_folderEvents, &EngineSignals::idle, this, &CMainFrame::RefreshFileStats);
+    connect(m_folderEvents, &EngineSignals::changed, this, &CMainFrame::RefreshFileStats);
 
     m_paneArea = new QWidget(this);
     m_paneArea->installEventFilter(this);
     setCentralWidget(m_paneArea);
     m_folderSplitter = new QSplitter(Qt::Vertical, m_paneArea);
-    m_folderTree = new CFolderTreeView(m_folderView, m_folderSplitter);
-    m_treemap = new TreemapView(m_folderView, m_folderSplitter);
+    m_folderView = new CFolderSizeView(m_folderScanner, *m_folderEvents, *m_diskChanges, presenter,
+                                       m_folderSplitter);
+    m_treemap = new TreemapView(m_folderScanner, *m_folderEvents, m_folderSplitter);
     m_folderSplitter->setStretchFactor(0, 3);
     m_folderSplitter->setStretchFactor(1, 2);
     // The map gets room of its own from the start, not the tree's leftovers.
@@ -97,23 +124,26 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
         RefreshStatus();
     });
     connect(m_treemap, &TreemapView::itemClicked, this, [this](NodeHandle item) {
-        const QModelIndex index = m_folderTree->Model().IndexOf(item);
+        const QModelIndex index = m_folderView->Model().IndexOf(item);
         if (index.isValid()) {
-            m_folderTree->setCurrentIndex(index);
-            m_folderTree->scrollTo(index);
+            m_folderView->setCurrentIndex(index);
+            m_folderView->scrollTo(index);
         }
     });
-    connect(m_folderTree->selectionModel(), &QItemSelectionModel::currentChanged, m_treemap,
+    connect(m_folderView->selectionModel(), &QItemSelectionModel::currentChanged, m_treemap,
             [this](const QModelIndex& current) {
-                m_treemap->SetSelectedItem(m_folderTree->Model().HandleOf(current));
+                m_treemap->SetSelectedItem(m_folderView->Model().HandleOf(current));
             });
-    m_twinPane = new TwinListPane(m_twinList, m_paneArea);
+    m_twinList = new CTwinListView(m_twinScanner, *m_twinEvents, *m_diskChanges, m_paneArea);
     m_fileFilter = new CFileFilterDlg(this);
-    m_twinPane->SetFileFilterDialog(m_fileFilter);
-    connect(m_folderTree, &CFolderTreeView::statusMessage, this, &CMainFrame::ShowStatus);
-    connect(m_twinPane, &TwinListPane::statusMessage, this, &CMainFrame::ShowStatus);
-    m_twinCommands = new TwinCommands(*m_twinPane, this);
-    connect(m_folderTree, &CFolderTreeView::rescanRequested, this, &CMainFrame::RescanFolderPane);
+    m_twinList->SetFileFilterDialog(m_fileFilter);
+    connect(m_folderView, &CFolderSizeView::statusMessage, this, &CMainFrame::ShowStatus);
+    connect(m_twinList, &CTwinListView::statusMessage, this, &CMainFrame::ShowStatus);
+    m_twinCommands = new TwinCommands(*m_twinList, this);
+    connect(m_folderView, &CFolderSizeView::rescanRequested, this, &CMainFrame::RescanFolderPane);
+    // The file windows show what left the disk at once: the folder pane has
+    // followed the announcement (it was connected first).
+    connect(m_diskChanges, &DiskChanges::pathsRemoved, this, &CMainFrame::RefreshFileStats);
 
     CreateActions();
     // Check marks and enabling hold from the start; the title waits for
@@ -148,23 +178,14 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
     connect(m_pathCombo, &CPathCombo::browseFinished, this, &CMainFrame::OnFolderBrowsed);
     connect(m_pathCombo, &CPathCombo::enterPressed, this, &CMainFrame::OnScan);
     m_scanButton = new QPushButton(QStringLiteral("scan"), m_toolBar);
-    m_scanButton->setFont(m_folderTree->font());
+    m_scanButton->setFont(m_folderView->font());
     m_scanButton->setFocusPolicy(Qt::TabFocus);
     connect(m_scanButton, &QPushButton::clicked, this, &CMainFrame::OnScan);
 
-    m_refreshTimer.setInterval(kRefreshIntervalMs);
-    connect(&m_refreshTimer, &QTimer::timeout, this, [this] {
-        RefreshCommands();
-        RefreshStatus();
-        RefreshSummary();
-        RefreshFileStats();
-        FollowTrashedFiles();
-    });
-    m_refreshTimer.start();
-    m_scanEndWatch.setInterval(kScanEndWatchMs);
-    connect(&m_scanEndWatch, &QTimer::timeout, this, &CMainFrame::RefreshSummary);
-
     OnSize();
+    // The title names the mode from the first idle moment on; until then it
+    // is the program's name.
+    QTimer::singleShot(0, this, &CMainFrame::RefreshCommands);
     if (options.importFile) {
         StartImport(*options.importFile);
     } else if (options.folder) {
@@ -174,20 +195,18 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
 }
 
 CMainFrame::~CMainFrame() {
-    m_refreshTimer.stop();
-    m_scanEndWatch.stop();
     // Workers that wait for a message box must not wait for a closing window.
     m_messageBox->Shutdown();
-    m_folderView.m_bBusy.store(false);
-    m_twinList.CancelScan();
+    m_folderScanner.Cancel();
+    m_twinScanner.Cancel();
     // The views read the engines: they go before the members do (the
-    // treemap's worker takes its pictures from the folder view).
+    // treemap's worker takes its pictures from the folder tree).
     delete m_treemap;
     m_treemap = nullptr;
-    delete m_folderTree;
-    m_folderTree = nullptr;
-    delete m_twinPane;
-    m_twinPane = nullptr;
+    delete m_folderView;
+    m_folderView = nullptr;
+    delete m_twinList;
+    m_twinList = nullptr;
     delete m_fileFilter;
     m_fileFilter = nullptr;
 }
@@ -229,7 +248,7 @@ void CMainFrame::CreateActions() {
 
     m_actAllocatedSize = new QAction(tr("Allocated Size"), this);
     m_actAllocatedSize->setCheckable(true);
-    m_actAllocatedSize->setChecked(CFolderSizeView::AllocatedSizeSetting());
+    m_actAllocatedSize->setChecked(ReadSetting(kAllocatedSize, false));
     connect(m_actAllocatedSize, &QAction::triggered, this, &CMainFrame::OnAllocatedSize);
 
     m_actSettings = new QAction(SettingsIcon(), tr("General &Settings"), this);
@@ -291,7 +310,7 @@ void CMainFrame::CreateMenus() {
     options->addAction(m_actAllocatedSize);
     // The file may have changed behind the window's back.
     connect(options, &QMenu::aboutToShow, this,
-            [this] { m_actAllocatedSize->setChecked(CFolderSizeView::AllocatedSizeSetting()); });
+            [this] { m_actAllocatedSize->setChecked(ReadSetting(kAllocatedSize, false)); });
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     help->addAction(m_actAbout);
     // Opening a menu refreshes its check marks and enabling first.
@@ -348,9 +367,9 @@ void CMainFrame::CreateAccelerators() {
 
 void CMainFrame::OnScan() {
     // Either pane busy: this press cancels, and that is all it does.
-    if (m_folderView.m_bBusy.load() || m_twinList.IsBusy()) {
-        m_folderView.m_bBusy.store(false);
-        m_twinList.CancelScan();
+    if (m_folderScanner.IsBusy() || m_twinScanner.IsBusy()) {
+        m_folderScanner.Cancel();
+        m_twinScanner.Cancel();
         return;
     }
     StartScanOfPathBox();
@@ -374,10 +393,7 @@ void CMainFrame::StartScanOfPathBox() {
     }
     const bool twinMode = ReadSetting(kTwinMode);
     if (ScanMode == kScanModeDupmatch && twinMode) {
-        m_twinList.m_newFile.SetCompareFlags();
-        m_twinList.StartScan(*path);
-        m_dupmatchSummary.Start(CScanSummary::Source::TwinWalk);
-        m_scanEndWatch.start();
+        m_twinList->StartScan(ScanRequestFromSettings(ScanRequest::Source::Folder, *path));
         RefreshCommands();
         RefreshSummary();
     } else {
@@ -385,37 +401,36 @@ void CMainFrame::StartScanOfPathBox() {
     }
 }
 
+ScanRequest CMainFrame::FolderScanRequest(ScanRequest::Source source,
+                                          const std::string& root) const {
+    ScanRequest request = ScanRequestFromSettings(source, root);
+    // An import fills both panes (standard input cannot be read twice); a
+    // scan does when TwinMode is off.
+    request.feedTwins = source == ScanRequest::Source::ImportFile || !ReadSetting(kTwinMode);
+    return request;
+}
+
 void CMainFrame::StartFolderScan(const std::string& path) {
-    if (!ReadSetting(kTwinMode)) {
-        // One walk fills both panes. The reset first waits for a cancelled
-        // walk that may still be feeding the list, so the flags it reads
-        // are not changed under it.
-        m_twinList.ResetForCombinedScan(path);
-        m_twinList.m_newFile.SetCompareFlags();
-        m_folderView.m_pTwinSink.store(&m_twinList);
-        m_folderTree->StartScan(path);
-        m_dirmassSummary.Start(CScanSummary::Source::FolderWalk);
-        m_dupmatchSummary.Start(CScanSummary::Source::FolderWalk);
-    } else {
-        m_folderView.m_pTwinSink.store(nullptr);
-        m_folderTree->StartScan(path);
-        m_dirmassSummary.Start(CScanSummary::Source::FolderWalk);
-    }
-    m_scanEndWatch.start();
+    const ScanRequest request = FolderScanRequest(ScanRequest::Source::Folder, path);
+    m_folderView->StartScan(request);
     RefreshCommands();
     RefreshSummary();
 }
 
 void CMainFrame::RescanFolderPane() {
-    const std::string path = m_folderView.GetScanPath();
-    if (path.empty()) {
+    const ScanRequest last = m_folderScanner.LastRequest();
+    if (last.root.empty()) {
         return;  // nothing shown yet
     }
-    if (m_folderView.m_bBusy.load() || m_twinList.IsBusy()) {
-        m_folderView.m_bBusy.store(false);
-        m_twinList.CancelScan();
+    if (m_folderScanner.IsBusy() || m_twinScanner.IsBusy()) {
+        m_folderScanner.Cancel();
+        m_twinScanner.Cancel();
     }
-    StartFolderScan(path);
+    if (last.IsImport()) {
+        StartImport(last.root);  // an imported tree is read again
+    } else {
+        StartFolderScan(last.root);
+    }
 }
 
 void CMainFrame::OnAllocatedSize(bool checked) {
@@ -429,24 +444,15 @@ void CMainFrame::OnAllocatedSize(bool checked) {
 }
 
 void CMainFrame::StartImport(const std::string& file) {
-    // One read fills both panes (standard input cannot be read twice): the
-    // twin list takes the names, sizes and times of the file.
-    m_twinList.ResetForCombinedImport(file);
-    m_twinList.m_newFile.SetCompareFlags();
-    m_folderView.m_pTwinSink.store(&m_twinList);
-    m_folderView.m_importFile = file;
-    m_folderTree->StartScan(file);
-    m_folderView.m_importFile.clear();  // read by StartScan: later scans walk
-    m_dirmassSummary.Start(CScanSummary::Source::FolderWalk);
-    m_dupmatchSummary.Start(CScanSummary::Source::FolderWalk);
-    m_scanEndWatch.start();
+    m_folderView->StartScan(FolderScanRequest(ScanRequest::Source::ImportFile, file));
     RefreshCommands();
     RefreshSummary();
 }
 
 void CMainFrame::OnExportScan() {
-    const std::string folder = m_folderView.GetRootPath();
-    if (folder.empty() || m_folderView.IsScanRunning()) {
+    const FolderSizeTree& tree = m_folderScanner.Tree();
+    const std::string folder = tree.GetRootPath();
+    if (folder.empty() || m_folderScanner.IsScanRunning()) {
         return;
     }
     const QString suggested =
@@ -456,37 +462,45 @@ void CMainFrame::OnExportScan() {
     if (file.isEmpty()) {
         return;
     }
-    ExportJob job(folder, FileNameBytes(file), WithScopeSettings(m_folderView.m_walkOptions),
-                  QUARN_VERSION);
+    // The tree keeps no files: its folder is walked again, with its scope.
+    ScanRequest request;
+    request.root = folder;
+    request.walk = tree.GetScope();
+    if (!m_folderScanner.StartExport(request, FileNameBytes(file), QUARN_VERSION)) {
+        return;
+    }
     QProgressDialog progress(tr("Exporting %1").arg(FileNameText(folder)), tr("Cancel"), 0, 0,
                              this);
     progress.setWindowTitle(tr("Export Scan"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(300);
-    while (!job.Done()) {
-        if (progress.wasCanceled()) {
-            job.Cancel();
-        }
+    QEventLoop exporting;
+    connect(m_folderEvents, &EngineSignals::progressed, &progress, [this, &progress, &folder] {
+        const ScanProgress now = m_folderScanner.Progress();
         progress.setLabelText(tr("Exporting %1\n%2 files, %3 folders")
                                   .arg(FileNameText(folder))
-                                  .arg(job.Files())
-                                  .arg(job.Folders()));
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(20);
+                                  .arg(now.files)
+                                  .arg(now.folders));
+    });
+    connect(m_folderEvents, &EngineSignals::idle, &exporting, &QEventLoop::quit);
+    connect(&progress, &QProgressDialog::canceled, this, [this] { m_folderScanner.Cancel(); });
+    if (m_folderScanner.IsScanRunning()) {
+        exporting.exec();
     }
     progress.reset();
-    const std::string error = job.Error();
-    ShowStatus(error.empty() ? tr("Exported %1 files to %2").arg(job.Files()).arg(file)
-                             : tr("Export not written: %1").arg(QString::fromStdString(error)));
+    const FolderScanner::ExportOutcome outcome = m_folderScanner.LastExport();
+    ShowStatus(outcome.written
+                   ? tr("Exported %1 files to %2").arg(outcome.files).arg(file)
+                   : tr("Export not written: %1").arg(QString::fromStdString(outcome.error)));
 }
 
 void CMainFrame::OnFolderBrowsed(bool chosen) {
     if (!chosen) {
         return;
     }
-    if (m_folderView.m_bBusy.load() || m_twinList.IsBusy()) {
-        m_folderView.m_bBusy.store(false);
-        m_twinList.CancelScan();
+    if (m_folderScanner.IsBusy() || m_twinScanner.IsBusy()) {
+        m_folderScanner.Cancel();
+        m_twinScanner.Cancel();
     }
     StartScanOfPathBox();
 }
@@ -513,26 +527,20 @@ void CMainFrame::OnSettings() {
 }
 
 void CMainFrame::OnFileFilter() {
-    m_fileFilter->m_pList = &m_twinList;
-    m_fileFilter->exec();
+    m_twinList->OnFileFilter();
 }
 
 void CMainFrame::OnSelectAll() {
     if (ScanMode == kScanModeDupmatch) {
-        m_twinPane->selectAllRows();
+        m_twinList->selectAllRows();
     }
-    m_twinPane->setFocus(Qt::ShortcutFocusReason);
+    m_twinList->setFocus(Qt::ShortcutFocusReason);
 }
 
 void CMainFrame::OnLargestFiles() {
     if (m_largestFiles == nullptr) {
-        m_largestFiles = new LargestFilesDialog(this);
-        m_largestFiles->SetStats(m_shownFileStats);
-        for (const std::string& path : m_trashedFromLists) {
-            m_largestFiles->List()->ForgetFile(path);
-        }
-        connect(m_largestFiles->List(), &LargestFilesList::fileTrashed, this,
-                &CMainFrame::OnListFileTrashed);
+        m_largestFiles = new LargestFilesDialog(*m_diskChanges, this);
+        m_largestFiles->Show(m_folderScanner.Tree().FileStats());
     }
     m_largestFiles->show();
     m_largestFiles->raise();
@@ -541,13 +549,8 @@ void CMainFrame::OnLargestFiles() {
 
 void CMainFrame::OnFileTypes() {
     if (m_fileTypes == nullptr) {
-        m_fileTypes = new FileTypesDialog(this);
-        m_fileTypes->SetStats(m_shownFileStats);
-        for (const std::string& path : m_trashedFromLists) {
-            m_fileTypes->ForgetTrashedFile(path);
-        }
-        connect(m_fileTypes->Files(), &LargestFilesList::fileTrashed, this,
-                &CMainFrame::OnListFileTrashed);
+        m_fileTypes = new FileTypesDialog(*m_diskChanges, this);
+        m_fileTypes->Show(m_folderScanner.Tree().FileStats());
     }
     m_fileTypes->show();
     m_fileTypes->raise();
@@ -555,55 +558,18 @@ void CMainFrame::OnFileTypes() {
 }
 
 void CMainFrame::RefreshFileStats() {
-    std::shared_ptr<const ScanFileStats> stats = m_folderView.GetFileStats();
-    if (stats == m_shownFileStats) {
-        return;
-    }
-    m_shownFileStats = std::move(stats);
+    const KeptFileStats& stats = m_folderScanner.Tree().FileStats();
     // A scan that starts clears them: the windows keep the finished scan's
-    // lists until the new one has its own. That scan walks the disk as the
-    // trash left it, so no folder of the old tree needs following.
-    if (m_shownFileStats == nullptr) {
-        m_treeFoldersToFollow.clear();
+    // lists until the new one has its own.
+    if (stats.Serial() == m_shownFileStatsSerial || stats.Stats() == nullptr) {
         return;
     }
-    m_trashedFromLists.clear();
+    m_shownFileStatsSerial = stats.Serial();
     if (m_largestFiles != nullptr) {
-        m_largestFiles->SetStats(m_shownFileStats);
+        m_largestFiles->Show(stats);
     }
     if (m_fileTypes != nullptr) {
-        m_fileTypes->SetStats(m_shownFileStats);
-    }
-}
-
-void CMainFrame::OnListFileTrashed(const std::string& path) {
-    ShowStatus(tr("Moved to the trash: %1").arg(FileNameText(path)));
-    // Both windows and the treemap show files of the same scan.
-    m_trashedFromLists.push_back(path);
-    m_folderView.ForgetLargestFile(path);
-    if (m_largestFiles != nullptr) {
-        m_largestFiles->List()->ForgetFile(path);
-    }
-    if (m_fileTypes != nullptr) {
-        m_fileTypes->ForgetTrashedFile(path);
-    }
-    m_treeFoldersToFollow.emplace_back(FolderOfPath(path));
-    FollowTrashedFiles();
-}
-
-void CMainFrame::FollowTrashedFiles() {
-    // One refresh at a time: the idle refresh starts the next once this one
-    // has ended.
-    if (m_treeFoldersToFollow.empty() || m_folderView.IsScanRunning()) {
-        return;
-    }
-    const std::string folder = m_treeFoldersToFollow.front();
-    std::erase(m_treeFoldersToFollow, folder);
-    // The file's folder is rescanned in place (the scan root: a new scan),
-    // which counts hard links and the tree's measure as the scan did.
-    const NodeHandle item = m_folderView.FindFolderItem(folder);
-    if (item != kNoNode) {
-        m_folderTree->RefreshItem(item);
+        m_fileTypes->Show(stats);
     }
 }
 
@@ -615,60 +581,52 @@ void CMainFrame::RefreshCommands() {
     m_twinCommands->Refresh(!dirmass);
     // The tree keeps no files: an export walks the folder again, so it must
     // be one of this machine.
-    const std::string root = m_folderView.GetRootPath();
-    m_actExportScan->setEnabled(!root.empty() && !m_folderView.IsScanRunning() &&
+    const std::string root = m_folderScanner.Tree().GetRootPath();
+    m_actExportScan->setEnabled(!root.empty() && !m_folderScanner.IsScanRunning() &&
                                 ::access(root.c_str(), R_OK | X_OK) == 0);
     const QString title =
-        dirmass ? QStringLiteral("Dirmass - ") + FileNameText(m_folderView.GetScanPath())
-                : QStringLiteral("Dupmatch - ") + FileNameText(m_twinList.ScanRoot());
+        dirmass ? QStringLiteral("Dirmass - ") + FileNameText(m_folderScanner.GetScanPath())
+                : QStringLiteral("Dupmatch - ") + FileNameText(m_twinScanner.ScanRoot());
     if (windowTitle() != title) {
         setWindowTitle(title);
     }
 }
 
 void CMainFrame::RefreshStatus() {
-    const uint64_t serial = ScanMode == kScanModeDirmass ? m_folderView.GetStatusSerial()
-                                                         : m_twinList.StatusChangeCount();
+    const uint64_t serial = ScanMode == kScanModeDirmass ? m_folderScanner.Progress().serial
+                                                         : m_twinScanner.Progress().serial;
     if (ScanMode == m_nShownMode && serial == m_nShownSerial) {
         return;
     }
     m_nShownMode = ScanMode;
     m_nShownSerial = serial;
     const std::string status =
-        ScanMode == kScanModeDirmass ? m_folderView.GetStatus() : m_twinList.GetStatus();
+        ScanMode == kScanModeDirmass ? m_folderScanner.GetStatus() : m_twinScanner.GetStatus();
     ShowStatus(status.empty() ? tr("Bereit") : QString::fromUtf8(status));
 }
 
 void CMainFrame::RefreshSummary() {
-    auto running = [this](const CScanSummary& summary) {
-        return summary.GetSource() == CScanSummary::Source::FolderWalk
-                   ? m_folderView.IsScanRunning()
-                   : m_twinList.IsScanRunning();
+    auto summaryText = [](const auto& scan) {
+        return scan.scanned
+                   ? FormatScanSummary(scan.files, scan.folders,
+                                       scan.running ? std::nullopt : std::optional(scan.seconds))
+                   : std::string();
     };
-    for (CScanSummary* summary : {&m_dirmassSummary, &m_dupmatchSummary}) {
-        if (summary->IsRunning() && !running(*summary)) {
-            summary->Finish();
-        }
-    }
-    if (!m_dirmassSummary.IsRunning() && !m_dupmatchSummary.IsRunning()) {
-        m_scanEndWatch.stop();
-    }
-    const CScanSummary& shown = ScanMode == kScanModeDirmass ? m_dirmassSummary : m_dupmatchSummary;
     std::string text;
-    if (shown.GetSource() == CScanSummary::Source::FolderWalk) {
-        text = shown.Text(m_folderView.GetFileCount(), m_folderView.GetFolderCount());
-    } else if (shown.GetSource() == CScanSummary::Source::TwinWalk) {
-        // The walk counts the folders it entered, the scanned one with them.
-        text = shown.Text(m_twinList.m_nFiles.load(),
-                          std::max<int64_t>(0, m_twinList.FoldersEntered() - 1));
+    std::string unreadable;
+    const TwinScanner::Summary twinScan = m_twinScanner.LastScanSummary();
+    if (ScanMode == kScanModeDirmass || twinScan.fed) {
+        // A combined scan's counts are the folder walk's.
+        text = summaryText(m_folderScanner.LastScanSummary());
+    } else {
+        text = summaryText(twinScan);
+    }
+    if (ScanMode == kScanModeDirmass) {
+        // The folder tree's own count: the twin list reads no folder of its own.
+        const FolderSizeTree::Figures figures = m_folderScanner.Tree().GetFigures();
+        unreadable = FormatUnreadableSummary(figures.unreadableFolders, figures.skippedEntries);
     }
     m_summaryField->SetPart(CStatusSummaryField::kScanCounts, QString::fromStdString(text));
-    // The folder tree's own count: the twin list reads no folder of its own.
-    std::string unreadable;
-    if (ScanMode == kScanModeDirmass && shown.GetSource() == CScanSummary::Source::FolderWalk) {
-        unreadable = FormatUnreadableSummary(m_folderView.GetUnreadableFolderCount(),
-                                             m_folderView.GetSkippedEntryCount());
-    }
     m_summaryField->SetPart(CStatusSummaryField::kUnreadable, QString::fromStdString(unreadable));
 }
 
@@ -682,7 +640,7 @@ void CMainFrame::OnSize() {
     }
     const QRect area = m_paneArea->rect();
     QWidget* shown = m_folderSplitter;
-    QWidget* hidden = m_twinPane;
+    QWidget* hidden = m_twinList;
     if (ScanMode == kScanModeDupmatch) {
         std::swap(shown, hidden);
     }
@@ -721,8 +679,8 @@ QMenu* CMainFrame::createPopupMenu() {
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
     // Running walks end at their next folder; the window does not wait.
-    m_folderView.m_bBusy.store(false);
-    m_twinList.CancelScan();
+    m_folderScanner.Cancel();
+    m_twinScanner.Cancel();
     QMainWindow::closeEvent(event);
 }
 

@@ -4,26 +4,24 @@
 // (CStatusSummaryField), and the two panes of which the current mode shows
 // one (the folder tree in Dirmass, the twin list in Dupmatch).
 //
-// The frame keeps no scan state of its own: the busy flags of the two panes
-// are the whole state; Scan starts or cancels, closing cancels both. The
-// title, the check marks, the enabling and the status text follow the mode
-// and the panes through a short refresh timer (the panes only store their
-// texts; nobody calls into the window per file).
+// The frame keeps no scan state of its own: the busy flags of the two
+// engines are the whole state; Scan starts or cancels, closing cancels both.
+// The title, the check marks, the enabling and the status text follow the
+// mode and the engines' news (EngineSignals): the engines only publish
+// snapshots, nobody calls into the window per file, and no timer polls.
 //
-// UI thread only. The frame owns both panes' engines (CTwinListView,
-// CFolderSizeView) as members; their views are deleted before them, and
-// their destructors cancel and join the workers.
+// UI thread only. The frame owns both engines (TwinScanner, FolderScanner)
+// as members; the panes that show them are deleted before them, and the
+// engines' destructors cancel and join their jobs.
 
 #include <QMainWindow>
-#include <QTimer>
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "app/ScanSummary.h"
-#include "duplicates/TwinListView.h"
-#include "foldersize/FolderSizeView.h"
+#include "duplicates/TwinScanner.h"
+#include "foldersize/FolderScanner.h"
 
 class QAction;
 class QActionGroup;
@@ -36,15 +34,17 @@ class QToolBar;
 namespace quarn {
 
 class CFileFilterDlg;
-class CFolderTreeView;
+class CFolderSizeView;
+class DiskChanges;
+class EngineSignals;
 class FileTypesDialog;
 class LargestFilesDialog;
 class TreemapView;
 class CPathCombo;
 class CStatusSummaryField;
 class CUserMessageBox;
+class CTwinListView;
 class TwinCommands;
-class TwinListPane;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
@@ -56,8 +56,6 @@ class CMainFrame : public QMainWindow {
     static constexpr int kScanButtonTop = 8;
     static constexpr int kScanButtonWidth = 70;
     static constexpr int kScanButtonHeight = 21;
-    static constexpr int kRefreshIntervalMs = 75;
-    static constexpr int kScanEndWatchMs = 5;
 
     // `arguments`: the program name, then the command line's arguments. The
     // mode and an optional folder come from them; a folder is added to the
@@ -94,19 +92,19 @@ class CMainFrame : public QMainWindow {
     void OnShowTreemap(bool checked);
     void OnFileTypes();
 
-    // What the idle-time refresh does: title, check marks, enabling, and the
-    // current mode's status text in the status bar.
+    // What the engines' news and a mode change refresh: title, check marks,
+    // enabling, and the current mode's status text in the status bar.
     void RefreshCommands();
     void RefreshStatus();
-    // The second field: the current pane's scan summary. Also notices the
-    // end of a scan, which stops its time.
+    // The second field: the current mode's scan summary.
     void RefreshSummary();
 
     // --- Parts, for the application and the tests --------------------------
-    CFolderSizeView& FolderView() { return m_folderView; }
-    CTwinListView& TwinList() { return m_twinList; }
-    CFolderTreeView* FolderTree() const { return m_folderTree; }
-    TwinListPane* TwinPane() const { return m_twinPane; }
+    FolderScanner& FolderScan() { return m_folderScanner; }
+    TwinScanner& TwinScan() { return m_twinScanner; }
+    CFolderSizeView* FolderView() const { return m_folderView; }
+    CTwinListView* TwinList() const { return m_twinList; }
+    DiskChanges* Changes() const { return m_diskChanges; }
     CPathCombo* PathCombo() const { return m_pathCombo; }
     QPushButton* ScanButton() const { return m_scanButton; }
     QToolBar* ToolBar() const { return m_toolBar; }
@@ -157,27 +155,27 @@ class CMainFrame : public QMainWindow {
     // Places the shown pane, the path box and the Scan button.
     void OnSize();
     void ShowStatus(const QString& text);
-    // Hands a newer scan's file statistics to the open windows.
+    // Shows the file statistics anew in the open windows, when they changed.
     void RefreshFileStats();
-    // A file went to the trash from Largest Files or File Types: both
-    // windows forget it and the folder tree follows (FollowTrashedFiles).
-    void OnListFileTrashed(const std::string& path);
-    // Refreshes in place the tree's folder of a file trashed from a window,
-    // once no scan or refresh runs.
-    void FollowTrashedFiles();
+    // The scan the folder pane shows, with what the settings say now (a
+    // combined scan when TwinMode is off).
+    ScanRequest FolderScanRequest(ScanRequest::Source source, const std::string& root) const;
 
     std::unique_ptr<CUserMessageBox> m_messageBox;
-    // The panes' engines; declared so that the folder view, which feeds the
-    // twin list in a combined scan, goes first.
-    CTwinListView m_twinList;
-    CFolderSizeView m_folderView;
+    // The engines; declared so that the folder scanner, which feeds the twin
+    // scanner in a combined scan, is destroyed (and joined) first.
+    TwinScanner m_twinScanner;
+    FolderScanner m_folderScanner;
+    DiskChanges* m_diskChanges = nullptr;
+    EngineSignals* m_folderEvents = nullptr;
+    EngineSignals* m_twinEvents = nullptr;
 
     QToolBar* m_toolBar = nullptr;
     QLabel* m_statusText = nullptr;
     CStatusSummaryField* m_summaryField = nullptr;
     QWidget* m_paneArea = nullptr;
-    TwinListPane* m_twinPane = nullptr;
-    CFolderTreeView* m_folderTree = nullptr;
+    CTwinListView* m_twinList = nullptr;
+    CFolderSizeView* m_folderView = nullptr;
     // The folder pane: the tree above its treemap, which the user may resize
     // or close.
     QSplitter* m_folderSplitter = nullptr;
@@ -202,21 +200,9 @@ class CMainFrame : public QMainWindow {
     QAction* m_actTreemap = nullptr;               // View > Treemap, the setting ShowTreemap
     LargestFilesDialog* m_largestFiles = nullptr;  // made when first asked for
     FileTypesDialog* m_fileTypes = nullptr;
-    // The statistics the windows show, to notice a newer scan's.
-    std::shared_ptr<const ScanFileStats> m_shownFileStats;
-    // Files trashed from the windows since that scan; a window opened later
-    // leaves them out too.
-    std::vector<std::string> m_trashedFromLists;
-    // Folders holding such files whose tree items wait for their refresh.
-    std::vector<std::string> m_treeFoldersToFollow;
-    TwinCommands* m_twinCommands = nullptr;  // Verify Contents, Select Copies
+    uint64_t m_shownFileStatsSerial = ~uint64_t(0);  // what the windows show
+    TwinCommands* m_twinCommands = nullptr;          // Verify Contents, Select Copies
 
-    QTimer m_refreshTimer;
-    // The scans that filled each pane; while one runs, a short timer looks
-    // for its end so that its time is not stretched by the refresh interval.
-    CScanSummary m_dirmassSummary;
-    CScanSummary m_dupmatchSummary;
-    QTimer m_scanEndWatch;
     // What the status bar shows now: the mode and the pane's status serial.
     int m_nShownMode = -1;
     uint64_t m_nShownSerial = 0;

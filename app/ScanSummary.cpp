@@ -43,28 +43,4 @@ std::string FormatUnreadableSummary(int64_t folders, int64_t entries) {
     return text.empty() ? text : text + " unreadable";
 }
 
-void CScanSummary::Start(Source source) {
-    m_source = source;
-    m_bRunning = true;
-    m_started = std::chrono::steady_clock::now();
-    m_took = {};
-}
-
-void CScanSummary::Finish() {
-    if (m_bRunning) {
-        m_bRunning = false;
-        m_took = std::chrono::steady_clock::now() - m_started;
-    }
-}
-
-std::string CScanSummary::Text(int64_t files, int64_t folders) const {
-    if (m_source == Source::None) {
-        return std::string();
-    }
-    if (m_bRunning) {
-        return FormatScanSummary(files, folders, std::nullopt);
-    }
-    return FormatScanSummary(files, folders, std::chrono::duration<double>(m_took).count());
-}
-
 }  // namespace quarn

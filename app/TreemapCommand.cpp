@@ -8,9 +8,9 @@
 #include <cstring>
 
 #include "cli/Interrupt.h"
-#include "cli/ProgressLine.h"
 #include "cli/ReportCommand.h"
-#include "foldersize/FolderSizeView.h"
+#include "cli/WaitForEngine.h"
+#include "foldersize/FolderScanner.h"
 #include "foldersize/ui/TreemapPainter.h"
 #include "platform/PathRules.h"
 
@@ -20,7 +20,6 @@ namespace {
 
 constexpr int kMinimumSide = 16;
 constexpr int kMaximumSide = 16384;
-constexpr auto kPollInterval = std::chrono::milliseconds(50);
 
 std::optional<int> ParseSide(const std::string& text) {
     if (text.empty() || text.size() > 5 ||
@@ -157,31 +156,17 @@ int RunTreemapCommand(int argc, char** argv) {
     }
 
     cli::InstallInterruptHandler();
-    CFolderSizeView view;
-    cli::ReportOptions walk;
-    walk.threads = options->threads;
-    view.m_walkOptions = cli::ReportWalkOptions(walk);
-    view.m_bAllocatedSizes = options->allocated;
-    cli::ProgressLine progress;
-    view.StartScan(folder);
-    bool interrupted = false;
-    while (!view.WaitForScanEnd(kPollInterval)) {
-        if (!interrupted && cli::InterruptRequested()) {
-            interrupted = true;
-            view.m_bBusy.store(false);
-        }
-        if (progress.Enabled()) {
-            progress.Update(view.GetFolderCount(), view.GetFileCount(), view.GetStatus());
-        }
-    }
-    view.WaitForScan();
-    progress.Clear();
-    if (interrupted || cli::InterruptRequested()) {
+    ScanAdditions additions;
+    additions.walk = WalkOptions(options->threads);
+    additions.allocated = options->allocated;
+    FolderScanner scanner;
+    scanner.StartScan(ScanRequestFromSettings(ScanRequest::Source::Folder, folder, additions));
+    if (cli::WaitForEngine(scanner)) {
         output.cancelWriting();
         return 130;
     }
 
-    const TreemapTree tree = view.TreemapSnapshot();
+    const TreemapTree tree = scanner.Tree().TreemapSnapshot();
     TreemapLayout layout;
     QImage image = TreemapPainter::Render(tree, 0, options->size, layout);
     if (image.isNull()) {

@@ -7,11 +7,11 @@
 #include <QStyle>
 #include <QToolBar>
 
-#include "duplicates/ui/TwinListPane.h"
+#include "duplicates/ui/TwinListView.h"
 
 namespace quarn {
 
-TwinCommands::TwinCommands(TwinListPane& pane, QObject* parent) : QObject(parent), m_pane(pane) {
+TwinCommands::TwinCommands(CTwinListView& pane, QObject* parent) : QObject(parent), m_pane(pane) {
     m_verify = new QAction(QApplication::style()->standardIcon(QStyle::SP_DialogApplyButton),
                            tr("&Verify Contents"), this);
     m_verify->setIconVisibleInMenu(false);
@@ -54,18 +54,18 @@ void TwinCommands::Refresh(bool dupmatch) {
 
 void TwinCommands::OnVerify() {
     // Refused with "App is busy.." while a scan or verification runs.
-    m_pane.List().StartVerify();
+    m_pane.Twins().StartVerify();
 }
 
-CTwinListView::KeepRule TwinCommands::Keep() const {
+TwinScanner::KeepRule TwinCommands::Keep() const {
     const QList<QAction*> rules = m_keep->actions();
     if (rules[1]->isChecked()) {
-        return CTwinListView::KeepRule::Newest;
+        return TwinScanner::KeepRule::Newest;
     }
     if (rules[2]->isChecked()) {
-        return CTwinListView::KeepRule::FirstPath;
+        return TwinScanner::KeepRule::FirstPath;
     }
-    return CTwinListView::KeepRule::Oldest;
+    return TwinScanner::KeepRule::Oldest;
 }
 
 void TwinCommands::OnSelectCopies() {

@@ -10,7 +10,7 @@
 
 #include <QObject>
 
-#include "duplicates/TwinListView.h"
+#include "duplicates/TwinScanner.h"
 
 class QAction;
 class QActionGroup;
@@ -19,13 +19,13 @@ class QToolBar;
 
 namespace quarn {
 
-class TwinListPane;
+class CTwinListView;
 
 class TwinCommands : public QObject {
     Q_OBJECT
 
   public:
-    TwinCommands(TwinListPane& pane, QObject* parent);
+    TwinCommands(CTwinListView& pane, QObject* parent);
 
     // A separator, Verify Contents, Select Copies and the Keep in Each Set
     // choice, appended to `menu`.
@@ -37,7 +37,7 @@ class TwinCommands : public QObject {
 
     void OnVerify();
     void OnSelectCopies();
-    CTwinListView::KeepRule Keep() const;
+    TwinScanner::KeepRule Keep() const;
 
     QAction* VerifyAction() const { return m_verify; }
     QAction* SelectCopiesAction() const { return m_selectCopies; }
@@ -45,7 +45,7 @@ class TwinCommands : public QObject {
     QActionGroup* KeepGroup() const { return m_keep; }
 
   private:
-    TwinListPane& m_pane;
+    CTwinListView& m_pane;
     QAction* m_verify = nullptr;
     QAction* m_selectCopies = nullptr;
     QActionGroup* m_keep = nullptr;

@@ -9,8 +9,8 @@
 #include "app/MainApp.h"
 #include "app/MainFrame.h"
 #include "controls/PathCombo.h"
+#include "foldersize/ui/FolderSizeView.h"
 #include "foldersize/ui/FolderTreeModel.h"
-#include "foldersize/ui/FolderTreeView.h"
 
 namespace quarn {
 
@@ -47,9 +47,9 @@ int CUiBench::Run(const std::vector<std::string>& arguments) {
     QTimer watcher;
     watcher.setInterval(1);
     QObject::connect(&watcher, &QTimer::timeout, [&] {
-        CFolderTreeModel& model = frame.FolderTree()->Model();
+        FolderTreeModel& model = frame.FolderView()->Model();
         if (!walkEnded) {
-            if (frame.FolderView().IsScanRunning()) {
+            if (frame.FolderScan().IsScanRunning()) {
                 return;
             }
             // The walk is over; its last changes reach the window through
@@ -77,7 +77,7 @@ int CUiBench::Run(const std::vector<std::string>& arguments) {
     QApplication::exec();
     std::printf("scan_wall_s=%.3f max_stall_ms=%.1f stall_end_s=%.3f ticks=%d items=%lld\n",
                 double(scanNs) / 1e9, double(maxGap) / 1e6, double(maxGapAt) / 1e9, ticks,
-                static_cast<long long>(frame.FolderView().GetRecordCount()));
+                static_cast<long long>(frame.FolderScan().Tree().GetRecordCount()));
     return 0;
 }
 

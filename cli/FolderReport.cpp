@@ -12,16 +12,14 @@
 
 #include "cli/Interrupt.h"
 #include "cli/JsonWriter.h"
-#include "cli/ProgressLine.h"
 #include "cli/ReportCommand.h"
+#include "cli/WaitForEngine.h"
 #include "foldersize/SizeText.h"
 #include "platform/PathRules.h"
 
 namespace quarn::cli {
 
 namespace {
-
-constexpr auto kPollInterval = std::chrono::milliseconds(50);
 
 // One item of the report, as the walk over the finished tree meets it.
 struct ReportItem {
@@ -35,7 +33,7 @@ struct ReportItem {
 };
 
 // The item's own text as the pane shows it.
-std::string NodeText(const CFolderSizeView& view, NodeHandle item) {
+std::string NodeText(const FolderSizeTree& view, NodeHandle item) {
     return view.IsFilesItem(item) ? FilesItemText(view.GetItemFileCount(item))
                                   : view.GetItemName(item);
 }
@@ -44,7 +42,7 @@ std::string NodeText(const CFolderSizeView& view, NodeHandle item) {
 // parent) with an explicit stack: a tree may be 100,000 levels deep. Each
 // item's path is built on the one path string of the walk.
 template <typename Visit>
-void VisitItems(const CFolderSizeView& view, Visit visit) {
+void VisitItems(const FolderSizeTree& view, Visit visit) {
     struct Frame {
         NodeHandle item;
         int64_t index;
@@ -131,7 +129,8 @@ void WriteJsonFileStats(const ScanFileStats& stats, JsonWriter& json) {
     json.EndArray();
 }
 
-void WriteText(const CFolderSizeView& view, std::FILE* out) {
+void WriteText(const FolderScanner& scanner, std::FILE* out) {
+    const FolderSizeTree& view = scanner.Tree();
     std::string line;
     VisitItems(view, [&](const ReportItem& item) {
         line.assign(2 * item.depth, ' ');
@@ -144,29 +143,31 @@ void WriteText(const CFolderSizeView& view, std::FILE* out) {
         line += '\n';
         std::fwrite(line.data(), 1, line.size(), out);
     });
-    std::string status = view.GetStatus() + "\n";
+    std::string status = scanner.GetStatus() + "\n";
     std::fwrite(status.data(), 1, status.size(), out);
 }
 
-void WriteJson(const CFolderSizeView& view, const ScanFileStats* stats, std::FILE* out) {
+void WriteJson(const FolderScanner& scanner, const ScanFileStats* stats, std::FILE* out) {
+    const FolderSizeTree& view = scanner.Tree();
+    const FolderSizeTree::Figures figures = view.GetFigures();
     JsonWriter json(out);
     json.BeginObject();
     json.Key("status");
-    json.String(view.GetStatus());
+    json.String(scanner.GetStatus());
     json.Key("total");
-    json.Unsigned(view.GetTotal());
+    json.Unsigned(figures.total);
     json.Key("files");
-    json.Number(view.GetFileCount());
+    json.Number(figures.files);
     json.Key("folders");
-    json.Number(view.GetFolderCount());
+    json.Number(figures.folders);
     json.Key("exceptions");
-    json.Number(view.GetExceptionCount());
+    json.Number(scanner.GetExceptionCount());
     json.Key("hardlinks");
-    json.Number(view.GetHardLinkCount());
+    json.Number(figures.hardLinks);
     // Folders that could not be opened or listed, and entries that vanished
     // before they could be counted.
     json.Key("unreadable");
-    json.Number(view.GetUnreadableFolderCount() + view.GetSkippedEntryCount());
+    json.Number(figures.unreadableFolders + figures.skippedEntries);
     json.Key("items");
     json.BeginArray();
     VisitItems(view, [&](const ReportItem& item) {
@@ -220,15 +221,16 @@ void WriteJson(const CFolderSizeView& view, const ScanFileStats* stats, std::FIL
 
 }  // namespace
 
-void WriteFolderReport(const CFolderSizeView& view, bool json, std::FILE* out, bool withFileStats) {
+void WriteFolderReport(const FolderScanner& scanner, bool json, std::FILE* out,
+                       bool withFileStats) {
     std::shared_ptr<const ScanFileStats> stats;
     if (withFileStats) {
-        stats = view.GetFileStats();
+        stats = scanner.Tree().FileStats().Stats();
     }
     if (json) {
-        WriteJson(view, stats.get(), out);
+        WriteJson(scanner, stats.get(), out);
     } else {
-        WriteText(view, out);
+        WriteText(scanner, out);
         if (stats != nullptr) {
             WriteTextFileStats(*stats, out);
         }
@@ -246,35 +248,24 @@ int RunFolderReport(const ReportOptions& options) {
     }
 
     InstallInterruptHandler();
-    CFolderSizeView view;
-    view.m_walkOptions = ReportWalkOptions(options);
-    view.m_bAllocatedSizes = options.allocated;
-    if (options.importTree) {
-        view.m_importFile = options.importFile;
-    }
-    view.m_nLargestFiles.store(options.largest);
-    ProgressLine progress;
-    bool interrupted = false;
-    view.StartScan(folder);
-    while (!view.WaitForScanEnd(kPollInterval)) {
-        if (!interrupted && InterruptRequested()) {
-            interrupted = true;
-            view.m_bBusy.store(false);  // the walk stops at its next folder
-        }
-        if (progress.Enabled()) {
-            progress.Update(view.GetFolderCount(), view.GetFileCount(), view.GetStatus());
-        }
-    }
-    view.WaitForScan();
-    progress.Clear();
-    if (const std::string error = view.GetImportError(); !error.empty()) {
+    ScanAdditions additions;
+    additions.walk = ReportWalkOptions(options);
+    additions.allocated = options.allocated;
+    ScanRequest request = ScanRequestFromSettings(
+        options.importTree ? ScanRequest::Source::ImportFile : ScanRequest::Source::Folder, folder,
+        additions);
+    request.largestFiles = options.largest;
+    FolderScanner scanner;
+    scanner.StartScan(request);
+    const bool interrupted = WaitForEngine(scanner);
+    if (const std::string error = scanner.GetImportError(); !error.empty()) {
         std::fprintf(stderr, "quarn: %s: %s\n", options.importFile.c_str(), error.c_str());
         return 2;
     }
     // Large writes: a big tree prints tens of megabytes.
     std::setvbuf(stdout, nullptr, _IOFBF, 256 * 1024);
-    WriteFolderReport(view, options.json, stdout, options.largest > 0);
-    return interrupted || InterruptRequested() ? 130 : 0;
+    WriteFolderReport(scanner, options.json, stdout, options.largest > 0);
+    return interrupted ? 130 : 0;
 }
 
 }  // namespace quarn::cli

@@ -1,11 +1,11 @@
 #pragma once
-// The folder-size report's output: the finished tree of a folder-size view
-// in display order, as text or as one JSON object.
+// The folder-size report's output: the finished tree of a folder scan in
+// display order, as text or as one JSON object.
 
 #include <cstdio>
 #include <string>
 
-#include "foldersize/FolderSizeView.h"
+#include "foldersize/FolderScanner.h"
 
 namespace quarn::cli {
 
@@ -14,13 +14,13 @@ namespace quarn::cli {
 // then the status text. JSON: {"status", "total", "files", "folders",
 // "exceptions", "hardlinks", "items": [{"parent", "name", "path", "size",
 // "percent", "files_item"}]} with the items flat in pre-order.
-// With `withFileStats` and when the view kept them, the largest files and the
+// With `withFileStats` and when the scan kept them, the largest files and the
 // file types follow: in JSON as "largest": [{"path", "size"}] (largest
 // first) and "types": [{"ext", "files", "bytes"}] (most bytes first, "" for
 // no extension); in text as two sections after the status, "Largest files"
 // (size text, tab, path) and "File types" (extension, files, size text).
-// The view's scan must have ended.
-void WriteFolderReport(const CFolderSizeView& view, bool json, std::FILE* out,
+// The scan must have ended.
+void WriteFolderReport(const FolderScanner& scanner, bool json, std::FILE* out,
                        bool withFileStats = false);
 
 }  // namespace quarn::cli

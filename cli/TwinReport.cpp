@@ -3,20 +3,19 @@
 // with --verify (or the setting VerifyContents) the contents are compared
 // first and every row says what was found.
 
-#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <map>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/Interrupt.h"
 #include "cli/JsonWriter.h"
-#include "cli/ProgressLine.h"
 #include "cli/ReportCommand.h"
-#include "duplicates/TwinListView.h"
+#include "cli/WaitForEngine.h"
+#include "duplicates/TwinRowText.h"
+#include "duplicates/TwinScanner.h"
 #include "filter/FileSearch.h"
 #include "platform/PathRules.h"
 
@@ -24,23 +23,29 @@ namespace quarn::cli {
 
 namespace {
 
-constexpr auto kPollInterval = std::chrono::milliseconds(50);
-
-void PrintRowsAsText(const CTwinListView& list, const std::string& status) {
-    // The four columns of the list; Content too once it has verdicts.
-    const int columns =
-        list.ShowsVerdicts() ? CFileListCtrl::kColumnCount : CFileListCtrl::kContentColumn;
+void PrintRowsAsText(const TwinScanner& twins, const std::string& status) {
+    // The list's columns File, Path, Size, Modified; Content too once it
+    // has verdicts.
+    const bool verified = twins.ShowsVerdicts();
     std::string line;
-    int rows = list.GetItemCount();
+    const int rows = twins.Rows().GetItemCount();
     for (int row = 0; row < rows; ++row) {
-        line.clear();
-        for (int column = 0; column < columns; ++column) {
-            if (column > 0) {
-                line.push_back('\t');
-            }
-            line.append(list.GetRowText(row, column));
+        const std::optional<TwinRow> shown = twins.RowAt(row);
+        if (!shown) {
+            continue;
         }
-        line.push_back('\n');
+        line = shown->name;
+        line += '\t';
+        line += shown->path;
+        line += '\t';
+        line += FormatSizeText(shown->size);
+        line += '\t';
+        line += FormatModifiedText(shown->lastWriteTime);
+        if (verified) {
+            line += '\t';
+            line += ContentText(shown->content);
+        }
+        line += '\n';
         std::fwrite(line.data(), 1, line.size(), stdout);
     }
     std::printf("%s\n", status.c_str());
@@ -76,27 +81,27 @@ void PrintSets(JsonWriter& json, const std::vector<FileVerdict>& verdicts) {
 
 // The rows grouped as they stand in the list: consecutive rows of one group
 // form one entry.
-void PrintRowsAsJson(const CTwinListView& list, const std::string& status) {
-    const bool verified = list.ShowsVerdicts();
+void PrintRowsAsJson(const TwinScanner& twins, const std::string& status) {
+    const bool verified = twins.ShowsVerdicts();
     JsonWriter json(stdout);
     json.BeginObject();
     json.Key("status");
     json.String(status);
     json.Key("files");
-    json.Number(list.m_nFiles.load());
+    json.Number(twins.FileCount());
     json.Key("twin_rows_during_scan");
-    json.Number(list.m_nScanTwinRows.load());
+    json.Number(twins.ScanTwinRows());
     json.Key("twin_bytes");
-    json.Unsigned(list.m_nScanTwinBytes.load());
+    json.Unsigned(twins.ScanTwinBytes());
     json.Key("exceptions");
-    json.Number(list.m_nExceptions.load());
+    json.Number(twins.ExceptionCount());
     if (verified) {
         json.Key("identical_bytes");
-        json.Unsigned(list.CountTwins().identicalBytes);
+        json.Unsigned(twins.CountTwins().identicalBytes);
     }
     json.Key("groups");
     json.BeginArray();
-    const BinBaum& tree = list.m_tree;
+    const BinBaum& tree = twins.Index();
     bool open = false;
     GroupId current = 0;
     std::vector<FileVerdict> verdicts;  // of the group's files printed so far
@@ -108,9 +113,9 @@ void PrintRowsAsJson(const CTwinListView& list, const std::string& status) {
         json.EndObject();
         verdicts.clear();
     };
-    int rows = list.GetItemCount();
+    const int rows = twins.Rows().GetItemCount();
     for (int row = 0; row < rows; ++row) {
-        std::optional<RowSource> source = list.GetRowSource(row);
+        std::optional<RowSource> source = twins.Rows().GetRowSource(row);
         if (!source) {
             continue;
         }
@@ -135,16 +140,16 @@ void PrintRowsAsJson(const CTwinListView& list, const std::string& status) {
         json.Key("mtime");
         json.Unsigned(time);
         json.Key("modified");
-        json.String(CFileListCtrl::FormatModifiedText(time));
+        json.String(FormatModifiedText(time));
         if (verified) {
-            FileVerdict verdict = list.VerdictOf(source->file);
+            FileVerdict verdict = twins.VerdictOf(source->file);
             json.Key("content");
             if (verdict.content == Content::NotVerified) {
                 json.Null();  // a cancel came first
             } else {
                 json.String(ContentText(verdict.content));
             }
-            std::string reason = list.VerdictReason(source->file);
+            std::string reason = twins.VerdictReason(source->file);
             if (!reason.empty()) {
                 json.Key("reason");
                 json.String(reason);
@@ -159,20 +164,6 @@ void PrintRowsAsJson(const CTwinListView& list, const std::string& status) {
     json.EndArray();
     json.EndObject();
     json.Finish();
-}
-
-// Until the list's jobs have ended; an interrupt cancels them.
-void WaitShowingProgress(CTwinListView& list) {
-    ProgressLine progress;
-    while (list.IsWorking()) {
-        if (InterruptRequested()) {
-            list.CancelScan();
-        }
-        progress.Update(list.FoldersEntered(), list.m_nFiles.load(), list.GetStatus());
-        std::this_thread::sleep_for(kPollInterval);
-    }
-    progress.Clear();
-    list.WaitForWorkers();
 }
 
 }  // namespace
@@ -191,21 +182,21 @@ int RunTwinReport(const ReportOptions& options) {
             return error;
         }
     }
-    CTwinListView list;
-    list.m_newFile.SetCompareFlags();
-    list.m_walkOptions = ReportWalkOptions(options);
-    list.m_importFile = options.importTree ? options.importFile : std::string();
-    list.StartScan(folder);
-    WaitShowingProgress(list);
-    if (const std::string error = list.GetImportError(); !error.empty()) {
+    ScanAdditions additions;
+    additions.walk = ReportWalkOptions(options);
+    additions.verify = options.verify;
+    TwinScanner twins;
+    twins.StartScan(ScanRequestFromSettings(
+        options.importTree ? ScanRequest::Source::ImportFile : ScanRequest::Source::Folder, folder,
+        additions));
+    bool interrupted = WaitForEngine(twins);
+    if (const std::string error = twins.GetImportError(); !error.empty()) {
         std::fprintf(stderr, "quarn: %s: %s\n", options.importFile.c_str(), error.c_str());
         return 2;
     }
-    bool interrupted = InterruptRequested();
-    if (options.verify && !interrupted && !list.ShowsVerdicts()) {
-        list.StartVerify();
-        WaitShowingProgress(list);
-        interrupted = InterruptRequested();
+    if (options.verify && !interrupted && !twins.ShowsVerdicts()) {
+        twins.StartVerify();
+        interrupted = WaitForEngine(twins);
     }
 
     if (options.search && !interrupted) {
@@ -215,14 +206,14 @@ int RunTwinReport(const ReportOptions& options) {
         criteria.m_bTwinsOnly = options.twinsOnly;
         criteria.m_strMinKB = options.minKB;
         criteria.m_strMaxKB = options.maxKB;
-        RunSearch(list, criteria);
+        RunSearch(twins, criteria);
     }
 
-    std::string status = list.GetStatus();
+    const std::string status = twins.GetStatus();
     if (options.json) {
-        PrintRowsAsJson(list, status);
+        PrintRowsAsJson(twins, status);
     } else {
-        PrintRowsAsText(list, status);
+        PrintRowsAsText(twins, status);
     }
     std::fflush(stdout);
     return interrupted ? 130 : 0;

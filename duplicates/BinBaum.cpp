@@ -7,8 +7,6 @@
 #include <new>
 #include <unordered_set>
 
-#include "duplicates/FileListCtrl.h"
-
 namespace quarn {
 
 namespace {
@@ -226,7 +224,6 @@ struct BinBaum::Impl {
     mutable size_t orderSize = 0;
     mutable bool orderValid = false;
 
-    std::unordered_map<GroupId, int> icons;
     // Times a FILETIME cannot hold, by file (rare: before 1601, after 60056).
     std::unordered_map<FileId, ExactTime> beyondTimes;
     // Devices met, so a file keeps a 2-byte index; the last one is cached.
@@ -418,11 +415,6 @@ BinBaum::BinBaum() : m_impl(std::make_unique<Impl>()) {}
 
 BinBaum::~BinBaum() = default;
 
-void BinBaum::SetOwner(CFileListCtrl* owner, uint64_t* twinBytes) {
-    m_pOwner = owner;
-    m_pTwinBytes = twinBytes;
-}
-
 void BinBaum::SetUserMessagePresenter(UserMessagePresenter presenter) {
     m_presenter = std::move(presenter);
 }
@@ -434,9 +426,9 @@ void BinBaum::ReserveGroup() {
     m_impl->groups.Reserve();
 }
 
-BinBaum::InsertResult BinBaum::Insert(const TwinGroup& candidate) {
+BinBaum::Inserted BinBaum::Insert(const TwinGroup& candidate) {
     if (candidate.m_files.empty()) {
-        return InsertResult::LeftOut;
+        return Inserted{};
     }
     const FindRecord& record = candidate.m_files.front();
     std::string_view name = record.Name();
@@ -451,13 +443,13 @@ BinBaum::InsertResult BinBaum::Insert(const TwinGroup& candidate) {
     return InsertRecord(record, path, true, candidate.m_nCompare);
 }
 
-BinBaum::InsertResult BinBaum::Insert(std::string_view folderPrefix, const FindRecord& record,
-                                      uint8_t compare) {
+BinBaum::Inserted BinBaum::Insert(std::string_view folderPrefix, const FindRecord& record,
+                                  uint8_t compare) {
     return InsertRecord(record, folderPrefix, false, compare);
 }
 
-BinBaum::InsertResult BinBaum::InsertRecord(const FindRecord& record, std::string_view folderPrefix,
-                                            bool prefixIsPath, uint8_t compare) {
+BinBaum::Inserted BinBaum::InsertRecord(const FindRecord& record, std::string_view folderPrefix,
+                                        bool prefixIsPath, uint8_t compare) {
     Impl& impl = *m_impl;
     if (!impl.compareSet) {
         impl.compare = compare;
@@ -474,7 +466,7 @@ BinBaum::InsertResult BinBaum::InsertRecord(const FindRecord& record, std::strin
         impl.EnsureSlots(impl.groups.size() + 1);
     } catch (const std::bad_alloc&) {
         ShowUserMessage(m_presenter, "BinBaum:: new TreeNode - exception");
-        return InsertResult::LeftOut;
+        return Inserted{};
     }
     const uint32_t hash = HashKey(key, impl.compare);
     const uint32_t tag = Impl::TagOf(hash);
@@ -501,7 +493,7 @@ BinBaum::InsertResult BinBaum::InsertRecord(const FindRecord& record, std::strin
         uint32_t slot = impl.slots[pos];
         GroupId g = (slot & kSlotGroupMask) - 1;
         if ((slot & ~kSlotGroupMask) == tag && impl.groups[g].last != kNoFile &&
-            IsTwinUnder(impl.compare, impl.KeyOfGroup(g), key)) {
+            TreeNode(this, g).IsTwin(key)) {
             // Joining: memory exhausted here abandons the walk, as any failure does.
             impl.files.Reserve();
             file.folder = impl.InternFolder(folderPrefix);
@@ -523,15 +515,10 @@ BinBaum::InsertResult BinBaum::InsertRecord(const FindRecord& record, std::strin
             last.next = id;
             group.last = id;
             impl.SetTwinsBit(g, true);
-            if (m_pOwner != nullptr) {
-                m_pOwner->AddRowForFile(TreeNode(this, g), id);
-            }
             if (extraLink) {
-                ++m_extraLinkJoins;  // the same file again: no copy, no bytes
-            } else if (m_pTwinBytes != nullptr) {
-                *m_pTwinBytes += key.size;
+                ++m_extraLinkJoins;  // the same file again: no copy
             }
-            return InsertResult::Joined;
+            return Inserted{InsertResult::Joined, g, id, extraLink};
         }
         pos = (pos + 1) & impl.slotMask;
     }
@@ -549,7 +536,7 @@ BinBaum::InsertResult BinBaum::InsertRecord(const FindRecord& record, std::strin
         }
     } catch (const std::bad_alloc&) {
         ShowUserMessage(m_presenter, "BinBaum:: new TreeNode - exception");
-        return InsertResult::LeftOut;
+        return Inserted{};
     }
     uint32_t id = uint32_t(impl.files.size());
     file.next = id;
@@ -561,7 +548,7 @@ BinBaum::InsertResult BinBaum::InsertRecord(const FindRecord& record, std::strin
     m_groupCount = impl.groups.size();
     m_folderCount = impl.folders.size();
     ++m_nNodes;
-    return InsertResult::Created;
+    return Inserted{InsertResult::Created, g, id, false};
 }
 
 void BinBaum::Clear() {
@@ -579,7 +566,6 @@ void BinBaum::Clear() {
     impl.orderBuffer.reset();
     impl.orderSize = 0;
     impl.orderValid = false;
-    impl.icons.clear();
     impl.beyondTimes.clear();
     impl.devices.clear();
     impl.lastDevice = kUnknownDevice;
@@ -724,15 +710,6 @@ std::string BinBaum::FilePath(GroupId group, FileId file) const {
         path.append(GroupName(group));
     }
     return path;
-}
-
-int BinBaum::GroupIcon(GroupId group) const {
-    auto found = m_impl->icons.find(group);
-    return found == m_impl->icons.end() ? -1 : found->second;
-}
-
-void BinBaum::SetGroupIcon(GroupId group, int icon) {
-    m_impl->icons[group] = icon;
 }
 
 bool BinBaum::RemoveFile(GroupId group, FileId file) {

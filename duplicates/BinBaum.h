@@ -1,12 +1,12 @@
 #pragma once
-// The duplicate detector's tree: every file a scan meets, grouped into twin
-// groups and walked in name order.
+// The duplicate detector's tree (the twin index): every file a scan meets,
+// grouped into twin groups and walked in name order. Plain data: it owns no
+// rows and tells nobody; Insert says what became of each file.
 //
 // What a user of the tree sees:
-//   - a file joins the first-created group of which it is a twin (TwinGroup.h),
-//     otherwise it starts a new group ("node"), and m_nNodes grows by one;
-//   - when a file joins a group, the owner list appends its row at once and
-//     the owner's twin-byte total grows by the file's size;
+//   - a file joins the first-created group of which it is a twin (the
+//     group's IsTwin, TwinGroup.h), otherwise it starts a new group ("node"),
+//     and m_nNodes grows by one;
 //   - the in-order walk yields the groups by name in unsigned byte order,
 //     groups of equal name newest first, the files of a group in join order.
 //
@@ -27,7 +27,7 @@
 // found by the filter). Files of one (device, inode) in a group are one file:
 // a later link is marked (FileIsExtraLink) and adds no twin bytes.
 //
-// Threads: one thread inserts and walks at a time (the worker of the list
+// Threads: one thread inserts and walks at a time (the worker of the engine
 // that owns the tree). Other threads may read groups, files and names whose
 // ids they got from rows while the worker appends: stored records never move
 // and are written before their ids are published under the row store's lock.
@@ -48,7 +48,6 @@
 namespace quarn {
 
 class BinBaum;
-class CFileListCtrl;
 
 using GroupId = uint32_t;
 using FileId = uint32_t;
@@ -93,22 +92,29 @@ class BinBaum {
     BinBaum(const BinBaum&) = delete;
     BinBaum& operator=(const BinBaum&) = delete;
 
-    // The list that shows twins as they join, and its running total of twin
-    // bytes (both not owned; either may be null).
-    void SetOwner(CFileListCtrl* owner, uint64_t* twinBytes);
     // Where "BinBaum:: new TreeNode - exception" goes (stderr when empty).
     void SetUserMessagePresenter(UserMessagePresenter presenter);
 
     enum class InsertResult { Joined, Created, LeftOut };
+    // What became of an inserted file: joined a group (the group's IsTwin
+    // said so), made a new one, or was left out (memory exhausted; the user
+    // was told). `extraLink`: a joined file is an inode the group holds
+    // already, no copy.
+    struct Inserted {
+        InsertResult result = InsertResult::LeftOut;
+        GroupId group = 0;
+        FileId file = kNoFile;
+        bool extraLink = false;
+    };
 
     // Inserts the first file of `candidate` (record m_files[0], path
     // m_paths[0] or, without a path, just its name). The tree's compare flags
     // are the candidate's at the first insertion after construction or
     // Clear(); they hold for the whole scan.
-    InsertResult Insert(const TwinGroup& candidate);
+    Inserted Insert(const TwinGroup& candidate);
     // The same for a file at `folderPrefix` + record name (the prefix ends in
     // a separator), without building the path.
-    InsertResult Insert(std::string_view folderPrefix, const FindRecord& record, uint8_t compare);
+    Inserted Insert(std::string_view folderPrefix, const FindRecord& record, uint8_t compare);
 
     // Frees every group, file and folder; m_nNodes keeps its value.
     void Clear();
@@ -158,10 +164,6 @@ class BinBaum {
     std::string FilePath(GroupId group, FileId file) const;
     size_t FolderCount() const { return m_folderCount; }
 
-    // The group's icon index as first looked up (-1 when not yet).
-    int GroupIcon(GroupId group) const;
-    void SetGroupIcon(GroupId group, int icon);
-
     // Takes a file out of its group (its file was trashed). The group stays
     // even when it is left empty; walkers skip empty groups. An extra link of
     // the removed file becomes the group's copy of that inode. Returns false
@@ -177,13 +179,11 @@ class BinBaum {
     friend class TreeNode;
     struct Impl;
 
-    InsertResult InsertRecord(const FindRecord& record, std::string_view folderPrefix,
-                              bool prefixIsPath, uint8_t compare);
+    Inserted InsertRecord(const FindRecord& record, std::string_view folderPrefix,
+                          bool prefixIsPath, uint8_t compare);
     void BuildOrder() const;
 
     std::unique_ptr<Impl> m_impl;
-    CFileListCtrl* m_pOwner = nullptr;
-    uint64_t* m_pTwinBytes = nullptr;
     UserMessagePresenter m_presenter;
     size_t m_groupCount = 0;
     size_t m_folderCount = 0;

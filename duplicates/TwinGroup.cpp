@@ -71,27 +71,6 @@ void TwinGroup::Assign(const FindRecord& record, std::string path) {
     m_strName.assign(record.Name());
     m_files.assign(1, record);
     m_paths.assign(1, std::move(path));
-    m_nIcon = -1;
-}
-
-bool TwinGroup::IsTwin(const TwinGroup& candidate) {
-    if (m_files.empty() || candidate.m_files.empty() || !m_files[0].IsRegularFile() ||
-        !candidate.m_files[0].IsRegularFile()) {
-        return false;
-    }
-    TwinKey first = KeyOf(0);
-    first.name = m_strName;
-    if (!IsTwinUnder(m_nCompare, first, candidate.KeyOf(0))) {
-        return false;
-    }
-    AddTwin(candidate);
-    return true;
-}
-
-void TwinGroup::AddTwin(const TwinGroup& candidate) {
-    m_files.push_back(candidate.m_files.front());
-    m_paths.push_back(candidate.m_paths.empty() ? std::string(candidate.m_files.front().Name())
-                                                : candidate.m_paths.front());
 }
 
 }  // namespace quarn

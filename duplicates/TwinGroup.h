@@ -77,17 +77,9 @@ class TwinGroup {
     size_t FileCount() const { return m_files.size(); }
     TwinKey KeyOf(size_t i) const { return TwinKeyOf(m_files[i]); }
 
-    // True when the first file of `candidate` is a twin of this group's first
-    // file; it has then been appended with AddTwin. Only regular files are
-    // twins.
-    bool IsTwin(const TwinGroup& candidate);
-    // Appends the first file of `candidate` (record and path).
-    void AddTwin(const TwinGroup& candidate);
-
     std::string m_strName;             // the group's name (its first file's)
     std::vector<FindRecord> m_files;   // in order of joining
     std::vector<std::string> m_paths;  // parallel to m_files
-    int m_nIcon = -1;                  // -1: not looked up yet
     uint8_t m_nCompare = 0;            // kCompareIgnoreSize | kCompareIgnoreTime
 };
 

@@ -1,10 +1,11 @@
 #include "filter/FileSearch.h"
 
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <cwctype>
+
+#include "duplicates/TwinStatusText.h"
 
 namespace quarn {
 
@@ -15,10 +16,8 @@ bool PassesSizeTest(uint64_t size, uint64_t lower, uint64_t upper) {
     return (lower == 0 || size > lower) && (upper == 0 || size < upper);
 }
 
-void PublishCount(CTwinListView& list, const char* format) {
-    char text[96];
-    std::snprintf(text, sizeof text, format, list.GetItemCount());
-    list.SetStatusText(text);
+void PublishCount(TwinScanner& twins, bool ready) {
+    twins.SetStatusText(FileFindStatus(twins.Rows().GetItemCount(), ready));
 }
 
 }  // namespace
@@ -68,15 +67,16 @@ std::string LowerCaseInLocale(std::string_view text) {
     return lower;
 }
 
-void RunSearch(CTwinListView& list, const FilterCriteria& criteria, std::stop_token stop) {
+void RunSearch(TwinScanner& twins, const FilterCriteria& criteria, std::stop_token stop) {
     const bool twinsOnly = criteria.m_bTwinsOnly;
     const bool sizeRange = criteria.m_bSizeRange;
     const uint64_t upper = SizeBoundBytes(criteria.m_strMaxKB);
     const uint64_t lower = SizeBoundBytes(criteria.m_strMinKB);
     const std::string search = LowerCaseInLocale(criteria.m_strSearch);
 
-    list.DeleteAllItems();
-    const BinBaum& tree = list.m_tree;
+    TwinRows& rows = twins.Rows();
+    rows.DeleteAllItems();
+    const BinBaum& tree = twins.Index();
     if (tree.m_nNodes != 0) {
         for (BinBaum::Cursor it = tree.First(); !it.AtEnd(); tree.Next(it)) {
             if (stop.stop_requested()) {
@@ -92,22 +92,19 @@ void RunSearch(CTwinListView& list, const FilterCriteria& criteria, std::stop_to
             }
             for (FileId file = node.FirstFile(); file != kNoFile; file = node.NextFile(file)) {
                 if (!sizeRange || PassesSizeTest(tree.FileSize(file), lower, upper)) {
-                    list.AddRowForFile(node, file);
+                    rows.AddRowForFile(node, file);
                 }
             }
-            PublishCount(list, "FileFind - Objects found %d");
+            PublishCount(twins, false);
         }
     }
-    PublishCount(list, "FileFind - Objects found %d - ready");
+    PublishCount(twins, true);
 }
 
-bool StartFileSearch(CTwinListView& list, const FilterCriteria& criteria) {
-    return list.StartSearch(criteria, [](CTwinListView& target, const FilterCriteria& c,
-                                         std::stop_token stop) { RunSearch(target, c, stop); });
-}
-
-bool CTwinListView::StartSearch(const FilterCriteria& criteria) {
-    return StartFileSearch(*this, criteria);
+bool StartFileSearch(TwinScanner& twins, const FilterCriteria& criteria) {
+    return twins.StartSearch([criteria](TwinScanner& target, std::stop_token stop) {
+        RunSearch(target, criteria, stop);
+    });
 }
 
 }  // namespace quarn

@@ -54,16 +54,18 @@ std::vector<FileTypeTally::Row> FileTypeTally::Rows() const {
     for (const auto& [ext, counts] : m_counts) {
         rows.push_back(Row{ext, counts.files, counts.bytes});
     }
-    std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
-        if (a.bytes != b.bytes) {
-            return a.bytes > b.bytes;
-        }
-        if (a.files != b.files) {
-            return a.files > b.files;
-        }
-        return a.ext < b.ext;
-    });
+    std::sort(rows.begin(), rows.end(), ComesBefore);
     return rows;
+}
+
+bool FileTypeTally::ComesBefore(const Row& a, const Row& b) {
+    if (a.bytes != b.bytes) {
+        return a.bytes > b.bytes;
+    }
+    if (a.files != b.files) {
+        return a.files > b.files;
+    }
+    return a.ext < b.ext;
 }
 
 }  // namespace quarn

@@ -40,6 +40,8 @@ class FileTypeTally {
     // Every extension met, more bytes first, then more files, then by
     // extension.
     std::vector<Row> Rows() const;
+    // The order of Rows(): more bytes first, then more files, then by extension.
+    static bool ComesBefore(const Row& a, const Row& b);
     size_t TypeCount() const { return m_counts.size(); }
 
   private:

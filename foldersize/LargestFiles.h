@@ -16,9 +16,9 @@
 #include <string_view>
 #include <vector>
 
-namespace quarn {
+#include "pipeline/ScanRequest.h"
 
-inline constexpr size_t kDefaultLargestFiles = 1000;
+namespace quarn {
 
 class LargestFiles {
   public:

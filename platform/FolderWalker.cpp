@@ -164,6 +164,8 @@ class Walker {
         : m_sink(sink),
           m_exclude(options.exclude),
           m_oneFileSystem(options.oneFileSystem),
+          m_givenRootDevice(options.rootDevice),
+          m_rootRelativePath(options.rootRelativePath),
           m_threads(
               std::min(options.threads == 0 ? DefaultWalkThreads() : options.threads, kMaxThreads)),
           m_buffer(new char[DirectoryListing::kBufferSize]) {}
@@ -200,7 +202,7 @@ class Walker {
             folder->status = PackFindRecord(record);
             folder->opened = true;
             folder->handle = std::exchange(handle, -1);
-            m_rootDevice = uint64_t(status.st_dev);
+            m_rootDevice = m_givenRootDevice.value_or(uint64_t(status.st_dev));
         }
         if (handle >= 0) {
             ::close(handle);
@@ -208,6 +210,9 @@ class Walker {
         if (error != 0) {
             folder->end = true;
             folder->listError = error;
+        }
+        if (m_exclude.NeedsRelativePath()) {
+            folder->relativePath = m_rootRelativePath;
         }
         PushOnPath(std::move(folder));
         if (!m_stack.back()->end) {
@@ -910,6 +915,8 @@ class Walker {
     WalkSink& m_sink;
     const ExcludeRules m_exclude;
     const bool m_oneFileSystem;
+    const std::optional<uint64_t> m_givenRootDevice;
+    const std::string m_rootRelativePath;
     uint64_t m_rootDevice = 0;  // set before any worker starts
     const unsigned m_threads;
     std::unique_ptr<char[]> m_buffer;  // the walking thread's own

@@ -1,5 +1,6 @@
 #include "platform/ImportReader.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -617,6 +618,28 @@ ImportOutcome ReadImport(int fd, WalkSink& sink) {
         outcome.offset = parser.Offset();
     } catch (const Abandon&) {
         outcome.kind = ImportOutcome::Kind::Abandoned;
+    }
+    return outcome;
+}
+
+ImportOutcome ReadImportFile(const std::string& file, WalkSink& sink, std::string& error) {
+    error.clear();
+    const bool standardInput = file == "-";
+    const int fd = standardInput ? 0 : ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        ImportOutcome outcome;
+        outcome.kind = ImportOutcome::Kind::ReadFailed;
+        outcome.error = error;
+        return outcome;
+    }
+    ImportOutcome outcome = ReadImport(fd, sink);
+    if (!standardInput) {
+        ::close(fd);
+    }
+    if (outcome.kind == ImportOutcome::Kind::Damaged ||
+        outcome.kind == ImportOutcome::Kind::ReadFailed) {
+        error = outcome.Describe();
     }
     return outcome;
 }

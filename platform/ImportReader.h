@@ -38,4 +38,9 @@ struct ImportOutcome {
 // the folders then open).
 ImportOutcome ReadImport(int fd, WalkSink& sink);
 
+// Reads the export file `file` ("-": standard input) to its end. `error` is
+// what the user is told when it could not be read whole: why it could not be
+// opened, or Describe(); empty when it was read whole or abandoned.
+ImportOutcome ReadImportFile(const std::string& file, WalkSink& sink, std::string& error);
+
 }  // namespace quarn

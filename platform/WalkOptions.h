@@ -7,6 +7,10 @@
 // folder judged by its device is decided where it is opened (OpenBelow,
 // beside the check for virtual file systems).
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 #include "platform/ExcludeRules.h"
 
 namespace quarn {
@@ -28,6 +32,11 @@ struct WalkOptions {
     ExcludeRules exclude;
     // A folder on another device than the root's is not entered.
     bool oneFileSystem = false;
+    // For a walk of part of a scanned tree (a refresh): the device of the
+    // scan's root, which oneFileSystem keeps to, and the walked folder's path
+    // below that root, which exclude patterns with a "/" are matched from.
+    std::optional<uint64_t> rootDevice;
+    std::string rootRelativePath;
 };
 
 }  // namespace quarn

@@ -15,12 +15,16 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTimer>
 #include <cstdio>
 
-#include "duplicates/TwinListView.h"
+#include "controls/DiskChanges.h"
+#include "controls/EngineSignals.h"
+#include "duplicates/TwinScanner.h"
 #include "duplicates/ui/TwinListModel.h"
-#include "duplicates/ui/TwinListPane.h"
+#include "duplicates/ui/TwinListView.h"
 #include "filter/ui/CFileFilterDlg.h"
+#include "pipeline/ScanRequest.h"
 
 namespace {
 
@@ -35,7 +39,7 @@ bool Save(QWidget& widget, const QString& folder, const QString& name) {
 }
 
 // Lets the pane replay the rows and paint them.
-void Settle(quarn::TwinListPane& pane) {
+void Settle(quarn::CTwinListView& pane) {
     pane.Model()->ApplyPendingChanges();
     QElapsedTimer wait;
     wait.start();
@@ -55,13 +59,16 @@ int main(int argc, char** argv) {
     const std::string tree = argv[1];
     const QString output = QString::fromLocal8Bit(argv[2]);
 
-    quarn::CTwinListView list;
-    quarn::TwinListPane pane(list);
+    quarn::EngineSignals events;
+    quarn::DiskChanges changes;
+    quarn::TwinScanner list;
+    list.SetObserver({events.ProgressCallback(), events.IdleCallback()});
+    quarn::CTwinListView pane(list, events, changes);
     pane.setWindowTitle(QStringLiteral("Dupmatch"));
     pane.resize(960, 330);
     pane.show();
 
-    list.Scan(tree);
+    list.Scan(quarn::ScanRequestFromSettings(quarn::ScanRequest::Source::Folder, tree));
     list.WaitForWorkers();
     Settle(pane);
     pane.setCurrentIndex(pane.Model()->index(1, 0));
@@ -78,15 +85,16 @@ int main(int argc, char** argv) {
     ok = Save(pane, output, QStringLiteral("dupmatch-verified.png")) && ok;
 
     quarn::CFileFilterDlg dialog(&pane);
-    dialog.m_pList = &list;
     dialog.m_criteria.m_strSearch = "img";
     dialog.m_criteria.m_bSizeRange = true;
     dialog.m_criteria.m_strMinKB = "100";
-    dialog.show();
-    Settle(pane);
-    ok = Save(dialog, output, QStringLiteral("file-filter-dialog.png")) && ok;
-
-    dialog.findChild<QPushButton*>(QStringLiteral("1"))->click();
+    // The dialog is modal: it is drawn and executed once it shows.
+    QTimer::singleShot(0, &dialog, [&] {
+        Settle(pane);
+        ok = Save(dialog, output, QStringLiteral("file-filter-dialog.png")) && ok;
+        dialog.findChild<QPushButton*>(QStringLiteral("1"))->click();
+    });
+    dialog.OpenOn(list);
     list.WaitForWorkers();
     Settle(pane);
     std::printf("status: %s\n", list.GetStatus().c_str());

@@ -20,7 +20,7 @@ libs=()
 for lib in duplicates/libquarn_duplicates_ui.a filter/libquarn_filter_ui.a \
            controls/libquarn_controls_ui.a filter/libquarn_filter.a \
            duplicates/libquarn_duplicates.a foldersize/libquarn_foldersize.a \
-           settings/libquarn_settings.a platform/libquarn_platform.a; do
+           pipeline/libquarn_pipeline.a settings/libquarn_settings.a platform/libquarn_platform.a; do
   libs+=("$build/$lib")
 done
 # shellcheck disable=SC2046

@@ -16,7 +16,7 @@
 #include "app/FileTypesDialog.h"
 #include "app/LargestFilesDialog.h"
 #include "app/MainFrame.h"
-#include "foldersize/FolderSizeView.h"
+#include "foldersize/FolderScanner.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     quarn::CMainFrame frame({"quarn", "/Dirmass", argv[1]});
     frame.resize(900, 650);
     frame.show();
-    frame.FolderView().WaitForScan();
+    frame.FolderScan().Wait();
     Settle(600);  // the idle refresh hands the scan's lists to the windows
 
     frame.LargestFilesAction()->trigger();

@@ -25,7 +25,7 @@ for lib in app/libquarn_app_ui.a cli/libquarn_cli.a foldersize/libquarn_foldersi
            duplicates/libquarn_duplicates_ui.a filter/libquarn_filter_ui.a \
            settings/libquarn_settings_ui.a controls/libquarn_controls_ui.a \
            foldersize/libquarn_foldersize.a duplicates/libquarn_duplicates.a \
-           filter/libquarn_filter.a settings/libquarn_settings.a \
+           filter/libquarn_filter.a pipeline/libquarn_pipeline.a settings/libquarn_settings.a \
            platform/libquarn_platform.a; do
   libs+=("$build/$lib")
 done

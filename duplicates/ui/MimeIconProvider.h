@@ -2,10 +2,10 @@
 // The icons of the twin list: a file's icon is the icon of its MIME type, as
 // the desktop's icon theme draws it.
 //
-// The list asks for an icon index once per group, on the worker that appends
-// the group's first row; the index names a MIME type in a table that only
-// grows. The view turns an index into a QIcon on the interface thread, once
-// per type, because icons must not be made on other threads.
+// The list's model asks for an icon index once per group; the index names a
+// MIME type in a table that only grows. The index is turned into a QIcon on
+// the interface thread, once per type, because icons must not be made on
+// other threads.
 //
 // Threads: IconIndexForFile() and KeyAt() from any thread (one mutex guards
 // the table); IconAt() on the interface thread only.
@@ -18,11 +18,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "duplicates/FileListCtrl.h"
-
 namespace quarn {
 
-class MimeIconProvider : public IconKeyProvider {
+class MimeIconProvider {
   public:
     MimeIconProvider() = default;
 
@@ -33,7 +31,7 @@ class MimeIconProvider : public IconKeyProvider {
 
     // The index of the file's type in the table, added when new. The type is
     // found from the name alone: a worker must not open every file it lists.
-    int IconIndexForFile(const std::string& path) override;
+    int IconIndexForFile(const std::string& path);
 
     // The MIME type name of an index ("" when out of range).
     QString KeyAt(int index) const;

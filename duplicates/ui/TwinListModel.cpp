@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "controls/FileNameText.h"
+#include "duplicates/TwinRowText.h"
 #include "duplicates/ui/MimeIconProvider.h"
 
 namespace quarn {
@@ -15,35 +16,35 @@ namespace {
 // the view than announcing each one.
 constexpr size_t kMaxRemovalsReplayed = 256;
 
-Qt::Alignment AlignmentOf(ColumnAlignment alignment) {
-    return (alignment == ColumnAlignment::Right ? Qt::AlignRight : Qt::AlignLeft) |
-           Qt::AlignVCenter;
-}
-
 }  // namespace
 
-TwinListModel::TwinListModel(CFileListCtrl& list, MimeIconProvider* icons, QObject* parent)
-    : QAbstractTableModel(parent), m_list(list), m_pIcons(icons) {
+TwinListModel::TwinListModel(TwinScanner& twins, MimeIconProvider* icons, QObject* parent)
+    : QAbstractTableModel(parent), m_twins(twins), m_pIcons(icons) {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &TwinListModel::ApplyPendingChanges);
     // The poster runs on a worker: it only queues the call to this thread.
     // Once the listener is detached (destructor) no poster runs any more.
-    m_list.AttachListener([this] {
+    m_twins.Rows().AttachListener([this] {
         // By name: Qt makes and frees the queued call in its own code, and no
         // functor of ours crosses between the threads.
         QMetaObject::invokeMethod(this, "OnChangesPosted", Qt::QueuedConnection);
     });
-    m_list.TakeChanges();
-    m_rowCount = m_list.GetItemCount();
-}
-
-TwinListModel::TwinListModel(CTwinListView& list, MimeIconProvider* icons, QObject* parent)
-    : TwinListModel(static_cast<CFileListCtrl&>(list), icons, parent) {
-    m_pTwins = &list;
+    m_twins.Rows().TakeChanges();
+    m_rowCount = m_twins.Rows().GetItemCount();
 }
 
 TwinListModel::~TwinListModel() {
-    m_list.DetachListener();
+    m_twins.Rows().DetachListener();
+}
+
+QString TwinListModel::ColumnTitle(int column) {
+    static const char* const titles[kColumnCount] = {"File", "Path", "Size", "Modified", "Content"};
+    return column >= 0 && column < kColumnCount ? QString::fromLatin1(titles[column]) : QString();
+}
+
+Qt::Alignment TwinListModel::ColumnAlignment(int column) {
+    const bool right = column == kSizeColumn || column == kModifiedColumn;
+    return (right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
 }
 
 int TwinListModel::rowCount(const QModelIndex& parent) const {
@@ -51,68 +52,94 @@ int TwinListModel::rowCount(const QModelIndex& parent) const {
 }
 
 int TwinListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : m_list.GetColumnCount();
+    return parent.isValid() ? 0 : kColumnCount;
 }
 
 QVariant TwinListModel::data(const QModelIndex& index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) {
         return QVariant();
     }
-    const int row = index.row();
     const int column = index.column();
-    switch (role) {
-        case Qt::DisplayRole: {
-            const std::string text = m_list.GetRowText(row, column);
-            if (column == CFileListCtrl::kFileColumn || column == CFileListCtrl::kPathColumn) {
-                // Names and paths are the file system's bytes.
-                return FileNameText(text);
-            }
-            return QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
+    if (role == Qt::TextAlignmentRole) {
+        return QVariant(int(ColumnAlignment(column)));
+    }
+    if (role == kGroupStartRole) {
+        if (index.row() == 0) {
+            return false;
         }
+        const std::optional<RowSource> source = m_twins.Rows().GetRowSource(index.row());
+        const std::optional<RowSource> before = m_twins.Rows().GetRowSource(index.row() - 1);
+        return source && before && source->group != before->group;
+    }
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole && role != Qt::DecorationRole) {
+        return QVariant();
+    }
+    const std::optional<TwinRow> row = m_twins.RowAt(index.row());
+    if (!row) {
+        return QVariant();
+    }
+    switch (role) {
+        case Qt::DisplayRole:
+            switch (column) {
+                case kFileColumn:
+                    // Names and paths are the file system's bytes.
+                    return FileNameText(row->name);
+                case kPathColumn:
+                    return FileNameText(row->path);
+                case kSizeColumn:
+                    return QString::fromStdString(FormatSizeText(row->size));
+                case kModifiedColumn:
+                    return QString::fromLocal8Bit(FormatModifiedText(row->lastWriteTime));
+                case kContentColumn:
+                    return QString::fromLatin1(ContentText(row->content).data(),
+                                               qsizetype(ContentText(row->content).size()));
+                default:
+                    return QVariant();
+            }
         case Qt::ToolTipRole:
             // The path column is often narrower than the path.
-            if (column == CFileListCtrl::kPathColumn) {
-                return FileNameText(m_list.GetRowText(row, column));
+            if (column == kPathColumn) {
+                return FileNameText(row->path);
             }
-            if (column == CFileListCtrl::kContentColumn && m_pTwins != nullptr) {
-                const std::optional<RowSource> source = m_list.GetRowSource(row);
-                const std::string reason =
-                    source ? m_pTwins->VerdictReason(source->file) : std::string();
-                return reason.empty() ? QVariant() : QVariant(QString::fromStdString(reason));
+            if (column == kContentColumn && !row->reason.empty()) {
+                return QString::fromStdString(row->reason);
             }
             return QVariant();
-        case kGroupStartRole: {
-            if (row == 0) {
-                return false;
-            }
-            const std::optional<RowSource> source = m_list.GetRowSource(row);
-            const std::optional<RowSource> before = m_list.GetRowSource(row - 1);
-            return source && before && source->group != before->group;
-        }
         case Qt::DecorationRole:
-            if (column == CFileListCtrl::kFileColumn && m_pIcons != nullptr) {
-                const QIcon icon = m_pIcons->IconAt(m_list.GetRowImage(row));
-                return icon.isNull() ? QVariant() : QVariant(icon);
-            }
-            return QVariant();
-        case Qt::TextAlignmentRole:
-            return QVariant(int(AlignmentOf(m_list.GetColumnAlignment(column))));
+            return column == kFileColumn ? GroupIcon(*row) : QVariant();
         default:
             return QVariant();
     }
 }
 
+QVariant TwinListModel::GroupIcon(const TwinRow& row) const {
+    if (m_pIcons == nullptr) {
+        return QVariant();
+    }
+    // One look-up per group: a new scan's index numbers its groups anew.
+    const uint64_t generation = m_twins.Rows().IndexGeneration();
+    if (generation != m_iconIndexGeneration) {
+        m_groupIcons.clear();
+        m_iconIndexGeneration = generation;
+    }
+    auto cached = m_groupIcons.constFind(row.source.group);
+    const int image =
+        cached != m_groupIcons.constEnd()
+            ? *cached
+            : *m_groupIcons.insert(row.source.group, m_pIcons->IconIndexForFile(row.path));
+    const QIcon icon = m_pIcons->IconAt(image);
+    return icon.isNull() ? QVariant() : QVariant(icon);
+}
+
 QVariant TwinListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || section < 0 || section >= m_list.GetColumnCount()) {
+    if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) {
         return QVariant();
     }
     switch (role) {
         case Qt::DisplayRole:
-            return QString::fromStdString(m_list.GetColumnTitle(section));
+            return ColumnTitle(section);
         case Qt::TextAlignmentRole:
-            return QVariant(int(AlignmentOf(m_list.GetColumnAlignment(section))));
-        case Qt::SizeHintRole:
-            return QVariant();
+            return QVariant(int(ColumnAlignment(section)));
         default:
             return QVariant();
     }
@@ -143,7 +170,7 @@ void TwinListModel::OnChangesPosted() {
 
 void TwinListModel::ApplyPendingChanges() {
     m_timer.stop();
-    const std::vector<RowChange> changes = m_list.TakeChanges();
+    const std::vector<RowChange> changes = m_twins.Rows().TakeChanges();
     m_sinceReplay.restart();
     if (!changes.empty()) {
         Replay(changes);
@@ -178,7 +205,7 @@ void TwinListModel::Replay(const std::vector<RowChange>& changes) {
         for (size_t i = first; i < changes.size(); ++i) {
             count += changes[i].kind == RowChange::Appended ? changes[i].count : -changes[i].count;
         }
-        resetTo(count >= 0 ? count : m_list.GetItemCount());
+        resetTo(count >= 0 ? count : m_twins.Rows().GetItemCount());
         return;
     }
 
@@ -192,7 +219,7 @@ void TwinListModel::Replay(const std::vector<RowChange>& changes) {
             if (change.row != m_rowCount) {
                 // The journal and the rows known here disagree (a listener
                 // attached while a worker appended): start over from the store.
-                resetTo(m_list.GetItemCount());
+                resetTo(m_twins.Rows().GetItemCount());
                 return;
             }
             // Consecutive appends become one insertion.
@@ -209,7 +236,7 @@ void TwinListModel::Replay(const std::vector<RowChange>& changes) {
             i = next;
         } else {
             if (change.row < 0 || change.row + change.count > m_rowCount) {
-                resetTo(m_list.GetItemCount());
+                resetTo(m_twins.Rows().GetItemCount());
                 return;
             }
             beginRemoveRows(QModelIndex(), change.row, change.row + change.count - 1);

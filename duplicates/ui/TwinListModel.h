@@ -1,30 +1,27 @@
 #pragma once
-// A table model over the twin list's row store (CFileListCtrl).
+// A table model over the twin engine's rows (TwinRows of a TwinScanner), with
+// the columns File, Path, Size, Modified and Content.
 //
-// Workers append and delete rows under the store's lock; the store records
-// each change in a journal and posts one announcement until it is taken.
-// The model takes the journal on the interface thread, at most about 30
-// times a second (fewer for very long lists), and replays it as row
-// insertions, removals and resets, so a view keeps its selection and scroll
-// position while a scan fills the list.
+// Workers append and delete rows under the rows' lock; the rows record each
+// change in a journal and post one announcement until it is taken. The model
+// takes the journal on the interface thread, at most about 30 times a second
+// (fewer for very long lists), and replays it as row insertions, removals
+// and resets, so a view keeps its selection and scroll position while a scan
+// fills the list. Texts are made from each row's raw fields when the view
+// asks; the Content cell's tool tip says why a file is changed or unread. A
+// group's icon is looked up once, until a new scan brings a new index.
 //
-// Texts are read from the store when the view asks for them; for a twin
-// list (CTwinListView) the Content cell's tool tip says why a file is
-// changed or unread. Between a
-// worker's change and the next replay a visible row may briefly show the
-// store's newer text; the row count the view knows is always the model's own.
-//
-// Threads: interface thread only, except that the store calls the posted
-// announcement on its workers (it only queues a call to this thread).
-// Ownership: the store and the icon provider are not owned and must outlive
-// the model.
+// Threads: interface thread only, except that the rows call the posted
+// announcement on the engine's workers (it only queues a call to this
+// thread). The engine and the icon provider must outlive the model.
 
 #include <QAbstractTableModel>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QTimer>
 #include <vector>
 
-#include "duplicates/TwinListView.h"
+#include "duplicates/TwinScanner.h"
 
 namespace quarn {
 
@@ -34,6 +31,14 @@ class TwinListModel : public QAbstractTableModel {
     Q_OBJECT
 
   public:
+    enum Column {
+        kFileColumn = 0,
+        kPathColumn = 1,
+        kSizeColumn = 2,
+        kModifiedColumn = 3,
+        kContentColumn = 4,
+        kColumnCount = 5,
+    };
     // The shortest time between two replays, in milliseconds; a list of more
     // than 165,000 rows waits one more millisecond per kRowsPerExtraMs rows
     // (a million rows: 5 replays a second).
@@ -42,9 +47,14 @@ class TwinListModel : public QAbstractTableModel {
     // True for the first row of a group that follows another group's rows.
     static constexpr int kGroupStartRole = Qt::UserRole + 1;
 
-    TwinListModel(CFileListCtrl& list, MimeIconProvider* icons, QObject* parent = nullptr);
-    TwinListModel(CTwinListView& list, MimeIconProvider* icons, QObject* parent = nullptr);
+    // `icons` may be null (no icons).
+    TwinListModel(TwinScanner& twins, MimeIconProvider* icons, QObject* parent = nullptr);
     ~TwinListModel() override;
+
+    // The titles and alignments of the columns: "File" left, "Path" left,
+    // "Size" right, "Modified" right, "Content" left.
+    static QString ColumnTitle(int column);
+    static Qt::Alignment ColumnAlignment(int column);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -53,26 +63,29 @@ class TwinListModel : public QAbstractTableModel {
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-    CFileListCtrl& List() const { return m_list; }
+    TwinScanner& Twins() const { return m_twins; }
 
-    // Replays the store's changes now (the timer does this on its own).
+    // Replays the rows' changes now (the timer does this on its own).
     void ApplyPendingChanges();
 
     // How many replays have happened; lets tests see the coalescing.
     int ReplayCount() const { return m_replays; }
 
   private:
-    // Called by name from the list's worker (see the constructor).
+    // Called by name from the engine's worker (see the constructor).
     Q_INVOKABLE void OnChangesPosted();
     void Replay(const std::vector<RowChange>& changes);
+    QVariant GroupIcon(const TwinRow& row) const;
 
-    CFileListCtrl& m_list;
-    CTwinListView* m_pTwins = nullptr;  // the same list, when it is a twin list
+    TwinScanner& m_twins;
     MimeIconProvider* m_pIcons;
     int m_rowCount = 0;  // the rows the view has been told of
     QTimer m_timer;
     QElapsedTimer m_sinceReplay;
     int m_replays = 0;
+    // Icon indexes by group, of the index they were looked up in.
+    mutable QHash<GroupId, int> m_groupIcons;
+    mutable uint64_t m_iconIndexGeneration = 0;
 };
 
 }  // namespace quarn

@@ -10,7 +10,7 @@
 #include <QShowEvent>
 
 #include "controls/DialogUnitScale.h"
-#include "duplicates/TwinListView.h"
+#include "duplicates/TwinScanner.h"
 #include "filter/FileSearch.h"
 
 namespace quarn {
@@ -171,6 +171,11 @@ void CFileFilterDlg::OnSizeRangeClicked() {
     const bool on = m_pSizeRangeCheck->checkState() == Qt::Checked;
     m_pMinEdit->setEnabled(on);
     m_pMaxEdit->setEnabled(on);
+}
+
+int CFileFilterDlg::OpenOn(TwinScanner& list) {
+    m_pList = &list;
+    return exec();
 }
 
 void CFileFilterDlg::StartSearch() {

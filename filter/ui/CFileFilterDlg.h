@@ -5,13 +5,12 @@
 //
 // Usage (UI thread):
 //     CFileFilterDlg dlg(frame);      // one object for the frame's whole life
-//     dlg.m_pList = &twinListView;    // before every opening
-//     dlg.exec();                     // Execute starts the search and closes
+//     dlg.OpenOn(twins);              // modal; Execute starts the search and closes
 //
 // The fields (m_criteria) keep the values of the last Execute from one opening
-// to the next; Cancel drops what was typed. The search itself runs on the
-// list's worker (CTwinListView::StartSearch), which also decides what happens
-// when a scan or another search is still at work on the same tree.
+// to the next; Cancel drops what was typed. The search itself runs as a job of
+// the twin engine (TwinScanner::StartSearch), which also decides what happens
+// when a scan or another search is still at work on the same index.
 
 #include <QDialog>
 
@@ -25,7 +24,7 @@ class QPushButton;
 
 namespace quarn {
 
-class CTwinListView;
+class TwinScanner;
 
 class CFileFilterDlg : public QDialog {
     Q_OBJECT
@@ -48,9 +47,12 @@ class CFileFilterDlg : public QDialog {
 
     explicit CFileFilterDlg(QWidget* parent = nullptr);
 
-    // The list that Execute searches and fills. Non-owning; may be null, then
-    // Execute only keeps the fields.
-    CTwinListView* m_pList = nullptr;
+    // Runs the dialog modally on `list`, the twin list that Execute searches
+    // and fills (not owned; it must outlive the dialog's searches).
+    int OpenOn(TwinScanner& list);
+    // The list of the last opening; null before one (Execute then only keeps
+    // the fields).
+    TwinScanner* List() const { return m_pList; }
 
     // The fields behind the controls; they survive Cancel and reopening.
     FilterCriteria m_criteria;
@@ -87,6 +89,8 @@ class CFileFilterDlg : public QDialog {
     QCheckBox* m_pTwinsOnlyCheck = nullptr;
     QPushButton* m_pExecuteStayButton = nullptr;
     QPushButton* m_pCancelButton = nullptr;
+
+    TwinScanner* m_pList = nullptr;  // the list of the last opening
 };
 
 }  // namespace quarn

@@ -24,11 +24,11 @@ bool IsBoundary(TreeChange::Kind kind) {
 
 }  // namespace
 
-CFolderTreeModel::CFolderTreeModel(FolderTreeStore& store, QObject* parent)
+FolderTreeModel::FolderTreeModel(FolderTreeStore& store, QObject* parent)
     : QAbstractItemModel(parent), m_store(store) {
     m_refreshTimer.setSingleShot(true);
     m_refreshTimer.setInterval(kRefreshIntervalMs);
-    connect(&m_refreshTimer, &QTimer::timeout, this, &CFolderTreeModel::RefreshSlice);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &FolderTreeModel::RefreshSlice);
     const FolderTreeStore::ShownTree shown = m_store.AttachListener([this] {
         // By name: Qt makes and frees the queued call in its own code, and no
         // functor of ours crosses between the threads.
@@ -38,7 +38,7 @@ CFolderTreeModel::CFolderTreeModel(FolderTreeStore& store, QObject* parent)
     m_announced = shown.announced;
 }
 
-CFolderTreeModel::~CFolderTreeModel() {
+FolderTreeModel::~FolderTreeModel() {
     // The store waits for this model to carry out the sorts and deletes it
     // has taken: do them now, unannounced, so that the store stays whole.
     for (size_t i = m_backlogStart; i < m_backlog.size(); ++i) {
@@ -47,13 +47,13 @@ CFolderTreeModel::~CFolderTreeModel() {
     m_store.DetachListener();
 }
 
-void CFolderTreeModel::ScheduleRefresh() {
+void FolderTreeModel::ScheduleRefresh() {
     if (!m_refreshTimer.isActive()) {
         m_refreshTimer.start(kRefreshIntervalMs);
     }
 }
 
-void CFolderTreeModel::ApplyChanges() {
+void FolderTreeModel::ApplyChanges() {
     m_refreshTimer.stop();
     TakeJournal();
     while (!m_backlog.empty()) {
@@ -61,11 +61,11 @@ void CFolderTreeModel::ApplyChanges() {
     }
 }
 
-void CFolderTreeModel::RefreshSoon() {
+void FolderTreeModel::RefreshSoon() {
     m_refreshTimer.start(0);
 }
 
-void CFolderTreeModel::RefreshSlice() {
+void FolderTreeModel::RefreshSlice() {
     // The end of a scan sorts every folder at once: applying that in slices
     // keeps the interface answering.
     TakeJournal();
@@ -79,7 +79,7 @@ void CFolderTreeModel::RefreshSlice() {
     }
 }
 
-void CFolderTreeModel::TakeJournal() {
+void FolderTreeModel::TakeJournal() {
     std::vector<TreeChange> changes = m_store.TakeChanges();
     if (m_backlog.empty()) {
         m_backlog = std::move(changes);
@@ -89,7 +89,7 @@ void CFolderTreeModel::TakeJournal() {
     }
 }
 
-void CFolderTreeModel::ApplySlice() {
+void FolderTreeModel::ApplySlice() {
     const size_t end = std::min(m_backlog.size(), m_backlogStart + kSliceChanges);
     const std::vector<TreeChange> slice(m_backlog.begin() + std::ptrdiff_t(m_backlogStart),
                                         m_backlog.begin() + std::ptrdiff_t(end));
@@ -101,11 +101,11 @@ void CFolderTreeModel::ApplySlice() {
     Apply(slice);
 }
 
-bool CFolderTreeModel::IsOfShownTree(NodeHandle item) const {
+bool FolderTreeModel::IsOfShownTree(NodeHandle item) const {
     return FolderTreeStore::GenerationOf(item) == FolderTreeStore::GenerationOf(m_topLevel);
 }
 
-uint32_t CFolderTreeModel::AnnouncedFor(NodeHandle parent) const {
+uint32_t FolderTreeModel::AnnouncedFor(NodeHandle parent) const {
     if (!m_announcing.empty()) {
         auto found = m_announcing.find(parent);
         if (found != m_announcing.end()) {
@@ -115,7 +115,7 @@ uint32_t CFolderTreeModel::AnnouncedFor(NodeHandle parent) const {
     return m_announced;
 }
 
-void CFolderTreeModel::Apply(const std::vector<TreeChange>& changes) {
+void FolderTreeModel::Apply(const std::vector<TreeChange>& changes) {
     // A batch is applied in stretches between deletions and clears. Within a
     // stretch the insertions are announced per parent (a walk inserts under
     // ever other folders, so consecutive runs would be one row each), then
@@ -186,7 +186,7 @@ void CFolderTreeModel::Apply(const std::vector<TreeChange>& changes) {
     }
 }
 
-void CFolderTreeModel::Reset(const TreeChange& change) {
+void FolderTreeModel::Reset(const TreeChange& change) {
     beginResetModel();
     // The old tree is freed here, while no view reads it.
     m_store.ApplyChange(change);
@@ -199,8 +199,8 @@ void CFolderTreeModel::Reset(const TreeChange& change) {
     Q_EMIT treeReplaced();
 }
 
-void CFolderTreeModel::AnnounceInsertions(const std::vector<TreeChange>& changes, size_t begin,
-                                          size_t end) {
+void FolderTreeModel::AnnounceInsertions(const std::vector<TreeChange>& changes, size_t begin,
+                                         size_t end) {
     std::vector<NodeHandle> parents;
     std::unordered_map<NodeHandle, std::vector<NodeHandle>> runs;
     uint32_t highest = 0;
@@ -241,7 +241,7 @@ void CFolderTreeModel::AnnounceInsertions(const std::vector<TreeChange>& changes
     m_announcing.clear();
 }
 
-void CFolderTreeModel::Remove(const TreeChange& change) {
+void FolderTreeModel::Remove(const TreeChange& change) {
     if (!IsOfShownTree(change.item)) {
         m_store.ApplyChange(change);
         return;
@@ -257,7 +257,7 @@ void CFolderTreeModel::Remove(const TreeChange& change) {
     endRemoveRows();
 }
 
-void CFolderTreeModel::Reorder(const std::vector<TreeChange>& reorders, bool percentsChanged) {
+void FolderTreeModel::Reorder(const std::vector<TreeChange>& reorders, bool percentsChanged) {
     if (reorders.empty() && !percentsChanged) {
         return;
     }
@@ -295,7 +295,7 @@ void CFolderTreeModel::Reorder(const std::vector<TreeChange>& reorders, bool per
     Q_EMIT layoutChanged(named, hint);
 }
 
-void CFolderTreeModel::FlushDataChanged() {
+void FolderTreeModel::FlushDataChanged() {
     if (m_changed.empty()) {
         return;
     }
@@ -329,7 +329,7 @@ void CFolderTreeModel::FlushDataChanged() {
     }
 }
 
-QModelIndex CFolderTreeModel::IndexOfShown(NodeHandle item, int column) const {
+QModelIndex FolderTreeModel::IndexOfShown(NodeHandle item, int column) const {
     if (item == m_topLevel || item == kNoNode) {
         return {};
     }
@@ -340,11 +340,11 @@ QModelIndex CFolderTreeModel::IndexOfShown(NodeHandle item, int column) const {
     return createIndex(row, column, quintptr(item));
 }
 
-NodeHandle CFolderTreeModel::HandleOf(const QModelIndex& index) const {
+NodeHandle FolderTreeModel::HandleOf(const QModelIndex& index) const {
     return index.isValid() ? NodeHandle(index.internalId()) : kNoNode;
 }
 
-QModelIndex CFolderTreeModel::IndexOf(NodeHandle item, int column) const {
+QModelIndex FolderTreeModel::IndexOf(NodeHandle item, int column) const {
     if (item == kNoNode || !IsOfShownTree(item) || item == m_topLevel) {
         return {};
     }
@@ -356,7 +356,7 @@ QModelIndex CFolderTreeModel::IndexOf(NodeHandle item, int column) const {
     return createIndex(row, column, quintptr(item));
 }
 
-QModelIndex CFolderTreeModel::index(int row, int column, const QModelIndex& parent) const {
+QModelIndex FolderTreeModel::index(int row, int column, const QModelIndex& parent) const {
     if (row < 0 || column < 0 || column >= kColumnCount ||
         (parent.isValid() && parent.column() != 0)) {
         return {};
@@ -369,7 +369,7 @@ QModelIndex CFolderTreeModel::index(int row, int column, const QModelIndex& pare
     return createIndex(row, column, quintptr(child));
 }
 
-QModelIndex CFolderTreeModel::parent(const QModelIndex& child) const {
+QModelIndex FolderTreeModel::parent(const QModelIndex& child) const {
     if (!child.isValid()) {
         return {};
     }
@@ -377,7 +377,7 @@ QModelIndex CFolderTreeModel::parent(const QModelIndex& child) const {
     return IndexOfShown(parent);
 }
 
-int CFolderTreeModel::rowCount(const QModelIndex& parent) const {
+int FolderTreeModel::rowCount(const QModelIndex& parent) const {
     if (parent.isValid() && parent.column() != 0) {
         return 0;
     }
@@ -385,11 +385,11 @@ int CFolderTreeModel::rowCount(const QModelIndex& parent) const {
     return m_store.GetShownChildCount(parentItem, AnnouncedFor(parentItem));
 }
 
-int CFolderTreeModel::columnCount(const QModelIndex&) const {
+int FolderTreeModel::columnCount(const QModelIndex&) const {
     return kColumnCount;
 }
 
-bool CFolderTreeModel::hasChildren(const QModelIndex& parent) const {
+bool FolderTreeModel::hasChildren(const QModelIndex& parent) const {
     if (parent.isValid() && parent.column() != 0) {
         return false;
     }
@@ -397,7 +397,7 @@ bool CFolderTreeModel::hasChildren(const QModelIndex& parent) const {
     return m_store.GetShownChild(parentItem, 0, AnnouncedFor(parentItem)) != kNoNode;
 }
 
-QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const {
+QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) {
         return {};
     }
@@ -442,7 +442,7 @@ QVariant CFolderTreeModel::data(const QModelIndex& index, int role) const {
     }
 }
 
-QString CFolderTreeModel::DisplayText(NodeHandle item, int column) const {
+QString FolderTreeModel::DisplayText(NodeHandle item, int column) const {
     switch (column) {
         case kNameColumn:
             if (m_store.IsFilesItem(item)) {
@@ -462,7 +462,7 @@ QString CFolderTreeModel::DisplayText(NodeHandle item, int column) const {
     }
 }
 
-QVariant CFolderTreeModel::headerData(int section, Qt::Orientation orientation, int role) const {
+QVariant FolderTreeModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) {
         return {};
     }
@@ -477,14 +477,14 @@ QVariant CFolderTreeModel::headerData(int section, Qt::Orientation orientation, 
     return {};
 }
 
-Qt::ItemFlags CFolderTreeModel::flags(const QModelIndex& index) const {
+Qt::ItemFlags FolderTreeModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) {
         return Qt::NoItemFlags;
     }
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }
 
-QIcon CFolderTreeModel::KindIcon(NodeHandle item) const {
+QIcon FolderTreeModel::KindIcon(NodeHandle item) const {
     const std::optional<NodeKind> kind = m_store.GetItemKind(item);
     if (!kind) {
         return {};

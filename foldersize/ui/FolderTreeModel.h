@@ -29,7 +29,7 @@
 
 namespace quarn {
 
-class CFolderTreeModel : public QAbstractItemModel {
+class FolderTreeModel : public QAbstractItemModel {
     Q_OBJECT
   public:
     // The item's percentage (int, -1 = none), column independent.
@@ -49,9 +49,9 @@ class CFolderTreeModel : public QAbstractItemModel {
     static constexpr int kSliceBudgetMs = 12;
 
     // Attaches to `store`; what it holds already counts as announced.
-    explicit CFolderTreeModel(FolderTreeStore& store, QObject* parent = nullptr);
+    explicit FolderTreeModel(FolderTreeStore& store, QObject* parent = nullptr);
     // Carries out what the store still waits for, then detaches.
-    ~CFolderTreeModel() override;
+    ~FolderTreeModel() override;
 
     FolderTreeStore& Store() const { return m_store; }
 

@@ -8,8 +8,8 @@
 
 namespace quarn {
 
-const QColor CTreeListDelegate::kSelectionBackground(0, 0, 99);
-const QColor CTreeListDelegate::kBarTextColour(77, 77, 77);
+const QColor TreeListDelegate::kSelectionBackground(0, 0, 99);
+const QColor TreeListDelegate::kBarTextColour(77, 77, 77);
 
 namespace {
 
@@ -19,10 +19,10 @@ constexpr int kLabelPadding = 2;  // inside the label, left and right of the tex
 
 }  // namespace
 
-CTreeListDelegate::CTreeListDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
+TreeListDelegate::TreeListDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
 
-PercentBarGeometry CTreeListDelegate::BarGeometry(int left, int width, int top, int height,
-                                                  int percent) {
+PercentBarGeometry TreeListDelegate::BarGeometry(int left, int width, int top, int height,
+                                                 int percent) {
     PercentBarGeometry bar;
     const int barWidth = width - 20;
     if (barWidth < 2 || percent < 0) {
@@ -41,8 +41,8 @@ PercentBarGeometry CTreeListDelegate::BarGeometry(int left, int width, int top, 
     return bar;
 }
 
-void CTreeListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
-                              const QModelIndex& index) const {
+void TreeListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                             const QModelIndex& index) const {
     painter->save();
     painter->setClipRect(option.rect);
     painter->fillRect(option.rect, Qt::white);
@@ -56,8 +56,8 @@ void CTreeListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     painter->restore();
 }
 
-void CTreeListDelegate::PaintName(QPainter* painter, const QStyleOptionViewItem& option,
-                                  const QModelIndex& index) const {
+void TreeListDelegate::PaintName(QPainter* painter, const QStyleOptionViewItem& option,
+                                 const QModelIndex& index) const {
     const QRect& cell = option.rect;
     const int columnRight = cell.x() + cell.width();  // exclusive
     const QIcon icon = index.data(Qt::DecorationRole).value<QIcon>();
@@ -96,8 +96,8 @@ void CTreeListDelegate::PaintName(QPainter* painter, const QStyleOptionViewItem&
                       metrics.elidedText(text, Qt::ElideRight, textRect.width()));
 }
 
-void CTreeListDelegate::PaintText(QPainter* painter, const QStyleOptionViewItem& option,
-                                  const QModelIndex& index) const {
+void TreeListDelegate::PaintText(QPainter* painter, const QStyleOptionViewItem& option,
+                                 const QModelIndex& index) const {
     const QString text = index.data(Qt::DisplayRole).toString();
     if (text.isEmpty()) {
         return;
@@ -109,9 +109,9 @@ void CTreeListDelegate::PaintText(QPainter* painter, const QStyleOptionViewItem&
                       metrics.elidedText(text, Qt::ElideRight, option.rect.width()));
 }
 
-void CTreeListDelegate::PaintBar(QPainter* painter, const QStyleOptionViewItem& option,
-                                 const QModelIndex& index) const {
-    const QVariant value = index.data(CFolderTreeModel::kPercentRole);
+void TreeListDelegate::PaintBar(QPainter* painter, const QStyleOptionViewItem& option,
+                                const QModelIndex& index) const {
+    const QVariant value = index.data(FolderTreeModel::kPercentRole);
     const int percent = value.isValid() ? value.toInt() : -1;
     const PercentBarGeometry bar = BarGeometry(option.rect.x(), option.rect.width(),
                                                option.rect.y(), option.rect.height(), percent);
@@ -129,8 +129,8 @@ void CTreeListDelegate::PaintBar(QPainter* painter, const QStyleOptionViewItem& 
                       QString::asprintf("%d%%", percent));
 }
 
-QSize CTreeListDelegate::sizeHint(const QStyleOptionViewItem& option,
-                                  const QModelIndex& index) const {
+QSize TreeListDelegate::sizeHint(const QStyleOptionViewItem& option,
+                                 const QModelIndex& index) const {
     QSize size = QStyledItemDelegate::sizeHint(option, index);
     // Room for the bar's frame and fill, and for the 16-pixel images.
     size.setHeight(std::max(size.height(), kImageSize + 2));

@@ -21,7 +21,7 @@ struct PercentBarGeometry {
     QColor colour;
 };
 
-class CTreeListDelegate : public QStyledItemDelegate {
+class TreeListDelegate : public QStyledItemDelegate {
     Q_OBJECT
   public:
     // Selected names: white on this background.
@@ -29,7 +29,7 @@ class CTreeListDelegate : public QStyledItemDelegate {
     // The percentage text on the bar.
     static const QColor kBarTextColour;
 
-    explicit CTreeListDelegate(QObject* parent = nullptr);
+    explicit TreeListDelegate(QObject* parent = nullptr);
 
     // The column that shows the bar (-1 = none).
     void SetPercentColumn(int column) { m_nPercentColumn = column; }

@@ -1,5 +1,7 @@
 #include "foldersize/ui/TreemapView.h"
 
+#include "controls/EngineSignals.h"
+
 #include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "controls/FileNameText.h"
-#include "foldersize/FolderSizeView.h"
 #include "foldersize/SizeText.h"
 #include "foldersize/ui/TreemapRenderer.h"
 #include "platform/PathRules.h"
@@ -20,21 +21,21 @@ using Kind = TreemapTree::Kind;
 
 // A resize asks for a picture once the size has held this long.
 constexpr int kResizeSettleMs = 120;
-constexpr int kFollowIntervalMs = 250;
 constexpr int kBandHeight = 18;
 
 }  // namespace
 
-TreemapView::TreemapView(CFolderSizeView& scan, QWidget* parent) : QWidget(parent), m_scan(scan) {
+TreemapView::TreemapView(FolderScanner& scanner, EngineSignals& scanEvents, QWidget* parent)
+    : QWidget(parent), m_scanner(scanner) {
     setMouseTracking(true);
     setFocusPolicy(Qt::ClickFocus);
     setMinimumHeight(40);
     m_resizeTimer.setSingleShot(true);
     m_resizeTimer.setInterval(kResizeSettleMs);
     connect(&m_resizeTimer, &QTimer::timeout, this, [this] { Redraw(m_root); });
-    m_followTimer.setInterval(kFollowIntervalMs);
-    connect(&m_followTimer, &QTimer::timeout, this, &TreemapView::FollowStore);
-    m_followTimer.start();
+    // A scan's end and every change of the finished tree ask for a new picture.
+    connect(&scanEvents, &EngineSignals::idle, this, &TreemapView::FollowTree);
+    connect(&scanEvents, &EngineSignals::changed, this, &TreemapView::FollowTree);
     m_renderer = std::make_unique<TreemapRenderer>([this](TreemapRenderer::Picture picture) {
         // On the worker: the picture crosses to the UI thread under our own
         // lock, and the call that fetches it is queued by name, carrying
@@ -71,13 +72,14 @@ TreemapView::~TreemapView() {
 }
 
 void TreemapView::Rebuild() {
-    m_builtStatusSerial = m_scan.GetStatusSerial();
+    m_stale = false;
     if (!isVisible()) {
-        return;  // drawn when shown
+        m_stale = true;  // drawn when shown
+        return;
     }
     TreemapRenderer::Job job;
-    CFolderSizeView* scan = &m_scan;
-    job.makeTree = [scan] { return scan->TreemapSnapshot(); };
+    const FolderSizeTree* tree = &m_scanner.Tree();
+    job.makeTree = [tree] { return tree->TreemapSnapshot(); };
     job.rootItem = ZoomedItem();
     job.size = MapSize();
     m_wantedSerial = m_renderer->Request(std::move(job));
@@ -94,13 +96,11 @@ void TreemapView::Redraw(uint32_t root) {
     m_wantedSerial = m_renderer->Request({m_tree, root, MapSize(), {}, 0});
 }
 
-void TreemapView::FollowStore() {
-    if (!isVisible() || m_scan.IsScanRunning()) {
-        return;
+void TreemapView::FollowTree() {
+    if (m_scanner.IsScanRunning()) {
+        return;  // the end of the walk asks again
     }
-    if (m_scan.GetStatusSerial() != m_builtStatusSerial) {
-        Rebuild();
-    }
+    Rebuild();
 }
 
 NodeHandle TreemapView::ZoomedItem() const {
@@ -257,7 +257,9 @@ void TreemapView::resizeEvent(QResizeEvent* event) {
 
 void TreemapView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (m_image.isNull() || m_image.size() != MapSize()) {
+    if (m_stale) {
+        Rebuild();
+    } else if (m_image.isNull() || m_image.size() != MapSize()) {
         m_resizeTimer.start();
     }
 }

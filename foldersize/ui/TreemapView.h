@@ -1,9 +1,9 @@
 #pragma once
 // The treemap of the folder pane: a picture of the last scan's tree, drawn
 // by a TreemapRenderer on its worker, shown scaled to nothing (it is drawn
-// at the widget's own size). It follows the store by itself: when a scan
-// ends or the tree changes (the store's status serial moves while no walk
-// runs), it asks for a new picture; a resize asks again once the size has
+// at the widget's own size). It follows the scanner's news: when a scan or a
+// refresh ends or the finished tree changes, it asks for a new picture (at
+// once, or when it is shown next); a resize asks again once the size has
 // settled.
 //
 // Hovering reports the path and size of the tile under the mouse
@@ -23,6 +23,7 @@
 #include <mutex>
 #include <optional>
 
+#include "foldersize/FolderScanner.h"
 #include "foldersize/FolderTreeStore.h"
 #include "foldersize/TreemapLayout.h"
 #include "foldersize/TreemapTree.h"
@@ -30,12 +31,13 @@
 
 namespace quarn {
 
-class CFolderSizeView;
+class EngineSignals;
 
 class TreemapView : public QWidget {
     Q_OBJECT
   public:
-    explicit TreemapView(CFolderSizeView& scan, QWidget* parent = nullptr);
+    // `scanEvents` carries the scanner's news.
+    TreemapView(FolderScanner& scanner, EngineSignals& scanEvents, QWidget* parent = nullptr);
     ~TreemapView() override;
 
     // Asks for a new picture of the store's tree now.
@@ -87,11 +89,11 @@ class TreemapView : public QWidget {
     // The node under a widget point, kNoNode outside the map.
     uint32_t NodeAt(QPoint point) const;
     std::string PathOf(uint32_t node) const;
-    // Watches the store for a finished scan or a changed tree.
-    void FollowStore();
+    // A scan ended or the tree changed.
+    void FollowTree();
     void ZoomInto(uint32_t node);
 
-    CFolderSizeView& m_scan;
+    FolderScanner& m_scanner;
     // What the picture shows; replaced whole when a picture arrives.
     std::shared_ptr<const TreemapTree> m_tree;
     std::shared_ptr<const TreemapLayout> m_layout;
@@ -99,9 +101,8 @@ class TreemapView : public QWidget {
     QImage m_image;
     uint64_t m_wantedSerial = 0;  // the newest picture asked for
     NodeHandle m_selected = kNoNode;
-    uint64_t m_builtStatusSerial = ~uint64_t(0);  // the store's serial last drawn
+    bool m_stale = false;  // the tree changed while the map was hidden
     QTimer m_resizeTimer;
-    QTimer m_followTimer;
     std::mutex m_arrivedMutex;  // guards the picture below
     std::optional<TreemapRenderer::Picture> m_arrived;
     std::unique_ptr<TreemapRenderer> m_renderer;  // last: joined first

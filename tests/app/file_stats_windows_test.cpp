@@ -20,8 +20,12 @@
 #include "app/MainFrame.h"
 #include "controls/ShellItemMenu.h"
 #include "controls/ShellOperations.h"
+#include "duplicates/ui/TwinListModel.h"
+#include "duplicates/ui/TwinListView.h"
 #include "foldersize/SizeText.h"
 #include "foldersize/TreemapTree.h"
+#include "foldersize/ui/FolderSizeView.h"
+#include "settings/Settings.h"
 #include "tests/support/TempTree.h"
 
 using namespace quarn;
@@ -38,7 +42,7 @@ class FileStatsWindowsTest : public QObject {
             std::vector<std::string>{"quarn", "/Dirmass", m_tree->Path("scan")});
         frame->resize(650, 500);
         frame->show();
-        frame->FolderView().WaitForScan();
+        frame->FolderScan().Wait();
         return frame;
     }
 
@@ -77,7 +81,7 @@ class FileStatsWindowsTest : public QObject {
     }
 
     // The sizes the tree of `view` gives the folders `relative` to the tree.
-    std::vector<std::optional<uint64_t>> FolderSizes(const CFolderSizeView& view,
+    std::vector<std::optional<uint64_t>> FolderSizes(const FolderSizeTree& view,
                                                      const std::vector<std::string>& relative) {
         std::vector<std::optional<uint64_t>> sizes;
         for (const std::string& folder : relative) {
@@ -92,11 +96,12 @@ class FileStatsWindowsTest : public QObject {
     // The tree of the frame against a fresh scan of the folder, on every
     // folder of `relative`, and the totals.
     void CompareWithFreshScan(CMainFrame& frame, const std::vector<std::string>& relative) {
-        CFolderSizeView fresh;
-        fresh.RunScan(m_tree->Path("scan"));
-        QCOMPARE(FolderSizes(frame.FolderView(), relative), FolderSizes(fresh, relative));
-        QCOMPARE(frame.FolderView().GetTotal(), fresh.GetTotal());
-        QCOMPARE(frame.FolderView().GetFileCount(), fresh.GetFileCount());
+        FolderScanner fresh;
+        fresh.RunScan(frame.FolderScan().LastRequest());
+        const FolderSizeTree& shown = frame.FolderScan().Tree();
+        QCOMPARE(FolderSizes(shown, relative), FolderSizes(fresh.Tree(), relative));
+        QCOMPARE(shown.GetFigures().total, fresh.Tree().GetFigures().total);
+        QCOMPARE(shown.GetFigures().files, fresh.Tree().GetFigures().files);
     }
 
   private Q_SLOTS:
@@ -175,10 +180,10 @@ class FileStatsWindowsTest : public QObject {
 
         // The open window follows the next scan, once the tree has followed
         // the trash (a Scan pressed while that refresh runs cancels it).
-        frame->FolderView().WaitForScan();
+        frame->FolderScan().Wait();
         m_tree->MakeFile("scan/c/big.iso", 90000);
         frame->OnScan();
-        frame->FolderView().WaitForScan();
+        frame->FolderScan().Wait();
         QTRY_COMPARE(list->model()->rowCount(), 5);
         QCOMPARE(Cell(list->model(), 0, LargestFilesModel::kNameColumn), QStringLiteral("big.iso"));
     }
@@ -209,7 +214,7 @@ class FileStatsWindowsTest : public QObject {
         // The treemap shows the file until it goes, then leaves it out.
         const std::string big = m_tree->Path("scan/b/deep/big.bin");
         auto mapHasFile = [&frame](const std::string& path) {
-            const TreemapTree map = frame->FolderView().TreemapSnapshot();
+            const TreemapTree map = frame->FolderScan().Tree().TreemapSnapshot();
             for (uint32_t node = 0; node < map.Size(); ++node) {
                 if (map.At(node).kind == TreemapTree::Kind::File && map.Name(node) == path) {
                     return true;
@@ -239,7 +244,7 @@ class FileStatsWindowsTest : public QObject {
         types->Types()->setCurrentIndex(typeRows->index(0, 0));
         types->Types()->setCurrentIndex(typeRows->index(bin, 0));
         QCOMPARE(binFiles->rowCount(), 1);
-        frame->FolderView().WaitForScan();
+        frame->FolderScan().Wait();
         CompareWithFreshScan(*frame, folders);
         if (QTest::currentTestFailed()) {
             return;
@@ -252,9 +257,67 @@ class FileStatsWindowsTest : public QObject {
         for (int row = 0; row < 6; ++row) {
             QVERIFY(!Cell(largest->model(), row, LargestFilesModel::kNameColumn).endsWith(".bin"));
         }
-        frame->FolderView().WaitForScan();
+        frame->FolderScan().Wait();
         CompareWithFreshScan(*frame, folders);
         QTRY_COMPARE(largest->model()->rowCount(), 6);  // the new scan's list
+    }
+
+    // A file trashed from the twin list (a combined scan filled it) leaves
+    // the tree's sizes, the treemap, Largest Files and File Types: every
+    // pane follows the one announcement of what left the disk.
+    void aFileTrashedFromTheTwinListLeavesEveryOtherPane() {
+        QVERIFY(WriteSetting(kTwinMode, false));  // one walk fills both panes
+        for (const char* file : {"scan/a/dup.bin", "scan/b/deep/dup.bin"}) {
+            m_tree->MakeFile(file, 60000);
+            m_tree->SetModified(file, 1700000000);
+        }
+        const std::vector<std::string> folders = {"scan", "scan/a", "scan/b", "scan/b/deep"};
+        auto frame = ScannedFrame();
+        frame->LargestFilesAction()->trigger();
+        frame->FileTypesAction()->trigger();
+        LargestFilesList* largest = frame->LargestFiles()->List();
+        QAbstractItemModel* typeRows = frame->FileTypes()->Types()->model();
+        QTRY_COMPARE(largest->model()->rowCount(), 7);
+        QCOMPARE(Cell(typeRows, 0, FileTypesModel::kTypeColumn), QStringLiteral(".bin"));
+        QCOMPARE(Cell(typeRows, 0, FileTypesModel::kFilesColumn), QStringLiteral("2"));
+
+        CTwinListView* twins = frame->TwinList();
+        frame->TwinScan().WaitForWorkers();
+        twins->Model()->ApplyPendingChanges();
+        QCOMPARE(twins->Model()->rowCount(), 2);
+        const std::string gone = m_tree->Path("scan/b/deep/dup.bin");
+        int row = 0;
+        while (twins->Model()->index(row, TwinListModel::kPathColumn).data().toString() !=
+               QString::fromStdString(gone)) {
+            QVERIFY(++row < 2);
+        }
+        ShellHooks().confirm = [](QWidget*, const QString&, const QString&) { return true; };
+        twins->MoveRowsToTrash({row});
+        QVERIFY(!std::filesystem::exists(gone));
+
+        // The twin list lost the group; the tree, after following, reads
+        // what a fresh scan finds.
+        QTRY_COMPARE(twins->Model()->rowCount(), 0);
+        QTRY_VERIFY(!frame->FolderScan().IsScanRunning() &&
+                    frame->FolderView()->PendingRefreshes() == 0);
+        frame->FolderScan().Wait();
+        CompareWithFreshScan(*frame, folders);
+        const TreemapTree map = frame->FolderScan().Tree().TreemapSnapshot();
+        for (uint32_t node = 0; node < map.Size(); ++node) {
+            QVERIFY(map.Name(node) != gone);
+        }
+        QTRY_COMPARE(largest->model()->rowCount(), 6);
+        for (int listed = 0; listed < 6; ++listed) {
+            QVERIFY(!(Cell(largest->model(), listed, LargestFilesModel::kNameColumn) ==
+                          QStringLiteral("dup.bin") &&
+                      Cell(largest->model(), listed, LargestFilesModel::kFolderColumn)
+                          .endsWith(QStringLiteral("deep"))));
+        }
+        const int bin = RowOfType(typeRows, QStringLiteral(".bin"));
+        QVERIFY(bin >= 0);
+        QCOMPARE(Cell(typeRows, bin, FileTypesModel::kFilesColumn), QStringLiteral("1"));
+        QCOMPARE(Cell(typeRows, bin, FileTypesModel::kSizeColumn),
+                 QString::fromStdString(FormatSize(60000)));
     }
 };
 

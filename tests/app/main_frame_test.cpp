@@ -47,11 +47,11 @@
 #include "controls/PathCombo.h"
 #include "controls/ShellItemMenu.h"
 #include "duplicates/ui/TwinListModel.h"
-#include "duplicates/ui/TwinListPane.h"
+#include "duplicates/ui/TwinListView.h"
 #include "filter/ui/CFileFilterDlg.h"
 #include "foldersize/SizeText.h"
+#include "foldersize/ui/FolderSizeView.h"
 #include "foldersize/ui/FolderTreeModel.h"
-#include "foldersize/ui/FolderTreeView.h"
 #include "foldersize/ui/TreemapView.h"
 #include "settings/Settings.h"
 #include "settings/ui/SettingsDlg.h"
@@ -107,12 +107,12 @@ class MainFrameTest : public QObject {
     }
 
     void WaitForScans(CMainFrame& frame) {
-        frame.FolderView().WaitForScan();
-        frame.TwinList().WaitForWorkers();
-        frame.FolderTree()->Model().ApplyChanges();
+        frame.FolderScan().Wait();
+        frame.TwinScan().WaitForWorkers();
+        frame.FolderView()->Model().ApplyChanges();
     }
 
-    int TwinRows(CMainFrame& frame) { return frame.TwinPane()->model()->rowCount(); }
+    int TwinRows(CMainFrame& frame) { return frame.TwinList()->model()->rowCount(); }
 
     // Enough folders that a walk is still running when a second Enter comes.
     void MakeManyFolders() {
@@ -187,7 +187,7 @@ class MainFrameTest : public QObject {
         QTRY_COMPARE(frame->windowTitle(),
                      QStringLiteral("Dirmass - ") + QString::fromStdString(scan));
         WaitForScans(*frame);
-        QCOMPARE(frame->FolderView().GetExceptionCount(), int64_t(0));
+        QCOMPARE(frame->FolderScan().GetExceptionCount(), int64_t(0));
     }
 
     void unreadableSettingsAreNamedInTheStatusBarAndTheDefaultsApply() {
@@ -248,10 +248,10 @@ class MainFrameTest : public QObject {
         // The two "f" of one size and time are twins; the "g" differ in size.
         // The status counts the rows a walk adds, as after a scan.
         QTRY_COMPARE(TwinRows(*frame), 2);
-        QCOMPARE(QString::fromStdString(frame->TwinList().GetStatus()),
+        QCOMPARE(QString::fromStdString(frame->TwinScan().GetStatus()),
                  QStringLiteral("Twin Files: 1 [2.000 KB] of Files 4, Exceptions: 0") + imported);
-        QCOMPARE(frame->FolderView().GetTotal(), uint64_t(4111));
-        QCOMPARE(QString::fromStdString(frame->FolderView().GetStatus()),
+        QCOMPARE(frame->FolderScan().Tree().GetFigures().total, uint64_t(4111));
+        QCOMPARE(QString::fromStdString(frame->FolderScan().GetStatus()),
                  QStringLiteral("Ready") + imported);
         frame->RefreshCommands();
         QVERIFY(!frame->ExportScanAction()->isEnabled());
@@ -266,7 +266,7 @@ class MainFrameTest : public QObject {
 
         // The imported tree is the Dirmass mode's; a scan there replaces it.
         frame->DirmassAction()->trigger();
-        QCOMPARE(frame->FolderView().GetTotal(), uint64_t(4111));
+        QCOMPARE(frame->FolderScan().Tree().GetFigures().total, uint64_t(4111));
         frame->PathCombo()->AddPath(Folder());
         QTest::keyClick(frame->PathCombo(), Qt::Key_Return);
         WaitForScans(*frame);
@@ -286,23 +286,23 @@ class MainFrameTest : public QObject {
         auto frame = MakeFrame({"/dupmatch", "--import", file});
         WaitForScans(*frame);
         // The rows the feed added and its discard reach the view in order.
-        frame->TwinPane()->Model()->ApplyPendingChanges();
+        frame->TwinList()->Model()->ApplyPendingChanges();
         QCOMPARE(TwinRows(*frame), 0);
-        QCOMPARE(frame->FolderTree()->Model().rowCount(), 0);
-        const QString twinStatus = QString::fromStdString(frame->TwinList().GetStatus());
+        QCOMPARE(frame->FolderView()->Model().rowCount(), 0);
+        const QString twinStatus = QString::fromStdString(frame->TwinScan().GetStatus());
         QVERIFY2(twinStatus.startsWith(QStringLiteral("Import failed: truncated at byte ")),
                  qPrintable(twinStatus));
         QVERIFY(twinStatus.endsWith(QStringLiteral(" [imported ") + QString::fromStdString(file) +
                                     "]"));
-        QCOMPARE(QString::fromStdString(frame->FolderView().GetStatus()), twinStatus);
+        QCOMPARE(QString::fromStdString(frame->FolderScan().GetStatus()), twinStatus);
     }
 
     void startsInDupmatchAndScansTheGivenFolder() {
         auto frame = MakeFrame({"/dupmatch", Folder()});
         QCOMPARE(ScanMode, kScanModeDupmatch);
-        QVERIFY(frame->TwinPane()->isVisible());
-        QVERIFY(!frame->FolderTree()->isVisible());
-        QVERIFY(!frame->FolderTree()->header()->isVisible());
+        QVERIFY(frame->TwinList()->isVisible());
+        QVERIFY(!frame->FolderView()->isVisible());
+        QVERIFY(!frame->FolderView()->header()->isVisible());
         QCOMPARE(frame->PathCombo()->SelectedPath().value(), Folder());
         QCOMPARE(frame->PathCombo()->currentIndex(), frame->PathCombo()->count() - 1);
         QTRY_COMPARE(frame->windowTitle(),
@@ -310,7 +310,7 @@ class MainFrameTest : public QObject {
         WaitForScans(*frame);
         QTRY_COMPARE(TwinRows(*frame), 2);
         // TwinMode on: the duplicate scan ran alone; the folder tree stayed empty.
-        QCOMPARE(frame->FolderTree()->Model().rowCount(), 0);
+        QCOMPARE(frame->FolderView()->Model().rowCount(), 0);
         QVERIFY(frame->DupmatchAction()->isChecked());
         QVERIFY(frame->FileFilterAction()->isEnabled());
     }
@@ -318,12 +318,12 @@ class MainFrameTest : public QObject {
     void bothSwitchesStartInDirmass() {
         auto frame = MakeFrame({"/dupmatch", "/Dirmass"});
         QCOMPARE(ScanMode, kScanModeDirmass);
-        QVERIFY(frame->FolderTree()->isVisible());
-        QVERIFY(!frame->TwinPane()->isVisible());
+        QVERIFY(frame->FolderView()->isVisible());
+        QVERIFY(!frame->TwinList()->isVisible());
         // Nothing scanned: the first refresh gives the mode and an empty path.
         QTRY_COMPARE(frame->windowTitle(), QStringLiteral("Dirmass - "));
         QCOMPARE(frame->StatusText()->text(), QStringLiteral("Bereit"));
-        QVERIFY(!frame->FolderView().IsScanRunning());
+        QVERIFY(!frame->FolderScan().IsScanRunning());
     }
 
     void titleIsTheProgramsNameUntilTheFirstRefresh() {
@@ -335,19 +335,19 @@ class MainFrameTest : public QObject {
         MakeManyFolders();
         auto frame = MakeFrame({});
         frame->PathCombo()->AddPath(Folder());
-        const int64_t before = frame->FolderView().GetExceptionCount();
+        const int64_t before = frame->FolderScan().GetExceptionCount();
         QTest::keyClick(frame.get(), Qt::Key_Return);
-        QVERIFY(frame->FolderView().m_bBusy.load());
+        QVERIFY(frame->FolderScan().IsBusy());
         QTest::keyClick(frame.get(), Qt::Key_Return);
-        QVERIFY(!frame->FolderView().m_bBusy.load());
+        QVERIFY(!frame->FolderScan().IsBusy());
         WaitForScans(*frame);
-        QCOMPARE(frame->FolderView().GetExceptionCount(), before + 1);
+        QCOMPARE(frame->FolderScan().GetExceptionCount(), before + 1);
         // The next press starts a fresh scan that completes.
         QTest::keyClick(frame.get(), Qt::Key_Return);
         WaitForScans(*frame);
-        QCOMPARE(frame->FolderView().GetExceptionCount(), before + 1);
+        QCOMPARE(frame->FolderScan().GetExceptionCount(), before + 1);
         QTRY_COMPARE(frame->StatusText()->text(),
-                     QString::fromStdString(frame->FolderView().GetStatus()));
+                     QString::fromStdString(frame->FolderScan().GetStatus()));
 
         // TwinMode on: the Dirmass scan left the twin list alone.
         QCOMPARE(TwinRows(*frame), 0);
@@ -355,14 +355,14 @@ class MainFrameTest : public QObject {
         // A duplicate scan started in Dupmatch is cancelled by Enter even
         // when Dirmass is shown by then.
         frame->DupmatchAction()->trigger();
-        const int32_t twinBefore = frame->TwinList().m_nExceptions.load();
+        const int32_t twinBefore = frame->TwinScan().ExceptionCount();
         QTest::keyClick(frame.get(), Qt::Key_Return);
-        QVERIFY(frame->TwinList().IsBusy());
+        QVERIFY(frame->TwinScan().IsBusy());
         frame->DirmassAction()->trigger();
         QTest::keyClick(frame.get(), Qt::Key_Enter);
-        QVERIFY(!frame->TwinList().IsBusy());
+        QVERIFY(!frame->TwinScan().IsBusy());
         WaitForScans(*frame);
-        QCOMPARE(frame->TwinList().m_nExceptions.load(), twinBefore + 1);
+        QCOMPARE(frame->TwinScan().ExceptionCount(), twinBefore + 1);
     }
 
     void scanWithoutAPathSaysWhy() {
@@ -374,8 +374,8 @@ class MainFrameTest : public QObject {
             }
         }
         frame->ScanButton()->click();
-        QVERIFY(!frame->FolderView().IsScanRunning());
-        QVERIFY(!frame->FolderView().m_bBusy.load());
+        QVERIFY(!frame->FolderScan().IsScanRunning());
+        QVERIFY(!frame->FolderScan().IsBusy());
         QVERIFY(frame->StatusText()->text().contains(QStringLiteral("No folder selected")));
     }
 
@@ -384,9 +384,9 @@ class MainFrameTest : public QObject {
         auto frame = MakeFrame({"/Dirmass", Folder()});
         WaitForScans(*frame);
         // One walk filled both panes.
-        const QModelIndex root = frame->FolderTree()->Model().index(0, 0);
+        const QModelIndex root = frame->FolderView()->Model().index(0, 0);
         QVERIFY(root.isValid());
-        const int folderRows = frame->FolderTree()->Model().rowCount(root);
+        const int folderRows = frame->FolderView()->Model().rowCount(root);
         QVERIFY(folderRows > 0);
         QTRY_COMPARE(TwinRows(*frame), 2);
         QTRY_COMPARE(frame->windowTitle(),
@@ -394,14 +394,14 @@ class MainFrameTest : public QObject {
         QVERIFY(!frame->FileFilterAction()->isEnabled());
 
         frame->DupmatchAction()->trigger();
-        QVERIFY(frame->TwinPane()->isVisible());
-        QVERIFY(!frame->FolderTree()->isVisible());
+        QVERIFY(frame->TwinList()->isVisible());
+        QVERIFY(!frame->FolderView()->isVisible());
         QVERIFY(frame->FileFilterAction()->isEnabled());
         QCOMPARE(TwinRows(*frame), 2);
 
         frame->DirmassAction()->trigger();
-        QVERIFY(frame->FolderTree()->isVisible());
-        QCOMPARE(frame->FolderTree()->Model().rowCount(root), folderRows);
+        QVERIFY(frame->FolderView()->isVisible());
+        QCOMPARE(frame->FolderView()->Model().rowCount(root), folderRows);
         QCOMPARE(TwinRows(*frame), 2);
         QVERIFY(frame->DirmassAction()->isChecked());
         QVERIFY(!frame->DupmatchAction()->isChecked());
@@ -424,7 +424,7 @@ class MainFrameTest : public QObject {
         frame->DirmassAction()->trigger();
         QCOMPARE(frame->windowTitle(), QStringLiteral("Dirmass - ") + folder);
         QCOMPARE(frame->StatusText()->text(),
-                 QString::fromStdString(frame->FolderView().GetStatus()));
+                 QString::fromStdString(frame->FolderScan().GetStatus()));
 
         // The next combined scan, started in Dirmass, moves both.
         const QString other = QString::fromStdString(m_tree->Path("other"));
@@ -433,7 +433,7 @@ class MainFrameTest : public QObject {
         WaitForScans(*frame);
         QTRY_COMPARE(frame->windowTitle(), QStringLiteral("Dirmass - ") + other);
         QTRY_COMPARE(frame->StatusText()->text(),
-                     QString::fromStdString(frame->FolderView().GetStatus()));
+                     QString::fromStdString(frame->FolderScan().GetStatus()));
         frame->DupmatchAction()->trigger();
         QCOMPARE(frame->windowTitle(), QStringLiteral("Dupmatch - ") + other);
         QCOMPARE(frame->StatusText()->text(),
@@ -482,7 +482,7 @@ class MainFrameTest : public QObject {
             qScopeGuard([this] { ::chmod(m_tree->Path("scan/closed").c_str(), 0755); });
         auto frame = MakeFrame({"/Dirmass", Folder()});
         WaitForScans(*frame);
-        CFolderTreeModel& model = frame->FolderTree()->Model();
+        FolderTreeModel& model = frame->FolderView()->Model();
         const QModelIndex root = model.index(0, 0);
         QModelIndex closed, open;
         for (int row = 0; row < model.rowCount(root); ++row) {
@@ -508,7 +508,7 @@ class MainFrameTest : public QObject {
         QVERIFY(!frame->StatusText()->text().contains(QStringLiteral("unreadable")));
 
         // Deleted from the tree: the count goes with it.
-        QVERIFY(frame->FolderView().RemoveFolderItem(model.HandleOf(closed)));
+        QVERIFY(frame->FolderScan().RemoveFolderItem(model.HandleOf(closed)));
         QTRY_VERIFY(frame->SummaryField()->PartText(CStatusSummaryField::kUnreadable).isEmpty());
     }
 
@@ -524,7 +524,8 @@ class MainFrameTest : public QObject {
         TreemapView* map = frame->Treemap();
         QVERIFY(map->isVisible());
         QTRY_VERIFY(map->HasPicture());
-        CFolderSizeView& view = frame->FolderView();
+        FolderScanner& scanner = frame->FolderScan();
+        const FolderSizeTree& view = scanner.Tree();
         const NodeHandle folderB = view.FindFolderItem(m_tree->Path("scan/b"));
         QTRY_VERIFY(map->PointOfItem(folderB).has_value());
         const QPoint point = *map->PointOfItem(folderB);
@@ -537,10 +538,10 @@ class MainFrameTest : public QObject {
         // Leaving the map gives the scan's status back.
         QEvent leave(QEvent::Leave);
         QApplication::sendEvent(map, &leave);
-        QCOMPARE(frame->StatusText()->text(), QString::fromStdString(view.GetStatus()));
+        QCOMPARE(frame->StatusText()->text(), QString::fromStdString(scanner.GetStatus()));
 
         QTest::mouseClick(map, Qt::LeftButton, {}, point);
-        QCOMPARE(frame->FolderTree()->Model().HandleOf(frame->FolderTree()->currentIndex()),
+        QCOMPARE(frame->FolderView()->Model().HandleOf(frame->FolderView()->currentIndex()),
                  folderB);
 
         const NodeHandle root = map->ZoomedItem();
@@ -588,30 +589,30 @@ class MainFrameTest : public QObject {
         m_tree->MakeSparseFile("scan/holes/sparse.img", uint64_t(2) << 30);
         auto frame = MakeFrame({"/Dirmass", Folder()});
         WaitForScans(*frame);
-        CFolderSizeView& view = frame->FolderView();
-        QVERIFY(view.GetTotal() > (uint64_t(2) << 30));
+        const FolderSizeTree& view = frame->FolderScan().Tree();
+        QVERIFY(view.GetFigures().total > (uint64_t(2) << 30));
 
         // Checked: written, and the tree on screen is counted anew at once.
         frame->AllocatedSizeAction()->trigger();
         QVERIFY(frame->AllocatedSizeAction()->isChecked());
-        QVERIFY(CFolderSizeView::AllocatedSizeSetting());
+        QVERIFY(ReadSetting(kAllocatedSize, false));
         WaitForScans(*frame);
         QVERIFY(view.AreSizesAllocated());
-        QVERIFY(view.GetTotal() < (uint64_t(1) << 20));
+        QVERIFY(view.GetFigures().total < (uint64_t(1) << 20));
         QTRY_COMPARE(TwinRows(*frame), 2);  // the combined scan fed the twin list anew, once
 
         // Refresh on the scan root is a new scan of the shown folder.
         m_tree->MakeFile("scan/later/new.txt", 5000);
-        frame->FolderTree()->setFocus();
-        frame->FolderTree()->setCurrentIndex(frame->FolderTree()->Model().index(0, 0));
-        QTest::keyClick(frame->FolderTree(), Qt::Key_F5);
+        frame->FolderView()->setFocus();
+        frame->FolderView()->setCurrentIndex(frame->FolderView()->Model().index(0, 0));
+        QTest::keyClick(frame->FolderView(), Qt::Key_F5);
         WaitForScans(*frame);
-        QCOMPARE(view.GetFileCount(), 5);
+        QCOMPARE(view.GetFigures().files, 5);
         QTRY_COMPARE(TwinRows(*frame), 2);
         frame->AllocatedSizeAction()->trigger();
         WaitForScans(*frame);
         QVERIFY(!view.AreSizesAllocated());
-        QVERIFY(view.GetTotal() > (uint64_t(2) << 30));
+        QVERIFY(view.GetFigures().total > (uint64_t(2) << 30));
     }
 
     void aTypedFolderIsScannedAndAMissingOneRefused() {
@@ -622,16 +623,16 @@ class MainFrameTest : public QObject {
         box->lineEdit()->selectAll();
         QTest::keyClicks(box->lineEdit(), QString::fromStdString(m_tree->Path("nowhere")));
         QTest::keyClick(box->lineEdit(), Qt::Key_Return);
-        QVERIFY(!frame->FolderView().IsScanRunning());
+        QVERIFY(!frame->FolderScan().IsScanRunning());
         QCOMPARE(frame->StatusText()->text(),
                  QStringLiteral("Cannot scan \"%1\": no such folder")
                      .arg(QString::fromStdString(m_tree->Path("nowhere"))));
         QCOMPARE(box->count(), items);
-        QCOMPARE(frame->FolderView().GetScanPath(), std::string());
+        QCOMPARE(frame->FolderScan().GetScanPath(), std::string());
 
         // Mended and entered again: added to the box and scanned, once (a
         // second start would have cancelled the first and counted it).
-        const int64_t exceptions = frame->FolderView().GetExceptionCount();
+        const int64_t exceptions = frame->FolderScan().GetExceptionCount();
         box->lineEdit()->selectAll();
         QTest::keyClicks(box->lineEdit(), QString::fromStdString(Folder()));
         if (QWidget* list = box->completer()->popup(); list->isVisible()) {
@@ -640,8 +641,8 @@ class MainFrameTest : public QObject {
             QTest::keyClick(box->lineEdit(), Qt::Key_Return);
         }
         WaitForScans(*frame);
-        QCOMPARE(frame->FolderView().GetScanPath(), Folder());
-        QCOMPARE(frame->FolderView().GetExceptionCount(), exceptions);
+        QCOMPARE(frame->FolderScan().GetScanPath(), Folder());
+        QCOMPARE(frame->FolderScan().GetExceptionCount(), exceptions);
         QCOMPARE(box->count(), items + 1);
         QCOMPARE(box->SelectedPath().value(), Folder());
         QTRY_COMPARE(frame->windowTitle(),
@@ -654,8 +655,8 @@ class MainFrameTest : public QObject {
         QTRY_VERIFY(box->completer()->popup()->isVisible());
         QTest::keyClick(box->completer()->popup(), Qt::Key_Return);
         WaitForScans(*frame);
-        QCOMPARE(frame->FolderView().GetScanPath(), m_tree->Path("scan/b"));
-        QCOMPARE(frame->FolderView().GetExceptionCount(), exceptions);
+        QCOMPARE(frame->FolderScan().GetScanPath(), m_tree->Path("scan/b"));
+        QCOMPARE(frame->FolderScan().GetExceptionCount(), exceptions);
     }
 
     void aFolderChosenInThePickerIsScannedAtOnce() {
@@ -676,23 +677,23 @@ class MainFrameTest : public QObject {
         };
         chooseBrowseEntry();
         QVERIFY(browsed.wait(1000));
-        QCOMPARE(frame->FolderView().GetScanPath(), answer);
+        QCOMPARE(frame->FolderScan().GetScanPath(), answer);
 
         // Chosen while that scan runs: it gives way to the new folder.
         answer = m_tree->Path("scan/b");
         chooseBrowseEntry();
         QVERIFY(browsed.wait(1000));
-        QCOMPARE(frame->FolderView().GetScanPath(), answer);
+        QCOMPARE(frame->FolderScan().GetScanPath(), answer);
         WaitForScans(*frame);
-        QCOMPARE(frame->FolderView().GetRootPath(), answer);
+        QCOMPARE(frame->FolderScan().Tree().GetRootPath(), answer);
 
         // A cancelled picker scans nothing.
-        const int64_t files = frame->FolderView().GetFileCount();
+        const int64_t files = frame->FolderScan().Tree().GetFigures().files;
         answer.clear();
         chooseBrowseEntry();
         QVERIFY(browsed.wait(1000));
-        QVERIFY(!frame->FolderView().IsScanRunning());
-        QCOMPARE(frame->FolderView().GetFileCount(), files);
+        QVERIFY(!frame->FolderScan().IsScanRunning());
+        QCOMPARE(frame->FolderScan().Tree().GetFigures().files, files);
     }
 
     void fileFilterOnlyInDupmatch() {
@@ -710,7 +711,7 @@ class MainFrameTest : public QObject {
         WaitForScans(*frame);
         QTRY_COMPARE(TwinRows(*frame), 2);
         // Anything the dialog's Execute left running is done before the frame goes.
-        auto waitForSearch = qScopeGuard([&frame] { frame->TwinList().WaitForWorkers(); });
+        auto waitForSearch = qScopeGuard([&frame] { frame->TwinScan().WaitForWorkers(); });
         QString typed;
         bool nested = false;
         bool scanned = false;
@@ -729,7 +730,7 @@ class MainFrameTest : public QObject {
             nested = QApplication::activeModalWidget() != dialog;
             // Enter presses the dialog's default button, not the window's Scan.
             QTest::keyClick(search, Qt::Key_Return);
-            scanned = frame->FolderView().m_bBusy.load() || frame->TwinList().IsBusy();
+            scanned = frame->FolderScan().IsBusy() || frame->TwinScan().IsBusy();
             if (dialog->isVisible()) {
                 dialog->reject();
             }
@@ -772,9 +773,9 @@ class MainFrameTest : public QObject {
         // One Scan in the Dupmatch mode walks once and fills both panes.
         frame->ScanButton()->click();
         WaitForScans(*frame);
-        const QModelIndex root = frame->FolderTree()->Model().index(0, 0);
+        const QModelIndex root = frame->FolderView()->Model().index(0, 0);
         QVERIFY(root.isValid());
-        QVERIFY(frame->FolderTree()->Model().rowCount(root) > 0);
+        QVERIFY(frame->FolderView()->Model().rowCount(root) > 0);
         QTRY_COMPARE(TwinRows(*frame), 2);
     }
 
@@ -784,13 +785,13 @@ class MainFrameTest : public QObject {
         QTRY_COMPARE(TwinRows(*frame), 2);
         frame->DirmassAction()->trigger();
         QTest::keyClick(frame.get(), Qt::Key_A, Qt::ControlModifier);
-        QVERIFY(!frame->TwinPane()->selectionModel()->hasSelection());
+        QVERIFY(!frame->TwinList()->selectionModel()->hasSelection());
 
         frame->DupmatchAction()->trigger();
-        frame->FolderTree()->setFocus();
+        frame->FolderView()->setFocus();
         QTest::keyClick(frame.get(), Qt::Key_A, Qt::ControlModifier);
-        QCOMPARE(frame->TwinPane()->selectionModel()->selectedRows().size(), 2);
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(frame->TwinPane()));
+        QCOMPARE(frame->TwinList()->selectionModel()->selectedRows().size(), 2);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(frame->TwinList()));
     }
 
     void layoutNumbersFollowTheWindowSize() {
@@ -809,7 +810,7 @@ class MainFrameTest : public QObject {
             // The pane (the tree and its treemap) fills the space between the
             // tool bar and the status bar.
             const QRect toolBar = frame->ToolBar()->geometry();
-            QWidget* folderPane = frame->FolderTree()->parentWidget();
+            QWidget* folderPane = frame->FolderView()->parentWidget();
             QVERIFY(folderPane->isAncestorOf(frame->Treemap()));
             const QRect pane(folderPane->mapTo(frame.get(), QPoint(0, 0)), folderPane->size());
             QCOMPARE(pane.y(), toolBar.y() + toolBar.height());
@@ -817,7 +818,7 @@ class MainFrameTest : public QObject {
             QCOMPARE(pane.width(), frame->width());
         }
         frame->DupmatchAction()->trigger();
-        QCOMPARE(frame->TwinPane()->geometry(), frame->PaneArea()->rect());
+        QCOMPARE(frame->TwinList()->geometry(), frame->PaneArea()->rect());
     }
 
     void menusToolBarAndPrompts() {
@@ -911,8 +912,8 @@ class MainFrameTest : public QObject {
         frame->RefreshCommands();
         QVERIFY(twins.VerifyAction()->isEnabled());
         twins.VerifyAction()->trigger();
-        frame->TwinList().WaitForWorkers();
-        QVERIFY(frame->TwinList().ShowsVerdicts());
+        frame->TwinScan().WaitForWorkers();
+        QVERIFY(frame->TwinScan().ShowsVerdicts());
         QTRY_COMPARE(TwinRows(*frame), 3);
         QTRY_VERIFY(frame->StatusText()->text().startsWith(
             QStringLiteral("Verified: 1 identical copies [0.098 KB] beyond the first of each set, "
@@ -920,9 +921,9 @@ class MainFrameTest : public QObject {
 
         // Keep the newest: the other identical twin is selected, nothing else.
         twins.KeepGroup()->actions()[1]->trigger();
-        QCOMPARE(twins.Keep(), CTwinListView::KeepRule::Newest);
+        QCOMPARE(twins.Keep(), TwinScanner::KeepRule::Newest);
         twins.SelectCopiesAction()->trigger();
-        QCOMPARE(frame->TwinPane()->selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(frame->TwinList()->selectionModel()->selectedRows().size(), 1);
         QVERIFY(frame->StatusText()->text().startsWith(QStringLiteral("Selected 1 copies")));
 
         // Not in Dirmass.
@@ -937,7 +938,7 @@ class MainFrameTest : public QObject {
         frame->PathCombo()->AddPath(Folder());
         frame->OnScan();
         frame->close();
-        QVERIFY(!frame->FolderView().m_bBusy.load());
+        QVERIFY(!frame->FolderScan().IsBusy());
         // The members join the worker; no message, no hang.
         frame.reset();
     }

@@ -1,7 +1,6 @@
 // The scan summary's text: counts in words that fit the number, and a time
 // that reads well at every length.
 
-#include <QRegularExpression>
 #include <QTest>
 
 #include "app/ScanSummary.h"
@@ -22,20 +21,6 @@ class ScanSummaryTest : public QObject {
         // Just under a minute rounds up to the minute, not to "60.00 s".
         QCOMPARE(FormatScanSummary(3, 0, 59.999), std::string("3 files, 0 folders in 1 min 0 s"));
         QCOMPARE(FormatScanSummary(3, 0, 125.4), std::string("3 files, 0 folders in 2 min 5 s"));
-    }
-
-    void aRunningScanShowsItsCountsAndAnEndedOneItsTime() {
-        quarn::CScanSummary summary;
-        QCOMPARE(summary.Text(5, 6), std::string());  // nothing scanned yet
-        summary.Start(quarn::CScanSummary::Source::FolderWalk);
-        QCOMPARE(summary.Text(5, 6), std::string("5 files, 6 folders"));
-        summary.Finish();
-        QVERIFY(QString::fromStdString(summary.Text(7, 8))
-                    .contains(QRegularExpression(QStringLiteral("^7 files, 8 folders in \\d"))));
-        // A new scan starts counting afresh.
-        summary.Start(quarn::CScanSummary::Source::TwinWalk);
-        QCOMPARE(summary.Text(1, 0), std::string("1 file, 0 folders"));
-        QCOMPARE(summary.GetSource(), quarn::CScanSummary::Source::TwinWalk);
     }
 };
 

@@ -19,14 +19,16 @@
 #include <vector>
 
 #include "cli/ExportCommand.h"
-#include "duplicates/TwinListView.h"
-#include "foldersize/FolderSizeView.h"
+#include "duplicates/TwinScanner.h"
+#include "foldersize/FolderScanner.h"
 #include "platform/ExportJob.h"
 #include "platform/ExportWriter.h"
 #include "platform/ImportReader.h"
 #include "settings/Settings.h"
 #include "tests/support/FolderTreeText.h"
+#include "tests/support/ScanRequests.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TwinRowTexts.h"
 
 namespace quarn {
 namespace {
@@ -96,17 +98,17 @@ bool HavePeer() {
 }
 
 // The items of a folder-size scan as the user sees them: text and size.
-std::vector<std::string> Items(const CFolderSizeView& view) {
+std::vector<std::string> Items(const FolderScanner& view) {
     std::vector<std::string> lines;
-    std::vector<std::pair<NodeHandle, std::string>> stack{{view.GetRootItem(), ""}};
+    std::vector<std::pair<NodeHandle, std::string>> stack{{view.Tree().GetRootItem(), ""}};
     while (!stack.empty()) {
         auto [item, prefix] = stack.back();
         stack.pop_back();
-        std::optional<uint64_t> size = view.GetItemSize(item);
-        std::string text = prefix + test::ItemText(view, item);
+        std::optional<uint64_t> size = view.Tree().GetItemSize(item);
+        std::string text = prefix + test::ItemText(view.Tree(), item);
         lines.push_back(text + " " + (size ? std::to_string(*size) : "-"));
-        for (int row = view.GetChildCount(item); row-- > 0;) {
-            stack.push_back({view.GetChildItem(item, row), text + "/"});
+        for (int row = view.Tree().GetChildCount(item); row-- > 0;) {
+            stack.push_back({view.Tree().GetChildItem(item, row), text + "/"});
         }
     }
     return lines;
@@ -183,14 +185,13 @@ TEST_F(ExportImportTest, ThePeersExportImportedGivesTheSizesOfOurOwnScan) {
         0);
     ASSERT_TRUE(WriteSettingText(kExclude, "cache"));
     ASSERT_TRUE(WriteSetting(kSortBySize, false));
-    CFolderSizeView scanned;
-    scanned.RunScan(tree.Root());
-    CFolderSizeView imported;
-    imported.m_importFile = file;
-    imported.RunScan(file);
+    FolderScanner scanned;
+    scanned.RunScan(test::FolderRequest(tree.Root()));
+    FolderScanner imported;
+    imported.RunScan(test::ImportRequest(file));
     EXPECT_EQ(imported.GetImportError(), "");
-    EXPECT_EQ(imported.GetTotal(), scanned.GetTotal());
-    EXPECT_EQ(imported.GetFileCount(), scanned.GetFileCount());
+    EXPECT_EQ(imported.Tree().GetFigures().total, scanned.Tree().GetFigures().total);
+    EXPECT_EQ(imported.Tree().GetFigures().files, scanned.Tree().GetFigures().files);
     // Children in the walk's order differ between two listings; compare sorted.
     std::vector<std::string> a = Items(scanned), b = Items(imported);
     std::sort(a.begin(), a.end());
@@ -233,10 +234,9 @@ TEST_F(ExportImportTest, TruncatedAndMalformedFilesAreRefusedWithTheirOffset) {
 
     // The pane shows nothing of a damaged file and says why.
     std::ofstream(out.Path("cut.json"), std::ios::binary) << whole.substr(0, whole.size() / 2);
-    CFolderSizeView view;
-    view.m_importFile = out.Path("cut.json");
-    view.RunScan(view.m_importFile);
-    EXPECT_EQ(view.GetRootItem(), kNoNode);
+    FolderScanner view;
+    view.RunScan(test::ImportRequest(out.Path("cut.json")));
+    EXPECT_EQ(view.Tree().GetRootItem(), kNoNode);
     EXPECT_NE(view.GetImportError().find("truncated at byte"), std::string::npos);
     EXPECT_NE(view.GetStatus().find("[imported " + out.Path("cut.json") + "]"), std::string::npos);
 }
@@ -247,17 +247,16 @@ TEST_F(ExportImportTest, AnImportedFolderOnAnotherFileSystemIsAMarkedItemOfSizeZ
         R"([{"name":"mnt","dev":2,"excluded":"othfs"}],{"name":"skip","excluded":"pattern"},)"
         R"([{"name":"sub"},{"name":"g","asize":5,"ino":9,"hlnkc":true}]]])";
     std::ofstream(out.Path("t.json"), std::ios::binary) << text;
-    CFolderSizeView view;
-    view.m_importFile = out.Path("t.json");
-    view.RunScan(view.m_importFile);
+    FolderScanner view;
+    view.RunScan(test::ImportRequest(out.Path("t.json")));
     ASSERT_EQ(view.GetImportError(), "");
-    EXPECT_EQ(view.GetTotal(), 15u);
-    NodeHandle root = view.GetRootItem();
-    EXPECT_EQ(test::ItemText(view, root), "/srv");
+    EXPECT_EQ(view.Tree().GetFigures().total, 15u);
+    NodeHandle root = view.Tree().GetRootItem();
+    EXPECT_EQ(test::ItemText(view.Tree(), root), "/srv");
     std::map<std::string, std::optional<NodeKind>> kinds;
-    for (int row = 0; row < view.GetChildCount(root); ++row) {
-        NodeHandle child = view.GetChildItem(root, row);
-        kinds[test::ItemText(view, child)] = view.GetItemKind(child);
+    for (int row = 0; row < view.Tree().GetChildCount(root); ++row) {
+        NodeHandle child = view.Tree().GetChildItem(root, row);
+        kinds[test::ItemText(view.Tree(), child)] = view.Tree().GetItemKind(child);
     }
     EXPECT_EQ(kinds.count("skip"), 0u);
     ASSERT_EQ(kinds.count("mnt"), 1u);
@@ -344,22 +343,20 @@ TEST_F(ExportImportTest, TwinsOfAnImportAreTheTwinsOfTheScan) {
     tree.SetModified("docs/deep/b.bin", 1600000000);
     const std::string file = out.Path("quarn.json");
     ASSERT_EQ(Export(file), 0);
-    auto rows = [](CTwinListView& list) {
+    auto rows = [](const TwinScanner& list) {
         std::vector<std::string> lines;
-        for (int row = 0; row < list.GetItemCount(); ++row) {
-            lines.push_back(list.GetRowText(row, 1) + " " + list.GetRowText(row, 2) + " " +
-                            list.GetRowText(row, 3));
+        for (int row = 0; row < list.Rows().GetItemCount(); ++row) {
+            lines.push_back(test::TwinRowText(list, row, test::kPathText) + " " +
+                            test::TwinRowText(list, row, test::kSizeText) + " " +
+                            test::TwinRowText(list, row, test::kModifiedText));
         }
         std::sort(lines.begin(), lines.end());
         return lines;
     };
-    CTwinListView scanned;
-    scanned.m_newFile.SetCompareFlags();
-    scanned.Scan(tree.Root());
-    CTwinListView imported;
-    imported.m_newFile.SetCompareFlags();
-    imported.m_importFile = file;
-    imported.Scan(file);
+    TwinScanner scanned;
+    scanned.Scan(test::FolderRequest(tree.Root()));
+    TwinScanner imported;
+    imported.Scan(test::ImportRequest(file));
     EXPECT_EQ(imported.GetImportError(), "");
     EXPECT_EQ(rows(imported), rows(scanned));
     EXPECT_EQ(rows(imported).size(), 2u);  // b.bin twice; the hard link is not a name twin

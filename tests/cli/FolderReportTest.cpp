@@ -21,6 +21,7 @@
 #include "foldersize/SizeText.h"
 #include "settings/Settings.h"
 #include "tests/support/FolderTreeText.h"
+#include "tests/support/ScanRequests.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/Unprivileged.h"
@@ -32,7 +33,7 @@ using quarn::test::ReadText;
 using test::ScopedEnv;
 using test::TempTree;
 
-std::string Capture(const CFolderSizeView& view, bool json) {
+std::string Capture(const FolderScanner& view, bool json) {
     char* data = nullptr;
     size_t size = 0;
     std::FILE* out = open_memstream(&data, &size);
@@ -67,8 +68,8 @@ class FolderReportTest : public ::testing::Test {
 TEST_F(FolderReportTest, TextAndJsonShowTheSortedTreeInDisplayOrder) {
     // Network style: the status text holds the counts, not the free space.
     std::string root = "/" + m_tree.Root();
-    CFolderSizeView view;
-    view.RunScan(root);
+    FolderScanner view;
+    view.RunScan(test::FolderRequest(root));
     std::string status = "Ready - " + root + " [4.395 KB], 4 files, 3 foders, Exceptions: 0";
 
     EXPECT_EQ(Capture(view, false), root + "\t4.395 KB\t100%\n" + "  big\t2.930 KB\t67%\n" +
@@ -101,15 +102,20 @@ TEST_F(FolderReportTest, TextAndJsonShowTheSortedTreeInDisplayOrder) {
 }
 
 TEST_F(FolderReportTest, AFolderLeftUnfinishedByACancelHasNoSizeOrPercentage) {
-    struct CancelOnFirstFile : TwinSink {
-        CFolderSizeView* view = nullptr;
-        void AddFile(const std::string&, const FindRecord&) override { view->m_bBusy = false; }
-        void RebuildList() override {}
+    struct CancelOnFirstFile : TwinFeed, WalkSink {
+        FolderScanner* scanner = nullptr;
+        void BeginFeed(const ScanRequest&) override {}
+        WalkSink& FeedSink() override { return *this; }
+        void DiscardFeed(const std::string&) override {}
+        void EndFeed() override {}
+        bool EnterFolder(const std::string&, const FindRecord*) override { return true; }
+        void AddFile(const std::string&, const FindRecord&) override { scanner->Cancel(); }
+        void LeaveFolder(const std::string&) override {}
     } sink;
-    CFolderSizeView view;
-    sink.view = &view;
-    view.m_pTwinSink = &sink;
-    view.RunScan("/" + m_tree.Root());
+    FolderScanner view;
+    sink.scanner = &view;
+    view.SetTwinFeed(&sink);
+    view.RunScan(test::CombinedRequest("/" + m_tree.Root()));
     std::string text = Capture(view, false);
     // The root was being walked: it keeps no size.
     EXPECT_EQ(text.substr(0, text.find('\n')), "/" + m_tree.Root() + "\t-\t-") << text;
@@ -126,18 +132,18 @@ TEST_F(FolderReportTest, SharesOfADriveThatReadAlikeAreListedLargestFirst) {
     for (int i = 0; i < 12; ++i) {
         tree.MakeFile("f" + std::to_string(i) + "/x.bin", uint64_t(100 + 37 * ((i * 5) % 12)));
     }
-    CFolderSizeView view;
-    view.RunScan(tree.Root());
+    FolderScanner view;
+    view.RunScan(test::FolderRequest(tree.Root()));
     std::string text = Capture(view, false);
     uint64_t previous = UINT64_MAX;
     int lines = 0;
-    for (int row = 0; row < view.GetChildCount(view.GetRootItem()); ++row) {
-        NodeHandle child = view.GetChildItem(view.GetRootItem(), row);
-        uint64_t size = view.GetItemSize(child).value_or(0);
+    for (int row = 0; row < view.Tree().GetChildCount(view.Tree().GetRootItem()); ++row) {
+        NodeHandle child = view.Tree().GetChildItem(view.Tree().GetRootItem(), row);
+        uint64_t size = view.Tree().GetItemSize(child).value_or(0);
         EXPECT_LE(size, previous) << text;
-        EXPECT_NE(
-            text.find("  " + test::ItemText(view, child) + "\t" + FormatSize(size) + "\t0%\n"),
-            std::string::npos)
+        EXPECT_NE(text.find("  " + test::ItemText(view.Tree(), child) + "\t" + FormatSize(size) +
+                            "\t0%\n"),
+                  std::string::npos)
             << text;
         previous = size;
         ++lines;
@@ -147,7 +153,9 @@ TEST_F(FolderReportTest, SharesOfADriveThatReadAlikeAreListedLargestFirst) {
     size_t at = 0;
     for (int row = 0; row < 12; ++row) {
         std::string line =
-            "\n  " + test::ItemText(view, view.GetChildItem(view.GetRootItem(), row)) + "\t";
+            "\n  " +
+            test::ItemText(view.Tree(), view.Tree().GetChildItem(view.Tree().GetRootItem(), row)) +
+            "\t";
         size_t found = text.find(line, at);
         ASSERT_NE(found, std::string::npos) << text;
         at = found + 1;
@@ -183,8 +191,8 @@ TEST_F(FolderReportTest, AnUnreadableFolderCountsAsEmptyAndTheJsonSaysWhy) {
     ::chmod(m_tree.Path("closed").c_str(), 0);
     const std::string root = "/" + m_tree.Root();
     std::optional<std::string> outcome = test::RunUnprivileged([&root] {
-        CFolderSizeView view;
-        view.RunScan(root);
+        FolderScanner view;
+        view.RunScan(test::FolderRequest(root));
         return Capture(view, true) + '\x01' + Capture(view, false);
     });
     ::chmod(m_tree.Path("closed").c_str(), 0755);

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "duplicates/BinBaum.h"
-#include "duplicates/FileListCtrl.h"
 
 namespace quarn {
 namespace {
@@ -45,26 +44,34 @@ std::vector<Walked> Walk(const BinBaum& tree) {
 
 class BinBaumTest : public ::testing::Test {
   protected:
-    BinBaumTest() { tree.SetOwner(&rows, &twinBytes); }
-
+    // Inserts a file; a file that joins a group is noted with its bytes,
+    // unless it is the same inode again.
     BinBaum::InsertResult Add(const std::string& folder, const std::string& name, uint64_t size,
                               uint64_t time = 1000, uint8_t compare = 0) {
-        return tree.Insert(folder, Record(name, size, time), compare);
+        const BinBaum::Inserted inserted = tree.Insert(folder, Record(name, size, time), compare);
+        if (inserted.result == BinBaum::InsertResult::Joined) {
+            joined.push_back(inserted.file);
+            joinedPaths.push_back(tree.FilePath(inserted.group, inserted.file));
+            if (!inserted.extraLink) {
+                twinBytes += size;
+            }
+        }
+        return inserted.result;
     }
 
-    CFileListCtrl rows;
+    std::vector<FileId> joined;
+    std::vector<std::string> joinedPaths;
     uint64_t twinBytes = 0;
     BinBaum tree;
 };
 
 TEST_F(BinBaumTest, SecondTwinAddsOneRowAndOnlyItsOwnBytes) {
     EXPECT_EQ(Add("/one/", "a.txt", 700), BinBaum::InsertResult::Created);
-    EXPECT_EQ(rows.GetItemCount(), 0);
+    EXPECT_TRUE(joined.empty());
     EXPECT_EQ(twinBytes, 0u);
 
     EXPECT_EQ(Add("/two/", "a.txt", 700), BinBaum::InsertResult::Joined);
-    ASSERT_EQ(rows.GetItemCount(), 1);
-    EXPECT_EQ(rows.GetRowText(0, CFileListCtrl::kPathColumn), "/two/a.txt");
+    EXPECT_EQ(joinedPaths, std::vector<std::string>{"/two/a.txt"});
     EXPECT_EQ(twinBytes, 700u);
     EXPECT_EQ(tree.m_nNodes, 1u);
 
@@ -73,22 +80,34 @@ TEST_F(BinBaumTest, SecondTwinAddsOneRowAndOnlyItsOwnBytes) {
     EXPECT_EQ(walked[0].paths, (std::vector<std::string>{"/one/a.txt", "/two/a.txt"}));
 }
 
-TEST(TwinGroupTest, TheTwinTestComparesNameThenSizeAndTimeAsFlagged) {
-    TwinGroup group;
-    group.m_nCompare = 0;
-    group.Assign(Record("a.txt", 7, 1), "/1/a.txt");
-    TwinGroup candidate;
-    candidate.Assign(Record("A.TXT", 7, 1), "/2/A.TXT");
-    EXPECT_FALSE(group.IsTwin(candidate));
-    candidate.Assign(Record("a.txt", 8, 1), "/2/a.txt");
-    EXPECT_FALSE(group.IsTwin(candidate));
-    group.m_nCompare = kCompareIgnoreSize;
-    EXPECT_TRUE(group.IsTwin(candidate));
-    EXPECT_EQ(group.m_paths, (std::vector<std::string>{"/1/a.txt", "/2/a.txt"}));
-    EXPECT_EQ(group.GetSize(1), 8u);
-    candidate.Assign(Record("a.txt", 7, 2), "/3/a.txt");
-    EXPECT_FALSE(group.IsTwin(candidate));
-    EXPECT_EQ(group.FileCount(), 2u);
+TEST(TwinTestTest, NameThenSizeAndTimeAsFlagged) {
+    struct Case {
+        const char* second;
+        uint64_t size;
+        uint64_t time;
+        uint8_t compare;
+        bool joins;
+    };
+    const Case cases[] = {
+        {"A.TXT", 7, 1, 0, false},  // names compare case and all
+        {"a.txt", 8, 1, 0, false},
+        {"a.txt", 8, 1, kCompareIgnoreSize, true},
+        {"a.txt", 7, 2, kCompareIgnoreSize, false},
+        {"a.txt", 7, 2, kCompareIgnoreTime, true},
+        {"a.txt", 9, 3, kCompareIgnoreSize | kCompareIgnoreTime, true},
+    };
+    for (const Case& c : cases) {
+        BinBaum tree;
+        tree.Insert("/1/", Record("a.txt", 7, 1), c.compare);
+        const BinBaum::Inserted second =
+            tree.Insert("/2/", Record(c.second, c.size, c.time), c.compare);
+        EXPECT_EQ(second.result == BinBaum::InsertResult::Joined, c.joins)
+            << c.second << " " << c.size << " " << c.time << " flags " << int(c.compare);
+        if (c.joins) {
+            EXPECT_EQ(tree.FileSize(second.file), c.size);
+            EXPECT_EQ(tree.FilePath(second.group, second.file), std::string("/2/") + c.second);
+        }
+    }
 }
 
 TEST_F(BinBaumTest, CompareFlagsDecideWhetherSizeAndTimeMatter) {
@@ -125,7 +144,6 @@ TEST_F(BinBaumTest, NamesCompareAsUnsignedBytesWithCase) {
     tree.Insert("/4/", Record("\xc3\xa9.txt", 1), both);  // é: above every ASCII name
     tree.Insert("/5/", Record("z.txt", 1), both);
     EXPECT_EQ(tree.m_nNodes, 5u);
-    EXPECT_EQ(rows.GetItemCount(), 0);
     std::vector<std::string> names;
     for (const Walked& w : Walk(tree)) {
         names.push_back(w.name);
@@ -171,7 +189,8 @@ TEST_F(BinBaumTest, SizesAboveFourGibCompareInFull) {
     EXPECT_EQ(Add("/3/", "disk.img", big), BinBaum::InsertResult::Joined);
     EXPECT_EQ(Add("/4/", "disk.img", big), BinBaum::InsertResult::Joined);
     EXPECT_EQ(twinBytes, 2 * big);
-    EXPECT_EQ(rows.GetRowText(0, CFileListCtrl::kSizeColumn), "4294967301 Bytes");
+    ASSERT_EQ(joined.size(), 2u);
+    EXPECT_EQ(tree.FileSize(joined[0]), big);
 }
 
 TEST_F(BinBaumTest, EmptyAndEmptiedTreesWalkNothing) {
@@ -180,7 +199,6 @@ TEST_F(BinBaumTest, EmptyAndEmptiedTreesWalkNothing) {
     Add("/2/", "a", 1);
     Add("/1/", "b", 1);
     EXPECT_FALSE(tree.First().AtEnd());
-    rows.DeleteAllItems();
     tree.Clear();
     EXPECT_EQ(tree.m_nNodes, 2u);  // counts nodes ever made
     EXPECT_TRUE(tree.First().AtEnd());
@@ -209,12 +227,12 @@ TEST(BinBaumFailureTest, ANodeThatCannotBeMadeLeavesTheFileOutAndTheScanGoesOn) 
     std::vector<std::string> messages;
     tree.SetUserMessagePresenter([&](const std::string& text) { messages.push_back(text); });
     tree.failAt = 1;
-    EXPECT_EQ(tree.Insert("/1/", Record("a", 1), 0), BinBaum::InsertResult::Created);
-    EXPECT_EQ(tree.Insert("/1/", Record("b", 1), 0), BinBaum::InsertResult::LeftOut);
+    EXPECT_EQ(tree.Insert("/1/", Record("a", 1), 0).result, BinBaum::InsertResult::Created);
+    EXPECT_EQ(tree.Insert("/1/", Record("b", 1), 0).result, BinBaum::InsertResult::LeftOut);
     EXPECT_EQ(messages, std::vector<std::string>{"BinBaum:: new TreeNode - exception"});
     EXPECT_EQ(tree.m_nNodes, 1u);
-    EXPECT_EQ(tree.Insert("/1/", Record("c", 1), 0), BinBaum::InsertResult::Created);
-    EXPECT_EQ(tree.Insert("/2/", Record("a", 1), 0), BinBaum::InsertResult::Joined);
+    EXPECT_EQ(tree.Insert("/1/", Record("c", 1), 0).result, BinBaum::InsertResult::Created);
+    EXPECT_EQ(tree.Insert("/2/", Record("a", 1), 0).result, BinBaum::InsertResult::Joined);
     std::vector<Walked> walked = Walk(tree);
     ASSERT_EQ(walked.size(), 2u);
     EXPECT_EQ(walked[0].name, "a");
@@ -233,7 +251,7 @@ TEST(BinBaumScaleTest, SortedNamesAndManyGroupsOfOneNameStayFast) {
         tree.Insert("/node_modules/p/", Record("package.json", 100 + i), 0);
     }
     EXPECT_EQ(tree.m_nNodes, 120000u);
-    EXPECT_EQ(tree.Insert("/again/", Record("package.json", 100 + 7), 0),
+    EXPECT_EQ(tree.Insert("/again/", Record("package.json", 100 + 7), 0).result,
               BinBaum::InsertResult::Joined);
     std::string previous;
     size_t count = 0;

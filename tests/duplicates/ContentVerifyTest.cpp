@@ -9,18 +9,23 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "duplicates/ContentVerifier.h"
-#include "duplicates/TwinListView.h"
+#include "duplicates/TwinScanner.h"
+#include "duplicates/TwinTrash.h"
 #include "settings/Settings.h"
 #include "tests/support/PrivateHome.h"
+#include "tests/support/ScanRequests.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TwinRowTexts.h"
 
 namespace quarn {
 namespace {
@@ -33,7 +38,6 @@ class ContentVerifyTest : public ::testing::Test {
         home.Point("QUARN_INI", "quarn.ini");
         home.MakeFolder("data");
         home.Point("XDG_DATA_HOME", "data");  // the trash
-        list.SetUserMessagePresenter([this](const std::string& text) { messages.push_back(text); });
     }
 
     // A file holding `text`, of the common time unless told otherwise.
@@ -42,16 +46,17 @@ class ContentVerifyTest : public ::testing::Test {
         tree.SetModified(relative, time);
     }
 
+    void Scan() { list.Scan(test::FolderRequest(tree.Root())); }
     void ScanAndVerify() {
-        list.Scan(tree.Root());
+        Scan();
         ASSERT_TRUE(list.StartVerify());
         list.WaitForWorkers();
     }
 
     std::optional<RowSource> SourceOf(const std::string& relative) const {
-        for (int row = 0; row < list.GetItemCount(); ++row) {
-            if (list.GetRowText(row, CFileListCtrl::kPathColumn) == tree.Path(relative)) {
-                return list.GetRowSource(row);
+        for (int row = 0; row < list.Rows().GetItemCount(); ++row) {
+            if (test::TwinRowText(list, row, test::kPathText) == tree.Path(relative)) {
+                return list.Rows().GetRowSource(row);
             }
         }
         return std::nullopt;
@@ -66,22 +71,23 @@ class ContentVerifyTest : public ::testing::Test {
     // The relative paths in row order.
     std::vector<std::string> Rows() const {
         std::vector<std::string> rows;
-        for (int row = 0; row < list.GetItemCount(); ++row) {
+        for (int row = 0; row < list.Rows().GetItemCount(); ++row) {
             rows.push_back(
-                list.GetRowText(row, CFileListCtrl::kPathColumn).substr(tree.Root().size() + 1));
+                test::TwinRowText(list, row, test::kPathText).substr(tree.Root().size() + 1));
         }
         return rows;
     }
-    CTwinListView::TrashOutcome Trash(const std::string& relative) {
+    TwinTrash::Outcome Trash(const std::string& relative) {
         std::optional<RowSource> source = SourceOf(relative);
         EXPECT_TRUE(source.has_value()) << relative;
-        return list.TrashFiles({*source})[0];
+        return TwinTrash::TrashFiles(list, {*source})[0];
     }
 
     test::PrivateHome home;
     test::TempTree tree;
     std::vector<std::string> messages;
-    CTwinListView list;
+    UserMessagePresenter presenter = [this](const std::string& text) { messages.push_back(text); };
+    TwinScanner list{presenter};
 };
 
 TEST_F(ContentVerifyTest, AGroupOfFourWithTwoIdenticalPairsSplitsIntoTwoSets) {
@@ -192,7 +198,7 @@ TEST_F(ContentVerifyTest, FilesChangedSinceTheScanAreMarkedAndNeverTrashed) {
     Write("b/c.txt", "same");
     Write("c/c.txt", "same");
     Write("d/c.txt", "same");
-    list.Scan(tree.Root());
+    Scan();
     // Changed in time, in content (and so in time), replaced by a fifo and
     // by a link to a twin: never opened as what they are now.
     tree.SetModified("a/c.txt", kTime + 1);
@@ -205,7 +211,7 @@ TEST_F(ContentVerifyTest, FilesChangedSinceTheScanAreMarkedAndNeverTrashed) {
     list.WaitForWorkers();
     for (const char* file : {"a/c.txt", "b/c.txt", "c/c.txt", "d/c.txt"}) {
         EXPECT_EQ(ContentOf(file), "changed") << file;
-        EXPECT_EQ(Trash(file).verdict, CTwinListView::TrashVerdict::Changed) << file;
+        EXPECT_EQ(Trash(file).verdict, TwinTrash::Verdict::Changed) << file;
         EXPECT_TRUE(test::PathExists(tree.Path(file)));
     }
     EXPECT_EQ(list.VerdictReason(SourceOf("c/c.txt")->file), "is no regular file now");
@@ -218,7 +224,7 @@ TEST_F(ContentVerifyTest, FilesChangedSinceTheScanAreMarkedAndNeverTrashed) {
     ScanAndVerify();
     ASSERT_EQ(ContentOf("x/v.txt"), "identical");
     Write("x/v.txt", "www", kTime + 3);
-    EXPECT_EQ(Trash("x/v.txt").verdict, CTwinListView::TrashVerdict::Changed);
+    EXPECT_EQ(Trash("x/v.txt").verdict, TwinTrash::Verdict::Changed);
     EXPECT_EQ(test::ReadText(tree.Path("x/v.txt")), "www");
 }
 
@@ -236,11 +242,11 @@ TEST_F(ContentVerifyTest, TheLastCopyOfASetStaysAndTheCountsFollowEachTrash) {
     for (const char* file : {"a/p.txt", "b/p.txt", "c/p.txt"}) {
         all.push_back(*SourceOf(file));
     }
-    std::vector<CTwinListView::TrashOutcome> outcomes = list.TrashFiles(all);
+    std::vector<TwinTrash::Outcome> outcomes = TwinTrash::TrashFiles(list, all);
     ASSERT_EQ(outcomes.size(), 3u);
-    EXPECT_EQ(outcomes[0].verdict, CTwinListView::TrashVerdict::Trashed);
-    EXPECT_EQ(outcomes[1].verdict, CTwinListView::TrashVerdict::Trashed);
-    EXPECT_EQ(outcomes[2].verdict, CTwinListView::TrashVerdict::LastOfSet);
+    EXPECT_EQ(outcomes[0].verdict, TwinTrash::Verdict::Trashed);
+    EXPECT_EQ(outcomes[1].verdict, TwinTrash::Verdict::Trashed);
+    EXPECT_EQ(outcomes[2].verdict, TwinTrash::Verdict::LastOfSet);
     EXPECT_TRUE(test::PathExists(tree.Path("c/p.txt")));
     EXPECT_FALSE(test::PathExists(tree.Path("a/p.txt")));
     // The survivor has no twin left and leaves the list; the counts follow.
@@ -250,8 +256,8 @@ TEST_F(ContentVerifyTest, TheLastCopyOfASetStaysAndTheCountsFollowEachTrash) {
     EXPECT_EQ(list.GetStatus(),
               "Verified: 1 identical copies [0.002 KB] beyond the first of each set, 0 unique, 0 "
               "hard links, 0 changed, 0 unread");
-    EXPECT_EQ(list.m_nFiles.load(), 3);
-    EXPECT_EQ(Trash("b/q.txt").verdict, CTwinListView::TrashVerdict::Trashed);
+    EXPECT_EQ(list.FileCount(), 3);
+    EXPECT_EQ(Trash("b/q.txt").verdict, TwinTrash::Verdict::Trashed);
     EXPECT_TRUE(Rows().empty());
 }
 
@@ -261,22 +267,21 @@ TEST_F(ContentVerifyTest, UnverifiedRowsAreComparedBeforeTheTrashAndTheScanCount
     Write("c/u.txt", "diff");
     Write("a/w.txt", "w");
     Write("b/w.txt", "w");
-    list.Scan(tree.Root());
+    Scan();
     EXPECT_EQ(list.GetStatus(), "Twin Files: 3 [0.009 KB] of Files 5, Exceptions: 0");
-    CTwinListView::TrashOutcome differs = Trash("c/u.txt");
-    EXPECT_EQ(differs.verdict, CTwinListView::TrashVerdict::Differs);
+    TwinTrash::Outcome differs = Trash("c/u.txt");
+    EXPECT_EQ(differs.verdict, TwinTrash::Verdict::Differs);
     EXPECT_TRUE(test::PathExists(tree.Path("c/u.txt")));
-    EXPECT_EQ(Trash("b/u.txt").verdict, CTwinListView::TrashVerdict::Trashed);
+    EXPECT_EQ(Trash("b/u.txt").verdict, TwinTrash::Verdict::Trashed);
     EXPECT_EQ(list.GetStatus(), "Twin Files: 2 [0.005 KB] of Files 4, Exceptions: 0");
     // a/u.txt is the last with its bytes: c/u.txt differs from it.
-    EXPECT_EQ(Trash("a/u.txt").verdict, CTwinListView::TrashVerdict::Differs);
-    EXPECT_EQ(list.GetItemCount(), 4);
-    EXPECT_EQ(list.GetRowText(0, CFileListCtrl::kContentColumn), "");
+    EXPECT_EQ(Trash("a/u.txt").verdict, TwinTrash::Verdict::Differs);
+    EXPECT_EQ(list.Rows().GetItemCount(), 4);
+    EXPECT_EQ(test::TwinRowText(list, 0, test::kContentText), "");
 }
 
 TEST_F(ContentVerifyTest, SelectCopiesKeepsOneFilePerSetAndNeverAHardLink) {
     ASSERT_TRUE(WriteSetting(kCmpDate, false));  // one group despite their times
-    list.m_newFile.SetCompareFlags();
     Write("m/s.txt", "set", kTime + 20);
     Write("k/s.txt", "set", kTime);
     Write("z/s.txt", "set", kTime + 10);
@@ -284,78 +289,94 @@ TEST_F(ContentVerifyTest, SelectCopiesKeepsOneFilePerSetAndNeverAHardLink) {
     tree.MakeFolder("l");
     ASSERT_EQ(::link(tree.Path("k/s.txt").c_str(), tree.Path("l/s.txt").c_str()), 0);
     ScanAndVerify();
-    auto selected = [this](CTwinListView::KeepRule keep) {
+    auto selected = [this](TwinScanner::KeepRule keep) {
         std::set<std::string> paths;
         for (int row : list.CopyRows(keep)) {
             paths.insert(Rows()[size_t(row)]);
         }
         return paths;
     };
-    EXPECT_EQ(selected(CTwinListView::KeepRule::Oldest),
+    EXPECT_EQ(selected(TwinScanner::KeepRule::Oldest),
               (std::set<std::string>{"m/s.txt", "z/s.txt"}));
-    EXPECT_EQ(selected(CTwinListView::KeepRule::Newest),
+    EXPECT_EQ(selected(TwinScanner::KeepRule::Newest),
               (std::set<std::string>{"k/s.txt", "z/s.txt"}));
-    EXPECT_EQ(selected(CTwinListView::KeepRule::FirstPath),
+    EXPECT_EQ(selected(TwinScanner::KeepRule::FirstPath),
               (std::set<std::string>{"m/s.txt", "z/s.txt"}));
     EXPECT_EQ(ContentOf("o/s.txt"), "unique");
 }
 
-// A list that cancels its verification from the verifying thread once the
-// first group is done, so the moment does not depend on timing.
-class CancelAfterFirstGroup : public CTwinListView {
-  public:
-    std::atomic<bool> armed{true};
-
-  protected:
-    void ShowVerifyProgress(uint64_t done, uint64_t total, uint64_t read) override {
-        CTwinListView::ShowVerifyProgress(done, total, read);
-        if (done > 0 && armed.exchange(false)) {
-            CancelScan();
+// Cancels a verification from the verifying thread once its first group
+// is done, so the moment does not depend on timing. The verification's
+// first snapshot (nothing done) is held longer than the progress interval,
+// so the snapshot after the first group is due and brings the cancel.
+TwinScanner::Observer CancelAfterFirstGroup(TwinScanner& twins) {
+    auto snapshots = std::make_shared<std::atomic<int>>(0);
+    auto progressed = [&twins, snapshots] {
+        if (twins.Progress().job != JobKind::Verify) {
+            return;
         }
-    }
-};
+        const int seen = ++*snapshots;
+        if (seen == 1) {
+            std::this_thread::sleep_for(2 * JobRunner::kProgressInterval);
+        } else if (seen == 2) {
+            twins.Cancel();
+        }
+    };
+    return TwinScanner::Observer{progressed, {}};
+}
 
 TEST_F(ContentVerifyTest, ACancelledVerificationLeavesAUsableList) {
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
         Write(std::string("1/") + name, name);
         Write(std::string("2/") + name, name);
     }
-    CancelAfterFirstGroup cancelled;
-    cancelled.Scan(tree.Root());
+    TwinScanner cancelled;
+    cancelled.SetObserver(CancelAfterFirstGroup(cancelled));
+    cancelled.Scan(test::FolderRequest(tree.Root()));
     ASSERT_TRUE(cancelled.StartVerify());
     cancelled.WaitForWorkers();
     EXPECT_FALSE(cancelled.IsBusy());
     EXPECT_EQ(cancelled.GetStatus().rfind("Verification cancelled: 1 identical copies", 0), 0u)
         << cancelled.GetStatus();
     EXPECT_NE(cancelled.GetStatus().find("4 not verified"), std::string::npos);
-    ASSERT_EQ(cancelled.GetItemCount(), 6);
-    std::vector<std::string> content;
-    for (int row = 0; row < 6; ++row) {
-        content.push_back(cancelled.GetRowText(row, CFileListCtrl::kContentColumn));
-    }
-    EXPECT_EQ(content, (std::vector<std::string>{"identical", "identical", "", "", "", ""}));
+    ASSERT_EQ(cancelled.Rows().GetItemCount(), 6);
+    EXPECT_EQ(test::TwinColumnTexts(cancelled, test::kContentText),
+              (std::vector<std::string>{"identical", "identical", "", "", "", ""}));
 
     // Verifying again finishes; the list can then be acted on.
     ASSERT_TRUE(cancelled.StartVerify());
     cancelled.WaitForWorkers();
     EXPECT_EQ(cancelled.CountTwins().identicalCopies, 3);
-    std::optional<RowSource> row = cancelled.GetRowSource(5);
-    EXPECT_EQ(cancelled.TrashFiles({*row})[0].verdict, CTwinListView::TrashVerdict::Trashed);
-    EXPECT_EQ(cancelled.GetItemCount(), 4);
+    std::optional<RowSource> row = cancelled.Rows().GetRowSource(5);
+    EXPECT_EQ(TwinTrash::TrashFiles(cancelled, {*row})[0].verdict, TwinTrash::Verdict::Trashed);
+    EXPECT_EQ(cancelled.Rows().GetItemCount(), 4);
 }
 
 TEST_F(ContentVerifyTest, VerificationWaitsForNoScanAndAScanEndsIt) {
     for (int i = 0; i < 300; ++i) {
         Write("d" + std::to_string(i % 30) + "/f" + std::to_string(i / 30), std::string(5000, 'v'));
     }
-    list.Scan(tree.Root());
-    const int rows = list.GetItemCount();
+    Scan();
+    const int rows = list.Rows().GetItemCount();
     ASSERT_EQ(rows, 300);
-    // Refused while busy; a search may not start beside a verification.
-    list.m_bBusy.store(true);
-    EXPECT_FALSE(list.StartVerify());
-    list.m_bBusy.store(false);
-    EXPECT_EQ(messages, std::vector<std::string>{"App is busy.."});
+    // Refused while a verification runs (held at its first snapshot); a
+    // search may not start beside it either.
+    std::atomic<bool> holding{false};
+    auto hold = [&holding] {
+        while (holding.load()) {
+            std::this_thread::yield();
+        }
+    };
+    TwinScanner held(presenter);
+    held.SetObserver(TwinScanner::Observer{hold, {}});
+    held.Scan(test::FolderRequest(tree.Root()));
+    holding = true;
+    ASSERT_TRUE(held.StartVerify());
+    EXPECT_FALSE(held.StartVerify());
+    EXPECT_FALSE(held.StartSearch([](TwinScanner&, std::stop_token) { ADD_FAILURE(); }));
+    holding = false;
+    held.WaitForWorkers();
+    EXPECT_EQ(messages, std::vector<std::string>(2, "App is busy.."));
 
     // Rows read while a verification runs and a new scan supersedes it: a
     // row is whole or gone, its content text one the list knows.
@@ -366,10 +387,10 @@ TEST_F(ContentVerifyTest, VerificationWaitsForNoScanAndAScanEndsIt) {
     std::atomic<int> bad{0};
     std::thread reader([&] {
         while (reading.load()) {
-            int count = list.GetItemCount();
+            int count = list.Rows().GetItemCount();
             for (int row = 0; row < count; ++row) {
-                std::string path = list.GetRowText(row, CFileListCtrl::kPathColumn);
-                std::string content = list.GetRowText(row, CFileListCtrl::kContentColumn);
+                std::string path = test::TwinRowText(list, row, test::kPathText);
+                std::string content = test::TwinRowText(list, row, test::kContentText);
                 if ((!path.empty() && path.rfind(tree.Root() + "/d", 0) != 0) ||
                     texts.count(content) == 0) {
                     ++bad;
@@ -377,14 +398,14 @@ TEST_F(ContentVerifyTest, VerificationWaitsForNoScanAndAScanEndsIt) {
             }
         }
     });
-    list.StartScan(tree.Root());
+    list.StartScan(test::FolderRequest(tree.Root()));
     list.WaitForWorkers();
     reading = false;
     reader.join();
     EXPECT_EQ(bad.load(), 0);
     EXPECT_FALSE(list.IsBusy());
     EXPECT_FALSE(list.ShowsVerdicts());  // the scan's rows, not a stale verification's
-    EXPECT_EQ(list.GetItemCount(), rows);
+    EXPECT_EQ(list.Rows().GetItemCount(), rows);
     EXPECT_EQ(list.GetStatus(), "Twin Files: 290 [1.383 MB] of Files 300, Exceptions: 0");
 }
 

@@ -7,8 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "duplicates/TwinListView.h"
+#include <atomic>
+#include <thread>
+
+#include "duplicates/TwinScanner.h"
 #include "filter/FileSearch.h"
+#include "tests/support/TwinRowTexts.h"
 
 namespace quarn {
 namespace {
@@ -27,24 +31,19 @@ class FileSearchTest : public ::testing::Test {
     // Files handed in as a combined walk hands them (folder and record),
     // without touching the disk.
     void Feed(const std::vector<std::pair<std::string, uint64_t>>& files) {
-        list.m_newFile.m_nCompare = 0;
-        list.ResetForCombinedScan("/");
-        list.BeginFeed();
+        ScanRequest request;
+        request.root = "/";
+        list.BeginFeed(request);
         for (const auto& [path, size] : files) {
             size_t slash = path.rfind('/');
-            list.AddFileInFolder(path.substr(0, slash), Record(path.substr(slash + 1), size));
+            list.FeedSink().AddFile(path.substr(0, slash), Record(path.substr(slash + 1), size));
         }
-        list.RebuildList();
         list.EndFeed();
     }
 
     std::vector<std::string> Search(FilterCriteria criteria) {
         RunSearch(list, criteria);
-        std::vector<std::string> paths;
-        for (int row = 0; row < list.GetItemCount(); ++row) {
-            paths.push_back(list.GetRowText(row, CFileListCtrl::kPathColumn));
-        }
-        return paths;
+        return test::TwinColumnTexts(list, test::kPathText);
     }
 
     static FilterCriteria Range(const std::string& minKB, const std::string& maxKB) {
@@ -56,7 +55,20 @@ class FileSearchTest : public ::testing::Test {
         return criteria;
     }
 
-    CTwinListView list;
+    std::vector<std::string> messages;
+    // While set, a verification waits at its first snapshot.
+    std::atomic<bool> holdVerification{false};
+    TwinScanner list{[this](const std::string& text) { messages.push_back(text); }};
+
+    FileSearchTest() {
+        list.SetObserver(TwinScanner::Observer{[this] {
+                                                   while (holdVerification.load() &&
+                                                          list.Progress().job == JobKind::Verify) {
+                                                       std::this_thread::yield();
+                                                   }
+                                               },
+                                               {}});
+    }
 };
 
 TEST_F(FileSearchTest, SizeBoundsAreStrictAndZeroLeavesASideOpen) {
@@ -94,7 +106,7 @@ TEST_F(FileSearchTest, TheTextMatchesAnyCaseAndTheRowsShowTheNameAsStored) {
     criteria.m_strSearch = "ABC";
     std::vector<std::string> paths = Search(criteria);
     EXPECT_EQ(paths, (std::vector<std::string>{"/c/ABC", "/a/xAbcX.txt", "/b/xAbcX.txt"}));
-    EXPECT_EQ(list.GetRowText(1, CFileListCtrl::kFileColumn), "xAbcX.txt");
+    EXPECT_EQ(test::TwinRowText(list, 1, test::kFileText), "xAbcX.txt");
 
     // Twins only: a group of one never shows, whatever its name.
     criteria.m_bTwinsOnly = true;
@@ -131,37 +143,39 @@ TEST_F(FileSearchTest, EveryPassingGroupRefreshesTheStatusEvenWithoutRows) {
     Feed({{"/a/big", 50000}, {"/b/big", 50000}, {"/a/small", 100}});
     FilterCriteria criteria = Range("1", "2");
     criteria.m_bTwinsOnly = true;
-    uint64_t before = list.StatusChangeCount();
+    uint64_t before = list.Progress().serial;
     EXPECT_TRUE(Search(criteria).empty());
     // One refresh for the group "big" (nothing in range), one for "ready".
-    EXPECT_EQ(list.StatusChangeCount() - before, 2u);
+    EXPECT_EQ(list.Progress().serial - before, 2u);
     EXPECT_EQ(list.GetStatus(), "FileFind - Objects found 0 - ready");
 }
 
 TEST_F(FileSearchTest, AnEmptyTreeClearsTheListAndIsReadyAtOnce) {
     Feed({{"/a/x", 1}, {"/b/x", 1}});
-    ASSERT_EQ(list.GetItemCount(), 2);
-    list.ResetForCombinedScan("/");
+    ASSERT_EQ(list.Rows().GetItemCount(), 2);
+    ScanRequest request;
+    request.root = "/";
+    list.ResetForCombinedScan(request);
     list.RebuildList();
     FilterCriteria criteria;
     EXPECT_TRUE(Search(criteria).empty());
     EXPECT_EQ(list.GetStatus(), "FileFind - Objects found 0 - ready");
 }
 
-TEST_F(FileSearchTest, ASearchOnTheListsThreadIsRefusedWhileAScanWorks) {
+TEST_F(FileSearchTest, ASearchIsRefusedWhileAVerificationWorksAndSupersedesASearch) {
     Feed({{"/a/x", 1}, {"/b/x", 1}, {"/c/y", 1}});
-    std::vector<std::string> messages;
-    list.SetUserMessagePresenter([&](const std::string& text) { messages.push_back(text); });
     FilterCriteria criteria;
     criteria.m_bTwinsOnly = false;
-    list.m_bBusy.store(true);
-    EXPECT_FALSE(list.StartSearch(criteria));
+    holdVerification = true;
+    ASSERT_TRUE(list.StartVerify());
+    EXPECT_FALSE(StartFileSearch(list, criteria));
     EXPECT_EQ(messages, std::vector<std::string>{"App is busy.."});
-    list.m_bBusy.store(false);
-    EXPECT_TRUE(list.StartSearch(criteria));
-    EXPECT_TRUE(list.StartSearch(criteria));  // ends the first, then runs
+    holdVerification = false;
     list.WaitForWorkers();
-    EXPECT_EQ(list.GetItemCount(), 3);
+    EXPECT_TRUE(StartFileSearch(list, criteria));
+    EXPECT_TRUE(StartFileSearch(list, criteria));  // ends the first, then runs
+    list.WaitForWorkers();
+    EXPECT_EQ(list.Rows().GetItemCount(), 3);
     EXPECT_EQ(list.GetStatus(), "FileFind - Objects found 3 - ready");
 }
 

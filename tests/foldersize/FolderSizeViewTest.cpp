@@ -1,4 +1,4 @@
-#include "foldersize/FolderSizeView.h"
+#include "foldersize/FolderScanner.h"
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -51,58 +51,13 @@ uint64_t SumOfTree(const std::string& root, int64_t* files = nullptr) {
     return sum;
 }
 
-std::vector<std::string> ChildTexts(const CFolderSizeView& view, NodeHandle parent) {
+std::vector<std::string> ChildTexts(const FolderScanner& view, NodeHandle parent) {
     std::vector<std::string> texts;
-    for (int row = 0; row < view.GetChildCount(parent); ++row) {
-        texts.push_back(test::ItemText(view, view.GetChildItem(parent, row)));
+    for (int row = 0; row < view.Tree().GetChildCount(parent); ++row) {
+        texts.push_back(test::ItemText(view.Tree(), view.Tree().GetChildItem(parent, row)));
     }
     return texts;
 }
-
-// Records what a combined walk hands on; can stop the walk or hold it.
-class RecordingTwinSink : public TwinSink {
-  public:
-    void AddFile(const std::string& path, const FindRecord& record) override {
-        std::unique_lock lock(m_mutex);
-        paths.insert(path);
-        bytes += record.FileSize();
-        if (viewToCancel != nullptr) {
-            viewToCancel->m_bBusy = false;
-        }
-        if (holdFirstFile && paths.size() == 1) {
-            held = true;
-            m_changed.notify_all();
-            m_changed.wait(lock, [&] { return released; });
-        }
-    }
-    void RebuildList() override {
-        std::lock_guard lock(m_mutex);
-        ++rebuilds;
-        filesAtRebuild = paths.size();
-    }
-    void WaitUntilHeld() {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return held; });
-    }
-    void Release() {
-        std::lock_guard lock(m_mutex);
-        released = true;
-        m_changed.notify_all();
-    }
-
-    std::set<std::string> paths;
-    uint64_t bytes = 0;
-    int rebuilds = 0;
-    size_t filesAtRebuild = 0;
-    CFolderSizeView* viewToCancel = nullptr;
-    bool holdFirstFile = false;
-
-  private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool held = false;
-    bool released = false;
-};
 
 // root: 1 file + folders a (1 file + sub), b (2 files + sub), c (files only),
 // e (folders only), .hidden; a sparse file of 5 GiB; a link to a file.
@@ -128,65 +83,66 @@ TEST(FolderScan, TotalsCountsTextsAndRecordsOfARealTree) {
     int64_t files = 0;
     uint64_t expected = SumOfTree(root, &files);
 
-    CFolderSizeView view;
-    view.RunScan(root);
-    EXPECT_EQ(view.GetTotal(), expected);
-    EXPECT_GE(view.GetTotal(), uint64_t(5) << 30);  // the sparse file counts whole
-    EXPECT_EQ(view.GetFileCount(), files);
-    EXPECT_EQ(view.GetFolderCount(), 8);  // a, a/sub, b, b/empty, c, e, e/inner, .hidden
+    FolderScanner view;
+    view.RunScan(test::FolderRequest(root));
+    EXPECT_EQ(view.Tree().GetFigures().total, expected);
+    EXPECT_GE(view.Tree().GetFigures().total, uint64_t(5) << 30);  // the sparse file counts whole
+    EXPECT_EQ(view.Tree().GetFigures().files, files);
+    EXPECT_EQ(view.Tree().GetFigures().folders, 8);  // a, a/sub, b, b/empty, c, e, e/inner, .hidden
     EXPECT_EQ(view.GetExceptionCount(), 0);
-    EXPECT_FALSE(view.m_bBusy);
+    EXPECT_FALSE(view.IsBusy());
 
-    auto items = ItemsByPath(view);
+    auto items = ItemsByPath(view.Tree());
     ASSERT_EQ(items.count(root), 1u);
-    EXPECT_EQ(view.GetItemSize(items[root]), expected);
-    EXPECT_EQ(test::ItemText(view, items[root]), root);
+    EXPECT_EQ(view.Tree().GetItemSize(items[root]), expected);
+    EXPECT_EQ(test::ItemText(view.Tree(), items[root]), root);
     // only.txt, the sparse file, and the link by its own size (its target's length).
-    EXPECT_EQ(view.GetItemSize(items[tree.Path("c")]), 5 + (uint64_t(5) << 30) + 10);
-    EXPECT_EQ(view.GetItemSize(items[tree.Path(".hidden")]), 11u);
-    EXPECT_EQ(view.GetItemSize(items[tree.Path("b/empty")]), 0u);
+    EXPECT_EQ(view.Tree().GetItemSize(items[tree.Path("c")]), 5 + (uint64_t(5) << 30) + 10);
+    EXPECT_EQ(view.Tree().GetItemSize(items[tree.Path(".hidden")]), 11u);
+    EXPECT_EQ(view.Tree().GetItemSize(items[tree.Path("b/empty")]), 0u);
 
     // Files items: only where a folder has both files and subfolders.
     EXPECT_EQ(items.count(root + "|files"), 1u);
-    EXPECT_EQ(view.GetItemSize(items[tree.Path("a") + "|files"]), 100u);
-    EXPECT_EQ(view.GetItemSize(items[tree.Path("b") + "|files"]), 3000u);
+    EXPECT_EQ(view.Tree().GetItemSize(items[tree.Path("a") + "|files"]), 100u);
+    EXPECT_EQ(view.Tree().GetItemSize(items[tree.Path("b") + "|files"]), 3000u);
     EXPECT_EQ(items.count(tree.Path("c") + "|files"), 0u);
     EXPECT_EQ(items.count(tree.Path("e") + "|files"), 0u);
     EXPECT_EQ(items.count(tree.Path("a/sub") + "|files"), 0u);
-    EXPECT_EQ(test::ItemText(view, items[tree.Path("a") + "|files"]), "[1 file ]");
-    EXPECT_EQ(test::ItemText(view, items[tree.Path("b") + "|files"]), "[2 files]");
-    EXPECT_EQ(view.GetItemFileCount(items[tree.Path("b") + "|files"]), 2);
-    EXPECT_EQ(view.GetItemKind(items[tree.Path("b") + "|files"]), NodeKind::FilesItem);
-    EXPECT_EQ(view.GetItemKind(items[tree.Path("b")]), NodeKind::Folder);
+    EXPECT_EQ(test::ItemText(view.Tree(), items[tree.Path("a") + "|files"]), "[1 file ]");
+    EXPECT_EQ(test::ItemText(view.Tree(), items[tree.Path("b") + "|files"]), "[2 files]");
+    EXPECT_EQ(view.Tree().GetItemFileCount(items[tree.Path("b") + "|files"]), 2);
+    EXPECT_EQ(view.Tree().GetItemKind(items[tree.Path("b") + "|files"]), NodeKind::FilesItem);
+    EXPECT_EQ(view.Tree().GetItemKind(items[tree.Path("b")]), NodeKind::Folder);
     EXPECT_EQ(items.size(), 12u);  // 9 folders, 3 files items
-    EXPECT_EQ(view.GetRecordCount(), items.size());
+    EXPECT_EQ(view.Tree().GetRecordCount(), items.size());
 
     for (const auto& [path, item] : items) {
-        ASSERT_TRUE(view.GetItemSize(item).has_value()) << path;
-        EXPECT_EQ(test::ItemSizeText(view, item), FormatSize(*view.GetItemSize(item))) << path;
-        std::string text = test::ItemText(view, item);
+        ASSERT_TRUE(view.Tree().GetItemSize(item).has_value()) << path;
+        EXPECT_EQ(test::ItemSizeText(view.Tree(), item), FormatSize(*view.Tree().GetItemSize(item)))
+            << path;
+        std::string text = test::ItemText(view.Tree(), item);
         EXPECT_NE(text, ".");
         EXPECT_NE(text, "..");
         EXPECT_NE(text, "link-to-file");  // a link is a file, never an item
         // A folder with a files item holds exactly its children's bytes,
         // and (unsorted) the files item comes after every subfolder.
-        int count = view.GetChildCount(item);
+        int count = view.Tree().GetChildCount(item);
         uint64_t sum = 0;
         bool hasFilesItem = false;
         for (int row = 0; row < count; ++row) {
-            NodeHandle child = view.GetChildItem(item, row);
-            sum += view.GetItemSize(child).value_or(0);
-            if (view.IsFilesItem(child)) {
+            NodeHandle child = view.Tree().GetChildItem(item, row);
+            sum += view.Tree().GetItemSize(child).value_or(0);
+            if (view.Tree().IsFilesItem(child)) {
                 hasFilesItem = true;
                 EXPECT_EQ(row, count - 1) << path;
             }
         }
         if (hasFilesItem) {
-            EXPECT_EQ(sum, *view.GetItemSize(item)) << path;
+            EXPECT_EQ(sum, *view.Tree().GetItemSize(item)) << path;
         }
     }
-    EXPECT_EQ(view.GetItemPercent(view.GetRootItem()), 100);
-    EXPECT_EQ(view.GetItemPercent(items[tree.Path("b/empty")]), 0);
+    EXPECT_EQ(view.Tree().GetItemPercent(view.Tree().GetRootItem()), 100);
+    EXPECT_EQ(view.Tree().GetItemPercent(items[tree.Path("b/empty")]), 0);
 }
 
 TEST(FolderScan, SortingBySizeKeepsFilesItemsLastExceptUnderTheRoot) {
@@ -199,19 +155,19 @@ TEST(FolderScan, SortingBySizeKeepsFilesItemsLastExceptUnderTheRoot) {
     tree.MakeFile("c/c.bin", 1500);
     {
         ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
-        CFolderSizeView view;
-        view.RunScan(tree.Root());
-        NodeHandle root = view.GetRootItem();
+        FolderScanner view;
+        view.RunScan(test::FolderRequest(tree.Root()));
+        NodeHandle root = view.Tree().GetRootItem();
         EXPECT_EQ(ChildTexts(view, root), (std::vector<std::string>{"[1 file ]", "a", "c", "b"}));
-        NodeHandle a = view.GetChildItem(root, 1);
+        NodeHandle a = view.Tree().GetChildItem(root, 1);
         // The files item (2500) stays last although it is a's largest child.
         EXPECT_EQ(ChildTexts(view, a), (std::vector<std::string>{"mid", "small", "[1 file ]"}));
     }
     {
         ScanSettings settings(/*sortBySize=*/false, /*relativeToDrive=*/false);
-        CFolderSizeView view;
-        view.RunScan(tree.Root());
-        std::vector<std::string> texts = ChildTexts(view, view.GetRootItem());
+        FolderScanner view;
+        view.RunScan(test::FolderRequest(tree.Root()));
+        std::vector<std::string> texts = ChildTexts(view, view.Tree().GetRootItem());
         ASSERT_EQ(texts.size(), 4u);
         EXPECT_EQ(texts.back(), "[1 file ]");  // walk order: the files item last
     }
@@ -226,56 +182,55 @@ TEST(FolderScan, CancelledScansCountExceptionsAndEachByteOnce) {
         tree.MakeFile(folder + "/y.bin", 10);
         tree.MakeFile(folder + "/deeper/z.bin", 77);
     }
-    CFolderSizeView view;
-    RecordingTwinSink sink;
-    sink.viewToCancel = &view;  // the first file met cancels the walk
-    view.m_pTwinSink = &sink;
+    FolderScanner view;
+    test::RecordingTwinFeed sink;
+    sink.scannerToCancel = &view;  // the first file met cancels the walk
+    view.SetTwinFeed(&sink);
     for (int scan = 0; scan < 2; ++scan) {
         sink.paths.clear();
         sink.bytes = 0;
-        view.RunScan(tree.Root());
+        view.RunScan(test::CombinedRequest(tree.Root()));
         EXPECT_EQ(view.GetExceptionCount(), scan + 1);
         // Each counted byte once, not a running sum of nested totals, and
         // nothing carried over from the scan before.
-        EXPECT_EQ(view.GetTotal(), sink.bytes);
-        EXPECT_EQ(view.GetFileCount(), int64_t(sink.paths.size()));
-        EXPECT_FALSE(view.m_bBusy);
+        EXPECT_EQ(view.Tree().GetFigures().total, sink.bytes);
+        EXPECT_EQ(view.Tree().GetFigures().files, int64_t(sink.paths.size()));
+        EXPECT_FALSE(view.IsBusy());
         EXPECT_EQ(sink.rebuilds, scan + 1);  // the sink is rebuilt after a cancel too
     }
     // The folders still being walked keep no size; the root is one of them.
-    EXPECT_EQ(test::ItemSizeText(view, view.GetRootItem()), "");
-    EXPECT_FALSE(view.GetItemSize(view.GetRootItem()).has_value());
-    EXPECT_EQ(view.GetItemPercent(view.GetRootItem()), -1);
+    EXPECT_EQ(test::ItemSizeText(view.Tree(), view.Tree().GetRootItem()), "");
+    EXPECT_FALSE(view.Tree().GetItemSize(view.Tree().GetRootItem()).has_value());
+    EXPECT_EQ(view.Tree().GetItemPercent(view.Tree().GetRootItem()), -1);
 
     // The next complete scan of a network-style path reports both cancels,
     // and its percentages are of the scan total whatever the drive setting.
-    view.m_pTwinSink = nullptr;
     std::string networkStyle = "/" + tree.Root();
-    view.RunScan(networkStyle);
+    view.RunScan(test::FolderRequest(networkStyle));
     uint64_t total = SumOfTree(tree.Root());
     EXPECT_EQ(view.GetStatus(), "Ready - " + networkStyle + " [" + FormatSize(total) +
                                     "], 18 files, 12 foders, Exceptions: 2");
-    EXPECT_EQ(view.GetItemPercent(view.GetRootItem()), 100);
-    EXPECT_EQ(test::ItemText(view, view.GetRootItem()), networkStyle);
-    EXPECT_EQ(view.GetRootPlace(), FolderTreeStore::RootPlace::Network);
+    EXPECT_EQ(view.Tree().GetItemPercent(view.Tree().GetRootItem()), 100);
+    EXPECT_EQ(test::ItemText(view.Tree(), view.Tree().GetRootItem()), networkStyle);
+    EXPECT_EQ(view.Tree().GetRootPlace(), FolderTreeStore::RootPlace::Network);
 }
 
 TEST(FolderScan, DoubledSeparatorsAreWalkedAsSingleOnesOutsideNetworkPaths) {
     ScanSettings settings(/*sortBySize=*/false, /*relativeToDrive=*/false);
     TempTree tree;
     tree.MakeFile("x/y/z.txt", 3);
-    CFolderSizeView view;
-    view.RunScan(tree.Root() + "//x//");
+    FolderScanner view;
+    view.RunScan(test::FolderRequest(tree.Root() + "//x//"));
     // The folder's one spelling: the trash and the file operations spell it so.
-    EXPECT_EQ(test::ItemText(view, view.GetRootItem()), tree.Root() + "/x");
-    auto items = ItemsByPath(view);
+    EXPECT_EQ(test::ItemText(view.Tree(), view.Tree().GetRootItem()), tree.Root() + "/x");
+    auto items = ItemsByPath(view.Tree());
     EXPECT_EQ(items.count(tree.Path("x/y")), 1u);
-    EXPECT_EQ(view.GetTotal(), 3u);
+    EXPECT_EQ(view.Tree().GetFigures().total, 3u);
 
     // Network style: every separator is kept as given.
-    view.RunScan("/" + tree.Root() + "//x");
-    EXPECT_EQ(test::ItemText(view, view.GetRootItem()), "/" + tree.Root() + "//x");
-    EXPECT_EQ(view.GetTotal(), 3u);
+    view.RunScan(test::FolderRequest("/" + tree.Root() + "//x"));
+    EXPECT_EQ(test::ItemText(view.Tree(), view.Tree().GetRootItem()), "/" + tree.Root() + "//x");
+    EXPECT_EQ(view.Tree().GetFigures().total, 3u);
 }
 
 TEST(FolderScan, LinksAreEntriesOfTheirOwnSizeAndNeverWalked) {
@@ -285,13 +240,13 @@ TEST(FolderScan, LinksAreEntriesOfTheirOwnSizeAndNeverWalked) {
     tree.MakeSymlink("..", "a/up");         // a loop back to the root
     tree.MakeSymlink("/", "a/slash");       // the whole machine
     tree.MakeSymlink(tree.Root(), "self");  // the root by its absolute path
-    CFolderSizeView view;
-    RecordingTwinSink sink;
-    view.m_pTwinSink = &sink;
-    view.RunScan(tree.Root());
-    EXPECT_EQ(view.GetTotal(), SumOfTree(tree.Root()));
-    EXPECT_EQ(view.GetFileCount(), 4);
-    EXPECT_EQ(view.GetFolderCount(), 1);
+    FolderScanner view;
+    test::RecordingTwinFeed sink;
+    view.SetTwinFeed(&sink);
+    view.RunScan(test::CombinedRequest(tree.Root()));
+    EXPECT_EQ(view.Tree().GetFigures().total, SumOfTree(tree.Root()));
+    EXPECT_EQ(view.Tree().GetFigures().files, 4);
+    EXPECT_EQ(view.Tree().GetFigures().folders, 1);
     EXPECT_EQ(sink.paths, (std::set<std::string>{tree.Path("a/f.txt"), tree.Path("a/up"),
                                                  tree.Path("a/slash"), tree.Path("self")}));
     EXPECT_EQ(sink.rebuilds, 1);
@@ -305,12 +260,12 @@ TEST(FolderScan, AnUnreadableFolderIsAnEmptyFolder) {
     tree.MakeFile("locked/l.txt", 900);
     tree.MakeFile("locked/inner/i.txt", 900);
     auto scanAndCheck = [&] {
-        CFolderSizeView view;
-        view.RunScan(tree.Root());
-        auto items = ItemsByPath(view);
-        bool ok = view.GetTotal() == 40 && items.count(tree.Path("locked")) == 1 &&
-                  view.GetItemSize(items[tree.Path("locked")]) == 0u &&
-                  test::ItemSizeText(view, items[tree.Path("locked")]) == "0.000 KB" &&
+        FolderScanner view;
+        view.RunScan(test::FolderRequest(tree.Root()));
+        auto items = ItemsByPath(view.Tree());
+        bool ok = view.Tree().GetFigures().total == 40 && items.count(tree.Path("locked")) == 1 &&
+                  view.Tree().GetItemSize(items[tree.Path("locked")]) == 0u &&
+                  test::ItemSizeText(view.Tree(), items[tree.Path("locked")]) == "0.000 KB" &&
                   items.count(tree.Path("locked/inner")) == 0 && view.GetExceptionCount() == 0;
         return ok;
     };
@@ -367,21 +322,21 @@ TEST(FolderScan, AHundredThousandLevelsDeepTreeIsWalkedCompletely) {
     ::close(file);
     ::close(handle);
 
-    auto view = std::make_unique<CFolderSizeView>();
-    view->StartScan(tree.Root());
-    view->WaitForScan();
-    EXPECT_EQ(view->GetTotal(), 7u);
-    EXPECT_EQ(view->GetFolderCount(), kDepth);
-    EXPECT_EQ(view->GetFileCount(), 1);
-    EXPECT_EQ(view->GetRecordCount(), size_t(kDepth) + 1);
-    NodeHandle bottom = view->GetRootItem();
+    auto view = std::make_unique<FolderScanner>();
+    view->StartScan(test::FolderRequest(tree.Root()));
+    view->Wait();
+    EXPECT_EQ(view->Tree().GetFigures().total, 7u);
+    EXPECT_EQ(view->Tree().GetFigures().folders, kDepth);
+    EXPECT_EQ(view->Tree().GetFigures().files, 1);
+    EXPECT_EQ(view->Tree().GetRecordCount(), size_t(kDepth) + 1);
+    NodeHandle bottom = view->Tree().GetRootItem();
     for (int level = 0; level < kDepth; ++level) {
-        ASSERT_EQ(view->GetChildCount(bottom), 1);
-        bottom = view->GetChildItem(bottom, 0);
+        ASSERT_EQ(view->Tree().GetChildCount(bottom), 1);
+        bottom = view->Tree().GetChildItem(bottom, 0);
     }
-    EXPECT_EQ(test::ItemSizeText(*view, bottom), "0.007 KB");
-    EXPECT_EQ(view->GetItemPercent(bottom), 100);
-    std::optional<std::string> path = view->GetItemPath(bottom);
+    EXPECT_EQ(test::ItemSizeText(view->Tree(), bottom), "0.007 KB");
+    EXPECT_EQ(view->Tree().GetItemPercent(bottom), 100);
+    std::optional<std::string> path = view->Tree().GetItemPath(bottom);
     ASSERT_TRUE(path.has_value());
     EXPECT_EQ(path->size(), tree.Root().size() + 2 * size_t(kDepth));
     view.reset();  // frees the whole chain without recursion
@@ -393,11 +348,11 @@ TEST(FolderScan, DestroyingTheViewDuringAWalkStopsAndJoinsItFirst) {
     for (int i = 0; i < 40; ++i) {
         tree.MakeFile("f" + std::to_string(i) + "/x.txt", 1);
     }
-    RecordingTwinSink sink;
+    test::RecordingTwinFeed sink;
     sink.holdFirstFile = true;
-    auto view = std::make_unique<CFolderSizeView>();
-    view->m_pTwinSink = &sink;
-    view->StartScan(tree.Root());
+    auto view = std::make_unique<FolderScanner>();
+    view->SetTwinFeed(&sink);
+    view->StartScan(test::CombinedRequest(tree.Root()));
     sink.WaitUntilHeld();
     std::thread release([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -423,31 +378,31 @@ TEST(FolderScan, ReadersDuringAWalkSeeTrueParentsAndOnlyFinalSizes) {
         }
         tree.MakeFile(folder + "/loose.bin", 3);
     }
-    CFolderSizeView view;
+    FolderScanner view;
     std::map<std::string, uint64_t> seen;  // path (files items: "|files") -> size
     int badPaths = 0;
-    view.StartScan(tree.Root());
+    view.StartScan(test::FolderRequest(tree.Root()));
     std::thread reader([&] {
         bool last = false;
         while (!last) {
             last = !view.IsScanRunning();
-            std::vector<NodeHandle> pending{view.GetRootItem()};
+            std::vector<NodeHandle> pending{view.Tree().GetRootItem()};
             while (!pending.empty()) {
                 NodeHandle item = pending.back();
                 pending.pop_back();
-                std::optional<std::string> path = view.GetItemPath(item);
+                std::optional<std::string> path = view.Tree().GetItemPath(item);
                 if (!path) {
                     continue;  // not (or no longer) an item of this scan
                 }
-                std::string key = *path + (view.IsFilesItem(item) ? "|files" : "");
-                if (std::optional<uint64_t> size = view.GetItemSize(item)) {
+                std::string key = *path + (view.Tree().IsFilesItem(item) ? "|files" : "");
+                if (std::optional<uint64_t> size = view.Tree().GetItemSize(item)) {
                     seen[key] = *size;
                 }
-                for (int row = 0; row < view.GetChildCount(item); ++row) {
-                    NodeHandle child = view.GetChildItem(item, row);
-                    std::optional<std::string> childPath = view.GetItemPath(child);
-                    if (childPath && !view.IsFilesItem(child) &&
-                        *childPath != *path + "/" + test::ItemText(view, child)) {
+                for (int row = 0; row < view.Tree().GetChildCount(item); ++row) {
+                    NodeHandle child = view.Tree().GetChildItem(item, row);
+                    std::optional<std::string> childPath = view.Tree().GetItemPath(child);
+                    if (childPath && !view.Tree().IsFilesItem(child) &&
+                        *childPath != *path + "/" + test::ItemText(view.Tree(), child)) {
                         ++badPaths;
                     }
                     pending.push_back(child);
@@ -455,15 +410,15 @@ TEST(FolderScan, ReadersDuringAWalkSeeTrueParentsAndOnlyFinalSizes) {
             }
         }
     });
-    view.WaitForScan();
+    view.Wait();
     reader.join();
     EXPECT_EQ(badPaths, 0);
-    auto items = ItemsByPath(view);
+    auto items = ItemsByPath(view.Tree());
     EXPECT_EQ(items.size(), 1u + 30 * 6);  // root, 30 folders, 120 subfolders, 30 files items
     ASSERT_FALSE(seen.empty());
     for (const auto& [path, size] : seen) {
         ASSERT_EQ(items.count(path), 1u) << path;
-        EXPECT_EQ(view.GetItemSize(items[path]), size) << path;
+        EXPECT_EQ(view.Tree().GetItemSize(items[path]), size) << path;
     }
     EXPECT_EQ(seen.size(), items.size());  // the last pass ran after the scan
 }
@@ -476,63 +431,60 @@ TEST(FolderScan, ScanStartsCancelsAndRefusesAsTheFrameExpects) {
     }
     std::mutex messagesMutex;
     std::vector<std::string> messages;
-    CFolderSizeView view;
-    view.m_messagePresenter = [&](const std::string& text) {
+    FolderScanner view([&](const std::string& text) {
         std::lock_guard lock(messagesMutex);
         messages.push_back(text);
-    };
+    });
 
     // A press right after the start cancels reliably: the flag is already
     // set. The new worker first waits for a cancelled one that is held, so
     // that a quick walk cannot end before the press.
-    RecordingTwinSink first;
+    test::RecordingTwinFeed first;
     first.holdFirstFile = true;
-    view.m_pTwinSink = &first;
-    view.StartScan(tree.Root());
+    view.SetTwinFeed(&first);
+    view.StartScan(test::CombinedRequest(tree.Root()));
     first.WaitUntilHeld();
-    view.m_bBusy = false;
-    view.m_pTwinSink = nullptr;
-    view.StartScan(tree.Root());
-    EXPECT_TRUE(view.m_bBusy);
-    view.m_bBusy = false;
+    view.Cancel();
+    view.StartScan(test::FolderRequest(tree.Root()));
+    EXPECT_TRUE(view.IsBusy());
+    view.Cancel();
     first.Release();
-    view.WaitForScan();
+    view.Wait();
     EXPECT_EQ(view.GetExceptionCount(), 2);
-    EXPECT_EQ(view.GetRecordCount(), 0u);  // the second walk stopped at its root
+    EXPECT_EQ(view.Tree().GetRecordCount(), 0u);  // the second walk stopped at its root
 
     // A start while a walk runs is refused with the message; the walk goes on.
-    RecordingTwinSink held;
+    test::RecordingTwinFeed held;
     held.holdFirstFile = true;
-    view.m_pTwinSink = &held;
-    view.StartScan(tree.Root());
+    view.SetTwinFeed(&held);
+    view.StartScan(test::CombinedRequest(tree.Root()));
     held.WaitUntilHeld();
-    view.StartScan(tree.Root());
-    view.RunScan(tree.Root());
+    view.StartScan(test::FolderRequest(tree.Root()));
+    view.RunScan(test::FolderRequest(tree.Root()));
     held.Release();
-    view.WaitForScan();
+    view.Wait();
     {
         std::lock_guard lock(messagesMutex);
         EXPECT_EQ(messages, (std::vector<std::string>{"App is busy..", "App is busy.."}));
     }
     EXPECT_EQ(view.GetExceptionCount(), 2);
-    EXPECT_EQ(view.GetTotal(), 500u);
+    EXPECT_EQ(view.Tree().GetFigures().total, 500u);
 
     // Cancel, then start again at once while the cancelled worker is still
     // held: the late end of the old worker must not cancel the new scan.
-    RecordingTwinSink slow;
+    test::RecordingTwinFeed slow;
     slow.holdFirstFile = true;
-    view.m_pTwinSink = &slow;
-    view.StartScan(tree.Root());
+    view.SetTwinFeed(&slow);
+    view.StartScan(test::CombinedRequest(tree.Root()));
     slow.WaitUntilHeld();
-    view.m_bBusy = false;
-    view.m_pTwinSink = nullptr;
-    view.StartScan(tree.Root());
+    view.Cancel();
+    view.StartScan(test::FolderRequest(tree.Root()));
     slow.Release();
-    view.WaitForScan();
+    view.Wait();
     EXPECT_EQ(view.GetExceptionCount(), 3);
-    EXPECT_EQ(view.GetTotal(), 500u);
-    EXPECT_EQ(view.GetRecordCount(), 6u);
-    EXPECT_FALSE(view.m_bBusy);
+    EXPECT_EQ(view.Tree().GetFigures().total, 500u);
+    EXPECT_EQ(view.Tree().GetRecordCount(), 6u);
+    EXPECT_FALSE(view.IsBusy());
     EXPECT_FALSE(view.IsScanRunning());
 }
 
@@ -541,24 +493,24 @@ TEST(FolderScan, StatusNamesTheMountPointAndAMountPointScanRenamesTheRoot) {
     TempTree tree;
     tree.MakeFile("sub/f.txt", 10);
     {
-        CFolderSizeView view;
-        uint64_t statusChanges = view.GetStatusSerial();
-        view.RunScan(tree.Path("sub"));
+        FolderScanner view;
+        uint64_t statusChanges = view.Progress().serial;
+        view.RunScan(test::FolderRequest(tree.Path("sub")));
         std::optional<std::string> mountPoint = MountPointOf(tree.Root());
         ASSERT_TRUE(mountPoint.has_value());
         EXPECT_EQ(view.GetStatus().rfind(*mountPoint + " [free ", 0), 0u) << view.GetStatus();
-        EXPECT_EQ(test::ItemText(view, view.GetRootItem()), tree.Path("sub"));
-        EXPECT_EQ(view.GetItemKind(view.GetRootItem()), NodeKind::Folder);
-        EXPECT_GT(view.GetStatusSerial(), statusChanges);
+        EXPECT_EQ(test::ItemText(view.Tree(), view.Tree().GetRootItem()), tree.Path("sub"));
+        EXPECT_EQ(view.Tree().GetItemKind(view.Tree().GetRootItem()), NodeKind::Folder);
+        EXPECT_GT(view.Progress().serial, statusChanges);
     }
     {
         // An empty folder: no bars unless the drive is the denominator.
         TempTree empty;
         ScanSettings scanTotal(/*sortBySize=*/true, /*relativeToDrive=*/false);
-        CFolderSizeView view;
-        view.RunScan(empty.Root());
-        EXPECT_EQ(test::ItemSizeText(view, view.GetRootItem()), "0.000 KB");
-        EXPECT_EQ(view.GetItemPercent(view.GetRootItem()), -1);
+        FolderScanner view;
+        view.RunScan(test::FolderRequest(empty.Root()));
+        EXPECT_EQ(test::ItemSizeText(view.Tree(), view.Tree().GetRootItem()), "0.000 KB");
+        EXPECT_EQ(view.Tree().GetItemPercent(view.Tree().GetRootItem()), -1);
     }
     if (!test::RunningAsRoot() ||
         ::mount("quarn-test", tree.Path("sub").c_str(), "tmpfs", 0, "size=1m") != 0) {
@@ -566,13 +518,14 @@ TEST(FolderScan, StatusNamesTheMountPointAndAMountPointScanRenamesTheRoot) {
     }
     std::string mounted = tree.Path("sub");
     tree.MakeFile("sub/inside.txt", 20);
-    CFolderSizeView view;
-    view.RunScan(mounted);
+    FolderScanner view;
+    view.RunScan(test::FolderRequest(mounted));
     std::string status = view.GetStatus();
     EXPECT_EQ(status.rfind(mounted + " [free ", 0), 0u) << status;
-    EXPECT_EQ(test::ItemText(view, view.GetRootItem()), status);
-    EXPECT_EQ(view.GetRootPlace(), FolderTreeStore::RootPlace::MountPoint);
-    EXPECT_EQ(view.GetItemPath(view.GetRootItem()), mounted);  // the rename leaves the path
+    EXPECT_EQ(test::ItemText(view.Tree(), view.Tree().GetRootItem()), status);
+    EXPECT_EQ(view.Tree().GetRootPlace(), FolderTreeStore::RootPlace::MountPoint);
+    EXPECT_EQ(view.Tree().GetItemPath(view.Tree().GetRootItem()),
+              mounted);  // the rename leaves the path
     ::umount2(mounted.c_str(), MNT_DETACH);
 }
 

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "foldersize/FolderSizeView.h"
+#include "foldersize/FolderScanner.h"
 #include "settings/IniFile.h"
 #include "settings/Settings.h"
 #include "tests/foldersize/FolderTreeChecks.h"
@@ -72,13 +72,14 @@ void MakeLinkedTree(const TempTree& tree) {
     tree.MakeFile("top.txt", 7);
 }
 
-void ExpectEveryTotalCountsInodesOnce(const CFolderSizeView& view, bool allocated) {
-    auto items = test::ItemsByPath(view);
+void ExpectEveryTotalCountsInodesOnce(const FolderScanner& view, bool allocated) {
+    auto items = test::ItemsByPath(view.Tree());
     ASSERT_GT(items.size(), 1u);
     for (const auto& [key, item] : items) {
         const bool filesItem = key.ends_with("|files");
         const std::string folder = filesItem ? key.substr(0, key.size() - 6) : key;
-        EXPECT_EQ(view.GetItemSize(item), DistinctBytes(folder, allocated, filesItem)) << key;
+        EXPECT_EQ(view.Tree().GetItemSize(item), DistinctBytes(folder, allocated, filesItem))
+            << key;
     }
 }
 
@@ -86,24 +87,24 @@ TEST(FolderTotals, EachInodeCountsOnceInEveryFolderThatHoldsIt) {
     test::ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
     TempTree tree;
     MakeLinkedTree(tree);
-    CFolderSizeView view;
-    view.RunScan(tree.Root());
+    FolderScanner view;
+    view.RunScan(test::FolderRequest(tree.Root()));
     ExpectEveryTotalCountsInodesOnce(view, /*allocated=*/false);
 
-    auto items = test::ItemsByPath(view);
+    auto items = test::ItemsByPath(view.Tree());
     // The folder with two names of the song counts it once, its files item too.
-    EXPECT_EQ(view.GetItemSize(items[tree.Path("a")]), 40000u + 300);
-    EXPECT_EQ(view.GetItemSize(items[tree.Path("a") + "|files"]), 40000u + 300);
-    EXPECT_EQ(test::ItemText(view, items[tree.Path("a") + "|files"]), "[3 files]");  // names
-    EXPECT_EQ(view.GetItemSize(items[tree.Path("c")]), (uint64_t(1) << 30) + 12);
+    EXPECT_EQ(view.Tree().GetItemSize(items[tree.Path("a")]), 40000u + 300);
+    EXPECT_EQ(view.Tree().GetItemSize(items[tree.Path("a") + "|files"]), 40000u + 300);
+    EXPECT_EQ(test::ItemText(view.Tree(), items[tree.Path("a") + "|files"]), "[3 files]");  // names
+    EXPECT_EQ(view.Tree().GetItemSize(items[tree.Path("c")]), (uint64_t(1) << 30) + 12);
     // The root holds both inodes once: far less than the disk image thrice.
     const uint64_t root = (uint64_t(1) << 30) + 40000 + 300 + 5000 + 12 + 7;
-    EXPECT_EQ(view.GetItemSize(view.GetRootItem()), root);
-    EXPECT_EQ(view.GetTotal(), root);
-    EXPECT_EQ(view.GetHardLinkCount(), 7);  // 4 names of the song, 3 of the image
-    EXPECT_EQ(view.GetFileCount(), 11);
+    EXPECT_EQ(view.Tree().GetItemSize(view.Tree().GetRootItem()), root);
+    EXPECT_EQ(view.Tree().GetFigures().total, root);
+    EXPECT_EQ(view.Tree().GetFigures().hardLinks, 7);  // 4 names of the song, 3 of the image
+    EXPECT_EQ(view.Tree().GetFigures().files, 11);
     // Shares follow the counted sizes: c holds the image, not a third of it.
-    EXPECT_EQ(view.GetItemPercent(items[tree.Path("c")]), 100);
+    EXPECT_EQ(view.Tree().GetItemPercent(items[tree.Path("c")]), 100);
 }
 
 TEST(FolderTotals, RandomLinksAcrossNestedFoldersAgreeWithIndependentSums) {
@@ -132,8 +133,8 @@ TEST(FolderTotals, RandomLinksAcrossNestedFoldersAgreeWithIndependentSums) {
             std::string name = (folder.empty() ? "" : folder + "/") + "l" + std::to_string(i);
             test::MakeHardLink(tree, originals[random() % originals.size()], name);
         }
-        CFolderSizeView view;
-        view.RunScan(tree.Root());
+        FolderScanner view;
+        view.RunScan(test::FolderRequest(tree.Root()));
         ExpectEveryTotalCountsInodesOnce(view, /*allocated=*/false);
         int64_t linkedNames = 0;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(tree.Root())) {
@@ -143,7 +144,7 @@ TEST(FolderTotals, RandomLinksAcrossNestedFoldersAgreeWithIndependentSums) {
                 ++linkedNames;
             }
         }
-        EXPECT_EQ(view.GetHardLinkCount(), linkedNames);
+        EXPECT_EQ(view.Tree().GetFigures().hardLinks, linkedNames);
         if (HasFailure()) {
             break;
         }
@@ -156,25 +157,26 @@ TEST(FolderTotals, AllocatedSizeCountsWhatFilesTakeOnTheDisk) {
     tree.MakeSparseFile("sparse/hole.bin", uint64_t(5) << 30);
     tree.MakeFile("sparse/tiny.txt", 1);
     test::ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
-    CFolderSizeView apparent;
-    apparent.RunScan(tree.Root());
-    EXPECT_FALSE(apparent.AreSizesAllocated());  // a missing key keeps the lengths
+    FolderScanner apparent;
+    apparent.RunScan(test::FolderRequest(tree.Root()));
+    EXPECT_FALSE(apparent.Tree().AreSizesAllocated());  // a missing key keeps the lengths
 
     ASSERT_TRUE(CIniFile(SettingsFilePath()).WriteBool(kSettingsSection, kAllocatedSize, true));
-    CFolderSizeView allocated;
-    allocated.RunScan(tree.Root());
-    EXPECT_TRUE(allocated.AreSizesAllocated());
+    FolderScanner allocated;
+    allocated.RunScan(test::FolderRequest(tree.Root()));
+    EXPECT_TRUE(allocated.Tree().AreSizesAllocated());
     ExpectEveryTotalCountsInodesOnce(allocated, /*allocated=*/true);
-    auto items = test::ItemsByPath(allocated);
+    auto items = test::ItemsByPath(allocated.Tree());
     struct ::stat tiny;
     ASSERT_EQ(::lstat(tree.Path("sparse/tiny.txt").c_str(), &tiny), 0);
     // 5 GiB of holes take (almost) nothing; one byte takes a whole block.
-    EXPECT_LT(*allocated.GetItemSize(items[tree.Path("sparse")]), uint64_t(1) << 20);
-    EXPECT_EQ(allocated.GetItemSize(items[tree.Path("sparse")]),
+    EXPECT_LT(*allocated.Tree().GetItemSize(items[tree.Path("sparse")]), uint64_t(1) << 20);
+    EXPECT_EQ(allocated.Tree().GetItemSize(items[tree.Path("sparse")]),
               DistinctBytes(tree.Path("sparse"), true));
-    EXPECT_GE(*allocated.GetItemSize(items[tree.Path("sparse")]), uint64_t(tiny.st_blocks) * 512);
-    EXPECT_GT(apparent.GetTotal(), uint64_t(6) << 30);
-    EXPECT_LT(allocated.GetTotal(), uint64_t(1) << 30);
+    EXPECT_GE(*allocated.Tree().GetItemSize(items[tree.Path("sparse")]),
+              uint64_t(tiny.st_blocks) * 512);
+    EXPECT_GT(apparent.Tree().GetFigures().total, uint64_t(6) << 30);
+    EXPECT_LT(allocated.Tree().GetFigures().total, uint64_t(1) << 30);
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ void MakeHardLink(const TempTree& tree, const std::string& existing, const std::
     }
 }
 
-std::map<std::string, NodeHandle> ItemsByPath(const CFolderSizeView& view) {
+std::map<std::string, NodeHandle> ItemsByPath(const FolderSizeTree& view) {
     std::map<std::string, NodeHandle> byPath;
     std::vector<NodeHandle> pending{kTopLevel};
     while (!pending.empty()) {
@@ -46,7 +46,7 @@ std::map<std::string, NodeHandle> ItemsByPath(const CFolderSizeView& view) {
 
 namespace {
 
-std::vector<std::string> LiveChildTexts(const CFolderSizeView& view, NodeHandle parent) {
+std::vector<std::string> LiveChildTexts(const FolderSizeTree& view, NodeHandle parent) {
     std::vector<std::string> texts;
     for (int row = 0; row < view.GetChildCount(parent); ++row) {
         NodeHandle child = view.GetChildItem(parent, row);
@@ -59,11 +59,13 @@ std::vector<std::string> LiveChildTexts(const CFolderSizeView& view, NodeHandle 
 
 }  // namespace
 
-void ExpectSameAsFreshScan(const CFolderSizeView& view) {
-    CFolderSizeView fresh;
-    fresh.RunScan(view.GetScanPath());
+void ExpectSameAsFreshScan(const FolderScanner& scanner) {
+    FolderScanner fresh;
+    fresh.RunScan(scanner.LastRequest());
+    const FolderSizeTree& view = scanner.Tree();
+    const FolderSizeTree& expectedTree = fresh.Tree();
     auto changed = ItemsByPath(view);
-    auto expected = ItemsByPath(fresh);
+    auto expected = ItemsByPath(expectedTree);
     std::vector<std::string> changedPaths;
     std::vector<std::string> expectedPaths;
     for (const auto& [path, item] : changed) {
@@ -78,18 +80,19 @@ void ExpectSameAsFreshScan(const CFolderSizeView& view) {
         if (found == changed.end()) {
             continue;
         }
-        EXPECT_EQ(view.GetItemSize(found->second), fresh.GetItemSize(item)) << path;
-        EXPECT_EQ(test::ItemText(view, found->second), test::ItemText(fresh, item)) << path;
-        EXPECT_EQ(view.GetItemPercent(found->second), fresh.GetItemPercent(item)) << path;
-        EXPECT_EQ(LiveChildTexts(view, found->second), LiveChildTexts(fresh, item)) << path;
+        EXPECT_EQ(view.GetItemSize(found->second), expectedTree.GetItemSize(item)) << path;
+        EXPECT_EQ(test::ItemText(view, found->second), test::ItemText(expectedTree, item)) << path;
+        EXPECT_EQ(view.GetItemPercent(found->second), expectedTree.GetItemPercent(item)) << path;
+        EXPECT_EQ(view.GetItemKind(found->second), expectedTree.GetItemKind(item)) << path;
+        EXPECT_EQ(LiveChildTexts(view, found->second), LiveChildTexts(expectedTree, item)) << path;
     }
-    EXPECT_EQ(view.GetTotal(), fresh.GetTotal());
-    EXPECT_EQ(view.GetFileCount(), fresh.GetFileCount());
-    EXPECT_EQ(view.GetFolderCount(), fresh.GetFolderCount());
+    EXPECT_EQ(view.GetFigures().total, expectedTree.GetFigures().total);
+    EXPECT_EQ(view.GetFigures().files, expectedTree.GetFigures().files);
+    EXPECT_EQ(view.GetFigures().folders, expectedTree.GetFigures().folders);
     // Free space moves while other programs write; counts are in the
     // status of a network-style scan.
     if (fresh.GetStatus().starts_with("Ready")) {
-        EXPECT_EQ(view.GetStatus(), fresh.GetStatus());
+        EXPECT_EQ(scanner.GetStatus(), fresh.GetStatus());
     }
 }
 

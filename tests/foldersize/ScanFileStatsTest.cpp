@@ -12,8 +12,9 @@
 #include <tuple>
 #include <vector>
 
-#include "foldersize/FolderSizeView.h"
+#include "foldersize/FolderScanner.h"
 #include "settings/Settings.h"
+#include "tests/foldersize/FolderTreeChecks.h"
 #include "tests/support/TempTree.h"
 
 namespace quarn {
@@ -190,11 +191,11 @@ TEST(ScanFileStatsTest, ScanOfAGeneratedTreeMatchesEveryFile) {
     }
 
     for (unsigned threads : {1u, 4u}) {
-        CFolderSizeView view;
-        view.m_walkOptions.threads = threads;
-        view.m_nLargestFiles.store(60);
-        view.RunScan(tree.Root());
-        std::shared_ptr<const ScanFileStats> stats = view.GetFileStats();
+        FolderScanner view;
+        ScanRequest request = test::FolderRequest(tree.Root(), WalkOptions(threads));
+        request.largestFiles = 60;
+        view.RunScan(request);
+        std::shared_ptr<const ScanFileStats> stats = view.Tree().FileStats().Stats();
         ASSERT_NE(stats, nullptr);
         std::vector<SizedPath> kept = Kept(stats->Largest());
         // The linked inode is kept under whichever name the walk met first.
@@ -214,23 +215,25 @@ TEST(ScanFileStatsTest, ScanOfAGeneratedTreeMatchesEveryFile) {
     // The types add up to the root's total in either measure: each file
     // counts with the tree's size, the linked inode once.
     for (bool allocated : {false, true}) {
-        CFolderSizeView view;
-        view.m_bAllocatedSizes.store(allocated);
-        view.RunScan(tree.Root());
-        std::shared_ptr<const ScanFileStats> stats = view.GetFileStats();
+        FolderScanner view;
+        ScanRequest request = test::FolderRequest(tree.Root());
+        request.allocatedSizes = allocated;
+        view.RunScan(request);
+        std::shared_ptr<const ScanFileStats> stats = view.Tree().FileStats().Stats();
         ASSERT_NE(stats, nullptr);
         EXPECT_EQ(stats->AllocatedSizes(), allocated);
         uint64_t bytes = 0;
         for (const FileTypeTally::Row& row : stats->Types().Rows()) {
             bytes += row.bytes;
         }
-        EXPECT_EQ(bytes, view.GetTotal()) << "allocated " << allocated;
+        EXPECT_EQ(bytes, view.Tree().GetFigures().total) << "allocated " << allocated;
     }
 
-    CFolderSizeView off;
-    off.m_nLargestFiles.store(0);
-    off.RunScan(tree.Root());
-    EXPECT_EQ(off.GetFileStats(), nullptr);
+    FolderScanner off;
+    ScanRequest without = test::FolderRequest(tree.Root());
+    without.largestFiles = 0;
+    off.RunScan(without);
+    EXPECT_EQ(off.Tree().FileStats().Stats(), nullptr);
 }
 
 }  // namespace

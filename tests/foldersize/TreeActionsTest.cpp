@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "foldersize/FolderSizeView.h"
+#include "foldersize/FolderScanner.h"
 #include "foldersize/SizeText.h"
 #include "tests/foldersize/FolderTreeChecks.h"
 #include "tests/support/TempTree.h"
@@ -44,34 +44,34 @@ void MakeSharingTree(const TempTree& tree) {
     tree.MakeFile("readme.txt", 123);
 }
 
-NodeHandle FilesItemOf(const CFolderSizeView& view, const std::string& folder) {
-    return ItemsByPath(view)[folder + "|files"];
+NodeHandle FilesItemOf(const FolderScanner& view, const std::string& folder) {
+    return ItemsByPath(view.Tree())[folder + "|files"];
 }
 
 TEST(TreeActions, DeletesAndMovesKeepEveryAncestorTrue) {
     ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
     TempTree tree;
     MakeSharingTree(tree);
-    CFolderSizeView view;
-    view.RunScan(tree.Root());
+    FolderScanner view;
+    view.RunScan(test::FolderRequest(tree.Root()));
 
     // A folder whose file has another name elsewhere: the ancestors that
     // hold that name keep its bytes.
     fs::remove_all(tree.Path("music/best"));
-    ASSERT_TRUE(view.RemoveFolderItem(ItemsByPath(view)[tree.Path("music/best")]));
+    ASSERT_TRUE(view.RemoveFolderItem(ItemsByPath(view.Tree())[tree.Path("music/best")]));
     ExpectSameAsFreshScan(view);
 
     // Moved out of the tree: music keeps only its own file, so its files
     // item goes, as a scan would not make one.
     TempTree elsewhere;
     fs::rename(tree.Path("music/album"), elsewhere.Path("album"));
-    ASSERT_TRUE(view.RemoveFolderItem(ItemsByPath(view)[tree.Path("music/album")]));
-    EXPECT_EQ(ItemsByPath(view).count(tree.Path("music") + "|files"), 0u);
+    ASSERT_TRUE(view.RemoveFolderItem(ItemsByPath(view.Tree())[tree.Path("music/album")]));
+    EXPECT_EQ(ItemsByPath(view.Tree()).count(tree.Path("music") + "|files"), 0u);
     ExpectSameAsFreshScan(view);
 
     // The last name of an inode goes: now every ancestor loses it.
     fs::remove_all(tree.Path("backup/music"));
-    ASSERT_TRUE(view.RemoveFolderItem(ItemsByPath(view)[tree.Path("backup/music")]));
+    ASSERT_TRUE(view.RemoveFolderItem(ItemsByPath(view.Tree())[tree.Path("backup/music")]));
     ExpectSameAsFreshScan(view);
 
     // Items that are not folders of this scan are refused.
@@ -83,48 +83,51 @@ TEST(TreeActions, RemovingAFilesItemsFilesKeepsItsSubfolders) {
     ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
     TempTree tree;
     MakeSharingTree(tree);
-    CFolderSizeView view;
-    view.RunScan(tree.Root());
-    const NodeHandle old = ItemsByPath(view)[tree.Path("docs/old")];
-    const uint64_t oldSize = *view.GetItemSize(old);
+    FolderScanner view;
+    view.RunScan(test::FolderRequest(tree.Root()));
+    const NodeHandle old = ItemsByPath(view.Tree())[tree.Path("docs/old")];
+    const uint64_t oldSize = *view.Tree().GetItemSize(old);
 
     // docs' loose files, one of them another name of the root's image.
     for (const char* name : {"docs/a.txt", "docs/b.txt", "docs/image.raw"}) {
         fs::remove(tree.Path(name));
     }
     ASSERT_TRUE(view.RemoveLooseFiles(FilesItemOf(view, tree.Path("docs"))));
-    EXPECT_EQ(ItemsByPath(view)[tree.Path("docs/old")], old);  // the subfolder stays as it was
-    EXPECT_EQ(view.GetItemSize(old), oldSize);
+    EXPECT_EQ(ItemsByPath(view.Tree())[tree.Path("docs/old")],
+              old);  // the subfolder stays as it was
+    EXPECT_EQ(view.Tree().GetItemSize(old), oldSize);
     ExpectSameAsFreshScan(view);
 
     // The root's own files: the image's last name goes with them.
-    const uint64_t before = view.GetTotal();
+    const uint64_t before = view.Tree().GetFigures().total;
     fs::remove(tree.Path("image.raw"));
     fs::remove(tree.Path("readme.txt"));
     ASSERT_TRUE(view.RemoveLooseFiles(FilesItemOf(view, tree.Root())));
-    EXPECT_EQ(view.GetTotal(), before - (uint64_t(1) << 30) - 123);
+    EXPECT_EQ(view.Tree().GetFigures().total, before - (uint64_t(1) << 30) - 123);
     ExpectSameAsFreshScan(view);
-    EXPECT_FALSE(view.RemoveLooseFiles(ItemsByPath(view)[tree.Path("docs")]));  // not a files item
+    EXPECT_FALSE(
+        view.RemoveLooseFiles(ItemsByPath(view.Tree())[tree.Path("docs")]));  // not a files item
 }
 
 TEST(TreeActions, ChangesOfANetworkStyleScanKeepItsStatusCountsTrue) {
     ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/true);
     TempTree tree;
     MakeSharingTree(tree);
-    CFolderSizeView view;
-    view.RunScan("/" + tree.Root());  // "Ready - ... files, ... foders": counts in the status
+    FolderScanner view;
+    view.RunScan(test::FolderRequest(
+        "/" + tree.Root()));  // "Ready - ... files, ... foders": counts in the status
     const std::string network = "/" + tree.Root();
     fs::remove_all(tree.Path("backup"));
-    ASSERT_TRUE(view.RemoveFolderItem(ItemsByPath(view)[network + "/backup"]));
+    ASSERT_TRUE(view.RemoveFolderItem(ItemsByPath(view.Tree())[network + "/backup"]));
     ExpectSameAsFreshScan(view);
     EXPECT_EQ(view.GetStatus().rfind("Ready - " + network + " [", 0), 0u) << view.GetStatus();
 
     // Deleting the scanned folder itself leaves an empty tree.
-    ASSERT_TRUE(view.RemoveFolderItem(view.GetRootItem()));
-    EXPECT_EQ(view.GetRootItem(), kNoNode);
-    EXPECT_EQ(view.GetTotal(), 0u);
-    EXPECT_EQ(view.GetFileCount(), 0);
-    EXPECT_EQ(view.GetFolderCount(), 0);
+    ASSERT_TRUE(view.RemoveFolderItem(view.Tree().GetRootItem()));
+    EXPECT_EQ(view.Tree().GetRootItem(), kNoNode);
+    EXPECT_EQ(view.Tree().GetFigures().total, 0u);
+    EXPECT_EQ(view.Tree().GetFigures().files, 0);
+    EXPECT_EQ(view.Tree().GetFigures().folders, 0);
     EXPECT_EQ(view.GetStatus(),
               "Ready - " + network + " [0.000 KB], 0 files, 0 foders, Exceptions: 0");
 }
@@ -133,8 +136,8 @@ TEST(TreeActions, RefreshAfterChangesOutsideTheProgramEqualsAFreshScan) {
     ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
     TempTree tree;
     MakeSharingTree(tree);
-    CFolderSizeView view;
-    view.RunScan(tree.Root());
+    FolderScanner view;
+    view.RunScan(test::FolderRequest(tree.Root()));
 
     tree.MakeFile("docs/old/new.txt", 64000);
     tree.MakeFile("docs/fresh/big.bin", 250000);
@@ -143,67 +146,77 @@ TEST(TreeActions, RefreshAfterChangesOutsideTheProgramEqualsAFreshScan) {
     MakeHardLink(tree, "docs/a.txt", "docs/fresh/a.txt");               // shared within docs
     MakeHardLink(tree, "docs/fresh/big.bin", "docs/old/big.bin");       // new, within docs
     fs::remove(tree.Path("docs/b.txt"));
-    ASSERT_TRUE(view.StartRefresh(ItemsByPath(view)[tree.Path("docs")]));
-    view.WaitForScan();
-    EXPECT_FALSE(view.m_bBusy);
+    ASSERT_TRUE(view.StartRefresh(ItemsByPath(view.Tree())[tree.Path("docs")]));
+    view.Wait();
+    EXPECT_FALSE(view.IsBusy());
     ExpectSameAsFreshScan(view);
 
     // A files item refreshes its folder; a folder gone since is taken out.
     tree.MakeFile("music/album/three.flac", 5000);
     ASSERT_TRUE(view.StartRefresh(FilesItemOf(view, tree.Path("music"))));
-    view.WaitForScan();
+    view.Wait();
     ExpectSameAsFreshScan(view);
     fs::remove_all(tree.Path("backup"));
-    ASSERT_TRUE(view.StartRefresh(ItemsByPath(view)[tree.Path("backup")]));
-    view.WaitForScan();
-    EXPECT_EQ(ItemsByPath(view).count(tree.Path("backup")), 0u);
+    ASSERT_TRUE(view.StartRefresh(ItemsByPath(view.Tree())[tree.Path("backup")]));
+    view.Wait();
+    EXPECT_EQ(ItemsByPath(view.Tree()).count(tree.Path("backup")), 0u);
     ExpectSameAsFreshScan(view);
     EXPECT_EQ(view.GetExceptionCount(), 0);
 
     // The root's refresh is a new scan, not a refresh in place.
-    EXPECT_FALSE(view.StartRefresh(view.GetRootItem()));
+    EXPECT_FALSE(view.StartRefresh(view.Tree().GetRootItem()));
 }
 
 TEST(TreeActions, NothingChangesTheTreeWhileAWalkRuns) {
     ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
     TempTree tree;
     MakeSharingTree(tree);
-    CFolderSizeView view;
-    view.RunScan(tree.Root());
-    const NodeHandle docs = ItemsByPath(view)[tree.Path("docs")];
+    FolderScanner view;
+    view.RunScan(test::FolderRequest(tree.Root()));
+    const NodeHandle docs = ItemsByPath(view.Tree())[tree.Path("docs")];
     const NodeHandle files = FilesItemOf(view, tree.Path("docs"));
 
-    // A refresh holds the busy flag until it ends: hold it in a refresh of
-    // a folder that blocks the walk (a fifo would not; a held sink cannot
-    // be given to a refresh), so take the flag the way a scan does.
+    // A scan held in the middle of docs: the folder's node is live, and
+    // nothing may take it out or walk it again until the scan has ended.
     std::vector<std::string> messages;
-    view.m_messagePresenter = [&](const std::string& text) { messages.push_back(text); };
-    view.m_bBusy = true;  // what a running scan looks like from outside
-    EXPECT_FALSE(view.StartRefresh(docs));
-    EXPECT_FALSE(view.RemoveFolderItem(docs));
-    EXPECT_FALSE(view.RemoveLooseFiles(files));
+    FolderScanner busy([&](const std::string& text) { messages.push_back(text); });
+    test::RecordingTwinFeed held;
+    held.holdAt = tree.Path("docs/");
+    busy.SetTwinFeed(&held);
+    busy.StartScan(test::CombinedRequest(tree.Root()));
+    held.WaitUntilHeld();
+    const NodeHandle walkedDocs = busy.Tree().FindFolderItem(tree.Path("docs"));
+    ASSERT_EQ(busy.Tree().GetItemPath(walkedDocs), tree.Path("docs"));
+    EXPECT_TRUE(busy.IsBusy());
+    EXPECT_FALSE(busy.StartRefresh(walkedDocs));
+    EXPECT_FALSE(busy.RemoveFolderItem(walkedDocs));
+    EXPECT_TRUE(busy.Tree().IsLiveItem(walkedDocs));
     EXPECT_EQ(messages, std::vector<std::string>{"App is busy.."});
-    view.m_bBusy = false;
-    EXPECT_TRUE(view.IsLiveItem(docs));
-    EXPECT_TRUE(view.IsLiveItem(files));
-    ExpectSameAsFreshScan(view);
+    held.Release();
+    busy.Wait();
+    ExpectSameAsFreshScan(busy);
+    // Once it has ended, the same changes are taken.
+    EXPECT_TRUE(view.RemoveLooseFiles(files));
+    EXPECT_TRUE(view.RemoveFolderItem(docs));
 }
 
 TEST(TreeActions, FoldersArePlacedByTheirPathsInsideTheScannedTree) {
     ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
     TempTree tree;
     MakeSharingTree(tree);
-    CFolderSizeView view;
-    view.RunScan(tree.Root() + "/");
-    auto items = ItemsByPath(view);
-    EXPECT_EQ(view.FindFolderItem(tree.Root()), view.GetRootItem());
-    EXPECT_EQ(view.FindFolderItem(tree.Path("music/album")), items[tree.Path("music/album")]);
-    EXPECT_EQ(view.FindFolderItem(tree.Path("music//album/")), items[tree.Path("music/album")]);
-    // Made after the scan: the deepest folder the tree knows.
-    EXPECT_EQ(view.FindFolderItem(tree.Path("music/album/new/deeper")),
+    FolderScanner view;
+    view.RunScan(test::FolderRequest(tree.Root() + "/"));
+    auto items = ItemsByPath(view.Tree());
+    EXPECT_EQ(view.Tree().FindFolderItem(tree.Root()), view.Tree().GetRootItem());
+    EXPECT_EQ(view.Tree().FindFolderItem(tree.Path("music/album")),
               items[tree.Path("music/album")]);
-    EXPECT_EQ(view.FindFolderItem(tree.Root() + "-other"), kNoNode);
-    EXPECT_EQ(view.FindFolderItem("/"), kNoNode);
+    EXPECT_EQ(view.Tree().FindFolderItem(tree.Path("music//album/")),
+              items[tree.Path("music/album")]);
+    // Made after the scan: the deepest folder the tree knows.
+    EXPECT_EQ(view.Tree().FindFolderItem(tree.Path("music/album/new/deeper")),
+              items[tree.Path("music/album")]);
+    EXPECT_EQ(view.Tree().FindFolderItem(tree.Root() + "-other"), kNoNode);
+    EXPECT_EQ(view.Tree().FindFolderItem("/"), kNoNode);
 }
 
 }  // namespace

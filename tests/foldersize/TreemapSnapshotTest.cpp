@@ -3,7 +3,8 @@
 #include <map>
 #include <string>
 
-#include "foldersize/FolderSizeView.h"
+#include "foldersize/FolderScanner.h"
+#include "tests/foldersize/FolderTreeChecks.h"
 #include "tests/support/TempTree.h"
 
 namespace quarn {
@@ -28,13 +29,14 @@ TEST(TreemapSnapshotTest, FoldersAndTheirLargestFilesWithTheirColours) {
     tree.MakeFile("top.txt", 10);
     tree.MakeFolder("empty");
 
-    CFolderSizeView view;
-    EXPECT_EQ(view.TreemapSnapshot().Size(), 0u);
-    view.m_nLargestFiles.store(3);
-    view.RunScan(tree.Root());
-    const TreemapTree map = view.TreemapSnapshot();
+    FolderScanner view;
+    EXPECT_EQ(view.Tree().TreemapSnapshot().Size(), 0u);
+    ScanRequest request = test::FolderRequest(tree.Root());
+    request.largestFiles = 3;
+    view.RunScan(request);
+    const TreemapTree map = view.Tree().TreemapSnapshot();
     ASSERT_GT(map.Size(), 0u);
-    EXPECT_EQ(map.At(0).bytes, view.GetTotal());
+    EXPECT_EQ(map.At(0).bytes, view.Tree().GetFigures().total);
     EXPECT_EQ(map.paletteTypes, (std::vector<std::string>{"iso", "txt", "jpg"}));
 
     std::map<std::string, uint32_t> byPath;  // folders and files items by path
@@ -48,7 +50,7 @@ TEST(TreemapSnapshotTest, FoldersAndTheirLargestFilesWithTheirColours) {
         if (node.kind == Kind::File) {
             byPath[std::string(map.Name(i))] = i;
         } else if (node.kind == Kind::Folder) {
-            std::optional<std::string> path = view.GetItemPath(node.item);
+            std::optional<std::string> path = view.Tree().GetItemPath(node.item);
             ASSERT_TRUE(path);
             byPath[*path] = i;
         }
@@ -61,7 +63,7 @@ TEST(TreemapSnapshotTest, FoldersAndTheirLargestFilesWithTheirColours) {
     // beside the rest of its bytes (small.txt, not among the largest).
     const TreemapTree::Node& holder = map.At(big.parent);
     EXPECT_EQ(holder.kind, Kind::FilesItem);
-    EXPECT_EQ(map.At(holder.parent).item, view.FindFolderItem(tree.Path("a")));
+    EXPECT_EQ(map.At(holder.parent).item, view.Tree().FindFolderItem(tree.Path("a")));
     ASSERT_EQ(holder.childCount, 2u);
     EXPECT_EQ(map.At(holder.firstChild + 1).kind, Kind::Rest);
     EXPECT_EQ(map.At(holder.firstChild + 1).bytes, 100u);
@@ -70,7 +72,7 @@ TEST(TreemapSnapshotTest, FoldersAndTheirLargestFilesWithTheirColours) {
     // known, so no rest.
     const TreemapTree::Node& x = map.At(byPath[tree.Path("a/sub/x.txt")]);
     EXPECT_EQ(x.colour, 1);
-    EXPECT_EQ(map.At(x.parent).item, view.FindFolderItem(tree.Path("a/sub")));
+    EXPECT_EQ(map.At(x.parent).item, view.Tree().FindFolderItem(tree.Path("a/sub")));
     EXPECT_EQ(map.At(x.parent).childCount, 1u);
     EXPECT_EQ(map.At(byPath[tree.Path("b/c.jpg")]).colour, 2);
 

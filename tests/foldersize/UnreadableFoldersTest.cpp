@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "foldersize/FolderSizeView.h"
+#include "foldersize/FolderScanner.h"
 #include "tests/foldersize/FolderTreeChecks.h"
 #include "tests/support/FolderTreeText.h"
 #include "tests/support/TempTree.h"
@@ -42,7 +42,7 @@ struct Problems {
 };
 
 // The reason a folder's item gives when the pointer rests on it.
-std::string ToolTip(const CFolderSizeView& view, NodeHandle item) {
+std::string ToolTip(const FolderSizeTree& view, NodeHandle item) {
     const std::optional<FolderReadProblems::Problem> problem = view.GetReadProblem(item);
     return problem ? FolderReadProblems::Describe(*problem) : std::string();
 }
@@ -77,61 +77,65 @@ TEST(UnreadableFolders, CountAsEmptyAreMarkedWithTheirReasonAndFollowTheTree) {
         ::chmod(tree.Path("r/gone").c_str(), 0);
         ::chmod(tree.Path("r/unsearchable").c_str(), 0444);  // names, no stats
         Problems problems;
-        CFolderSizeView view;
-        view.RunScan(r);
-        auto items = ItemsByPath(view);
+        FolderScanner view;
+        view.RunScan(test::FolderRequest(r));
+        auto items = ItemsByPath(view.Tree());
         problems.Equal(view.GetExceptionCount(), 0, "exceptions");
-        problems.Equal(view.GetTotal(), uint64_t(7), "total");
+        problems.Equal(view.Tree().GetFigures().total, uint64_t(7), "total");
         // closed, gone and unsearchable/inner; unsearchable/hidden was listed
         // but could not be stat'ed.
-        problems.Equal(view.GetUnreadableFolderCount(), 3, "unreadable folders");
-        problems.Equal(view.GetSkippedEntryCount(), 1, "skipped entries");
+        problems.Equal(view.Tree().GetFigures().unreadableFolders, 3, "unreadable folders");
+        problems.Equal(view.Tree().GetFigures().skippedEntries, 1, "skipped entries");
 
         const NodeHandle closed = items[r + "/closed"];
-        problems.Equal(view.GetItemSize(closed), std::optional<uint64_t>(0), "closed size");
-        problems.Equal(view.GetItemKind(closed), NodeKind::Unreadable, "closed kind");
-        problems.Equal(ToolTip(view, closed), denied, "closed tool tip");
-        problems.Equal(view.GetItemKind(items[r + "/unsearchable/inner"]), NodeKind::Unreadable,
-                       "inner image");
+        problems.Equal(view.Tree().GetItemSize(closed), std::optional<uint64_t>(0), "closed size");
+        problems.Equal(view.Tree().GetItemKind(closed), NodeKind::Unreadable, "closed kind");
+        problems.Equal(ToolTip(view.Tree(), closed), denied, "closed tool tip");
+        problems.Equal(view.Tree().GetItemKind(items[r + "/unsearchable/inner"]),
+                       NodeKind::Unreadable, "inner image");
         // A folder that was listed keeps its image; its tool tip tells of
         // the entry it could not count.
         const NodeHandle unsearchable = items[r + "/unsearchable"];
-        problems.Equal(view.GetItemKind(unsearchable), NodeKind::Folder, "unsearchable kind");
-        problems.Equal(ToolTip(view, unsearchable), "1 entry could not be read: " + denied,
+        problems.Equal(view.Tree().GetItemKind(unsearchable), NodeKind::Folder,
+                       "unsearchable kind");
+        problems.Equal(ToolTip(view.Tree(), unsearchable), "1 entry could not be read: " + denied,
                        "unsearchable tool tip");
-        problems.Equal(view.GetItemKind(items[r + "/open"]), NodeKind::Folder, "open kind");
-        problems.Equal(ToolTip(view, items[r + "/open"]), std::string(), "open tool tip");
-        problems.Equal(view.GetReadProblem(items[r + "/open"]).has_value(), false, "open");
+        problems.Equal(view.Tree().GetItemKind(items[r + "/open"]), NodeKind::Folder, "open kind");
+        problems.Equal(ToolTip(view.Tree(), items[r + "/open"]), std::string(), "open tool tip");
+        problems.Equal(view.Tree().GetReadProblem(items[r + "/open"]).has_value(), false, "open");
 
         // The folder leaves the tree (a Delete): so does its count.
         problems.Equal(view.RemoveFolderItem(items[r + "/gone"]), true, "remove gone");
-        problems.Equal(view.GetUnreadableFolderCount(), 2, "unreadable after the delete");
+        problems.Equal(view.Tree().GetFigures().unreadableFolders, 2,
+                       "unreadable after the delete");
 
         // Opened up and refreshed: read whole, unmarked, and the new items
         // do not inherit the old marks.
         ::chmod(tree.Path("r/unsearchable").c_str(), 0755);
         problems.Equal(view.StartRefresh(unsearchable), true, "refresh started");
-        view.WaitForScan();
-        items = ItemsByPath(view);
-        problems.Equal(view.GetUnreadableFolderCount(), 1, "unreadable after the refresh");
-        problems.Equal(view.GetSkippedEntryCount(), 0, "skipped after the refresh");
-        problems.Equal(view.GetTotal(), uint64_t(16), "total after the refresh");
-        problems.Equal(view.GetItemKind(items[r + "/unsearchable/inner"]), NodeKind::Folder,
+        view.Wait();
+        items = ItemsByPath(view.Tree());
+        problems.Equal(view.Tree().GetFigures().unreadableFolders, 1,
+                       "unreadable after the refresh");
+        problems.Equal(view.Tree().GetFigures().skippedEntries, 0, "skipped after the refresh");
+        problems.Equal(view.Tree().GetFigures().total, uint64_t(16), "total after the refresh");
+        problems.Equal(view.Tree().GetItemKind(items[r + "/unsearchable/inner"]), NodeKind::Folder,
                        "inner image after the refresh");
-        problems.Equal(ToolTip(view, items[r + "/unsearchable"]), std::string(),
+        problems.Equal(ToolTip(view.Tree(), items[r + "/unsearchable"]), std::string(),
                        "unsearchable tool tip after the refresh");
-        problems.Equal(ToolTip(view, items[r + "/closed"]), denied,
+        problems.Equal(ToolTip(view.Tree(), items[r + "/closed"]), denied,
                        "closed tool tip after the refresh");
 
         // Refreshed while it cannot be read: marked, as a scan would.
         ::chmod(tree.Path("r/open").c_str(), 0);
         problems.Equal(view.StartRefresh(items[r + "/open"]), true, "refresh of open");
-        view.WaitForScan();
-        items = ItemsByPath(view);
-        problems.Equal(view.GetItemKind(items[r + "/open"]), NodeKind::Unreadable,
+        view.Wait();
+        items = ItemsByPath(view.Tree());
+        problems.Equal(view.Tree().GetItemKind(items[r + "/open"]), NodeKind::Unreadable,
                        "open image when closed");
-        problems.Equal(view.GetUnreadableFolderCount(), 2, "unreadable with open closed");
-        problems.Equal(view.GetTotal(), uint64_t(9), "total with open closed");
+        problems.Equal(view.Tree().GetFigures().unreadableFolders, 2,
+                       "unreadable with open closed");
+        problems.Equal(view.Tree().GetFigures().total, uint64_t(9), "total with open closed");
         for (const char* folder : {"r/closed", "r/gone", "r/open"}) {
             ::chmod(tree.Path(folder).c_str(), 0755);
         }
@@ -159,8 +163,7 @@ TEST(UnreadableFolders, EntriesThatVanishWhileListedAreCountedNotAnError) {
             tree.MakeFile(names.back(), 1);
         }
         std::shuffle(names.begin(), names.end(), std::mt19937(round));
-        CFolderSizeView view;
-        view.m_walkOptions.threads = 4;
+        FolderScanner view;
         std::atomic<bool> go{false};
         std::jthread remover([&] {
             while (!go.load()) {
@@ -170,24 +173,24 @@ TEST(UnreadableFolders, EntriesThatVanishWhileListedAreCountedNotAnError) {
                 ::unlink(tree.Path(name).c_str());
             }
         });
-        view.StartScan(tree.Path("r"));
+        view.StartScan(test::FolderRequest(tree.Path("r"), WalkOptions(4)));
         go = true;
-        view.WaitForScan();
+        view.Wait();
         remover.join();
 
-        auto items = ItemsByPath(view);
-        const int64_t files = view.GetFileCount();
-        const int64_t skipped = view.GetSkippedEntryCount();
+        auto items = ItemsByPath(view.Tree());
+        const int64_t files = view.Tree().GetFigures().files;
+        const int64_t skipped = view.Tree().GetFigures().skippedEntries;
         EXPECT_EQ(view.GetExceptionCount(), 0);
-        EXPECT_EQ(view.GetUnreadableFolderCount(), 0);
+        EXPECT_EQ(view.Tree().GetFigures().unreadableFolders, 0);
         EXPECT_LE(files - 1 + skipped, kFiles);
         // Every file counted is one byte, the kept one a hundred.
-        EXPECT_EQ(view.GetTotal(), uint64_t(files - 1 + 100));
-        EXPECT_EQ(view.GetItemSize(items[tree.Path("r/stay")]), uint64_t(100));
-        EXPECT_EQ(view.GetItemSize(items[tree.Path("r/many")]), uint64_t(files - 1));
+        EXPECT_EQ(view.Tree().GetFigures().total, uint64_t(files - 1 + 100));
+        EXPECT_EQ(view.Tree().GetItemSize(items[tree.Path("r/stay")]), uint64_t(100));
+        EXPECT_EQ(view.Tree().GetItemSize(items[tree.Path("r/many")]), uint64_t(files - 1));
         if (skipped > 0) {
             std::optional<FolderReadProblems::Problem> problem =
-                view.GetReadProblem(items[tree.Path("r/many")]);
+                view.Tree().GetReadProblem(items[tree.Path("r/many")]);
             ASSERT_TRUE(problem.has_value());
             EXPECT_EQ(problem->error, 0);  // the folder itself was read
             EXPECT_EQ(int64_t(problem->skipped), skipped);

@@ -10,34 +10,16 @@
 #include <thread>
 #include <vector>
 
-#include "duplicates/TwinListView.h"
+#include "duplicates/TwinScanner.h"
 #include "duplicates/ui/MimeIconProvider.h"
+#include "duplicates/ui/TwinListModel.h"
 #include "filter/FileSearch.h"
+#include "tests/support/ScanRequests.h"
 #include "tests/support/TempTree.h"
 
-using quarn::CTwinListView;
-using quarn::IconKeyProvider;
 using quarn::MimeIconProvider;
 using quarn::test::ScopedEnv;
 using quarn::test::TempTree;
-
-namespace {
-
-// Counts the lookups the list asks for.
-class CountingProvider : public IconKeyProvider {
-  public:
-    explicit CountingProvider(MimeIconProvider& inner) : m_inner(inner) {}
-    int IconIndexForFile(const std::string& path) override {
-        ++m_calls;
-        return m_inner.IconIndexForFile(path);
-    }
-    std::atomic<int> m_calls{0};
-
-  private:
-    MimeIconProvider& m_inner;
-};
-
-}  // namespace
 
 class MimeIconProviderTest : public QObject {
     Q_OBJECT
@@ -91,7 +73,7 @@ class MimeIconProviderTest : public QObject {
         QIcon::setThemeName(theme);
     }
 
-    void oneLookupPerGroupAcrossRebuilds() {
+    void everyRowOfAGroupShowsItsTypesIconAcrossRebuilds() {
         TempTree home;
         ScopedEnv ini("QUARN_INI", home.Path("quarn.ini"));
         TempTree tree;
@@ -100,20 +82,40 @@ class MimeIconProviderTest : public QObject {
             tree.SetModified(file, 1700000000);
         }
         MimeIconProvider icons;
-        CountingProvider counting(icons);
-        CTwinListView list;
-        list.SetIconKeyProvider(&counting);
-        list.Scan(tree.Root());
-        QCOMPARE(list.GetItemCount(), 5);
-        list.RebuildList();
+        quarn::TwinScanner list;
+        quarn::TwinListModel model(list, &icons);
+        list.Scan(quarn::test::FolderRequest(tree.Root()));
+        auto iconKeys = [&] {
+            model.ApplyPendingChanges();
+            std::map<std::string, std::set<qint64>> keys;  // by name
+            for (int row = 0; row < model.rowCount(); ++row) {
+                const QIcon icon = model
+                                       .data(model.index(row, quarn::TwinListModel::kFileColumn),
+                                             Qt::DecorationRole)
+                                       .value<QIcon>();
+                const std::string name =
+                    model.data(model.index(row, quarn::TwinListModel::kFileColumn))
+                        .toString()
+                        .toStdString();
+                keys[name].insert(icon.isNull() ? -1 : icon.cacheKey());
+            }
+            return keys;
+        };
+        const std::map<std::string, std::set<qint64>> scanned = iconKeys();
+        QCOMPARE(model.rowCount(), 5);
+        QCOMPARE(scanned.size(), size_t(2));
+        for (const auto& [name, keys] : scanned) {
+            QCOMPARE(keys.size(), size_t(1));  // one icon for the whole group
+            QVERIFY(*keys.begin() != -1);
+        }
+        QCOMPARE(icons.KeyCount(), 2);
+
         list.RebuildList();
         quarn::FilterCriteria criteria;
         criteria.m_bTwinsOnly = false;
         quarn::RunSearch(list, criteria);
-        QCOMPARE(list.GetItemCount(), 5);
-        QCOMPARE(counting.m_calls.load(), 2);
-        QVERIFY(list.GetRowImage(0) >= 0);
-        list.SetIconKeyProvider(nullptr);
+        QCOMPARE(iconKeys(), scanned);
+        QCOMPARE(icons.KeyCount(), 2);
     }
 };
 

@@ -6,37 +6,41 @@
 #include <QtTest>
 #include <memory>
 
-#include "duplicates/TwinListView.h"
+#include "duplicates/TwinScanner.h"
+#include "duplicates/TwinTrash.h"
 #include "duplicates/ui/MimeIconProvider.h"
 #include "duplicates/ui/TwinListModel.h"
 #include "filter/FileSearch.h"
 #include "tests/support/PrivateHome.h"
+#include "tests/support/ScanRequests.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TwinRowTexts.h"
 
-using quarn::CFileListCtrl;
-using quarn::CTwinListView;
 using quarn::FilterCriteria;
 using quarn::MimeIconProvider;
 using quarn::TwinListModel;
+using quarn::TwinScanner;
+using quarn::TwinTrash;
 using quarn::test::PrivateHome;
 using quarn::test::TempTree;
 
 namespace {
 
-// Every row of the model reads what the store holds for it.
-// Moves the file of `row` to the trash through the list.
-bool Trash(CTwinListView& list, int row) {
-    std::optional<quarn::RowSource> source = list.GetRowSource(row);
-    return source && list.TrashFiles({*source})[0].verdict == CTwinListView::TrashVerdict::Trashed;
+// Moves the file of `row` to the trash, with the re-checks.
+bool Trash(TwinScanner& list, int row) {
+    std::optional<quarn::RowSource> source = list.Rows().GetRowSource(row);
+    return source &&
+           TwinTrash::TrashFiles(list, {*source})[0].verdict == TwinTrash::Verdict::Trashed;
 }
 
-bool ModelMatchesStore(const TwinListModel& model, const CTwinListView& list) {
-    if (model.rowCount() != list.GetItemCount()) {
+// Every row of the model reads what the engine holds for it.
+bool ModelMatchesStore(const TwinListModel& model, const TwinScanner& list) {
+    if (model.rowCount() != list.Rows().GetItemCount()) {
         return false;
     }
     for (int row = 0; row < model.rowCount(); ++row) {
-        const QString path = model.data(model.index(row, CFileListCtrl::kPathColumn)).toString();
-        if (path.toStdString() != list.GetRowText(row, CFileListCtrl::kPathColumn)) {
+        const QString path = model.data(model.index(row, TwinListModel::kPathColumn)).toString();
+        if (path.toStdString() != quarn::test::TwinRowText(list, row, quarn::test::kPathText)) {
             return false;
         }
     }
@@ -79,16 +83,32 @@ class TwinListModelTest : public QObject {
         m_home.reset();
     }
 
+    void columnsHaveTheirTitlesAndAlignments() {
+        TwinScanner list;
+        TwinListModel model(list, nullptr);
+        QCOMPARE(model.columnCount(), 5);
+        const char* titles[] = {"File", "Path", "Size", "Modified", "Content"};
+        for (int c = 0; c < 5; ++c) {
+            QCOMPARE(model.headerData(c, Qt::Horizontal).toString(),
+                     QString::fromLatin1(titles[c]));
+            const bool right =
+                c == TwinListModel::kSizeColumn || c == TwinListModel::kModifiedColumn;
+            QCOMPARE(TwinListModel::ColumnAlignment(c) & Qt::AlignHorizontal_Mask,
+                     right ? Qt::AlignRight : Qt::AlignLeft);
+        }
+        QCOMPARE(TwinListModel::ColumnTitle(5), QString());
+        QCOMPARE(model.rowCount(), 0);
+    }
+
     void staysConsistentWhileWorkersChangeTheRows() {
-        CTwinListView list;
+        TwinScanner list;
         MimeIconProvider icons;
-        list.SetIconKeyProvider(&icons);
         TwinListModel model(list, &icons);
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
 
         // A scan on its own thread, replayed while it runs.
-        list.StartScan(m_tree->Root());
+        list.StartScan(quarn::test::FolderRequest(m_tree->Root()));
         QTRY_VERIFY_WITH_TIMEOUT(!list.IsBusy(), 60000);
         list.WaitForWorkers();
         QTRY_VERIFY(ModelMatchesStore(model, list));
@@ -114,20 +134,19 @@ class TwinListModelTest : public QObject {
         QTRY_VERIFY(ModelMatchesStore(model, list));
         QCOMPARE(model.rowCount(), m_twinRows - 3);
 
-        list.DeleteAllItems();
+        list.Rows().DeleteAllItems();
         QTRY_COMPARE(model.rowCount(), 0);
-        list.SetIconKeyProvider(nullptr);
     }
 
     void changesArriveCoalesced() {
-        CTwinListView list;
+        TwinScanner list;
         TwinListModel model(list, nullptr);
         QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
         QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
         QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
 
         // A whole scan on this thread: hundreds of appends, then the rebuild.
-        list.Scan(m_tree->Root());
+        list.Scan(quarn::test::FolderRequest(m_tree->Root()));
         model.ApplyPendingChanges();
         QCOMPARE(model.ReplayCount(), 1);
         QCOMPARE(reset.size() + inserted.size(), 1);

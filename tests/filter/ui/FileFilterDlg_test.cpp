@@ -7,19 +7,24 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSet>
+#include <QTimer>
 #include <QtTest>
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <thread>
 
-#include "duplicates/TwinListView.h"
+#include "duplicates/TwinScanner.h"
 #include "filter/ui/CFileFilterDlg.h"
 #include "tests/support/PrivateHome.h"
+#include "tests/support/ScanRequests.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TwinRowTexts.h"
 
 using quarn::CFileFilterDlg;
-using quarn::CFileListCtrl;
-using quarn::CTwinListView;
+using quarn::TwinScanner;
 using quarn::test::PrivateHome;
 using quarn::test::TempTree;
 
@@ -30,12 +35,23 @@ T* Control(QWidget& dialog, int id) {
     return dialog.findChild<T*>(QString::number(id));
 }
 
-std::set<std::string> FileTexts(const CTwinListView& list) {
-    std::set<std::string> names;
-    for (int row = 0; row < list.GetItemCount(); ++row) {
-        names.insert(list.GetRowText(row, CFileListCtrl::kFileColumn));
-    }
-    return names;
+std::set<std::string> FileTexts(const TwinScanner& list) {
+    const std::vector<std::string> names =
+        quarn::test::TwinColumnTexts(list, quarn::test::kFileText);
+    return std::set<std::string>(names.begin(), names.end());
+}
+
+// Opens the dialog modally on `list`; `whileOpen` runs once it shows and
+// the dialog is closed after it, unless it closed itself.
+void WhileOpenOn(CFileFilterDlg& dialog, TwinScanner& list,
+                 const std::function<void()>& whileOpen) {
+    QTimer::singleShot(0, &dialog, [&] {
+        whileOpen();
+        if (dialog.isVisible()) {
+            dialog.reject();
+        }
+    });
+    dialog.OpenOn(list);
 }
 
 }  // namespace
@@ -198,69 +214,85 @@ class FileFilterDlgTest : public QObject {
     }
 
     void executeSearchesTheScannedList() {
-        CTwinListView list;
-        list.Scan(m_tree->Root());
-        QCOMPARE(list.GetItemCount(), 4);
+        TwinScanner list;
+        list.Scan(quarn::test::FolderRequest(m_tree->Root()));
+        QCOMPARE(list.Rows().GetItemCount(), 4);
 
         CFileFilterDlg dialog;
-        dialog.m_pList = &list;
-        dialog.show();
-        // Enter in the text runs the default button, the visible Execute.
-        QTest::keyClicks(Control<QLineEdit>(dialog, 1001), "ABC");
-        QTest::keyClick(Control<QLineEdit>(dialog, 1001), Qt::Key_Return);
-        QVERIFY(!dialog.isVisible());
+        bool closedByEnter = false;
+        WhileOpenOn(dialog, list, [&] {
+            // Enter in the text runs the default button, the visible Execute.
+            QTest::keyClicks(Control<QLineEdit>(dialog, 1001), "ABC");
+            QTest::keyClick(Control<QLineEdit>(dialog, 1001), Qt::Key_Return);
+            closedByEnter = !dialog.isVisible();
+        });
+        QVERIFY(closedByEnter);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.List(), &list);
         list.WaitForWorkers();
         // The name as stored, not lowered; the single abc file is no twin.
-        QCOMPARE(list.GetItemCount(), 2);
+        QCOMPARE(list.Rows().GetItemCount(), 2);
         QCOMPARE(FileTexts(list), (std::set<std::string>{"xAbcX.txt"}));
         QCOMPARE(list.GetStatus(), std::string("FileFind - Objects found 2 - ready"));
 
         // The hidden Execute searches and leaves the dialog open.
-        dialog.show();
-        QTest::mouseClick(Control<QCheckBox>(dialog, 1000), Qt::LeftButton);
-        Control<QPushButton>(dialog, 1021)->click();
-        QVERIFY(dialog.isVisible());
-        list.WaitForWorkers();
+        bool stayedOpen = false;
+        WhileOpenOn(dialog, list, [&] {
+            QTest::mouseClick(Control<QCheckBox>(dialog, 1000), Qt::LeftButton);
+            Control<QPushButton>(dialog, 1021)->click();
+            stayedOpen = dialog.isVisible();
+            list.WaitForWorkers();
+        });
+        QVERIFY(stayedOpen);
         QCOMPARE(FileTexts(list), (std::set<std::string>{"xAbcX.txt", "abc_single.dat"}));
         QCOMPARE(list.GetStatus(), std::string("FileFind - Objects found 3 - ready"));
         QVERIFY(!dialog.m_criteria.m_bTwinsOnly);
     }
 
     void searchesNeverOverlapOnOneList() {
-        CTwinListView list;
         std::mutex messagesMutex;
         std::vector<std::string> messages;
-        list.SetUserMessagePresenter([&](const std::string& text) {
+        TwinScanner list([&](const std::string& text) {
             std::lock_guard lock(messagesMutex);
             messages.push_back(text);
         });
-        list.Scan(m_tree->Root());
+        // While set, a verification waits at its first snapshot.
+        std::atomic<bool> holdVerification{false};
+        list.SetObserver(TwinScanner::Observer{
+            [&] {
+                while (holdVerification.load() && list.Progress().job == quarn::JobKind::Verify) {
+                    std::this_thread::yield();
+                }
+            },
+            {}});
+        list.Scan(quarn::test::FolderRequest(m_tree->Root()));
 
         CFileFilterDlg dialog;
-        dialog.m_pList = &list;
         dialog.m_criteria.m_bTwinsOnly = false;
-        dialog.show();
-        auto* search = Control<QLineEdit>(dialog, 1001);
-        auto* executeStay = Control<QPushButton>(dialog, 1021);
+        WhileOpenOn(dialog, list, [&] {
+            auto* search = Control<QLineEdit>(dialog, 1001);
+            auto* executeStay = Control<QPushButton>(dialog, 1021);
 
-        // A search while a scan holds the list is refused and changes nothing.
-        list.m_bBusy.store(true);
-        search->setText(QStringLiteral("other"));
-        executeStay->click();
-        list.m_bBusy.store(false);
-        list.WaitForWorkers();
-        QCOMPARE(messages, std::vector<std::string>{"App is busy.."});
-        QCOMPARE(list.GetItemCount(), 4);
-
-        // Searches started one after another while the last still runs:
-        // the list ends with exactly the last search's rows, none twice.
-        for (int i = 0; i < 20; ++i) {
-            search->setText(i % 2 == 0 ? QStringLiteral("abc") : QStringLiteral("other"));
+            // A search while a verification holds the list is refused and
+            // changes nothing.
+            holdVerification = true;
+            QVERIFY(list.StartVerify());
+            search->setText(QStringLiteral("other"));
             executeStay->click();
-        }
+            holdVerification = false;
+            list.WaitForWorkers();
+            QCOMPARE(messages, std::vector<std::string>{"App is busy.."});
+            QCOMPARE(list.Rows().GetItemCount(), 4);
+
+            // Searches started one after another while the last still runs:
+            // the list ends with exactly the last search's rows, none twice.
+            for (int i = 0; i < 20; ++i) {
+                search->setText(i % 2 == 0 ? QStringLiteral("abc") : QStringLiteral("other"));
+                executeStay->click();
+            }
+        });
         list.WaitForWorkers();
-        QCOMPARE(list.GetItemCount(), 2);
+        QCOMPARE(list.Rows().GetItemCount(), 2);
         QCOMPARE(FileTexts(list), (std::set<std::string>{"other.txt"}));
         QCOMPARE(list.GetStatus(), std::string("FileFind - Objects found 2 - ready"));
         QCOMPARE(messages.size(), size_t(1));

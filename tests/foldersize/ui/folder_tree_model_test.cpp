@@ -10,14 +10,15 @@
 #include <random>
 #include <thread>
 
-#include "foldersize/FolderSizeView.h"
+#include "foldersize/FolderScanner.h"
 #include "foldersize/FolderTreeStore.h"
 #include "foldersize/ui/FolderTreeModel.h"
 #include "settings/Settings.h"
 #include "tests/support/FolderTreeText.h"
+#include "tests/support/ScanRequests.h"
 #include "tests/support/TempTree.h"
 
-using quarn::CFolderTreeModel;
+using quarn::FolderTreeModel;
 using quarn::FolderTreeStore;
 using quarn::kNoNode;
 using quarn::kTopLevel;
@@ -26,7 +27,7 @@ using quarn::NodeHandle;
 namespace {
 
 // Every level of the model lists the store's children in the store's order.
-bool Mirrors(const CFolderTreeModel& model, const FolderTreeStore& store, QString& why) {
+bool Mirrors(const FolderTreeModel& model, const FolderTreeStore& store, QString& why) {
     std::vector<std::pair<QModelIndex, NodeHandle>> pending{{QModelIndex(), kTopLevel}};
     while (!pending.empty()) {
         const auto [index, handle] = pending.back();
@@ -60,7 +61,7 @@ bool Mirrors(const CFolderTreeModel& model, const FolderTreeStore& store, QStrin
 // store's item at that row under that parent (or an item deleted but not
 // yet taken out), with the store's text. The worker cannot reorder rows
 // behind the model's back, since sorts wait for the model.
-bool RowsAreTheStores(const CFolderTreeModel& model, const FolderTreeStore& store, QString& why) {
+bool RowsAreTheStores(const FolderTreeModel& model, const FolderTreeStore& store, QString& why) {
     std::vector<QModelIndex> pending{QModelIndex()};
     while (!pending.empty()) {
         const QModelIndex parent = pending.back();
@@ -104,7 +105,7 @@ class FolderTreeModelTest : public QObject {
   private Q_SLOTS:
     void followsEveryKindOfChange() {
         FolderTreeStore store;
-        CFolderTreeModel model(store);
+        FolderTreeModel model(store);
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(model.columnCount(), 3);
@@ -131,16 +132,16 @@ class FolderTreeModelTest : public QObject {
         const QModelIndex bIndex = model.IndexOf(b);
         QCOMPARE(model.index(bIndex.row(), 1, bIndex.parent()).data().toString(),
                  QStringLiteral("0.488 KB"));
-        QCOMPARE(bIndex.data(CFolderTreeModel::kPercentRole).toInt(), -1);
+        QCOMPARE(bIndex.data(FolderTreeModel::kPercentRole).toInt(), -1);
         // Every percentage changes with the base: one layout change, not a
         // signal per item.
         store.SetPercentBase(1000);
         model.ApplyChanges();
         QCOMPARE(layout.count(), 1);
-        QCOMPARE(bIndex.data(CFolderTreeModel::kPercentRole).toInt(), 50);
+        QCOMPARE(bIndex.data(FolderTreeModel::kPercentRole).toInt(), 50);
         QCOMPARE(model.index(bIndex.row(), 2, bIndex.parent()).data().toString(),
                  QStringLiteral("50%"));
-        QCOMPARE(model.IndexOf(deep).data(CFolderTreeModel::kPercentRole).toInt(), -1);
+        QCOMPARE(model.IndexOf(deep).data(FolderTreeModel::kPercentRole).toInt(), -1);
         QVERIFY(!model.IndexOf(files).data(Qt::DecorationRole).value<QIcon>().isNull());
 
         // A reorder keeps persistent indexes (the view's selection) on their
@@ -157,7 +158,7 @@ class FolderTreeModelTest : public QObject {
         VERIFY_MIRRORS(model, store);
         QCOMPARE(model.HandleOf(model.index(0, 0, model.IndexOf(root))), files);  // "[" < "a"
 
-        QSignalSpy expand(&model, &CFolderTreeModel::expandRequested);
+        QSignalSpy expand(&model, &FolderTreeModel::expandRequested);
         store.Expand(a);
         model.ApplyChanges();
         QCOMPARE(expand.count(), 1);
@@ -176,7 +177,7 @@ class FolderTreeModelTest : public QObject {
         // A new scan: everything goes, new items come in the same batch. Until
         // the model resets, its rows still read as they were.
         const QModelIndex filesIndex = model.IndexOf(files);
-        QSignalSpy replaced(&model, &CFolderTreeModel::treeReplaced);
+        QSignalSpy replaced(&model, &FolderTreeModel::treeReplaced);
         store.DeleteAllItems();
         const NodeHandle again = store.InsertItem("/other", quarn::NodeKind::Folder);
         store.InsertItem("x", quarn::NodeKind::Folder, again);
@@ -195,7 +196,7 @@ class FolderTreeModelTest : public QObject {
         for (int i = 0; i < 5; ++i) {
             store.InsertItem("c" + std::to_string(i), quarn::NodeKind::Folder, root);
         }
-        CFolderTreeModel model(store);
+        FolderTreeModel model(store);
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         VERIFY_MIRRORS(model, store);
@@ -207,7 +208,7 @@ class FolderTreeModelTest : public QObject {
 
     void refreshesByItselfInFewBatches() {
         FolderTreeStore store;
-        CFolderTreeModel model(store);
+        FolderTreeModel model(store);
         QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
         std::thread worker([&store] {
             const NodeHandle root = store.InsertItem("/big", quarn::NodeKind::Folder);
@@ -221,7 +222,7 @@ class FolderTreeModelTest : public QObject {
         QTRY_COMPARE(model.rowCount(model.index(0, 0)), 10000);
         // One announcement for the root and one per slice of its children,
         // not one per item.
-        QVERIFY(inserted.count() <= 2 + int(10000 / CFolderTreeModel::kSliceChanges));
+        QVERIFY(inserted.count() <= 2 + int(10000 / FolderTreeModel::kSliceChanges));
     }
 
     void followsARealScanAndEndsAsTheStore() {
@@ -238,19 +239,20 @@ class FolderTreeModelTest : public QObject {
             tree.MakeFile(folder + "/b/y.bin", 7);
             tree.MakeFile(folder + "/loose.bin", uint64_t(i));
         }
-        quarn::CFolderSizeView view;
-        CFolderTreeModel model(view);
+        quarn::FolderScanner scanner;
+        quarn::FolderSizeTree& view = scanner.Tree();
+        FolderTreeModel model(view);
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QSignalSpy expand(&model, &CFolderTreeModel::expandRequested);
+        QSignalSpy expand(&model, &FolderTreeModel::expandRequested);
         for (int scan = 0; scan < 2; ++scan) {
-            view.StartScan(tree.Path("scan"));
+            scanner.StartScan(quarn::test::FolderRequest(tree.Path("scan")));
             QString why;
-            while (view.IsScanRunning() && why.isEmpty()) {
+            while (scanner.IsScanRunning() && why.isEmpty()) {
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
                 RowsAreTheStores(model, view, why);
             }
-            view.WaitForScan();
+            scanner.Wait();
             QVERIFY2(why.isEmpty(), qPrintable(why));
             // The worker's last notification is on its way: let it arrive.
             QCoreApplication::processEvents();
@@ -269,7 +271,7 @@ class FolderTreeModelTest : public QObject {
 
     void staysConsistentWhileAWorkerChangesTheStore() {
         FolderTreeStore store;
-        CFolderTreeModel model(store);
+        FolderTreeModel model(store);
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         std::atomic<bool> done{false};

@@ -8,17 +8,22 @@
 #include <QMenu>
 #include <QTest>
 
+#include <atomic>
 #include <filesystem>
 #include <map>
+#include <thread>
 #include <vector>
 
+#include "controls/DiskChanges.h"
+#include "controls/EngineSignals.h"
 #include "controls/ShellOperations.h"
-#include "foldersize/FolderSizeView.h"
+#include "foldersize/FolderScanner.h"
 #include "foldersize/SizeText.h"
+#include "foldersize/ui/FolderSizeView.h"
 #include "foldersize/ui/FolderTreeModel.h"
-#include "foldersize/ui/FolderTreeView.h"
 #include "foldersize/ui/TreeListDelegate.h"
 #include "foldersize/ui/TreeListHeader.h"
+#include "tests/support/ScanRequests.h"
 #include "tests/support/TempTree.h"
 
 using namespace quarn;
@@ -31,7 +36,7 @@ QColor PixelAt(const QImage& image, int x, int y) {
 }
 
 // The child of `parent` whose name is `name`.
-QModelIndex ChildNamed(const CFolderTreeModel& model, const QModelIndex& parent,
+QModelIndex ChildNamed(const FolderTreeModel& model, const QModelIndex& parent,
                        const QString& name) {
     for (int row = 0; row < model.rowCount(parent); ++row) {
         const QModelIndex child = model.index(row, 0, parent);
@@ -42,7 +47,7 @@ QModelIndex ChildNamed(const CFolderTreeModel& model, const QModelIndex& parent,
     return {};
 }
 
-QStringList ChildNames(const CFolderTreeModel& model, const QModelIndex& parent) {
+QStringList ChildNames(const FolderTreeModel& model, const QModelIndex& parent) {
     QStringList names;
     for (int row = 0; row < model.rowCount(parent); ++row) {
         names << model.index(row, 0, parent).data().toString();
@@ -51,7 +56,7 @@ QStringList ChildNames(const CFolderTreeModel& model, const QModelIndex& parent)
 }
 
 // Every live item's size by path (files items under path + "|files").
-std::map<std::string, uint64_t> SizesByPath(const CFolderSizeView& store) {
+std::map<std::string, uint64_t> SizesByPath(const FolderSizeTree& store) {
     std::map<std::string, uint64_t> sizes;
     std::vector<NodeHandle> pending{kTopLevel};
     while (!pending.empty()) {
@@ -71,14 +76,40 @@ std::map<std::string, uint64_t> SizesByPath(const CFolderSizeView& store) {
 }
 
 // The tree after an action shows what a new scan of its folder shows.
-void ExpectSameAsFreshScan(const CFolderSizeView& store) {
-    CFolderSizeView fresh;
-    fresh.RunScan(store.GetScanPath());
-    QVERIFY(SizesByPath(store) == SizesByPath(fresh));
-    QCOMPARE(store.GetTotal(), fresh.GetTotal());
-    QCOMPARE(store.GetFileCount(), fresh.GetFileCount());
-    QCOMPARE(store.GetFolderCount(), fresh.GetFolderCount());
+void ExpectSameAsFreshScan(const FolderScanner& scanner) {
+    FolderScanner fresh;
+    fresh.RunScan(scanner.LastRequest());
+    QVERIFY(SizesByPath(scanner.Tree()) == SizesByPath(fresh.Tree()));
+    const FolderSizeTree::Figures shown = scanner.Tree().GetFigures();
+    const FolderSizeTree::Figures scanned = fresh.Tree().GetFigures();
+    QCOMPARE(shown.total, scanned.total);
+    QCOMPARE(shown.files, scanned.files);
+    QCOMPARE(shown.folders, scanned.folders);
 }
+
+// The folder pane as the window makes it: the engine, its news, the
+// announcements of changes on disk, and the view. While `holdRefresh` is
+// set, a refresh waits at its first snapshot.
+struct FolderPane {
+    explicit FolderPane(UserMessagePresenter presenter = {})
+        : scanner(presenter), view(scanner, events, changes, presenter) {
+        const auto progressed = events.ProgressCallback();
+        scanner.SetObserver(FolderScanner::Observer{
+            [this, progressed] {
+                while (holdRefresh.load() && scanner.Progress().job == JobKind::Refresh) {
+                    std::this_thread::yield();
+                }
+                progressed();
+            },
+            events.IdleCallback(), events.ChangedCallback()});
+    }
+
+    std::atomic<bool> holdRefresh{false};
+    EngineSignals events;
+    DiskChanges changes;
+    FolderScanner scanner;  // after the signals: its jobs end before they go
+    CFolderSizeView view;
+};
 
 }  // namespace
 
@@ -107,19 +138,19 @@ class FolderTreeViewTest : public QObject {
     }
 
     // Shows the view at the size every test paints in.
-    static bool Show(CFolderTreeView& view) {
+    static bool Show(CFolderSizeView& view) {
         view.resize(600, 300);
         view.show();
         return QTest::qWaitForWindowExposed(&view);
     }
 
-    void Scan(CFolderTreeView& view, const std::string& path) {
-        view.StartScan(path);
-        view.Scan().WaitForScan();
-        view.Model().ApplyChanges();
+    void Scan(FolderPane& pane, const std::string& path) {
+        pane.view.StartScan(test::FolderRequest(path));
+        pane.scanner.Wait();
+        pane.view.Model().ApplyChanges();
     }
 
-    QModelIndex Root(const CFolderTreeView& view) { return view.Model().index(0, 0); }
+    QModelIndex Root(const CFolderSizeView& view) { return view.Model().index(0, 0); }
 
   private Q_SLOTS:
     void init() {
@@ -153,8 +184,9 @@ class FolderTreeViewTest : public QObject {
     }
 
     void barPixelsAtDefaultWidths() {
-        CFolderSizeView store;
-        CFolderTreeView view(store);
+        FolderPane pane;
+        CFolderSizeView& view = pane.view;
+        FolderSizeTree& store = pane.scanner.Tree();
         QVERIFY(Show(view));
         // The name column takes what the others leave: make it 260 wide.
         view.resize(view.width() - (view.header()->sectionSize(0) - 260), view.height());
@@ -172,7 +204,7 @@ class FolderTreeViewTest : public QObject {
         store.SetPercentBase(100);
         view.Model().ApplyChanges();
         view.expandAll();
-        QCOMPARE(view.Model().IndexOf(none).data(CFolderTreeModel::kPercentRole).toInt(), -1);
+        QCOMPARE(view.Model().IndexOf(none).data(FolderTreeModel::kPercentRole).toInt(), -1);
 
         const QImage image = view.viewport()->grab().toImage();
         const QRect row = view.visualRect(view.Model().IndexOf(root, 2));
@@ -201,17 +233,18 @@ class FolderTreeViewTest : public QObject {
         QCOMPARE(PixelAt(image, 370, noneTop + 5), QColor(Qt::white));
 
         // The same numbers, independent of any row: W = width - 20.
-        const PercentBarGeometry bar = CTreeListDelegate::BarGeometry(360, 100, 0, 20, 50);
+        const PercentBarGeometry bar = TreeListDelegate::BarGeometry(360, 100, 0, 20, 50);
         QCOMPARE(bar.frame, QRect(370, 2, 80, 17));
         QCOMPARE(bar.fill, QRect(371, 3, 38, 15));
-        QVERIFY(CTreeListDelegate::BarGeometry(360, 19, 0, 20, 50).frame.isEmpty());
+        QVERIFY(TreeListDelegate::BarGeometry(360, 19, 0, 20, 50).frame.isEmpty());
     }
 
     void selectionColoursOnlyTheName() {
-        CFolderSizeView store;
-        CFolderTreeView view(store);
+        FolderPane pane;
+        CFolderSizeView& view = pane.view;
+        FolderSizeTree& store = pane.scanner.Tree();
         QVERIFY(Show(view));
-        Scan(view, m_tree->Path("scan"));
+        Scan(pane, m_tree->Path("scan"));
         const QModelIndex big = ChildNamed(view.Model(), Root(view), "big");
         view.setCurrentIndex(big);
         QTest::qWait(20);
@@ -239,12 +272,13 @@ class FolderTreeViewTest : public QObject {
     }
 
     void headerClicksSortTheTopLevelAndMoveTheMark() {
-        CFolderSizeView store;
-        CFolderTreeView view(store);
+        FolderPane pane;
+        CFolderSizeView& view = pane.view;
+        FolderSizeTree& store = pane.scanner.Tree();
         QAbstractItemModelTester tester(&view.Model(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         QVERIFY(Show(view));
-        Scan(view, m_tree->Path("scan"));
+        Scan(pane, m_tree->Path("scan"));
         const QModelIndex root = Root(view);
         // Sorted by size by the scan: the files item is placed by size at the top level.
         QCOMPARE(ChildNames(view.Model(), root),
@@ -276,15 +310,16 @@ class FolderTreeViewTest : public QObject {
         QVERIFY(header.pixelColor(mark.at(2)).lightness() < 128);
 
         // A new scan clears the mark.
-        Scan(view, m_tree->Path("scan"));
+        Scan(pane, m_tree->Path("scan"));
         QTRY_COMPARE(view.Header().MarkedColumn(), -1);
     }
 
     void deleteMovesTheFolderToTheTrashAndDropsItsItem() {
-        CFolderSizeView store;
-        CFolderTreeView view(store);
+        FolderPane pane;
+        CFolderSizeView& view = pane.view;
+        FolderSizeTree& store = pane.scanner.Tree();
         QVERIFY(Show(view));
-        Scan(view, m_tree->Path("scan"));
+        Scan(pane, m_tree->Path("scan"));
         const QModelIndex big = ChildNamed(view.Model(), Root(view), "big");
         QVERIFY(big.isValid());
         const QString sizeBefore = view.Model().index(0, 1).data().toString();
@@ -308,35 +343,37 @@ class FolderTreeViewTest : public QObject {
         QCOMPARE(sizeBefore, QString::fromStdString(FormatSize(8000)));
         QCOMPARE(view.Model().index(0, 1).data().toString(),
                  QString::fromStdString(FormatSize(2000)));
-        ExpectSameAsFreshScan(store);
+        ExpectSameAsFreshScan(pane.scanner);
     }
 
     void declinedDeleteLeavesFolderAndItem() {
-        CFolderSizeView store;
-        CFolderTreeView view(store);
-        Scan(view, m_tree->Path("scan"));
+        FolderPane pane;
+        CFolderSizeView& view = pane.view;
+        FolderSizeTree& store = pane.scanner.Tree();
+        Scan(pane, m_tree->Path("scan"));
         ShellHooks().confirm = [](QWidget*, const QString&, const QString&) { return false; };
         AnswerMenuWith("Delete");
         QString status;
-        connect(&view, &CFolderTreeView::statusMessage, this,
+        connect(&view, &CFolderSizeView::statusMessage, this,
                 [&status](const QString& text) { status = text; });
         const QModelIndex mid = ChildNamed(view.Model(), Root(view), "mid");
-        view.ShowContextMenu(view.visualRect(mid).center());
+        view.OnContextMenu(view.visualRect(mid).center());
         QCOMPARE(m_menus.size(), 1);
         QVERIFY(fs::exists(m_tree->Path("scan/mid/one")));
         QVERIFY(ChildNamed(view.Model(), Root(view), "mid").isValid());
         QCOMPARE(status, QStringLiteral("aborted"));
         // Below the last item: no menu, and the selection is cleared.
-        view.ShowContextMenu(QPoint(5, view.viewport()->height() - 2));
+        view.OnContextMenu(QPoint(5, view.viewport()->height() - 2));
         QCOMPARE(m_menus.size(), 1);
         QVERIFY(!view.selectionModel()->hasSelection());
     }
 
     void exploreOpensTheFolderAlsoFromTheMenuKey() {
-        CFolderSizeView store;
-        CFolderTreeView view(store);
+        FolderPane pane;
+        CFolderSizeView& view = pane.view;
+        FolderSizeTree& store = pane.scanner.Tree();
         QVERIFY(Show(view));
-        Scan(view, m_tree->Path("scan"));
+        Scan(pane, m_tree->Path("scan"));
         QList<QUrl> opened;
         ShellHooks().openUrl = [&opened](const QUrl& url) {
             opened << url;
@@ -353,16 +390,17 @@ class FolderTreeViewTest : public QObject {
         QCOMPARE(opened.front(),
                  QUrl::fromLocalFile(QString::fromStdString(m_tree->Path("scan/mid"))));
         // Explore on the scan root opens the scanned folder.
-        view.ShowContextMenu(view.visualRect(Root(view)).center());
+        view.OnContextMenu(view.visualRect(Root(view)).center());
         QCOMPARE(opened.size(), 2);
         QCOMPARE(opened.back(), QUrl::fromLocalFile(QString::fromStdString(m_tree->Path("scan"))));
     }
 
     void moveToAndCopyToUseTheChosenFolder() {
-        CFolderSizeView store;
-        CFolderTreeView view(store);
+        FolderPane pane;
+        CFolderSizeView& view = pane.view;
+        FolderSizeTree& store = pane.scanner.Tree();
         QVERIFY(Show(view));
-        Scan(view, m_tree->Path("scan"));
+        Scan(pane, m_tree->Path("scan"));
         QStringList titles;
         std::string target = m_tree->Path("target");
         ShellHooks().browse = [&](QWidget*, const QString& title) {
@@ -371,14 +409,14 @@ class FolderTreeViewTest : public QObject {
         };
 
         AnswerMenuWith("Copy to...");
-        view.ShowContextMenu(view.visualRect(ChildNamed(view.Model(), Root(view), "mid")).center());
+        view.OnContextMenu(view.visualRect(ChildNamed(view.Model(), Root(view), "mid")).center());
         QVERIFY(fs::exists(m_tree->Path("target/mid/one")));
         QVERIFY(fs::exists(m_tree->Path("scan/mid/one")));
         QVERIFY(ChildNamed(view.Model(), Root(view), "mid").isValid());
 
         AnswerMenuWith("Move to...");
         fs::remove_all(m_tree->Path("target/mid"));
-        view.ShowContextMenu(view.visualRect(ChildNamed(view.Model(), Root(view), "mid")).center());
+        view.OnContextMenu(view.visualRect(ChildNamed(view.Model(), Root(view), "mid")).center());
         QVERIFY(fs::exists(m_tree->Path("target/mid/one")));
         QVERIFY(!fs::exists(m_tree->Path("scan/mid")));
         QVERIFY(!ChildNamed(view.Model(), Root(view), "mid").isValid());
@@ -386,7 +424,7 @@ class FolderTreeViewTest : public QObject {
 
         // A cancelled picker changes nothing.
         target.clear();
-        view.ShowContextMenu(
+        view.OnContextMenu(
             view.visualRect(ChildNamed(view.Model(), Root(view), "aaa-small")).center());
         QVERIFY(fs::exists(m_tree->Path("scan/aaa-small/one")));
         QVERIFY(ChildNamed(view.Model(), Root(view), "aaa-small").isValid());
@@ -394,13 +432,13 @@ class FolderTreeViewTest : public QObject {
         // A files item's Copy to copies its loose files, not its folder.
         target = m_tree->Path("target");
         AnswerMenuWith("Copy to...");
-        view.ShowContextMenu(
+        view.OnContextMenu(
             view.visualRect(ChildNamed(view.Model(), Root(view), "[1 file ]")).center());
         QVERIFY(fs::exists(m_tree->Path("target/loose.txt")));
         QVERIFY(!fs::exists(m_tree->Path("target/scan")));
         QVERIFY(fs::exists(m_tree->Path("scan/loose.txt")));
         // The root lost mid: its total follows.
-        ExpectSameAsFreshScan(store);
+        ExpectSameAsFreshScan(pane.scanner);
     }
 
     void filesItemActionsReachExactlyItsLooseFiles() {
@@ -408,10 +446,11 @@ class FolderTreeViewTest : public QObject {
         m_tree->MakeFile("scan/two/a.txt", 700);
         m_tree->MakeFile("scan/two/b.txt", 800);
         m_tree->MakeFile("scan/two/sub/inner.bin", 5000);
-        CFolderSizeView store;
-        CFolderTreeView view(store);
+        FolderPane pane;
+        CFolderSizeView& view = pane.view;
+        FolderSizeTree& store = pane.scanner.Tree();
         QVERIFY(Show(view));
-        Scan(view, m_tree->Path("scan"));
+        Scan(pane, m_tree->Path("scan"));
         QModelIndex two = ChildNamed(view.Model(), Root(view), "two");
         view.expand(two);
         const QModelIndex files = ChildNamed(view.Model(), two, "[2 files]");
@@ -424,7 +463,7 @@ class FolderTreeViewTest : public QObject {
         };
 
         AnswerMenuWith("Delete");
-        view.ShowContextMenu(view.visualRect(files).center());
+        view.OnContextMenu(view.visualRect(files).center());
         QCOMPARE(questions,
                  QStringList{QStringLiteral("Move the 2 files in %1 to the trash?")
                                  .arg(QString::fromStdString(m_tree->Path("scan/two")))});
@@ -439,7 +478,7 @@ class FolderTreeViewTest : public QObject {
         QVERIFY(store.IsLiveItem(sub));
         QCOMPARE(store.GetItemSize(sub), std::optional<uint64_t>(5000));
         QCOMPARE(store.GetItemSize(view.Model().HandleOf(two)), std::optional<uint64_t>(5000));
-        ExpectSameAsFreshScan(store);
+        ExpectSameAsFreshScan(pane.scanner);
 
         // Files that changed since the scan are not touched: refresh first.
         QStringList errors;
@@ -449,7 +488,7 @@ class FolderTreeViewTest : public QObject {
         m_tree->MakeFile("scan/unseen.txt", 10);
         AnswerMenuWith("Move to...");
         ShellHooks().browse = [this](QWidget*, const QString&) { return m_tree->Path("target"); };
-        view.ShowContextMenu(
+        view.OnContextMenu(
             view.visualRect(ChildNamed(view.Model(), Root(view), "[1 file ]")).center());
         QCOMPARE(errors.size(), 1);
         QVERIFY(errors.front().contains(QStringLiteral("have changed since the scan")));
@@ -458,51 +497,49 @@ class FolderTreeViewTest : public QObject {
     }
 
     void moveIntoAFolderOfTheTreeRefreshesIt() {
-        CFolderSizeView store;
-        CFolderTreeView view(store);
+        FolderPane pane;
+        CFolderSizeView& view = pane.view;
+        FolderSizeTree& store = pane.scanner.Tree();
         QVERIFY(Show(view));
-        Scan(view, m_tree->Path("scan"));
+        Scan(pane, m_tree->Path("scan"));
         ShellHooks().browse = [this](QWidget*, const QString&) { return m_tree->Path("scan/big"); };
         AnswerMenuWith("Move to...");
-        view.ShowContextMenu(view.visualRect(ChildNamed(view.Model(), Root(view), "mid")).center());
+        view.OnContextMenu(view.visualRect(ChildNamed(view.Model(), Root(view), "mid")).center());
         QVERIFY(fs::exists(m_tree->Path("scan/big/mid/one")));
-        store.WaitForScan();  // the refresh of big
+        pane.scanner.Wait();  // the refresh of big
         view.Model().ApplyChanges();
         const QModelIndex big = ChildNamed(view.Model(), Root(view), "big");
         QVERIFY(ChildNamed(view.Model(), big, "mid").isValid());
         QVERIFY(!ChildNamed(view.Model(), Root(view), "mid").isValid());
-        ExpectSameAsFreshScan(store);
+        ExpectSameAsFreshScan(pane.scanner);
 
         // Copy to into the tree: the receiving folder is refreshed as well.
         ShellHooks().browse = [this](QWidget*, const QString&) {
             return m_tree->Path("scan/aaa-small");
         };
         AnswerMenuWith("Copy to...");
-        view.ShowContextMenu(view.visualRect(ChildNamed(view.Model(), Root(view), "big")).center());
-        store.WaitForScan();
+        view.OnContextMenu(view.visualRect(ChildNamed(view.Model(), Root(view), "big")).center());
+        pane.scanner.Wait();
         view.Model().ApplyChanges();
         QVERIFY(fs::exists(m_tree->Path("scan/aaa-small/big/mid/one")));
-        ExpectSameAsFreshScan(store);
+        ExpectSameAsFreshScan(pane.scanner);
     }
 
     void keysAndRefreshActOnTheCurrentItem() {
-        CFolderSizeView store;
-        CFolderTreeView view(store);
-        QVERIFY(Show(view));
-        Scan(view, m_tree->Path("scan"));
         std::vector<std::string> messages;
-        store.m_messagePresenter = [&messages](const std::string& text) {
-            messages.push_back(text);
-        };
+        FolderPane pane([&messages](const std::string& text) { messages.push_back(text); });
+        CFolderSizeView& view = pane.view;
+        QVERIFY(Show(view));
+        Scan(pane, m_tree->Path("scan"));
 
         // F5: files added outside the program appear, the ancestors follow.
         m_tree->MakeFile("scan/mid/added.bin", 64000);
         view.setFocus();
         view.setCurrentIndex(ChildNamed(view.Model(), Root(view), "mid"));
         QTest::keyClick(&view, Qt::Key_F5);
-        store.WaitForScan();
+        pane.scanner.Wait();
         view.Model().ApplyChanges();
-        ExpectSameAsFreshScan(store);
+        ExpectSameAsFreshScan(pane.scanner);
         QCOMPARE(ChildNames(view.Model(), Root(view)).front(), QStringLiteral("mid"));
 
         // Del: the current item goes to the trash.
@@ -510,28 +547,33 @@ class FolderTreeViewTest : public QObject {
         QTest::keyClick(&view, Qt::Key_Delete);
         QVERIFY(fs::exists(m_tree->Path("xdg/Trash/files/aaa-small/one")));
         QVERIFY(!ChildNamed(view.Model(), Root(view), "aaa-small").isValid());
-        ExpectSameAsFreshScan(store);
+        ExpectSameAsFreshScan(pane.scanner);
 
-        // While a walk runs nothing that changes the disk is done.
-        store.m_bBusy = true;
+        // While a walk runs (a refresh of mid, held) nothing that changes
+        // the disk is done.
+        pane.holdRefresh = true;
+        QVERIFY(pane.scanner.StartRefresh(
+            view.Model().HandleOf(ChildNamed(view.Model(), Root(view), "mid"))));
         view.setCurrentIndex(ChildNamed(view.Model(), Root(view), "big"));
         QTest::keyClick(&view, Qt::Key_Delete);
         QTest::keyClick(&view, Qt::Key_F5);
-        store.m_bBusy = false;
+        pane.holdRefresh = false;
+        pane.scanner.Wait();
         QVERIFY(fs::exists(m_tree->Path("scan/big/one")));
         QCOMPARE(messages, (std::vector<std::string>{"App is busy..", "App is busy.."}));
 
         // Refresh on the root asks for a new scan.
         int rescans = 0;
-        connect(&view, &CFolderTreeView::rescanRequested, this, [&rescans] { ++rescans; });
+        connect(&view, &CFolderSizeView::rescanRequested, this, [&rescans] { ++rescans; });
         AnswerMenuWith("Refresh");
-        view.ShowContextMenu(view.visualRect(Root(view)).center());
+        view.OnContextMenu(view.visualRect(Root(view)).center());
         QCOMPARE(rescans, 1);
     }
 
     void nameColumnTakesTheSpareWidth() {
-        CFolderSizeView store;
-        CFolderTreeView view(store);
+        FolderPane pane;
+        CFolderSizeView& view = pane.view;
+        FolderSizeTree& store = pane.scanner.Tree();
         QVERIFY(Show(view));
         const int narrow = view.header()->sectionSize(0);
         view.resize(view.width() + 150, view.height());

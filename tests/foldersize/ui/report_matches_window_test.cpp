@@ -13,10 +13,10 @@
 #include <string>
 
 #include "cli/ReportCommand.h"
-#include "foldersize/FolderSizeView.h"
+#include "foldersize/FolderScanner.h"
 #include "foldersize/ui/FolderTreeModel.h"
-#include "foldersize/ui/FolderTreeView.h"
 #include "settings/Settings.h"
+#include "tests/support/ScanRequests.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/TestFiles.h"
 
@@ -26,7 +26,7 @@ namespace {
 
 // The window's rows as the report writes its lines: indent, name, size,
 // percentage ("-" when there is none).
-void AppendRows(const CFolderTreeModel& model, const QModelIndex& parent, int depth,
+void AppendRows(const FolderTreeModel& model, const QModelIndex& parent, int depth,
                 QStringList& rows) {
     for (int row = 0; row < model.rowCount(parent); ++row) {
         const QModelIndex name = model.index(row, 0, parent);
@@ -91,13 +91,14 @@ class ReportMatchesWindowTest : public QObject {
             WriteSetting(kSortBySize, sortBySize);
             WriteSetting(kRelativToDriveSpace, relativeToDrive);
 
-            CFolderSizeView store;
-            CFolderTreeView view(store);
-            view.StartScan(tree.Root());
-            store.WaitForScan();
-            view.Model().ApplyChanges();
+            // The window's scan: the request built from the settings, its
+            // tree shown through the model.
+            FolderScanner scanner;
+            FolderTreeModel model(scanner.Tree());
+            scanner.RunScan(test::FolderRequest(tree.Root()));
+            model.ApplyChanges();
             QStringList window;
-            AppendRows(view.Model(), QModelIndex(), 0, window);
+            AppendRows(model, QModelIndex(), 0, window);
             QVERIFY(window.size() > 8);
 
             cli::ReportOptions options;

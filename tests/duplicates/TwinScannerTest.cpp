@@ -1,6 +1,6 @@
-// The duplicate scan through the list: summary texts, cancel, the rebuilt
-// list, odd times and links, path joining, the combined walk, and workers
-// that must never share the tree.
+// The duplicate scan engine: summary texts, cancel, the rebuilt rows, odd
+// times and links, path joining, the combined walk, and jobs that must never
+// share the index.
 
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -11,58 +11,61 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "duplicates/TwinListView.h"
-#include "foldersize/FolderSizeView.h"
+#include "duplicates/TwinScanner.h"
+#include "foldersize/FolderScanner.h"
+#include "platform/PathRules.h"
 #include "settings/Settings.h"
+#include "tests/support/ScanRequests.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TwinRowTexts.h"
 
 namespace quarn {
 namespace {
 
-class TwinListViewTest : public ::testing::Test {
+using test::CombinedRequest;
+using test::FolderRequest;
+using test::kContentText;
+using test::kPathText;
+
+class TwinScannerTest : public ::testing::Test {
   protected:
-    TwinListViewTest() : ini("QUARN_INI", settingsTree.Path("quarn.ini")) {
-        list.SetUserMessagePresenter([this](const std::string& text) { messages.push_back(text); });
-    }
+    TwinScannerTest() : ini("QUARN_INI", settingsTree.Path("quarn.ini")) {}
 
     void MakeFile(const std::string& relative, uint64_t size, int64_t seconds = 1600000000) {
         tree.MakeFile(relative, size);
         tree.SetModified(relative, seconds);
     }
 
-    std::vector<std::string> Column(int column) const {
-        std::vector<std::string> out;
-        for (int row = 0; row < list.GetItemCount(); ++row) {
-            out.push_back(list.GetRowText(row, column));
-        }
-        return out;
-    }
+    std::vector<std::string> Column(int column) const { return test::TwinColumnTexts(list, column); }
+    int Rows() const { return list.Rows().GetItemCount(); }
+    void Scan(const std::string& root) { list.Scan(FolderRequest(root)); }
 
     test::TempTree settingsTree;
     test::ScopedEnv ini;
     test::TempTree tree;
     std::vector<std::string> messages;
-    CTwinListView list;
+    UserMessagePresenter presenter = [this](const std::string& text) { messages.push_back(text); };
+    TwinScanner list{presenter};
 };
 
-TEST_F(TwinListViewTest, ThreeCopiesGiveTheSummaryAndAGroupedList) {
+TEST_F(TwinScannerTest, ThreeCopiesGiveTheSummaryAndAGroupedList) {
     MakeFile("one/a.txt", 512);
     MakeFile("two/a.txt", 512);
     MakeFile("three/deep/a.txt", 512);
     MakeFile("one/b.txt", 512);
-    list.m_newFile.SetCompareFlags();
-    list.Scan(tree.Root());
+    Scan(tree.Root());
     EXPECT_EQ(list.GetStatus(), "Twin Files: 2 [1.000 KB] of Files 4, Exceptions: 0");
-    EXPECT_EQ(list.m_nScanTwinRows.load(), 2);
-    EXPECT_EQ(list.m_nScanTwinBytes.load(), 1024u);
-    EXPECT_EQ(list.m_nTwinBytes, 0u);  // the rebuild starts the total again
+    EXPECT_EQ(list.ScanTwinRows(), 2);
+    EXPECT_EQ(list.ScanTwinBytes(), 1024u);
     EXPECT_FALSE(list.IsBusy());
     EXPECT_EQ(Column(0), (std::vector<std::string>{"a.txt", "a.txt", "a.txt"}));
     std::vector<std::string> paths = Column(1);
@@ -75,23 +78,22 @@ TEST_F(TwinListViewTest, ThreeCopiesGiveTheSummaryAndAGroupedList) {
     // A second scan counts from zero; the rows follow the settings read at its start.
     MakeFile("two/b.txt", 999);
     ASSERT_TRUE(WriteSetting(kCmpSize, false));
-    list.m_newFile.SetCompareFlags();
-    list.Scan(tree.Root());
+    Scan(tree.Root());
     EXPECT_EQ(list.GetStatus(), "Twin Files: 3 [1.976 KB] of Files 5, Exceptions: 0");
-    EXPECT_EQ(list.GetItemCount(), 5);
+    EXPECT_EQ(Rows(), 5);
 }
 
-TEST_F(TwinListViewTest, NoTwinsAndAnEmptyFolder) {
-    list.Scan(tree.Root());
+TEST_F(TwinScannerTest, NoTwinsAndAnEmptyFolder) {
+    Scan(tree.Root());
     EXPECT_EQ(list.GetStatus(), "Twin Files: 0 [0.000 KB] of Files 0, Exceptions: 0");
     MakeFile("a", 1);
     MakeFile("b", 1);
-    list.Scan(tree.Root());
+    Scan(tree.Root());
     EXPECT_EQ(list.GetStatus(), "Twin Files: 0 [0.000 KB] of Files 2, Exceptions: 0");
-    EXPECT_EQ(list.GetItemCount(), 0);
+    EXPECT_EQ(Rows(), 0);
 }
 
-TEST_F(TwinListViewTest, TwinBytesTexts) {
+TEST_F(TwinScannerTest, TwinBytesTexts) {
     EXPECT_EQ(list.FormatTwinBytes(0), "0.000 KB");
     EXPECT_EQ(list.FormatTwinBytes(1536), "1.500 KB");
     EXPECT_EQ(list.FormatTwinBytes(1048575), "1023.999 KB");
@@ -99,93 +101,81 @@ TEST_F(TwinListViewTest, TwinBytesTexts) {
     EXPECT_EQ(list.FormatTwinBytes(1073741823), "1024.000 MB");
     EXPECT_EQ(list.FormatTwinBytes(1073741824), "1.000 GB");
     EXPECT_EQ(list.FormatTwinBytes(uint64_t(5) << 40), "5120.000 GB");
-    EXPECT_EQ(list.m_strSizeText, "5120.000 GB");
 }
 
-// Cancels the scan from the worker itself when the first twin shows up, so
-// the moment of the cancel does not depend on thread timing.
-class CancelOnFirstTwin : public IconKeyProvider {
-  public:
-    explicit CancelOnFirstTwin(CTwinListView& list) : m_list(list) {}
-    int IconIndexForFile(const std::string&) override {
-        if (armed) {
-            m_list.CancelScan();
-        }
-        return -1;
-    }
-    bool armed = true;
+// Cancels the scan from the walking thread itself when the first twin
+// shows up (the rows' first news), so the moment of the cancel does not
+// depend on thread timing.
+void CancelOnFirstTwin(TwinScanner& twins) {
+    twins.Rows().DeleteAllItems();
+    twins.Rows().AttachListener([&twins] { twins.Cancel(); });
+}
 
-  private:
-    CTwinListView& m_list;
-};
-
-TEST_F(TwinListViewTest, ACancelledScanCountsOneExceptionAndTheCountKeepsGrowing) {
+TEST_F(TwinScannerTest, ACancelledScanCountsOneExceptionAndTheCountKeepsGrowing) {
     // Folders that each hold one copy: the second folder walked yields the
     // first twin, the third folder is where the walk notices the cancel.
     for (int i = 0; i < 5; ++i) {
         MakeFile("d" + std::to_string(i) + "/t", 5);
     }
-    CancelOnFirstTwin canceller(list);
-    list.SetIconKeyProvider(&canceller);
     for (int round = 1; round <= 2; ++round) {
-        list.Scan(tree.Root());
-        EXPECT_EQ(list.m_nExceptions.load(), round);
+        CancelOnFirstTwin(list);
+        Scan(tree.Root());
+        EXPECT_EQ(list.ExceptionCount(), round);
         EXPECT_EQ(list.GetStatus(),
                   "Twin Files: 1 [0.005 KB] of Files 2, Exceptions: " + std::to_string(round));
-        EXPECT_EQ(list.GetItemCount(), 2);  // what was found is still listed
+        EXPECT_EQ(Rows(), 2);  // what was found is still listed
         EXPECT_FALSE(list.IsBusy());
     }
-    canceller.armed = false;
-    list.StartScan(tree.Root());
+    list.Rows().DetachListener();
+    list.StartScan(FolderRequest(tree.Root()));
     list.WaitForWorkers();
     EXPECT_EQ(list.GetStatus(), "Twin Files: 4 [0.020 KB] of Files 5, Exceptions: 2");
-    EXPECT_EQ(list.GetItemCount(), 5);
+    EXPECT_EQ(Rows(), 5);
 
     // A cancel right after the start is not lost, whenever the worker runs.
-    list.StartScan(tree.Root());
-    list.CancelScan();
+    list.StartScan(FolderRequest(tree.Root()));
+    list.Cancel();
     list.WaitForWorkers();
     EXPECT_FALSE(list.IsBusy());
     EXPECT_FALSE(list.IsScanRunning());
-    list.SetIconKeyProvider(nullptr);
 }
 
-TEST_F(TwinListViewTest, OddTimesAreShownAndNeverAbandonTheScan) {
+TEST_F(TwinScannerTest, OddTimesAreShownAndNeverAbandonTheScan) {
     MakeFile("old/a.txt", 3, -3000000000LL);  // 1874
     MakeFile("old2/a.txt", 3, -3000000000LL);
     MakeFile("far/b.txt", 3, 48000000000LL);  // year 3491
     MakeFile("far2/b.txt", 3, 48000000000LL);
     MakeFile("pre/c.txt", 3, -86400);  // 1969
     MakeFile("pre2/c.txt", 3, -86400);
-    list.Scan(tree.Root());
+    Scan(tree.Root());
     EXPECT_EQ(list.GetStatus(), "Twin Files: 3 [0.009 KB] of Files 6, Exceptions: 0");
-    ASSERT_EQ(list.GetItemCount(), 6);
+    ASSERT_EQ(Rows(), 6);
     for (const std::string& text : Column(3)) {
         EXPECT_EQ(text.size(), 19u) << text;
     }
 }
 
-TEST_F(TwinListViewTest, LinksAreListedAsThemselvesAndNeverFollowed) {
+TEST_F(TwinScannerTest, LinksAreListedAsThemselvesAndNeverFollowed) {
     MakeFile("real/a.txt", 10);
     tree.MakeSymlink(tree.Path("real"), "linked");
     tree.MakeSymlink(tree.Path("real/a.txt"), "other/a.txt");
-    list.Scan(tree.Root());
+    Scan(tree.Root());
     // The folder link is one entry named "linked"; the file link is a small
     // entry of its own size, no twin of the file behind it.
     EXPECT_EQ(list.GetStatus(), "Twin Files: 0 [0.000 KB] of Files 3, Exceptions: 0");
 }
 
-TEST_F(TwinListViewTest, PathsGetSingleSeparatorsWhateverTheRootLooksLike) {
+TEST_F(TwinScannerTest, PathsGetSingleSeparatorsWhateverTheRootLooksLike) {
     MakeFile("d/a.txt", 1);
     MakeFile("e/a.txt", 1);
-    list.Scan(tree.Root() + "/");
+    Scan(tree.Root() + "/");
     std::vector<std::string> paths = Column(1);
     std::sort(paths.begin(), paths.end());
     EXPECT_EQ(paths, (std::vector<std::string>{tree.Path("d/a.txt"), tree.Path("e/a.txt")}));
 
     // Files handed in by another walk: doubled separators collapse, network
     // style paths stay as given.
-    list.ResetForCombinedScan("/mnt");
+    list.ResetForCombinedScan(FolderRequest("/mnt"));
     FindRecord record;
     record.mode = kRegularFileType | 0644;
     record.SetName("n.txt");
@@ -197,7 +187,7 @@ TEST_F(TwinListViewTest, PathsGetSingleSeparatorsWhateverTheRootLooksLike) {
 
 // The Exclude setting keeps files out of both scans: an excluded file is
 // never a twin, and an excluded folder is neither listed nor counted.
-TEST_F(TwinListViewTest, ExcludedFilesAndFoldersAreNeverTwinsInEitherScan) {
+TEST_F(TwinScannerTest, ExcludedFilesAndFoldersAreNeverTwinsInEitherScan) {
     MakeFile("p/a.txt", 100);
     MakeFile("q/a.txt", 100);
     MakeFile("p/b.bak", 7);
@@ -205,102 +195,87 @@ TEST_F(TwinListViewTest, ExcludedFilesAndFoldersAreNeverTwinsInEitherScan) {
     MakeFile("cache/a.txt", 100);
     MakeFile("cache/deeper/c", 1000);
     ASSERT_TRUE(WriteSettingText(kExclude, "*.bak; /cache/"));
-    list.m_newFile.SetCompareFlags();
-    list.Scan(tree.Root());
+    Scan(tree.Root());
     EXPECT_EQ(list.GetStatus(), "Twin Files: 1 [0.098 KB] of Files 2, Exceptions: 0");
     EXPECT_EQ(Column(0), (std::vector<std::string>{"a.txt", "a.txt"}));
 
-    CFolderSizeView folders;
-    list.ResetForCombinedScan(tree.Root());
-    folders.m_pTwinSink = &list;
-    folders.RunScan(tree.Root());
-    EXPECT_EQ(folders.GetTotal(), 200u);
-    EXPECT_EQ(folders.GetFolderCount(), 2);  // p and q; cache is not shown
+    FolderScanner folders;
+    folders.SetTwinFeed(&list);
+    folders.RunScan(CombinedRequest(tree.Root()));
+    EXPECT_EQ(folders.Tree().GetFigures().total, 200u);
+    EXPECT_EQ(folders.Tree().GetFigures().folders, 2);  // p and q; cache is not shown
     EXPECT_EQ(Column(0), (std::vector<std::string>{"a.txt", "a.txt"}));
 }
 
-TEST_F(TwinListViewTest, OneCombinedWalkFillsTheFolderTreeAndTheList) {
+TEST_F(TwinScannerTest, OneCombinedWalkFillsTheFolderTreeAndTheList) {
     MakeFile("p/a.txt", 100);
     MakeFile("q/a.txt", 100);
     MakeFile("q/r/s.bin", 50);
-    CFolderSizeView folders;
-    list.m_newFile.SetCompareFlags();
-    list.ResetForCombinedScan(tree.Root());
-    folders.m_pTwinSink = &list;
-    folders.RunScan(tree.Root());
-    EXPECT_EQ(folders.GetTotal(), 250u);
-    EXPECT_GE(folders.GetRecordCount(), 4u);
+    FolderScanner folders;
+    folders.SetTwinFeed(&list);
+    folders.RunScan(CombinedRequest(tree.Root()));
+    EXPECT_EQ(folders.Tree().GetFigures().total, 250u);
+    EXPECT_GE(folders.Tree().GetRecordCount(), 4u);
     EXPECT_EQ(Column(0), (std::vector<std::string>{"a.txt", "a.txt"}));
-    EXPECT_EQ(list.m_nFiles.load(), 3);
+    EXPECT_EQ(list.FileCount(), 3);
     EXPECT_FALSE(list.IsBusy());
     // Once the walk has ended the list tells its folder and the summary a
     // duplicate scan of that folder writes, not the path of its last file.
     EXPECT_EQ(list.ScanRoot(), tree.Root());
     const std::string combined = list.GetStatus();
-    list.Scan(tree.Root());
+    Scan(tree.Root());
     EXPECT_EQ(combined, list.GetStatus());
     EXPECT_EQ(combined.rfind("Twin Files: ", 0), 0u);
 }
 
-TEST_F(TwinListViewTest, WorkersNeverShareTheTree) {
+TEST_F(TwinScannerTest, WorkersNeverShareTheTree) {
     MakeFile("a/x", 1);
     MakeFile("b/x", 1);
-    // A scan while busy is refused, and so is a rebuild.
-    list.m_bBusy.store(true);
-    list.Scan(tree.Root());
-    list.RebuildList();
-    FilterCriteria criteria;
-    EXPECT_FALSE(list.StartSearch(
-        criteria, [](CTwinListView&, const FilterCriteria&, std::stop_token) { ADD_FAILURE(); }));
-    EXPECT_EQ(messages, std::vector<std::string>(3, "App is busy.."));
-    list.m_bBusy.store(false);
-
-    // A search ends before a new scan touches the tree, even when it takes
+    // A search ends before a new scan touches the index, even when it takes
     // its time to notice the stop.
     std::atomic<bool> searchEnded{false};
     std::atomic<int64_t> foldersWhenSearchEnded{-1};
-    ASSERT_TRUE(list.StartSearch(
-        criteria, [&](CTwinListView& l, const FilterCriteria&, std::stop_token stop) {
-            while (!stop.stop_requested()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            foldersWhenSearchEnded = l.FoldersEntered();
-            searchEnded = true;
-        }));
+    ASSERT_TRUE(list.StartSearch([&](TwinScanner& twins, std::stop_token stop) {
+        while (!stop.stop_requested()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        foldersWhenSearchEnded = twins.FoldersEntered();
+        searchEnded = true;
+    }));
     EXPECT_TRUE(list.IsSearching());
-    list.StartScan(tree.Root());
+    list.StartScan(FolderRequest(tree.Root()));
     list.WaitForWorkers();
     EXPECT_TRUE(searchEnded.load());
     EXPECT_EQ(foldersWhenSearchEnded.load(), 0);
     EXPECT_FALSE(list.IsSearching());
-    EXPECT_EQ(list.GetItemCount(), 2);
+    EXPECT_EQ(Rows(), 2);
 }
 
-TEST_F(TwinListViewTest, AStartedScanSupersedesTheRunningOne) {
+TEST_F(TwinScannerTest, AStartedScanSupersedesTheRunningOne) {
     for (int i = 0; i < 200; ++i) {
         MakeFile("f" + std::to_string(i) + "/a.txt", 1);
     }
-    list.StartScan(tree.Root());
-    list.StartScan(tree.Root());
-    list.StartScan(tree.Root());
+    list.StartScan(FolderRequest(tree.Root()));
+    list.StartScan(FolderRequest(tree.Root()));
+    list.StartScan(FolderRequest(tree.Root()));
     list.WaitForWorkers();
     EXPECT_TRUE(messages.empty());
     EXPECT_FALSE(list.IsBusy());
-    EXPECT_EQ(list.m_nFiles.load(), 200);
-    EXPECT_EQ(list.GetItemCount(), 200);
+    EXPECT_EQ(list.FileCount(), 200);
+    EXPECT_EQ(Rows(), 200);
 }
 
-TEST_F(TwinListViewTest, RowsCanBeReadWhileTheScanAppendsThem) {
+TEST_F(TwinScannerTest, RowsCanBeReadWhileTheScanAppendsThem) {
     for (int i = 0; i < 400; ++i) {
         MakeFile("h" + std::to_string(i % 40) + "/n" + std::to_string(i / 40), 3);
     }
-    list.StartScan(tree.Root());
+    list.StartScan(FolderRequest(tree.Root()));
     size_t reads = 0;
     while (list.IsScanRunning()) {
-        int rows = list.GetItemCount();
+        int rows = Rows();
         for (int row = 0; row < rows; ++row) {
-            std::string path = list.GetRowText(row, CFileListCtrl::kPathColumn);
+            std::string path = test::TwinRowText(list, row, kPathText);
             // A row read while the list is cleared or rebuilt may be gone,
             // but never shows a half-made path.
             EXPECT_TRUE(path.empty() || path.rfind(tree.Root() + "/h", 0) == 0) << path;
@@ -309,10 +284,10 @@ TEST_F(TwinListViewTest, RowsCanBeReadWhileTheScanAppendsThem) {
         std::string status = list.GetStatus();
     }
     list.WaitForWorkers();
-    EXPECT_EQ(list.GetItemCount(), 400);
+    EXPECT_EQ(Rows(), 400);
 }
 
-TEST_F(TwinListViewTest, DestroyingTheListDuringAScanJoinsTheWorker) {
+TEST_F(TwinScannerTest, DestroyingTheListDuringAScanJoinsTheWorker) {
     for (int i = 0; i < 300; ++i) {
         MakeFile("g" + std::to_string(i % 30) + "/f" + std::to_string(i), 1);
     }
@@ -320,21 +295,21 @@ TEST_F(TwinListViewTest, DestroyingTheListDuringAScanJoinsTheWorker) {
     // returned would come from a worker that was not joined.
     auto notices = std::make_shared<std::atomic<int>>(0);
     for (int round = 0; round < 5; ++round) {
-        auto doomed = std::make_unique<CTwinListView>();
-        doomed->AttachListener([notices] { notices->fetch_add(1); });
-        doomed->StartScan(tree.Root());
+        auto doomed = std::make_unique<TwinScanner>();
+        doomed->Rows().AttachListener([notices] { notices->fetch_add(1); });
+        doomed->StartScan(FolderRequest(tree.Root()));
         doomed.reset();
         const int afterDestruction = notices->load();
         // Another whole scan gives a stray worker time to show itself.
-        CTwinListView witness;
-        witness.StartScan(tree.Root());
+        TwinScanner witness;
+        witness.StartScan(FolderRequest(tree.Root()));
         witness.WaitForWorkers();
-        EXPECT_EQ(witness.m_nFiles.load(), 300);
+        EXPECT_EQ(witness.FileCount(), 300);
         EXPECT_EQ(notices->load(), afterDestruction) << "round " << round;
     }
 }
 
-TEST_F(TwinListViewTest, OnlyRegularFilesAreTwinsAndTheRestStillCount) {
+TEST_F(TwinScannerTest, OnlyRegularFilesAreTwinsAndTheRestStillCount) {
     // Entries named alike, of one size and one time: links with one target,
     // fifos, devices; two empty regular files are the only twins.
     tree.MakeSymlink("target", "l1/x");
@@ -357,23 +332,23 @@ TEST_F(TwinListViewTest, OnlyRegularFilesAreTwinsAndTheRestStillCount) {
             tree.SetModified(entry, 1600000000);
         }
     }
-    list.Scan(tree.Root());
+    Scan(tree.Root());
     EXPECT_EQ(list.GetStatus(), "Twin Files: 1 [0.000 KB] of Files " + std::to_string(entries + 2) +
                                     ", Exceptions: 0");
-    std::vector<std::string> paths = Column(CFileListCtrl::kPathColumn);
+    std::vector<std::string> paths = Column(kPathText);
     std::sort(paths.begin(), paths.end());
     EXPECT_EQ(paths, (std::vector<std::string>{tree.Path("r1/x"), tree.Path("r2/x")}));
 
     // The filter still finds them: they are entries of the scan.
     size_t groups = 0;
-    for (BinBaum::Cursor it = list.m_tree.First(); !it.AtEnd(); list.m_tree.Next(it)) {
+    for (BinBaum::Cursor it = list.Index().First(); !it.AtEnd(); list.Index().Next(it)) {
         ++groups;
         EXPECT_EQ(it.Node().IsCandidate(), it.Node().HasTwins());
     }
     EXPECT_EQ(groups, size_t(entries + 1));
 }
 
-TEST_F(TwinListViewTest, HardLinksOfOneInodeAreMarkedAndNoCopies) {
+TEST_F(TwinScannerTest, HardLinksOfOneInodeAreMarkedAndNoCopies) {
     test::WriteText(tree.Path("a/h.txt"), "abc");
     tree.MakeFolder("b");
     ASSERT_EQ(::link(tree.Path("a/h.txt").c_str(), tree.Path("b/h.txt").c_str()), 0);
@@ -381,21 +356,21 @@ TEST_F(TwinListViewTest, HardLinksOfOneInodeAreMarkedAndNoCopies) {
     for (const char* file : {"a/h.txt", "c/h.txt"}) {
         tree.SetModified(file, 1600000000);
     }
-    list.Scan(tree.Root());
+    Scan(tree.Root());
     // Three rows, one copy: the link is the same file.
     EXPECT_EQ(list.GetStatus(), "Twin Files: 1 [0.003 KB] of Files 3, Exceptions: 0");
-    ASSERT_EQ(list.GetItemCount(), 3);
-    EXPECT_EQ(list.m_nScanTwinBytes.load(), 3u);
-    std::vector<std::string> marked = Column(CFileListCtrl::kContentColumn);
+    ASSERT_EQ(Rows(), 3);
+    EXPECT_EQ(list.ScanTwinBytes(), 3u);
+    std::vector<std::string> marked = Column(kContentText);
     EXPECT_EQ(std::count(marked.begin(), marked.end(), "hard link"), 1);
     EXPECT_EQ(std::count(marked.begin(), marked.end(), ""), 2);
 
     ASSERT_TRUE(list.StartVerify());
     list.WaitForWorkers();
     std::map<std::string, std::string> content;
-    for (int row = 0; row < list.GetItemCount(); ++row) {
-        content[list.GetRowText(row, CFileListCtrl::kPathColumn)] =
-            list.GetRowText(row, CFileListCtrl::kContentColumn);
+    for (int row = 0; row < Rows(); ++row) {
+        content[test::TwinRowText(list, row, kPathText)] =
+            test::TwinRowText(list, row, kContentText);
     }
     // The walk order decides which link counts as the file; the other is
     // the hard link, and both are of one set with the copy.
@@ -408,7 +383,7 @@ TEST_F(TwinListViewTest, HardLinksOfOneInodeAreMarkedAndNoCopies) {
     EXPECT_EQ(list.GetStatus(),
               "Verified: 1 identical copies [0.003 KB] beyond the first of each set, 0 unique, 1 "
               "hard links, 0 changed, 0 unread");
-    EXPECT_TRUE(list.CopyRows(CTwinListView::KeepRule::FirstPath).size() == 1);
+    EXPECT_TRUE(list.CopyRows(TwinScanner::KeepRule::FirstPath).size() == 1);
 }
 
 // A tmpfs keeps any time; the test mounts one where it may, or uses
@@ -431,7 +406,7 @@ std::unique_ptr<test::TempTree> TempTreeOnTmpfs(std::string& mounted) {
     return std::make_unique<test::TempTree>();
 }
 
-TEST_F(TwinListViewTest, TimesBeyondTheFileTimeRangeCompareAsTheFileSystemKeepsThem) {
+TEST_F(TwinScannerTest, TimesBeyondTheFileTimeRangeCompareAsTheFileSystemKeepsThem) {
     std::string mounted;
     std::unique_ptr<test::TempTree> odd = TempTreeOnTmpfs(mounted);
     if (!odd) {
@@ -461,9 +436,9 @@ TEST_F(TwinListViewTest, TimesBeyondTheFileTimeRangeCompareAsTheFileSystemKeepsT
     if (status.st_mtim.tv_sec != year60425) {
         GTEST_SKIP() << "this file system does not keep the year 60425";
     }
-    list.Scan(odd->Root());
+    Scan(odd->Root());
     // Only the two files of one time (to 100 ns) are twins.
-    std::vector<std::string> paths = Column(CFileListCtrl::kPathColumn);
+    std::vector<std::string> paths = Column(kPathText);
     std::sort(paths.begin(), paths.end());
     EXPECT_EQ(paths, (std::vector<std::string>{odd->Path("e/same.txt"), odd->Path("f/same.txt")}));
     EXPECT_EQ(list.GetStatus(), "Twin Files: 1 [0.008 KB] of Files 6, Exceptions: 0");
@@ -506,146 +481,179 @@ TEST(BinBaumRecordsTest, EveryFileReadsBackWhatWasInserted) {
     EXPECT_EQ(seen, 2000u);
 }
 
-TEST_F(TwinListViewTest, WithVerifyContentsOnAVerificationFollowsEveryScan) {
+TEST_F(TwinScannerTest, WithVerifyContentsOnAVerificationFollowsEveryScan) {
     for (const char* folder : {"a", "b", "c"}) {
         std::string file = std::string(folder) + "/v.txt";
         test::WriteText(tree.Path(file), folder[0] == 'c' ? "yy" : "xx");
         tree.SetModified(file, 1600000000);
     }
-    list.Scan(tree.Root());
+    Scan(tree.Root());
     EXPECT_FALSE(list.ShowsVerdicts());  // off unless turned on
 
     ASSERT_TRUE(WriteSetting(kVerifyContents, true));
-    list.Scan(tree.Root());
+    Scan(tree.Root());
     EXPECT_TRUE(list.ShowsVerdicts());
     EXPECT_EQ(list.GetStatus(),
               "Verified: 1 identical copies [0.002 KB] beyond the first of each set, 1 unique, 0 "
               "hard links, 0 changed, 0 unread");
     EXPECT_FALSE(list.IsBusy());
 
-    // A combined walk verifies once it has fed the list.
-    CFolderSizeView folders;
-    list.ResetForCombinedScan(tree.Root());
-    EXPECT_FALSE(list.ShowsVerdicts());
-    folders.m_pTwinSink = &list;
-    folders.RunScan(tree.Root());
+    // A combined walk verifies once it has fed the engine.
+    FolderScanner folders;
+    folders.SetTwinFeed(&list);
+    folders.RunScan(CombinedRequest(tree.Root()));
     list.WaitForWorkers();
     EXPECT_TRUE(list.ShowsVerdicts());
     EXPECT_EQ(list.CountTwins().unique, 1);
-    EXPECT_EQ(Column(CFileListCtrl::kContentColumn).size(), 3u);
+    EXPECT_EQ(Column(kContentText).size(), 3u);
 }
 
-// A twin list whose combined feed stops at its first file until the test
-// has asked for a reset.
-class HeldFeedList : public CTwinListView {
+// A combined feed that passes everything on to the engine, but holds the
+// walk at its first file, or before the feed's end, until the test releases
+// it; then it lingers a while, room for a reset that would not wait for the
+// feed to clear the index under it.
+class HeldFeed : public TwinFeed, private WalkSink {
   public:
-    void AddFileInFolder(const std::string& folderPath, const FindRecord& record) override {
-        if (!m_feeding.exchange(true)) {
-            while (!m_resetAsked.load()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-            // Room for a reset that does not wait to clear the tree under us.
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    enum class Where { FirstFile, End };
+    HeldFeed(TwinScanner& twins, Where where) : m_twins(twins), m_where(where) {}
+
+    void BeginFeed(const ScanRequest& request) override { m_twins.BeginFeed(request); }
+    WalkSink& FeedSink() override { return *this; }
+    void DiscardFeed(const std::string& reason) override { m_twins.DiscardFeed(reason); }
+    void EndFeed() override {
+        if (m_where == Where::End) {
+            Hold();
         }
-        CTwinListView::AddFileInFolder(folderPath, record);
+        m_twins.EndFeed();
     }
-    std::atomic<bool> m_feeding{false};
-    std::atomic<bool> m_resetAsked{false};
+
+    void WaitUntilHeld() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_held; });
+    }
+    void Release() {
+        std::lock_guard lock(m_mutex);
+        m_released = true;
+        m_changed.notify_all();
+    }
+
+  private:
+    bool EnterFolder(const std::string& path, const FindRecord* entry) override {
+        return m_twins.FeedSink().EnterFolder(path, entry);
+    }
+    void AddFile(const std::string& folderPath, const FindRecord& file) override {
+        if (m_where == Where::FirstFile && !m_passedFirst) {
+            m_passedFirst = true;
+            Hold();
+        }
+        m_twins.FeedSink().AddFile(folderPath, file);
+    }
+    void LeaveFolder(const std::string& path) override { m_twins.FeedSink().LeaveFolder(path); }
+
+    void Hold() {
+        {
+            std::unique_lock lock(m_mutex);
+            m_held = true;
+            m_changed.notify_all();
+            m_changed.wait(lock, [this] { return m_released; });
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+
+    TwinScanner& m_twins;
+    Where m_where;
+    bool m_passedFirst = false;  // the walking thread's
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_held = false;
+    bool m_released = false;
 };
 
-TEST_F(TwinListViewTest, AResetWaitsForACancelledCombinedScanStillFeedingTheList) {
+TEST_F(TwinScannerTest, NoJobTouchesTheIndexWhileACombinedWalkFeedsIt) {
+    MakeFile("a/x", 1);
+    MakeFile("b/x", 1);
+    HeldFeed held(list, HeldFeed::Where::FirstFile);
+    FolderScanner folders;
+    folders.SetTwinFeed(&held);
+    folders.StartScan(CombinedRequest(tree.Root()));
+    held.WaitUntilHeld();
+    EXPECT_TRUE(list.IsWorking());
+    list.RebuildList();
+    EXPECT_FALSE(list.StartSearch([](TwinScanner&, std::stop_token) { ADD_FAILURE(); }));
+    EXPECT_FALSE(list.StartVerify());
+    EXPECT_FALSE(list.ForgetPaths({tree.Path("a/x")}, {}));
+    EXPECT_EQ(messages, std::vector<std::string>(3, "App is busy.."));
+    held.Release();
+    folders.Wait();
+    list.WaitForWorkers();
+    EXPECT_FALSE(list.IsWorking());
+    EXPECT_EQ(Rows(), 2);
+}
+
+TEST_F(TwinScannerTest, AResetWaitsForACancelledCombinedScanStillFeedingTheList) {
     for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
         MakeFile(name, 10);
     }
     MakeFile("sub/a.txt", 10);
-    HeldFeedList held;
-    held.SetUserMessagePresenter([this](const std::string& text) { messages.push_back(text); });
-    held.m_newFile.SetCompareFlags();
-    held.ResetForCombinedScan(tree.Root());
-    CFolderSizeView folders;
-    folders.m_pTwinSink = &held;
-    folders.StartScan(tree.Root());
-    while (!held.m_feeding.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    folders.m_bBusy.store(false);  // cancel; the walk goes on to the end of its folder
-    held.m_resetAsked.store(true);
-    held.ResetForCombinedScan(tree.Root());
-    folders.WaitForScan();
+    HeldFeed held(list, HeldFeed::Where::FirstFile);
+    FolderScanner folders;
+    folders.SetTwinFeed(&held);
+    folders.StartScan(CombinedRequest(tree.Root()));
+    held.WaitUntilHeld();
+    folders.Cancel();  // the walk goes on to the end of its folder
+    held.Release();
+    list.ResetForCombinedScan(FolderRequest(tree.Root()));
+    folders.Wait();
     // Nothing of the cancelled walk arrives after the reset.
-    EXPECT_EQ(held.m_nFiles.load(), 0);
-    EXPECT_EQ(held.GetItemCount(), 0);
-    EXPECT_EQ(held.m_tree.GroupCount(), 0u);
+    EXPECT_EQ(list.FileCount(), 0);
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_EQ(list.Index().GroupCount(), 0u);
     EXPECT_TRUE(messages.empty());
 }
 
-// A twin list whose rebuild at the end of a combined walk waits until the
-// test has asked for the next reset.
-class HeldRebuildList : public CTwinListView {
-  public:
-    void RebuildList() override {
-        m_rebuilding = true;
-        while (!m_resetAsked.load()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        CTwinListView::RebuildList();
-    }
-    std::atomic<bool> m_rebuilding{false};
-    std::atomic<bool> m_resetAsked{false};
-};
-
-TEST_F(TwinListViewTest, AResetRightAfterACombinedScanStopsTheVerificationThatScanStarted) {
+TEST_F(TwinScannerTest, AResetRightAfterACombinedScanStopsTheVerificationThatScanStarted) {
     for (int i = 0; i < 200; ++i) {
         MakeFile("d" + std::to_string(i % 20) + "/f" + std::to_string(i / 20), 4000);
     }
     ASSERT_TRUE(WriteSetting(kVerifyContents, true));
-    HeldRebuildList held;
-    held.SetUserMessagePresenter([this](const std::string& text) { messages.push_back(text); });
-    held.ResetForCombinedScan(tree.Root());
-    CFolderSizeView folders;
-    folders.m_pTwinSink = &held;
-    folders.StartScan(tree.Root());
-    while (!held.m_rebuilding.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    held.m_resetAsked.store(true);
-    // The feed ends with a verification; the reset must not empty the tree
-    // under it, nor may it start on the emptied tree.
-    held.ResetForCombinedScan(tree.Root());
-    EXPECT_EQ(held.m_tree.GroupCount(), 0u);
-    EXPECT_EQ(held.GetItemCount(), 0);
-    EXPECT_FALSE(held.IsVerifying());
-    held.WaitForWorkers();
-    folders.WaitForScan();
-    EXPECT_FALSE(held.ShowsVerdicts());
-    EXPECT_EQ(held.GetItemCount(), 0);
+    HeldFeed held(list, HeldFeed::Where::End);
+    FolderScanner folders;
+    folders.SetTwinFeed(&held);
+    folders.StartScan(CombinedRequest(tree.Root()));
+    held.WaitUntilHeld();
+    held.Release();
+    // The feed ends with a verification; the reset must not empty the index
+    // under it, nor may it start on the emptied index.
+    list.ResetForCombinedScan(FolderRequest(tree.Root()));
+    EXPECT_EQ(list.Index().GroupCount(), 0u);
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_FALSE(list.IsVerifying());
+    list.WaitForWorkers();
+    folders.Wait();
+    EXPECT_FALSE(list.ShowsVerdicts());
+    EXPECT_EQ(Rows(), 0);
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(TwinListViewTest, ADuplicateScanWaitsForACancelledCombinedScanStillFeedingTheList) {
+TEST_F(TwinScannerTest, ADuplicateScanWaitsForACancelledCombinedScanStillFeedingTheList) {
     for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
         MakeFile(name, 10);
     }
     MakeFile("sub/a.txt", 10);
-    HeldFeedList held;
-    held.SetUserMessagePresenter([](const std::string&) {});
-    held.m_newFile.SetCompareFlags();
-    held.ResetForCombinedScan(tree.Root());
-    CFolderSizeView folders;
-    folders.m_pTwinSink = &held;
-    folders.StartScan(tree.Root());
-    while (!held.m_feeding.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    folders.m_bBusy.store(false);
-    held.StartScan(tree.Root());
-    held.m_resetAsked.store(true);
-    folders.WaitForScan();
-    held.WaitForWorkers();
+    HeldFeed held(list, HeldFeed::Where::FirstFile);
+    FolderScanner folders;
+    folders.SetTwinFeed(&held);
+    folders.StartScan(CombinedRequest(tree.Root()));
+    held.WaitUntilHeld();
+    folders.Cancel();
+    list.StartScan(FolderRequest(tree.Root()));
+    held.Release();
+    folders.Wait();
+    list.WaitForWorkers();
     // The scan counts its own walk only, not the rest of the cancelled one.
-    EXPECT_EQ(held.m_nFiles.load(), 5);
-    EXPECT_EQ(held.GetItemCount(), 2);
-    EXPECT_EQ(held.GetStatus(), "Twin Files: 1 [0.010 KB] of Files 5, Exceptions: 0");
+    EXPECT_EQ(list.FileCount(), 5);
+    EXPECT_EQ(Rows(), 2);
+    EXPECT_EQ(list.GetStatus(), "Twin Files: 1 [0.010 KB] of Files 5, Exceptions: 0");
 }
 
 }  // namespace

@@ -13,22 +13,28 @@
 #include <QSignalSpy>
 #include <QtTest>
 #include <filesystem>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "controls/ShellOperations.h"
-#include "duplicates/TwinListView.h"
+#include "controls/DiskChanges.h"
+#include "controls/EngineSignals.h"
+#include "duplicates/TwinScanner.h"
 #include "duplicates/ui/TwinListModel.h"
-#include "duplicates/ui/TwinListPane.h"
+#include "duplicates/ui/TwinListView.h"
 #include "filter/ui/CFileFilterDlg.h"
 #include "tests/support/PrivateHome.h"
+#include "tests/support/ScanRequests.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/TestFiles.h"
 
-using quarn::CFileListCtrl;
 using quarn::CTwinListView;
+using quarn::DiskChanges;
+using quarn::EngineSignals;
 using quarn::ShellHooks;
 using quarn::TwinListModel;
-using quarn::TwinListPane;
+using quarn::TwinScanner;
 using quarn::test::PrivateHome;
 using quarn::test::TempTree;
 
@@ -43,7 +49,7 @@ QString Text(const TwinListModel& model, int row, int column) {
 QSet<QString> Paths(const TwinListModel& model) {
     QSet<QString> paths;
     for (int row = 0; row < model.rowCount(); ++row) {
-        paths << Text(model, row, CFileListCtrl::kPathColumn);
+        paths << Text(model, row, TwinListModel::kPathColumn);
     }
     return paths;
 }
@@ -57,19 +63,47 @@ struct MenuProbe {
 
 }  // namespace
 
-class TwinListPaneTest : public QObject {
+class TwinListViewTest : public QObject {
     Q_OBJECT
 
   private:
     std::unique_ptr<PrivateHome> m_home;
     std::unique_ptr<TempTree> m_tree;
-    std::unique_ptr<CTwinListView> m_list;
-    std::unique_ptr<TwinListPane> m_pane;
+    // The engine, its news and the announcements the pane follows; the
+    // pane goes before them.
+    std::unique_ptr<TwinScanner> m_list;
+    std::unique_ptr<EngineSignals> m_events;
+    std::unique_ptr<DiskChanges> m_changes;
+    std::unique_ptr<CTwinListView> m_pane;
+    // While set, a verification waits at its first snapshot.
+    std::atomic<bool> m_holdVerification{false};
     MenuProbe m_probe;
     QStringList m_opened;
     QStringList m_errors;
     QStringList m_questions;
     QList<bool> m_answers;  // answers to the questions in turn; yes when none is left
+
+    void MakePane(int width, int height) {
+        m_pane.reset();
+        m_list = std::make_unique<TwinScanner>();
+        m_events = std::make_unique<EngineSignals>();
+        m_changes = std::make_unique<DiskChanges>();
+        const auto progressed = m_events->ProgressCallback();
+        m_list->SetObserver(TwinScanner::Observer{[this, progressed] {
+                                                      while (m_holdVerification.load() &&
+                                                             m_list->Progress().job ==
+                                                                 quarn::JobKind::Verify) {
+                                                          std::this_thread::yield();
+                                                      }
+                                                      progressed();
+                                                  },
+                                                  m_events->IdleCallback()});
+        m_pane = std::make_unique<CTwinListView>(*m_list, *m_events, *m_changes);
+        m_pane->resize(width, height);
+        m_pane->show();
+    }
+
+    void Scan() { m_list->Scan(quarn::test::FolderRequest(m_tree->Root())); }
 
     // The pane after a scan of one group of three twins and a single file.
     void ScanFreshTree() {
@@ -81,12 +115,9 @@ class TwinListPaneTest : public QObject {
             m_tree->SetModified(file, kScanTime);
         }
         m_tree->MakeFile("single.txt", 10);
-        m_list = std::make_unique<CTwinListView>();
-        m_pane = std::make_unique<TwinListPane>(*m_list);
-        m_pane->resize(700, 400);
-        m_pane->show();
+        MakePane(700, 400);
         QVERIFY(QTest::qWaitForWindowExposed(m_pane.get()));
-        m_list->Scan(m_tree->Root());
+        Scan();
     }
 
     QPoint RowPoint(int row) const {
@@ -159,9 +190,9 @@ class TwinListPaneTest : public QObject {
         const QIcon first = model.data(model.index(0, 0), Qt::DecorationRole).value<QIcon>();
         QVERIFY(!first.isNull());
         for (int row = 0; row < 3; ++row) {
-            QCOMPARE(Text(model, row, CFileListCtrl::kFileColumn), QStringLiteral("dup.txt"));
-            QCOMPARE(Text(model, row, CFileListCtrl::kSizeColumn), QStringLiteral("2048 Bytes"));
-            QVERIFY(Text(model, row, CFileListCtrl::kModifiedColumn).endsWith(' '));
+            QCOMPARE(Text(model, row, TwinListModel::kFileColumn), QStringLiteral("dup.txt"));
+            QCOMPARE(Text(model, row, TwinListModel::kSizeColumn), QStringLiteral("2048 Bytes"));
+            QVERIFY(Text(model, row, TwinListModel::kModifiedColumn).endsWith(' '));
             const QIcon icon = model.data(model.index(row, 0), Qt::DecorationRole).value<QIcon>();
             QCOMPARE(icon.cacheKey(), first.cacheKey());
         }
@@ -230,7 +261,7 @@ class TwinListPaneTest : public QObject {
             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         m_probe.pick = QStringLiteral("Open Folder");
         RightClick(RowPoint(2));
-        const QString path = Text(*m_pane->Model(), 2, CFileListCtrl::kPathColumn);
+        const QString path = Text(*m_pane->Model(), 2, TwinListModel::kPathColumn);
         QCOMPARE(m_opened, QStringList{QFileInfo(path).absolutePath()});
     }
 
@@ -239,7 +270,7 @@ class TwinListPaneTest : public QObject {
         TwinListModel& model = *m_pane->Model();
         QTRY_COMPARE(model.rowCount(), 3);
         const QSet<QString> before = Paths(model);
-        const QString victim = Text(model, 1, CFileListCtrl::kPathColumn);
+        const QString victim = Text(model, 1, TwinListModel::kPathColumn);
 
         m_probe.pick = QStringLiteral("Move to Trash");
         RightClick(RowPoint(1));
@@ -255,7 +286,7 @@ class TwinListPaneTest : public QObject {
 
         // A file rewritten since the scan is not what its row shows: it stays,
         // and so does its row.
-        const QString changed = Text(model, 0, CFileListCtrl::kPathColumn);
+        const QString changed = Text(model, 0, TwinListModel::kPathColumn);
         const std::string relative =
             std::filesystem::relative(changed.toStdString(), m_tree->Root()).string();
         m_tree->MakeFile(relative, 4096);
@@ -266,11 +297,16 @@ class TwinListPaneTest : public QObject {
         QVERIFY(Paths(model).contains(changed));
 
         // While a worker holds the list, Move to Trash is not offered.
-        const QString last = Text(model, 1, CFileListCtrl::kPathColumn);
+        const QString last = Text(model, 1, TwinListModel::kPathColumn);
         QVERIFY(last != changed);
-        m_list->m_bBusy.store(true);
+        m_holdVerification = true;
+        QVERIFY(m_list->StartVerify());
         RightClick(RowPoint(1));
-        m_list->m_bBusy.store(false);
+        m_holdVerification = false;
+        m_list->WaitForWorkers();
+        // The verification found the changed twin; the scan's rows come back.
+        m_list->RebuildList();
+        QTRY_COMPARE(model.rowCount(), 2);
         QVERIFY(QFileInfo::exists(last));
         QCOMPARE(m_errors.size(), 1);
 
@@ -296,11 +332,8 @@ class TwinListPaneTest : public QObject {
             quarn::test::WriteText(m_tree->Path(file), text);
             m_tree->SetModified(file, kScanTime);
         }
-        m_list = std::make_unique<CTwinListView>();
-        m_pane = std::make_unique<TwinListPane>(*m_list);
-        m_pane->resize(900, 300);
-        m_pane->show();
-        m_list->Scan(m_tree->Root());
+        MakePane(900, 300);
+        Scan();
         QVERIFY(m_list->StartVerify());
         m_list->WaitForWorkers();
         TwinListModel& model = *m_pane->Model();
@@ -308,16 +341,16 @@ class TwinListPaneTest : public QObject {
 
         // The Content column, and a line above the first row of the second
         // group only.
-        QCOMPARE(model.headerData(CFileListCtrl::kContentColumn, Qt::Horizontal).toString(),
+        QCOMPARE(model.headerData(TwinListModel::kContentColumn, Qt::Horizontal).toString(),
                  QStringLiteral("Content"));
         for (int row = 0; row < 6; ++row) {
-            QCOMPARE(Text(model, row, CFileListCtrl::kContentColumn), QStringLiteral("identical"));
+            QCOMPARE(Text(model, row, TwinListModel::kContentColumn), QStringLiteral("identical"));
             QCOMPARE(model.data(model.index(row, 0), TwinListModel::kGroupStartRole).toBool(),
                      row == 2);
         }
 
-        QSignalSpy said(m_pane.get(), &TwinListPane::statusMessage);
-        QCOMPARE(m_pane->SelectCopies(CTwinListView::KeepRule::FirstPath), 3);
+        QSignalSpy said(m_pane.get(), &CTwinListView::statusMessage);
+        QCOMPARE(m_pane->SelectCopies(TwinScanner::KeepRule::FirstPath), 3);
         QCOMPARE(said.size(), 1);
         QCOMPARE(m_pane->selectionModel()->selectedRows().size(), 3);
         m_pane->setFocus();
@@ -333,7 +366,7 @@ class TwinListPaneTest : public QObject {
         // other: unique, still twins by name.
         QVERIFY(QFileInfo::exists(QString::fromStdString(m_tree->Path("1/b.txt"))));
         QCOMPARE(model.rowCount(), 2);
-        QCOMPARE(Text(model, 0, CFileListCtrl::kContentColumn), QStringLiteral("unique"));
+        QCOMPARE(Text(model, 0, TwinListModel::kContentColumn), QStringLiteral("unique"));
         QCOMPARE(m_list->GetStatus(),
                  std::string("Verified: 0 identical copies [0.000 KB] beyond the first of each "
                              "set, 2 unique, 0 hard links, 0 changed, 0 unread"));
@@ -349,21 +382,18 @@ class TwinListPaneTest : public QObject {
         quarn::test::WriteText(m_tree->Path("c/h.txt"), "abc");
         m_tree->SetModified("a/h.txt", kScanTime);
         m_tree->SetModified("c/h.txt", kScanTime);
-        m_list = std::make_unique<CTwinListView>();
-        m_pane = std::make_unique<TwinListPane>(*m_list);
-        m_pane->resize(900, 300);
-        m_pane->show();
-        m_list->Scan(m_tree->Root());
+        MakePane(900, 300);
+        Scan();
         TwinListModel& model = *m_pane->Model();
         QTRY_COMPARE(model.rowCount(), 3);
         int link = -1;
         for (int row = 0; row < 3; ++row) {
-            if (m_list->m_tree.FileIsExtraLink(m_list->GetRowSource(row)->file)) {
+            if (m_list->Index().FileIsExtraLink(m_list->Rows().GetRowSource(row)->file)) {
                 link = row;
             }
         }
         QVERIFY(link >= 0);
-        const QString path = Text(model, link, CFileListCtrl::kPathColumn);
+        const QString path = Text(model, link, TwinListModel::kPathColumn);
 
         m_probe.pick = QStringLiteral("Move to Trash");
         m_answers = {true, false};
@@ -387,22 +417,22 @@ class TwinListPaneTest : public QObject {
         auto others = [&] {
             int sum = 0;
             for (int column = 0; column < heading->count(); ++column) {
-                sum += column == CFileListCtrl::kPathColumn ? 0 : heading->sectionSize(column);
+                sum += column == TwinListModel::kPathColumn ? 0 : heading->sectionSize(column);
             }
             return sum;
         };
         m_pane->resize(1500, 400);
-        QTRY_COMPARE(heading->sectionSize(CFileListCtrl::kPathColumn),
+        QTRY_COMPARE(heading->sectionSize(TwinListModel::kPathColumn),
                      m_pane->viewport()->width() - others());
         // Narrower than the columns: the Path column keeps its starting width.
         m_pane->resize(400, 400);
-        QTRY_COMPARE(heading->sectionSize(CFileListCtrl::kPathColumn),
-                     m_pane->InitialColumnWidth(CFileListCtrl::kPathColumn));
+        QTRY_COMPARE(heading->sectionSize(TwinListModel::kPathColumn),
+                     m_pane->InitialColumnWidth(TwinListModel::kPathColumn));
         // Once the user sized it, it stays as sized.
-        heading->resizeSection(CFileListCtrl::kPathColumn, 200);
+        heading->resizeSection(TwinListModel::kPathColumn, 200);
         m_pane->resize(1500, 400);
         QTest::qWait(50);
-        QCOMPARE(heading->sectionSize(CFileListCtrl::kPathColumn), 200);
+        QCOMPARE(heading->sectionSize(TwinListModel::kPathColumn), 200);
     }
 
     void fileFilterOpensOnThisList() {
@@ -418,14 +448,14 @@ class TwinListPaneTest : public QObject {
         });
         m_pane->OnFileFilter();
         QVERIFY(seen != nullptr);
-        QCOMPARE(seen->m_pList, m_list.get());
+        QCOMPARE(seen->List(), m_list.get());
         m_list->WaitForWorkers();
         QTRY_COMPARE(m_pane->Model()->rowCount(), 1);
-        QCOMPARE(Text(*m_pane->Model(), 0, CFileListCtrl::kFileColumn),
+        QCOMPARE(Text(*m_pane->Model(), 0, TwinListModel::kFileColumn),
                  QStringLiteral("single.txt"));
         QCOMPARE(m_list->GetStatus(), std::string("FileFind - Objects found 1 - ready"));
     }
 };
 
-QTEST_MAIN(TwinListPaneTest)
-#include "TwinListPane_test.moc"
+QTEST_MAIN(TwinListViewTest)
+#include "TwinListView_test.moc"

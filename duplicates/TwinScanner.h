@@ -1,0 +1,286 @@
+#pragma once
+// The Dupmatch engine: the duplicate detector's index of the last scan
+// (BinBaum), the list's rows (TwinRows), the counters, the content verdicts
+// and the jobs that change them, run by one JobRunner. The window's twin
+// list, the File Filter, the report and the trash all drive it; it makes no
+// texts but its status, and has no Qt.
+//
+// Jobs:
+//   - a duplicate scan (StartScan) walks or imports the request's tree into
+//     the index; every file that joins a group shows as a row at once; when
+//     the walk ends the summary is the status and the rows are rebuilt from
+//     the index (RebuildList), every group of two or more, in name order;
+//   - a content verification (StartVerify), and one that follows a scan or a
+//     feed when the request asks for it;
+//   - a filter search (StartSearch, filter/FileSearch.h) refills the rows.
+// A scan always starts: it supersedes a running scan, search or
+// verification. A search or a verification is refused with "App is busy.."
+// while a scan, a verification or a feed works on the index; a search in
+// progress is superseded. Cancel() clears the busy flag: a walk stops on
+// entering its next folder, counts one exception and still shows what it
+// found; a verification stops at its next read and keeps the verdicts of the
+// groups it finished.
+//
+// A combined scan (TwinFeed): a folder scan's walk fills the index; from
+// BeginFeed to EndFeed no job of this engine runs, and EndFeed rebuilds the
+// list and writes the summary a duplicate scan of the same folder writes.
+//
+// Content: a hard link of a file already in its group reads "hard link" from
+// the scan on; after a verification each file of a group of twins has a
+// verdict (ContentVerdict.h), the rows of one identical set stand together,
+// and the status counts the bytes identical copies hold beyond the first of
+// each set.
+//
+// Threads: every member may be called from any thread, except as noted; the
+// observer is called on the thread that caused the news and must not block.
+// The destructor stops and joins the jobs; a folder scan feeding the engine
+// must have been joined first.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "duplicates/BinBaum.h"
+#include "duplicates/ContentFile.h"
+#include "duplicates/ContentVerdicts.h"
+#include "duplicates/TwinGroup.h"
+#include "duplicates/TwinRows.h"
+#include "pipeline/JobRunner.h"
+#include "pipeline/ScanRequest.h"
+#include "pipeline/TwinFeed.h"
+#include "platform/UserMessage.h"
+
+namespace quarn {
+
+class TwinTrash;
+
+// What a row shows, read from the index when asked.
+struct TwinRow {
+    RowSource source;
+    std::string name;  // the group's name
+    std::string path;
+    uint64_t size = 0;
+    uint64_t lastWriteTime = 0;  // FILETIME
+    // The verification's verdict (a hard link known from the scan reads
+    // HardLink before any), and the reason of a changed or unread file.
+    Content content = Content::NotVerified;
+    std::string reason;
+};
+
+class TwinScanner final : public TwinFeed {
+  public:
+    struct Observer {
+        std::function<void()> progressed;  // a new status or counts
+        std::function<void()> idle;        // the last job (or feed) has ended
+    };
+    // A search (filter/FileSearch.h): fills the rows from the index. It
+    // must return soon after `stop` is requested.
+    using SearchWorker = std::function<void(TwinScanner& twins, std::stop_token stop)>;
+
+    // `presenter` shows "App is busy.." and the index's messages.
+    explicit TwinScanner(UserMessagePresenter presenter = {});
+    ~TwinScanner() override;
+
+    // Set once, before the first job.
+    void SetObserver(Observer observer);
+
+    // --- Duplicate scan -------------------------------------------------------
+    // Starts the scan of `request` (a folder or an import), superseding
+    // whatever job runs; returns at once with the busy flag set.
+    void StartScan(const ScanRequest& request);
+    // Scans and waits for the scan (and a verification that follows it) to
+    // end; refused with "App is busy.." while the engine is busy.
+    void Scan(const ScanRequest& request);
+    // Clears the busy flag: a running scan stops at its next folder, a
+    // verification at its next read.
+    void Cancel() { m_runner.Cancel(); }
+    bool IsBusy() const { return m_runner.IsBusy(); }
+    // True while the engine is busy, a job runs or a feed fills the index.
+    bool IsWorking() const;
+    bool IsScanRunning() const { return m_runner.Current() == JobKind::Scan; }
+    bool IsSearching() const { return m_runner.Current() == JobKind::Search; }
+    bool IsVerifying() const { return m_runner.Current() == JobKind::Verify; }
+    // Waits for every job started so far (the report, the tests).
+    void WaitForWorkers() { m_runner.Wait(); }
+    bool WaitFor(std::chrono::milliseconds timeout);
+    ScanProgress Progress() const { return m_runner.Progress(); }
+
+    // One file of a walk, `path` = folder + "/" + name: it joins its twins
+    // or starts a group, and shows as a row when it joins.
+    void AddFile(const std::string& path, const FindRecord& record);
+    // Refills the rows from the index, every group of two or more files.
+    // Refused with "App is busy.." while busy.
+    void RebuildList();
+    // Before a combined scan of `request`: waits for a feed that is still
+    // running, ends a running job, then empties the index, the rows, the
+    // verdicts and the file count.
+    void ResetForCombinedScan(const ScanRequest& request);
+
+    // --- TwinFeed --------------------------------------------------------------
+    void BeginFeed(const ScanRequest& request) override;
+    WalkSink& FeedSink() override;
+    void DiscardFeed(const std::string& reason) override;
+    void EndFeed() override;
+
+    // --- Filter search and verification ----------------------------------------
+    // Refused ("App is busy..", false) while a scan, a verification or a
+    // feed works on the index; otherwise supersedes a running search.
+    bool StartSearch(SearchWorker worker);
+    // Refused like a search; otherwise claims the busy flag and verifies
+    // every group of twins. When it ends, the rows are rebuilt group by
+    // group, identical sets together.
+    bool StartVerify();
+    // A file's verdict (NotVerified before a verification), and the reason
+    // of a changed or unread file.
+    FileVerdict VerdictOf(FileId file) const;
+    std::string VerdictReason(FileId file) const;
+    // A verification gave verdicts since the last scan.
+    bool HasVerdicts() const;
+    // The rows are a verification's (not a scan's or a search's).
+    bool ShowsVerdicts() const { return m_shown.load() == Shown::Verified; }
+
+    // What the status counts, recomputed from the index and the verdicts.
+    struct TwinCounts {
+        int copies = 0;  // files beyond the first of each group, hard links not counted
+        uint64_t copyBytes = 0;
+        int identicalCopies = 0;  // inodes beyond the first of each identical set
+        uint64_t identicalBytes = 0;
+        int unique = 0;
+        int hardLinks = 0;
+        int changed = 0;
+        int unread = 0;
+        int notVerified = 0;
+    };
+    TwinCounts CountTwins() const;
+
+    // --- Select Copies ----------------------------------------------------------
+    enum class KeepRule { Oldest, Newest, FirstPath };
+    // The rows to select so that every identical set keeps one file (the
+    // oldest, the newest, or the first by path) and shows every other one
+    // selected. Hard links are not copies and are never selected. Ascending.
+    std::vector<int> CopyRows(KeepRule keep) const;
+
+    // --- What left the disk ------------------------------------------------------
+    // Files (or every file below a folder) that left the disk, whoever moved
+    // them: they leave their groups and rows, a group without a twin left
+    // leaves the list, and the status follows. Not while a job works on the
+    // index (false, nothing changed).
+    bool ForgetPaths(const std::vector<std::string>& files,
+                     const std::vector<std::string>& folders);
+
+    // --- State, read by the panes, the search and the report --------------------
+    const BinBaum& Index() const { return m_tree; }
+    TwinRows& Rows() { return m_rows; }
+    const TwinRows& Rows() const { return m_rows; }
+    // What row `row` shows; nothing out of range.
+    std::optional<TwinRow> RowAt(int row) const;
+    std::string GetStatus() const { return m_runner.Progress().status; }
+    // Stores the status text and tells the observer.
+    void SetStatusText(const std::string& text);
+    // The folder (or file) of the last scan, alone or combined.
+    std::string ScanRoot() const;
+    // Why the last import could not be read; empty when it could.
+    std::string GetImportError() const;
+    // "%.3f GB" from 2^30 bytes, "%.3f MB" from 2^20, else "%.3f KB".
+    std::string FormatTwinBytes(uint64_t bytes) const;
+
+    int32_t FileCount() const { return m_nFiles.load(); }  // files met since the scan began
+    int32_t ExceptionCount() const { return m_nExceptions.load(); }
+    // Folders the running or last walk entered (for progress displays).
+    int64_t FoldersEntered() const { return m_nFoldersEntered.load(std::memory_order_relaxed); }
+    // Twin rows and bytes as the last scan's summary counted them (the
+    // rebuild clears the running total; the report prints these). Hard links
+    // of a file already in the group are not copies and not counted.
+    int32_t ScanTwinRows() const { return m_nScanTwinRows.load(); }
+    uint64_t ScanTwinBytes() const { return m_nScanTwinBytes.load(); }
+
+    // The last scan as the status bar tells it: what it met and, once it
+    // ended, how long it took (a combined scan's walk included).
+    struct Summary {
+        bool scanned = false;
+        bool running = false;
+        bool fed = false;  // a folder scan's walk filled the index (a combined scan)
+        int64_t files = 0;
+        int64_t folders = 0;
+        double seconds = 0;
+    };
+    Summary LastScanSummary() const;
+
+  private:
+    friend class TwinTrash;
+    class ScanWalkSink;
+    friend class ScanWalkSink;
+    // What the rows show, so the status after a change says the same kind
+    // of thing.
+    enum class Shown { Scan, Search, Verified };
+
+    void ScanJob(const ScanRequest& request, const JobRunner::Ticket& ticket);
+    // Walks or reads the request's tree into the index.
+    void Walk(const ScanRequest& request, std::stop_token stop);
+    // "Twin Files: ..." from the counters and the rows found during the walk.
+    void PublishScanSummary();
+    // " [imported FILE]" when the last scan read a file, else empty.
+    std::string ImportedSuffix() const;
+    void AddFileAt(std::string_view folderPrefix, const FindRecord& record);
+    void RebuildRows(std::stop_token stop);
+    bool StartVerifyJob(bool fromFeed);
+    void VerifyJob(const JobRunner::Ticket& ticket);
+    bool MayStartJob(JobKind current, bool busy, bool feeding) const;
+    // The index, the rows and the verdicts of the last scan go.
+    void EmptyIndexAndRows();
+    void PublishStatusThrottled(const std::string& text);
+    std::string StatusAfterChange() const;
+    std::string VerifyStatus(const TwinCounts& counts, bool cancelled) const;
+    // Shows the verification's progress in the status (throttled).
+    void ShowVerifyProgress(uint64_t filesDone, uint64_t filesTotal, uint64_t bytesRead);
+    ExpectedFile ExpectedOf(FileId file) const;
+    bool InGroup(GroupId group, FileId file) const;
+    // Takes a file out of its group and its rows (it left the disk).
+    void ForgetFile(GroupId group, FileId file);
+    void CountScanStart(bool fed);
+
+    UserMessagePresenter m_presenter;
+    Observer m_observer;
+    TwinGroup m_newFile;  // the one-file group; its flags hold for the scan
+    BinBaum m_tree;       // the groups of the last scan
+    TwinRows m_rows;
+    ContentVerdicts m_verdicts;  // guarded by the rows' lock
+
+    std::atomic<int32_t> m_nFiles{0};
+    std::atomic<int32_t> m_nExceptions{0};
+    std::atomic<int64_t> m_nFoldersEntered{0};
+    std::atomic<int32_t> m_nScanTwinRows{0};
+    std::atomic<uint64_t> m_nScanTwinBytes{0};
+    std::atomic<Shown> m_shown{Shown::Scan};
+    uint64_t m_nTwinBytes = 0;  // bytes of the copies beyond each group's first (the job's)
+
+    mutable std::mutex m_mutex;  // guards the members below it
+    std::string m_strScanRoot;
+    std::string m_strImportedFrom;  // the file the last scan read, empty for a walk
+    std::string m_strImportError;
+    std::string m_feedDiscarded;  // why a combined import's feed was forgotten, or empty
+    bool m_verifyAfterFeed = false;
+    bool m_scanned = false;
+    bool m_lastScanFed = false;
+    std::chrono::steady_clock::time_point m_scanStarted;
+    double m_scanSeconds = 0;
+
+    // The walking thread's own: its throttle and path buffers.
+    ProgressThrottle m_throttle;
+    std::string m_pathBuffer;
+    std::string m_feedFolder;
+    std::string m_feedPrefix;
+    std::unique_ptr<WalkSink> m_feedSink;
+
+    // Declared last: destroyed (and its jobs joined) before the state above.
+    JobRunner m_runner;
+};
+
+}  // namespace quarn

@@ -1,0 +1,61 @@
+#pragma once
+// A report-style file list: one row per file, columns that keep their place
+// (a heading click sorts nothing; dividers are dragged), the Path column
+// taking the width the window has to spare until the user sizes it, and the
+// file's context menu on a right click: "Open Folder" first, then the
+// desktop's commands for the file. The twin list (CTwinListView) is one.
+//
+// Interface thread only.
+
+#include <QTreeView>
+
+#include <string>
+#include <vector>
+
+namespace quarn {
+
+class CFileListCtrl : public QTreeView {
+    Q_OBJECT
+
+  public:
+    explicit CFileListCtrl(QWidget* parent = nullptr);
+    ~CFileListCtrl() override;
+
+    // The columns' widths: File 100, Path 340, Size 75, Modified 110 and
+    // Content 80 pixels, the right-aligned ones grown to hold their usual
+    // texts in the list's font. Called once the model is set.
+    void SetupColumns();
+    // The width a column starts with for the list's font (the user may drag it).
+    int InitialColumnWidth(int column) const;
+
+    // A context-menu request at `viewportPos` (viewport coordinates); the
+    // menu is shown at `globalPos`. Nothing happens below the last row.
+    void OnContextMenu(const QPoint& viewportPos, const QPoint& globalPos);
+
+  protected:
+    // The full path of the file in `row` (raw bytes); empty for none.
+    virtual std::string PathOfRow(int row) const = 0;
+    // Whether "Move to Trash" may be chosen now, and carrying it out on the
+    // rows it applies to (the selection when the row is part of it).
+    virtual bool MayMoveToTrash() const { return false; }
+    virtual void MoveRowsToTrash(const std::vector<int>& rows) { (void)rows; }
+    // Called before a row is read for a menu: the rows the view shows must
+    // be the data's.
+    virtual void SyncRows() {}
+    std::vector<int> SelectedRows() const;
+
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    // Gives the Path column the width the others leave, unless the user
+    // sized it.
+    void FitPathColumn();
+    void OpenFolderOf(const std::string& path);
+
+    bool m_pathWidthChosen = false;  // the user dragged the Path divider
+    bool m_settingWidths = false;    // our own resizing, not the user's
+};
+
+}  // namespace quarn

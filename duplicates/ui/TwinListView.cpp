@@ -1,0 +1,234 @@
+#include "duplicates/ui/TwinListView.h"
+
+#include <QItemSelection>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <algorithm>
+
+#include "controls/EngineSignals.h"
+#include "controls/FileNameText.h"
+#include "controls/ShellOperations.h"
+#include "duplicates/TwinTrash.h"
+#include "duplicates/ui/TwinListModel.h"
+#include "filter/ui/CFileFilterDlg.h"
+#include "foldersize/SizeText.h"
+
+namespace quarn {
+
+CTwinListView::CTwinListView(TwinScanner& twins, EngineSignals& twinEvents,
+                             DiskChanges& diskChanges, QWidget* parent)
+    : CFileListCtrl(parent), m_twins(twins), m_diskChanges(diskChanges) {
+    MimeIconProvider::EnsureIconTheme();
+    // The table lives as long as the process: the model looks icons up in it.
+    m_pModel = new TwinListModel(m_twins, &MimeIconProvider::Shared(), this);
+    setModel(m_pModel);
+    SetupColumns();
+    connect(&diskChanges, &DiskChanges::pathsRemoved, this, &CTwinListView::OnPathsRemoved);
+    // What left the disk while a job held the index is forgotten once it ends.
+    connect(&twinEvents, &EngineSignals::idle, this, [this] {
+        if ((!m_pendingFiles.empty() || !m_pendingFolders.empty()) &&
+            m_twins.ForgetPaths(m_pendingFiles, m_pendingFolders)) {
+            m_pendingFiles.clear();
+            m_pendingFolders.clear();
+            m_pModel->ApplyPendingChanges();
+        }
+    });
+}
+
+CTwinListView::~CTwinListView() = default;
+
+void CTwinListView::StartScan(const ScanRequest& request) {
+    m_twins.StartScan(request);
+}
+
+void CTwinListView::selectAllRows() {
+    selectAll();
+}
+
+std::string CTwinListView::PathOfRow(int row) const {
+    const std::optional<TwinRow> shown = m_twins.RowAt(row);
+    return shown ? shown->path : std::string();
+}
+
+void CTwinListView::SyncRows() {
+    // The rows the view shows must be the store's before a row is read.
+    m_pModel->ApplyPendingChanges();
+}
+
+void CTwinListView::OnPathsRemoved(const std::vector<RemovedPath>& removed) {
+    for (const RemovedPath& entry : removed) {
+        (entry.isFolder ? m_pendingFolders : m_pendingFiles).push_back(entry.path);
+    }
+    if (m_twins.ForgetPaths(m_pendingFiles, m_pendingFolders)) {
+        m_pendingFiles.clear();
+        m_pendingFolders.clear();
+        m_pModel->ApplyPendingChanges();
+    }
+}
+
+void CTwinListView::SetFileFilterDialog(CFileFilterDlg* dialog) {
+    m_pFilterDlg = dialog;
+}
+
+CFileFilterDlg* CTwinListView::FileFilterDialog() {
+    if (m_pFilterDlg != nullptr) {
+        return m_pFilterDlg;
+    }
+    if (m_pOwnFilterDlg == nullptr) {
+        m_pOwnFilterDlg = new CFileFilterDlg(this);
+    }
+    return m_pOwnFilterDlg;
+}
+
+void CTwinListView::OnFileFilter() {
+    FileFilterDialog()->OpenOn(m_twins);
+}
+
+void CTwinListView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete && event->modifiers() == Qt::NoModifier) {
+        // A replay that changes the rows clears the selection: never trash
+        // the files of rows the user did not see selected.
+        m_pModel->ApplyPendingChanges();
+        MoveRowsToTrash(SelectedRows());
+        event->accept();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
+}
+
+bool CTwinListView::Confirm(const QString& text) {
+    const QString title = tr("Move to Trash");
+    if (ShellHooks().confirm) {
+        return ShellHooks().confirm(this, title, text);
+    }
+    return QMessageBox::question(this, title, text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+void CTwinListView::ShowError(const QString& text) {
+    const QString title = tr("Move to Trash");
+    if (ShellHooks().showError) {
+        ShellHooks().showError(this, title, text);
+    } else {
+        QMessageBox::warning(this, title, text);
+    }
+}
+
+void CTwinListView::MoveRowsToTrash(const std::vector<int>& rows) {
+    if (rows.empty()) {
+        return;
+    }
+    if (m_twins.IsWorking()) {
+        ShowError(
+            tr("Files can be moved to the trash once the scan, search or verification "
+               "has ended."));
+        return;
+    }
+    std::vector<RowSource> files;
+    for (int row : rows) {
+        if (std::optional<RowSource> source = m_twins.Rows().GetRowSource(row)) {
+            files.push_back(*source);
+        }
+    }
+    if (files.empty()) {
+        return;
+    }
+    auto nameOf = [this](const RowSource& source) {
+        return FileNameText(m_twins.Index().GroupName(source.group));
+    };
+    const TwinTrash::Plan plan = TwinTrash::PlanTrash(m_twins, files);
+    const QString question =
+        files.size() == 1
+            ? tr("Do you really want to move \"%1\" to the trash?").arg(nameOf(files[0]))
+            : tr("Do you really want to move these %1 files (%2) to the trash?")
+                  .arg(files.size())
+                  .arg(QString::fromStdString(FormatSize(plan.bytes)));
+    if (!Confirm(question)) {
+        return;
+    }
+    if (plan.freeingNothing > 0) {
+        const QString again =
+            plan.freeingNothing == 1
+                ? tr("\"%1\" is a hard link of a file that stays: moving it to the trash frees "
+                     "no space. Move it anyway?")
+                      .arg(nameOf(files[std::find(plan.freesNothing.begin(),
+                                                  plan.freesNothing.end(), true) -
+                                        plan.freesNothing.begin()]))
+                : tr("%1 of these files are hard links of files that stay: moving them to the "
+                     "trash frees no space. Move them anyway?")
+                      .arg(plan.freeingNothing);
+        if (!Confirm(again)) {
+            std::vector<RowSource> freeing;
+            for (size_t i = 0; i < files.size(); ++i) {
+                if (!plan.freesNothing[i]) {
+                    freeing.push_back(files[i]);
+                }
+            }
+            files.swap(freeing);
+        }
+    }
+    const std::vector<TwinTrash::Outcome> outcomes = TwinTrash::TrashFiles(m_twins, files);
+    m_pModel->ApplyPendingChanges();
+    // Every pane follows what went.
+    std::vector<RemovedPath> removed;
+    for (const TwinTrash::Outcome& outcome : outcomes) {
+        if (outcome.verdict == TwinTrash::Verdict::Trashed) {
+            removed.push_back(RemovedPath{outcome.path, false, outcome.bytes});
+        }
+    }
+    m_diskChanges.AnnounceRemoved(removed);
+
+    QStringList kept;
+    for (const TwinTrash::Outcome& outcome : outcomes) {
+        if (outcome.verdict != TwinTrash::Verdict::Trashed) {
+            kept << tr("\"%1\": %2")
+                        .arg(FileNameText(outcome.path), QString::fromStdString(outcome.reason));
+        }
+    }
+    if (kept.isEmpty()) {
+        return;
+    }
+    constexpr int kListed = 12;  // a long list would not fit the screen
+    const qsizetype shown = std::min<qsizetype>(kept.size(), kListed);
+    QString text = outcomes.size() == 1 ? tr("This file was not moved to the trash:")
+                                        : tr("%1 of %2 files were not moved to the trash:")
+                                              .arg(kept.size())
+                                              .arg(outcomes.size());
+    text += QLatin1Char('\n') + kept.mid(0, shown).join(QLatin1Char('\n'));
+    if (kept.size() > shown) {
+        text += QLatin1Char('\n') + tr("and %1 more").arg(kept.size() - shown);
+    }
+    ShowError(text);
+}
+
+int CTwinListView::SelectCopies(TwinScanner::KeepRule keep) {
+    m_pModel->ApplyPendingChanges();
+    const std::vector<int> rows = m_twins.CopyRows(keep);
+    QItemSelection selection;
+    uint64_t bytes = 0;
+    for (int row : rows) {
+        if (row >= m_pModel->rowCount()) {
+            continue;
+        }
+        selection.select(m_pModel->index(row, 0),
+                         m_pModel->index(row, m_pModel->columnCount() - 1));
+        if (std::optional<RowSource> source = m_twins.Rows().GetRowSource(row)) {
+            bytes += m_twins.Index().FileSize(source->file);
+        }
+    }
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (!rows.empty()) {
+        scrollTo(m_pModel->index(rows.front(), 0));
+        Q_EMIT statusMessage(tr("Selected %1 copies [%2]; one file of each identical set stays "
+                                "unselected")
+                                 .arg(rows.size())
+                                 .arg(QString::fromStdString(FormatSize(bytes))));
+    } else {
+        Q_EMIT statusMessage(m_twins.HasVerdicts()
+                                 ? tr("No identical copies to select")
+                                 : tr("No identical copies to select: verify the contents first"));
+    }
+    return int(rows.size());
+}
+
+}  // namespace quarn

@@ -1,0 +1,88 @@
+#pragma once
+// The Dupmatch pane: the twin list (CFileListCtrl) over a TwinScanner, with
+// the columns File, Path, Size, Modified and Content, one row per file.
+//
+// Rows appear while a scan or a search fills the list (replayed by
+// TwinListModel about 30 times a second); a thin line stands above the first
+// row of each group. "Move to Trash" (the file's menu, or the Delete key)
+// acts on the selection when the row is part of it: it asks once, with the
+// number of files and their bytes, asks again for hard links (they free no
+// space), and then re-checks and trashes each file (TwinTrash); the user is
+// told which files stayed and why, and what went is announced through
+// DiskChanges. It waits until no scan, search or verification is at work.
+// The pane follows every announcement: files that left the disk, from any
+// pane, leave their groups and rows.
+//
+// Lifetime: the engine and the announcements must outlive the pane. The
+// process-wide icon table (MimeIconProvider::Shared()) gives the icons.
+
+#include <string>
+#include <vector>
+
+#include "controls/DiskChanges.h"
+#include "duplicates/TwinScanner.h"
+#include "duplicates/ui/FileListCtrl.h"
+#include "duplicates/ui/MimeIconProvider.h"
+
+namespace quarn {
+
+class CFileFilterDlg;
+class EngineSignals;
+class TwinListModel;
+
+class CTwinListView : public CFileListCtrl {
+    Q_OBJECT
+
+  public:
+    CTwinListView(TwinScanner& twins, EngineSignals& twinEvents, DiskChanges& diskChanges,
+                  QWidget* parent = nullptr);
+    ~CTwinListView() override;
+
+    TwinScanner& Twins() const { return m_twins; }
+    TwinListModel* Model() const { return m_pModel; }
+
+    // Starts a duplicate scan of `request` (the Scan command in Dupmatch).
+    void StartScan(const ScanRequest& request);
+
+    // Selects every row (Ctrl+A does the same).
+    void selectAllRows();
+    // Selects every copy beyond the one to keep in each identical set
+    // (after a verification); returns how many rows it selected.
+    int SelectCopies(TwinScanner::KeepRule keep);
+    // Moves the files of `rows` (rows the view shows now) to the trash as
+    // described above.
+    void MoveRowsToTrash(const std::vector<int>& rows) override;
+
+    // The dialog that OnFileFilter opens; not owned. Without one the pane
+    // makes its own on first use.
+    void SetFileFilterDialog(CFileFilterDlg* dialog);
+    CFileFilterDlg* FileFilterDialog();
+    // Opens the File Filter dialog on this list, modally.
+    void OnFileFilter();
+
+  Q_SIGNALS:
+    // A message for the status bar (what Select Copies did).
+    void statusMessage(const QString& text);
+
+  protected:
+    std::string PathOfRow(int row) const override;
+    bool MayMoveToTrash() const override { return !m_twins.IsWorking(); }
+    void SyncRows() override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    void OnPathsRemoved(const std::vector<RemovedPath>& removed);
+    bool Confirm(const QString& text);
+    void ShowError(const QString& text);
+
+    TwinScanner& m_twins;
+    DiskChanges& m_diskChanges;
+    TwinListModel* m_pModel = nullptr;  // owned through QObject parenthood
+    CFileFilterDlg* m_pFilterDlg = nullptr;
+    CFileFilterDlg* m_pOwnFilterDlg = nullptr;  // child of the pane
+    // Files that left the disk while a job held the index: forgotten when it ends.
+    std::vector<std::string> m_pendingFiles;
+    std::vector<std::string> m_pendingFolders;
+};
+
+}  // namespace quarn

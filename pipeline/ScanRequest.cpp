@@ -1,0 +1,23 @@
+#include "pipeline/ScanRequest.h"
+
+#include "settings/ScanScope.h"
+#include "settings/Settings.h"
+#include "settings/TwinCompare.h"
+
+namespace quarn {
+
+ScanRequest ScanRequestFromSettings(ScanRequest::Source source, std::string root,
+                                    const ScanAdditions& additions) {
+    ScanRequest request;
+    request.source = source;
+    request.root = std::move(root);
+    request.walk = WithScopeSettings(additions.walk);
+    // Both off unless the user turns them on: a missing key keeps the
+    // files' lengths, and a scan stays as quick as it was.
+    request.allocatedSizes = additions.allocated || ReadSetting(kAllocatedSize, false);
+    request.verifyContents = additions.verify || ReadSetting(kVerifyContents, false);
+    request.twinCompare = TwinCompareFromSettings();
+    return request;
+}
+
+}  // namespace quarn

@@ -1,0 +1,57 @@
+#pragma once
+// One scan as the window, the report or an export asks for it: where the
+// tree comes from, how the walk runs, and what is made of it. Built once,
+// when the scan is asked for (ScanRequestFromSettings); the engines read
+// the settings no more while they walk, and a refresh of part of the tree
+// walks with the request that made it.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/WalkOptions.h"
+
+namespace quarn {
+
+// How many of the largest files a folder scan keeps when nobody says.
+inline constexpr size_t kDefaultLargestFiles = 1000;
+
+struct ScanRequest {
+    enum class Source : uint8_t { Folder, ImportFile };
+
+    Source source = Source::Folder;
+    // The folder to walk, or the export file to read ("-": standard input).
+    std::string root;
+    // Threads and scope (the settings' Exclude and OneFileSystem included).
+    WalkOptions walk;
+    // Folder sizes are the space files take on the disk, not their lengths.
+    bool allocatedSizes = false;
+    // The folder scan keeps this many of the largest files and the file
+    // types; 0 keeps neither.
+    size_t largestFiles = kDefaultLargestFiles;
+    // The folder scan's walk also fills the twin list (TwinMode off, and
+    // every import).
+    bool feedTwins = false;
+    // The twin test's flags (TwinGroup.h: kCompareIgnoreSize,
+    // kCompareIgnoreTime), from CmpSize and CmpDate.
+    uint8_t twinCompare = 0;
+    // The twins' contents are compared when the walk has ended.
+    bool verifyContents = false;
+
+    bool IsImport() const { return source == Source::ImportFile; }
+};
+
+// What a caller adds to the settings for one scan (the report's options).
+struct ScanAdditions {
+    WalkOptions walk;        // --threads, --exclude, -x
+    bool allocated = false;  // --allocated: the space taken, whatever AllocatedSize says
+    bool verify = false;     // --verify: compare contents, whatever VerifyContents says
+};
+
+// The request for `root` with the settings as they are now: the scope
+// (Exclude, OneFileSystem), the measure (AllocatedSize), the twin test
+// (CmpSize, CmpDate) and VerifyContents, plus the caller's additions.
+ScanRequest ScanRequestFromSettings(ScanRequest::Source source, std::string root,
+                                    const ScanAdditions& additions = {});
+
+}  // namespace quarn
