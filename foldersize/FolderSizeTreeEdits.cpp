@@ -179,8 +179,10 @@ bool FolderSizeTree::ApplyRefresh(NodeHandle folder, const SubtreeScan& walk) {
     // The old subtree leaves.
     std::vector<NodeHandle> oldFolders = SubtreeFoldersLocked(folder);
     int64_t oldFiles = 0;
+    int64_t oldCounted = 0;  // folders the figures count (not other file systems')
     for (NodeHandle old : oldFolders) {
         oldFiles += OwnFileCountLocked(old);
+        oldCounted += GetItemKindLocked(old) != NodeKind::OtherFileSystem;
     }
     std::vector<LinkedFiles::Name> oldNames = TakeNamesOfLocked(oldFolders);
     for (NodeHandle old : oldFolders) {
@@ -200,9 +202,15 @@ bool FolderSizeTree::ApplyRefresh(NodeHandle folder, const SubtreeScan& walk) {
     // item after its subfolders.
     std::vector<NodeHandle> items(found.size(), kNoNode);
     items[0] = folder;
-    for (size_t place = 1; place < found.size(); ++place) {
-        items[place] = InsertItemLocked(walk.NameOf(found[place]), NodeKind::Folder,
-                                        items[found[place].parent]);
+    int64_t newCounted = 0;
+    for (size_t place = 0; place < found.size(); ++place) {
+        newCounted += !found[place].otherFileSystem;
+        if (place > 0) {
+            items[place] = InsertItemLocked(
+                walk.NameOf(found[place]),
+                found[place].otherFileSystem ? NodeKind::OtherFileSystem : NodeKind::Folder,
+                items[found[place].parent]);
+        }
     }
     for (size_t place = 0; place < found.size(); ++place) {
         const FolderSums::Folder& sums = found[place].sums;
@@ -226,7 +234,7 @@ bool FolderSizeTree::ApplyRefresh(NodeHandle folder, const SubtreeScan& walk) {
         }
     }
     m_figures.files += walk.FileCount() - oldFiles;
-    m_figures.folders += int64_t(found.size()) - int64_t(oldFolders.size());
+    m_figures.folders += newCounted - oldCounted;
     m_figures.hardLinks += int64_t(newNames.size()) - int64_t(oldNames.size());
     // The folder's own figures are the walk's; above it the totals change by
     // the difference, and linked names are settled with the rest of the tree.

@@ -243,6 +243,10 @@ bool FolderTreeStore::IsFilesItemLocked(NodeHandle item) const {
 
 std::optional<NodeKind> FolderTreeStore::GetItemKind(NodeHandle item) const {
     std::lock_guard lock(m_mutex);
+    return GetItemKindLocked(item);
+}
+
+std::optional<NodeKind> FolderTreeStore::GetItemKindLocked(NodeHandle item) const {
     Found found = Readable(item);
     return found ? std::optional<NodeKind>(found.tree->Kind(found.index)) : std::nullopt;
 }

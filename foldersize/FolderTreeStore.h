@@ -206,6 +206,7 @@ class FolderTreeStore {
     bool SetItemNameLocked(NodeHandle item, std::string_view name);
     bool SetItemSizeLocked(NodeHandle item, uint64_t bytes);
     bool SetItemKindLocked(NodeHandle item, NodeKind kind);
+    std::optional<NodeKind> GetItemKindLocked(NodeHandle item) const;
     void SetPercentBaseLocked(uint64_t base);
     std::string GetItemNameLocked(NodeHandle item) const;
     NodeHandle GetParentItemLocked(NodeHandle item) const;

@@ -38,6 +38,27 @@ void SubtreeScan::LeaveFolder(const std::string&) {
     folder.left = true;
 }
 
+void SubtreeScan::EntryExcluded(const std::string&, const FindRecord& entry,
+                                ExclusionReason reason) {
+    // As a scan shows it: a folder on another file system stays, marked; a
+    // folder left out by a pattern is not shown.
+    if (reason != ExclusionReason::OtherFileSystem) {
+        return;
+    }
+    Folder folder;
+    folder.parent = m_open.back();
+    folder.nameOffset = uint32_t(m_names.size());
+    folder.nameLength = uint32_t(entry.Name().size());
+    folder.otherFileSystem = true;
+    m_names.append(entry.Name());
+    const uint32_t place = uint32_t(m_folders.size());
+    // An empty folder to the sums, so its parent knows it has a subfolder.
+    m_sums.Enter(place);
+    folder.sums = m_sums.Leave();
+    folder.left = true;
+    m_folders.push_back(folder);
+}
+
 void SubtreeScan::FolderUnreadable(const std::string&, int errorNumber) {
     m_problems.SetUnreadable(m_open.back(), errorNumber);
 }

@@ -33,6 +33,9 @@ class SubtreeScan final : public WalkSink {
         uint32_t nameOffset = 0;
         uint32_t nameLength = 0;
         bool left = false;  // the walk finished it: `sums` hold
+        // A folder on another file system the walk did not enter (shown
+        // marked, of size 0, and not counted as a folder of the scan).
+        bool otherFileSystem = false;
         FolderSums::Folder sums;
     };
 
@@ -47,6 +50,8 @@ class SubtreeScan final : public WalkSink {
     void FolderUnreadable(const std::string& path, int errorNumber) override;
     void EntrySkipped(const std::string& folderPath, std::string_view name,
                       int errorNumber) override;
+    void EntryExcluded(const std::string& folderPath, const FindRecord& entry,
+                       ExclusionReason reason) override;
 
     const std::vector<Folder>& Folders() const { return m_folders; }
     std::string_view NameOf(const Folder& folder) const {

@@ -4,6 +4,7 @@
 // The trees hold hard links across folders, where a plain subtraction of
 // the removed total would be wrong.
 
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 
 #include "foldersize/FolderScanner.h"
 #include "foldersize/SizeText.h"
+#include "settings/Settings.h"
 #include "tests/foldersize/FolderTreeChecks.h"
 #include "tests/support/TempTree.h"
 
@@ -165,6 +167,41 @@ TEST(TreeActions, RefreshAfterChangesOutsideTheProgramEqualsAFreshScan) {
 
     // The root's refresh is a new scan, not a refresh in place.
     EXPECT_FALSE(view.StartRefresh(view.Tree().GetRootItem()));
+}
+
+// A refresh walks with the scope the scan had: what Exclude left out (by
+// name anywhere, and by a pattern rooted at the scanned folder) and what lies
+// on another file system with OneFileSystem stay out of the refreshed folder.
+TEST(TreeActions, ARefreshKeepsTheScansScope) {
+    ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
+    ASSERT_TRUE(WriteSettingText(kExclude, "node_modules; /app/cache/"));
+    ASSERT_TRUE(WriteSetting(kOneFileSystem, true));
+    TempTree tree;
+    tree.MakeFile("app/main.js", 1000);
+    tree.MakeFile("app/node_modules/lib/index.js", 1048576);
+    tree.MakeFile("app/cache/blob", 300000);
+    tree.MakeFolder("app/mounted");
+    // A file system of its own inside the tree, where mounting is allowed.
+    const bool mounted =
+        ::mount("tmpfs", tree.Path("app/mounted").c_str(), "tmpfs", 0, "size=2m") == 0;
+    if (mounted) {
+        tree.MakeFile("app/mounted/other.bin", 500000);
+    }
+    FolderScanner view;
+    view.RunScan(test::FolderRequest(tree.Root()));
+    const uint64_t scanned = view.Tree().GetFigures().total;
+    EXPECT_EQ(scanned, 1000u);
+
+    tree.MakeFile("app/more.js", 24);
+    ASSERT_TRUE(view.StartRefresh(ItemsByPath(view.Tree())[tree.Path("app")]));
+    view.Wait();
+    EXPECT_EQ(view.Tree().GetFigures().total, 1024u);
+    EXPECT_EQ(ItemsByPath(view.Tree()).count(tree.Path("app/node_modules")), 0u);
+    EXPECT_EQ(ItemsByPath(view.Tree()).count(tree.Path("app/cache")), 0u);
+    ExpectSameAsFreshScan(view);
+    if (mounted) {
+        ::umount(tree.Path("app/mounted").c_str());
+    }
 }
 
 TEST(TreeActions, NothingChangesTheTreeWhileAWalkRuns) {
