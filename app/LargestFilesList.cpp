@@ -77,9 +77,8 @@ void LargestFilesList::OnContextMenu(const QPoint& viewportPos, const QPoint& gl
     CShellItemMenu menu;
     menu.SetPath(path);
     QMenu* popup = menu.BuildMenu(this);
-    QAction* chosen = ShellHooks().pickMenuAction ? ShellHooks().pickMenuAction(popup, globalPos)
-                                                  : popup->exec(globalPos);
-    if (chosen == nullptr || !chosen->isEnabled()) {
+    QAction* chosen = ExecMenu(popup, globalPos);
+    if (chosen == nullptr) {
         return;
     }
     const int command = chosen->data().toInt();

@@ -3,7 +3,8 @@
 # headless output (folder report as text and JSON, the largest files, the
 # twin report as text and JSON, verified and filtered, the export, and the
 # report of an import) on generated trees and on a small tree of odd entries,
-# with exit codes and error output. The export's time stamp is masked.
+# with exit codes and error output. The export's time stamp and the free
+# space in the status are masked.
 #
 #   bench/compare_reports.sh OLD-QUARN NEW-QUARN [FILES]
 #
@@ -54,8 +55,10 @@ compare() {  # label, then the arguments
     code_old=$?
     (cd "$work" && "$new" "$@" >"$work/out.new" 2>"$work/err.new")
     code_new=$?
-    # The export names the time it was made.
-    sed -i -E 's/"timestamp":[0-9]+/"timestamp":0/' "$work/out.old" "$work/out.new"
+    # The export names the time it was made, and the status the free space
+    # of the disk, which other programs change between the two runs.
+    sed -i -E -e 's/"timestamp":[0-9]+/"timestamp":0/' \
+        -e 's/\[free [0-9.]+ [KMGT]?B\]/[free -]/' "$work/out.old" "$work/out.new"
     if [ "$code_old" = "$code_new" ] && cmp -s "$work/out.old" "$work/out.new" &&
         cmp -s "$work/err.old" "$work/err.new"; then
         printf 'same     %-28s %s (exit %s, %s bytes)\n' "$label" "${*: -1}" "$code_new" \

@@ -85,9 +85,8 @@ int CShellItemMenu::ShowMenu(QWidget* owner, QPoint globalPos) {
         return kCmdNone;
     }
     QMenu* menu = BuildMenu(owner);
-    QAction* chosen = ShellHooks().pickMenuAction ? ShellHooks().pickMenuAction(menu, globalPos)
-                                                  : menu->exec(globalPos);
-    if (chosen == nullptr || !chosen->isEnabled()) {
+    QAction* chosen = ExecMenu(menu, globalPos);
+    if (chosen == nullptr) {
         return kCmdNone;
     }
     return CarryOut(owner, chosen->data().toInt());

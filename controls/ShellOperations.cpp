@@ -1,5 +1,8 @@
 #include "controls/ShellOperations.h"
 
+#include <QAction>
+#include <QMenu>
+
 #include <sys/stat.h>
 
 #include <QApplication>
@@ -75,6 +78,12 @@ bool Transfer(QWidget* parent, FileOperation::Kind kind, const std::vector<std::
 
 void ShowErrorMessage(QWidget* parent, const QString& title, const QString& text) {
     ShowError(parent, title, text);
+}
+
+QAction* ExecMenu(QMenu* menu, const QPoint& globalPos) {
+    QAction* chosen = ShellHooks().pickMenuAction ? ShellHooks().pickMenuAction(menu, globalPos)
+                                                  : menu->exec(globalPos);
+    return chosen != nullptr && chosen->isEnabled() ? chosen : nullptr;
 }
 
 ShellOperationHooks& ShellHooks() {

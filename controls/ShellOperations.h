@@ -54,6 +54,10 @@ struct ShellOperationHooks {
 // The hooks in force (all empty unless a test set them).
 ShellOperationHooks& ShellHooks();
 
+// Shows `menu` at `globalPos` and returns the chosen action (a test's hook
+// picks instead); null when it was dismissed or the action is disabled.
+QAction* ExecMenu(QMenu* menu, const QPoint& globalPos);
+
 // Shows an error the user must see (through the hooks in tests).
 void ShowErrorMessage(QWidget* parent, const QString& title, const QString& text);
 

@@ -95,15 +95,7 @@ NodeHandle FolderTreeStore::InsertItemLocked(std::string_view name, NodeKind kin
     if (!found) {
         return kNoNode;
     }
-    uint32_t index = m_tree->AddItem(found.index, name, kind);
-    if (index == FolderTree::kNoItem) {
-        return kNoNode;
-    }
-    TreeChange change{TreeChange::Inserted};
-    change.item = HandleOf(*m_tree, index);
-    change.parent = HandleOf(*m_tree, found.index);
-    Announce(change);
-    return change.item;
+    return AnnounceInserted(found.index, m_tree->AddItem(found.index, name, kind));
 }
 
 NodeHandle FolderTreeStore::InsertFilesItem(NodeHandle parent, int64_t fileCount, uint64_t bytes) {
@@ -117,13 +109,16 @@ NodeHandle FolderTreeStore::InsertFilesItemLocked(NodeHandle parent, int64_t fil
     if (!found) {
         return kNoNode;
     }
-    uint32_t index = m_tree->AddFilesItem(found.index, fileCount, bytes);
+    return AnnounceInserted(found.index, m_tree->AddFilesItem(found.index, fileCount, bytes));
+}
+
+NodeHandle FolderTreeStore::AnnounceInserted(uint32_t parentIndex, uint32_t index) {
     if (index == FolderTree::kNoItem) {
         return kNoNode;
     }
     TreeChange change{TreeChange::Inserted};
     change.item = HandleOf(*m_tree, index);
-    change.parent = HandleOf(*m_tree, found.index);
+    change.parent = HandleOf(*m_tree, parentIndex);
     Announce(change);
     return change.item;
 }

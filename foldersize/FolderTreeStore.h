@@ -253,6 +253,9 @@ class FolderTreeStore {
     // Shown() without deleted nodes: what data reads accept.
     Found Readable(NodeHandle item) const;
     void Announce(TreeChange change);
+    // Announces the node `index` just added below `parentIndex`; kNoNode when
+    // it could not be added.
+    NodeHandle AnnounceInserted(uint32_t parentIndex, uint32_t index);
     void AnnounceData(NodeHandle item);
     bool RequestSort(Found parent, bool byText, bool keepFilesItemLast);
     // Carries out a sort, delete or clear, with the lock held.

@@ -160,9 +160,8 @@ void CFileListCtrl::OnContextMenu(const QPoint& viewportPos, const QPoint& globa
             action->setEnabled(false);
         }
     }
-    QAction* chosen = ShellHooks().pickMenuAction ? ShellHooks().pickMenuAction(popup, globalPos)
-                                                  : popup->exec(globalPos);
-    if (chosen == nullptr || !chosen->isEnabled()) {
+    QAction* chosen = ExecMenu(popup, globalPos);
+    if (chosen == nullptr) {
         return;
     }
     const int command = chosen->data().toInt();

@@ -87,8 +87,7 @@ CFolderSizeView::Command CFolderSizeView::PickCommand(const QPoint& globalPos, b
     for (QAction* command : {explore, copyTo, moveTo, remove, refresh, properties}) {
         command->setEnabled(pathHere);
     }
-    QAction* chosen = ShellHooks().pickMenuAction ? ShellHooks().pickMenuAction(&menu, globalPos)
-                                                  : menu.exec(globalPos);
+    QAction* chosen = ExecMenu(&menu, globalPos);
     const std::pair<QAction*, Command> commands[] = {
         {explore, Command::Explore}, {copyTo, Command::CopyTo},   {moveTo, Command::MoveTo},
         {remove, Command::Delete},   {refresh, Command::Refresh}, {properties, Command::Properties},

@@ -186,7 +186,6 @@ class FolderTreeViewTest : public QObject {
     void barPixelsAtDefaultWidths() {
         FolderPane pane;
         CFolderSizeView& view = pane.view;
-        FolderSizeTree& store = pane.scanner.Tree();
         QVERIFY(Show(view));
         // The name column takes what the others leave: make it 260 wide.
         view.resize(view.width() - (view.header()->sectionSize(0) - 260), view.height());
@@ -194,14 +193,14 @@ class FolderTreeViewTest : public QObject {
         QCOMPARE(view.header()->sectionSize(1), 100);
         QCOMPARE(view.header()->sectionSize(2), 100);
 
-        const NodeHandle root = store.InsertItem("/half", NodeKind::Folder);
-        const NodeHandle zero = store.InsertItem("zero", NodeKind::Folder, root);
-        const NodeHandle none = store.InsertItem("none", NodeKind::Folder, root);
-        const NodeHandle full = store.InsertItem("full", NodeKind::Folder, root);
-        store.SetItemSize(root, 50);
-        store.SetItemSize(zero, 0);
-        store.SetItemSize(full, 100);
-        store.SetPercentBase(100);
+        const NodeHandle root = pane.scanner.Tree().InsertItem("/half", NodeKind::Folder);
+        const NodeHandle zero = pane.scanner.Tree().InsertItem("zero", NodeKind::Folder, root);
+        const NodeHandle none = pane.scanner.Tree().InsertItem("none", NodeKind::Folder, root);
+        const NodeHandle full = pane.scanner.Tree().InsertItem("full", NodeKind::Folder, root);
+        pane.scanner.Tree().SetItemSize(root, 50);
+        pane.scanner.Tree().SetItemSize(zero, 0);
+        pane.scanner.Tree().SetItemSize(full, 100);
+        pane.scanner.Tree().SetPercentBase(100);
         view.Model().ApplyChanges();
         view.expandAll();
         QCOMPARE(view.Model().IndexOf(none).data(FolderTreeModel::kPercentRole).toInt(), -1);
@@ -242,7 +241,6 @@ class FolderTreeViewTest : public QObject {
     void selectionColoursOnlyTheName() {
         FolderPane pane;
         CFolderSizeView& view = pane.view;
-        FolderSizeTree& store = pane.scanner.Tree();
         QVERIFY(Show(view));
         Scan(pane, m_tree->Path("scan"));
         const QModelIndex big = ChildNamed(view.Model(), Root(view), "big");
@@ -274,7 +272,6 @@ class FolderTreeViewTest : public QObject {
     void headerClicksSortTheTopLevelAndMoveTheMark() {
         FolderPane pane;
         CFolderSizeView& view = pane.view;
-        FolderSizeTree& store = pane.scanner.Tree();
         QAbstractItemModelTester tester(&view.Model(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         QVERIFY(Show(view));
@@ -317,7 +314,6 @@ class FolderTreeViewTest : public QObject {
     void deleteMovesTheFolderToTheTrashAndDropsItsItem() {
         FolderPane pane;
         CFolderSizeView& view = pane.view;
-        FolderSizeTree& store = pane.scanner.Tree();
         QVERIFY(Show(view));
         Scan(pane, m_tree->Path("scan"));
         const QModelIndex big = ChildNamed(view.Model(), Root(view), "big");
@@ -349,7 +345,6 @@ class FolderTreeViewTest : public QObject {
     void declinedDeleteLeavesFolderAndItem() {
         FolderPane pane;
         CFolderSizeView& view = pane.view;
-        FolderSizeTree& store = pane.scanner.Tree();
         Scan(pane, m_tree->Path("scan"));
         ShellHooks().confirm = [](QWidget*, const QString&, const QString&) { return false; };
         AnswerMenuWith("Delete");
@@ -371,7 +366,6 @@ class FolderTreeViewTest : public QObject {
     void exploreOpensTheFolderAlsoFromTheMenuKey() {
         FolderPane pane;
         CFolderSizeView& view = pane.view;
-        FolderSizeTree& store = pane.scanner.Tree();
         QVERIFY(Show(view));
         Scan(pane, m_tree->Path("scan"));
         QList<QUrl> opened;
@@ -398,7 +392,6 @@ class FolderTreeViewTest : public QObject {
     void moveToAndCopyToUseTheChosenFolder() {
         FolderPane pane;
         CFolderSizeView& view = pane.view;
-        FolderSizeTree& store = pane.scanner.Tree();
         QVERIFY(Show(view));
         Scan(pane, m_tree->Path("scan"));
         QStringList titles;
@@ -448,7 +441,6 @@ class FolderTreeViewTest : public QObject {
         m_tree->MakeFile("scan/two/sub/inner.bin", 5000);
         FolderPane pane;
         CFolderSizeView& view = pane.view;
-        FolderSizeTree& store = pane.scanner.Tree();
         QVERIFY(Show(view));
         Scan(pane, m_tree->Path("scan"));
         QModelIndex two = ChildNamed(view.Model(), Root(view), "two");
@@ -475,9 +467,10 @@ class FolderTreeViewTest : public QObject {
         // The subfolder's item and size stay; only the files item went.
         two = ChildNamed(view.Model(), Root(view), "two");
         QCOMPARE(ChildNames(view.Model(), two), QStringList{"sub"});
-        QVERIFY(store.IsLiveItem(sub));
-        QCOMPARE(store.GetItemSize(sub), std::optional<uint64_t>(5000));
-        QCOMPARE(store.GetItemSize(view.Model().HandleOf(two)), std::optional<uint64_t>(5000));
+        QVERIFY(pane.scanner.Tree().IsLiveItem(sub));
+        QCOMPARE(pane.scanner.Tree().GetItemSize(sub), std::optional<uint64_t>(5000));
+        QCOMPARE(pane.scanner.Tree().GetItemSize(view.Model().HandleOf(two)),
+                 std::optional<uint64_t>(5000));
         ExpectSameAsFreshScan(pane.scanner);
 
         // Files that changed since the scan are not touched: refresh first.
@@ -499,7 +492,6 @@ class FolderTreeViewTest : public QObject {
     void moveIntoAFolderOfTheTreeRefreshesIt() {
         FolderPane pane;
         CFolderSizeView& view = pane.view;
-        FolderSizeTree& store = pane.scanner.Tree();
         QVERIFY(Show(view));
         Scan(pane, m_tree->Path("scan"));
         ShellHooks().browse = [this](QWidget*, const QString&) { return m_tree->Path("scan/big"); };
@@ -573,7 +565,6 @@ class FolderTreeViewTest : public QObject {
     void nameColumnTakesTheSpareWidth() {
         FolderPane pane;
         CFolderSizeView& view = pane.view;
-        FolderSizeTree& store = pane.scanner.Tree();
         QVERIFY(Show(view));
         const int narrow = view.header()->sectionSize(0);
         view.resize(view.width() + 150, view.height());
