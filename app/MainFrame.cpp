@@ -56,7 +56,7 @@ constexpr int kTreemapShare = 450;
 
 CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* parent)
     : QMainWindow(parent),
-      m_messageBox(std::make_unique<CUserMessageBox>(this)),
+      m_messageBox(std::make_unique<UserMessageBox>(this)),
       m_twinScanner(m_messageBox->Presenter()),
       m_folderScanner(m_messageBox->Presenter()) {
     ApplyShellIntegration();
@@ -156,7 +156,7 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
     m_statusText->setMinimumWidth(1);  // long paths must not widen the window
     statusBar()->addWidget(m_statusText, 1);
     // Permanent: it stays beside a menu prompt, which hides the status text.
-    m_summaryField = new CStatusSummaryField(this);
+    m_summaryField = new StatusSummaryField(this);
     statusBar()->addPermanentWidget(m_summaryField);
     m_summaryField->hide();
     statusBar()->setSizeGripEnabled(true);
@@ -482,8 +482,8 @@ void CMainFrame::RefreshSummary() {
         const FolderSizeTree::Figures figures = m_folderScanner.Tree().GetFigures();
         unreadable = FormatUnreadableSummary(figures.unreadableFolders, figures.skippedEntries);
     }
-    m_summaryField->SetPart(CStatusSummaryField::kScanCounts, QString::fromStdString(text));
-    m_summaryField->SetPart(CStatusSummaryField::kUnreadable, QString::fromStdString(unreadable));
+    m_summaryField->SetPart(StatusSummaryField::kScanCounts, QString::fromStdString(text));
+    m_summaryField->SetPart(StatusSummaryField::kUnreadable, QString::fromStdString(unreadable));
 }
 
 void CMainFrame::ShowStatus(const QString& text) {

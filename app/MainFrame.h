@@ -1,7 +1,7 @@
 #pragma once
 // The main window: menus, tool bar with the path box and the "scan" button,
 // a status bar with the status text and, beside it, a summary of the scan
-// (CStatusSummaryField), and the two panes of which the current mode shows
+// (StatusSummaryField), and the two panes of which the current mode shows
 // one (the folder tree in Dirmass, the twin list in Dupmatch).
 //
 // The frame keeps no scan state of its own: the busy flags of the two
@@ -41,8 +41,8 @@ class FileTypesDialog;
 class LargestFilesDialog;
 class TreemapView;
 class CPathCombo;
-class CStatusSummaryField;
-class CUserMessageBox;
+class StatusSummaryField;
+class UserMessageBox;
 class CTwinListView;
 class TwinCommands;
 
@@ -110,7 +110,7 @@ class CMainFrame : public QMainWindow {
     QToolBar* ToolBar() const { return m_toolBar; }
     QWidget* PaneArea() const { return m_paneArea; }
     QLabel* StatusText() const { return m_statusText; }
-    CStatusSummaryField* SummaryField() const { return m_summaryField; }
+    StatusSummaryField* SummaryField() const { return m_summaryField; }
     QAction* ScanAction() const { return m_actScan; }
     QAction* DirmassAction() const { return m_actDirmass; }
     QAction* DupmatchAction() const { return m_actDupmatch; }
@@ -161,7 +161,7 @@ class CMainFrame : public QMainWindow {
     // combined scan when TwinMode is off).
     ScanRequest FolderScanRequest(ScanRequest::Source source, const std::string& root) const;
 
-    std::unique_ptr<CUserMessageBox> m_messageBox;
+    std::unique_ptr<UserMessageBox> m_messageBox;
     // The engines; declared so that the folder scanner, which feeds the twin
     // scanner in a combined scan, is destroyed (and joined) first.
     TwinScanner m_twinScanner;
@@ -172,7 +172,7 @@ class CMainFrame : public QMainWindow {
 
     QToolBar* m_toolBar = nullptr;
     QLabel* m_statusText = nullptr;
-    CStatusSummaryField* m_summaryField = nullptr;
+    StatusSummaryField* m_summaryField = nullptr;
     QWidget* m_paneArea = nullptr;
     CTwinListView* m_twinList = nullptr;
     CFolderSizeView* m_folderView = nullptr;

@@ -4,12 +4,12 @@
 
 namespace quarn {
 
-CStatusSummaryField::CStatusSummaryField(QWidget* parent) : QLabel(parent) {
+StatusSummaryField::StatusSummaryField(QWidget* parent) : QLabel(parent) {
     setTextFormat(Qt::PlainText);
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 }
 
-void CStatusSummaryField::SetPart(Part part, const QString& text) {
+void StatusSummaryField::SetPart(Part part, const QString& text) {
     if (m_parts[size_t(part)] == text) {
         return;
     }

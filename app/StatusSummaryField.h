@@ -12,7 +12,7 @@
 
 namespace quarn {
 
-class CStatusSummaryField : public QLabel {
+class StatusSummaryField : public QLabel {
     Q_OBJECT
   public:
     // In the order they are shown.
@@ -22,7 +22,7 @@ class CStatusSummaryField : public QLabel {
         kPartCount
     };
 
-    explicit CStatusSummaryField(QWidget* parent = nullptr);
+    explicit StatusSummaryField(QWidget* parent = nullptr);
 
     // An empty text takes the part out of the field.
     void SetPart(Part part, const QString& text);

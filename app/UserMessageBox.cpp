@@ -9,7 +9,7 @@
 
 namespace quarn {
 
-CUserMessageBox::CUserMessageBox(QWidget* parent)
+UserMessageBox::UserMessageBox(QWidget* parent)
     : m_state(std::make_shared<State>()), m_wakeup(std::make_unique<QTimer>()) {
     m_state->parent = parent;
     m_wakeup->setSingleShot(true);
@@ -19,17 +19,17 @@ CUserMessageBox::CUserMessageBox(QWidget* parent)
     m_state->wakeup = m_wakeup.get();
 }
 
-CUserMessageBox::~CUserMessageBox() {
+UserMessageBox::~UserMessageBox() {
     Shutdown();
 }
 
-void CUserMessageBox::Shutdown() {
+void UserMessageBox::Shutdown() {
     m_state->alive.store(false);
     std::lock_guard guard(m_state->lock);
     m_state->wakeup = nullptr;  // no worker starts the timer any more
 }
 
-void CUserMessageBox::ShowPending(State& state) {
+void UserMessageBox::ShowPending(State& state) {
     for (;;) {
         Request request;
         {
@@ -47,12 +47,12 @@ void CUserMessageBox::ShowPending(State& state) {
     }
 }
 
-void CUserMessageBox::ShowBox(QWidget* parent, const QString& text) {
+void UserMessageBox::ShowBox(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Quarn"), text, QMessageBox::Ok, parent);
     box.exec();
 }
 
-UserMessagePresenter CUserMessageBox::Presenter() const {
+UserMessagePresenter UserMessageBox::Presenter() const {
     std::shared_ptr<State> state = m_state;
     return [state](const std::string& text) {
         if (!state->alive.load() || QCoreApplication::instance() == nullptr) {

@@ -23,13 +23,13 @@
 
 namespace quarn {
 
-class CUserMessageBox {
+class UserMessageBox {
   public:
     // `parent` (may be null) centres the box; it is watched, not owned.
-    explicit CUserMessageBox(QWidget* parent);
-    ~CUserMessageBox();
-    CUserMessageBox(const CUserMessageBox&) = delete;
-    CUserMessageBox& operator=(const CUserMessageBox&) = delete;
+    explicit UserMessageBox(QWidget* parent);
+    ~UserMessageBox();
+    UserMessageBox(const UserMessageBox&) = delete;
+    UserMessageBox& operator=(const UserMessageBox&) = delete;
 
     // A presenter to install in the panes; it outlives this object safely.
     UserMessagePresenter Presenter() const;

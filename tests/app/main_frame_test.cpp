@@ -502,14 +502,14 @@ class MainFrameTest : public QObject {
         QVERIFY(!mark.isNull());
         QVERIFY(mark.pixmap(16).toImage() != plain.pixmap(16).toImage());
         // Counted beside the status, which stays the scan's own.
-        QTRY_COMPARE(frame->SummaryField()->PartText(CStatusSummaryField::kUnreadable),
+        QTRY_COMPARE(frame->SummaryField()->PartText(StatusSummaryField::kUnreadable),
                      QStringLiteral("1 folder unreadable"));
         QVERIFY(frame->SummaryField()->text().contains(QStringLiteral("1 folder unreadable")));
         QVERIFY(!frame->StatusText()->text().contains(QStringLiteral("unreadable")));
 
         // Deleted from the tree: the count goes with it.
         QVERIFY(frame->FolderScan().RemoveFolderItem(model.HandleOf(closed)));
-        QTRY_VERIFY(frame->SummaryField()->PartText(CStatusSummaryField::kUnreadable).isEmpty());
+        QTRY_VERIFY(frame->SummaryField()->PartText(StatusSummaryField::kUnreadable).isEmpty());
     }
 
     // The treemap below the tree: drawn after a scan, hovering names a

@@ -12,7 +12,7 @@
 
 #include "app/UserMessageBox.h"
 
-using quarn::CUserMessageBox;
+using quarn::UserMessageBox;
 
 namespace {
 
@@ -34,7 +34,7 @@ class UserMessageBoxTest : public QObject {
 
   private Q_SLOTS:
     void workerWaitsUntilTheBoxIsClosed() {
-        CUserMessageBox messages(nullptr);
+        UserMessageBox messages(nullptr);
         const quarn::UserMessagePresenter present = messages.Presenter();
         std::atomic<bool> returned{false};
         std::thread worker([&] {
@@ -64,7 +64,7 @@ class UserMessageBoxTest : public QObject {
     }
 
     void interfaceThreadShowsTheBoxWithoutWaitingForItself() {
-        CUserMessageBox messages(nullptr);
+        UserMessageBox messages(nullptr);
         QString seen;
         QTimer::singleShot(50, [&seen] { seen = CloseOpenBox(); });
         messages.Presenter()("BinBaum:: new TreeNode - exception");
@@ -72,7 +72,7 @@ class UserMessageBoxTest : public QObject {
     }
 
     void closingWindowReleasesAWaitingWorker() {
-        auto messages = std::make_unique<CUserMessageBox>(nullptr);
+        auto messages = std::make_unique<UserMessageBox>(nullptr);
         const quarn::UserMessagePresenter present = messages->Presenter();
         std::atomic<bool> returned{false};
         std::thread worker([&] {
