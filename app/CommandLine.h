@@ -16,16 +16,13 @@ struct StartOptions {
     std::optional<std::string> importFile;
 };
 
-// `arguments` holds the program name first, then the arguments as given.
-// Switches are the exact words "/Dirmass" and "/dupmatch" and every
-// argument that begins with "-"; every other argument is a path here, since
-// every absolute path begins with "/".
-// The mode comes from the switches alone: one that contains "/Dirmass"
-// (letter case kept) gives Dirmass, else one that contains "/dupmatch" gives
-// Dupmatch, else Dirmass. A folder such as /data/dupmatch_old sets nothing.
-// The folder: the first argument that is not a switch, resolved as
-// ResolveFolderArgument does (a relative one by the kernel's rules, no
-// trailing separator).
+// `arguments` holds the program name first, then the arguments as given,
+// read as ParseProgramArguments (cli/ProgramArguments.h) reads them.
+// "/Dirmass" wins over "/dupmatch"; a folder such as /data/dupmatch_old sets
+// no mode. The folder is resolved as ResolveFolderArgument does (a relative
+// one by the kernel's rules, no trailing separator); an empty one is none.
+// A command line that is not the window's gives the defaults: main() has
+// refused it before any window exists.
 StartOptions ParseCommandLine(const std::vector<std::string>& arguments);
 
 }  // namespace quarn

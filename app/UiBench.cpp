@@ -14,13 +14,8 @@
 
 namespace quarn {
 
-int CUiBench::Run(const std::vector<std::string>& arguments) {
-    if (arguments.size() < 3) {
-        std::fprintf(stderr, "usage: quarn --bench-ui FOLDER\n");
-        return 2;
-    }
-    const std::string folder = arguments[2];
-    CMainFrame frame({arguments[0]});
+int CUiBench::Run(const std::string& program, const std::string& folder) {
+    CMainFrame frame({program});
     frame.resize(CMainApp::kFrameWidth, CMainApp::kFrameHeight);
     frame.show();
 

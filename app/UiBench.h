@@ -8,14 +8,14 @@
 // For bench/ui_responsiveness.sh; not a user feature.
 
 #include <string>
-#include <vector>
 
 namespace quarn {
 
 class CUiBench {
   public:
-    // Runs the measurement in the running application; returns the exit code.
-    static int Run(const std::vector<std::string>& arguments);
+    // Runs the measurement in the running application; `program` is the
+    // program's name as started. Returns the exit code.
+    static int Run(const std::string& program, const std::string& folder);
 };
 
 }  // namespace quarn

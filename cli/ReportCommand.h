@@ -48,24 +48,13 @@ struct ReportOptions {
 // settings' scope when they start.
 WalkOptions ReportWalkOptions(const ReportOptions& options);
 
-// The value of --threads: 1 to 64; nothing (and `error` says why) for
-// anything else. Every headless command takes it alike.
-std::optional<unsigned> ParseThreadCount(const std::string& text, std::string& error);
-
-// True when the command line asks for the headless report or an export.
-bool IsReportInvocation(int argc, char** argv);
-
-// Parses the arguments after the program name. On failure returns nothing
-// and sets `error` to a message for the user.
-std::optional<ReportOptions> ParseReportArguments(const std::vector<std::string>& args,
-                                                  std::string& error);
-
-// The whole report: parse, check the folder, run, print, close standard
-// output. Returns the exit code: 0 done, 1 the report could not be written
-// whole ("quarn: write error: ..." on stderr), 2 bad arguments or folder,
-// 130 interrupted (after printing what was found until then). A relative
-// folder is resolved by the kernel's rules (ResolveFolderArgument).
-int RunReportCommand(int argc, char** argv);
+// The whole report or export of parsed options (cli/ProgramArguments.h):
+// check the folder, run, print, close standard output. Returns the exit
+// code: 0 done, 1 the report could not be written whole ("quarn: write
+// error: ..." on stderr), 2 a folder it cannot scan, 130 interrupted (after
+// printing what was found until then). A relative folder is resolved by the
+// kernel's rules (ResolveFolderArgument).
+int RunReportCommand(const ReportOptions& options);
 
 // 0 when `folder` can be listed; otherwise says why on stderr and returns 2.
 // Below the root an unreadable folder is an empty one, but the root itself

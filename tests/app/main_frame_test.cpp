@@ -147,10 +147,16 @@ class MainFrameTest : public QObject {
         QCOMPARE(ParseCommandLine({"quarn", "/DUPMATCH"}).scanMode, kScanModeDirmass);
         QCOMPARE(ParseCommandLine({"quarn"}).scanMode, kScanModeDirmass);
         // A path begins with "/" here: it is the folder, not a switch.
-        StartOptions options = ParseCommandLine({"quarn", "-v", "/dupmatch", "/srv/a", "/srv/b"});
+        StartOptions options =
+            ParseCommandLine({"quarn", "-platform", "offscreen", "/dupmatch", "/srv/a"});
         QCOMPARE(options.scanMode, kScanModeDupmatch);
         QCOMPARE(options.folder.value(), std::string("/srv/a"));
+        // A line the program refuses (before any window) gives the plain window.
+        options = ParseCommandLine({"quarn", "-v", "/dupmatch", "/srv/a"});
+        QCOMPARE(options.scanMode, kScanModeDirmass);
+        QVERIFY(!options.folder.has_value());
         QVERIFY(!ParseCommandLine({"quarn", "/Dirmass", "--x"}).folder.has_value());
+        QCOMPARE(ParseCommandLine({"quarn", "--import", "-"}).importFile.value(), std::string("-"));
         // The folder verb passes the folder alone.
         options = ParseCommandLine({"quarn", "/home/me/Music/"});
         QCOMPARE(options.scanMode, kScanModeDirmass);

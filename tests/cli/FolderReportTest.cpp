@@ -20,6 +20,7 @@
 #include "cli/ReportCommand.h"
 #include "foldersize/SizeText.h"
 #include "settings/Settings.h"
+#include "tests/cli/ParsedReport.h"
 #include "tests/support/FolderTreeText.h"
 #include "tests/support/ScanRequests.h"
 #include "tests/support/TempTree.h"
@@ -264,7 +265,7 @@ TEST_F(FolderReportTest, HardLinksCountOnceAndAllocatedCountsTheDisk) {
     // nothing; the same as the setting gives.
     std::string error;
     std::optional<ReportOptions> parsed =
-        ParseReportArguments({"--report", "--json", "--allocated", m_tree.Root()}, error);
+        test::ParsedReport({"--report", "--json", "--allocated", m_tree.Root()}, error);
     ASSERT_TRUE(parsed.has_value()) << error;
     EXPECT_TRUE(parsed->allocated);
     ASSERT_EQ(RunReportInChild(*parsed, out, false), 0);
@@ -280,7 +281,8 @@ TEST_F(FolderReportTest, HardLinksCountOnceAndAllocatedCountsTheDisk) {
     size_t total = allocated.find("\"total\":");
     ASSERT_NE(total, std::string::npos);
     EXPECT_LT(std::stoull(allocated.substr(total + 8)), uint64_t(1) << 30) << allocated;
-    EXPECT_FALSE(ParseReportArguments({"--dupmatch", "--allocated", m_tree.Root()}, error));
+    EXPECT_FALSE(
+        test::ParsedReport({"--report", "--dupmatch", "--allocated", m_tree.Root()}, error));
     EXPECT_EQ(error, "--allocated is for the folder report, not --dupmatch");
 }
 

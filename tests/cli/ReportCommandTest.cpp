@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli/Interrupt.h"
+#include "cli/ProgramCommand.h"
 #include "cli/ReportCommand.h"
 #include "platform/PathRules.h"
 #include "tests/support/BoundedChild.h"
@@ -77,12 +78,7 @@ class ReportCommandTest : public ::testing::Test {
                 }
                 std::vector<std::string> words = {"quarn", "--report"};
                 words.insert(words.end(), args.begin(), args.end());
-                std::vector<char*> argv;
-                for (std::string& word : words) {
-                    argv.push_back(word.data());
-                }
-                argv.push_back(nullptr);
-                return RunReportCommand(int(words.size()), argv.data());
+                return RunWithoutDisplay(ParseProgramArguments(words)).value_or(97);
             },
             60s);
         if (stdoutPath.empty()) {

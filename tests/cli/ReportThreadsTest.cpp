@@ -14,6 +14,7 @@
 
 #include "cli/ReportCommand.h"
 #include "settings/Settings.h"
+#include "tests/cli/ParsedReport.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/TestFiles.h"
 
@@ -142,7 +143,7 @@ TEST(ReportArguments, ThreadsTakeANumberFromOneToSixtyFour) {
     std::string error;
     auto parse = [&error](std::vector<std::string> args) {
         error.clear();
-        return ParseReportArguments(args, error);
+        return test::ParsedReport(args, error);
     };
     EXPECT_EQ(parse({"--report", "--threads", "8", "/x"})->threads, 8u);
     EXPECT_EQ(parse({"--report", "--dupmatch", "--threads", "1", "/x"})->threads, 1u);
@@ -159,7 +160,7 @@ TEST(ReportArguments, LargestTakesACountAndBelongsToTheFolderReport) {
     std::string error;
     auto parse = [&error](std::vector<std::string> args) {
         error.clear();
-        return ParseReportArguments(args, error);
+        return test::ParsedReport(args, error);
     };
     EXPECT_EQ(parse({"--report", "--largest", "1000", "/x"})->largest, 1000u);
     EXPECT_EQ(parse({"--report", "/x"})->largest, 0u);  // neither list
