@@ -1,6 +1,7 @@
 // `quarn --help` and `--version`: asked for from anywhere on the command
 // line, answered without a display, and a help that names only options the
-// program takes; the report's argument errors point to it.
+// program takes; every mode's argument errors point to it, the window's
+// before it needs a display.
 
 #include <QDir>
 #include <QFile>
@@ -244,6 +245,48 @@ class ProgramHelpTest : public QObject {
         QCOMPARE(wrong.exitCode, 2);
         QVERIFY(wrong.out.isEmpty());
         QCOMPARE(wrong.err, QStringLiteral("quarn: unknown option --bogus (see quarn --help)\n"));
+
+        // The window refuses what it does not take before it needs a display,
+        // Qt's own options among the rest.
+        const QString platform = QStringLiteral("-platform");
+        const QString offscreen = QStringLiteral("offscreen");
+        for (const auto& [arguments, message] : std::vector<std::pair<QStringList, QString>>{
+                 {{QStringLiteral("-v")}, QStringLiteral("unknown option -v")},
+                 {{platform, offscreen, QStringLiteral("/dupmatch"), QStringLiteral("--json")},
+                  QStringLiteral("--json is for --report, not for the window")},
+                 {{QStringLiteral("/srv/a"), QStringLiteral("/srv/b")},
+                  QStringLiteral("only one folder can be scanned, got also /srv/b")},
+                 {{QStringLiteral("--report"), platform, offscreen, QStringLiteral("/srv")},
+                  QStringLiteral("-platform is for the window, not for --report")},
+                 {{QStringLiteral("--report"), QStringLiteral("--treemap"), QStringLiteral("x.png"),
+                   QStringLiteral("/srv")},
+                  QStringLiteral("--report and --treemap cannot be combined")},
+             }) {
+            const Finished refused = RunQuarn(arguments);
+            QCOMPARE(refused.exitCode, 2);
+            QVERIFY(refused.out.isEmpty());
+            QCOMPARE(refused.err,
+                     QStringLiteral("quarn: ") + message + QStringLiteral(" (see quarn --help)\n"));
+        }
+    }
+
+    // Qt's options reach Qt: without a display the window runs only on the
+    // platform they name. The bench opens the window, scans and ends.
+    void qtOptionsReachTheWindow() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const std::string root = dir.path().toStdString();
+        // No entry for the file manager, no settings of the user's.
+        std::ofstream(root + "/quarn.ini") << "[SETTINGS]\nShellRun=0\n";
+        test::ScopedEnv ini("QUARN_INI", root + "/quarn.ini");
+        test::ScopedEnv data("XDG_DATA_HOME", root + "/data");
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("tree/a"))));
+        std::ofstream(root + "/tree/a/one.txt") << "one";
+        const Finished measured =
+            RunQuarn({QStringLiteral("--bench-ui"), QStringLiteral("-platform"),
+                      QStringLiteral("offscreen"), dir.filePath(QStringLiteral("tree"))});
+        QVERIFY2(measured.exitCode == 0, qPrintable(measured.err));
+        QVERIFY2(measured.out.contains(QStringLiteral(" items=")), qPrintable(measured.out));
     }
 };
 

@@ -1,6 +1,7 @@
 // The whole report command as a user runs it, each run in a child process
 // with a bounded wait: output that cannot be written, folders named through
-// links, interrupts that come in pairs, a settings file that is no file.
+// links or like options, interrupts that come in pairs, a settings file that
+// is no file.
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -154,6 +155,35 @@ TEST_F(ReportCommandTest, RelativeFoldersAreResolvedAsTheKernelDoesAndShownAbsol
         EXPECT_EQ(ExitCode(run), 0) << run.err;
         EXPECT_EQ(run.out.substr(0, root.size() + 1), root + "\t") << folder << "\n" << run.out;
     }
+}
+
+TEST_F(ReportCommandTest, AFolderNamedLikeAnOptionIsScannedAfterTwoDashesOnly) {
+    m_tree.MakeFile("-odd-folder/inside.bin", 1234);
+    m_tree.MakeFile("--dupmatch/one/same.txt", 10);
+    m_tree.MakeFile("--dupmatch/two/same.txt", 10);
+
+    ReportRun odd = Report({"--", "-odd-folder"}, m_tree.Root());
+    EXPECT_EQ(ExitCode(odd), 0) << odd.err;
+    const std::string oddPath = RealPath(m_tree.Path("-odd-folder"));
+    EXPECT_EQ(odd.out.rfind(oddPath + "\t", 0), 0u) << odd.out;
+
+    // The folder report of a folder named --dupmatch, not the twin list of
+    // the working folder.
+    ReportRun named = Report({"--json", "--", "--dupmatch"}, m_tree.Root());
+    EXPECT_EQ(ExitCode(named), 0) << named.err;
+    const std::string namedPath = RealPath(m_tree.Path("--dupmatch"));
+    EXPECT_NE(named.out.find("\"items\":[{\"parent\":null,\"name\":\"" + namedPath + "\""),
+              std::string::npos)
+        << named.out;
+
+    // Without "--" either name is an option, and the first is no option of ours.
+    ReportRun refused = Report({"-odd-folder"}, m_tree.Root());
+    EXPECT_EQ(ExitCode(refused), 2);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, "quarn: unknown option -odd-folder (see quarn --help)\n");
+    ReportRun twins = Report({"--dupmatch"}, m_tree.Root());
+    EXPECT_EQ(ExitCode(twins), 2);
+    EXPECT_EQ(twins.err, "quarn: no folder given (see quarn --help)\n");
 }
 
 TEST(ResolveFolderArgument, OneFormForEveryWayOfNamingAFolder) {
