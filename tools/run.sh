@@ -7,7 +7,7 @@ bash tools/build.sh >&2
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   if [ $# -gt 0 ]; then
     echo "No display: printing the folder-size report of $1 instead of opening the window." >&2
-    exec build/app/quarn --report "$1"
+    exec build/app/quarn --report -- "$1"
   fi
   echo "No display: start Quarn from a desktop session, or give a folder for its report." >&2
   exit 0
