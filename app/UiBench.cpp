@@ -14,7 +14,7 @@
 
 namespace quarn {
 
-int CUiBench::Run(const std::string& program, const std::string& folder) {
+int UiBench::Run(const std::string& program, const std::string& folder) {
     CMainFrame frame({program});
     frame.resize(CMainApp::kFrameWidth, CMainApp::kFrameHeight);
     frame.show();

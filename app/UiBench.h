@@ -11,7 +11,7 @@
 
 namespace quarn {
 
-class CUiBench {
+class UiBench {
   public:
     // Runs the measurement in the running application; `program` is the
     // program's name as started. Returns the exit code.

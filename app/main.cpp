@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     int toolkitArgc = int(toolkit.size());
     quarn::CMainApp app(toolkitArgc, toolkitArgv.data());
     if (bench != nullptr) {
-        return quarn::CUiBench::Run(toolkit[0], bench->folder);
+        return quarn::UiBench::Run(toolkit[0], bench->folder);
     }
     if (!app.InitInstance(arguments)) {
         return 1;
