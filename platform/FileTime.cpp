@@ -6,8 +6,13 @@ uint64_t FileTimeFromUnix(int64_t seconds, long nanoseconds) {
     if (seconds < -kFileTimeEpochOffsetSeconds) {
         return 0;
     }
-    uint64_t sinceEpoch1601 = uint64_t(seconds + kFileTimeEpochOffsetSeconds);
-    return sinceEpoch1601 * kFileTimeTicksPerSecond + uint64_t(nanoseconds) / 100;
+    // Unsigned: a time near the end of int64 must not overflow on the way.
+    const uint64_t sinceEpoch1601 = uint64_t(seconds) + uint64_t(kFileTimeEpochOffsetSeconds);
+    const uint64_t ticks = uint64_t(nanoseconds) / 100;
+    if (sinceEpoch1601 > (kLastFileTime - ticks) / kFileTimeTicksPerSecond) {
+        return kLastFileTime;  // a wrapped time would sort among the oldest
+    }
+    return sinceEpoch1601 * kFileTimeTicksPerSecond + ticks;
 }
 
 int64_t UnixSecondsFromFileTime(uint64_t fileTime) {

@@ -12,9 +12,13 @@ namespace quarn {
 // Seconds from 1601-01-01 to 1970-01-01.
 inline constexpr int64_t kFileTimeEpochOffsetSeconds = 11644473600LL;
 inline constexpr uint64_t kFileTimeTicksPerSecond = 10000000ULL;
+// The latest time a FILETIME holds (in the year 60056).
+inline constexpr uint64_t kLastFileTime = UINT64_MAX;
 
 // Converts a POSIX time (seconds may be negative, nanoseconds in [0, 1e9)).
-// Times before 1601 clamp to 0, the earliest FILETIME.
+// Times before 1601 clamp to 0, the earliest FILETIME, and times after
+// kLastFileTime clamp to it. Every FILETIME the program compares (twin keys,
+// the trash's re-check) comes from here, so both sides clamp alike.
 uint64_t FileTimeFromUnix(int64_t seconds, long nanoseconds);
 
 // Whole seconds since 1970 (floor), for the C library's calendar calls.

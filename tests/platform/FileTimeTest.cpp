@@ -18,6 +18,21 @@ TEST(FileTime, ConvertsBothWaysAcrossNineteenSeventy) {
     EXPECT_EQ(UnixSecondsFromFileTime(FileTimeFromUnix(1700000000, 0)), 1700000000);
 }
 
+TEST(FileTime, TimesBeyondTheLastFileTimeClampInsteadOfWrapping) {
+    // The last whole second that fits, with and without ticks that overflow it.
+    const int64_t lastSecond =
+        int64_t(kLastFileTime / kFileTimeTicksPerSecond) - kFileTimeEpochOffsetSeconds;
+    const uint64_t lastSecondStart =
+        uint64_t(lastSecond + kFileTimeEpochOffsetSeconds) * kFileTimeTicksPerSecond;
+    EXPECT_EQ(FileTimeFromUnix(lastSecond, 0), lastSecondStart);
+    EXPECT_EQ(FileTimeFromUnix(lastSecond, 955161500), kLastFileTime);
+    EXPECT_EQ(FileTimeFromUnix(lastSecond, 999999999), kLastFileTime);
+    EXPECT_EQ(FileTimeFromUnix(lastSecond + 1, 0), kLastFileTime);
+    EXPECT_EQ(FileTimeFromUnix(INT64_MAX, 999999999), kLastFileTime);
+    // Later times never come out earlier than sooner ones.
+    EXPECT_LT(FileTimeFromUnix(lastSecond - 1, 999999999), FileTimeFromUnix(lastSecond + 10, 0));
+}
+
 TEST(FileTime, FormatsInTheLocalTimeZone) {
     test::ScopedEnv zone("TZ", "UTC");
     tzset();
