@@ -17,13 +17,13 @@ namespace {
 
 class CountingSink : public quarn::WalkSink {
   public:
-    bool EnterFolder(const std::string&, const quarn::FindRecord*) override {
+    bool EnterFolder(const std::string&, const quarn::FileEntry*) override {
         ++folders;
         return true;
     }
-    void AddFile(const std::string&, const quarn::FindRecord& file) override {
+    void AddFile(const std::string&, const quarn::FileEntry& file) override {
         ++files;
-        bytes += file.FileSize();
+        bytes += file.size;
     }
     void LeaveFolder(const std::string&) override {}
     void FolderUnreadable(const std::string&, int) override { ++unreadable; }

@@ -129,7 +129,7 @@ class CountSink : public WalkSink {
           m_apparent(apparent),
           m_disk(disk) {}
 
-    bool EnterFolder(const std::string& path, const FindRecord* entry) override {
+    bool EnterFolder(const std::string& path, const FileEntry* entry) override {
         if (m_stop.stop_requested()) {
             return false;
         }
@@ -148,9 +148,9 @@ class CountSink : public WalkSink {
         }
         return true;
     }
-    void AddFile(const std::string&, const FindRecord& file) override {
+    void AddFile(const std::string&, const FileEntry& file) override {
         ++m_files;
-        m_apparent += file.FileSize();
+        m_apparent += file.size;
         // A file with several names takes its blocks once.
         if (file.linkCount > 1 && !m_seen.emplace(file.device, file.inode).second) {
             return;

@@ -11,8 +11,7 @@ namespace quarn {
 
 namespace {
 
-// Our bits in a file's stored attributes; the attributes the listing
-// reports all lie below them.
+// A file's flags.
 // The folder entry holds the whole path (a path that did not end in the name).
 constexpr uint16_t kPathIsWhole = 0x8000u;
 // The FILETIME cannot hold the real time; the exact time table has it.
@@ -21,7 +20,6 @@ constexpr uint16_t kTimeBeyondFileTime = 0x4000u;
 constexpr uint16_t kNotCandidate = 0x2000u;
 // An earlier file of the group is the same inode.
 constexpr uint16_t kExtraLink = 0x1000u;
-constexpr uint16_t kOurBits = kPathIsWhole | kTimeBeyondFileTime | kNotCandidate | kExtraLink;
 
 constexpr uint16_t kUnknownDevice = 0xffffu;
 
@@ -83,9 +81,9 @@ struct FileRec {
     uint32_t inodeLow;
     uint32_t inodeHigh;
     uint32_t folder;
-    uint32_t next;        // the group's files form a ring; the group points at its last
-    uint16_t attributes;  // the listing's low 16 bits and our bits below
-    uint16_t device;      // index in the device table; kUnknownDevice when it is full
+    uint32_t next;    // the group's files form a ring; the group points at its last
+    uint16_t flags;   // kPathIsWhole, kTimeBeyondFileTime, ...
+    uint16_t device;  // index in the device table; kUnknownDevice when it is full
 
     uint64_t Time() const { return (uint64_t(timeHigh) << 32) | timeLow; }
     uint64_t Size() const { return (uint64_t(sizeHigh) << 32) | sizeLow; }
@@ -260,14 +258,14 @@ struct BinBaum::Impl {
     TwinKey KeyOfFile(std::string_view name, FileId id) const {
         const FileRec& file = files[id];
         TwinKey key{name, file.Size(), file.Time()};
-        if ((file.attributes & kTimeBeyondFileTime) != 0) {
+        if ((file.flags & kTimeBeyondFileTime) != 0) {
             key.beyondFileTime = true;
             key.exact = beyondTimes.at(id);
         }
         return key;
     }
     ExactTime ExactTimeOfFile(FileId id) const {
-        if ((files[id].attributes & kTimeBeyondFileTime) != 0) {
+        if ((files[id].flags & kTimeBeyondFileTime) != 0) {
             return beyondTimes.at(id);
         }
         return ExactTimeOfFileTime(files[id].Time());
@@ -293,7 +291,7 @@ struct BinBaum::Impl {
     TwinKey KeyOfGroup(GroupId g) const { return KeyOfFile(NameOf(g), files[groups[g].last].next); }
     bool IsCandidateGroup(GroupId g) const {
         const GroupRec& group = groups[g];
-        return group.last != kNoFile && (files[group.last].attributes & kNotCandidate) == 0;
+        return group.last != kNoFile && (files[group.last].flags & kNotCandidate) == 0;
     }
 
     const uint32_t* Order() const { return orderBuffer.get(); }
@@ -430,26 +428,26 @@ BinBaum::Inserted BinBaum::Insert(const TwinGroup& candidate) {
     if (candidate.m_files.empty()) {
         return Inserted{};
     }
-    const FindRecord& record = candidate.m_files.front();
-    std::string_view name = record.Name();
+    const FileEntry entry = candidate.m_files.front();
+    std::string_view name = entry.name;
     std::string_view path = candidate.m_paths.empty() ? std::string_view() : candidate.m_paths[0];
     if (path.empty()) {
-        return InsertRecord(record, std::string_view(), false, candidate.m_nCompare);
+        return InsertEntry(entry, std::string_view(), false, candidate.m_nCompare);
     }
     if (path.size() > name.size() && path.ends_with(name)) {
-        return InsertRecord(record, path.substr(0, path.size() - name.size()), false,
-                            candidate.m_nCompare);
+        return InsertEntry(entry, path.substr(0, path.size() - name.size()), false,
+                           candidate.m_nCompare);
     }
-    return InsertRecord(record, path, true, candidate.m_nCompare);
+    return InsertEntry(entry, path, true, candidate.m_nCompare);
 }
 
-BinBaum::Inserted BinBaum::Insert(std::string_view folderPrefix, const FindRecord& record,
+BinBaum::Inserted BinBaum::Insert(std::string_view folderPrefix, const FileEntry& entry,
                                   uint8_t compare) {
-    return InsertRecord(record, folderPrefix, false, compare);
+    return InsertEntry(entry, folderPrefix, false, compare);
 }
 
-BinBaum::Inserted BinBaum::InsertRecord(const FindRecord& record, std::string_view folderPrefix,
-                                        bool prefixIsPath, uint8_t compare) {
+BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view folderPrefix,
+                                       bool prefixIsPath, uint8_t compare) {
     Impl& impl = *m_impl;
     if (!impl.compareSet) {
         impl.compare = compare;
@@ -460,8 +458,8 @@ BinBaum::Inserted BinBaum::InsertRecord(const FindRecord& record, std::string_vi
         impl.orderBuffer.reset();
         impl.orderSize = 0;
     }
-    const TwinKey key = TwinKeyOf(record);
-    const bool candidate = record.IsRegularFile();
+    const TwinKey key = TwinKeyOf(entry);
+    const bool candidate = entry.IsRegularFile();
     try {
         impl.EnsureSlots(impl.groups.size() + 1);
     } catch (const std::bad_alloc&) {
@@ -470,7 +468,7 @@ BinBaum::Inserted BinBaum::InsertRecord(const FindRecord& record, std::string_vi
     }
     const uint32_t hash = HashKey(key, impl.compare);
     const uint32_t tag = Impl::TagOf(hash);
-    const uint64_t inode = record.inode;
+    const uint64_t inode = entry.inode;
     FileRec file{uint32_t(key.lastWriteTime),
                  uint32_t(key.lastWriteTime >> 32),
                  uint32_t(key.size),
@@ -479,12 +477,11 @@ BinBaum::Inserted BinBaum::InsertRecord(const FindRecord& record, std::string_vi
                  uint32_t(inode >> 32),
                  0,
                  0,
-                 uint16_t((record.dwFileAttributes & ~uint32_t(kOurBits) & 0xffffu) |
-                          (prefixIsPath ? kPathIsWhole : 0u) |
+                 uint16_t((prefixIsPath ? kPathIsWhole : 0u) |
                           (key.beyondFileTime ? kTimeBeyondFileTime : 0u) |
                           (candidate ? 0u : kNotCandidate)),
-                 impl.InternDevice(record.device)};
-    const bool manyLinks = candidate && record.linkCount > 1 && impl.KnownInode(file);
+                 impl.InternDevice(entry.device)};
+    const bool manyLinks = candidate && entry.linkCount > 1 && impl.KnownInode(file);
 
     // Groups of one name never share a key, so the group found is the
     // first-created one the file is a twin of.
@@ -499,10 +496,10 @@ BinBaum::Inserted BinBaum::InsertRecord(const FindRecord& record, std::string_vi
             file.folder = impl.InternFolder(folderPrefix);
             bool extraLink = false;
             if (manyLinks) {
-                extraLink = !impl.linkedInodes.insert(InodeKey{record.device, inode, g}).second;
+                extraLink = !impl.linkedInodes.insert(InodeKey{entry.device, inode, g}).second;
             }
             if (extraLink) {
-                file.attributes |= kExtraLink;
+                file.flags |= kExtraLink;
             }
             GroupRec& group = impl.groups[g];
             FileRec& last = impl.files[group.last];
@@ -532,7 +529,7 @@ BinBaum::Inserted BinBaum::InsertRecord(const FindRecord& record, std::string_vi
             impl.beyondTimes.insert_or_assign(uint32_t(impl.files.size()), key.exact);
         }
         if (manyLinks) {
-            impl.linkedInodes.insert(InodeKey{record.device, inode, GroupId(impl.groups.size())});
+            impl.linkedInodes.insert(InodeKey{entry.device, inode, GroupId(impl.groups.size())});
         }
     } catch (const std::bad_alloc&) {
         ShowUserMessage(m_presenter, "BinBaum:: new TreeNode - exception");
@@ -696,7 +693,7 @@ uint64_t BinBaum::FileInode(FileId file) const {
 }
 
 bool BinBaum::FileIsExtraLink(FileId file) const {
-    return (m_impl->files[file].attributes & kExtraLink) != 0;
+    return (m_impl->files[file].flags & kExtraLink) != 0;
 }
 
 bool BinBaum::SameInode(FileId a, FileId b) const {
@@ -706,7 +703,7 @@ bool BinBaum::SameInode(FileId a, FileId b) const {
 std::string BinBaum::FilePath(GroupId group, FileId file) const {
     const FileRec& rec = m_impl->files[file];
     std::string path = m_impl->folders[rec.folder];
-    if ((rec.attributes & kPathIsWhole) == 0) {
+    if ((rec.flags & kPathIsWhole) == 0) {
         path.append(GroupName(group));
     }
     return path;
@@ -740,14 +737,14 @@ bool BinBaum::RemoveFile(GroupId group, FileId file) {
             if (impl.files[rec.last].next == rec.last) {
                 impl.SetTwinsBit(group, false);
             }
-            if ((impl.files[file].attributes & kExtraLink) == 0) {
+            if ((impl.files[file].flags & kExtraLink) == 0) {
                 // The group's first link of this inode went: the next link
                 // now stands for the file.
                 for (FileId f = GroupFirstFile(group); f != kNoFile;
                      f = NextFileInGroup(group, f)) {
-                    if ((impl.files[f].attributes & kExtraLink) != 0 &&
+                    if ((impl.files[f].flags & kExtraLink) != 0 &&
                         impl.SameInode(impl.files[f], impl.files[file])) {
-                        impl.files[f].attributes &= uint16_t(~kExtraLink);
+                        impl.files[f].flags &= uint16_t(~kExtraLink);
                         break;
                     }
                 }

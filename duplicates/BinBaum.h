@@ -42,7 +42,7 @@
 #include <vector>
 
 #include "duplicates/TwinGroup.h"
-#include "platform/FindRecord.h"
+#include "platform/FileEntry.h"
 #include "platform/UserMessage.h"
 
 namespace quarn {
@@ -107,14 +107,14 @@ class BinBaum {
         bool extraLink = false;
     };
 
-    // Inserts the first file of `candidate` (record m_files[0], path
+    // Inserts the first file of `candidate` (entry m_files[0], path
     // m_paths[0] or, without a path, just its name). The tree's compare flags
     // are the candidate's at the first insertion after construction or
     // Clear(); they hold for the whole scan.
     Inserted Insert(const TwinGroup& candidate);
-    // The same for a file at `folderPrefix` + record name (the prefix ends in
-    // a separator), without building the path.
-    Inserted Insert(std::string_view folderPrefix, const FindRecord& record, uint8_t compare);
+    // The same for a file at `folderPrefix` + its name (the prefix ends in a
+    // separator), without building the path.
+    Inserted Insert(std::string_view folderPrefix, const FileEntry& entry, uint8_t compare);
 
     // Frees every group, file and folder; m_nNodes keeps its value.
     void Clear();
@@ -179,8 +179,8 @@ class BinBaum {
     friend class TreeNode;
     struct Impl;
 
-    Inserted InsertRecord(const FindRecord& record, std::string_view folderPrefix,
-                          bool prefixIsPath, uint8_t compare);
+    Inserted InsertEntry(const FileEntry& entry, std::string_view folderPrefix, bool prefixIsPath,
+                         uint8_t compare);
     void BuildOrder() const;
 
     std::unique_ptr<Impl> m_impl;

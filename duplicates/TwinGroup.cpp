@@ -22,18 +22,13 @@ ExactTime ExactTimeOfFileTime(uint64_t fileTime) {
                      uint32_t(fileTime % kFileTimeTicksPerSecond)};
 }
 
-ExactTime ExactTimeOf(const FindRecord& record) {
-    if (FileTimeHolds(record.mtimeSeconds)) {
-        return ExactTimeOfFileTime(record.ftLastWriteTime);
-    }
-    return ExactTime{record.mtimeSeconds, record.mtimeNanoseconds / 100};
-}
-
-TwinKey TwinKeyOf(const FindRecord& record) {
-    TwinKey key{record.Name(), record.FileSize(), record.ftLastWriteTime};
-    if (!FileTimeHolds(record.mtimeSeconds)) {
+TwinKey TwinKeyOf(const FileEntry& entry) {
+    TwinKey key{
+        entry.name, entry.size,
+        entry.hasTime ? FileTimeFromUnix(entry.mtimeSeconds, long(entry.mtimeNanoseconds)) : 0};
+    if (entry.hasTime && !FileTimeHolds(entry.mtimeSeconds)) {
         key.beyondFileTime = true;
-        key.exact = ExactTime{record.mtimeSeconds, record.mtimeNanoseconds / 100};
+        key.exact = ExactTime{entry.mtimeSeconds, entry.mtimeNanoseconds / 100};
     }
     return key;
 }
@@ -67,9 +62,9 @@ void TwinGroup::SetCompareFlags() {
     m_nCompare = TwinCompareFromSettings();
 }
 
-void TwinGroup::Assign(const FindRecord& record, std::string path) {
-    m_strName.assign(record.Name());
-    m_files.assign(1, record);
+void TwinGroup::Assign(const FileEntry& entry, std::string path) {
+    m_strName.assign(entry.name);
+    m_files.assign(1, OwnedFileEntry(entry));
     m_paths.assign(1, std::move(path));
 }
 

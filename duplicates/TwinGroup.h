@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/FindRecord.h"
+#include "platform/FileEntry.h"
 #include "settings/TwinCompare.h"
 
 namespace quarn {
@@ -35,9 +35,6 @@ struct ExactTime {
 bool FileTimeHolds(int64_t seconds);
 // The exact time of a FILETIME that holds it.
 ExactTime ExactTimeOfFileTime(uint64_t fileTime);
-// The record's time: its seconds and nanoseconds when the FILETIME cannot
-// hold them, otherwise what its FILETIME says.
-ExactTime ExactTimeOf(const FindRecord& record);
 
 // The fields of a file that the twin test reads.
 struct TwinKey {
@@ -53,8 +50,8 @@ struct TwinKey {
     ExactTime exact;
 };
 
-// The key of a record as the listing gave it.
-TwinKey TwinKeyOf(const FindRecord& record);
+// The key of an entry as the listing gave it; its FILETIME is made here.
+TwinKey TwinKeyOf(const FileEntry& entry);
 
 // True when `candidate` is a twin of a group whose first file is `first`,
 // under the compare flags `compare`.
@@ -69,18 +66,18 @@ class TwinGroup {
     // kCompareIgnoreTime when CmpDate reads off; read at the moment of the call.
     void SetCompareFlags();
 
-    // Makes this the one-file group of `record` found at `path`.
-    void Assign(const FindRecord& record, std::string path);
+    // Makes this the one-file group of `entry` found at `path`.
+    void Assign(const FileEntry& entry, std::string path);
 
     // The full 64-bit size of file i (0 <= i < FileCount()).
-    uint64_t GetSize(size_t i) const { return m_files[i].FileSize(); }
+    uint64_t GetSize(size_t i) const { return m_files[i].size; }
     size_t FileCount() const { return m_files.size(); }
     TwinKey KeyOf(size_t i) const { return TwinKeyOf(m_files[i]); }
 
-    std::string m_strName;             // the group's name (its first file's)
-    std::vector<FindRecord> m_files;   // in order of joining
-    std::vector<std::string> m_paths;  // parallel to m_files
-    uint8_t m_nCompare = 0;            // kCompareIgnoreSize | kCompareIgnoreTime
+    std::string m_strName;                // the group's name (its first file's)
+    std::vector<OwnedFileEntry> m_files;  // in order of joining
+    std::vector<std::string> m_paths;     // parallel to m_files
+    uint8_t m_nCompare = 0;               // kCompareIgnoreSize | kCompareIgnoreTime
 };
 
 }  // namespace quarn

@@ -17,12 +17,12 @@ class TwinScanner::ScanWalkSink : public WalkSink {
     ScanWalkSink(TwinScanner& twins, std::stop_token stop, bool testsCancel)
         : m_twins(twins), m_stop(stop), m_testsCancel(testsCancel) {}
 
-    bool EnterFolder(const std::string&, const FindRecord*) override {
+    bool EnterFolder(const std::string&, const FileEntry*) override {
         m_twins.m_nFoldersEntered.fetch_add(1, std::memory_order_relaxed);
         // The one cancel test, once per folder.
         return !m_testsCancel || (m_twins.m_runner.IsBusy() && !m_stop.stop_requested());
     }
-    void AddFile(const std::string& folderPath, const FindRecord& file) override {
+    void AddFile(const std::string& folderPath, const FileEntry& file) override {
         if (folderPath != m_folder) {
             m_folder = folderPath;
             m_prefix = folderPath;
@@ -216,33 +216,33 @@ void TwinScanner::PublishScanSummary() {
         ImportedSuffix());
 }
 
-void TwinScanner::AddFileAt(std::string_view folderPrefix, const FindRecord& record) {
+void TwinScanner::AddFileAt(std::string_view folderPrefix, const FileEntry& entry) {
     m_nFiles.fetch_add(1, std::memory_order_relaxed);
-    const BinBaum::Inserted inserted = m_tree.Insert(folderPrefix, record, m_newFile.m_nCompare);
+    const BinBaum::Inserted inserted = m_tree.Insert(folderPrefix, entry, m_newFile.m_nCompare);
     if (inserted.result == BinBaum::InsertResult::Joined) {
         // Every file that joins a group shows at once; its bytes count
         // unless it is the same inode again.
         m_rows.AddRowForFile(TreeNode(&m_tree, inserted.group), inserted.file);
         if (!inserted.extraLink) {
-            m_nTwinBytes += record.FileSize();
+            m_nTwinBytes += entry.size;
         }
     }
     if (m_throttle.Due()) {
         m_pathBuffer.assign(folderPrefix);
-        m_pathBuffer.append(record.Name());
+        m_pathBuffer.append(entry.name);
         SetStatusText(m_pathBuffer);
     }
 }
 
-void TwinScanner::AddFile(const std::string& path, const FindRecord& record) {
+void TwinScanner::AddFile(const std::string& path, const FileEntry& entry) {
     m_pathBuffer = NormalisedPath(path);
-    m_newFile.Assign(record, m_pathBuffer);
+    m_newFile.Assign(entry, m_pathBuffer);
     m_nFiles.fetch_add(1, std::memory_order_relaxed);
     const BinBaum::Inserted inserted = m_tree.Insert(m_newFile);
     if (inserted.result == BinBaum::InsertResult::Joined) {
         m_rows.AddRowForFile(TreeNode(&m_tree, inserted.group), inserted.file);
         if (!inserted.extraLink) {
-            m_nTwinBytes += record.FileSize();
+            m_nTwinBytes += entry.size;
         }
     }
     PublishStatusThrottled(m_pathBuffer);

@@ -114,7 +114,7 @@ class TwinScanner final : public TwinFeed {
 
     // One file of a walk, `path` = folder + "/" + name: it joins its twins
     // or starts a group, and shows as a row when it joins.
-    void AddFile(const std::string& path, const FindRecord& record);
+    void AddFile(const std::string& path, const FileEntry& entry);
     // Refills the rows from the index, every group of two or more files.
     // Refused with "App is busy.." while busy.
     void RebuildList();
@@ -228,7 +228,7 @@ class TwinScanner final : public TwinFeed {
     void PublishScanSummary();
     // " [imported FILE]" when the last scan read a file, else empty.
     std::string ImportedSuffix() const;
-    void AddFileAt(std::string_view folderPrefix, const FindRecord& record);
+    void AddFileAt(std::string_view folderPrefix, const FileEntry& entry);
     void RebuildRows(std::stop_token stop);
     bool StartVerifyJob(bool fromFeed);
     void VerifyJob(const JobRunner::Ticket& ticket);

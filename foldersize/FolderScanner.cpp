@@ -26,8 +26,8 @@ namespace {
 class FileStatsSink final : public WalkSink {
   public:
     explicit FileStatsSink(ScanFileStats& stats) : m_stats(stats) {}
-    bool EnterFolder(const std::string&, const FindRecord*) override { return true; }
-    void AddFile(const std::string& folderPath, const FindRecord& file) override {
+    bool EnterFolder(const std::string&, const FileEntry*) override { return true; }
+    void AddFile(const std::string& folderPath, const FileEntry& file) override {
         m_stats.AddFile(folderPath, file);
     }
     void LeaveFolder(const std::string&) override {}
@@ -386,11 +386,11 @@ void FolderScanner::RunExport(const ScanRequest& request, const std::string& fil
         struct PathTap final : WalkSink {
             std::string& current;
             explicit PathTap(std::string& path) : current(path) {}
-            bool EnterFolder(const std::string& path, const FindRecord*) override {
+            bool EnterFolder(const std::string& path, const FileEntry*) override {
                 current = path;
                 return true;
             }
-            void AddFile(const std::string&, const FindRecord&) override {}
+            void AddFile(const std::string&, const FileEntry&) override {}
             void LeaveFolder(const std::string&) override {}
         } tap(current);
         WalkFanOut fanOut;

@@ -14,10 +14,10 @@ void FolderSums::Enter(uint32_t serial) {
     m_open.push_back(std::move(open));
 }
 
-void FolderSums::AddFile(const FindRecord& file) {
+void FolderSums::AddFile(const FileEntry& file) {
     Open& folder = m_open.back();
     ++folder.fileCount;
-    uint64_t bytes = m_allocatedSizes ? file.allocatedSize : file.FileSize();
+    uint64_t bytes = m_allocatedSizes ? file.allocatedSize : file.size;
     if (file.linkCount <= 1) {
         folder.filesBytes += bytes;
         return;

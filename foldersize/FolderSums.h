@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "foldersize/LinkedFiles.h"
-#include "platform/FindRecord.h"
+#include "platform/FileEntry.h"
 
 namespace quarn {
 
@@ -44,7 +44,7 @@ class FolderSums {
 
     void Enter(uint32_t serial);
     // A file of the folder entered last.
-    void AddFile(const FindRecord& file);
+    void AddFile(const FileEntry& file);
     // Leaves the folder entered last; its total goes to its parent.
     Folder Leave();
     bool Empty() const { return m_open.empty(); }

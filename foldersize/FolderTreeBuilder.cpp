@@ -20,11 +20,11 @@ NodeHandle FolderTreeBuilder::InsertFolder(std::string_view name, NodeKind kind,
     return m_tree.InsertItemLocked(name, kind, parent);
 }
 
-bool FolderTreeBuilder::EnterFolder(const std::string& path, const FindRecord* entry) {
+bool FolderTreeBuilder::EnterFolder(const std::string& path, const FileEntry* entry) {
     NodeHandle item = kNoNode;
     if (entry != nullptr) {
         // A subfolder's node appears when its parent's listing meets it.
-        item = InsertFolder(entry->Name(), NodeKind::Folder, m_items.back());
+        item = InsertFolder(entry->name, NodeKind::Folder, m_items.back());
     }
     if (!m_keepGoing(path)) {
         return false;
@@ -42,7 +42,7 @@ bool FolderTreeBuilder::EnterFolder(const std::string& path, const FindRecord* e
     return true;
 }
 
-void FolderTreeBuilder::AddFile(const std::string&, const FindRecord& file) {
+void FolderTreeBuilder::AddFile(const std::string&, const FileEntry& file) {
     m_sums.AddFile(file);
     ++m_files;
     if (file.linkCount > 1) {
@@ -50,7 +50,7 @@ void FolderTreeBuilder::AddFile(const std::string&, const FindRecord& file) {
     }
 }
 
-void FolderTreeBuilder::EntryExcluded(const std::string&, const FindRecord& entry,
+void FolderTreeBuilder::EntryExcluded(const std::string&, const FileEntry& entry,
                                       ExclusionReason reason) {
     // A folder on another file system stays in the tree, marked and of size
     // 0, so the user sees where the scan stopped; a folder left out by a
@@ -58,7 +58,7 @@ void FolderTreeBuilder::EntryExcluded(const std::string&, const FindRecord& entr
     if (reason != ExclusionReason::OtherFileSystem) {
         return;
     }
-    const NodeHandle item = InsertFolder(entry.Name(), NodeKind::OtherFileSystem, m_items.back());
+    const NodeHandle item = InsertFolder(entry.name, NodeKind::OtherFileSystem, m_items.back());
     // An empty folder to the sums, so its parent knows it has a subfolder.
     m_sums.Enter(FolderTreeStore::ItemNumberOf(item));
     CompleteFolder(item, m_sums.Leave());

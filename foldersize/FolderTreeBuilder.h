@@ -29,10 +29,10 @@ class FolderTreeBuilder final : public WalkSink {
     FolderTreeBuilder(FolderSizeTree& tree, FolderTreeStore::RootPlace rootPlace,
                       std::function<bool(const std::string& path)> keepGoing);
 
-    bool EnterFolder(const std::string& path, const FindRecord* entry) override;
-    void AddFile(const std::string& folderPath, const FindRecord& file) override;
+    bool EnterFolder(const std::string& path, const FileEntry* entry) override;
+    void AddFile(const std::string& folderPath, const FileEntry& file) override;
     void LeaveFolder(const std::string& path) override;
-    void EntryExcluded(const std::string& folderPath, const FindRecord& entry,
+    void EntryExcluded(const std::string& folderPath, const FileEntry& entry,
                        ExclusionReason reason) override;
     void FolderUnreadable(const std::string& path, int errorNumber) override;
     void EntrySkipped(const std::string& folderPath, std::string_view name,

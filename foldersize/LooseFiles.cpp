@@ -19,26 +19,26 @@ LooseFiles ListLooseFiles(const std::string& folder, bool allocatedSizes) {
     listing.SkipDotEntries();
     std::set<std::pair<uint64_t, uint64_t>> linked;
     ListedName entry;
-    FindRecord record;
+    EntryStatus status;
     while (listing.NextName(entry)) {
         // A name that vanished since the listing is no file to act on.
-        if (DirectoryListing::StatEntry(listing.Handle(), entry, true, record) != 0 ||
-            record.IsDirectory()) {
+        if (DirectoryListing::StatEntry(listing.Handle(), entry, true, status) != 0 ||
+            status.IsDirectory()) {
             continue;
         }
         std::string path = folder;
-        AppendPathComponent(path, record.Name());
+        AppendPathComponent(path, entry.name);
         files.paths.push_back(std::move(path));
         FileIdentity identity;
-        identity.dev = record.device;
-        identity.ino = record.inode;
-        identity.size = record.FileSize();
-        identity.mtime = FileTimeFromUnix(record.mtimeSeconds, long(record.mtimeNanoseconds));
+        identity.dev = status.device;
+        identity.ino = status.inode;
+        identity.size = status.size;
+        identity.mtime = FileTimeFromUnix(status.mtimeSeconds, long(status.mtimeNanoseconds));
         files.identities.push_back(identity);
-        if (record.linkCount > 1 && !linked.emplace(record.device, record.inode).second) {
+        if (status.linkCount > 1 && !linked.emplace(status.device, status.inode).second) {
             continue;  // another name of a file already counted
         }
-        files.bytes += allocatedSizes ? record.allocatedSize : record.FileSize();
+        files.bytes += allocatedSizes ? status.allocatedSize : status.size;
     }
     // A listing that broke off would act on part of what the item sums.
     files.error = listing.ReadError();

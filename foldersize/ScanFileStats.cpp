@@ -5,14 +5,14 @@ namespace quarn {
 ScanFileStats::ScanFileStats(size_t largestCount, bool allocatedSizes)
     : m_allocatedSizes(allocatedSizes), m_largest(largestCount) {}
 
-void ScanFileStats::AddFile(std::string_view folderPath, const FindRecord& file) {
-    uint64_t bytes = m_allocatedSizes ? file.allocatedSize : file.FileSize();
+void ScanFileStats::AddFile(std::string_view folderPath, const FileEntry& file) {
+    uint64_t bytes = m_allocatedSizes ? file.allocatedSize : file.size;
     if (file.linkCount > 1 && !m_linkedSeen.insert(InodeKey{file.device, file.inode}).second) {
-        m_types.Add(file.Name(), 0);
+        m_types.Add(file.name, 0);
         return;
     }
-    m_types.Add(file.Name(), bytes);
-    m_largest.Add(folderPath, file.Name(), bytes, file.mtimeSeconds);
+    m_types.Add(file.name, bytes);
+    m_largest.Add(folderPath, file.name, bytes, file.mtimeSeconds);
 }
 
 }  // namespace quarn

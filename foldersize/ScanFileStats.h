@@ -15,7 +15,7 @@
 
 #include "foldersize/FileTypeTally.h"
 #include "foldersize/LargestFiles.h"
-#include "platform/FindRecord.h"
+#include "platform/FileEntry.h"
 
 namespace quarn {
 
@@ -24,7 +24,7 @@ class ScanFileStats {
     ScanFileStats(size_t largestCount, bool allocatedSizes);
 
     // A file the walk met in `folderPath`.
-    void AddFile(std::string_view folderPath, const FindRecord& file);
+    void AddFile(std::string_view folderPath, const FileEntry& file);
 
     bool AllocatedSizes() const { return m_allocatedSizes; }
     const LargestFiles& Largest() const { return m_largest; }

@@ -8,7 +8,7 @@ SubtreeScan::SubtreeScan(bool allocatedSizes, LinkedFiles& links, std::mutex& li
                          std::function<bool(const std::string& path)> keepGoing)
     : m_sums(allocatedSizes, links, linksMutex), m_keepGoing(std::move(keepGoing)) {}
 
-bool SubtreeScan::EnterFolder(const std::string& path, const FindRecord* entry) {
+bool SubtreeScan::EnterFolder(const std::string& path, const FileEntry* entry) {
     if (!m_keepGoing(path)) {
         return false;
     }
@@ -16,8 +16,8 @@ bool SubtreeScan::EnterFolder(const std::string& path, const FindRecord* entry) 
     if (entry != nullptr) {
         folder.parent = m_open.back();
         folder.nameOffset = uint32_t(m_names.size());
-        folder.nameLength = uint32_t(entry->Name().size());
-        m_names.append(entry->Name());
+        folder.nameLength = uint32_t(entry->name.size());
+        m_names.append(entry->name);
     }
     uint32_t place = uint32_t(m_folders.size());
     m_folders.push_back(folder);
@@ -26,7 +26,7 @@ bool SubtreeScan::EnterFolder(const std::string& path, const FindRecord* entry) 
     return true;
 }
 
-void SubtreeScan::AddFile(const std::string&, const FindRecord& file) {
+void SubtreeScan::AddFile(const std::string&, const FileEntry& file) {
     m_sums.AddFile(file);
     ++m_files;
 }
@@ -38,7 +38,7 @@ void SubtreeScan::LeaveFolder(const std::string&) {
     folder.left = true;
 }
 
-void SubtreeScan::EntryExcluded(const std::string&, const FindRecord& entry,
+void SubtreeScan::EntryExcluded(const std::string&, const FileEntry& entry,
                                 ExclusionReason reason) {
     // As a scan shows it: a folder on another file system stays, marked; a
     // folder left out by a pattern is not shown.
@@ -48,9 +48,9 @@ void SubtreeScan::EntryExcluded(const std::string&, const FindRecord& entry,
     Folder folder;
     folder.parent = m_open.back();
     folder.nameOffset = uint32_t(m_names.size());
-    folder.nameLength = uint32_t(entry.Name().size());
+    folder.nameLength = uint32_t(entry.name.size());
     folder.otherFileSystem = true;
-    m_names.append(entry.Name());
+    m_names.append(entry.name);
     const uint32_t place = uint32_t(m_folders.size());
     // An empty folder to the sums, so its parent knows it has a subfolder.
     m_sums.Enter(place);

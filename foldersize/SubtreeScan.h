@@ -44,13 +44,13 @@ class SubtreeScan final : public WalkSink {
     SubtreeScan(bool allocatedSizes, LinkedFiles& links, std::mutex& linksMutex,
                 std::function<bool(const std::string& path)> keepGoing);
 
-    bool EnterFolder(const std::string& path, const FindRecord* entry) override;
-    void AddFile(const std::string& folderPath, const FindRecord& file) override;
+    bool EnterFolder(const std::string& path, const FileEntry* entry) override;
+    void AddFile(const std::string& folderPath, const FileEntry& file) override;
     void LeaveFolder(const std::string& path) override;
     void FolderUnreadable(const std::string& path, int errorNumber) override;
     void EntrySkipped(const std::string& folderPath, std::string_view name,
                       int errorNumber) override;
-    void EntryExcluded(const std::string& folderPath, const FindRecord& entry,
+    void EntryExcluded(const std::string& folderPath, const FileEntry& entry,
                        ExclusionReason reason) override;
 
     const std::vector<Folder>& Folders() const { return m_folders; }

@@ -23,14 +23,14 @@ class WalkFanOut final : public WalkSink {
     }
     bool Empty() const { return m_sinks.empty(); }
 
-    bool EnterFolder(const std::string& path, const FindRecord* entry) override {
+    bool EnterFolder(const std::string& path, const FileEntry* entry) override {
         bool keepGoing = true;
         for (WalkSink* sink : m_sinks) {
             keepGoing = sink->EnterFolder(path, entry) && keepGoing;
         }
         return keepGoing;
     }
-    void AddFile(const std::string& folderPath, const FindRecord& file) override {
+    void AddFile(const std::string& folderPath, const FileEntry& file) override {
         for (WalkSink* sink : m_sinks) {
             sink->AddFile(folderPath, file);
         }
@@ -45,7 +45,7 @@ class WalkFanOut final : public WalkSink {
             sink->FolderUnreadable(path, errorNumber);
         }
     }
-    void EntryExcluded(const std::string& folderPath, const FindRecord& entry,
+    void EntryExcluded(const std::string& folderPath, const FileEntry& entry,
                        ExclusionReason reason) override {
         for (WalkSink* sink : m_sinks) {
             sink->EntryExcluded(folderPath, entry, reason);

@@ -9,34 +9,18 @@
 #include <cerrno>
 #include <utility>
 
-#include "platform/FileTime.h"
-
 namespace quarn {
 
-void FillFindRecord(const struct ::stat& status, std::string_view name, FindRecord& record) {
-    uint32_t attributes = 0;
-    if (S_ISDIR(status.st_mode)) {
-        attributes |= kAttributeDirectory;
-    } else if (S_ISLNK(status.st_mode)) {
-        attributes |= kAttributeLink;
-    }
-    if (!name.empty() && name[0] == '.' && name != "." && name != "..") {
-        attributes |= kAttributeHidden;
-    }
-    if (attributes == 0) {
-        attributes = kAttributeNormal;
-    }
-    record.dwFileAttributes = attributes;
-    record.ftLastWriteTime = FileTimeFromUnix(status.st_mtim.tv_sec, status.st_mtim.tv_nsec);
-    record.SetFileSize(S_ISDIR(status.st_mode) ? 0 : uint64_t(status.st_size));
-    record.SetName(name);
-    record.device = uint64_t(status.st_dev);
-    record.inode = uint64_t(status.st_ino);
-    record.allocatedSize = uint64_t(status.st_blocks) * 512;
-    record.linkCount = uint32_t(status.st_nlink);
-    record.mode = uint32_t(status.st_mode);
-    record.mtimeSeconds = int64_t(status.st_mtim.tv_sec);
-    record.mtimeNanoseconds = uint32_t(status.st_mtim.tv_nsec);
+void FillEntryStatus(const struct ::stat& status, EntryStatus& entry) {
+    entry.size = S_ISDIR(status.st_mode) ? 0 : uint64_t(status.st_size);
+    entry.allocatedSize = uint64_t(status.st_blocks) * 512;
+    entry.device = uint64_t(status.st_dev);
+    entry.inode = uint64_t(status.st_ino);
+    entry.mtimeSeconds = int64_t(status.st_mtim.tv_sec);
+    entry.mtimeNanoseconds = uint32_t(status.st_mtim.tv_nsec);
+    entry.linkCount = uint32_t(status.st_nlink);
+    entry.mode = uint32_t(status.st_mode);
+    entry.hasTime = true;
 }
 
 DirectoryListing::~DirectoryListing() {
@@ -133,20 +117,19 @@ bool DirectoryListing::NextName(ListedName& listed) {
 }
 
 int DirectoryListing::StatEntry(int handle, const ListedName& entry, bool skipFolderStatus,
-                                FindRecord& record) {
+                                EntryStatus& status) {
     if (skipFolderStatus && entry.type == DT_DIR) {
-        struct ::stat folder {};
-        folder.st_mode = S_IFDIR;
-        folder.st_ino = ino_t(entry.inode);
-        FillFindRecord(folder, entry.name, record);
-        record.ftLastWriteTime = 0;
+        status = EntryStatus{};
+        status.hasTime = false;
+        status.mode = kDirectoryType;
+        status.inode = entry.inode;
         return 0;
     }
-    struct ::stat status;
-    if (::fstatat(handle, entry.name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    struct ::stat found;
+    if (::fstatat(handle, entry.name, &found, AT_SYMLINK_NOFOLLOW) != 0) {
         return errno;
     }
-    FillFindRecord(status, entry.name, record);
+    FillEntryStatus(found, status);
     return 0;
 }
 

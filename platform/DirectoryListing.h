@@ -4,7 +4,7 @@
 // A folder is opened relative to its parent's handle (openat), so no path is
 // ever resolved again and paths longer than PATH_MAX work. Every entry is
 // stat'ed relative to the folder without following links: a symbolic link is
-// reported with its own size and without the directory attribute.
+// reported as a link, with its own size.
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -12,12 +12,12 @@
 #include <memory>
 #include <string>
 
-#include "platform/FindRecord.h"
+#include "platform/FileEntry.h"
 
 namespace quarn {
 
-// Fills `record` from an lstat-style result for an entry called `name`.
-void FillFindRecord(const struct ::stat& status, std::string_view name, FindRecord& record);
+// Fills `entry` from an lstat-style result.
+void FillEntryStatus(const struct ::stat& status, EntryStatus& entry);
 
 // An entry of a listing before its stat.
 struct ListedName {
@@ -69,13 +69,13 @@ class DirectoryListing {
     void SkipDotEntries() { m_skipDotEntries = true; }
 
     // Stats the entry `name` of the folder `handle` without following a link
-    // and fills `record`. With `skipFolderStatus`, an entry the OS listed as
-    // a folder is not stat'ed: its record has the folder attribute, size 0,
-    // time 0 and the listed inode (a walk opens and fstat's every folder
-    // anyway). Returns 0 or the errno of the failed stat (ENOENT: it vanished
-    // since it was listed).
+    // and fills `status`. With `skipFolderStatus`, an entry the OS listed as
+    // a folder is not stat'ed: its status has the folder type, size 0, time 0
+    // and the listed inode (a walk opens and fstat's every folder anyway).
+    // Returns 0 or the errno of the failed stat (ENOENT: it vanished since it
+    // was listed).
     static int StatEntry(int handle, const ListedName& entry, bool skipFolderStatus,
-                         FindRecord& record);
+                         EntryStatus& status);
 
     // Gives up ownership of the handle (the caller closes it).
     int Release();

@@ -23,28 +23,29 @@ ExportWriter::ExportWriter(int fd, std::string progver, std::function<bool()> ke
     m_buffer.reserve(kFlushAt + 4096);
 }
 
-bool ExportWriter::EnterFolder(const std::string& path, const FindRecord* entry) {
+bool ExportWriter::EnterFolder(const std::string& path, const FileEntry* entry) {
     if (m_writeError != 0 || (m_keepGoing && !m_keepGoing())) {
         return false;
     }
     ClosePendingInfo();
-    FindRecord rootRecord;
+    FileEntry rootEntry;
     if (entry == nullptr) {
         m_buffer += "[1,2,{\"progname\":\"quarn\",\"progver\":";
         Name(m_progver);
         Number("timestamp", uint64_t(std::time(nullptr)));
         m_buffer += "},\n";
-        // The walk hands the root on without a record: one stat of our own.
+        // The walk hands the root on without an entry: one stat of our own.
         struct ::stat status;
         if (::stat(path.c_str(), &status) == 0) {
-            FillFindRecord(status, "", rootRecord);
+            FillEntryStatus(status, rootEntry);
         }
-        entry = &rootRecord;
+        rootEntry.name = path;  // the root goes by its path
+        entry = &rootEntry;
     } else {
         m_buffer += ",\n";
     }
     m_buffer += '[';
-    OpenInfo(entry == &rootRecord ? std::string_view(path) : entry->Name(), *entry);
+    OpenInfo(entry->name, *entry);
     // A folder that could only be listed, not opened, has no device of its
     // own: it counts as its parent's.
     uint64_t device = entry->device != 0 || m_devices.empty() ? entry->device : m_devices.back();
@@ -63,10 +64,10 @@ bool ExportWriter::EnterFolder(const std::string& path, const FindRecord* entry)
     return m_writeError == 0;
 }
 
-void ExportWriter::AddFile(const std::string&, const FindRecord& file) {
+void ExportWriter::AddFile(const std::string&, const FileEntry& file) {
     ClosePendingInfo();
     m_buffer += ",\n";
-    OpenInfo(file.Name(), file);
+    OpenInfo(file.name, file);
     if (file.linkCount > 1) {
         Number("ino", file.inode);
         m_buffer += ",\"hlnkc\":true";
@@ -92,13 +93,13 @@ void ExportWriter::FolderUnreadable(const std::string&, int) {
     m_pendingUnreadable = m_infoPending;
 }
 
-void ExportWriter::EntryExcluded(const std::string&, const FindRecord& entry,
+void ExportWriter::EntryExcluded(const std::string&, const FileEntry& entry,
                                  ExclusionReason reason) {
     ClosePendingInfo();
     m_buffer += ",\n";
     if (reason == ExclusionReason::Pattern) {
         m_buffer += "{\"name\":";
-        Name(entry.Name());
+        Name(entry.name);
         m_buffer += ",\"excluded\":\"pattern\"}";
         return;
     }
@@ -106,7 +107,7 @@ void ExportWriter::EntryExcluded(const std::string&, const FindRecord& entry,
     // of the format know it as "otherfs" ("othfs", which some writers use,
     // reads back as a pattern there; ImportReader takes both).
     m_buffer += "[{\"name\":";
-    Name(entry.Name());
+    Name(entry.name);
     Number("dev", entry.device);
     m_buffer += ",\"excluded\":\"otherfs\"}]";
 }
@@ -126,11 +127,11 @@ bool ExportWriter::Finish() {
     return m_writeError == 0 && m_rootClosed;
 }
 
-void ExportWriter::OpenInfo(std::string_view name, const FindRecord& record) {
+void ExportWriter::OpenInfo(std::string_view name, const EntryStatus& status) {
     m_buffer += "{\"name\":";
     Name(name);
-    Number("asize", record.FileSize());
-    Number("dsize", record.allocatedSize);
+    Number("asize", status.size);
+    Number("dsize", status.allocatedSize);
 }
 
 void ExportWriter::ClosePendingInfo() {

@@ -29,11 +29,11 @@ class ExportWriter : public WalkSink {
     // abandons the walk.
     ExportWriter(int fd, std::string progver, std::function<bool()> keepGoing = nullptr);
 
-    bool EnterFolder(const std::string& path, const FindRecord* entry) override;
-    void AddFile(const std::string& folderPath, const FindRecord& file) override;
+    bool EnterFolder(const std::string& path, const FileEntry* entry) override;
+    void AddFile(const std::string& folderPath, const FileEntry& file) override;
     void LeaveFolder(const std::string& path) override;
     void FolderUnreadable(const std::string& path, int errorNumber) override;
-    void EntryExcluded(const std::string& folderPath, const FindRecord& entry,
+    void EntryExcluded(const std::string& folderPath, const FileEntry& entry,
                        ExclusionReason reason) override;
 
     // Writes what is buffered. True when every byte so far reached `fd`
@@ -45,7 +45,7 @@ class ExportWriter : public WalkSink {
     int64_t Folders() const { return m_folders; }
 
   private:
-    void OpenInfo(const std::string_view name, const FindRecord& record);
+    void OpenInfo(std::string_view name, const EntryStatus& status);
     // Closes the info object of the folder just entered, before its first
     // entry or its end.
     void ClosePendingInfo();

@@ -107,14 +107,14 @@ class CountSink : public WalkSink {
   public:
     CountSink(FileOperationProgress& progress, const std::atomic<bool>* cancel)
         : m_progress(progress), m_cancel(cancel) {}
-    bool EnterFolder(const std::string&, const FindRecord*) override {
+    bool EnterFolder(const std::string&, const FileEntry*) override {
         ++m_progress.filesTotal;
         return m_cancel == nullptr || !m_cancel->load();
     }
-    void AddFile(const std::string&, const FindRecord& file) override {
+    void AddFile(const std::string&, const FileEntry& file) override {
         ++m_progress.filesTotal;
         if (file.IsRegularFile()) {
-            m_progress.bytesTotal += file.FileSize();
+            m_progress.bytesTotal += file.size;
         }
     }
     void LeaveFolder(const std::string&) override {}

@@ -108,7 +108,7 @@ struct Folder {
 
     std::string name;         // as its parent listed it; the root's is empty
     uint64_t entryIndex = 0;  // of that entry in the parent's listing
-    PackedEntry status{};     // the fstat of its own handle, when `opened`
+    EntryStatus status{};     // the fstat of its own handle, when `opened`
     bool opened = false;
     bool opening = false;  // a worker is opening it
     // Opened on another device than the root's with WalkOptions::oneFileSystem:
@@ -155,7 +155,7 @@ struct OpenedFolder {
     int handle = -1;
     int error = 0;
     bool otherFileSystem = false;
-    PackedEntry status{};
+    EntryStatus status{};
 };
 
 class Walker {
@@ -197,9 +197,7 @@ class Walker {
         } else if (handle >= 0 && IsVirtual(handle, status.st_dev)) {
             folder->end = true;
         } else if (handle >= 0) {
-            FindRecord record;
-            FillFindRecord(status, "", record);
-            folder->status = PackFindRecord(record);
+            FillEntryStatus(status, folder->status);
             folder->opened = true;
             folder->handle = std::exchange(handle, -1);
             m_rootDevice = m_givenRootDevice.value_or(uint64_t(status.st_dev));
@@ -236,23 +234,21 @@ class Walker {
                 }
                 continue;
             }
-            const PackedEntry& entry = chunk->Entry(position);
-            std::string_view name = chunk->Name(position);
-            if (entry.statError != 0) {
-                m_sink.EntrySkipped(m_path, name, entry.statError);
+            // Handed on as the chunk holds it: no copy per entry.
+            const FileEntry& entry = chunk->Entry(position);
+            if (int error = chunk->StatError(position); error != 0) {
+                m_sink.EntrySkipped(m_path, entry.name, error);
                 continue;
             }
-            if ((entry.attributes & kAttributeDirectory) == 0) {
-                UnpackToFindRecord(entry, m_record);
-                m_record.SetName(name);
-                if (!m_exclude.Empty() && IsExcluded(top, name, false)) {
-                    m_sink.EntryExcluded(m_path, m_record, ExclusionReason::Pattern);
+            if (!entry.IsDirectory()) {
+                if (!m_exclude.Empty() && IsExcluded(top, entry.name, false)) {
+                    m_sink.EntryExcluded(m_path, entry, ExclusionReason::Pattern);
                 } else {
-                    m_sink.AddFile(m_path, m_record);
+                    m_sink.AddFile(m_path, entry);
                 }
                 continue;
             }
-            if (!Descend(top, chunk->firstIndex + position, entry, name)) {
+            if (!Descend(top, chunk->firstIndex + position, entry)) {
                 return WalkResult::Abandoned;
             }
         }
@@ -332,16 +328,15 @@ class Walker {
 
     // Hands on the subfolder at `index` of the deepest folder. Returns false
     // when the sink abandons the walk.
-    bool Descend(Folder& top, uint64_t index, const PackedEntry& entry, std::string_view name) {
+    bool Descend(Folder& top, uint64_t index, const FileEntry& entry) {
+        const std::string_view name = entry.name;
         if (!m_exclude.Empty() && IsExcluded(top, name, true)) {
             // Never claimed ahead either (ClaimNextSubfolder asks the same).
             {
                 std::lock_guard lock(m_mutex);
                 top.claimCursor = std::max(top.claimCursor, index + 1);
             }
-            UnpackToFindRecord(entry, m_record);
-            m_record.SetName(name);
-            m_sink.EntryExcluded(m_path, m_record, ExclusionReason::Pattern);
+            m_sink.EntryExcluded(m_path, entry, ExclusionReason::Pattern);
             return true;
         }
         // Whatever may throw comes first: a folder opened ahead goes from its
@@ -408,14 +403,13 @@ class Walker {
         }
         if (elsewhere != nullptr) {
             m_path.resize(parentLength);
-            UnpackToFindRecord(elsewhere->status, m_record);
-            m_record.SetName(name);
-            m_sink.EntryExcluded(m_path, m_record, ExclusionReason::OtherFileSystem);
+            m_sink.EntryExcluded(m_path, WithStatus(entry, elsewhere->status),
+                                 ExclusionReason::OtherFileSystem);
             return true;
         }
-        UnpackToFindRecord(child->opened ? child->status : entry, m_record);
-        m_record.SetName(name);
-        if (!m_sink.EnterFolder(m_path, &m_record)) {
+        // The folder's own status when it was opened, else what its parent listed.
+        const FileEntry opened = child->opened ? WithStatus(entry, child->status) : entry;
+        if (!m_sink.EnterFolder(m_path, &opened)) {
             // Tell the workers at once, not when the walk is torn down: each
             // finishes at most the folder it is reading.
             m_stop.store(true);
@@ -807,9 +801,7 @@ class Walker {
             ::close(handle);
             return opened;  // not listed, and no fault
         }
-        FindRecord record;
-        FillFindRecord(status, name, record);
-        opened.status = PackFindRecord(record);
+        FillEntryStatus(status, opened.status);
         if (m_oneFileSystem && uint64_t(status.st_dev) != m_rootDevice) {
             ::close(handle);
             opened.otherFileSystem = true;
@@ -817,6 +809,14 @@ class Walker {
         }
         opened.handle = handle;
         return opened;
+    }
+
+    // The listed entry's name with the status of the folder opened there.
+    static FileEntry WithStatus(const FileEntry& listed, const EntryStatus& status) {
+        FileEntry entry;
+        static_cast<EntryStatus&>(entry) = status;
+        entry.name = listed.name;
+        return entry;
     }
 
     static void ApplyOpen(Folder& folder, const OpenedFolder& opened) {
@@ -921,7 +921,6 @@ class Walker {
     const unsigned m_threads;
     std::unique_ptr<char[]> m_buffer;  // the walking thread's own
     std::string m_path;
-    FindRecord m_record;
 
     std::mutex m_mutex;
     std::vector<std::unique_ptr<Folder>> m_stack;  // the path, root first

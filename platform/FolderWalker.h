@@ -28,7 +28,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/FindRecord.h"
+#include "platform/FileEntry.h"
 #include "platform/WalkOptions.h"
 
 namespace quarn {
@@ -42,18 +42,19 @@ class WalkSink {
 
     // A folder is about to be handed on: the root (entry null) or a
     // subfolder met in its parent's listing. `path` is the folder's full path
-    // with separators normalised (PathRules.h). A subfolder's record carries
+    // with separators normalised (PathRules.h). A subfolder's entry carries
     // the status of the folder itself as the walk found it when opening it
     // (device, inode, time, ...); when it could not be opened, only what the
-    // listing said (name, folder type).
+    // listing said (name, folder type, inode). Entries are valid only during
+    // the call (FileEntry.h).
     // Returning false abandons the whole walk at once; no further calls
     // follow, not even LeaveFolder for the folders still open.
-    virtual bool EnterFolder(const std::string& path, const FindRecord* entry) = 0;
+    virtual bool EnterFolder(const std::string& path, const FileEntry* entry) = 0;
 
     // An entry of the current folder that is not a folder (a regular file,
     // a link, a fifo, a socket or a device). `folderPath` is the current
     // folder's path. "." and ".." are never handed on.
-    virtual void AddFile(const std::string& folderPath, const FindRecord& file) = 0;
+    virtual void AddFile(const std::string& folderPath, const FileEntry& file) = 0;
 
     // Every entry of the folder has been handed on (also when it could not be
     // listed or was not listed because it is virtual).
@@ -69,10 +70,10 @@ class WalkSink {
 
     // An entry of the current folder left out by WalkOptions: a file or
     // folder matching an exclude pattern (never entered, not handed on), or
-    // a folder on another file system (its record holds the status of the
+    // a folder on another file system (its entry holds the status of the
     // folder opened there, device included). `folderPath` is the current
     // folder's path.
-    virtual void EntryExcluded(const std::string& folderPath, const FindRecord& entry,
+    virtual void EntryExcluded(const std::string& folderPath, const FileEntry& entry,
                                ExclusionReason reason) {
         (void)folderPath;
         (void)entry;

@@ -8,7 +8,6 @@
 #include <memory>
 #include <vector>
 
-#include "platform/FileTime.h"
 #include "platform/PathRules.h"
 
 namespace quarn {
@@ -16,8 +15,8 @@ namespace quarn {
 namespace {
 
 constexpr size_t kPieceSize = size_t(1) << 20;
-constexpr uint32_t kDirectoryMode = 0040000;
-constexpr uint32_t kRegularMode = 0100644;
+constexpr uint32_t kDirectoryMode = kDirectoryType;
+constexpr uint32_t kRegularMode = kRegularFileType | 0644;
 
 struct Damage {
     std::string what;
@@ -120,7 +119,7 @@ class Parser {
                 Next();
                 Info info = InfoObject();
                 if (!ignoring.back()) {
-                    FileEntry(info);
+                    ImportFile(info);
                 }
             } else {
                 throw Damage{"expected a file '{' or a folder '['"};
@@ -147,10 +146,10 @@ class Parser {
             return;
         }
         CheckName(info);
-        FindRecord record;
-        Fill(info, true, record);
+        FileEntry entry;
+        Fill(info, true, entry);
         if (!info.excluded.empty()) {
-            m_sink.EntryExcluded(m_path, record,
+            m_sink.EntryExcluded(m_path, entry,
                                  IsOtherFileSystem(info.excluded) ? ExclusionReason::OtherFileSystem
                                                                   : ExclusionReason::Pattern);
             ignoring.push_back(true);
@@ -158,10 +157,10 @@ class Parser {
         }
         size_t parentLength = m_path.size();
         AppendPathComponent(m_path, info.name);
-        if (!m_sink.EnterFolder(m_path, &record)) {
+        if (!m_sink.EnterFolder(m_path, &entry)) {
             throw Abandon{};
         }
-        m_open.push_back(Open{record.device, info.readError, m_path.size()});
+        m_open.push_back(Open{entry.device, info.readError, m_path.size()});
         m_parentLengths.push_back(parentLength);
         ignoring.push_back(false);
     }
@@ -180,15 +179,15 @@ class Parser {
         }
     }
 
-    void FileEntry(const Info& info) {
+    void ImportFile(const Info& info) {
         CheckName(info);
-        FindRecord record;
-        Fill(info, false, record);
+        FileEntry entry;
+        Fill(info, false, entry);
         if (!info.excluded.empty()) {
-            m_sink.EntryExcluded(m_path, record, ExclusionReason::Pattern);
+            m_sink.EntryExcluded(m_path, entry, ExclusionReason::Pattern);
             return;
         }
-        m_sink.AddFile(m_path, record);
+        m_sink.AddFile(m_path, entry);
     }
 
     static bool IsOtherFileSystem(const std::string& excluded) {
@@ -206,28 +205,24 @@ class Parser {
         }
     }
 
-    void Fill(const Info& info, bool folder, FindRecord& record) const {
-        record = FindRecord{};
-        record.SetName(info.name);
-        record.device = info.haveDev ? info.dev : m_open.back().device;
-        record.inode = info.ino;
-        record.allocatedSize = info.dsize;
-        record.linkCount = uint32_t(info.nlink != 0 ? info.nlink : (info.hlnkc ? 2 : 1));
+    // The entry borrows the name of `info`, which outlives the sink's call.
+    void Fill(const Info& info, bool folder, FileEntry& entry) const {
+        entry = FileEntry{};
+        entry.name = info.name;
+        entry.device = info.haveDev ? info.dev : m_open.back().device;
+        entry.inode = info.ino;
+        entry.allocatedSize = info.dsize;
+        entry.linkCount = uint32_t(info.nlink != 0 ? info.nlink : (info.hlnkc ? 2 : 1));
         if (folder) {
-            record.dwFileAttributes = kAttributeDirectory;
-            record.mode = kDirectoryMode;
+            entry.mode = kDirectoryMode;
         } else {
-            record.SetFileSize(info.asize);
-            record.dwFileAttributes = kAttributeNormal;
+            entry.size = info.asize;
             // Without the mode, "notreg" says only what the entry is not.
-            record.mode = info.haveMode ? uint32_t(info.mode) : (info.notreg ? 0 : kRegularMode);
-            if ((record.mode & kFileTypeMask) == 0120000) {
-                record.dwFileAttributes = kAttributeLink;
-            }
+            entry.mode = info.haveMode ? uint32_t(info.mode) : (info.notreg ? 0 : kRegularMode);
         }
+        entry.hasTime = info.haveMtime;
         if (info.haveMtime) {
-            record.mtimeSeconds = int64_t(info.mtime);
-            record.ftLastWriteTime = FileTimeFromUnix(record.mtimeSeconds, 0);
+            entry.mtimeSeconds = int64_t(info.mtime);
         }
     }
 

@@ -14,34 +14,6 @@ constexpr size_t kStatsBetweenStopChecks = 64;
 
 }  // namespace
 
-PackedEntry PackFindRecord(const FindRecord& record) {
-    PackedEntry packed{};
-    packed.lastWriteTime = record.ftLastWriteTime;
-    packed.size = record.FileSize();
-    packed.device = record.device;
-    packed.inode = record.inode;
-    packed.allocatedSize = record.allocatedSize;
-    packed.mtimeSeconds = record.mtimeSeconds;
-    packed.mtimeNanoseconds = record.mtimeNanoseconds;
-    packed.linkCount = record.linkCount;
-    packed.mode = record.mode;
-    packed.attributes = record.dwFileAttributes;
-    return packed;
-}
-
-void UnpackToFindRecord(const PackedEntry& packed, FindRecord& record) {
-    record.dwFileAttributes = packed.attributes;
-    record.ftLastWriteTime = packed.lastWriteTime;
-    record.SetFileSize(packed.size);
-    record.device = packed.device;
-    record.inode = packed.inode;
-    record.allocatedSize = packed.allocatedSize;
-    record.mtimeSeconds = packed.mtimeSeconds;
-    record.mtimeNanoseconds = packed.mtimeNanoseconds;
-    record.linkCount = packed.linkCount;
-    record.mode = packed.mode;
-}
-
 ListingChunk::ReadOutcome ListingChunk::ReadNames(int handle, char* buffer, long bufferSize,
                                                   size_t minEntries) {
     DirectoryListing listing = DirectoryListing::Borrow(handle, buffer, bufferSize);
@@ -55,37 +27,42 @@ ListingChunk::ReadOutcome ListingChunk::ReadNames(int handle, char* buffer, long
             break;
         }
         std::string_view name(listed.name);
-        PackedEntry& entry = m_entries.emplace_back();
-        entry = PackedEntry{};
-        entry.inode = listed.inode;
+        Listed& entry = m_entries.emplace_back();
+        entry = Listed{};
+        entry.entry.inode = listed.inode;
         entry.nameOffset = uint32_t(m_names.size());
-        entry.nameLength = uint32_t(name.size());
-        m_names.append(name);
+        m_names.insert(m_names.end(), name.begin(), name.end());
         m_names.push_back('\0');
         m_types.push_back(listed.type);
     }
+    PointNames();
     return outcome;
 }
 
+void ListingChunk::PointNames() {
+    const char* names = m_names.data();
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+        uint32_t end =
+            i + 1 < m_entries.size() ? m_entries[i + 1].nameOffset : uint32_t(m_names.size());
+        uint32_t offset = m_entries[i].nameOffset;
+        m_entries[i].entry.name = std::string_view(names + offset, end - 1 - offset);
+    }
+}
+
 bool ListingChunk::StatEntries(int handle, const std::atomic<bool>& stop) {
-    FindRecord record;
     for (size_t i = 0; i < m_entries.size(); ++i) {
         if (i % kStatsBetweenStopChecks == 0 && stop.load(std::memory_order_relaxed)) {
             return false;
         }
-        PackedEntry& entry = m_entries[i];
-        ListedName listed{m_names.data() + entry.nameOffset, m_types[i], entry.inode};
-        int error = DirectoryListing::StatEntry(handle, listed, /*skipFolderStatus=*/true, record);
+        Listed& entry = m_entries[i];
+        ListedName listed{entry.entry.name.data(), m_types[i], entry.entry.inode};
+        int error =
+            DirectoryListing::StatEntry(handle, listed, /*skipFolderStatus=*/true, entry.entry);
         if (error != 0) {
             entry.statError = error;
             continue;
         }
-        uint32_t nameOffset = entry.nameOffset;
-        uint32_t nameLength = entry.nameLength;
-        entry = PackFindRecord(record);
-        entry.nameOffset = nameOffset;
-        entry.nameLength = nameLength;
-        if (record.IsDirectory()) {
+        if (entry.entry.IsDirectory()) {
             m_folders.push_back(uint32_t(i));
         }
     }
@@ -108,7 +85,7 @@ void ListingChunk::Clear() {
 }
 
 size_t ListingChunk::Bytes() const {
-    return sizeof(*this) + m_entries.capacity() * sizeof(PackedEntry) + m_names.capacity() +
+    return sizeof(*this) + m_entries.capacity() * sizeof(Listed) + m_names.capacity() +
            m_types.capacity() + m_folders.capacity() * sizeof(uint32_t);
 }
 

@@ -16,33 +16,20 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/FindRecord.h"
+#include "platform/FileEntry.h"
 
 namespace quarn {
 
-// One entry with its whole status, packed; its name lives in the chunk.
-struct PackedEntry {
-    uint64_t lastWriteTime;
-    uint64_t size;
-    uint64_t device;
-    uint64_t inode;
-    uint64_t allocatedSize;
-    int64_t mtimeSeconds;
-    uint32_t mtimeNanoseconds;
-    uint32_t linkCount;
-    uint32_t mode;
-    uint32_t attributes;
-    uint32_t nameOffset;
-    uint32_t nameLength;
-    int32_t statError;  // 0, or the errno of a stat that failed (the entry has only its name)
-};
-
-PackedEntry PackFindRecord(const FindRecord& record);
-// Fills everything but the name.
-void UnpackToFindRecord(const PackedEntry& packed, FindRecord& record);
-
 class ListingChunk {
   public:
+    ListingChunk() = default;
+    // Entries point into the chunk's own name storage: a copy would point
+    // into the original, while a move takes the storage along.
+    ListingChunk(const ListingChunk&) = delete;
+    ListingChunk& operator=(const ListingChunk&) = delete;
+    ListingChunk(ListingChunk&&) = default;
+    ListingChunk& operator=(ListingChunk&&) = default;
+
     struct ReadOutcome {
         bool end = false;  // the listing has no more entries
         int error = 0;     // errno of a failed read (then `end` too)
@@ -60,10 +47,12 @@ class ListingChunk {
     bool StatEntries(int handle, const std::atomic<bool>& stop);
 
     size_t Size() const { return m_entries.size(); }
-    const PackedEntry& Entry(size_t i) const { return m_entries[i]; }
-    std::string_view Name(size_t i) const {
-        return std::string_view(m_names.data() + m_entries[i].nameOffset, m_entries[i].nameLength);
-    }
+    // The entry as the walk hands it on; its name lives in this chunk until
+    // Clear(). Its status is only the name's when StatError(i) is not 0.
+    const FileEntry& Entry(size_t i) const { return m_entries[i].entry; }
+    std::string_view Name(size_t i) const { return m_entries[i].entry.name; }
+    // 0, or the errno of a stat that failed (the entry has only its name).
+    int StatError(size_t i) const { return m_entries[i].statError; }
     // Positions (ascending) of the entries that are folders, after StatEntries.
     const std::vector<uint32_t>& FolderPositions() const { return m_folders; }
     // Memory held, for the walk's budget of entries listed ahead.
@@ -78,9 +67,20 @@ class ListingChunk {
     bool ready = false;
 
   private:
-    std::vector<PackedEntry> m_entries;
+    struct Listed {
+        FileEntry entry;
+        uint32_t nameOffset;  // in m_names
+        int32_t statError;
+    };
+
+    // Points every entry's name into m_names, which no longer grows.
+    void PointNames();
+
+    std::vector<Listed> m_entries;
     std::vector<unsigned char> m_types;  // the listed DT_ type per entry, until StatEntries
-    std::string m_names;                 // every name, each followed by a NUL for fstatat
+    // Every name, each followed by a NUL for fstatat. Not a std::string: a
+    // short one would sit inside the chunk and move away with it.
+    std::vector<char> m_names;
     std::vector<uint32_t> m_folders;
 };
 

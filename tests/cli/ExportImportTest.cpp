@@ -39,23 +39,23 @@ using test::TempTree;
 // What a reader of the tree notices: every entry's path and size, totals.
 class TreeSummary : public WalkSink {
   public:
-    bool EnterFolder(const std::string& path, const FindRecord* entry) override {
+    bool EnterFolder(const std::string& path, const FileEntry* entry) override {
         if (entry == nullptr) {
             rootLength = path.size();
         }
         entries[Relative(path) + "/"] = 0;
         return true;
     }
-    void AddFile(const std::string& folderPath, const FindRecord& file) override {
-        entries[Relative(folderPath) + "/" + std::string(file.Name())] = file.FileSize();
-        apparent += file.FileSize();
+    void AddFile(const std::string& folderPath, const FileEntry& file) override {
+        entries[Relative(folderPath) + "/" + std::string(file.name)] = file.size;
+        apparent += file.size;
         allocated += file.allocatedSize;
         ++files;
     }
     void LeaveFolder(const std::string&) override {}
-    void EntryExcluded(const std::string& folderPath, const FindRecord& entry,
+    void EntryExcluded(const std::string& folderPath, const FileEntry& entry,
                        ExclusionReason) override {
-        excluded.push_back(Relative(folderPath) + "/" + std::string(entry.Name()));
+        excluded.push_back(Relative(folderPath) + "/" + std::string(entry.name));
     }
     std::string Relative(const std::string& path) const { return path.substr(rootLength); }
 
@@ -317,9 +317,9 @@ TEST_F(ExportImportTest, ThePeerReadsAnOtherFileSystemFolderAsOne) {
         ASSERT_GE(fd, 0);
         ExportWriter writer(fd, "test");
         writer.EnterFolder(tree.Root(), nullptr);
-        FindRecord mount;
-        mount.SetName("mnt");
-        mount.dwFileAttributes = kAttributeDirectory;
+        FileEntry mount;
+        mount.name = "mnt";
+        mount.mode = kDirectoryType;
         mount.device = 4242;
         writer.EntryExcluded(tree.Root(), mount, ExclusionReason::OtherFileSystem);
         writer.LeaveFolder(tree.Root());

@@ -109,8 +109,8 @@ TEST_F(FolderReportTest, AFolderLeftUnfinishedByACancelHasNoSizeOrPercentage) {
         WalkSink& FeedSink() override { return *this; }
         void DiscardFeed(const std::string&) override {}
         void EndFeed() override {}
-        bool EnterFolder(const std::string&, const FindRecord*) override { return true; }
-        void AddFile(const std::string&, const FindRecord&) override { scanner->Cancel(); }
+        bool EnterFolder(const std::string&, const FileEntry*) override { return true; }
+        void AddFile(const std::string&, const FileEntry&) override { scanner->Cancel(); }
         void LeaveFolder(const std::string&) override {}
     } sink;
     FolderScanner view;

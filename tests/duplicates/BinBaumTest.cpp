@@ -8,18 +8,14 @@
 #include <vector>
 
 #include "duplicates/BinBaum.h"
+#include "platform/FileTime.h"
+#include "tests/support/TestEntries.h"
 
 namespace quarn {
 namespace {
 
-FindRecord Record(const std::string& name, uint64_t size, uint64_t time = 1000) {
-    FindRecord record;
-    record.mode = kRegularFileType | 0644;
-    record.dwFileAttributes = kAttributeNormal;
-    record.SetName(name);
-    record.SetFileSize(size);
-    record.ftLastWriteTime = time;
-    return record;
+OwnedFileEntry Record(const std::string& name, uint64_t size, uint64_t time = 1000) {
+    return test::RegularFileEntry(name, size, time);
 }
 
 struct Walked {
@@ -108,6 +104,26 @@ TEST(TwinTestTest, NameThenSizeAndTimeAsFlagged) {
             EXPECT_EQ(tree.FilePath(second.group, second.file), std::string("/2/") + c.second);
         }
     }
+}
+
+// An imported entry may come without a time: it keeps the earliest FILETIME,
+// and is no twin of a file written at the very start of 1970.
+TEST(TwinTestTest, AnEntryWithoutATimeHasTheEarliestFileTime) {
+    OwnedFileEntry untimed = Record("a.txt", 7);
+    untimed.hasTime = false;
+    untimed.mtimeSeconds = 0;
+    untimed.mtimeNanoseconds = 0;
+    OwnedFileEntry epoch = untimed;
+    epoch.hasTime = true;
+    EXPECT_EQ(TwinKeyOf(untimed).lastWriteTime, 0u);
+    EXPECT_EQ(TwinKeyOf(epoch).lastWriteTime, FileTimeFromUnix(0, 0));
+
+    BinBaum tree;
+    tree.Insert("/1/", untimed, 0);
+    EXPECT_EQ(tree.Insert("/2/", epoch, 0).result, BinBaum::InsertResult::Created);
+    const BinBaum::Inserted again = tree.Insert("/3/", untimed, 0);
+    EXPECT_EQ(again.result, BinBaum::InsertResult::Joined);
+    EXPECT_EQ(tree.FileLastWriteTime(again.file), 0u);
 }
 
 TEST_F(BinBaumTest, CompareFlagsDecideWhetherSizeAndTimeMatter) {

@@ -3,26 +3,22 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 #include "duplicates/TwinRowText.h"
 #include "duplicates/TwinRows.h"
 #include "platform/FileTime.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TestEntries.h"
 
 namespace quarn {
 namespace {
 
-FindRecord Record(const std::string& name, uint64_t size, uint64_t time) {
-    FindRecord record;
-    record.mode = kRegularFileType | 0644;
-    record.SetName(name);
-    record.SetFileSize(size);
-    record.ftLastWriteTime = time;
-    return record;
+OwnedFileEntry Record(const std::string& name, uint64_t size, uint64_t time) {
+    return test::RegularFileEntry(name, size, time);
 }
 
 // Formats in UTC for the duration of a test.
@@ -41,16 +37,12 @@ TEST(TwinRowTextTest, SizeAndTimeTexts) {
     EXPECT_EQ(FormatSizeText(uint64_t(3) << 30), "3221225472 Bytes");
     EXPECT_EQ(FormatSizeText(UINT64_MAX), "18446744073709551615 Bytes");
 
-    EXPECT_EQ(FormatModifiedText(FileTimeFromUnix(1600000000, 0)),
-              "13.09.20  12:26:40 ");
+    EXPECT_EQ(FormatModifiedText(FileTimeFromUnix(1600000000, 0)), "13.09.20  12:26:40 ");
     // Before 1900: the start of 1970 instead.
-    EXPECT_EQ(FormatModifiedText(FileTimeFromUnix(-3000000000LL, 0)),
-              "01.01.70  00:00:00 ");
+    EXPECT_EQ(FormatModifiedText(FileTimeFromUnix(-3000000000LL, 0)), "01.01.70  00:00:00 ");
     // Far future and just before 1970: shown as they are, not refused.
-    EXPECT_EQ(FormatModifiedText(FileTimeFromUnix(48000000000LL, 0)),
-              "22.01.91  13:20:00 ");
-    EXPECT_EQ(FormatModifiedText(FileTimeFromUnix(-86400, 0)),
-              "31.12.69  00:00:00 ");
+    EXPECT_EQ(FormatModifiedText(FileTimeFromUnix(48000000000LL, 0)), "22.01.91  13:20:00 ");
+    EXPECT_EQ(FormatModifiedText(FileTimeFromUnix(-86400, 0)), "31.12.69  00:00:00 ");
 }
 
 TEST(TwinRowsTest, RowsNameTheirGroupAndFileAndReadsOutOfRangeGiveNothing) {

@@ -25,6 +25,7 @@
 #include "settings/Settings.h"
 #include "tests/support/ScanRequests.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TestEntries.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TwinRowTexts.h"
 
@@ -45,7 +46,9 @@ class TwinScannerTest : public ::testing::Test {
         tree.SetModified(relative, seconds);
     }
 
-    std::vector<std::string> Column(int column) const { return test::TwinColumnTexts(list, column); }
+    std::vector<std::string> Column(int column) const {
+        return test::TwinColumnTexts(list, column);
+    }
     int Rows() const { return list.Rows().GetItemCount(); }
     void Scan(const std::string& root) { list.Scan(FolderRequest(root)); }
 
@@ -176,9 +179,7 @@ TEST_F(TwinScannerTest, PathsGetSingleSeparatorsWhateverTheRootLooksLike) {
     // Files handed in by another walk: doubled separators collapse, network
     // style paths stay as given.
     list.ResetForCombinedScan(FolderRequest("/mnt"));
-    FindRecord record;
-    record.mode = kRegularFileType | 0644;
-    record.SetName("n.txt");
+    const OwnedFileEntry record = test::RegularFileEntry("n.txt", 0);
     list.AddFile("/mnt//share//n.txt", record);
     list.AddFile("//server/share//n.txt", record);
     list.RebuildList();
@@ -414,7 +415,8 @@ TEST_F(TwinScannerTest, TimesBeyondTheFileTimeRangeCompareAsTheFileSystemKeepsTh
     }
     const int64_t year1000 = -30610224000LL;
     const int64_t year1500 = -14831769600LL;
-    // 1970-06-01 and a time in the year 60425 whose FILETIME wraps onto it.
+    // 1970-06-01 and a time in the year 60425 whose FILETIME, were it not
+    // clamped, would wrap onto it.
     const int64_t june1970 = 13046400;
     const int64_t year60425 = june1970 + 1844674407370LL;
     struct Entry {
@@ -453,11 +455,8 @@ TEST(BinBaumRecordsTest, EveryFileReadsBackWhatWasInserted) {
     // their sizes, times, devices and inodes whole.
     BinBaum tree;
     for (uint32_t i = 0; i < 2000; ++i) {
-        FindRecord record;
-        record.mode = kRegularFileType | 0644;
-        record.SetName(i % 2 ? "odd" : "even");
-        record.SetFileSize((uint64_t(i) << 33) | 5);
-        record.ftLastWriteTime = (uint64_t(i) << 40) | 7;
+        OwnedFileEntry record = test::RegularFileEntry(
+            i % 2 ? "odd" : "even", (uint64_t(i) << 33) | 5, (uint64_t(i) << 40) | 7);
         record.device = 0x100 + i % 3;
         record.inode = (uint64_t(i) << 36) | 9;
         record.linkCount = 1;
@@ -538,10 +537,10 @@ class HeldFeed : public TwinFeed, private WalkSink {
     }
 
   private:
-    bool EnterFolder(const std::string& path, const FindRecord* entry) override {
+    bool EnterFolder(const std::string& path, const FileEntry* entry) override {
         return m_twins.FeedSink().EnterFolder(path, entry);
     }
-    void AddFile(const std::string& folderPath, const FindRecord& file) override {
+    void AddFile(const std::string& folderPath, const FileEntry& file) override {
         if (m_where == Where::FirstFile && !m_passedFirst) {
             m_passedFirst = true;
             Hold();

@@ -12,18 +12,14 @@
 
 #include "duplicates/TwinScanner.h"
 #include "filter/FileSearch.h"
+#include "tests/support/TestEntries.h"
 #include "tests/support/TwinRowTexts.h"
 
 namespace quarn {
 namespace {
 
-FindRecord Record(const std::string& name, uint64_t size) {
-    FindRecord record;
-    record.mode = kRegularFileType | 0644;
-    record.SetName(name);
-    record.SetFileSize(size);
-    record.ftLastWriteTime = 1000;
-    return record;
+OwnedFileEntry Record(const std::string& name, uint64_t size) {
+    return test::RegularFileEntry(name, size);
 }
 
 class FileSearchTest : public ::testing::Test {

@@ -54,14 +54,14 @@ class RecordingTwinFeed : public TwinFeed, private WalkSink {
         ++rebuilds;
         filesAtRebuild = paths.size();
     }
-    bool EnterFolder(const std::string&, const FindRecord*) override { return true; }
+    bool EnterFolder(const std::string&, const FileEntry*) override { return true; }
     void LeaveFolder(const std::string&) override {}
-    void AddFile(const std::string& folder, const FindRecord& record) override {
+    void AddFile(const std::string& folder, const FileEntry& record) override {
         std::unique_lock lock(m_mutex);
         std::string path = folder;
-        AppendPathComponent(path, record.Name());
+        AppendPathComponent(path, record.name);
         paths.insert(path);
-        bytes += record.FileSize();
+        bytes += record.size;
         if (scannerToCancel != nullptr) {
             scannerToCancel->Cancel();
         }

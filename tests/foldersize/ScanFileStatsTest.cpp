@@ -107,11 +107,11 @@ TEST(FileTypeTallyTest, NamesWithoutATypeAndCaseVariants) {
     EXPECT_EQ(rows.back().ext, "x");
 }
 
-FindRecord Record(const std::string& name, uint64_t size, uint64_t allocated, uint64_t inode,
-                  uint32_t links) {
-    FindRecord record;
-    record.SetName(name);
-    record.SetFileSize(size);
+OwnedFileEntry Record(const std::string& name, uint64_t size, uint64_t allocated, uint64_t inode,
+                      uint32_t links) {
+    OwnedFileEntry record;
+    record.name = name;
+    record.size = size;
     record.allocatedSize = allocated;
     record.device = 1;
     record.inode = inode;

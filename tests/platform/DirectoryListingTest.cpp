@@ -1,13 +1,17 @@
 #include "platform/DirectoryListing.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,8 +26,8 @@ using test::TempTree;
 
 // Every entry of an open folder as the walk lists it: names first, then
 // the stat of each (folders as listed, without a stat).
-std::map<std::string, FindRecord> ListHandle(int handle) {
-    std::map<std::string, FindRecord> records;
+std::map<std::string, OwnedFileEntry> ListHandle(int handle) {
+    std::map<std::string, OwnedFileEntry> records;
     std::vector<char> buffer(DirectoryListing::kBufferSize);
     std::atomic<bool> stop{false};
     for (bool end = false; !end;) {
@@ -31,21 +35,19 @@ std::map<std::string, FindRecord> ListHandle(int handle) {
         end = chunk.ReadNames(handle, buffer.data(), long(buffer.size()), 100).end;
         EXPECT_TRUE(chunk.StatEntries(handle, stop));
         for (size_t i = 0; i < chunk.Size(); ++i) {
-            FindRecord& record = records[std::string(chunk.Name(i))];
-            UnpackToFindRecord(chunk.Entry(i), record);
-            record.SetName(chunk.Name(i));
+            records[std::string(chunk.Name(i))] = OwnedFileEntry(chunk.Entry(i));
         }
     }
     return records;
 }
 
-std::map<std::string, FindRecord> ListAll(const std::string& path) {
+std::map<std::string, OwnedFileEntry> ListAll(const std::string& path) {
     DirectoryListing listing = DirectoryListing::Open(path);
     EXPECT_TRUE(listing.IsOpen()) << path;
     return ListHandle(listing.Handle());
 }
 
-TEST(DirectoryListing, ReportsSizesTimesAndKindsAsTheFindRecordCarriesThem) {
+TEST(DirectoryListing, ReportsSizesTimesAndKindsAsTheEntryCarriesThem) {
     TempTree tree;
     tree.MakeFile("small.txt", 1234);
     tree.MakeSparseFile("huge.bin", 5ULL << 30);  // 5 GiB: needs the high half
@@ -58,16 +60,13 @@ TEST(DirectoryListing, ReportsSizesTimesAndKindsAsTheFindRecordCarriesThem) {
     EXPECT_FALSE(records.count("."));  // a walk has no use for them
     EXPECT_FALSE(records.count(".."));
 
-    const FindRecord& small = records["small.txt"];
-    EXPECT_EQ(small.FileSize(), 1234u);
+    const OwnedFileEntry& small = records["small.txt"];
+    EXPECT_EQ(small.size, 1234u);
     EXPECT_FALSE(small.IsDirectory());
-    EXPECT_EQ(small.ftLastWriteTime,
+    EXPECT_EQ(FileTimeFromUnix(small.mtimeSeconds, small.mtimeNanoseconds),
               uint64_t(kFileTimeEpochOffsetSeconds - 86400 * 365) * 10000000ULL + 1234567);
 
-    const FindRecord& huge = records["huge.bin"];
-    EXPECT_EQ(huge.nFileSizeHigh, 1u);
-    EXPECT_EQ(huge.nFileSizeLow, 1u << 30);
-    EXPECT_EQ(huge.FileSize(), 5368709120ULL);
+    EXPECT_EQ(records["huge.bin"].size, 5368709120ULL);
 
     // A folder is as the listing said, without a stat: the walk opens it.
     EXPECT_TRUE(records["sub"].IsDirectory());
@@ -76,12 +75,85 @@ TEST(DirectoryListing, ReportsSizesTimesAndKindsAsTheFindRecordCarriesThem) {
     EXPECT_EQ(records["sub"].inode, uint64_t(sub.st_ino));
     EXPECT_EQ(records["sub"].linkCount, 0u);  // nothing but the listing's word
     // A link to a folder is an entry of its own, never a folder to walk.
-    const FindRecord& link = records["link-to-sub"];
+    const OwnedFileEntry& link = records["link-to-sub"];
     EXPECT_FALSE(link.IsDirectory());
-    EXPECT_TRUE(link.dwFileAttributes & kAttributeLink);
-    EXPECT_EQ(link.FileSize(), 3u);  // the link's own size: the length of "sub"
+    EXPECT_TRUE(link.IsSymlink());
+    EXPECT_FALSE(link.IsRegularFile());
+    EXPECT_EQ(link.size, 3u);  // the link's own size: the length of "sub"
 
-    EXPECT_TRUE(records[".hidden"].dwFileAttributes & kAttributeHidden);
+    EXPECT_TRUE(records[".hidden"].IsRegularFile());
+}
+
+TEST(DirectoryListing, AFifoAndASocketAreNeitherFileFolderNorLink) {
+    TempTree tree;
+    ASSERT_EQ(::mkfifo(tree.Path("fifo").c_str(), 0600), 0);
+    int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = tree.Path("sock");
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(sock);
+
+    auto records = ListAll(tree.Root());
+    for (const char* name : {"fifo", "sock"}) {
+        ASSERT_TRUE(records.count(name)) << name;
+        const OwnedFileEntry& entry = records[name];
+        EXPECT_FALSE(entry.IsRegularFile()) << name;
+        EXPECT_FALSE(entry.IsDirectory()) << name;
+        EXPECT_FALSE(entry.IsSymlink()) << name;
+    }
+}
+
+TEST(DirectoryListing, KeptEntriesKeepTheirNamesWhenTheChunkIsMovedOrReused) {
+    TempTree tree;
+    tree.MakeFile("first/a", 1);
+    tree.MakeFile("first/a-name-far-too-long-for-any-small-string-buffer", 2);
+    tree.MakeFile("second/b", 3);
+    tree.MakeFile("second/c", 4);
+    DirectoryListing first = DirectoryListing::Open(tree.Path("first"));
+    DirectoryListing second = DirectoryListing::Open(tree.Path("second"));
+    std::vector<char> buffer(DirectoryListing::kBufferSize);
+    std::atomic<bool> stop{false};
+
+    ListingChunk chunk;
+    chunk.ReadNames(first.Handle(), buffer.data(), long(buffer.size()), 100);
+    ASSERT_TRUE(chunk.StatEntries(first.Handle(), stop));
+    std::vector<OwnedFileEntry> kept;
+    for (size_t i = 0; i < chunk.Size(); ++i) {
+        kept.emplace_back(chunk.Entry(i));
+    }
+    std::vector<OwnedFileEntry> copies = kept;            // copied ...
+    std::vector<OwnedFileEntry> moved = std::move(kept);  // ... and moved
+    moved.reserve(moved.capacity() * 4);                  // and moved again
+
+    // A moved chunk's entries still read its names.
+    ListingChunk movedChunk = std::move(chunk);
+    std::set<std::string> listed;
+    for (size_t i = 0; i < movedChunk.Size(); ++i) {
+        listed.emplace(movedChunk.Entry(i).name);
+    }
+    const std::set<std::string> firstNames{"a", "a-name-far-too-long-for-any-small-string-buffer"};
+    EXPECT_EQ(listed, firstNames);
+
+    // The chunk reused for another folder.
+    movedChunk.Clear();
+    movedChunk.ReadNames(second.Handle(), buffer.data(), long(buffer.size()), 100);
+    ASSERT_TRUE(movedChunk.StatEntries(second.Handle(), stop));
+    ASSERT_EQ(movedChunk.Size(), 2u);
+
+    std::set<std::string> keptNames;
+    std::set<std::string> copiedNames;
+    for (size_t i = 0; i < moved.size(); ++i) {
+        keptNames.emplace(moved[i].name);
+        copiedNames.emplace(FileEntry(copies[i]).name);
+        EXPECT_EQ(FileEntry(moved[i]).name, moved[i].name);
+        EXPECT_EQ(moved[i].size, moved[i].name == "a" ? 1u : 2u);
+    }
+    EXPECT_EQ(keptNames, firstNames);
+    EXPECT_EQ(copiedNames, firstNames);
 }
 
 TEST(DirectoryListing, CarriesTheWholeStatusSoNobodyStatsAgain) {
@@ -93,8 +165,8 @@ TEST(DirectoryListing, CarriesTheWholeStatusSoNobodyStatsAgain) {
     tree.SetModified("a.bin", -86400LL * 365 * 60, 987654321);
 
     auto records = ListAll(tree.Root());
-    const FindRecord& a = records["a.bin"];
-    const FindRecord& b = records["b.bin"];
+    const OwnedFileEntry& a = records["a.bin"];
+    const OwnedFileEntry& b = records["b.bin"];
     EXPECT_EQ(a.linkCount, 2u);
     EXPECT_EQ(a.inode, b.inode);
     EXPECT_EQ(a.device, b.device);
@@ -117,7 +189,7 @@ TEST(DirectoryListing, KeepsNamesThatAreNotUtf8AndLongNames) {
     auto records = ListAll(tree.Root());
     ASSERT_TRUE(records.count(badName));
     ASSERT_TRUE(records.count(longName));
-    EXPECT_EQ(records[longName].Name().size(), 255u);
+    EXPECT_EQ(records[longName].name.size(), 255u);
 }
 
 TEST(DirectoryListing, ListsFoldersBeyondPathMaxThroughParentHandles) {
@@ -151,7 +223,7 @@ TEST(DirectoryListing, ListsFoldersBeyondPathMaxThroughParentHandles) {
     }
     auto records = ListHandle(current.Handle());
     ASSERT_TRUE(records.count("deep.txt"));
-    EXPECT_EQ(records["deep.txt"].FileSize(), 3u);
+    EXPECT_EQ(records["deep.txt"].size, 3u);
 }
 
 TEST(DirectoryListing, OpenAtNeverFollowsALinkAndReportsTheError) {
@@ -188,13 +260,13 @@ TEST(ListingChunk, KeepsTheErrorOfAnEntryThatVanishedBeforeItsStat) {
     ASSERT_EQ(::unlink(tree.Path("goes.txt").c_str()), 0);
     std::atomic<bool> stop{false};
     ASSERT_TRUE(chunk.StatEntries(folder.Handle(), stop));
-    std::map<std::string, PackedEntry> entries;
+    std::map<std::string, size_t> positions;
     for (size_t i = 0; i < chunk.Size(); ++i) {
-        entries[std::string(chunk.Name(i))] = chunk.Entry(i);
+        positions[std::string(chunk.Name(i))] = i;
     }
-    EXPECT_EQ(entries["goes.txt"].statError, ENOENT);
-    EXPECT_EQ(entries["stays.txt"].statError, 0);
-    EXPECT_EQ(entries["stays.txt"].size, 5u);
+    EXPECT_EQ(chunk.StatError(positions["goes.txt"]), ENOENT);
+    EXPECT_EQ(chunk.StatError(positions["stays.txt"]), 0);
+    EXPECT_EQ(chunk.Entry(positions["stays.txt"]).size, 5u);
     ASSERT_EQ(chunk.FolderPositions().size(), 1u);
     EXPECT_EQ(chunk.Name(chunk.FolderPositions()[0]), "sub");
 

@@ -390,10 +390,10 @@ TEST(FileOperationTest, CopiesAndMergesATreeOneHundredThousandLevelsDeep) {
     EXPECT_EQ(test::OpenHandleCount(), handlesBefore);
 
     struct Counter : WalkSink {
-        bool EnterFolder(const std::string&, const FindRecord*) override { return ++folders > 0; }
-        void AddFile(const std::string&, const FindRecord& file) override {
+        bool EnterFolder(const std::string&, const FileEntry*) override { return ++folders > 0; }
+        void AddFile(const std::string&, const FileEntry& file) override {
             ++files;
-            bytes += file.FileSize();
+            bytes += file.size;
             modes += file.mode & 07777;
         }
         void LeaveFolder(const std::string&) override {}

@@ -31,15 +31,15 @@ using test::TempTree;
 // Records every event as a line, and can abandon the walk at the n-th folder.
 class RecordingSink : public WalkSink {
   public:
-    bool EnterFolder(const std::string& path, const FindRecord* entry) override {
+    bool EnterFolder(const std::string& path, const FileEntry* entry) override {
         ++folders;
         events.push_back("enter " + path + (entry ? "" : " (root)"));
         return abandonAtFolder == 0 || folders < abandonAtFolder;
     }
-    void AddFile(const std::string& folderPath, const FindRecord& file) override {
+    void AddFile(const std::string& folderPath, const FileEntry& file) override {
         ++files;
-        bytes += file.FileSize();
-        events.push_back("file " + folderPath + "/" + std::string(file.Name()));
+        bytes += file.size;
+        events.push_back("file " + folderPath + "/" + std::string(file.name));
     }
     void LeaveFolder(const std::string& path) override { events.push_back("leave " + path); }
     void FolderUnreadable(const std::string& path, int errorNumber) override {
@@ -61,21 +61,20 @@ class RecordingSink : public WalkSink {
 // Every event with everything its record carries, one line each.
 class FullRecordSink : public RecordingSink {
   public:
-    bool EnterFolder(const std::string& path, const FindRecord* entry) override {
+    bool EnterFolder(const std::string& path, const FileEntry* entry) override {
         bool goOn = RecordingSink::EnterFolder(path, entry);
         if (entry != nullptr) {
             events.back() += Describe(*entry);
         }
         return goOn;
     }
-    void AddFile(const std::string& folderPath, const FindRecord& file) override {
+    void AddFile(const std::string& folderPath, const FileEntry& file) override {
         RecordingSink::AddFile(folderPath, file);
         events.back() += Describe(file);
     }
 
-    static std::string Describe(const FindRecord& r) {
-        return " [" + std::to_string(r.dwFileAttributes) + " " + std::to_string(r.FileSize()) +
-               " " + std::to_string(r.ftLastWriteTime) + " " + std::to_string(r.device) + ":" +
+    static std::string Describe(const FileEntry& r) {
+        return " [" + std::to_string(r.size) + " " + std::to_string(r.device) + ":" +
                std::to_string(r.inode) + " " + std::to_string(r.linkCount) + " " +
                std::to_string(r.mode) + " " + std::to_string(r.allocatedSize) + " " +
                std::to_string(r.mtimeSeconds) + "." + std::to_string(r.mtimeNanoseconds) + "]";
@@ -171,27 +170,58 @@ TEST(FolderWalker, ASubfolderCarriesItsOwnStatus) {
     ASSERT_EQ(::stat(tree.Path("root/sub").c_str(), &status), 0);
     for (unsigned threads : {1u, 4u}) {
         struct : WalkSink {
-            bool EnterFolder(const std::string&, const FindRecord* entry) override {
+            bool EnterFolder(const std::string&, const FileEntry* entry) override {
                 if (entry != nullptr) {
-                    sub = *entry;
+                    sub = OwnedFileEntry(*entry);
                 }
                 return true;
             }
-            void AddFile(const std::string&, const FindRecord&) override {}
+            void AddFile(const std::string&, const FileEntry&) override {}
             void LeaveFolder(const std::string&) override {}
-            FindRecord sub;
+            OwnedFileEntry sub;
         } sink;
         WalkFolderTree(tree.Path("root"), sink, WalkOptions{threads});
         EXPECT_TRUE(sink.sub.IsDirectory());
-        EXPECT_EQ(sink.sub.Name(), "sub");
+        EXPECT_EQ(sink.sub.name, "sub");
         EXPECT_EQ(sink.sub.device, uint64_t(status.st_dev));
         EXPECT_EQ(sink.sub.inode, uint64_t(status.st_ino));
         EXPECT_EQ(sink.sub.linkCount, uint32_t(status.st_nlink));
         EXPECT_EQ(sink.sub.mode, uint32_t(status.st_mode));
         EXPECT_EQ(sink.sub.mtimeSeconds, 1500000000);
         EXPECT_EQ(sink.sub.mtimeNanoseconds, 250u);
-        EXPECT_NE(sink.sub.ftLastWriteTime, 0u);
-        EXPECT_EQ(sink.sub.FileSize(), 0u);  // a folder's size is what it holds
+        EXPECT_EQ(sink.sub.size, 0u);  // a folder's size is what it holds
+    }
+}
+
+TEST(FolderWalker, EntriesKeptBySinksKeepTheirNamesAfterTheWalkMovedOn) {
+    // Many small folders, so that the walk reuses its listings many times
+    // over while the sink keeps what it was handed.
+    TempTree tree;
+    std::set<std::string> expected;
+    for (int folder = 0; folder < 150; ++folder) {
+        for (const std::string& name : {std::string("f"), std::string(200, 'x') + "-long"}) {
+            std::string path = "root/d" + std::to_string(folder) + "/" + name;
+            tree.MakeFile(path, 1);
+            expected.insert(tree.Path(path));
+        }
+    }
+    for (unsigned threads : {1u, 4u}) {
+        struct : WalkSink {
+            bool EnterFolder(const std::string&, const FileEntry*) override { return true; }
+            void AddFile(const std::string& folderPath, const FileEntry& file) override {
+                folders.push_back(folderPath);
+                kept.emplace_back(file);
+            }
+            void LeaveFolder(const std::string&) override {}
+            std::vector<std::string> folders;
+            std::vector<OwnedFileEntry> kept;
+        } sink;
+        WalkFolderTree(tree.Path("root"), sink, WalkOptions{threads});
+        std::set<std::string> found;
+        for (size_t i = 0; i < sink.kept.size(); ++i) {
+            found.insert(sink.folders[i] + "/" + sink.kept[i].name);
+        }
+        EXPECT_EQ(found, expected) << threads << " threads";
     }
 }
 
@@ -385,7 +415,7 @@ TEST(FolderWalker, TreatsUnreadableAndVirtualFoldersAsEmptyAndSaysWhy) {
 
 // Counts entries and the handles open while it goes.
 struct HandleWatchingSink : WalkSink {
-    bool EnterFolder(const std::string& path, const FindRecord*) override {
+    bool EnterFolder(const std::string& path, const FileEntry*) override {
         ++entered;
         longest = std::max(longest, path.size());
         if (entered % 499 == 0) {
@@ -393,7 +423,7 @@ struct HandleWatchingSink : WalkSink {
         }
         return true;
     }
-    void AddFile(const std::string&, const FindRecord&) override { ++files; }
+    void AddFile(const std::string&, const FileEntry&) override { ++files; }
     void LeaveFolder(const std::string&) override { ++left; }
     int entered = 0, left = 0, files = 0, mostHandles = 0;
     size_t longest = 0;
@@ -449,8 +479,8 @@ TEST(FolderWalker, HandsOnAHugeFolderAsItIsRead) {
     for (unsigned threads : {1u, 8u}) {
         test::MakeEntries(huge, kFiles, "f");
         struct DeletingSink : WalkSink {
-            bool EnterFolder(const std::string&, const FindRecord*) override { return true; }
-            void AddFile(const std::string&, const FindRecord&) override { Met(); }
+            bool EnterFolder(const std::string&, const FileEntry*) override { return true; }
+            void AddFile(const std::string&, const FileEntry&) override { Met(); }
             void LeaveFolder(const std::string&) override {}
             void EntrySkipped(const std::string&, std::string_view, int) override { Met(); }
             void Met() {
@@ -521,7 +551,7 @@ TEST(FolderWalker, ACancelStopsEveryWorkerAndLeavesNothingOpen) {
 
     constexpr unsigned kThreads = 8;
     struct CancellingSink : RecordingSink {
-        bool EnterFolder(const std::string& path, const FindRecord* entry) override {
+        bool EnterFolder(const std::string& path, const FileEntry* entry) override {
             bool goOn = RecordingSink::EnterFolder(path, entry);
             if (!goOn) {
                 opensBeforeCancel = opensSince();

@@ -22,18 +22,18 @@ using test::TempTree;
 
 class ScopeSink : public WalkSink {
   public:
-    bool EnterFolder(const std::string& path, const FindRecord*) override {
+    bool EnterFolder(const std::string& path, const FileEntry*) override {
         events.push_back("enter " + path.substr(rootLength));
         return true;
     }
-    void AddFile(const std::string& folderPath, const FindRecord& file) override {
-        events.push_back("file " + folderPath.substr(rootLength) + "/" + std::string(file.Name()));
+    void AddFile(const std::string& folderPath, const FileEntry& file) override {
+        events.push_back("file " + folderPath.substr(rootLength) + "/" + std::string(file.name));
     }
     void LeaveFolder(const std::string&) override {}
-    void EntryExcluded(const std::string& folderPath, const FindRecord& entry,
+    void EntryExcluded(const std::string& folderPath, const FileEntry& entry,
                        ExclusionReason reason) override {
         events.push_back(std::string(reason == ExclusionReason::Pattern ? "pattern " : "othfs ") +
-                         folderPath.substr(rootLength) + "/" + std::string(entry.Name()) +
+                         folderPath.substr(rootLength) + "/" + std::string(entry.name) +
                          (entry.IsDirectory() ? "/" : ""));
         if (reason == ExclusionReason::OtherFileSystem) {
             otherDevice = entry.device;
