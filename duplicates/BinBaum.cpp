@@ -7,6 +7,10 @@
 #include <new>
 #include <unordered_set>
 
+#include "duplicates/ChunkedStorage.h"
+#include "duplicates/NameOrder.h"
+#include "duplicates/TwinKeyHash.h"
+
 namespace quarn {
 
 namespace {
@@ -31,45 +35,6 @@ constexpr size_t kMaxGroups = kSlotGroupMask - 1;
 
 // In GroupRec::name: the group holds two files or more.
 constexpr uint32_t kHasTwins = 0x80000000u;
-
-// Elements live in fixed-size chunks whose directory is reserved up front:
-// nothing ever moves, so other threads can read stored elements while the
-// worker appends. Untouched directory pages cost no memory.
-template <class T, unsigned kChunkBits>
-class ChunkedArray {
-  public:
-    static constexpr size_t kChunkSize = size_t(1) << kChunkBits;
-    static constexpr size_t kMaxChunks = (size_t(1) << 32) >> kChunkBits;
-
-    ChunkedArray() { m_chunks.reserve(kMaxChunks); }
-
-    size_t size() const { return m_size; }
-    T& operator[](size_t i) { return m_chunks[i >> kChunkBits][i & (kChunkSize - 1)]; }
-    const T& operator[](size_t i) const { return m_chunks[i >> kChunkBits][i & (kChunkSize - 1)]; }
-
-    // Makes room for one more element; may throw std::bad_alloc.
-    void Reserve() {
-        if (m_size == m_chunks.size() * kChunkSize) {
-            if (m_chunks.size() == kMaxChunks) {
-                throw std::bad_alloc();
-            }
-            m_chunks.push_back(std::make_unique<T[]>(kChunkSize));
-        }
-    }
-    // After Reserve(): does not throw for trivially copyable T.
-    size_t Append(T value) {
-        (*this)[m_size] = std::move(value);
-        return m_size++;
-    }
-    void Clear() {
-        m_chunks.clear();  // keeps the reserved directory
-        m_size = 0;
-    }
-
-  private:
-    std::vector<std::unique_ptr<T[]>> m_chunks;
-    size_t m_size = 0;
-};
 
 // Four-byte fields only, so that records packed back to back stay aligned
 // for every field: 64-bit values are kept as two halves.
@@ -96,55 +61,6 @@ struct GroupRec {
     uint32_t last;  // last file of the ring (its next is the first); kNoFile: empty
 };
 
-// Names as [length byte][bytes]; a name never straddles a chunk.
-class NameArena {
-  public:
-    static constexpr uint32_t kChunkBits = 16;
-    static constexpr uint32_t kChunkSize = 1u << kChunkBits;
-
-    NameArena() { m_chunks.reserve(size_t(1) << (32 - kChunkBits)); }
-
-    std::string_view At(uint32_t offset) const {
-        const unsigned char* p = m_chunks[offset >> kChunkBits].get() + (offset & (kChunkSize - 1));
-        return std::string_view(reinterpret_cast<const char*>(p + 1), p[0]);
-    }
-    // Makes room for `name`; may throw std::bad_alloc.
-    void Reserve(std::string_view name) {
-        if (m_chunks.empty() || m_used + 1 + name.size() > kChunkSize) {
-            if (m_chunks.size() == m_chunks.capacity()) {
-                throw std::bad_alloc();
-            }
-            m_chunks.push_back(std::make_unique<unsigned char[]>(kChunkSize));
-            m_used = 0;
-        }
-    }
-    uint32_t Append(std::string_view name) {
-        uint32_t offset = uint32_t((m_chunks.size() - 1) << kChunkBits) + m_used;
-        unsigned char* p = m_chunks.back().get() + m_used;
-        p[0] = static_cast<unsigned char>(name.size());
-        std::memcpy(p + 1, name.data(), name.size());
-        m_used += uint32_t(1 + name.size());
-        return offset;
-    }
-    void Clear() {
-        m_chunks.clear();
-        m_used = 0;
-    }
-
-  private:
-    std::vector<std::unique_ptr<unsigned char[]>> m_chunks;
-    uint32_t m_used = 0;
-};
-
-uint64_t Mix(uint64_t h) {
-    h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdULL;
-    h ^= h >> 33;
-    h *= 0xc4ceb9fe1a85ec53ULL;
-    h ^= h >> 33;
-    return h;
-}
-
 // An inode within a group: a second file of the same key is a hard link.
 struct InodeKey {
     uint64_t device;
@@ -154,46 +70,9 @@ struct InodeKey {
 };
 struct InodeKeyHash {
     size_t operator()(const InodeKey& key) const {
-        return size_t(Mix(key.device ^ Mix(key.inode ^ (uint64_t(key.group) << 40))));
+        return size_t(MixHash(key.device ^ MixHash(key.inode ^ (uint64_t(key.group) << 40))));
     }
 };
-
-uint32_t HashKey(const TwinKey& key, uint8_t compare) {
-    uint64_t h = 0x9e3779b97f4a7c15ULL ^ key.name.size();
-    const char* p = key.name.data();
-    size_t n = key.name.size();
-    while (n >= 8) {
-        uint64_t word;
-        std::memcpy(&word, p, 8);
-        h = Mix(h ^ word);
-        p += 8;
-        n -= 8;
-    }
-    uint64_t tail = 0;
-    std::memcpy(&tail, p, n);
-    h = Mix(h ^ tail);
-    if ((compare & kCompareIgnoreSize) == 0) {
-        h = Mix(h ^ key.size);
-    }
-    if ((compare & kCompareIgnoreTime) == 0) {
-        h = key.beyondFileTime ? Mix(h ^ Mix(uint64_t(key.exact.seconds)) ^ key.exact.ticks)
-                               : Mix(h ^ key.lastWriteTime);
-    }
-    return uint32_t(h >> 32) ^ uint32_t(h);
-}
-
-// Bytes offset..offset+3 of a name as a big-endian number, zeros past its
-// end. Names hold no zero byte, so comparing these chunk by chunk is the
-// unsigned byte order with a shorter name first.
-uint32_t NameChunk(std::string_view name, size_t offset) {
-    uint32_t chunk = 0;
-    for (size_t i = 0; i < 4; ++i) {
-        unsigned char byte =
-            offset + i < name.size() ? static_cast<unsigned char>(name[offset + i]) : 0;
-        chunk = (chunk << 8) | byte;
-    }
-    return chunk;
-}
 
 }  // namespace
 struct BinBaum::Impl {
@@ -213,8 +92,7 @@ struct BinBaum::Impl {
     uint8_t compare = 0;
     bool compareSet = false;
 
-    // The walk order: group ids. The sort keys (64 bits each) are made in the
-    // same buffer, which is shrunk to the 32-bit ids once they are in order.
+    // The walk order: group ids (NameOrder.h).
     struct FreeDeleter {
         void operator()(void* p) const { std::free(p); }
     };
@@ -296,7 +174,7 @@ struct BinBaum::Impl {
 
     const uint32_t* Order() const { return orderBuffer.get(); }
 
-    static size_t SlotOf(uint32_t hash, size_t mask) { return size_t(Mix(hash)) & mask; }
+    static size_t SlotOf(uint32_t hash, size_t mask) { return size_t(MixHash(hash)) & mask; }
     static uint32_t TagOf(uint32_t hash) { return hash & ~kSlotGroupMask; }
 
     // Sizes the table for `groupCount` groups; may throw std::bad_alloc.
@@ -314,7 +192,7 @@ struct BinBaum::Impl {
             if (!IsCandidateGroup(GroupId(g))) {
                 continue;  // emptied by trashing, or no regular file: never joined
             }
-            uint32_t hash = HashKey(KeyOfGroup(GroupId(g)), compare);
+            uint32_t hash = HashTwinKey(KeyOfGroup(GroupId(g)), compare);
             size_t pos = SlotOf(hash, mask);
             while (fresh[pos] != 0) {
                 pos = (pos + 1) & mask;
@@ -335,39 +213,6 @@ struct BinBaum::Impl {
         lastFolder = copy;
         haveLastFolder = true;
         return uint32_t(folders.Append(std::move(copy)));
-    }
-
-    // Sorts keys[begin, end) whose names agree before `offset`: by the next
-    // four bytes, the later group first among equals; runs that still agree
-    // and go on are sorted again four bytes further. Each pass reads a name
-    // once, not once per comparison.
-    void SortByName(uint64_t* keys, size_t begin, size_t end, size_t offset) const {
-        struct Range {
-            size_t begin, end, offset;
-        };
-        std::vector<Range> pending{{begin, end, offset}};
-        while (!pending.empty()) {
-            Range range = pending.back();
-            pending.pop_back();
-            for (size_t i = range.begin; i < range.end; ++i) {
-                GroupId g = ~uint32_t(keys[i]);
-                keys[i] = (uint64_t(NameChunk(NameOf(g), range.offset)) << 32) | uint32_t(keys[i]);
-            }
-            std::sort(keys + range.begin, keys + range.end);
-            size_t run = range.begin;
-            while (run < range.end) {
-                size_t runEnd = run + 1;
-                uint32_t chunk = uint32_t(keys[run] >> 32);
-                while (runEnd < range.end && uint32_t(keys[runEnd] >> 32) == chunk) {
-                    ++runEnd;
-                }
-                // A chunk ending in a zero byte means the names ended: equal.
-                if (runEnd - run > 1 && (chunk & 0xff) != 0) {
-                    pending.push_back(Range{run, runEnd, range.offset + 4});
-                }
-                run = runEnd;
-            }
-        }
     }
 };
 
@@ -466,7 +311,7 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
         ShowUserMessage(m_presenter, "BinBaum:: new TreeNode - exception");
         return Inserted{};
     }
-    const uint32_t hash = HashKey(key, impl.compare);
+    const uint32_t hash = HashTwinKey(key, impl.compare);
     const uint32_t tag = Impl::TagOf(hash);
     const uint64_t inode = entry.inode;
     FileRec file{uint32_t(key.lastWriteTime),
@@ -581,23 +426,7 @@ void BinBaum::BuildOrder() const {
     size_t count = impl.groups.size();
     impl.orderBuffer.reset();
     impl.orderSize = 0;
-    auto* keys = static_cast<uint64_t*>(std::malloc(std::max<size_t>(count, 1) * sizeof(uint64_t)));
-    if (keys == nullptr) {
-        throw std::bad_alloc();
-    }
-    // Low half: the group id inverted, so equal names sort the later group first.
-    for (size_t g = 0; g < count; ++g) {
-        keys[g] = ~uint32_t(g);
-    }
-    impl.SortByName(keys, 0, count, 0);
-    // Compact to 32-bit ids in place (writes never overtake reads).
-    uint32_t* order = reinterpret_cast<uint32_t*>(keys);
-    for (size_t i = 0; i < count; ++i) {
-        uint32_t group = ~uint32_t(keys[i]);
-        order[i] = group;
-    }
-    void* shrunk = std::realloc(keys, std::max<size_t>(count, 1) * sizeof(uint32_t));
-    impl.orderBuffer.reset(static_cast<uint32_t*>(shrunk != nullptr ? shrunk : keys));
+    impl.orderBuffer.reset(OrderIdsByName(count, [&impl](GroupId g) { return impl.NameOf(g); }));
     impl.orderSize = count;
     impl.orderValid = true;
 }
