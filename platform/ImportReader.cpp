@@ -8,22 +8,16 @@
 #include <memory>
 #include <vector>
 
+#include "platform/JsonStream.h"
 #include "platform/PathRules.h"
 
 namespace quarn {
 
 namespace {
 
-constexpr size_t kPieceSize = size_t(1) << 20;
 constexpr uint32_t kDirectoryMode = kDirectoryType;
 constexpr uint32_t kRegularMode = kRegularFileType | 0644;
 
-struct Damage {
-    std::string what;
-};
-struct ReadFailure {
-    int error;
-};
 struct Abandon {};
 
 // The fields of one info object that the program uses.
@@ -48,38 +42,36 @@ struct Info {
 
 class Parser {
   public:
-    Parser(int fd, WalkSink& sink) : m_fd(fd), m_sink(sink), m_piece(new char[kPieceSize]) {}
+    Parser(int fd, WalkSink& sink) : m_json(fd), m_sink(sink) {}
 
     void Run() {
-        Expect('[');
-        if (ReadNumber() != 1) {
-            throw Damage{"not major version 1 of the format"};
+        m_json.Expect('[');
+        if (m_json.ReadNumber() != 1) {
+            throw JsonDamage{"not major version 1 of the format"};
         }
-        Expect(',');
-        ReadNumber();  // minor versions only add fields
-        Expect(',');
-        SkipValue();  // metadata
-        Expect(',');
-        if (Peek() != '[') {
-            throw Damage{"expected the root folder '['"};
+        m_json.Expect(',');
+        m_json.ReadNumber();  // minor versions only add fields
+        m_json.Expect(',');
+        m_json.SkipValue();  // metadata
+        m_json.Expect(',');
+        if (m_json.Peek() != '[') {
+            throw JsonDamage{"expected the root folder '['"};
         }
         Directory();
         // Later elements, should a newer version add any, are passed over.
-        while (Peek() == ',') {
-            Next();
-            SkipValue();
+        while (m_json.Peek() == ',') {
+            m_json.Next();
+            m_json.SkipValue();
         }
-        Expect(']');
-        if (PeekOrEnd() != kEnd) {
-            throw Damage{"data after the end of the tree"};
+        m_json.Expect(']');
+        if (m_json.PeekOrEnd() != JsonStream::kEnd) {
+            throw JsonDamage{"data after the end of the tree"};
         }
     }
 
-    uint64_t Offset() const { return m_offset; }
+    uint64_t Offset() const { return m_json.Offset(); }
 
   private:
-    static constexpr int kEnd = -1;
-
     struct Open {
         uint64_t device;
         bool unreadable;
@@ -91,12 +83,12 @@ class Parser {
     void Directory() {
         // Iterative: a tree may be far deeper than the machine stack.
         std::vector<bool> ignoring;  // per open array: an excluded folder's contents
-        Expect('[');
+        m_json.Expect('[');
         EnterDirectory(ignoring);
         while (!ignoring.empty()) {
-            int c = Peek();
+            int c = m_json.Peek();
             if (c == ']') {
-                Next();
+                m_json.Next();
                 bool ignored = ignoring.back();
                 ignoring.pop_back();
                 if (!ignored) {
@@ -104,35 +96,35 @@ class Parser {
                 }
                 continue;
             }
-            Expect(',');
-            c = Peek();
+            m_json.Expect(',');
+            c = m_json.Peek();
             if (c == '[') {
-                Next();
+                m_json.Next();
                 if (ignoring.back()) {
-                    Expect('{');
-                    SkipObjectBody();
+                    m_json.Expect('{');
+                    m_json.SkipObjectBody();
                     ignoring.push_back(true);
                 } else {
                     EnterDirectory(ignoring);
                 }
             } else if (c == '{') {
-                Next();
+                m_json.Next();
                 Info info = InfoObject();
                 if (!ignoring.back()) {
                     ImportFile(info);
                 }
             } else {
-                throw Damage{"expected a file '{' or a folder '['"};
+                throw JsonDamage{"expected a file '{' or a folder '['"};
             }
         }
     }
 
     void EnterDirectory(std::vector<bool>& ignoring) {
-        Expect('{');
+        m_json.Expect('{');
         Info info = InfoObject();
         if (m_open.empty()) {
             if (info.name.empty() || info.name.find('\0') != std::string::npos) {
-                throw Damage{"the root folder has no name"};
+                throw JsonDamage{"the root folder has no name"};
             }
             m_path = info.name;
             while (m_path.size() > 1 && m_path.back() == kPathSeparator) {
@@ -196,12 +188,12 @@ class Parser {
 
     static void CheckName(const Info& info) {
         if (!info.haveName) {
-            throw Damage{"an entry without a name"};
+            throw JsonDamage{"an entry without a name"};
         }
         const std::string& name = info.name;
         if (name.empty() || name == "." || name == ".." || name.size() > kMaxEntryName ||
             name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
-            throw Damage{"an entry name that no file system allows"};
+            throw JsonDamage{"an entry name that no file system allows"};
         }
     }
 
@@ -228,351 +220,56 @@ class Parser {
 
     Info InfoObject() {
         Info info;
-        if (Peek() == '}') {
-            Next();
+        if (m_json.Peek() == '}') {
+            m_json.Next();
             return info;
         }
         for (;;) {
-            std::string key = ReadString();
-            Expect(':');
+            std::string key = m_json.ReadString();
+            m_json.Expect(':');
             if (key == "name") {
-                info.name = ReadString();
+                info.name = m_json.ReadString();
                 info.haveName = true;
             } else if (key == "asize") {
-                info.asize = ReadNumber();
+                info.asize = m_json.ReadNumber();
             } else if (key == "dsize") {
-                info.dsize = ReadNumber();
+                info.dsize = m_json.ReadNumber();
             } else if (key == "dev") {
-                info.dev = ReadNumber();
+                info.dev = m_json.ReadNumber();
                 info.haveDev = true;
             } else if (key == "ino") {
-                info.ino = ReadNumber();
+                info.ino = m_json.ReadNumber();
             } else if (key == "nlink") {
-                info.nlink = ReadNumber();
+                info.nlink = m_json.ReadNumber();
             } else if (key == "hlnkc") {
-                info.hlnkc = ReadBool();
+                info.hlnkc = m_json.ReadBool();
             } else if (key == "notreg") {
-                info.notreg = ReadBool();
+                info.notreg = m_json.ReadBool();
             } else if (key == "read_error") {
-                info.readError = ReadBool();
+                info.readError = m_json.ReadBool();
             } else if (key == "mode") {
-                info.mode = ReadNumber();
+                info.mode = m_json.ReadNumber();
                 info.haveMode = true;
             } else if (key == "mtime") {
-                info.mtime = ReadNumber();
+                info.mtime = m_json.ReadNumber();
                 info.haveMtime = true;
             } else if (key == "excluded") {
-                info.excluded = ReadString();
+                info.excluded = m_json.ReadString();
             } else {
-                SkipValue();
+                m_json.SkipValue();
             }
-            int c = Next();
+            int c = m_json.Next();
             if (c == '}') {
                 return info;
             }
             if (c != ',') {
-                Damaged("expected ',' or '}' in an entry");
+                throw JsonDamage{"expected ',' or '}' in an entry"};
             }
         }
     }
 
-    // --- Values -----------------------------------------------------------------
-
-    uint64_t ReadNumber() {
-        int c = Peek();
-        if (c == '-') {
-            throw Damage{"a negative number"};
-        }
-        if (c < '0' || c > '9') {
-            throw Damage{"expected a number"};
-        }
-        uint64_t value = 0;
-        while (c >= '0' && c <= '9') {
-            Next();
-            uint64_t digit = uint64_t(c - '0');
-            if (value > (UINT64_MAX - digit) / 10) {
-                throw Damage{"a number too large"};
-            }
-            value = value * 10 + digit;
-            c = PeekOrEnd();
-        }
-        // A fraction or an exponent: the whole part counts.
-        while (c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-' || (c >= '0' && c <= '9')) {
-            Next();
-            c = PeekOrEnd();
-        }
-        return value;
-    }
-
-    bool ReadBool() {
-        int c = Peek();
-        if (c == 't') {
-            ExpectWord("true");
-            return true;
-        }
-        if (c == 'f') {
-            ExpectWord("false");
-            return false;
-        }
-        if (c == 'n') {
-            ExpectWord("null");
-            return false;
-        }
-        throw Damage{"expected true or false"};
-    }
-
-    void ExpectWord(const char* word) {
-        Peek();
-        for (const char* p = word; *p != '\0'; ++p) {
-            if (RawNext() != *p) {
-                throw Damage{std::string("expected ") + word};
-            }
-        }
-    }
-
-    // A string's bytes. Bytes of 0x80 and above are taken as they are (that
-    // is how names that are not UTF-8 travel); \udcXX alone stands for the
-    // byte XX, as the program's reports write it.
-    std::string ReadString() {
-        if (Peek() != '"') {
-            throw Damage{"expected a string"};
-        }
-        Next();
-        std::string text;
-        for (;;) {
-            int c = RawNext();
-            if (c == '"') {
-                return text;
-            }
-            if (c == '\\') {
-                Escape(text);
-            } else if (c < 0x20) {
-                throw Damage{"a control byte inside a string"};
-            } else {
-                text += char(c);
-            }
-        }
-    }
-
-    void Escape(std::string& text) {
-        int c = RawNext();
-        switch (c) {
-            case '"':
-            case '\\':
-            case '/':
-                text += char(c);
-                return;
-            case 'b':
-                text += '\b';
-                return;
-            case 'f':
-                text += '\f';
-                return;
-            case 'n':
-                text += '\n';
-                return;
-            case 'r':
-                text += '\r';
-                return;
-            case 't':
-                text += '\t';
-                return;
-            case 'u':
-                break;
-            default:
-                throw Damage{"an unknown escape in a string"};
-        }
-        uint32_t unit = Hex4();
-        if (unit >= 0xdc80 && unit <= 0xdcff) {
-            text += char(unit & 0xff);
-            return;
-        }
-        uint32_t code = unit;
-        if (unit >= 0xd800 && unit <= 0xdbff) {
-            if (RawNext() != '\\' || RawNext() != 'u') {
-                throw Damage{"half of a surrogate pair"};
-            }
-            uint32_t low = Hex4();
-            if (low < 0xdc00 || low > 0xdfff) {
-                throw Damage{"half of a surrogate pair"};
-            }
-            code = 0x10000 + ((unit - 0xd800) << 10) + (low - 0xdc00);
-        } else if (unit >= 0xdc00 && unit <= 0xdfff) {
-            throw Damage{"half of a surrogate pair"};
-        }
-        AppendUtf8(text, code);
-    }
-
-    uint32_t Hex4() {
-        uint32_t value = 0;
-        for (int i = 0; i < 4; ++i) {
-            int c = RawNext();
-            int digit = c >= '0' && c <= '9'   ? c - '0'
-                        : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                        : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                               : -1;
-            if (digit < 0) {
-                throw Damage{"a bad \\u escape"};
-            }
-            value = value * 16 + uint32_t(digit);
-        }
-        return value;
-    }
-
-    static void AppendUtf8(std::string& text, uint32_t code) {
-        if (code < 0x80) {
-            text += char(code);
-        } else if (code < 0x800) {
-            text += char(0xc0 | (code >> 6));
-            text += char(0x80 | (code & 0x3f));
-        } else if (code < 0x10000) {
-            text += char(0xe0 | (code >> 12));
-            text += char(0x80 | ((code >> 6) & 0x3f));
-            text += char(0x80 | (code & 0x3f));
-        } else {
-            text += char(0xf0 | (code >> 18));
-            text += char(0x80 | ((code >> 12) & 0x3f));
-            text += char(0x80 | ((code >> 6) & 0x3f));
-            text += char(0x80 | (code & 0x3f));
-        }
-    }
-
-    // Any value, nested as deep as it likes, without recursion.
-    void SkipValue() {
-        int depth = 0;
-        do {
-            int c = Peek();
-            if (c == '"') {
-                ReadString();
-            } else if (c == '{' || c == '[') {
-                Next();
-                ++depth;
-                continue;
-            } else if (c == '}' || c == ']') {
-                if (depth == 0) {
-                    throw Damage{"expected a value"};
-                }
-                Next();
-                --depth;
-            } else if (c == ',' || c == ':') {
-                if (depth == 0) {
-                    throw Damage{"expected a value"};
-                }
-                Next();
-                continue;
-            } else if (c == 't') {
-                ExpectWord("true");
-            } else if (c == 'f') {
-                ExpectWord("false");
-            } else if (c == 'n') {
-                ExpectWord("null");
-            } else if (c == '-' || (c >= '0' && c <= '9')) {
-                Next();
-                while (true) {
-                    int d = PeekOrEnd();
-                    if (d == '.' || d == 'e' || d == 'E' || d == '+' || d == '-' ||
-                        (d >= '0' && d <= '9')) {
-                        Next();
-                    } else {
-                        break;
-                    }
-                }
-            } else {
-                throw Damage{"expected a value"};
-            }
-        } while (depth > 0);
-    }
-
-    void SkipObjectBody() {
-        // The '{' has been read: pass the rest of the object.
-        int depth = 1;
-        while (depth > 0) {
-            int c = Peek();
-            if (c == '"') {
-                ReadString();
-                continue;
-            }
-            Next();
-            if (c == '{' || c == '[') {
-                ++depth;
-            } else if (c == '}' || c == ']') {
-                --depth;
-            }
-        }
-    }
-
-    // --- Bytes ------------------------------------------------------------------
-
-    void Expect(char wanted) {
-        if (Peek() != wanted) {
-            throw Damage{std::string("expected '") + wanted + "'"};
-        }
-        Next();
-    }
-
-    [[noreturn]] void Damaged(const char* what) { throw Damage{what}; }
-
-    // The next byte that is not white space, not taken; truncated at the end.
-    int Peek() {
-        int c = PeekOrEnd();
-        if (c == kEnd) {
-            throw Damage{"truncated"};
-        }
-        return c;
-    }
-
-    int PeekOrEnd() {
-        for (;;) {
-            if (m_at == m_size && !Fill()) {
-                return kEnd;
-            }
-            auto c = static_cast<unsigned char>(m_piece[m_at]);
-            if (c == ' ' || c == '\n' || c == '\r' || c == '\t') {
-                ++m_at;
-                ++m_offset;
-                continue;
-            }
-            return c;
-        }
-    }
-
-    int Next() {
-        int c = Peek();
-        ++m_at;
-        ++m_offset;
-        return c;
-    }
-
-    // The next byte as it is (inside strings and words).
-    int RawNext() {
-        if (m_at == m_size && !Fill()) {
-            throw Damage{"truncated"};
-        }
-        ++m_offset;
-        return static_cast<unsigned char>(m_piece[m_at++]);
-    }
-
-    bool Fill() {
-        for (;;) {
-            ssize_t got = ::read(m_fd, m_piece.get(), kPieceSize);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got < 0) {
-                throw ReadFailure{errno};
-            }
-            m_at = 0;
-            m_size = size_t(got);
-            return got > 0;
-        }
-    }
-
-    int m_fd;
+    JsonStream m_json;
     WalkSink& m_sink;
-    std::unique_ptr<char[]> m_piece;
-    size_t m_at = 0;
-    size_t m_size = 0;
-    uint64_t m_offset = 0;
     std::string m_path;
     std::vector<Open> m_open;
     std::vector<size_t> m_parentLengths;
@@ -603,11 +300,11 @@ ImportOutcome ReadImport(int fd, WalkSink& sink) {
     ImportOutcome outcome;
     try {
         parser.Run();
-    } catch (const Damage& damage) {
+    } catch (const JsonDamage& damage) {
         outcome.kind = ImportOutcome::Kind::Damaged;
         outcome.error = damage.what;
         outcome.offset = parser.Offset();
-    } catch (const ReadFailure& failure) {
+    } catch (const JsonReadFailure& failure) {
         outcome.kind = ImportOutcome::Kind::ReadFailed;
         outcome.error = std::strerror(failure.error);
         outcome.offset = parser.Offset();
