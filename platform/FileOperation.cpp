@@ -15,6 +15,7 @@
 #include <set>
 
 #include "platform/DirectoryListing.h"
+#include "platform/FileOperationEngine.h"
 #include "platform/FolderChain.h"
 #include "platform/FolderWalker.h"
 #include "platform/PathRules.h"
@@ -26,53 +27,16 @@
 // (progress, questions, errors), grown and shrunk by one name at a time.
 
 namespace quarn {
-
-namespace {
-
-constexpr size_t kCopyBlock = 1 << 20;
+namespace fileop {
 
 std::string ErrnoText(int error) {
     return std::strerror(error);
 }
 
-std::string Join(const std::string& folder, const std::string& name) {
-    return folder == "/" ? "/" + name : folder + "/" + name;
-}
-
-std::optional<std::string> RealPath(const std::string& path) {
-    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
-    if (!real) {
-        return std::nullopt;
-    }
-    return std::string(real.get());
-}
-
-bool IsInside(const std::string& path, const std::string& folder) {
-    return path == folder || (path.size() > folder.size() && path.starts_with(folder) &&
-                              (folder == "/" || path[folder.size()] == '/'));
-}
-
-// A folder's handle, never through a link; -1 with errno set when it fails.
 int OpenFolderAt(int parent, const std::string& name) {
     DirectoryListing folder = DirectoryListing::OpenAt(parent, name.c_str());
     errno = folder.OpenError();
     return folder.Release();
-}
-
-// The names in a freshly opened folder, without "." and "..".
-bool ListNamesAt(int handle, std::vector<std::string>& names, int& error) {
-    DirectoryListing listing = DirectoryListing::Adopt(::dup(handle));
-    if (!listing.IsOpen()) {
-        error = errno;
-        return false;
-    }
-    listing.SkipDotEntries();
-    ListedName entry;
-    while (listing.NextName(entry)) {
-        names.emplace_back(entry.name);
-    }
-    error = listing.ReadError();
-    return error == 0;
 }
 
 int RenameNoReplaceAt(int fromFolder, const std::string& from, int toFolder,
@@ -93,13 +57,46 @@ int RenameNoReplaceAt(int fromFolder, const std::string& from, int toFolder,
     return ::renameat(fromFolder, from.c_str(), toFolder, to.c_str());
 }
 
-// A name beside `name` for building its replacement before it takes its
-// place, so that the old entry stays whole until the new one is complete.
 std::string PartName(std::string name, int attempt) {
     if (name.size() > 200) {
         name.resize(200);
     }
     return "." + name + ".part" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+}
+
+namespace {
+
+std::string Join(const std::string& folder, const std::string& name) {
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+std::optional<std::string> RealPath(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+    if (!real) {
+        return std::nullopt;
+    }
+    return std::string(real.get());
+}
+
+bool IsInside(const std::string& path, const std::string& folder) {
+    return path == folder || (path.size() > folder.size() && path.starts_with(folder) &&
+                              (folder == "/" || path[folder.size()] == '/'));
+}
+
+// The names in a freshly opened folder, without "." and "..".
+bool ListNamesAt(int handle, std::vector<std::string>& names, int& error) {
+    DirectoryListing listing = DirectoryListing::Adopt(::dup(handle));
+    if (!listing.IsOpen()) {
+        error = errno;
+        return false;
+    }
+    listing.SkipDotEntries();
+    ListedName entry;
+    while (listing.NextName(entry)) {
+        names.emplace_back(entry.name);
+    }
+    error = listing.ReadError();
+    return error == 0;
 }
 
 // Counts what a copy will carry, with the walk every scan uses.
@@ -124,104 +121,7 @@ class CountSink : public WalkSink {
     const std::atomic<bool>* m_cancel;
 };
 
-class Engine {
-  public:
-    Engine(FileOperation::Kind kind, const FileOperationCallbacks& callbacks)
-        : m_kind(kind), m_callbacks(callbacks) {}
-
-    FileOperationResult Run(const std::string& rawSource, const std::string& rawDest);
-
-  private:
-    enum class Step { Ok, Stop };  // Stop: cancelled or failed, see m_status
-
-    // A folder whose entries are being worked through.
-    struct Frame {
-        std::string name;  // its name in its parent
-        std::vector<std::string> names;
-        size_t next = 0;
-        size_t sourceLength = 0;  // its paths' lengths in m_source and m_target
-        size_t targetLength = 0;
-        struct stat status {};  // the source folder's (a copy sets it on the copy)
-        bool finish = false;    // a copy made or replaced the target folder
-        bool madeByUs = false;  // the target folder or one above it is the copy's own
-        bool keep = false;      // a removal keeps it: something in it stays
-    };
-    // The way down the source tree and the target tree, in step.
-    struct Descent {
-        FolderChain sources;
-        FolderChain targets;
-        std::vector<Frame> frames;
-    };
-
-    bool Cancelled() const { return m_callbacks.cancel != nullptr && m_callbacks.cancel->load(); }
-    Step Fail(const std::string& text) {
-        m_status = FileOperationStatus::Failed;
-        m_error = text;
-        return Step::Stop;
-    }
-    Step Cancel() {
-        m_status = FileOperationStatus::Cancelled;
-        return Step::Stop;
-    }
-    void Report(bool force = false);
-    void Count(const std::string& source, const struct stat& st);
-    // True = replace the existing target; false = leave it (skipped) or
-    // stop (then m_status says why).
-    bool MayOverwrite();
-    // The source stays where it is: a move must not remove it.
-    void KeepSource();
-
-    // Makes m_source and m_target the paths of the entry `name` of `frame`.
-    void EnterName(const Frame& frame, const std::string& name);
-    // Opens the folder `name` on both sides, lists the source's entries and
-    // makes it the current frame.
-    Step Descend(Descent& descent, const std::string& name);
-    // Leaves the current frame on both sides.
-    Step Ascend(Descent& descent);
-
-    Step MoveTree(int sourceParent, int targetParent, const std::string& name);
-    Step MoveEntry(Descent& descent, const std::string& name);
-    Step CopyTree(int sourceParent, int targetParent, const std::string& name);
-    Step CopyEntry(Descent& descent, const std::string& name);
-    Step CopyFile(int sourceDir, int targetDir, const std::string& name, const struct stat& st,
-                  bool replace, bool insideMade);
-    // Copies the rest of `in` to `out`; returns what failed, or nothing.
-    std::string CopyData(int in, int out, const struct stat& st, bool& cancelled);
-    Step CopyLink(int sourceDir, int targetDir, const std::string& name, const struct stat& st,
-                  bool replace, bool insideMade);
-    Step CopySpecial(int sourceDir, int targetDir, const std::string& name, const struct stat& st,
-                     bool replace, bool insideMade);
-    Step PlaceReplacement(int targetDir, const std::string& part, const std::string& name,
-                          bool replace, bool insideMade);
-    // Removes the tree `name` below `parent` (m_source holds its path), but
-    // not what m_keep names when `keepSkipped`. On failure says what in `error`.
-    bool RemoveTree(int parent, const std::string& name, bool keepSkipped, std::string& error);
-    bool HasKeptBelow(const std::string& relative) const;
-    void RollBack(int destFolder);
-
-    FileOperation::Kind m_kind;
-    const FileOperationCallbacks& m_callbacks;
-    FileOperationProgress m_progress;
-    // The source path worked on: the progress's own text, kept up to date
-    // in place rather than copied for every report.
-    std::string& m_source = m_progress.currentItem;
-    std::string m_target;
-    size_t m_rootSourceLength = 0;  // of the operation's source path
-    size_t m_destLength = 0;        // of the destination folder's path
-    FileOperationStatus m_status = FileOperationStatus::Completed;
-    std::string m_error;
-    bool m_overwriteAll = false;
-    bool m_skipAll = false;
-    bool m_keepOwners = ::geteuid() == 0;
-    // Entries the copy made beside what stood there before, as paths below
-    // the destination folder, in order (for a roll-back). What lies inside a
-    // folder the copy made itself goes with that folder.
-    std::vector<std::string> m_created;
-    std::vector<std::string> m_skipped;
-    std::set<std::string> m_keep;      // sources not carried over, as paths below the source
-    std::unique_ptr<char[]> m_buffer;  // for copies by read and write
-    uint64_t m_lastReportedBytes = 0;
-};
+}  // namespace
 
 void Engine::Report(bool force) {
     if (m_callbacks.progress &&
@@ -434,6 +334,7 @@ FileOperationResult Engine::Run(const std::string& rawSource, const std::string&
 }
 
 // A move within one filesystem: renames, merging into folders that exist.
+
 Engine::Step Engine::MoveTree(int sourceParent, int targetParent, const std::string& name) {
     Descent descent;
     descent.sources.Push(::dup(sourceParent));
@@ -508,272 +409,9 @@ Engine::Step Engine::MoveEntry(Descent& descent, const std::string& name) {
     return Step::Ok;
 }
 
-Engine::Step Engine::CopyTree(int sourceParent, int targetParent, const std::string& name) {
-    Descent descent;
-    descent.sources.Push(::dup(sourceParent));
-    descent.targets.Push(::dup(targetParent));
-    Step step = CopyEntry(descent, name);
-    while (step == Step::Ok && !descent.frames.empty()) {
-        Frame& frame = descent.frames.back();
-        if (frame.next < frame.names.size()) {
-            std::string entry = std::move(frame.names[frame.next++]);
-            EnterName(frame, entry);
-            step = CopyEntry(descent, entry);
-            continue;
-        }
-        if (frame.finish) {
-            int target = descent.targets.Top();
-            if (m_keepOwners) {
-                (void)::fchown(target, frame.status.st_uid, frame.status.st_gid);
-            }
-            ::fchmod(target, frame.status.st_mode & 07777);
-            struct timespec times[2] = {frame.status.st_atim, frame.status.st_mtim};
-            ::futimens(target, times);
-        }
-        step = Ascend(descent);
-    }
-    return step;
-}
-
-Engine::Step Engine::CopyEntry(Descent& descent, const std::string& name) {
-    if (Cancelled()) {
-        return Cancel();
-    }
-    Report(true);
-    int sourceDir = descent.sources.Top();
-    int targetDir = descent.targets.Top();
-    bool insideMade = !descent.frames.empty() && descent.frames.back().madeByUs;
-    struct stat st;
-    if (::fstatat(sourceDir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return Fail("cannot read " + m_source + ": " + ErrnoText(errno));
-    }
-    struct stat existing;
-    bool exists = ::fstatat(targetDir, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
-    bool replace = false;
-    if (exists && !(S_ISDIR(st.st_mode) && S_ISDIR(existing.st_mode))) {
-        if (S_ISDIR(existing.st_mode)) {
-            return Fail("cannot replace the folder " + m_target + " by a file");
-        }
-        if (!MayOverwrite()) {
-            if (m_status != FileOperationStatus::Completed) {
-                return Step::Stop;
-            }
-            KeepSource();
-            ++m_progress.filesDone;
-            if (S_ISREG(st.st_mode)) {
-                m_progress.bytesDone += uint64_t(st.st_size);
-            }
-            return Step::Ok;
-        }
-        replace = true;
-    }
-    Step step = Step::Ok;
-    if (S_ISREG(st.st_mode)) {
-        step = CopyFile(sourceDir, targetDir, name, st, replace, insideMade);
-    } else if (S_ISLNK(st.st_mode)) {
-        step = CopyLink(sourceDir, targetDir, name, st, replace, insideMade);
-    } else if (S_ISDIR(st.st_mode)) {
-        bool made = !exists;
-        if (replace && ::unlinkat(targetDir, name.c_str(), 0) != 0) {
-            return Fail("cannot replace " + m_target + ": " + ErrnoText(errno));
-        }
-        if (made || replace) {
-            // Private until its content is complete; the mode follows at the end.
-            if (::mkdirat(targetDir, name.c_str(), 0700) != 0) {
-                return Fail("cannot create " + m_target + ": " + ErrnoText(errno));
-            }
-            if (!insideMade) {
-                m_created.push_back(m_target.substr(m_destLength));
-            }
-        }
-        ++m_progress.filesDone;
-        step = Descend(descent, name);
-        if (step == Step::Ok) {
-            Frame& frame = descent.frames.back();
-            frame.status = st;
-            frame.finish = made || replace;
-            frame.madeByUs = insideMade || made || replace;
-        }
-        return step;
-    } else {
-        step = CopySpecial(sourceDir, targetDir, name, st, replace, insideMade);
-    }
-    if (step == Step::Ok) {
-        ++m_progress.filesDone;
-    }
-    return step;
-}
-
 // Puts a finished replacement in place: over the old entry when replacing,
+
 // else under the target's name without ever replacing what appeared there.
-Engine::Step Engine::PlaceReplacement(int targetDir, const std::string& part,
-                                      const std::string& name, bool replace, bool insideMade) {
-    int rc = replace ? ::renameat(targetDir, part.c_str(), targetDir, name.c_str())
-                     : RenameNoReplaceAt(targetDir, part, targetDir, name);
-    if (rc != 0) {
-        int error = errno;
-        ::unlinkat(targetDir, part.c_str(), 0);
-        return Fail("cannot write " + m_target + ": " + ErrnoText(error));
-    }
-    if (!replace && !insideMade) {
-        m_created.push_back(m_target.substr(m_destLength));
-    }
-    return Step::Ok;
-}
-
-Engine::Step Engine::CopyFile(int sourceDir, int targetDir, const std::string& name,
-                              const struct stat& st, bool replace, bool insideMade) {
-    int in = ::openat(sourceDir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (in < 0) {
-        return Fail("cannot read " + m_source + ": " + ErrnoText(errno));
-    }
-    std::string part;
-    int out = -1;
-    for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
-        part = PartName(name, attempt);
-        out = ::openat(targetDir, part.c_str(),
-                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (out < 0 && errno != EEXIST) {
-            break;
-        }
-    }
-    if (out < 0) {
-        int error = errno;
-        ::close(in);
-        return Fail("cannot create " + m_target + ": " + ErrnoText(error));
-    }
-    bool cancelled = false;
-    std::string failure = CopyData(in, out, st, cancelled);
-    if (failure.empty() && !cancelled) {
-        if (m_keepOwners) {
-            (void)::fchown(out, st.st_uid, st.st_gid);
-        }
-        ::fchmod(out, st.st_mode & 07777);
-        struct timespec times[2] = {st.st_atim, st.st_mtim};
-        ::futimens(out, times);
-    }
-    ::close(in);
-    if (::close(out) != 0 && failure.empty()) {
-        failure = "cannot write " + m_target + ": " + ErrnoText(errno);
-    }
-    if (cancelled || !failure.empty()) {
-        ::unlinkat(targetDir, part.c_str(), 0);
-        return cancelled ? Cancel() : Fail(failure);
-    }
-    return PlaceReplacement(targetDir, part, name, replace, insideMade);
-}
-
-std::string Engine::CopyData(int in, int out, const struct stat& st, bool& cancelled) {
-    const bool sparse = uint64_t(st.st_blocks) * 512 < uint64_t(st.st_size);
-    if (!sparse) {
-        // The kernel moves the bytes without a round trip through this
-        // process, and shares or clones blocks where the file system can.
-        // Block by block, so that a cancel and the progress are heard.
-        for (uint64_t copied = 0;;) {
-            if (Cancelled()) {
-                cancelled = true;
-                return "";
-            }
-            ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, kCopyBlock, 0);
-            if (n > 0) {
-                copied += uint64_t(n);
-                m_progress.bytesDone += uint64_t(n);
-                Report();
-                continue;
-            }
-            if (n == 0 && (copied > 0 || st.st_size == 0)) {
-                return "";
-            }
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0 && errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP &&
-                errno != EINVAL && errno != EBADF && errno != ETXTBSY) {
-                return "cannot copy " + m_source + ": " + ErrnoText(errno);
-            }
-            break;  // not offered here (or a file whose size says nothing): read and write
-        }
-    }
-    if (!m_buffer) {
-        m_buffer.reset(new char[kCopyBlock]);
-    }
-    char* buffer = m_buffer.get();
-    while (true) {
-        if (Cancelled()) {
-            cancelled = true;
-            return "";
-        }
-        ssize_t n = ::read(in, buffer, kCopyBlock);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return "cannot read " + m_source + ": " + ErrnoText(errno);
-        }
-        if (n == 0) {
-            break;
-        }
-        // A sparse source keeps its holes: zero blocks are skipped over.
-        if (sparse && std::all_of(buffer, buffer + n, [](char c) { return c == 0; })) {
-            if (::lseek(out, n, SEEK_CUR) < 0) {
-                return "cannot write " + m_target + ": " + ErrnoText(errno);
-            }
-        } else {
-            for (ssize_t written = 0; written < n;) {
-                ssize_t w = ::write(out, buffer + written, size_t(n - written));
-                if (w < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (w < 0) {
-                    return "cannot write " + m_target + ": " + ErrnoText(errno);
-                }
-                written += w;
-            }
-        }
-        m_progress.bytesDone += uint64_t(n);
-        Report();
-    }
-    if (sparse && ::ftruncate(out, st.st_size) != 0) {
-        return "cannot write " + m_target + ": " + ErrnoText(errno);
-    }
-    return "";
-}
-
-Engine::Step Engine::CopyLink(int sourceDir, int targetDir, const std::string& name,
-                              const struct stat& st, bool replace, bool insideMade) {
-    std::vector<char> buffer(size_t(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
-    ssize_t n = ::readlinkat(sourceDir, name.c_str(), buffer.data(), buffer.size());
-    if (n < 0 || size_t(n) >= buffer.size()) {
-        return Fail("cannot read the link " + m_source);
-    }
-    std::string linkTarget(buffer.data(), size_t(n));
-    std::string part = PartName(name, 0);
-    if (::symlinkat(linkTarget.c_str(), targetDir, part.c_str()) != 0) {
-        return Fail("cannot create " + m_target + ": " + ErrnoText(errno));
-    }
-    if (m_keepOwners) {
-        (void)::fchownat(targetDir, part.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);
-    }
-    struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::utimensat(targetDir, part.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    return PlaceReplacement(targetDir, part, name, replace, insideMade);
-}
-
-Engine::Step Engine::CopySpecial(int sourceDir, int targetDir, const std::string& name,
-                                 const struct stat& st, bool replace, bool insideMade) {
-    (void)sourceDir;
-    std::string part = PartName(name, 0);
-    int rc = S_ISFIFO(st.st_mode) ? ::mkfifoat(targetDir, part.c_str(), st.st_mode & 07777)
-                                  : ::mknodat(targetDir, part.c_str(), st.st_mode, st.st_rdev);
-    if (rc != 0) {
-        // Sockets and, without privileges, devices cannot be made anew.
-        KeepSource();
-        return Step::Ok;
-    }
-    struct timespec times[2] = {st.st_atim, st.st_mtim};
-    ::utimensat(targetDir, part.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    return PlaceReplacement(targetDir, part, name, replace, insideMade);
-}
 
 bool Engine::HasKeptBelow(const std::string& relative) const {
     std::string prefix = relative + "/";
@@ -881,12 +519,12 @@ void Engine::RollBack(int destFolder) {
     m_created.clear();
 }
 
-}  // namespace
+}  // namespace fileop
 
 FileOperationResult FileOperation::Run(Kind kind, const std::string& source,
                                        const std::string& destFolder,
                                        const FileOperationCallbacks& callbacks) {
-    Engine engine(kind, callbacks);
+    fileop::Engine engine(kind, callbacks);
     return engine.Run(source, destFolder);
 }
 
