@@ -33,7 +33,7 @@ set(QUARN_CONCURRENCY_TESTS
     foldersize_ui_folder_tree_model_test foldersize_ui_folder_tree_view_test
     foldersize_ui_treemap_renderer_test
     duplicates_ui_MimeIconProvider_test duplicates_ui_TwinListModel_test
-    duplicates_ui_TwinListPane_test
+    duplicates_ui_TwinListView_test
     filter_ui_FileFilterDlg_test controls_ui_file_operation_dialog_test
     app_ui_main_frame_test app_ui_user_message_box_test)
 
