@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "foldersize/FolderScanner.h"
@@ -182,8 +183,12 @@ TEST(TreeActions, ARefreshKeepsTheScansScope) {
     tree.MakeFile("app/cache/blob", 300000);
     tree.MakeFolder("app/mounted");
     // A file system of its own inside the tree, where mounting is allowed.
-    const bool mounted =
-        ::mount("tmpfs", tree.Path("app/mounted").c_str(), "tmpfs", 0, "size=2m") == 0;
+    const std::string mountPoint = tree.Path("app/mounted");
+    const bool mounted = ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=2m") == 0;
+    // Unmounted however the test ends, before the tree is removed.
+    const std::unique_ptr<const std::string, void (*)(const std::string*)> unmount(
+        mounted ? &mountPoint : nullptr,
+        [](const std::string* point) { ::umount(point->c_str()); });
     if (mounted) {
         tree.MakeFile("app/mounted/other.bin", 500000);
     }
@@ -199,9 +204,6 @@ TEST(TreeActions, ARefreshKeepsTheScansScope) {
     EXPECT_EQ(ItemsByPath(view.Tree()).count(tree.Path("app/node_modules")), 0u);
     EXPECT_EQ(ItemsByPath(view.Tree()).count(tree.Path("app/cache")), 0u);
     ExpectSameAsFreshScan(view);
-    if (mounted) {
-        ::umount(tree.Path("app/mounted").c_str());
-    }
 }
 
 TEST(TreeActions, NothingChangesTheTreeWhileAWalkRuns) {
