@@ -237,9 +237,12 @@ TEST_F(TwinScannerTest, WorkersNeverShareTheTree) {
     std::atomic<bool> searchEnded{false};
     std::atomic<int64_t> foldersWhenSearchEnded{-1};
     ASSERT_TRUE(list.StartSearch([&](TwinScanner& twins, std::stop_token stop) {
-        while (!stop.stop_requested()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        // Waits for the stop itself, then lingers: a scan that did not wait
+        // for the search to end would enter folders meanwhile.
+        std::mutex mutex;
+        std::condition_variable_any stopped;
+        std::unique_lock lock(mutex);
+        stopped.wait(lock, stop, [] { return false; });
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         foldersWhenSearchEnded = twins.FoldersEntered();
         searchEnded = true;

@@ -12,14 +12,14 @@
 #include <QSet>
 #include <QSignalSpy>
 #include <QtTest>
-#include <filesystem>
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
-#include "controls/ShellOperations.h"
 #include "controls/DiskChanges.h"
 #include "controls/EngineSignals.h"
+#include "controls/ShellOperations.h"
 #include "duplicates/TwinScanner.h"
 #include "duplicates/ui/TwinListModel.h"
 #include "duplicates/ui/TwinListView.h"
