@@ -22,8 +22,9 @@ ExactTime ExactTimeOfStat(const struct ::stat& status) {
     return ExactTime{int64_t(status.st_mtim.tv_sec), uint32_t(status.st_mtim.tv_nsec / 100)};
 }
 
-// Why `status` is not the file `expected` describes; empty when it is.
-std::string Difference(const struct ::stat& status, const ExpectedFile& expected) {
+}  // namespace
+
+std::string ContentFile::Difference(const struct ::stat& status, const ExpectedFile& expected) {
     if (S_ISLNK(status.st_mode)) {
         return "is a link now";
     }
@@ -39,33 +40,58 @@ std::string Difference(const struct ::stat& status, const ExpectedFile& expected
     return {};
 }
 
-// A plain handle on the path itself (a link is not followed) when it still
-// is the file `expected` describes; otherwise -1, with the outcome and why.
-int OpenCheckedHandle(const std::string& path, const ExpectedFile& expected, struct ::stat& status,
-                      ContentFile::Opened& outcome, std::string& reason) {
-    int handle = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+int ContentFile::OpenHandle(int folder, const std::string& name, const ExpectedFile& expected,
+                            struct ::stat& status, Opened& outcome, std::string& reason) {
+    int handle = ::openat(folder, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (handle < 0) {
         int error = errno;
         bool gone = error == ENOENT || error == ENOTDIR;
-        outcome = gone ? ContentFile::Opened::Changed : ContentFile::Opened::Unread;
+        outcome = gone ? Opened::Changed : Opened::Unread;
         reason = gone ? "no longer exists" : std::strerror(error);
         return -1;
     }
     if (::fstat(handle, &status) != 0) {
-        outcome = ContentFile::Opened::Unread;
+        outcome = Opened::Unread;
         reason = std::strerror(errno);
     } else {
         reason = Difference(status, expected);
-        outcome = reason.empty() ? ContentFile::Opened::Yes : ContentFile::Opened::Changed;
+        outcome = reason.empty() ? Opened::Yes : Opened::Changed;
     }
-    if (outcome != ContentFile::Opened::Yes) {
+    if (outcome != Opened::Yes) {
         ::close(handle);
         return -1;
     }
     return handle;
 }
 
-}  // namespace
+int ContentFile::OpenForReading(int handle, int folder, const std::string& name,
+                                const struct ::stat& status, Opened& outcome, std::string& reason) {
+    // Reopening the handle reads exactly the inode that was checked.
+    char viaHandle[40];
+    std::snprintf(viaHandle, sizeof viaHandle, "/proc/self/fd/%d", handle);
+    int fd = ::open(viaHandle, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        // No /proc: open the name without following a link or waiting on a
+        // fifo, and make sure it is the inode that was checked.
+        fd = ::openat(folder, name.c_str(),
+                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        struct ::stat opened;
+        if (fd >= 0 && (::fstat(fd, &opened) != 0 || opened.st_dev != status.st_dev ||
+                        opened.st_ino != status.st_ino)) {
+            ::close(fd);
+            outcome = Opened::Changed;
+            reason = "is another file now";
+            return -1;
+        }
+    }
+    if (fd < 0) {
+        outcome = Opened::Unread;
+        reason = std::strerror(errno);
+        return -1;
+    }
+    outcome = Opened::Yes;
+    return fd;
+}
 
 Xxh3State NewXxh3State() {
     Xxh3State state(XXH3_createState());
@@ -91,7 +117,7 @@ ContentFile::Opened ContentFile::Check(const std::string& path, const ExpectedFi
                                        std::string& reason) {
     struct ::stat status;
     Opened outcome = Opened::Yes;
-    int handle = OpenCheckedHandle(path, expected, status, outcome, reason);
+    int handle = OpenHandle(AT_FDCWD, path, expected, status, outcome, reason);
     if (handle >= 0) {
         ::close(handle);
     }
@@ -103,32 +129,14 @@ ContentFile::Opened ContentFile::Open(const std::string& path, const ExpectedFil
     m_reason.clear();
     struct ::stat status;
     Opened outcome = Opened::Yes;
-    int handle = OpenCheckedHandle(path, expected, status, outcome, m_reason);
+    int handle = OpenHandle(AT_FDCWD, path, expected, status, outcome, m_reason);
     if (handle < 0) {
         return outcome;
     }
-    // Reopening the handle reads exactly the inode just checked.
-    char viaHandle[40];
-    std::snprintf(viaHandle, sizeof viaHandle, "/proc/self/fd/%d", handle);
-    int fd = ::open(viaHandle, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
-        // No /proc: open the path without following a link or waiting on a
-        // fifo, and make sure it is the inode that was checked.
-        fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        struct ::stat opened;
-        if (fd >= 0 && (::fstat(fd, &opened) != 0 || opened.st_dev != status.st_dev ||
-                        opened.st_ino != status.st_ino)) {
-            ::close(fd);
-            ::close(handle);
-            m_reason = "is another file now";
-            return Opened::Changed;
-        }
-    }
-    int error = errno;
+    int fd = OpenForReading(handle, AT_FDCWD, path, status, outcome, m_reason);
     ::close(handle);
     if (fd < 0) {
-        m_reason = std::strerror(error);
-        return Opened::Unread;
+        return outcome;
     }
     m_fd = fd;
     m_mayHaveHoles = uint64_t(status.st_blocks) * 512 < uint64_t(status.st_size);

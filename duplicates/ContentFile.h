@@ -12,6 +12,7 @@
 // Holes of a sparse file are hashed as the zeros they read as without
 // reading them. One object reads one file at a time; any thread.
 
+#include <sys/stat.h>
 #include <xxhash.h>
 
 #include <cstdint>
@@ -48,6 +49,19 @@ class ContentFile {
     // Only looks: Yes when `path` still is `expected` (nothing is opened for
     // reading).
     static Opened Check(const std::string& path, const ExpectedFile& expected, std::string& reason);
+
+    // The plain handle that Check and Open start from: `name` in the folder
+    // `folder` (AT_FDCWD: `name` is a path), not followed when a link, kept
+    // only when it still is `expected`, with its status. Otherwise -1, with
+    // the outcome and why.
+    static int OpenHandle(int folder, const std::string& name, const ExpectedFile& expected,
+                          struct ::stat& status, Opened& outcome, std::string& reason);
+    // A descriptor reading the inode behind such a handle (`status` is what
+    // the handle showed); otherwise -1, with the outcome and why.
+    static int OpenForReading(int handle, int folder, const std::string& name,
+                              const struct ::stat& status, Opened& outcome, std::string& reason);
+    // Why `status` is not the file `expected` describes; empty when it is.
+    static std::string Difference(const struct ::stat& status, const ExpectedFile& expected);
 
     // Feeds bytes [from, to) of the open file to `state`, reading through
     // `buffer` (its size is the largest read). `cancelled` is asked between
