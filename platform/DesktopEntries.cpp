@@ -49,6 +49,14 @@ std::string XdgConfigHome() {
     return HomeFolder() + "/.config";
 }
 
+std::string XdgCacheHome() {
+    std::string value = EnvValue("XDG_CACHE_HOME");
+    if (!value.empty() && value.front() == '/') {
+        return value;
+    }
+    return HomeFolder() + "/.cache";
+}
+
 std::vector<std::string> SplitExec(const std::string& exec) {
     std::vector<std::string> args;
     std::string current;

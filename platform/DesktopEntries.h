@@ -14,6 +14,8 @@ namespace quarn {
 std::string XdgDataHome();
 // $XDG_CONFIG_HOME when set to an absolute path, else $HOME/.config.
 std::string XdgConfigHome();
+// $XDG_CACHE_HOME when set to an absolute path, else $HOME/.cache.
+std::string XdgCacheHome();
 
 // Splits an Exec value into arguments: blanks separate, double quotes group
 // (inside them a backslash escapes " ` $ \), single quotes group literally,
