@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <unordered_set>
 
 #include "duplicates/ChunkedStorage.h"
@@ -24,6 +25,8 @@ constexpr uint16_t kTimeBeyondFileTime = 0x4000u;
 constexpr uint16_t kNotCandidate = 0x2000u;
 // An earlier file of the group is the same inode.
 constexpr uint16_t kExtraLink = 0x1000u;
+// Found in a reference folder: never selected, trashed or replaced.
+constexpr uint16_t kReference = 0x0800u;
 
 constexpr uint16_t kUnknownDevice = 0xffffu;
 
@@ -77,6 +80,9 @@ struct InodeKeyHash {
 }  // namespace
 struct BinBaum::Impl {
     ChunkedArray<FileRec, 14> files;
+    // A content index's files have names of their own: their offsets in
+    // `names`, parallel to `files` (empty otherwise).
+    ChunkedArray<uint32_t, 14> fileNames;
     ChunkedArray<GroupRec, 14> groups;
     ChunkedArray<std::string, 12> folders;
     NameArena names;
@@ -91,6 +97,8 @@ struct BinBaum::Impl {
 
     uint8_t compare = 0;
     bool compareSet = false;
+
+    bool ByContent() const { return (compare & kCompareContent) != 0; }
 
     // The walk order: group ids (NameOrder.h).
     struct FreeDeleter {
@@ -287,12 +295,12 @@ BinBaum::Inserted BinBaum::Insert(const TwinGroup& candidate) {
 }
 
 BinBaum::Inserted BinBaum::Insert(std::string_view folderPrefix, const FileEntry& entry,
-                                  uint8_t compare) {
-    return InsertEntry(entry, folderPrefix, false, compare);
+                                  uint8_t compare, bool reference) {
+    return InsertEntry(entry, folderPrefix, false, compare, reference);
 }
 
 BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view folderPrefix,
-                                       bool prefixIsPath, uint8_t compare) {
+                                       bool prefixIsPath, uint8_t compare, bool reference) {
     Impl& impl = *m_impl;
     if (!impl.compareSet) {
         impl.compare = compare;
@@ -304,7 +312,8 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
         impl.orderSize = 0;
     }
     const TwinKey key = TwinKeyOf(entry);
-    const bool candidate = entry.IsRegularFile();
+    // Empty files hold no content to share: never twins by content.
+    const bool candidate = entry.IsRegularFile() && !(impl.ByContent() && entry.size == 0);
     try {
         impl.EnsureSlots(impl.groups.size() + 1);
     } catch (const std::bad_alloc&) {
@@ -324,7 +333,7 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
                  0,
                  uint16_t((prefixIsPath ? kPathIsWhole : 0u) |
                           (key.beyondFileTime ? kTimeBeyondFileTime : 0u) |
-                          (candidate ? 0u : kNotCandidate)),
+                          (candidate ? 0u : kNotCandidate) | (reference ? kReference : 0u)),
                  impl.InternDevice(entry.device)};
     const bool manyLinks = candidate && entry.linkCount > 1 && impl.KnownInode(file);
 
@@ -339,6 +348,11 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
             // Joining: memory exhausted here abandons the walk, as any failure does.
             impl.files.Reserve();
             file.folder = impl.InternFolder(folderPrefix);
+            if (impl.ByContent()) {
+                impl.fileNames.Reserve();
+                impl.names.Reserve(key.name);
+                impl.fileNames.Append(impl.names.Append(key.name));
+            }
             bool extraLink = false;
             if (manyLinks) {
                 extraLink = !impl.linkedInodes.insert(InodeKey{entry.device, inode, g}).second;
@@ -369,6 +383,9 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
         ReserveGroup();
         impl.files.Reserve();
         impl.names.Reserve(key.name);
+        if (impl.ByContent()) {
+            impl.fileNames.Reserve();
+        }
         file.folder = impl.InternFolder(folderPrefix);
         if (key.beyondFileTime) {
             impl.beyondTimes.insert_or_assign(uint32_t(impl.files.size()), key.exact);
@@ -383,7 +400,11 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
     uint32_t id = uint32_t(impl.files.size());
     file.next = id;
     impl.files.Append(file);
-    GroupId g = GroupId(impl.groups.Append(GroupRec{impl.names.Append(key.name), id}));
+    const uint32_t name = impl.names.Append(key.name);
+    if (impl.ByContent()) {
+        impl.fileNames.Append(name);
+    }
+    GroupId g = GroupId(impl.groups.Append(GroupRec{name, id}));
     if (candidate) {
         impl.slots[pos] = tag | (g + 1);
     }
@@ -396,6 +417,7 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
 void BinBaum::Clear() {
     Impl& impl = *m_impl;
     impl.files.Clear();
+    impl.fileNames.Clear();
     impl.groups.Clear();
     impl.folders.Clear();
     impl.names.Clear();
@@ -529,13 +551,102 @@ bool BinBaum::SameInode(FileId a, FileId b) const {
     return m_impl->SameInode(m_impl->files[a], m_impl->files[b]);
 }
 
+std::string_view BinBaum::FileName(GroupId group, FileId file) const {
+    if (m_impl->ByContent()) {
+        return m_impl->names.At(m_impl->fileNames[file]);
+    }
+    return GroupName(group);
+}
+
+bool BinBaum::FileIsReference(FileId file) const {
+    return (m_impl->files[file].flags & kReference) != 0;
+}
+
+bool BinBaum::IsContentIndex() const {
+    return m_impl->compareSet && m_impl->ByContent();
+}
+
 std::string BinBaum::FilePath(GroupId group, FileId file) const {
     const FileRec& rec = m_impl->files[file];
     std::string path = m_impl->folders[rec.folder];
     if ((rec.flags & kPathIsWhole) == 0) {
-        path.append(GroupName(group));
+        path.append(FileName(group, file));
     }
     return path;
+}
+
+GroupId BinBaum::SplitOff(GroupId group, const std::vector<FileId>& files) {
+    Impl& impl = *m_impl;
+    if (files.empty()) {
+        return kNoGroup;
+    }
+    ReserveGroup();
+    // Links of one inode move together; taking the first out of the old ring
+    // would make the next one stand for the inode, so their marks are kept.
+    std::vector<uint16_t> linkMarks;
+    linkMarks.reserve(files.size());
+    for (FileId file : files) {
+        linkMarks.push_back(impl.files[file].flags & kExtraLink);
+    }
+    for (FileId file : files) {
+        if (!RemoveFile(group, file)) {
+            throw std::invalid_argument("SplitOff: a file not in its group");
+        }
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+        FileRec& rec = impl.files[files[i]];
+        rec.flags = uint16_t((rec.flags & ~kExtraLink) | linkMarks[i]);
+    }
+    // The moved files form a ring of their own, in the order given.
+    for (size_t i = 0; i < files.size(); ++i) {
+        impl.files[files[i]].next = files[(i + 1) % files.size()];
+    }
+    const uint32_t name =
+        impl.ByContent() ? impl.fileNames[files.front()] : (impl.NameField(group) & ~kHasTwins);
+    const GroupId split = GroupId(impl.groups.Append(GroupRec{name, files.back()}));
+    impl.SetTwinsBit(split, files.size() > 1);
+    m_groupCount = impl.groups.size();
+    // A new group invalidates the walk order; the hash table no longer
+    // leads to these files' old group.
+    impl.orderValid = false;
+    impl.orderBuffer.reset();
+    impl.orderSize = 0;
+    impl.slotsValid = false;
+    ++m_nNodes;
+    return split;
+}
+
+void BinBaum::RetireGroup(GroupId group) {
+    m_impl->SetTwinsBit(group, false);
+}
+
+void BinBaum::RelinkFile(FileId file, FileId to) {
+    Impl& impl = *m_impl;
+    FileRec& rec = impl.files[file];
+    const FileRec& target = impl.files[to];
+    if ((rec.flags & kExtraLink) == 0) {
+        // Another link of the old inode, if the group has one, now stands
+        // for it (the ring of the group passes through every file).
+        for (FileId f = rec.next; f != file; f = impl.files[f].next) {
+            FileRec& other = impl.files[f];
+            if ((other.flags & kExtraLink) != 0 && impl.SameInode(other, rec)) {
+                other.flags &= uint16_t(~kExtraLink);
+                break;
+            }
+        }
+    }
+    rec.timeLow = target.timeLow;
+    rec.timeHigh = target.timeHigh;
+    rec.inodeLow = target.inodeLow;
+    rec.inodeHigh = target.inodeHigh;
+    rec.device = target.device;
+    rec.flags = uint16_t((rec.flags & ~kTimeBeyondFileTime) | (target.flags & kTimeBeyondFileTime) |
+                         kExtraLink);
+    if ((target.flags & kTimeBeyondFileTime) != 0) {
+        impl.beyondTimes.insert_or_assign(file, impl.beyondTimes.at(to));
+    } else {
+        impl.beyondTimes.erase(file);
+    }
 }
 
 bool BinBaum::RemoveFile(GroupId group, FileId file) {

@@ -52,6 +52,7 @@ class BinBaum;
 using GroupId = uint32_t;
 using FileId = uint32_t;
 inline constexpr FileId kNoFile = 0xffffffffu;
+inline constexpr GroupId kNoGroup = 0xffffffffu;
 
 // A group of the tree, as the walk and the rows see it. A handle: cheap to
 // copy, valid until the tree is cleared.
@@ -113,8 +114,10 @@ class BinBaum {
     // Clear(); they hold for the whole scan.
     Inserted Insert(const TwinGroup& candidate);
     // The same for a file at `folderPrefix` + its name (the prefix ends in a
-    // separator), without building the path.
-    Inserted Insert(std::string_view folderPrefix, const FileEntry& entry, uint8_t compare);
+    // separator), without building the path. `reference`: the file lies in a
+    // reference folder.
+    Inserted Insert(std::string_view folderPrefix, const FileEntry& entry, uint8_t compare,
+                    bool reference = false);
 
     // Frees every group, file and folder; m_nNodes keeps its value.
     void Clear();
@@ -160,8 +163,15 @@ class BinBaum {
     bool SameInode(FileId a, FileId b) const;
     // Joins since the last Clear() that were extra links (no copies).
     uint64_t ExtraLinkJoins() const { return m_extraLinkJoins; }
-    // The stored path: the interned folder prefix plus the group's name.
+    // The stored path: the interned folder prefix plus the file's name.
     std::string FilePath(GroupId group, FileId file) const;
+    // The file's name: the group's, except in a content index, where every
+    // file keeps its own.
+    std::string_view FileName(GroupId group, FileId file) const;
+    // The file lies in a reference folder (inserted so).
+    bool FileIsReference(FileId file) const;
+    // The index groups by size for a content search (kCompareContent).
+    bool IsContentIndex() const;
     size_t FolderCount() const { return m_folderCount; }
 
     // Takes a file out of its group (its file was trashed). The group stays
@@ -169,6 +179,21 @@ class BinBaum {
     // the removed file becomes the group's copy of that inode. Returns false
     // when the file is not in the group.
     bool RemoveFile(GroupId group, FileId file);
+
+    // --- What a content search makes of the groups ---------------------------
+    // Moves `files` (all of `group`, in that order) into a new group, named
+    // after the first of them in a content index; hard-link marks move with
+    // the files. Returns the new group; throws std::bad_alloc when memory is
+    // exhausted (nothing moved then). Invalidates cursors; no insertion may
+    // follow until Clear().
+    GroupId SplitOff(GroupId group, const std::vector<FileId>& files);
+    // The group stays, but is no group of twins any more (what a content
+    // search left of a size group: changed, unread or unique files).
+    void RetireGroup(GroupId group);
+    // `file` was replaced by a hard link to `to` (of the same group, earlier
+    // in it or not): it takes `to`'s device, inode and time and is an extra
+    // link from now on. Needs that no other thread reads at the same time.
+    void RelinkFile(FileId file, FileId to);
 
   protected:
     // Makes room for one more group; throws std::bad_alloc when memory is
@@ -180,7 +205,7 @@ class BinBaum {
     struct Impl;
 
     Inserted InsertEntry(const FileEntry& entry, std::string_view folderPrefix, bool prefixIsPath,
-                         uint8_t compare);
+                         uint8_t compare, bool reference = false);
     void BuildOrder() const;
 
     std::unique_ptr<Impl> m_impl;

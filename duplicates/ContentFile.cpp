@@ -108,18 +108,26 @@ ContentFile::~ContentFile() {
 
 void ContentFile::Close() {
     if (m_fd >= 0) {
+        if (m_bytesRead >= kDropPagesFrom) {
+            // Read only to be hashed: a large file's pages should not push
+            // the user's working set out of the page cache.
+            ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_DONTNEED);
+        }
         ::close(m_fd);
         m_fd = -1;
     }
 }
 
 ContentFile::Opened ContentFile::Check(const std::string& path, const ExpectedFile& expected,
-                                       std::string& reason) {
+                                       std::string& reason, struct ::stat* seen) {
     struct ::stat status;
     Opened outcome = Opened::Yes;
     int handle = OpenHandle(AT_FDCWD, path, expected, status, outcome, reason);
     if (handle >= 0) {
         ::close(handle);
+        if (seen != nullptr) {
+            *seen = status;
+        }
     }
     return outcome;
 }
@@ -139,6 +147,7 @@ ContentFile::Opened ContentFile::Open(const std::string& path, const ExpectedFil
         return outcome;
     }
     m_fd = fd;
+    m_status = status;
     m_mayHaveHoles = uint64_t(status.st_blocks) * 512 < uint64_t(status.st_size);
     return Opened::Yes;
 }

@@ -47,8 +47,14 @@ class ContentFile {
     // describes. On Changed or Unread, Reason() says why.
     Opened Open(const std::string& path, const ExpectedFile& expected);
     // Only looks: Yes when `path` still is `expected` (nothing is opened for
-    // reading).
-    static Opened Check(const std::string& path, const ExpectedFile& expected, std::string& reason);
+    // reading); then `seen`, when given, gets the status it looked at.
+    static Opened Check(const std::string& path, const ExpectedFile& expected, std::string& reason,
+                        struct ::stat* seen = nullptr);
+    // After Open: the status of the file opened, as checked.
+    const struct ::stat& Status() const { return m_status; }
+    // Files from which this many bytes were read have their pages dropped
+    // from the page cache when closed.
+    static constexpr uint64_t kDropPagesFrom = 8 * 1024 * 1024;
 
     // The plain handle that Check and Open start from: `name` in the folder
     // `folder` (AT_FDCWD: `name` is a path), not followed when a link, kept
@@ -79,6 +85,7 @@ class ContentFile {
   private:
     int m_fd = -1;
     bool m_mayHaveHoles = false;
+    struct ::stat m_status {};
     std::string m_reason;
     uint64_t m_bytesRead = 0;
 };

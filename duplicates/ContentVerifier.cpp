@@ -12,7 +12,13 @@ namespace {
 // Where the stages left a file: files with equal keys have equal bytes as
 // far as the stages went; a file that went through fewer stages than a
 // file of its size had no partner from that stage on.
-using ContentKey = std::tuple<uint64_t, int, uint64_t, uint64_t, uint64_t, uint64_t>;
+using ContentKey =
+    std::tuple<uint64_t, int, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t, uint64_t>;
+using HashPair = std::pair<uint64_t, uint64_t>;
+
+HashPair PairOf(const XXH128_hash_t& hash) {
+    return {hash.high64, hash.low64};
+}
 
 struct InodeOf {
     uint64_t device;
@@ -31,14 +37,23 @@ struct InodeOfHash {
 struct ContentVerifier::Work {
     size_t primary = 0;  // the first member of the same inode (itself for most)
     bool failed = false;
-    int depth = 0;  // 0: size only, 1: first block hashed, 2: whole file hashed
+    int depth = 0;  // 0: size only, 1: first block, 2: last block, 3: whole file
     XXH128_hash_t head{};
+    XXH128_hash_t tail{};
     XXH128_hash_t full{};
-    Xxh3State state;  // kept between the stages for files beyond the first block
+    // The whole file's hash, fed from offset 0 up to `streamed`; kept
+    // between the stages for files beyond the first block.
+    Xxh3State state;
+    uint64_t streamed = 0;
+    // What is known without reading, and the status it was found by.
+    std::optional<StageHashes> known;
+    bool seen = false;
+    struct ::stat status {};
+    bool learnt = false;  // something was read that is worth keeping
 };
 
-ContentVerifier::ContentVerifier(std::function<bool()> cancelled)
-    : m_cancelled(std::move(cancelled)), m_buffer(kReadSize) {}
+ContentVerifier::ContentVerifier(std::function<bool()> cancelled, KnownHashes* known)
+    : m_cancelled(std::move(cancelled)), m_known(known), m_buffer(kReadSize) {}
 
 std::optional<std::vector<MemberVerdict>> ContentVerifier::VerifyGroup(
     const std::vector<VerifyMember>& members) {
@@ -82,13 +97,20 @@ std::optional<std::vector<MemberVerdict>> ContentVerifier::VerifyGroup(
         it->second.push_back(i);
     }
 
-    // Files beyond the first block stay open between the two stages when
-    // their size is shared by few files: the second stage goes on reading
-    // without opening and checking them again.
+    // Files beyond the first block stay open between the stages when their
+    // size is shared by few files: the later stages go on reading without
+    // opening and checking them again.
     constexpr size_t kKeptOpen = 64;
     std::vector<std::unique_ptr<ContentFile>> open(count);
     bool cancelled = false;
-    auto read = [&](size_t i, uint64_t from, uint64_t to, bool keep) {
+    auto close = [&](size_t i) {
+        if (open[i]) {
+            m_bytesRead.fetch_add(open[i]->BytesRead(), std::memory_order_relaxed);
+            open[i].reset();
+        }
+    };
+    // Feeds bytes [from, to) of member i to `state`.
+    auto read = [&](size_t i, XXH3_state_t* state, uint64_t from, uint64_t to, bool keep) {
         const VerifyMember& member = members[i];
         if (!open[i]) {
             open[i] = std::make_unique<ContentFile>();
@@ -98,9 +120,14 @@ std::optional<std::vector<MemberVerdict>> ContentVerifier::VerifyGroup(
                 open[i].reset();
                 return;
             }
+            m_filesRead.fetch_add(1, std::memory_order_relaxed);
+            if (!work[i].seen) {
+                work[i].seen = true;
+                work[i].status = open[i]->Status();
+            }
         }
         ContentFile& file = *open[i];
-        ContentFile::Read result = file.Hash(work[i].state.get(), from, to, m_buffer, m_cancelled);
+        ContentFile::Read result = file.Hash(state, from, to, m_buffer, m_cancelled);
         if (result == ContentFile::Read::Cancelled) {
             cancelled = true;
         } else if (result != ContentFile::Read::Done) {
@@ -109,11 +136,46 @@ std::optional<std::vector<MemberVerdict>> ContentVerifier::VerifyGroup(
                    !file.StillAsExpected(member.expected)) {
             // Read in several pieces: it must not have changed meanwhile.
             fail(i, ContentFile::Opened::Changed, file.Reason());
+        } else {
+            work[i].learnt = true;
         }
         if (!keep || cancelled || work[i].failed) {
-            m_bytesRead.fetch_add(file.BytesRead(), std::memory_order_relaxed);
-            open[i].reset();
+            close(i);
         }
+    };
+    // Looks the file up among the known hashes (only looking at the file).
+    auto lookUp = [&](size_t i) {
+        if (m_known == nullptr) {
+            return;
+        }
+        std::string reason;
+        ContentFile::Opened outcome =
+            ContentFile::Check(members[i].path, members[i].expected, reason, &work[i].status);
+        if (outcome != ContentFile::Opened::Yes) {
+            fail(i, outcome, reason);
+            return;
+        }
+        work[i].seen = true;
+        work[i].known = m_known->Find(work[i].status);
+    };
+    // The members of `from` whose key is shared by another one of them.
+    auto shared = [&](const std::vector<size_t>& from, auto keyOf) {
+        std::map<decltype(keyOf(size_t(0))), int> holders;
+        for (size_t i : from) {
+            if (!work[i].failed) {
+                ++holders[keyOf(i)];
+            }
+        }
+        std::vector<size_t> kept;
+        for (size_t i : from) {
+            if (!work[i].failed && holders[keyOf(i)] >= 2) {
+                kept.push_back(i);
+            } else {
+                close(i);
+                work[i].state.reset();
+            }
+        }
+        return kept;
     };
 
     for (uint64_t size : sizes) {
@@ -131,52 +193,117 @@ std::optional<std::vector<MemberVerdict>> ContentVerifier::VerifyGroup(
         }
         const uint64_t headEnd = std::min(size, kFirstBlock);
         const bool wholeInHead = size <= kFirstBlock;
+        // Below two blocks the last block is mostly the first one again.
+        const bool tailStage = size > 2 * kFirstBlock;
         const bool keep = !wholeInHead && bucket.size() <= kKeptOpen;
+
+        // Stage 1: the first block.
         for (size_t i : bucket) {
             if (m_cancelled && m_cancelled()) {
                 return std::nullopt;
             }
+            lookUp(i);
+            if (work[i].failed) {
+                continue;
+            }
+            if (work[i].known && work[i].known->head) {
+                work[i].head = *work[i].known->head;
+                work[i].depth = 1;
+                continue;
+            }
             work[i].state = NewXxh3State();
-            read(i, 0, headEnd, keep);
+            read(i, work[i].state.get(), 0, headEnd, keep);
             if (cancelled) {
                 return std::nullopt;
             }
             if (!work[i].failed) {
                 work[i].depth = 1;
                 work[i].head = XXH3_128bits_digest(work[i].state.get());
-            }
-            if (wholeInHead) {
-                work[i].state.reset();
+                work[i].streamed = headEnd;
             }
         }
         if (wholeInHead) {
+            for (size_t i : bucket) {
+                work[i].state.reset();
+            }
             continue;
         }
-        // The rest of the files whose first block matches another's.
-        std::map<std::pair<uint64_t, uint64_t>, int> heads;
-        for (size_t i : bucket) {
-            if (!work[i].failed) {
-                ++heads[{work[i].head.high64, work[i].head.low64}];
-            }
-        }
-        for (size_t i : bucket) {
-            if (work[i].failed || heads[{work[i].head.high64, work[i].head.low64}] < 2) {
-                if (open[i]) {
-                    m_bytesRead.fetch_add(open[i]->BytesRead(), std::memory_order_relaxed);
-                    open[i].reset();
+        std::vector<size_t> alive = shared(bucket, [&](size_t i) { return PairOf(work[i].head); });
+
+        // Stage 2: the last block, hashed by itself.
+        if (tailStage) {
+            for (size_t i : alive) {
+                if (work[i].known && work[i].known->tail) {
+                    work[i].tail = *work[i].known->tail;
+                    work[i].depth = 2;
+                    continue;
                 }
+                Xxh3State tail = NewXxh3State();
+                read(i, tail.get(), size - kFirstBlock, size, keep);
+                if (cancelled) {
+                    return std::nullopt;
+                }
+                if (!work[i].failed) {
+                    work[i].depth = 2;
+                    work[i].tail = XXH3_128bits_digest(tail.get());
+                }
+            }
+            alive = shared(alive, [&](size_t i) {
+                return std::pair(PairOf(work[i].head), PairOf(work[i].tail));
+            });
+        }
+
+        // Stage 3: the whole file, going on from the first block.
+        for (size_t i : alive) {
+            if (work[i].known && work[i].known->whole) {
+                work[i].full = *work[i].known->whole;
+                work[i].depth = 3;
+                close(i);
                 work[i].state.reset();
                 continue;
             }
-            read(i, headEnd, size, false);
+            if (!work[i].state || work[i].streamed != headEnd) {
+                work[i].state = NewXxh3State();
+                work[i].streamed = 0;
+            }
+            read(i, work[i].state.get(), work[i].streamed, size, false);
             if (cancelled) {
                 return std::nullopt;
             }
             if (!work[i].failed) {
-                work[i].depth = 2;
+                work[i].depth = 3;
                 work[i].full = XXH3_128bits_digest(work[i].state.get());
             }
             work[i].state.reset();
+        }
+        for (size_t i : bucket) {
+            close(i);
+            work[i].state.reset();
+        }
+    }
+
+    // What was read is kept for the next search.
+    if (m_known != nullptr) {
+        for (size_t i = 0; i < count; ++i) {
+            const Work& w = work[i];
+            if (w.primary != i || w.failed || !w.learnt || !w.seen) {
+                continue;
+            }
+            const uint64_t size = members[i].expected.size;
+            StageHashes hashes;
+            if (w.depth >= 1) {
+                hashes.head = w.head;
+                if (size <= kFirstBlock) {
+                    hashes.whole = w.head;  // the first block is the whole file
+                }
+            }
+            if (w.depth >= 2 && size > 2 * kFirstBlock) {
+                hashes.tail = w.tail;
+            }
+            if (w.depth >= 3) {
+                hashes.whole = w.full;
+            }
+            m_known->Learn(w.status, hashes);
         }
     }
 
@@ -188,6 +315,8 @@ std::optional<std::vector<MemberVerdict>> ContentVerifier::VerifyGroup(
                           w.depth,
                           w.head.high64,
                           w.head.low64,
+                          w.depth >= 2 ? w.tail.high64 : 0,
+                          w.depth >= 2 ? w.tail.low64 : 0,
                           w.full.high64,
                           w.full.low64};
     };

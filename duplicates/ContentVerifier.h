@@ -2,11 +2,13 @@
 // Splits a twin group into sets of files with identical bytes.
 //
 // Files are compared in stages, cheapest first: by size, then by a hash of
-// their first 4 KiB, then by a hash of the whole file (XXH3, 128 bits).
-// Each file is read at most once, in large sequential reads, the second
-// stage going on from where the first stopped; a file whose size or first
-// block matches no other file's is never read further, and a file alone in
-// its group is never read at all. Files of one inode are read once: the
+// their first 4 KiB, of their last 4 KiB, then of the whole file (XXH3, 128
+// bits). Each file is read at most once, in large sequential reads, the whole
+// file's hash going on from where the first block stopped (only the last
+// block is read twice); a file whose size or blocks match no other file's is
+// never read further, and a file alone in its group is never read at all.
+// Hashes already known for a file (KnownHashes: the hash cache) stand in for
+// reading it; what is read is handed back to be kept. Files of one inode are read once: the
 // others are hard links. Nothing is opened that is not a regular file, and
 // no link is followed (ContentFile.h).
 //
@@ -25,6 +27,24 @@
 #include "duplicates/ContentVerdict.h"
 
 namespace quarn {
+
+// The stage hashes of one file, each known or not.
+struct StageHashes {
+    std::optional<XXH128_hash_t> head;   // of the first block
+    std::optional<XXH128_hash_t> tail;   // of the last block
+    std::optional<XXH128_hash_t> whole;  // of every byte
+};
+
+// Hashes kept from earlier searches, found by the file's status (device,
+// inode, size, times). Called from the verifying thread only.
+class KnownHashes {
+  public:
+    virtual ~KnownHashes() = default;
+    virtual std::optional<StageHashes> Find(const struct ::stat& status) = 0;
+    // What was learnt of the file whose status (taken before reading) is
+    // `status`; it did not change while it was read.
+    virtual void Learn(const struct ::stat& status, const StageHashes& hashes) = 0;
+};
 
 // A file of a group as the scan saw it.
 struct VerifyMember {
@@ -46,8 +66,9 @@ class ContentVerifier {
     static constexpr size_t kReadSize = 1024 * 1024;
 
     // `cancelled` is asked between reads; once it says yes, VerifyGroup
-    // returns soon with nothing.
-    explicit ContentVerifier(std::function<bool()> cancelled);
+    // returns soon with nothing. `known`, when given, is asked before a file
+    // is read and told what was read; it must outlive the verifier.
+    explicit ContentVerifier(std::function<bool()> cancelled, KnownHashes* known = nullptr);
 
     // The verdicts of `members` (one group, in join order), in the same
     // order; nothing when cancelled before the group was done. Set numbers
@@ -56,15 +77,19 @@ class ContentVerifier {
 
     uint64_t FilesDone() const { return m_filesDone.load(std::memory_order_relaxed); }
     uint64_t BytesRead() const { return m_bytesRead.load(std::memory_order_relaxed); }
+    // Files whose contents were opened for reading (not taken from `known`).
+    uint64_t FilesRead() const { return m_filesRead.load(std::memory_order_relaxed); }
 
   private:
     struct Work;
 
     std::function<bool()> m_cancelled;
+    KnownHashes* m_known = nullptr;
     std::vector<char> m_buffer;
     uint32_t m_nextSet = 1;
     std::atomic<uint64_t> m_filesDone{0};
     std::atomic<uint64_t> m_bytesRead{0};
+    std::atomic<uint64_t> m_filesRead{0};
 };
 
 }  // namespace quarn

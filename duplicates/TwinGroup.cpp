@@ -34,6 +34,9 @@ TwinKey TwinKeyOf(const FileEntry& entry) {
 }
 
 bool IsTwinUnder(uint8_t compare, const TwinKey& first, const TwinKey& candidate) {
+    if ((compare & kCompareContent) != 0) {
+        return first.size == candidate.size;  // the content search decides
+    }
     // Byte order, case-sensitive: "A.TXT" and "a.txt" are never twins.
     if (first.name != candidate.name) {
         return false;

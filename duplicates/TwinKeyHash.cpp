@@ -7,6 +7,10 @@
 namespace quarn {
 
 uint32_t HashTwinKey(const TwinKey& key, uint8_t compare) {
+    if ((compare & kCompareContent) != 0) {
+        const uint64_t h = MixHash(0x9e3779b97f4a7c15ULL ^ key.size);
+        return uint32_t(h >> 32) ^ uint32_t(h);
+    }
     uint64_t h = 0x9e3779b97f4a7c15ULL ^ key.name.size();
     const char* p = key.name.data();
     size_t n = key.name.size();

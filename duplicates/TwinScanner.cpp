@@ -14,8 +14,10 @@ class TwinScanner::ScanWalkSink : public WalkSink {
   public:
     // `stop`: a duplicate scan's walk stops with its job; a combined walk's
     // is stopped by the folder scan that runs it.
-    ScanWalkSink(TwinScanner& twins, std::stop_token stop, bool testsCancel)
-        : m_twins(twins), m_stop(stop), m_testsCancel(testsCancel) {}
+    // `references`: the reference folders; must outlive the sink.
+    ScanWalkSink(TwinScanner& twins, std::stop_token stop, bool testsCancel,
+                 const std::vector<std::string>& references)
+        : m_twins(twins), m_stop(stop), m_testsCancel(testsCancel), m_references(references) {}
 
     bool EnterFolder(const std::string&, const FileEntry*) override {
         m_twins.m_nFoldersEntered.fetch_add(1, std::memory_order_relaxed);
@@ -27,8 +29,9 @@ class TwinScanner::ScanWalkSink : public WalkSink {
             m_folder = folderPath;
             m_prefix = folderPath;
             AppendPathComponent(m_prefix, "");
+            m_inReference = IsInsideAnyFolder(m_folder, m_references);
         }
-        m_twins.AddFileAt(m_prefix, file);
+        m_twins.AddFileAt(m_prefix, file, m_inReference);
     }
     void LeaveFolder(const std::string&) override {}
 
@@ -36,6 +39,8 @@ class TwinScanner::ScanWalkSink : public WalkSink {
     TwinScanner& m_twins;
     std::stop_token m_stop;
     bool m_testsCancel;
+    const std::vector<std::string>& m_references;
+    bool m_inReference = false;
     std::string m_folder;
     std::string m_prefix;
 };
@@ -104,6 +109,16 @@ TwinScanner::Summary TwinScanner::LastScanSummary() const {
     return summary;
 }
 
+ScanRequest TwinScanner::LastRequest() const {
+    std::lock_guard lock(m_mutex);
+    return m_request;
+}
+
+TwinScanner::ContentCounts TwinScanner::LastContentCounts() const {
+    std::lock_guard lock(m_mutex);
+    return m_contentCounts;
+}
+
 void TwinScanner::CountScanStart(bool fed) {
     std::lock_guard lock(m_mutex);
     m_scanned = true;
@@ -133,11 +148,14 @@ void TwinScanner::StartScan(const ScanRequest& request) {
         m_strScanRoot = request.root;
         m_strImportedFrom = request.IsImport() ? request.root : std::string();
         m_strImportError.clear();
+        m_request = request;
+        m_contentCounts = ContentCounts();
     }
     CountScanStart(/*fed=*/false);
     m_runner.Start(JobKind::Scan, [this, request](const JobRunner::Ticket& ticket) {
         ScanJob(request, ticket);
-        if (request.verifyContents && m_runner.IsBusy() && !ticket.stop.stop_requested()) {
+        const bool search = request.verifyContents || request.contentTwins;
+        if (search && m_runner.IsBusy() && !ticket.stop.stop_requested()) {
             m_runner.Retag(ticket, JobKind::Verify);
             VerifyJob(ticket);
         }
@@ -167,7 +185,10 @@ void TwinScanner::ScanJob(const ScanRequest& request, const JobRunner::Ticket& t
     m_nTwinBytes = 0;
     m_throttle = ProgressThrottle();
     m_newFile.m_nCompare = request.twinCompare;
+    m_minContentSize = request.minContentSize;
+    m_maxContentSize = request.maxContentSize;
     EmptyIndexAndRows();
+    m_byContent = request.contentTwins;
     try {
         Walk(request, ticket.stop);
     } catch (...) {
@@ -187,7 +208,7 @@ void TwinScanner::ScanJob(const ScanRequest& request, const JobRunner::Ticket& t
 }
 
 void TwinScanner::Walk(const ScanRequest& request, std::stop_token stop) {
-    ScanWalkSink sink(*this, stop, /*testsCancel=*/true);
+    ScanWalkSink sink(*this, stop, /*testsCancel=*/true, request.referenceFolders);
     if (request.IsImport()) {
         std::string error;
         const ImportOutcome outcome = ReadImportFile(request.root, sink, error);
@@ -204,11 +225,28 @@ void TwinScanner::Walk(const ScanRequest& request, std::stop_token stop) {
     if (WalkFolderTree(request.root, sink, request.walk) == WalkResult::Abandoned) {
         m_nExceptions.fetch_add(1);
     }
+    WalkReferenceFolders(request, stop);
+}
+
+void TwinScanner::WalkReferenceFolders(const ScanRequest& request, std::stop_token stop) {
+    if (request.IsImport()) {
+        return;  // an imported tree has no disk to add folders from
+    }
+    ScanWalkSink sink(*this, stop, /*testsCancel=*/true, request.referenceFolders);
+    for (const std::string& folder : FoldersOutside(request.root, request.referenceFolders)) {
+        if (!m_runner.IsBusy() || stop.stop_requested()) {
+            return;
+        }
+        if (WalkFolderTree(folder, sink, request.walk) == WalkResult::Abandoned) {
+            m_nExceptions.fetch_add(1);
+        }
+    }
 }
 
 void TwinScanner::PublishScanSummary() {
     // Hard links of a file already in its group were shown but are no copies.
-    const int rows = m_rows.GetItemCount() - int(m_tree.ExtraLinkJoins());
+    // A walk by content shows no rows: the content search makes them.
+    const int rows = ByContent() ? 0 : m_rows.GetItemCount() - int(m_tree.ExtraLinkJoins());
     m_nScanTwinRows.store(rows);
     m_nScanTwinBytes.store(m_nTwinBytes);
     SetStatusText(
@@ -216,10 +254,17 @@ void TwinScanner::PublishScanSummary() {
         ImportedSuffix());
 }
 
-void TwinScanner::AddFileAt(std::string_view folderPrefix, const FileEntry& entry) {
+void TwinScanner::AddFileAt(std::string_view folderPrefix, const FileEntry& entry, bool reference) {
     m_nFiles.fetch_add(1, std::memory_order_relaxed);
-    const BinBaum::Inserted inserted = m_tree.Insert(folderPrefix, entry, m_newFile.m_nCompare);
-    if (inserted.result == BinBaum::InsertResult::Joined) {
+    const bool byContent = (m_newFile.m_nCompare & kCompareContent) != 0;
+    if (byContent && entry.IsRegularFile() &&
+        ((m_minContentSize != 0 && entry.size <= m_minContentSize) ||
+         (m_maxContentSize != 0 && entry.size >= m_maxContentSize))) {
+        return;  // outside the sizes asked for
+    }
+    const BinBaum::Inserted inserted =
+        m_tree.Insert(folderPrefix, entry, m_newFile.m_nCompare, reference);
+    if (inserted.result == BinBaum::InsertResult::Joined && !byContent) {
         // Every file that joins a group shows at once; its bytes count
         // unless it is the same inode again.
         m_rows.AddRowForFile(TreeNode(&m_tree, inserted.group), inserted.file);
@@ -239,7 +284,7 @@ void TwinScanner::AddFile(const std::string& path, const FileEntry& entry) {
     m_newFile.Assign(entry, m_pathBuffer);
     m_nFiles.fetch_add(1, std::memory_order_relaxed);
     const BinBaum::Inserted inserted = m_tree.Insert(m_newFile);
-    if (inserted.result == BinBaum::InsertResult::Joined) {
+    if (inserted.result == BinBaum::InsertResult::Joined && !ByContent()) {
         m_rows.AddRowForFile(TreeNode(&m_tree, inserted.group), inserted.file);
         if (!inserted.extraLink) {
             m_nTwinBytes += entry.size;
@@ -270,6 +315,10 @@ void TwinScanner::RebuildRows(std::stop_token stop) {
             if (!node.HasTwins()) {
                 continue;
             }
+            // By content, only what a content search found are twins.
+            if (ByContent() && VerdictOf(node.FirstFile()).set == 0) {
+                continue;
+            }
             for (FileId file = node.FirstFile(); file != kNoFile; file = node.NextFile(file)) {
                 rows.push_back(RowSource{node.Id(), file});
             }
@@ -287,7 +336,10 @@ void TwinScanner::ResetForCombinedScan(const ScanRequest& request) {
         m_strImportedFrom = request.IsImport() ? request.root : std::string();
         m_strImportError.clear();
         m_feedDiscarded.clear();
-        m_verifyAfterFeed = request.verifyContents;
+        m_verifyAfterFeed = request.verifyContents || request.contentTwins;
+        m_walkReferencesAfterFeed = !FoldersOutside(request.root, request.referenceFolders).empty();
+        m_request = request;
+        m_contentCounts = ContentCounts();
     }
     // A cancelled folder scan may still be feeding; its end may have started
     // a verification, which is stopped here.
@@ -303,14 +355,19 @@ void TwinScanner::ResetForCombinedScan(const ScanRequest& request) {
     m_throttle = ProgressThrottle();
     m_pathBuffer.clear();
     m_newFile.m_nCompare = request.twinCompare;
+    m_minContentSize = request.minContentSize;
+    m_maxContentSize = request.maxContentSize;
     EmptyIndexAndRows();
+    m_byContent = request.contentTwins;
 }
 
 void TwinScanner::BeginFeed(const ScanRequest& request) {
     ResetForCombinedScan(request);
     CountScanStart(/*fed=*/true);
     m_feedFolder.clear();
-    m_feedSink = std::make_unique<ScanWalkSink>(*this, std::stop_token(), /*testsCancel=*/false);
+    m_feedReferences = request.referenceFolders;
+    m_feedSink = std::make_unique<ScanWalkSink>(*this, std::stop_token(), /*testsCancel=*/false,
+                                                m_feedReferences);
     m_runner.BeginFeed();
 }
 

@@ -25,6 +25,12 @@
 // BeginFeed to EndFeed no job of this engine runs, and EndFeed rebuilds the
 // list and writes the summary a duplicate scan of the same folder writes.
 //
+// Twins by content (the request's contentTwins): the walk groups regular
+// files by size, without rows; a content search follows (ContentSearchJob)
+// and leaves one group per set of identical bytes, largest space first, the
+// only rows. Files in reference folders take part but are never selected or
+// trashed; reference folders outside the root are walked too.
+//
 // Content: a hard link of a file already in its group reads "hard link" from
 // the scan on; after a verification each file of a group of twins has a
 // verdict (ContentVerdict.h), the rows of one identical set stand together,
@@ -50,9 +56,12 @@
 #include "duplicates/BinBaum.h"
 #include "duplicates/ContentFile.h"
 #include "duplicates/ContentVerdicts.h"
+#include "duplicates/ContentVerifier.h"
 #include "duplicates/TwinGroup.h"
+#include "duplicates/TwinReplacement.h"
 #include "duplicates/TwinRows.h"
 #include "pipeline/JobRunner.h"
+#include "pipeline/ReferenceFolders.h"
 #include "pipeline/ScanRequest.h"
 #include "pipeline/TwinFeed.h"
 #include "platform/UserMessage.h"
@@ -72,6 +81,7 @@ struct TwinRow {
     // HardLink before any), and the reason of a changed or unread file.
     Content content = Content::NotVerified;
     std::string reason;
+    bool reference = false;  // in a reference folder: never selected, trashed or replaced
 };
 
 class TwinScanner final : public TwinFeed {
@@ -145,11 +155,28 @@ class TwinScanner final : public TwinFeed {
     bool HasVerdicts() const;
     // The rows are a verification's (not a scan's or a search's).
     bool ShowsVerdicts() const { return m_shown.load() == Shown::Verified; }
+    // The index groups by content (the last scan asked for twins by content).
+    bool ByContent() const { return m_byContent.load(); }
+    // The request of the last scan, alone or combined.
+    ScanRequest LastRequest() const;
+    // What the last content search counted.
+    struct ContentCounts {
+        int sets = 0;
+        int changed = 0;
+        int unread = 0;
+        uint64_t filesRead = 0;  // files whose contents were read (not from the cache)
+        uint64_t bytesRead = 0;
+    };
+    ContentCounts LastContentCounts() const;
+    // Where the hash cache lives (HashCache::DefaultPath() unless set).
+    std::string HashCacheFile() const;
+    void SetHashCacheFile(std::string path);
 
     // What the status counts, recomputed from the index and the verdicts.
     struct TwinCounts {
         int copies = 0;  // files beyond the first of each group, hard links not counted
         uint64_t copyBytes = 0;
+        int identicalSets = 0;    // sets of identical content that still hold two inodes
         int identicalCopies = 0;  // inodes beyond the first of each identical set
         uint64_t identicalBytes = 0;
         int unique = 0;
@@ -162,10 +189,30 @@ class TwinScanner final : public TwinFeed {
 
     // --- Select Copies ----------------------------------------------------------
     enum class KeepRule { Oldest, Newest, FirstPath };
-    // The rows to select so that every identical set keeps one file (the
-    // oldest, the newest, or the first by path) and shows every other one
-    // selected. Hard links are not copies and are never selected. Ascending.
+    // The rows to select so that every identical set keeps one file (a file
+    // in a reference folder when the set has one, else the oldest, the
+    // newest, or the first by path) and shows every other one selected. Hard
+    // links are not copies and are never selected, nor is a reference file.
+    // Ascending.
     std::vector<int> CopyRows(KeepRule keep) const;
+
+    // --- Space back: copies replaced by hard links or clones -----------------------
+    // The replacements that leave one file of each identical set that `rows`
+    // (ascending) touch: every row of a set that is not kept, is not a
+    // reference file and is not a link of the kept file is a copy to replace.
+    // The file kept is one not among `rows` when the set has one, else the
+    // set's first under `keep`; a reference file is kept first either way.
+    // Links of one copied inode are all replaced, so that its space goes.
+    std::vector<CopyReplacement> PlanReplacements(const std::vector<int>& rows,
+                                                  KeepRule keep) const;
+    // Replaces the planned copies one by one (CopyReplacer.h: re-checked,
+    // compared, made under a temporary name), as a job refused like a
+    // verification; Cancel() stops it before the next copy. A copy replaced
+    // by a hard link reads "hard link" afterwards. With `dryRun` nothing on
+    // disk changes.
+    bool StartReplace(ReplaceMethod method, std::vector<CopyReplacement> plan, bool dryRun);
+    bool IsReplacing() const { return m_runner.Current() == JobKind::Replace; }
+    ReplacementSummary LastReplacement() const;
 
     // --- What left the disk ------------------------------------------------------
     // Files (or every file below a folder) that left the disk, whoever moved
@@ -217,6 +264,7 @@ class TwinScanner final : public TwinFeed {
     friend class TwinTrash;
     class ScanWalkSink;
     friend class ScanWalkSink;
+    class KnownHashesFile;
     // What the rows show, so the status after a change says the same kind
     // of thing.
     enum class Shown { Scan, Search, Verified };
@@ -228,7 +276,17 @@ class TwinScanner final : public TwinFeed {
     void PublishScanSummary();
     // " [imported FILE]" when the last scan read a file, else empty.
     std::string ImportedSuffix() const;
-    void AddFileAt(std::string_view folderPrefix, const FileEntry& entry);
+    void AddFileAt(std::string_view folderPrefix, const FileEntry& entry, bool reference);
+    // Walks the reference folders outside the request's root into the index.
+    void WalkReferenceFolders(const ScanRequest& request, std::stop_token stop);
+    // The content search: verifies every size group, then splits each into
+    // its sets of identical bytes (TwinContentSearch.cpp).
+    void ContentSearchJob(const JobRunner::Ticket& ticket);
+    std::string ContentStatus(bool cancelled) const;
+    // The hash cache, read for a search (a damaged one is told once and not
+    // used), and written after it when it learnt something.
+    std::unique_ptr<KnownHashes> OpenHashCache();
+    void SaveHashCache(KnownHashes& known);
     void RebuildRows(std::stop_token stop);
     bool StartVerifyJob(bool fromFeed);
     void VerifyJob(const JobRunner::Ticket& ticket);
@@ -245,6 +303,10 @@ class TwinScanner final : public TwinFeed {
     // Takes a file out of its group and its rows (it left the disk).
     void ForgetFile(GroupId group, FileId file);
     void CountScanStart(bool fed);
+    void ReplaceJob(const JobRunner::Ticket& ticket, ReplaceMethod method,
+                    const std::vector<CopyReplacement>& plan, bool dryRun);
+    // After a copy became a hard link of `kept`: the index and verdicts say so.
+    void RecordRelinked(FileId copy, FileId kept);
 
     UserMessagePresenter m_presenter;
     Observer m_observer;
@@ -259,6 +321,7 @@ class TwinScanner final : public TwinFeed {
     std::atomic<int32_t> m_nScanTwinRows{0};
     std::atomic<uint64_t> m_nScanTwinBytes{0};
     std::atomic<Shown> m_shown{Shown::Scan};
+    std::atomic<bool> m_byContent{false};  // set with the request, before its job
     uint64_t m_nTwinBytes = 0;  // bytes of the copies beyond each group's first (the job's)
 
     mutable std::mutex m_mutex;  // guards the members below it
@@ -267,6 +330,11 @@ class TwinScanner final : public TwinFeed {
     std::string m_strImportError;
     std::string m_feedDiscarded;  // why a combined import's feed was forgotten, or empty
     bool m_verifyAfterFeed = false;
+    bool m_walkReferencesAfterFeed = false;
+    ScanRequest m_request;  // of the last scan
+    ContentCounts m_contentCounts;
+    std::string m_hashCacheFile;
+    ReplacementSummary m_replacement;  // the last replacement job's
     bool m_scanned = false;
     bool m_lastScanFed = false;
     std::chrono::steady_clock::time_point m_scanStarted;
@@ -277,7 +345,10 @@ class TwinScanner final : public TwinFeed {
     std::string m_pathBuffer;
     std::string m_feedFolder;
     std::string m_feedPrefix;
+    uint64_t m_minContentSize = 0;  // the walk's bounds on a content candidate's size
+    uint64_t m_maxContentSize = 0;
     std::unique_ptr<WalkSink> m_feedSink;
+    std::vector<std::string> m_feedReferences;
 
     // Declared last: destroyed (and its jobs joined) before the state above.
     JobRunner m_runner;

@@ -66,7 +66,7 @@ std::string TwinScanner::StatusAfterChange() const {
         case Shown::Search:
             return FileFindStatus(m_rows.GetItemCount(), true);
         case Shown::Verified:
-            return VerifyStatus(CountTwins(), false);
+            return ByContent() ? ContentStatus(false) : VerifyStatus(CountTwins(), false);
         case Shown::Scan:
             break;
     }

@@ -32,6 +32,16 @@ std::string VerifyProgressStatus(uint64_t filesDone, uint64_t filesTotal, uint64
                   static_cast<unsigned long long>(filesTotal), FormatSize(bytesRead).c_str());
 }
 
+std::string ContentSearchStatus(int sets, int copies, uint64_t copyBytes, int hardLinks,
+                                int changed, int unread, bool cancelled) {
+    return Format(
+        "%s: %d %s, %d %s [%s] beyond the first of each set, %d hard links, %d changed, "
+        "%d unread",
+        cancelled ? "Content search cancelled" : "Same content", sets, sets == 1 ? "set" : "sets",
+        copies, copies == 1 ? "copy" : "copies", FormatSize(copyBytes).c_str(), hardLinks, changed,
+        unread);
+}
+
 std::string VerifyStatus(int identicalCopies, uint64_t identicalBytes, int unique, int hardLinks,
                          int changed, int unread, int notVerified, bool cancelled) {
     std::string text = Format(

@@ -20,6 +20,12 @@ std::string VerifyProgressStatus(uint64_t filesDone, uint64_t filesTotal, uint64
 // "Verified: N identical copies [S] beyond the first of each set, U unique,
 // H hard links, C changed, R unread" ("Verification cancelled: ..." after a
 // cancel), and ", N not verified" when some were not.
+// "Same content: N sets, C copies [S] beyond the first of each set, H hard
+// links, X changed, R unread" after a content search ("Content search
+// cancelled: ..." after a cancel).
+std::string ContentSearchStatus(int sets, int copies, uint64_t copyBytes, int hardLinks,
+                                int changed, int unread, bool cancelled);
+
 std::string VerifyStatus(int identicalCopies, uint64_t identicalBytes, int unique, int hardLinks,
                          int changed, int unread, int notVerified, bool cancelled);
 

@@ -45,6 +45,11 @@ TwinTrash::Outcome TwinTrash::CheckBeforeTrash(TwinScanner& twins, GroupId group
     auto VerdictOf = [&twins](FileId id) { return twins.VerdictOf(id); };
     auto VerdictReason = [&twins](FileId id) { return twins.VerdictReason(id); };
     Outcome outcome{path, Verdict::Trashed, {}, index.FileSize(file)};
+    if (index.FileIsReference(file)) {
+        outcome.verdict = Verdict::Reference;
+        outcome.reason = "lies in a reference folder";
+        return outcome;
+    }
     std::string reason;
     ContentFile::Opened now = ContentFile::Check(path, ExpectedOf(file), reason);
     if (now != ContentFile::Opened::Yes) {

@@ -38,6 +38,7 @@ class TwinTrash {
         Differs,    // its bytes are not another file's
         Unread,     // it, or what it was compared with, could not be read
         Failed,     // the trash did not take it
+        Reference,  // it lies in a reference folder: never touched
     };
     struct Outcome {
         std::string path;

@@ -34,6 +34,10 @@ void TwinScanner::ShowVerifyProgress(uint64_t filesDone, uint64_t filesTotal, ui
 }
 
 void TwinScanner::VerifyJob(const JobRunner::Ticket& ticket) {
+    if (ByContent()) {
+        ContentSearchJob(ticket);
+        return;
+    }
     m_throttle = ProgressThrottle();
     // The groups to verify, in list order; the tree does not change while
     // this job runs (scans supersede it, searches only read).
@@ -139,7 +143,8 @@ std::optional<TwinRow> TwinScanner::RowAt(int row) const {
     }
     TwinRow shown;
     shown.source = *source;
-    shown.name = std::string(m_tree.GroupName(source->group));
+    shown.name = std::string(m_tree.FileName(source->group, source->file));
+    shown.reference = m_tree.FileIsReference(source->file);
     shown.path = m_tree.FilePath(source->group, source->file);
     shown.size = m_tree.FileSize(source->file);
     shown.lastWriteTime = m_tree.FileLastWriteTime(source->file);
@@ -200,6 +205,7 @@ TwinScanner::TwinCounts TwinScanner::CountTwins() const {
         }
     }
     for (const auto& [set, units] : sets) {
+        counts.identicalSets += units.first >= 2 ? 1 : 0;
         counts.identicalCopies += units.first - 1;
         counts.identicalBytes += uint64_t(units.first - 1) * units.second;
     }
@@ -213,6 +219,7 @@ std::vector<int> TwinScanner::CopyRows(KeepRule keep) const {
         int row;
         ExactTime time;
         std::string path;
+        bool reference;
     };
     std::map<uint32_t, std::vector<Member>> sets;
     const int count = m_rows.GetItemCount();
@@ -228,7 +235,8 @@ std::vector<int> TwinScanner::CopyRows(KeepRule keep) const {
         sets[verdict.set].push_back(Member{row, m_tree.FileExactTime(source->file),
                                            keep == KeepRule::FirstPath
                                                ? m_tree.FilePath(source->group, source->file)
-                                               : std::string()});
+                                               : std::string(),
+                                           m_tree.FileIsReference(source->file)});
     }
     std::vector<int> selected;
     for (const auto& [set, members] : sets) {
@@ -236,6 +244,9 @@ std::vector<int> TwinScanner::CopyRows(KeepRule keep) const {
             continue;  // its twin is not shown: nothing to choose between
         }
         auto better = [keep](const Member& a, const Member& b) {
+            if (a.reference != b.reference) {
+                return a.reference;  // a reference file is the one kept
+            }
             auto older = [](const ExactTime& x, const ExactTime& y) {
                 return x.seconds != y.seconds ? x.seconds < y.seconds : x.ticks < y.ticks;
             };
@@ -257,7 +268,7 @@ std::vector<int> TwinScanner::CopyRows(KeepRule keep) const {
             }
         }
         for (size_t i = 0; i < members.size(); ++i) {
-            if (i != kept) {
+            if (i != kept && !members[i].reference) {
                 selected.push_back(members[i].row);
             }
         }

@@ -77,13 +77,16 @@ void RunSearch(TwinScanner& twins, const FilterCriteria& criteria, std::stop_tok
     TwinRows& rows = twins.Rows();
     rows.DeleteAllItems();
     const BinBaum& tree = twins.Index();
+    const bool byContent = tree.IsContentIndex();
     if (tree.m_nNodes != 0) {
         for (BinBaum::Cursor it = tree.First(); !it.AtEnd(); tree.Next(it)) {
             if (stop.stop_requested()) {
                 return;
             }
             TreeNode node = it.Node();
-            if (!search.empty() &&
+            // By content, a group's files have names of their own.
+            const bool namePerFile = byContent;
+            if (!search.empty() && !namePerFile &&
                 LowerCaseInLocale(node.Name()).find(search) == std::string::npos) {
                 continue;
             }
@@ -91,6 +94,11 @@ void RunSearch(TwinScanner& twins, const FilterCriteria& criteria, std::stop_tok
                 continue;
             }
             for (FileId file = node.FirstFile(); file != kNoFile; file = node.NextFile(file)) {
+                if (namePerFile && !search.empty() &&
+                    LowerCaseInLocale(tree.FileName(node.Id(), file)).find(search) ==
+                        std::string::npos) {
+                    continue;
+                }
                 if (!sizeRange || PassesSizeTest(tree.FileSize(file), lower, upper)) {
                     rows.AddRowForFile(node, file);
                 }

@@ -9,7 +9,7 @@
 namespace quarn {
 
 // The kinds of work a runner does; a pane shows different things for each.
-enum class JobKind : uint8_t { None, Scan, Refresh, Export, Verify, Search };
+enum class JobKind : uint8_t { None, Scan, Refresh, Export, Verify, Search, Replace };
 
 struct ScanProgress {
     JobKind job = JobKind::None;  // the latest job, also once it has ended

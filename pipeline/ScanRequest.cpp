@@ -1,5 +1,6 @@
 #include "pipeline/ScanRequest.h"
 
+#include "pipeline/ReferenceFolders.h"
 #include "settings/ScanScope.h"
 #include "settings/Settings.h"
 #include "settings/TwinCompare.h"
@@ -17,6 +18,15 @@ ScanRequest ScanRequestFromSettings(ScanRequest::Source source, std::string root
     request.allocatedSizes = additions.allocated || ReadSetting(kAllocatedSize, false);
     request.verifyContents = additions.verify || ReadSetting(kVerifyContents, false);
     request.twinCompare = TwinCompareFromSettings();
+    request.contentTwins = additions.content || ReadSetting(kTwinsByContent, false);
+    if (request.contentTwins) {
+        request.twinCompare |= kCompareContent;
+    }
+    request.referenceFolders = ReferenceFoldersFromText(ReadSettingText(kReferenceFolders));
+    for (const std::string& folder : additions.references) {
+        AddReferenceFolder(request.referenceFolders, folder);
+    }
+    request.hashCache = request.contentTwins && !additions.noCache && ReadSetting(kHashCache, true);
     return request;
 }
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/WalkOptions.h"
 
@@ -37,6 +38,18 @@ struct ScanRequest {
     uint8_t twinCompare = 0;
     // The twins' contents are compared when the walk has ended.
     bool verifyContents = false;
+    // Twins are files of identical content whatever their names
+    // (twinCompare holds kCompareContent); a content search follows the walk.
+    bool contentTwins = false;
+    // Folders whose files are never selected, trashed or replaced; those
+    // outside the root are walked for the twins too. Absolute, normalised.
+    std::vector<std::string> referenceFolders;
+    // Content hashes are kept between searches (the hash cache).
+    bool hashCache = false;
+    // A content search takes only files larger than the first and smaller
+    // than the second (bytes; 0 = no bound), as the File Filter's bounds.
+    uint64_t minContentSize = 0;
+    uint64_t maxContentSize = 0;
 
     bool IsImport() const { return source == Source::ImportFile; }
 };
@@ -46,11 +59,15 @@ struct ScanAdditions {
     WalkOptions walk;        // --threads, --exclude, -x
     bool allocated = false;  // --allocated: the space taken, whatever AllocatedSize says
     bool verify = false;     // --verify: compare contents, whatever VerifyContents says
+    bool content = false;    // --content: twins by content, whatever TwinsByContent says
+    std::vector<std::string> references;  // --reference, added to ReferenceFolders
+    bool noCache = false;                 // --no-cache: no hash cache, whatever HashCache says
 };
 
 // The request for `root` with the settings as they are now: the scope
 // (Exclude, OneFileSystem), the measure (AllocatedSize), the twin test
-// (CmpSize, CmpDate) and VerifyContents, plus the caller's additions.
+// (CmpSize, CmpDate), VerifyContents, TwinsByContent, ReferenceFolders and
+// HashCache, plus the caller's additions.
 ScanRequest ScanRequestFromSettings(ScanRequest::Source source, std::string root,
                                     const ScanAdditions& additions = {});
 

@@ -26,6 +26,13 @@ inline constexpr const char* kShowTreemap = "ShowTreemap";        // default 1
 // separated by ";" (empty by default), `OneFileSystem` is no by default.
 inline constexpr const char* kExclude = "Exclude";
 inline constexpr const char* kOneFileSystem = "OneFileSystem";
+// Twins by content whatever their names (default 0: twins by name);
+// `ReferenceFolders` holds folders separated by ";" whose files are never
+// selected, trashed or replaced (empty by default); `HashCache` keeps the
+// content hashes between searches (default 1).
+inline constexpr const char* kTwinsByContent = "TwinsByContent";
+inline constexpr const char* kReferenceFolders = "ReferenceFolders";
+inline constexpr const char* kHashCache = "HashCache";
 
 // Where the settings are read and written.
 struct SettingsFiles {

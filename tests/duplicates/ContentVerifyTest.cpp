@@ -149,10 +149,13 @@ TEST(ContentVerifierTest, ReadsOnlyWhatTheNextStageNeeds) {
     EXPECT_EQ((*verdicts)[2].verdict.content, Content::Unique);
     EXPECT_EQ((*verdicts)[3].verdict.content, Content::Identical);
     EXPECT_EQ((*verdicts)[0].verdict.set, (*verdicts)[3].verdict.set);
-    // Every first block, then the rest of the three whose first blocks agree;
-    // the file that differs early is never read past its first block.
-    EXPECT_EQ(verifier.BytesRead(),
-              4 * ContentVerifier::kFirstBlock + 3 * (size - ContentVerifier::kFirstBlock));
+    // Every first block, the last block of the three whose first blocks
+    // agree, then the rest of the two whose last blocks agree too: the file
+    // that differs early is never read past its first block, the one that
+    // differs at the end never beyond its last.
+    EXPECT_EQ(verifier.BytesRead(), 4 * ContentVerifier::kFirstBlock +
+                                        3 * ContentVerifier::kFirstBlock +
+                                        2 * (size - ContentVerifier::kFirstBlock));
 
     // A file alone in its size is not read at all.
     members.resize(2);

@@ -1,0 +1,184 @@
+#include <algorithm>
+#include <map>
+#include <new>
+
+#include "duplicates/ContentVerifier.h"
+#include "duplicates/TwinScanner.h"
+#include "duplicates/TwinStatusText.h"
+
+// The twin engine's search by content: every group of equal size is split
+// into its sets of identical bytes, and each set becomes a group of its own.
+
+namespace quarn {
+
+namespace {
+
+// A set found by the search, before it becomes a group.
+struct FoundSet {
+    GroupId from = 0;
+    std::vector<FileId> files;  // in join order
+    uint64_t size = 0;
+    int inodes = 0;  // files that are not another's hard link
+    bool onlyReference = true;
+};
+
+}  // namespace
+
+void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
+    m_throttle = ProgressThrottle();
+    const ScanRequest request = LastRequest();
+    bool walkReferences = false;
+    {
+        std::lock_guard lock(m_mutex);
+        std::swap(walkReferences, m_walkReferencesAfterFeed);
+    }
+    if (walkReferences) {
+        // A combined scan walked the root only; the twins need the rest.
+        WalkReferenceFolders(request, ticket.stop);
+    }
+
+    // The groups of equal size, largest first: most space is decided first.
+    std::vector<TreeNode> groups;
+    uint64_t total = 0;
+    if (m_tree.m_nNodes != 0) {
+        for (BinBaum::Cursor it = m_tree.First(); !it.AtEnd(); m_tree.Next(it)) {
+            TreeNode node = it.Node();
+            if (node.HasTwins() && node.IsCandidate()) {
+                groups.push_back(node);
+                total += node.FileCount();
+            }
+        }
+    }
+    std::stable_sort(groups.begin(), groups.end(), [this](const TreeNode& a, const TreeNode& b) {
+        return m_tree.FileSize(a.FirstFile()) > m_tree.FileSize(b.FirstFile());
+    });
+
+    std::unique_ptr<KnownHashes> known;
+    if (request.hashCache) {
+        known = OpenHashCache();
+    }
+    auto cancelled = [&ticket] { return ticket.Cancelled(); };
+    ContentVerifier verifier(cancelled, known.get());
+    ShowVerifyProgress(0, total, 0);
+
+    ContentVerdicts found;
+    std::vector<FoundSet> sets;
+    size_t verifiedGroups = 0;
+    std::vector<VerifyMember> members;
+    for (const TreeNode& node : groups) {
+        members.clear();
+        for (FileId file = node.FirstFile(); file != kNoFile; file = node.NextFile(file)) {
+            members.push_back(
+                VerifyMember{file, m_tree.FilePath(node.Id(), file), ExpectedOf(file)});
+        }
+        std::optional<std::vector<MemberVerdict>> verdicts = verifier.VerifyGroup(members);
+        if (!verdicts) {
+            break;
+        }
+        std::map<uint32_t, size_t> setIndex;  // verdict set -> index in `sets`
+        for (size_t i = 0; i < members.size(); ++i) {
+            const FileVerdict& verdict = (*verdicts)[i].verdict;
+            found.Set(members[i].file, verdict, std::move((*verdicts)[i].reason));
+            const bool member = verdict.content == Content::Identical ||
+                                (verdict.content == Content::HardLink && verdict.set != 0);
+            if (!member) {
+                continue;
+            }
+            auto [it, added] = setIndex.try_emplace(verdict.set, sets.size());
+            if (added) {
+                sets.push_back(FoundSet{node.Id(), {}, m_tree.FileSize(members[i].file), 0, true});
+            }
+            FoundSet& set = sets[it->second];
+            set.files.push_back(members[i].file);
+            if (verdict.content == Content::Identical) {
+                ++set.inodes;
+            }
+            if (!m_tree.FileIsReference(members[i].file)) {
+                set.onlyReference = false;
+            }
+        }
+        ++verifiedGroups;
+        ShowVerifyProgress(verifier.FilesDone(), total, verifier.BytesRead());
+    }
+    if (ticket.stop.stop_requested()) {
+        return;  // a scan has started: the tree is about to go
+    }
+    const bool wasCancelled = verifiedGroups < groups.size();
+    if (known) {
+        SaveHashCache(*known);
+    }
+
+    // A set of identical content needs two files or more that are not links
+    // of one another; one made only of reference files offers nothing.
+    std::erase_if(sets, [](const FoundSet& set) { return set.inodes < 2 || set.onlyReference; });
+    // Within a set, by path: the same list whatever order the walk met them in.
+    for (FoundSet& set : sets) {
+        std::vector<std::pair<std::string, FileId>> byPath;
+        for (FileId file : set.files) {
+            byPath.emplace_back(m_tree.FilePath(set.from, file), file);
+        }
+        std::sort(byPath.begin(), byPath.end());
+        for (size_t i = 0; i < byPath.size(); ++i) {
+            set.files[i] = byPath[i].second;
+        }
+    }
+    // Most space first; equal space by the first path.
+    std::stable_sort(sets.begin(), sets.end(), [this](const FoundSet& a, const FoundSet& b) {
+        const uint64_t spaceA = a.size * uint64_t(a.inodes - 1);
+        const uint64_t spaceB = b.size * uint64_t(b.inodes - 1);
+        if (spaceA != spaceB) {
+            return spaceA > spaceB;
+        }
+        return m_tree.FilePath(a.from, a.files.front()) < m_tree.FilePath(b.from, b.files.front());
+    });
+
+    ContentCounts counts;
+    counts.filesRead = verifier.FilesRead();
+    counts.bytesRead = verifier.BytesRead();
+    std::vector<RowSource> rows;
+    {
+        std::lock_guard lock(m_rows.RowMutex());
+        // The rows still name the old groups until they are replaced below;
+        // the files they name keep their ids.
+        try {
+            for (const FoundSet& set : sets) {
+                const GroupId group = m_tree.SplitOff(set.from, set.files);
+                for (FileId file : set.files) {
+                    rows.push_back(RowSource{group, file});
+                }
+                ++counts.sets;
+            }
+        } catch (const std::bad_alloc&) {
+            ShowUserMessage(m_presenter, "BinBaum:: new TreeNode - exception");
+        }
+        // What stays of the size groups is no twin group any more, nor is a
+        // group the search did not reach.
+        for (const TreeNode& node : groups) {
+            m_tree.RetireGroup(node.Id());
+        }
+        for (const TreeNode& node : groups) {
+            for (FileId file = node.FirstFile(); file != kNoFile; file = node.NextFile(file)) {
+                const Content content = found.Get(file).content;
+                counts.changed += content == Content::Changed ? 1 : 0;
+                counts.unread += content == Content::Unread ? 1 : 0;
+            }
+        }
+        std::swap(m_verdicts, found);
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_contentCounts = counts;
+    }
+    m_rows.ReplaceRows(std::move(rows));
+    m_shown = Shown::Verified;
+    SetStatusText(ContentStatus(wasCancelled));
+}
+
+std::string TwinScanner::ContentStatus(bool cancelled) const {
+    const TwinCounts twins = CountTwins();
+    const ContentCounts content = LastContentCounts();
+    return ContentSearchStatus(twins.identicalSets, twins.identicalCopies, twins.identicalBytes,
+                               twins.hardLinks, content.changed, content.unread, cancelled);
+}
+
+}  // namespace quarn
