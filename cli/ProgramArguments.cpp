@@ -7,14 +7,15 @@ namespace quarn::cli {
 namespace {
 
 constexpr unsigned kEveryMode =
-    kWindowMode | kReportMode | kExportMode | kTreemapMode | kUiBenchMode;
-constexpr unsigned kScanModes = kReportMode | kExportMode;
+    kWindowMode | kReportMode | kExportMode | kTreemapMode | kUiBenchMode | kDedupeMode;
+constexpr unsigned kScanModes = kReportMode | kExportMode | kDedupeMode;
 // The bench opens the window, so it takes Qt's options as the window does.
 constexpr unsigned kToolkitModes = kWindowMode | kUiBenchMode;
 
 constexpr const char* kWindowSection = "Window";
 constexpr const char* kReportSection = "Headless report (no display needed)";
 constexpr const char* kTreemapSection = "Treemap picture (no display needed)";
+constexpr const char* kDedupeSection = "Space back from copies (no display needed)";
 constexpr const char* kEverySection = "Every mode";
 constexpr const char* kInformationSection = "Information";
 
@@ -59,11 +60,30 @@ constexpr ProgramOption kOptions[] = {
      "twin files: only files smaller than N KB (0: no upper bound)"},
     {TwinsOnly, "--twins-only", nullptr, nullptr, kReportMode, 0, kReportSection,
      "twin files: only files that have a twin"},
+    {Content, "--content", nullptr, nullptr, kReportMode, 0, kReportSection,
+     "twin files: files of identical content, whatever their names;\n"
+     "--min-kb and --max-kb then bound the files compared"},
+    {Reference, "--reference", nullptr, "DIR", kReportMode | kDedupeMode, 0, kReportSection,
+     "twin files: files in DIR are never selected, trashed or replaced;\n"
+     "DIR is scanned too; repeatable, added to the setting ReferenceFolders"},
+    {NoCache, "--no-cache", nullptr, nullptr, kReportMode | kDedupeMode, 0, kReportSection,
+     "content search: neither use nor write the hash cache"},
     {Export, "--export", nullptr, "FILE", kExportMode, kExportMode, kReportSection,
      "write the tree of FOLDER to FILE (- for standard output) as it is\n"
      "walked, in ncdu's JSON export format 1.2, instead of a report"},
     {Import, "--import", nullptr, "FILE", kReportMode, 0, kReportSection,
      "report the tree of an export FILE (- for standard input)"},
+
+    {Dedupe, "--dedupe", nullptr, "METHOD", kDedupeMode, kDedupeMode, kDedupeSection,
+     "find the files of FOLDER with identical content and replace each copy\n"
+     "by a hard link to (METHOD hardlink) or a clone of (METHOD clone) the\n"
+     "file kept: a reference file, else the oldest, else the first path"},
+    {DryRun, "--dry-run", nullptr, nullptr, kDedupeMode, 0, kDedupeSection,
+     "print each replacement that would be made, and change nothing"},
+    {Json, "--json", nullptr, nullptr, kDedupeMode, 0, kDedupeSection,
+     "print one JSON object instead of text"},
+    {Reference, "--reference", nullptr, "DIR", kDedupeMode, 0, kDedupeSection,
+     "files in DIR are kept, never replaced; DIR is scanned too"},
 
     {Treemap, "--treemap", nullptr, "FILE.png", kTreemapMode, kTreemapMode, kTreemapSection,
      "scan FOLDER and write its treemap to FILE.png"},
@@ -142,7 +162,8 @@ const ProgramOption* FindOption(const std::string& argument) {
 // "the window", "the window and --report", "--report, --export and --treemap".
 std::string ModeNames(unsigned modes) {
     std::vector<std::string> names;
-    for (unsigned mode = kWindowMode; mode < kUiBenchMode; mode <<= 1) {
+    // The bench is for measurements and never named.
+    for (unsigned mode : {kWindowMode, kReportMode, kExportMode, kTreemapMode, kDedupeMode}) {
         if (modes & mode) {
             names.push_back(ModeName(mode));
         }
@@ -220,6 +241,27 @@ ProgramCommand ReadReport(const Reading& reading, unsigned mode) {
             case TwinsOnly:
                 options.search = options.twinsOnly = true;
                 break;
+            case Content:
+                options.content = true;
+                break;
+            case Reference:
+                options.references.push_back(value);
+                break;
+            case NoCache:
+                options.noCache = true;
+                break;
+            case Dedupe:
+                if (value == "hardlink") {
+                    options.dedupe = ReportOptions::Dedupe::HardLink;
+                } else if (value == "clone") {
+                    options.dedupe = ReportOptions::Dedupe::Clone;
+                } else {
+                    return UsageError{"--dedupe takes hardlink or clone, not '" + value + "'"};
+                }
+                break;
+            case DryRun:
+                options.dryRun = true;
+                break;
             case Filter:
                 options.search = true;
                 options.filterText = value;
@@ -230,7 +272,7 @@ ProgramCommand ReadReport(const Reading& reading, unsigned mode) {
                     return UsageError{given.typed + " takes a whole number of KB, not '" + value +
                                       "'"};
                 }
-                options.search = options.sizeRange = true;
+                options.sizeRange = true;
                 (given.option->id == MinKB ? options.minKB : options.maxKB) = value;
                 break;
             case Export:
@@ -286,8 +328,18 @@ ProgramCommand ReadReport(const Reading& reading, unsigned mode) {
     if (options.allocated && options.dupmatch) {
         return UsageError{"--allocated is for the folder report, not --dupmatch"};
     }
-    if (options.search && !options.dupmatch) {
+    // With --content the size bounds choose the files compared; otherwise
+    // they are a filter search's.
+    options.search = options.search || (options.sizeRange && !options.content);
+    if ((options.search || options.sizeRange) && !options.dupmatch) {
         return UsageError{"--filter, --min-kb, --max-kb and --twins-only need --dupmatch"};
+    }
+    if ((options.content || !options.references.empty()) && !options.dupmatch &&
+        mode == kReportMode) {
+        return UsageError{"--content and --reference need --dupmatch"};
+    }
+    if (options.content && options.importTree) {
+        return UsageError{"--content reads the files: it needs a folder, not --import"};
     }
     if (options.largest > 0 && options.dupmatch) {
         return UsageError{"--largest belongs to the folder report, not to --dupmatch"};
@@ -297,6 +349,9 @@ ProgramCommand ReadReport(const Reading& reading, unsigned mode) {
     }
     if (mode == kExportMode) {
         return ExportArguments{std::move(options)};
+    }
+    if (mode == kDedupeMode) {
+        return DedupeArguments{std::move(options)};
     }
     return ReportArguments{std::move(options)};
 }
@@ -434,6 +489,8 @@ const char* ModeName(unsigned mode) {
             return "--export";
         case kTreemapMode:
             return "--treemap";
+        case kDedupeMode:
+            return "--dedupe";
         default:
             return "--bench-ui";
     }
@@ -503,6 +560,7 @@ ProgramCommand ParseProgramArguments(const std::vector<std::string>& arguments) 
     switch (mode) {
         case kReportMode:
         case kExportMode:
+        case kDedupeMode:
             return ReadReport(reading, mode);
         case kTreemapMode:
             return ReadTreemap(reading);

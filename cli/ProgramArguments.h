@@ -27,6 +27,7 @@ enum ProgramMode : unsigned {
     kExportMode = 4,
     kTreemapMode = 8,
     kUiBenchMode = 16,  // measurements only; not in the help
+    kDedupeMode = 32,
 };
 
 enum class OptionId {
@@ -50,6 +51,11 @@ enum class OptionId {
     MinKB,
     MaxKB,
     TwinsOnly,
+    Content,
+    Reference,
+    NoCache,
+    Dedupe,
+    DryRun,
     Export,
     Treemap,
     Size,
@@ -107,6 +113,11 @@ struct ExportArguments {
     ReportOptions options;  // exportTree is set
 };
 
+// `quarn --dedupe hardlink|clone ... FOLDER`: options.dedupe is set.
+struct DedupeArguments {
+    ReportOptions options;
+};
+
 struct TreemapArguments {
     TreemapCommandOptions options;
 };
@@ -125,8 +136,8 @@ struct UsageError {
 };
 
 using ProgramCommand =
-    std::variant<WindowArguments, ReportArguments, ExportArguments, TreemapArguments,
-                 UiBenchArguments, HelpRequest, VersionRequest, UsageError>;
+    std::variant<WindowArguments, ReportArguments, ExportArguments, DedupeArguments,
+                 TreemapArguments, UiBenchArguments, HelpRequest, VersionRequest, UsageError>;
 
 // `arguments` holds the program's name first, then the arguments as given.
 ProgramCommand ParseProgramArguments(const std::vector<std::string>& arguments);

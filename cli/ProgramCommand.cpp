@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/DedupeCommand.h"
 #include "cli/ProgramHelp.h"
 
 namespace quarn::cli {
@@ -25,6 +26,9 @@ std::optional<int> RunWithoutDisplay(const ProgramCommand& command) {
     }
     if (const auto* exported = std::get_if<ExportArguments>(&command)) {
         return RunReportCommand(exported->options);
+    }
+    if (const auto* dedupe = std::get_if<DedupeArguments>(&command)) {
+        return RunDedupeCommand(dedupe->options);
     }
     return std::nullopt;
 }

@@ -24,6 +24,10 @@ const char* const kUsageLines[] = {
     "quarn --report --dupmatch [--json] [--threads N] [--exclude PATTERN]... [-x]\n"
     "                          [--verify] [--filter TEXT] [--min-kb N] [--max-kb N]\n"
     "                          [--twins-only] FOLDER",
+    "quarn --report --dupmatch --content [--json] [--reference DIR]... [--no-cache]\n"
+    "                          [--min-kb N] [--max-kb N] FOLDER",
+    "quarn --dedupe METHOD [--dry-run] [--json] [--reference DIR]... [--no-cache]\n"
+    "               [--threads N] [--exclude PATTERN]... [-x] FOLDER",
     "quarn --treemap FILE.png [--size WxH] [--allocated] [--threads N] FOLDER",
     "quarn --help | --version",
 };

@@ -42,6 +42,15 @@ struct ReportOptions {
     // --largest N: the folder report adds the N largest files and the file
     // types; 0 leaves both out (and the scan does not keep them).
     size_t largest = 0;
+    // --content: twins are files of identical content whatever their names.
+    bool content = false;
+    // --reference DIR (repeatable): files there are never selected or replaced.
+    std::vector<std::string> references;
+    // --no-cache: the content search neither uses nor writes the hash cache.
+    bool noCache = false;
+    // --dedupe hardlink|clone: each copy is replaced; --dry-run: only said.
+    enum class Dedupe { None, HardLink, Clone } dedupe = Dedupe::None;
+    bool dryRun = false;
 };
 
 // The walk options the report's scans run with; the engines add the

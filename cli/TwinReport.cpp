@@ -45,6 +45,9 @@ void PrintRowsAsText(const TwinScanner& twins, const std::string& status) {
             line += '\t';
             line += ContentText(shown->content);
         }
+        if (shown->reference) {
+            line += "\treference";
+        }
         line += '\n';
         std::fwrite(line.data(), 1, line.size(), stdout);
     }
@@ -156,6 +159,10 @@ void PrintRowsAsJson(const TwinScanner& twins, const std::string& status) {
             }
             verdicts.push_back(verdict);
         }
+        if (tree.FileIsReference(source->file)) {
+            json.Key("reference");
+            json.Bool(true);
+        }
         json.EndObject();
     }
     if (open) {
@@ -185,16 +192,24 @@ int RunTwinReport(const ReportOptions& options) {
     ScanAdditions additions;
     additions.walk = ReportWalkOptions(options);
     additions.verify = options.verify;
-    TwinScanner twins;
-    twins.StartScan(ScanRequestFromSettings(
+    additions.content = options.content;
+    additions.references = options.references;
+    additions.noCache = options.noCache;
+    ScanRequest request = ScanRequestFromSettings(
         options.importTree ? ScanRequest::Source::ImportFile : ScanRequest::Source::Folder, folder,
-        additions));
+        additions);
+    if (request.contentTwins && options.sizeRange) {
+        request.minContentSize = SizeBoundBytes(options.minKB);
+        request.maxContentSize = SizeBoundBytes(options.maxKB);
+    }
+    TwinScanner twins;
+    twins.StartScan(request);
     bool interrupted = WaitForEngine(twins);
     if (const std::string error = twins.GetImportError(); !error.empty()) {
         std::fprintf(stderr, "quarn: %s: %s\n", options.importFile.c_str(), error.c_str());
         return 2;
     }
-    if (options.verify && !interrupted && !twins.ShowsVerdicts()) {
+    if ((options.verify || request.contentTwins) && !interrupted && !twins.ShowsVerdicts()) {
         twins.StartVerify();
         interrupted = WaitForEngine(twins);
     }

@@ -138,6 +138,9 @@ class ProgramHelpTest : public QObject {
                 continue;
             }
             arguments.push_back(option.toStdString());
+            if (option == QStringLiteral("--reference")) {
+                arguments.push_back("/srv/archive");
+            }
             if (option == QStringLiteral("--filter") || option == QStringLiteral("--threads") ||
                 option == QStringLiteral("--exclude") || option == QStringLiteral("--largest") ||
                 option.endsWith(QStringLiteral("-kb"))) {
@@ -253,7 +256,7 @@ class ProgramHelpTest : public QObject {
         for (const auto& [arguments, message] : std::vector<std::pair<QStringList, QString>>{
                  {{QStringLiteral("-v")}, QStringLiteral("unknown option -v")},
                  {{platform, offscreen, QStringLiteral("/dupmatch"), QStringLiteral("--json")},
-                  QStringLiteral("--json is for --report, not for the window")},
+                  QStringLiteral("--json is for --report and --dedupe, not for the window")},
                  {{QStringLiteral("/srv/a"), QStringLiteral("/srv/b")},
                   QStringLiteral("only one folder can be scanned, got also /srv/b")},
                  {{QStringLiteral("--report"), platform, offscreen, QStringLiteral("/srv")},

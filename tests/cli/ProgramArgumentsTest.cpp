@@ -18,13 +18,15 @@
 namespace quarn::cli {
 namespace {
 
-constexpr unsigned kModes[] = {kWindowMode, kReportMode, kExportMode, kTreemapMode, kUiBenchMode};
+constexpr unsigned kModes[] = {kWindowMode,  kReportMode,  kExportMode,
+                               kTreemapMode, kUiBenchMode, kDedupeMode};
 
 // A value for each value name of the table and the usage lines.
 std::string ValueFor(const std::string& name) {
     static const std::map<std::string, std::string> values = {
-        {"FOLDER", "/srv"},   {"FILE", "x.json"}, {"FILE.png", "x.png"}, {"N", "2"},
-        {"PATTERN", "*.tmp"}, {"TEXT", "a"},      {"WxH", "100x100"},
+        {"FOLDER", "/srv"}, {"FILE", "x.json"},   {"FILE.png", "x.png"},
+        {"N", "2"},         {"PATTERN", "*.tmp"}, {"TEXT", "a"},
+        {"WxH", "100x100"}, {"DIR", "/srv/ref"},  {"METHOD", "hardlink"},
     };
     const auto found = values.find(name);
     return found != values.end() ? found->second : "value";
@@ -54,6 +56,9 @@ std::optional<std::string> FolderOf(const ProgramCommand& command) {
     if (const auto* treemap = std::get_if<TreemapArguments>(&command)) {
         return treemap->options.folder;
     }
+    if (const auto* dedupe = std::get_if<DedupeArguments>(&command)) {
+        return dedupe->options.folder;
+    }
     if (const auto* bench = std::get_if<UiBenchArguments>(&command)) {
         return bench->folder;
     }
@@ -71,9 +76,21 @@ std::vector<std::string> ModeLine(unsigned mode) {
             return {"--treemap", "x.png"};
         case kUiBenchMode:
             return {"--bench-ui"};
+        case kDedupeMode:
+            return {"--dedupe", "hardlink"};
         default:
             return {};
     }
+}
+
+bool IsTwinListOption(OptionId id) {
+    for (const ProgramOption& row : ProgramOptions()) {
+        if (row.id == id && row.help != nullptr &&
+            std::string_view(row.help).starts_with("twin files")) {
+            return true;
+        }
+    }
+    return false;
 }
 
 TEST(ProgramArguments, EveryOptionIsTakenInItsModesAndRefusedElsewhere) {
@@ -94,9 +111,9 @@ TEST(ProgramArguments, EveryOptionIsTakenInItsModesAndRefusedElsewhere) {
                     continue;  // an option that selects a mode makes it the line's mode
                 }
                 std::vector<std::string> line = ModeLine(mode);
-                // The twin list's options come with the twin list.
-                if (mode == kReportMode && option.help != nullptr &&
-                    std::string_view(option.help).starts_with("twin files")) {
+                // The twin list's options come with the twin list (one row
+                // of the option says so; --reference has one for --dedupe too).
+                if (mode == kReportMode && IsTwinListOption(option.id)) {
                     line.push_back("--dupmatch");
                 }
                 line.push_back(spelled);
@@ -139,11 +156,12 @@ TEST(ProgramArguments, EveryOptionIsTakenInItsModesAndRefusedElsewhere) {
         }
     }
     // As the user reads them.
-    EXPECT_EQ(Refusal(Parse({"--json", "/srv"})), "--json is for --report, not for the window");
+    EXPECT_EQ(Refusal(Parse({"--json", "/srv"})),
+              "--json is for --report and --dedupe, not for the window");
     EXPECT_EQ(Refusal(Parse({"--export", "x", "--allocated", "/srv"})),
               "--allocated is for --report and --treemap, not for --export");
     EXPECT_EQ(Refusal(Parse({"--threads", "2", "/srv"})),
-              "--threads is for --report, --export and --treemap, not for the window");
+              "--threads is for --report, --export, --treemap and --dedupe, not for the window");
     EXPECT_EQ(Refusal(Parse({"--report", "/dupmatch", "/srv"})),
               "/dupmatch is for the window, not for --report");
     EXPECT_EQ(Refusal(Parse({"--report", "-platform", "xcb", "/srv"})),
