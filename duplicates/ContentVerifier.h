@@ -36,7 +36,7 @@ struct StageHashes {
 };
 
 // Hashes kept from earlier searches, found by the file's status (device,
-// inode, size, times). Called from the verifying thread only.
+// inode, size, times). Several verifiers on their own threads may share one.
 class KnownHashes {
   public:
     virtual ~KnownHashes() = default;

@@ -1,10 +1,14 @@
 #include <algorithm>
+#include <atomic>
 #include <map>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "duplicates/ContentVerifier.h"
 #include "duplicates/TwinScanner.h"
 #include "duplicates/TwinStatusText.h"
+#include "platform/FileSystems.h"
 
 // The twin engine's search by content: every group of equal size is split
 // into its sets of identical bytes, and each set becomes a group of its own.
@@ -37,7 +41,7 @@ void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
         WalkReferenceFolders(request, ticket.stop);
     }
 
-    // The groups of equal size, largest first: most space is decided first.
+    // The groups of equal size, in the order PlanReads gives them.
     std::vector<TreeNode> groups;
     uint64_t total = 0;
     if (m_tree.m_nNodes != 0) {
@@ -49,36 +53,38 @@ void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
             }
         }
     }
-    std::stable_sort(groups.begin(), groups.end(), [this](const TreeNode& a, const TreeNode& b) {
-        return m_tree.FileSize(a.FirstFile()) > m_tree.FileSize(b.FirstFile());
-    });
+    const size_t readers = PlanReads(groups, request.contentReaders);
 
     std::unique_ptr<KnownHashes> known;
     if (request.hashCache) {
         known = OpenHashCache();
     }
     auto cancelled = [&ticket] { return ticket.Cancelled(); };
-    ContentVerifier verifier(cancelled, known.get());
     ShowVerifyProgress(0, total, 0);
 
+    // Each reader takes the next group; what it found is merged under the
+    // lock, with set numbers of its own made unique.
     ContentVerdicts found;
     std::vector<FoundSet> sets;
+    std::mutex merging;
+    uint32_t nextSet = 1;
     size_t verifiedGroups = 0;
-    std::vector<VerifyMember> members;
-    for (const TreeNode& node : groups) {
-        members.clear();
-        for (FileId file = node.FirstFile(); file != kNoFile; file = node.NextFile(file)) {
-            members.push_back(
-                VerifyMember{file, m_tree.FilePath(node.Id(), file), ExpectedOf(file)});
-        }
-        std::optional<std::vector<MemberVerdict>> verdicts = verifier.VerifyGroup(members);
-        if (!verdicts) {
-            break;
-        }
-        std::map<uint32_t, size_t> setIndex;  // verdict set -> index in `sets`
+    uint64_t filesRead = 0;
+    std::atomic<uint64_t> filesDone{0};
+    std::atomic<uint64_t> bytesRead{0};
+    std::atomic<size_t> nextGroup{0};
+    auto merge = [&](const std::vector<VerifyMember>& members,
+                     std::vector<MemberVerdict>& verdicts, GroupId group) {
+        std::map<uint32_t, uint32_t> renumbered;  // the reader's set -> the search's
+        std::map<uint32_t, size_t> setIndex;      // the search's set -> index in `sets`
         for (size_t i = 0; i < members.size(); ++i) {
-            const FileVerdict& verdict = (*verdicts)[i].verdict;
-            found.Set(members[i].file, verdict, std::move((*verdicts)[i].reason));
+            FileVerdict verdict = verdicts[i].verdict;
+            if (verdict.set != 0) {
+                auto [it, added] = renumbered.try_emplace(verdict.set, nextSet);
+                nextSet += added ? 1 : 0;
+                verdict.set = it->second;
+            }
+            found.Set(members[i].file, verdict, std::move(verdicts[i].reason));
             const bool member = verdict.content == Content::Identical ||
                                 (verdict.content == Content::HardLink && verdict.set != 0);
             if (!member) {
@@ -86,7 +92,7 @@ void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
             }
             auto [it, added] = setIndex.try_emplace(verdict.set, sets.size());
             if (added) {
-                sets.push_back(FoundSet{node.Id(), {}, m_tree.FileSize(members[i].file), 0, true});
+                sets.push_back(FoundSet{group, {}, m_tree.FileSize(members[i].file), 0, true});
             }
             FoundSet& set = sets[it->second];
             set.files.push_back(members[i].file);
@@ -97,8 +103,46 @@ void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
                 set.onlyReference = false;
             }
         }
-        ++verifiedGroups;
-        ShowVerifyProgress(verifier.FilesDone(), total, verifier.BytesRead());
+    };
+    auto read = [&] {
+        ContentVerifier verifier(cancelled, known.get());
+        std::vector<VerifyMember> members;
+        uint64_t doneBefore = 0;
+        uint64_t readBefore = 0;
+        for (size_t g = nextGroup++; g < groups.size(); g = nextGroup++) {
+            const TreeNode& node = groups[g];
+            members.clear();
+            for (FileId file = node.FirstFile(); file != kNoFile; file = node.NextFile(file)) {
+                members.push_back(
+                    VerifyMember{file, m_tree.FilePath(node.Id(), file), ExpectedOf(file)});
+            }
+            std::optional<std::vector<MemberVerdict>> verdicts;
+            try {
+                verdicts = verifier.VerifyGroup(members);
+            } catch (const std::bad_alloc&) {
+                m_runner.Cancel();  // no memory to go on with: what was found stays
+            }
+            if (!verdicts) {
+                break;
+            }
+            filesDone += verifier.FilesDone() - doneBefore;
+            bytesRead += verifier.BytesRead() - readBefore;
+            doneBefore = verifier.FilesDone();
+            readBefore = verifier.BytesRead();
+            std::lock_guard lock(merging);
+            merge(members, *verdicts, node.Id());
+            ++verifiedGroups;
+            ShowVerifyProgress(filesDone, total, bytesRead);
+        }
+        std::lock_guard lock(merging);
+        filesRead += verifier.FilesRead();
+    };
+    {
+        std::vector<std::jthread> others;
+        for (size_t i = 1; i < readers; ++i) {
+            others.emplace_back(read);
+        }
+        read();
     }
     if (ticket.stop.stop_requested()) {
         return;  // a scan has started: the tree is about to go
@@ -133,8 +177,8 @@ void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
     });
 
     ContentCounts counts;
-    counts.filesRead = verifier.FilesRead();
-    counts.bytesRead = verifier.BytesRead();
+    counts.filesRead = filesRead;
+    counts.bytesRead = bytesRead;
     std::vector<RowSource> rows;
     {
         std::lock_guard lock(m_rows.RowMutex());
@@ -172,6 +216,39 @@ void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
     m_rows.ReplaceRows(std::move(rows));
     m_shown = Shown::Verified;
     SetStatusText(ContentStatus(wasCancelled));
+}
+
+size_t TwinScanner::PlanReads(std::vector<TreeNode>& groups, unsigned asked) const {
+    // Readers beyond the cores still help: most of their time is the wait for
+    // the device, which a flash disk or a network answers in parallel.
+    constexpr size_t kReadersOffRotatingDisks = 4;
+    if (groups.empty()) {
+        return 1;
+    }
+    const std::optional<bool> rotating = IsRotatingDisk(m_tree.FileDevice(groups[0].FirstFile()));
+    if (asked > 1 || (asked == 0 && !rotating.value_or(false))) {
+        // Largest first: most space is decided first.
+        std::stable_sort(groups.begin(), groups.end(), [this](const TreeNode& a, const TreeNode& b) {
+            return m_tree.FileSize(a.FirstFile()) > m_tree.FileSize(b.FirstFile());
+        });
+        return asked != 0 ? asked : kReadersOffRotatingDisks;
+    }
+    // A rotating disk: one reader, in inode order, which mostly follows where
+    // the files lie, so the head sweeps instead of seeking to and fro.
+    std::vector<std::pair<uint64_t, TreeNode>> byInode;
+    for (const TreeNode& node : groups) {
+        uint64_t lowest = UINT64_MAX;
+        for (FileId file = node.FirstFile(); file != kNoFile; file = node.NextFile(file)) {
+            lowest = std::min(lowest, m_tree.FileInode(file));
+        }
+        byInode.emplace_back(lowest, node);
+    }
+    std::stable_sort(byInode.begin(), byInode.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (size_t i = 0; i < groups.size(); ++i) {
+        groups[i] = byInode[i].second;
+    }
+    return 1;
 }
 
 std::string TwinScanner::ContentStatus(bool cancelled) const {

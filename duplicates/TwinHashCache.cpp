@@ -1,3 +1,5 @@
+#include <atomic>
+
 #include "duplicates/HashCache.h"
 #include "duplicates/TwinScanner.h"
 
@@ -44,7 +46,7 @@ class TwinScanner::KnownHashesFile final : public KnownHashes {
         m_cache.Store(HashCacheKeyOf(status),
                       CachedHashes{CacheHashOf(hashes.head), CacheHashOf(hashes.tail),
                                    CacheHashOf(hashes.whole)});
-        m_learnt = true;
+        m_learnt.store(true, std::memory_order_relaxed);
     }
 
     bool Save(std::string& error) const { return !m_learnt || m_cache.Save(m_path, error); }
@@ -52,7 +54,7 @@ class TwinScanner::KnownHashesFile final : public KnownHashes {
   private:
     std::string m_path;
     HashCache m_cache;
-    bool m_learnt = false;
+    std::atomic<bool> m_learnt{false};
 };
 
 std::unique_ptr<KnownHashes> TwinScanner::OpenHashCache() {

@@ -283,6 +283,9 @@ class TwinScanner final : public TwinFeed {
     // its sets of identical bytes (TwinContentSearch.cpp).
     void ContentSearchJob(const JobRunner::Ticket& ticket);
     std::string ContentStatus(bool cancelled) const;
+    // Orders the size groups for reading as suits the device that holds
+    // them, and returns how many readers share them (`asked`, unless 0).
+    size_t PlanReads(std::vector<TreeNode>& groups, unsigned asked) const;
     // The hash cache, read for a search (a damaged one is told once and not
     // used), and written after it when it learnt something.
     std::unique_ptr<KnownHashes> OpenHashCache();

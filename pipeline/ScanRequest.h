@@ -50,6 +50,9 @@ struct ScanRequest {
     // than the second (bytes; 0 = no bound), as the File Filter's bounds.
     uint64_t minContentSize = 0;
     uint64_t maxContentSize = 0;
+    // Readers of a content search; 0 lets the device decide (one on a
+    // rotating disk, several elsewhere).
+    unsigned contentReaders = 0;
 
     bool IsImport() const { return source == Source::ImportFile; }
 };

@@ -271,4 +271,18 @@ std::vector<MountEntry> ListUserVolumes() {
     return volumes;
 }
 
+std::optional<bool> IsRotatingDisk(uint64_t device) {
+    const std::string block = "/sys/dev/block/" + std::to_string(major(dev_t(device))) + ":" +
+                              std::to_string(minor(dev_t(device)));
+    // A partition has no queue of its own; its whole disk is one folder up.
+    for (const char* queue : {"/queue/rotational", "/../queue/rotational"}) {
+        std::ifstream file(block + queue);
+        int rotational = -1;
+        if (file >> rotational && (rotational == 0 || rotational == 1)) {
+            return rotational == 1;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace quarn

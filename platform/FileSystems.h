@@ -36,6 +36,12 @@ std::vector<MountEntry> ReadMountTable();
 FileSystemKind FileSystemKindOfHandle(int handle);
 FileSystemKind FileSystemKindOfPath(const std::string& path);
 
+// True when the block device `device` (a file's st_dev) is a rotating disk,
+// as the kernel says (/sys/dev/block/MAJ:MIN, or its whole disk for a
+// partition). Nothing for a device without a block device (tmpfs, network
+// file systems, overlays) or when the kernel does not say.
+std::optional<bool> IsRotatingDisk(uint64_t device);
+
 // The mount point that holds `path` (for example "/" or "/home"), or nothing
 // when the path cannot be resolved.
 std::optional<std::string> MountPointOf(const std::string& path);

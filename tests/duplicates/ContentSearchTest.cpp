@@ -339,5 +339,44 @@ TEST_F(ContentSearchTest, TheHashCacheSparesTheSecondReadAndNeverTrustsDamage) {
     EXPECT_EQ(twins.LastContentCounts().filesRead, 0u);
 }
 
+// Several readers share the groups: whatever order they finish in, the sets,
+// their order and every verdict are those of one reader, and the cache they
+// fill together serves the next search whole.
+TEST_F(ContentSearchTest, SeveralReadersFindWhatOneReaderFinds) {
+    for (unsigned i = 0; i < 40; ++i) {
+        const std::string bytes = Bytes(3000 + 997 * (i % 13), i % 17);
+        Write("root/" + std::to_string(i % 5) + "/file" + std::to_string(i) + ".bin", bytes);
+        if (i % 3 == 0) {
+            Write("root/copies/renamed" + std::to_string(i), bytes);
+        }
+    }
+    auto outcome = [this] {
+        std::vector<std::string> lines;
+        for (int row = 0; row < twins.Rows().GetItemCount(); ++row) {
+            const std::optional<TwinRow> shown = twins.RowAt(row);
+            lines.push_back(std::to_string(shown->source.group) + " " + shown->path + " " +
+                            std::to_string(int(shown->content)));
+        }
+        lines.push_back(twins.GetStatus());
+        return lines;
+    };
+    ScanRequest one = Request({}, /*cache=*/true);
+    one.contentReaders = 1;
+    twins.SetHashCacheFile(settingsTree.Path("one/hashes"));
+    twins.Scan(one);
+    const std::vector<std::string> byOne = outcome();
+    ASSERT_GT(Groups().size(), 5u);
+
+    ScanRequest four = one;
+    four.contentReaders = 4;
+    twins.SetHashCacheFile(settingsTree.Path("four/hashes"));
+    for (int round = 0; round < 3; ++round) {
+        twins.Scan(four);
+        EXPECT_EQ(outcome(), byOne);
+    }
+    EXPECT_EQ(twins.LastContentCounts().filesRead, 0u);
+    EXPECT_TRUE(messages.empty());
+}
+
 }  // namespace
 }  // namespace quarn
