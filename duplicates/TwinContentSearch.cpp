@@ -73,8 +73,8 @@ void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
     std::atomic<uint64_t> filesDone{0};
     std::atomic<uint64_t> bytesRead{0};
     std::atomic<size_t> nextGroup{0};
-    auto merge = [&](const std::vector<VerifyMember>& members,
-                     std::vector<MemberVerdict>& verdicts, GroupId group) {
+    auto merge = [&](const std::vector<VerifyMember>& members, std::vector<MemberVerdict>& verdicts,
+                     GroupId group) {
         std::map<uint32_t, uint32_t> renumbered;  // the reader's set -> the search's
         std::map<uint32_t, size_t> setIndex;      // the search's set -> index in `sets`
         for (size_t i = 0; i < members.size(); ++i) {
@@ -228,9 +228,10 @@ size_t TwinScanner::PlanReads(std::vector<TreeNode>& groups, unsigned asked) con
     const std::optional<bool> rotating = IsRotatingDisk(m_tree.FileDevice(groups[0].FirstFile()));
     if (asked > 1 || (asked == 0 && !rotating.value_or(false))) {
         // Largest first: most space is decided first.
-        std::stable_sort(groups.begin(), groups.end(), [this](const TreeNode& a, const TreeNode& b) {
-            return m_tree.FileSize(a.FirstFile()) > m_tree.FileSize(b.FirstFile());
-        });
+        std::stable_sort(groups.begin(), groups.end(),
+                         [this](const TreeNode& a, const TreeNode& b) {
+                             return m_tree.FileSize(a.FirstFile()) > m_tree.FileSize(b.FirstFile());
+                         });
         return asked != 0 ? asked : kReadersOffRotatingDisks;
     }
     // A rotating disk: one reader, in inode order, which mostly follows where
