@@ -145,7 +145,7 @@ std::optional<std::vector<MemberVerdict>> ContentVerifier::VerifyGroup(
     };
     // Looks the file up among the known hashes (only looking at the file).
     auto lookUp = [&](size_t i) {
-        if (m_known == nullptr) {
+        if (m_known == nullptr || m_known->KnowsNothing()) {
             return;
         }
         std::string reason;

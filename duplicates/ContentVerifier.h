@@ -41,6 +41,9 @@ class KnownHashes {
   public:
     virtual ~KnownHashes() = default;
     virtual std::optional<StageHashes> Find(const struct ::stat& status) = 0;
+    // True when Find cannot find anything: the verifier then does not look
+    // at a file only to ask.
+    virtual bool KnowsNothing() const { return false; }
     // What was learnt of the file whose status (taken before reading) is
     // `status`; it did not change while it was read.
     virtual void Learn(const struct ::stat& status, const StageHashes& hashes) = 0;

@@ -33,7 +33,12 @@ class TwinScanner::KnownHashesFile final : public KnownHashes {
     explicit KnownHashesFile(std::string path) : m_path(std::move(path)) {}
 
     // One message when the file was damaged (it is then not used).
-    std::string Load() { return m_cache.Load(m_path); }
+    std::string Load() {
+        std::string message = m_cache.Load(m_path);
+        m_knowsNothing = m_cache.Size() == 0;
+        return message;
+    }
+    bool KnowsNothing() const override { return m_knowsNothing; }
 
     std::optional<StageHashes> Find(const struct ::stat& status) override {
         std::optional<CachedHashes> found = m_cache.Find(HashCacheKeyOf(status));
@@ -55,6 +60,7 @@ class TwinScanner::KnownHashesFile final : public KnownHashes {
     std::string m_path;
     HashCache m_cache;
     std::atomic<bool> m_learnt{false};
+    bool m_knowsNothing = true;  // as loaded: what this search learns is not asked again
 };
 
 std::unique_ptr<KnownHashes> TwinScanner::OpenHashCache() {
