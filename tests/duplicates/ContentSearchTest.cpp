@@ -13,6 +13,7 @@
 
 #include "duplicates/TwinScanner.h"
 #include "duplicates/TwinTrash.h"
+#include "foldersize/FolderScanner.h"
 #include "settings/Settings.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/TestFiles.h"
@@ -376,6 +377,27 @@ TEST_F(ContentSearchTest, SeveralReadersFindWhatOneReaderFinds) {
     }
     EXPECT_EQ(twins.LastContentCounts().filesRead, 0u);
     EXPECT_TRUE(messages.empty());
+}
+
+// One walk fills the folder tree and feeds the twins; the content search
+// follows the feed and walks the reference folder outside the root itself.
+TEST_F(ContentSearchTest, ACombinedScanEndsWithTheContentSearch) {
+    const std::string bytes = Bytes(9000, 11);
+    Write("root/x/first.dat", bytes);
+    Write("root/y/second.dat", bytes);
+    Write("archive/kept.dat", bytes);
+    ScanRequest request = Request({tree.Path("archive")});
+    request.feedTwins = true;
+    FolderScanner folders;
+    folders.SetTwinFeed(&twins);
+    folders.RunScan(request);
+    twins.WaitForWorkers();
+    // The folder tree holds the root only; the twins know the archive too.
+    EXPECT_EQ(folders.Tree().GetFigures().total, 18000u);
+    EXPECT_EQ(Groups(), (std::vector<std::vector<std::string>>{
+                            {"archive/kept.dat", "root/x/first.dat", "root/y/second.dat"}}));
+    EXPECT_EQ(twins.CopyRows(TwinScanner::KeepRule::Oldest),
+              (std::vector<int>{RowOf("root/x/first.dat"), RowOf("root/y/second.dat")}));
 }
 
 }  // namespace
