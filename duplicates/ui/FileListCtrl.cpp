@@ -18,8 +18,9 @@ namespace quarn {
 
 namespace {
 
-// The widths the list starts with, in pixels.
-constexpr int kColumnWidths[TwinListModel::kColumnCount] = {100, 340, 75, 110, 80};
+// The widths the list starts with, in pixels. Twins by content differ in
+// name within a set: the File column holds a usual camera or download name.
+constexpr int kColumnWidths[TwinListModel::kColumnCount] = {160, 340, 75, 110, 80};
 
 }  // namespace
 

@@ -24,7 +24,7 @@ class CFileListCtrl : public QTreeView {
     explicit CFileListCtrl(QWidget* parent = nullptr);
     ~CFileListCtrl() override;
 
-    // The columns' widths: File 100, Path 340, Size 75, Modified 110 and
+    // The columns' widths: File 160, Path 340, Size 75, Modified 110 and
     // Content 80 pixels, the right-aligned ones and Content grown to hold
     // their usual texts in the list's font. Called once the model is set.
     void SetupColumns();
