@@ -91,6 +91,9 @@ class CMainFrame : public QMainWindow {
     // remembers it (ShowTreemap).
     void OnShowTreemap(bool checked);
     void OnFileTypes();
+    // Tools > Twins by Name / Twins by Content: writes TwinsByContent, which
+    // the next scan reads.
+    void OnTwinsBy(bool content);
 
     // What the engines' news and a mode change refresh: title, check marks,
     // enabling, and the current mode's status text in the status bar.
@@ -116,6 +119,8 @@ class CMainFrame : public QMainWindow {
     QAction* DupmatchAction() const { return m_actDupmatch; }
     QAction* FileFilterAction() const { return m_actFileFilter; }
     QAction* SelectAllAction() const { return m_actSelectAll; }
+    QAction* TwinsByNameAction() const { return m_actTwinsByName; }
+    QAction* TwinsByContentAction() const { return m_actTwinsByContent; }
     QAction* SettingsAction() const { return m_actSettings; }
     QAction* AllocatedSizeAction() const { return m_actAllocatedSize; }
     QAction* AboutAction() const { return m_actAbout; }
@@ -141,6 +146,8 @@ class CMainFrame : public QMainWindow {
     void CreateMenus();
     void CreateToolBar();
     void CreateAccelerators();
+    // The twin kind's check marks follow the setting.
+    void RefreshTwinKind();
     void SetMode(int mode);
     // Starts the scan of the path box's folder (nothing runs when called).
     void StartScanOfPathBox();
@@ -192,6 +199,9 @@ class CMainFrame : public QMainWindow {
     QAction* m_actDupmatch = nullptr;
     QAction* m_actFileFilter = nullptr;
     QAction* m_actSelectAll = nullptr;
+    QActionGroup* m_twinKindGroup = nullptr;
+    QAction* m_actTwinsByName = nullptr;
+    QAction* m_actTwinsByContent = nullptr;
     QAction* m_actSettings = nullptr;
     QAction* m_actAllocatedSize = nullptr;
     QAction* m_actAbout = nullptr;

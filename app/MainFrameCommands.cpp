@@ -50,6 +50,23 @@ void CMainFrame::CreateActions() {
     m_actFileFilter->setIconVisibleInMenu(false);
     connect(m_actFileFilter, &QAction::triggered, this, &CMainFrame::OnFileFilter);
 
+    // What a twin is, for the scans to come: the one that shows now keeps
+    // its list.
+    m_twinKindGroup = new QActionGroup(this);
+    m_twinKindGroup->setExclusive(true);
+    m_actTwinsByName = new QAction(tr("Twins by Name"), m_twinKindGroup);
+    m_actTwinsByName->setStatusTip(
+        tr("Twins are files of the same name; applies to the next scan"));
+    m_actTwinsByContent = new QAction(tr("Twins by Content"), m_twinKindGroup);
+    m_actTwinsByContent->setStatusTip(
+        tr("Twins are files of the same content, whatever their names; applies to the next scan"));
+    for (QAction* kind : {m_actTwinsByName, m_actTwinsByContent}) {
+        kind->setCheckable(true);
+        connect(kind, &QAction::triggered, this,
+                [this, kind] { OnTwinsBy(kind == m_actTwinsByContent); });
+    }
+    RefreshTwinKind();
+
     m_actSelectAll = new QAction(tr("Select All"), this);
     m_actSelectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
     connect(m_actSelectAll, &QAction::triggered, this, &CMainFrame::OnSelectAll);
@@ -93,6 +110,12 @@ void CMainFrame::CreateMenus() {
     QMenu* tools = menuBar()->addMenu(tr("&Tools"));
     tools->addAction(m_actDirmass);
     tools->addAction(m_actDupmatch);
+    tools->addSeparator();
+    tools->addAction(m_actTwinsByName);
+    tools->addAction(m_actTwinsByContent);
+    // The file may have changed behind the window's back (or the Settings
+    // dialog changed it).
+    connect(tools, &QMenu::aboutToShow, this, &CMainFrame::RefreshTwinKind);
     // The twin list's commands, here so that their keys can be seen.
     tools->addSeparator();
     tools->addAction(m_actFileFilter);
@@ -110,6 +133,22 @@ void CMainFrame::CreateMenus() {
     for (QMenu* menu : {file, view, tools, options, help}) {
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::RefreshCommands);
     }
+}
+
+void CMainFrame::RefreshTwinKind() {
+    const bool content = ReadSetting(kTwinsByContent, false);
+    m_actTwinsByContent->setChecked(content);
+    m_actTwinsByName->setChecked(!content);
+}
+
+void CMainFrame::OnTwinsBy(bool content) {
+    if (!WriteSetting(kTwinsByContent, content)) {
+        RefreshTwinKind();
+        ShowStatus(tr("The setting could not be written"));
+        return;
+    }
+    ShowStatus(content ? tr("Twins by content from the next scan on")
+                       : tr("Twins by name from the next scan on"));
 }
 
 void CMainFrame::CreateToolBar() {

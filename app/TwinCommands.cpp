@@ -30,6 +30,20 @@ TwinCommands::TwinCommands(CTwinListView& pane, QObject* parent) : QObject(paren
         rule->setCheckable(true);
     }
     m_keep->actions().front()->setChecked(true);
+    // The list's own menu replaces copies too: both keep the same file.
+    connect(m_keep, &QActionGroup::triggered, this, [this] { m_pane.SetKeepRule(Keep()); });
+    m_pane.SetKeepRule(Keep());
+
+    m_replaceLinks = new QAction(tr("Replace Copies with Hard Links..."), this);
+    m_replaceLinks->setStatusTip(
+        tr("Make the selected copies hard links of the file each set keeps"));
+    connect(m_replaceLinks, &QAction::triggered, this,
+            [this] { m_pane.ReplaceSelectedCopies(ReplaceMethod::HardLink); });
+    m_replaceClones = new QAction(tr("Replace Copies with Clones..."), this);
+    m_replaceClones->setStatusTip(
+        tr("Make the selected copies share their blocks with the file each set keeps"));
+    connect(m_replaceClones, &QAction::triggered, this,
+            [this] { m_pane.ReplaceSelectedCopies(ReplaceMethod::Clone); });
 }
 
 void TwinCommands::AddToMenu(QMenu* menu) {
@@ -38,6 +52,9 @@ void TwinCommands::AddToMenu(QMenu* menu) {
     menu->addAction(m_selectCopies);
     m_keepMenu = menu->addMenu(tr("&Keep in Each Set"));
     m_keepMenu->addActions(m_keep->actions());
+    menu->addSeparator();
+    menu->addAction(m_replaceLinks);
+    menu->addAction(m_replaceClones);
 }
 
 void TwinCommands::AddToToolBar(QToolBar* bar) {
@@ -50,6 +67,9 @@ void TwinCommands::Refresh(bool dupmatch) {
     if (m_keepMenu != nullptr) {
         m_keepMenu->setEnabled(dupmatch);
     }
+    const bool replace = dupmatch && m_pane.MayReplaceSelectedCopies();
+    m_replaceLinks->setEnabled(replace);
+    m_replaceClones->setEnabled(replace);
 }
 
 void TwinCommands::OnVerify() {

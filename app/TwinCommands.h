@@ -1,8 +1,10 @@
 #pragma once
 // The Dupmatch commands that act on the twin list's contents: "Verify
-// Contents" (menu and tool bar) and "Select Copies", which keeps, in every
+// Contents" (menu and tool bar), "Select Copies", which keeps, in every
 // identical set, the file the "Keep in Each Set" choice names (the oldest
-// unless the user picks the newest or the first path).
+// unless the user picks the newest or the first path), and "Replace Copies
+// with Hard Links..." and "... with Clones..." for the selected copies, which
+// keep the same file of each set.
 //
 // The frame creates one, places its actions and refreshes their enabling
 // with its own. Interface thread only; the pane must outlive the commands'
@@ -27,12 +29,13 @@ class TwinCommands : public QObject {
   public:
     TwinCommands(CTwinListView& pane, QObject* parent);
 
-    // A separator, Verify Contents, Select Copies and the Keep in Each Set
-    // choice, appended to `menu`.
+    // A separator, Verify Contents, Select Copies, the Keep in Each Set
+    // choice, a separator and the two Replace commands, appended to `menu`.
     void AddToMenu(QMenu* menu);
     // Verify Contents, appended to `bar`.
     void AddToToolBar(QToolBar* bar);
-    // Enabled in the Dupmatch mode only.
+    // Enabled in the Dupmatch mode only; the Replace commands when the
+    // selection holds a copy the list can replace now.
     void Refresh(bool dupmatch);
 
     void OnVerify();
@@ -43,6 +46,8 @@ class TwinCommands : public QObject {
     QAction* SelectCopiesAction() const { return m_selectCopies; }
     // Oldest, Newest, First Path, in this order.
     QActionGroup* KeepGroup() const { return m_keep; }
+    QAction* ReplaceLinksAction() const { return m_replaceLinks; }
+    QAction* ReplaceClonesAction() const { return m_replaceClones; }
 
   private:
     CTwinListView& m_pane;
@@ -50,6 +55,8 @@ class TwinCommands : public QObject {
     QAction* m_selectCopies = nullptr;
     QActionGroup* m_keep = nullptr;
     QMenu* m_keepMenu = nullptr;
+    QAction* m_replaceLinks = nullptr;
+    QAction* m_replaceClones = nullptr;
 };
 
 }  // namespace quarn

@@ -9,12 +9,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 [ -f "$build/CMakeCache.txt" ] || { echo "no build in $build: configure first" >&2; exit 2; }
-cmake --build "$build" --target quarn_settings_ui quarn_controls_ui -j 2 >/dev/null
+cmake --build "$build" --target quarn_settings_ui quarn_controls_ui quarn_foldersize -j 2 >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 libs=()
+# The dialog's folder picker comes with the shell services, which count sizes.
 for lib in settings/libquarn_settings_ui.a controls/libquarn_controls_ui.a \
+           foldersize/libquarn_foldersize.a pipeline/libquarn_pipeline.a \
            settings/libquarn_settings.a platform/libquarn_platform.a; do
   libs+=("$build/$lib")
 done

@@ -18,8 +18,9 @@ namespace quarn {
 
 namespace {
 
-// The widths the list starts with, in pixels.
-constexpr int kColumnWidths[TwinListModel::kColumnCount] = {100, 340, 75, 110, 80};
+// The widths the list starts with, in pixels. Twins by content differ in
+// name within a set: the File column holds a usual camera or download name.
+constexpr int kColumnWidths[TwinListModel::kColumnCount] = {160, 340, 75, 110, 80};
 
 }  // namespace
 
@@ -77,7 +78,9 @@ int CFileListCtrl::InitialColumnWidth(int column) const {
         width = std::max(width,
                          metrics.horizontalAdvance(QStringLiteral("0000000000 Bytes")) + margins);
     } else if (column == TwinListModel::kContentColumn) {
-        width = std::max(width, metrics.horizontalAdvance(QStringLiteral("identical")) + margins);
+        // The longest usual verdict: a kept file in a reference folder.
+        width = std::max(
+            width, metrics.horizontalAdvance(QStringLiteral("identical, reference")) + margins);
     }
     return width;
 }
@@ -152,14 +155,24 @@ void CFileListCtrl::OnContextMenu(const QPoint& viewportPos, const QPoint& globa
     if (path.empty()) {
         return;
     }
+    // The selection, when the row is part of it; otherwise the row alone.
+    std::vector<int> rows = SelectedRows();
+    if (std::find(rows.begin(), rows.end(), row) == rows.end()) {
+        rows = {row};
+    }
     CShellItemMenu menu;
     menu.SetPath(path);
     QMenu* popup = menu.BuildMenu(this);
+    QAction* trash = nullptr;
     for (QAction* action : popup->actions()) {
-        if (action->data().toInt() == kCmdMoveToTrash && !MayMoveToTrash()) {
-            action->setEnabled(false);
+        if (action->data().toInt() == kCmdMoveToTrash) {
+            trash = action;
+            if (!MayMoveToTrash()) {
+                action->setEnabled(false);
+            }
         }
     }
+    AddRowCommands(popup, trash, rows);
     QAction* chosen = ExecMenu(popup, globalPos);
     if (chosen == nullptr) {
         return;
@@ -170,12 +183,10 @@ void CFileListCtrl::OnContextMenu(const QPoint& viewportPos, const QPoint& globa
         return;
     }
     if (command == kCmdMoveToTrash) {
-        // The selection, when the row is part of it; otherwise the row alone.
-        std::vector<int> rows = SelectedRows();
-        if (std::find(rows.begin(), rows.end(), row) == rows.end()) {
-            rows = {row};
-        }
         MoveRowsToTrash(rows);
+        return;
+    }
+    if (CarryOutRowCommand(command, rows)) {
         return;
     }
     menu.CarryOut(this, command);

@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+class QAction;
+class QMenu;
+
 namespace quarn {
 
 class CFileListCtrl : public QTreeView {
@@ -21,9 +24,9 @@ class CFileListCtrl : public QTreeView {
     explicit CFileListCtrl(QWidget* parent = nullptr);
     ~CFileListCtrl() override;
 
-    // The columns' widths: File 100, Path 340, Size 75, Modified 110 and
-    // Content 80 pixels, the right-aligned ones grown to hold their usual
-    // texts in the list's font. Called once the model is set.
+    // The columns' widths: File 160, Path 340, Size 75, Modified 110 and
+    // Content 80 pixels, the right-aligned ones and Content grown to hold
+    // their usual texts in the list's font. Called once the model is set.
     void SetupColumns();
     // The width a column starts with for the list's font (the user may drag it).
     int InitialColumnWidth(int column) const;
@@ -42,6 +45,17 @@ class CFileListCtrl : public QTreeView {
     // Called before a row is read for a menu: the rows the view shows must
     // be the data's.
     virtual void SyncRows() {}
+    // The list's own commands in a row's menu, after "Move to Trash"; they
+    // act on `rows` (the selection when the row is part of it). A chosen one
+    // comes back to CarryOutRowCommand with its action's data; that returns
+    // false for any id it did not add.
+    virtual void AddRowCommands(QMenu* menu, QAction* after, const std::vector<int>& rows) {
+        (void)menu, (void)after, (void)rows;
+    }
+    virtual bool CarryOutRowCommand(int command, const std::vector<int>& rows) {
+        (void)command, (void)rows;
+        return false;
+    }
     std::vector<int> SelectedRows() const;
 
     void contextMenuEvent(QContextMenuEvent* event) override;

@@ -16,6 +16,17 @@ namespace {
 // the view than announcing each one.
 constexpr size_t kMaxRemovalsReplayed = 256;
 
+// The verdict, and whether the file lies in a reference folder, which
+// nothing ever selects, trashes or replaces.
+QString ContentCellText(const TwinRow& row) {
+    const std::string_view verdict = ContentText(row.content);
+    QString text = QString::fromLatin1(verdict.data(), qsizetype(verdict.size()));
+    if (row.reference) {
+        text += text.isEmpty() ? QStringLiteral("reference") : QStringLiteral(", reference");
+    }
+    return text;
+}
+
 }  // namespace
 
 TwinListModel::TwinListModel(TwinScanner& twins, MimeIconProvider* icons, QObject* parent)
@@ -91,8 +102,7 @@ QVariant TwinListModel::data(const QModelIndex& index, int role) const {
                 case kModifiedColumn:
                     return QString::fromLocal8Bit(FormatModifiedText(row->lastWriteTime));
                 case kContentColumn:
-                    return QString::fromLatin1(ContentText(row->content).data(),
-                                               qsizetype(ContentText(row->content).size()));
+                    return ContentCellText(*row);
                 default:
                     return QVariant();
             }
@@ -150,6 +160,12 @@ Qt::ItemFlags TwinListModel::flags(const QModelIndex& index) const {
         return Qt::NoItemFlags;
     }
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+void TwinListModel::RepaintRows() {
+    if (m_rowCount > 0) {
+        Q_EMIT dataChanged(index(0, 0), index(m_rowCount - 1, kColumnCount - 1));
+    }
 }
 
 void TwinListModel::OnChangesPosted() {

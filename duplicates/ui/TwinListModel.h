@@ -8,7 +8,8 @@
 // (fewer for very long lists), and replays it as row insertions, removals
 // and resets, so a view keeps its selection and scroll position while a scan
 // fills the list. Texts are made from each row's raw fields when the view
-// asks; the Content cell's tool tip says why a file is changed or unread. A
+// asks; the Content cell adds ", reference" for a file in a reference
+// folder, and its tool tip says why a file is changed or unread. A
 // group's icon is looked up once, until a new scan brings a new index.
 //
 // Threads: interface thread only, except that the rows call the posted
@@ -67,6 +68,10 @@ class TwinListModel : public QAbstractTableModel {
 
     // Replays the rows' changes now (the timer does this on its own).
     void ApplyPendingChanges();
+
+    // Every shown row is read anew: for changes the journal does not carry
+    // (a copy that became a hard link keeps its row).
+    void RepaintRows();
 
     // How many replays have happened; lets tests see the coalescing.
     int ReplayCount() const { return m_replays; }

@@ -33,6 +33,7 @@ CTwinListView::CTwinListView(TwinScanner& twins, EngineSignals& twinEvents,
             m_pModel->ApplyPendingChanges();
         }
     });
+    connect(&twinEvents, &EngineSignals::idle, this, &CTwinListView::OnReplaceEnded);
 }
 
 CTwinListView::~CTwinListView() = default;
@@ -96,8 +97,7 @@ void CTwinListView::keyPressEvent(QKeyEvent* event) {
     QTreeView::keyPressEvent(event);
 }
 
-bool CTwinListView::Confirm(const QString& text) {
-    const QString title = tr("Move to Trash");
+bool CTwinListView::Confirm(const QString& title, const QString& text) {
     if (ShellHooks().confirm) {
         return ShellHooks().confirm(this, title, text);
     }
@@ -105,8 +105,7 @@ bool CTwinListView::Confirm(const QString& text) {
                                  QMessageBox::No) == QMessageBox::Yes;
 }
 
-void CTwinListView::ShowError(const QString& text) {
-    const QString title = tr("Move to Trash");
+void CTwinListView::ShowError(const QString& title, const QString& text) {
     if (ShellHooks().showError) {
         ShellHooks().showError(this, title, text);
     } else {
@@ -119,9 +118,9 @@ void CTwinListView::MoveRowsToTrash(const std::vector<int>& rows) {
         return;
     }
     if (m_twins.IsWorking()) {
-        ShowError(
-            tr("Files can be moved to the trash once the scan, search or verification "
-               "has ended."));
+        ShowError(tr("Move to Trash"),
+                  tr("Files can be moved to the trash once the scan, search or verification "
+                     "has ended."));
         return;
     }
     std::vector<RowSource> files;
@@ -143,7 +142,7 @@ void CTwinListView::MoveRowsToTrash(const std::vector<int>& rows) {
             : tr("Do you really want to move these %1 files (%2) to the trash?")
                   .arg(files.size())
                   .arg(QString::fromStdString(FormatSize(plan.bytes)));
-    if (!Confirm(question)) {
+    if (!Confirm(tr("Move to Trash"), question)) {
         return;
     }
     if (plan.freeingNothing > 0) {
@@ -157,7 +156,7 @@ void CTwinListView::MoveRowsToTrash(const std::vector<int>& rows) {
                 : tr("%1 of these files are hard links of files that stay: moving them to the "
                      "trash frees no space. Move them anyway?")
                       .arg(plan.freeingNothing);
-        if (!Confirm(again)) {
+        if (!Confirm(tr("Move to Trash"), again)) {
             std::vector<RowSource> freeing;
             for (size_t i = 0; i < files.size(); ++i) {
                 if (!plan.freesNothing[i]) {
@@ -198,7 +197,7 @@ void CTwinListView::MoveRowsToTrash(const std::vector<int>& rows) {
     if (kept.size() > shown) {
         text += QLatin1Char('\n') + tr("and %1 more").arg(kept.size() - shown);
     }
-    ShowError(text);
+    ShowError(tr("Move to Trash"), text);
 }
 
 int CTwinListView::SelectCopies(TwinScanner::KeepRule keep) {

@@ -13,6 +13,15 @@
 // The pane follows every announcement: files that left the disk, from any
 // pane, leave their groups and rows.
 //
+// "Replace Copies with Hard Links..." and "... with Clones..." (the file's
+// menu, and the frame's Tools menu through TwinCommands) act on the copies
+// among the rows once a verification or a content search has given
+// verdicts: one question with the number of copies and the bytes they free
+// at most, then the engine's job, whose progress is its status. When it
+// ends the rows are read anew (a copy now reads "hard link"), the copies'
+// folders are announced as changed, and what was skipped or failed is told
+// in one message (TwinListReplace.cpp).
+//
 // Lifetime: the engine and the announcements must outlive the pane. The
 // process-wide icon table (MimeIconProvider::Shared()) gives the icons.
 
@@ -53,6 +62,19 @@ class CTwinListView : public CFileListCtrl {
     // described above.
     void MoveRowsToTrash(const std::vector<int>& rows) override;
 
+    // The file each identical set keeps when copies are replaced (the
+    // "Keep in Each Set" choice); the oldest unless set.
+    void SetKeepRule(TwinScanner::KeepRule keep) { m_keep = keep; }
+    // The replacements for the copies among `rows`; empty while the list
+    // shows no verdicts or a job is at work.
+    std::vector<CopyReplacement> ReplacementPlan(const std::vector<int>& rows) const;
+    // The selection holds a copy that can be replaced now.
+    bool MayReplaceSelectedCopies() const { return !ReplacementPlan(SelectedRows()).empty(); }
+    // Asks, then starts replacing the copies among `rows` (or the selected
+    // rows) as described above; false when nothing started.
+    bool ReplaceCopies(ReplaceMethod method, const std::vector<int>& rows);
+    bool ReplaceSelectedCopies(ReplaceMethod method);
+
     // The dialog that OnFileFilter opens; not owned. Without one the pane
     // makes its own on first use.
     void SetFileFilterDialog(CFileFilterDlg* dialog);
@@ -63,17 +85,23 @@ class CTwinListView : public CFileListCtrl {
   Q_SIGNALS:
     // A message for the status bar (what Select Copies did).
     void statusMessage(const QString& text);
+    // A replacement job has ended and the pane shows its outcome.
+    void copiesReplaced();
 
   protected:
     std::string PathOfRow(int row) const override;
     bool MayMoveToTrash() const override { return !m_twins.IsWorking(); }
     void SyncRows() override;
     void keyPressEvent(QKeyEvent* event) override;
+    void AddRowCommands(QMenu* menu, QAction* after, const std::vector<int>& rows) override;
+    bool CarryOutRowCommand(int command, const std::vector<int>& rows) override;
 
   private:
     void OnPathsRemoved(const std::vector<RemovedPath>& removed);
-    bool Confirm(const QString& text);
-    void ShowError(const QString& text);
+    // The end of a replacement job: rows, announcements, the message.
+    void OnReplaceEnded();
+    bool Confirm(const QString& title, const QString& text);
+    void ShowError(const QString& title, const QString& text);
 
     TwinScanner& m_twins;
     DiskChanges& m_diskChanges;
@@ -83,6 +111,8 @@ class CTwinListView : public CFileListCtrl {
     // Files that left the disk while a job held the index: forgotten when it ends.
     std::vector<std::string> m_pendingFiles;
     std::vector<std::string> m_pendingFolders;
+    TwinScanner::KeepRule m_keep = TwinScanner::KeepRule::Oldest;
+    bool m_replacing = false;  // this pane started a replacement that has not been shown
 };
 
 }  // namespace quarn

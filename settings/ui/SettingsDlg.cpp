@@ -8,6 +8,8 @@
 #include <QShowEvent>
 
 #include "controls/DialogUnitScale.h"
+#include "controls/FileNameText.h"
+#include "controls/ShellOperations.h"
 #include "settings/Settings.h"
 #include "settings/ShellIntegration.h"
 
@@ -44,13 +46,14 @@ SettingsDlg::SettingsDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Settings"));
     setModal(true);
     const DialogUnitScale du(font());
-    setFixedSize(du.Size(220, 235));
+    setFixedSize(du.Size(220, 299));
 
     // Group boxes first, so that the check boxes lie above them.
     AddGroup(this, du, "General", 6, 6, 210, 49);
     AddGroup(this, du, "Dirmass", 6, 60, 210, 42);
     AddGroup(this, du, "Dupmatch: Properties of equal Files", 6, 108, 210, 54);
     AddGroup(this, du, "Scope", 6, 168, 210, 46);
+    AddGroup(this, du, "Twins", 6, 220, 210, 58);
 
     for (int i = 0; i < 7; ++i) {
         const BoxTemplate& box = kBoxes[i];
@@ -71,6 +74,27 @@ SettingsDlg::SettingsDlg(QWidget* parent) : QDialog(parent) {
     m_oneFileSystem->setObjectName(QString::number(kIdOneFileSystem));
     m_oneFileSystem->setGeometry(du.Rect(12, 196, 150, 12));
 
+    m_twinsByContent = new QCheckBox(QStringLiteral("Twins by content, whatever the names"), this);
+    m_twinsByContent->setObjectName(QString::number(kIdTwinsByContent));
+    m_twinsByContent->setGeometry(du.Rect(12, 232, 196, 12));
+    m_hashCache = new QCheckBox(QStringLiteral("Keep content hashes between searches"), this);
+    m_hashCache->setObjectName(QString::number(kIdHashCache));
+    m_hashCache->setGeometry(du.Rect(12, 245, 196, 12));
+    auto* referenceLabel = new QLabel(QStringLiteral("&Reference folders:"), this);
+    referenceLabel->setGeometry(du.Rect(12, 262, 66, 10));
+    m_references = new QLineEdit(this);
+    m_references->setObjectName(QString::number(kIdReferenceFolders));
+    m_references->setGeometry(du.Rect(80, 260, 96, 13));
+    m_references->setPlaceholderText(QStringLiteral("folders separated by ;"));
+    m_references->setToolTip(QStringLiteral(
+        "Files in these folders are never selected, moved to the trash or replaced"));
+    referenceLabel->setBuddy(m_references);
+    auto* addReference = new QPushButton(QStringLiteral("&Add..."), this);
+    addReference->setObjectName(QString::number(kIdAddReference));
+    addReference->setAutoDefault(false);
+    addReference->setGeometry(du.Rect(178, 259, 32, 15));
+    connect(addReference, &QPushButton::clicked, this, &SettingsDlg::OnAddReference);
+
     // Names are always compared; the box only says so.
     CheckBox(kIdCmpName)->setChecked(true);
     CheckBox(kIdCmpName)->setEnabled(false);
@@ -78,18 +102,25 @@ SettingsDlg::SettingsDlg(QWidget* parent) : QDialog(parent) {
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QString::number(kIdOk));
     ok->setDefault(true);
-    ok->setGeometry(du.Rect(108, 218, 50, 14));
+    ok->setGeometry(du.Rect(108, 282, 50, 14));
     connect(ok, &QPushButton::clicked, this, &SettingsDlg::accept);
 
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QString::number(kIdCancel));
-    cancel->setGeometry(du.Rect(162, 218, 50, 14));
+    cancel->setGeometry(du.Rect(162, 282, 50, 14));
     connect(cancel, &QPushButton::clicked, this, &SettingsDlg::reject);
 }
 
 QCheckBox* SettingsDlg::CheckBox(int id) const {
-    if (id == kIdOneFileSystem) {
-        return m_oneFileSystem;
+    switch (id) {
+        case kIdOneFileSystem:
+            return m_oneFileSystem;
+        case kIdTwinsByContent:
+            return m_twinsByContent;
+        case kIdHashCache:
+            return m_hashCache;
+        default:
+            break;
     }
     if (id < kIdCombinedScan || id > kIdCmpDate) {
         return nullptr;
@@ -108,6 +139,28 @@ void SettingsDlg::LoadSettings() {
     ExchangeData(true);
     m_exclude->setText(QString::fromUtf8(ReadSettingText(kExclude)));
     m_oneFileSystem->setChecked(ReadSetting(kOneFileSystem, false));
+    m_twinsByContent->setChecked(ReadSetting(kTwinsByContent, false));
+    m_hashCache->setChecked(ReadSetting(kHashCache, true));
+    // Folder names are bytes: undecodable ones come back unchanged.
+    m_references->setText(FileNameText(ReadSettingText(kReferenceFolders)));
+}
+
+void SettingsDlg::OnAddReference() {
+    const std::string chosen = BrowseForFolder(this, QStringLiteral("Add a reference folder"));
+    if (chosen.empty()) {
+        return;
+    }
+    const QString folder = FileNameText(chosen);
+    QStringList folders;
+    for (const QString& entry : m_references->text().split(QLatin1Char(';'))) {
+        if (!entry.trimmed().isEmpty()) {
+            folders << entry.trimmed();
+        }
+    }
+    if (!folders.contains(folder)) {
+        folders << folder;
+    }
+    m_references->setText(folders.join(QLatin1Char(';')));
 }
 
 void SettingsDlg::ExchangeData(bool toBoxes) {
@@ -143,6 +196,9 @@ void SettingsDlg::accept() {
     WriteSetting(kShellRun, m_bShellRun != 0);
     WriteSettingText(kExclude, m_exclude->text().trimmed().toStdString());
     WriteSetting(kOneFileSystem, m_oneFileSystem->isChecked());
+    WriteSetting(kTwinsByContent, m_twinsByContent->isChecked());
+    WriteSetting(kHashCache, m_hashCache->isChecked());
+    WriteSettingText(kReferenceFolders, FileNameBytes(m_references->text().trimmed()));
     ApplyShellIntegration();
     QDialog::accept();
 }

@@ -1,9 +1,10 @@
 #pragma once
-// The Settings dialog: the seven settings as check boxes and, in the group
-// "Scope" below them, the exclude patterns and "Stay on one file system";
-// read from the settings file each time the dialog is shown and written back
-// on OK, after which the folder verb follows the new ShellRun. Cancel writes
-// nothing.
+// The Settings dialog: the seven settings as check boxes; in the group
+// "Scope" below them, the exclude patterns and "Stay on one file system"; in
+// the group "Twins", twins by content, the hash cache and the reference
+// folders. Read from the settings file each time the dialog is shown and
+// written back on OK, after which the folder verb follows the new ShellRun.
+// Cancel writes nothing.
 //
 // GUI thread only; run modally: `SettingsDlg dlg(parent); dlg.exec();`
 
@@ -32,15 +33,22 @@ class SettingsDlg : public QDialog {
         kIdCmpDate = 1006,
         kIdExclude = 1007,        // the edit field of the patterns
         kIdOneFileSystem = 1008,  // "Stay on one file system"
+        kIdTwinsByContent = 1009,
+        kIdHashCache = 1010,
+        kIdReferenceFolders = 1011,  // the edit field of the folders
+        kIdAddReference = 1012,      // "Add...": appends a chosen folder
     };
 
     explicit SettingsDlg(QWidget* parent = nullptr);
 
-    // The check box with this id (the seven and kIdOneFileSystem), null for
-    // any other id. Owned by the dialog.
+    // The check box with this id (the seven, kIdOneFileSystem,
+    // kIdTwinsByContent and kIdHashCache), null for any other id. Owned by
+    // the dialog.
     QCheckBox* CheckBox(int id) const;
     // The exclude patterns' edit field ("build;*.tmp"). Owned by the dialog.
     QLineEdit* ExcludeEdit() const { return m_exclude; }
+    // The reference folders' edit field ("/a;/b"). Owned by the dialog.
+    QLineEdit* ReferenceEdit() const { return m_references; }
 
     // Reads the settings into the members and the boxes (done on every show).
     void LoadSettings();
@@ -64,10 +72,15 @@ class SettingsDlg : public QDialog {
   private:
     // Moves the members into the boxes (toBoxes) or the boxes into the members.
     void ExchangeData(bool toBoxes);
+    // "Add...": the folder chosen in the picker joins the list, once.
+    void OnAddReference();
 
     QCheckBox* m_boxes[7] = {};  // 1000..1006
     QLineEdit* m_exclude = nullptr;
     QCheckBox* m_oneFileSystem = nullptr;
+    QCheckBox* m_twinsByContent = nullptr;
+    QCheckBox* m_hashCache = nullptr;
+    QLineEdit* m_references = nullptr;
 };
 
 }  // namespace quarn

@@ -846,9 +846,12 @@ class MainFrameTest : public QObject {
                  QStringList({"&Scan Folder", "Export Scan...", "-", "&Exit"}));
         QCOMPARE(entries(menus[1]->menu()),
                  QStringList({"&Largest Files", "File &Types", "-", "T&reemap"}));
-        QCOMPARE(entries(menus[2]->menu()),
-                 QStringList({"&Dirmass", "&Dupmatch", "-", "File Filter", "Select All", "-",
-                              "&Verify Contents", "Select &Copies", "&Keep in Each Set"}));
+        QCOMPARE(
+            entries(menus[2]->menu()),
+            QStringList({"&Dirmass", "&Dupmatch", "-", "Twins by Name", "Twins by Content", "-",
+                         "File Filter", "Select All", "-", "&Verify Contents", "Select &Copies",
+                         "&Keep in Each Set", "-", "Replace Copies with Hard Links...",
+                         "Replace Copies with Clones..."}));
         // The keys stand beside the texts, which stay as they are.
         QCOMPARE(frame->ScanAction()->shortcut().toString(QKeySequence::NativeText),
                  QStringLiteral("Enter"));

@@ -200,7 +200,7 @@ class TwinListViewTest : public QObject {
         // Headings, widths and alignments of the report.
         QHeaderView* heading = m_pane->header();
         const QStringList titles = {"File", "Path", "Size", "Modified"};
-        const int widths[] = {100, 340, 75, 110};
+        const int widths[] = {160, 340, 75, 110};
         const QFontMetrics metrics(m_pane->font());
         for (int column = 0; column < 4; ++column) {
             QCOMPARE(model.headerData(column, Qt::Horizontal).toString(), titles[column]);

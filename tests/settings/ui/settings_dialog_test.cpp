@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "controls/DialogUnitScale.h"
+#include "controls/ShellOperations.h"
 #include "platform/DesktopEntries.h"
 #include "platform/ProgramPath.h"
 #include "settings/Settings.h"
@@ -68,13 +69,16 @@ class SettingsDialogTest : public QObject {
         m_tree->Point("PATH", "bin");
     }
 
-    void cleanup() { m_tree.reset(); }
+    void cleanup() {
+        quarn::ShellHooks() = quarn::ShellOperationHooks();
+        m_tree.reset();
+    }
 
     void layoutFollowsTheTemplate() {
         SettingsDlg dialog;
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Settings"));
         const quarn::DialogUnitScale du(dialog.font());
-        QCOMPARE(dialog.size(), du.Size(220, 235));
+        QCOMPARE(dialog.size(), du.Size(220, 299));
 
         const struct {
             int id;
@@ -102,12 +106,12 @@ class SettingsDialogTest : public QObject {
         }
         QCOMPARE(groups, (QStringList{QStringLiteral("General"), QStringLiteral("Dirmass"),
                                       QStringLiteral("Dupmatch: Properties of equal Files"),
-                                      QStringLiteral("Scope")}));
+                                      QStringLiteral("Scope"), QStringLiteral("Twins")}));
         auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("1"));
         auto* cancel = dialog.findChild<QPushButton*>(QStringLiteral("2"));
         QVERIFY(ok && cancel);
         QVERIFY(ok->isDefault());
-        QCOMPARE(ok->geometry(), du.Rect(108, 218, 50, 14));
+        QCOMPARE(ok->geometry(), du.Rect(108, 282, 50, 14));
         QCOMPARE(cancel->text(), QStringLiteral("Cancel"));
     }
 
@@ -122,10 +126,10 @@ class SettingsDialogTest : public QObject {
         });
         QCOMPARE(shown, (QList<bool>{false, true, true, true, true, true, true}));
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        QCOMPARE(
-            IniLines(Ini()),
-            (QStringList{"TwinMode=1", "SortBySize=1", "RelativToDriveSpace=1", "CmpName=1",
-                         "CmpDate=1", "CmpSize=1", "ShellRun=1", "Exclude=", "OneFileSystem=0"}));
+        QCOMPARE(IniLines(Ini()),
+                 (QStringList{"TwinMode=1", "SortBySize=1", "RelativToDriveSpace=1", "CmpName=1",
+                              "CmpDate=1", "CmpSize=1", "ShellRun=1", "Exclude=", "OneFileSystem=0",
+                              "TwinsByContent=0", "HashCache=1", "ReferenceFolders="}));
         // ShellRun on: the folder entry now starts this very program.
         QCOMPARE(quarn::test::DesktopEntryValue(Entry(), "Exec"),
                  std::optional<std::string>(quarn::QuoteExecArgument(quarn::ExecutableRealPath()) +
@@ -188,6 +192,58 @@ class SettingsDialogTest : public QObject {
             dialog.reject();
         });
         QCOMPARE(shown, QStringLiteral("build/;*.tmp"));
+    }
+
+    void twinsGroupCarriesTheSettingsBothWays() {
+        QStringList chosen = {QStringLiteral("/data/archive"), QStringLiteral("/srv/photos"),
+                              QString()};
+        int asked = 0;
+        quarn::ShellHooks().browse = [&](QWidget*, const QString&) {
+            ++asked;
+            return chosen.isEmpty() ? std::string() : chosen.takeFirst().toStdString();
+        };
+        SettingsDlg dialog;
+        RunDialog(dialog, [&] {
+            // Defaults: twins by name, hashes kept, no reference folder.
+            QVERIFY(!dialog.CheckBox(SettingsDlg::kIdTwinsByContent)->isChecked());
+            QVERIFY(dialog.CheckBox(SettingsDlg::kIdHashCache)->isChecked());
+            QVERIFY(dialog.ReferenceEdit()->text().isEmpty());
+            auto* add =
+                dialog.findChild<QPushButton*>(QString::number(SettingsDlg::kIdAddReference));
+            QVERIFY(add != nullptr);
+            QVERIFY(!add->isDefault());
+            // Chosen folders are appended with ";", each once; a cancelled
+            // picker changes nothing.
+            QTest::mouseClick(add, Qt::LeftButton);
+            QCOMPARE(dialog.ReferenceEdit()->text(), QStringLiteral("/data/archive"));
+            QTest::keyClicks(dialog.ReferenceEdit(), QStringLiteral(";"));
+            QTest::mouseClick(add, Qt::LeftButton);
+            QCOMPARE(dialog.ReferenceEdit()->text(), QStringLiteral("/data/archive;/srv/photos"));
+            chosen = {QStringLiteral("/srv/photos"), QString()};
+            QTest::mouseClick(add, Qt::LeftButton);
+            QTest::mouseClick(add, Qt::LeftButton);
+            QCOMPARE(dialog.ReferenceEdit()->text(), QStringLiteral("/data/archive;/srv/photos"));
+            QCOMPARE(asked, 4);
+
+            QTest::mouseClick(dialog.CheckBox(SettingsDlg::kIdTwinsByContent), Qt::LeftButton);
+            QTest::mouseClick(dialog.CheckBox(SettingsDlg::kIdHashCache), Qt::LeftButton);
+            dialog.accept();
+        });
+        QVERIFY(quarn::ReadSetting(quarn::kTwinsByContent, false));
+        QVERIFY(!quarn::ReadSetting(quarn::kHashCache, true));
+        QCOMPARE(quarn::ReadSettingText(quarn::kReferenceFolders),
+                 std::string("/data/archive;/srv/photos"));
+
+        // Shown again, it reads them back; Cancel keeps them.
+        quarn::WriteSettingText(quarn::kReferenceFolders, "/mnt/old");
+        RunDialog(dialog, [&] {
+            QVERIFY(dialog.CheckBox(SettingsDlg::kIdTwinsByContent)->isChecked());
+            QVERIFY(!dialog.CheckBox(SettingsDlg::kIdHashCache)->isChecked());
+            QCOMPARE(dialog.ReferenceEdit()->text(), QStringLiteral("/mnt/old"));
+            dialog.ReferenceEdit()->clear();
+            dialog.reject();
+        });
+        QCOMPARE(quarn::ReadSettingText(quarn::kReferenceFolders), std::string("/mnt/old"));
     }
 
     void cancelWritesNothing() {
