@@ -45,6 +45,11 @@ void PrintRowsAsText(const TwinScanner& twins, const std::string& status) {
             line += '\t';
             line += ContentText(shown->content);
         }
+        if (shown->content == Content::Folder) {
+            line += '\t';
+            line += std::to_string(shown->files);
+            line += shown->files == 1 ? " file" : " files";
+        }
         if (shown->reference) {
             line += "\treference";
         }
@@ -119,8 +124,8 @@ void PrintRowsAsJson(const TwinScanner& twins, const std::string& status) {
     const int rows = twins.Rows().GetItemCount();
     for (int row = 0; row < rows; ++row) {
         std::optional<RowSource> source = twins.Rows().GetRowSource(row);
-        if (!source) {
-            continue;
+        if (!source || tree.FileIsFolder(source->file)) {
+            continue;  // twin folders have a list of their own
         }
         if (!open || source->group != current) {
             if (open) {
@@ -169,6 +174,25 @@ void PrintRowsAsJson(const TwinScanner& twins, const std::string& status) {
         closeGroup();
     }
     json.EndArray();
+    if (twins.ByContent()) {
+        json.Key("twin_folders");
+        json.BeginArray();
+        for (const TwinFolderSet& set : twins.TwinFolders()) {
+            json.BeginObject();
+            json.Key("bytes");
+            json.Unsigned(set.bytes);
+            json.Key("files");
+            json.Unsigned(set.files);
+            json.Key("folders");
+            json.BeginArray();
+            for (const std::string& folder : set.folders) {
+                json.String(folder);
+            }
+            json.EndArray();
+            json.EndObject();
+        }
+        json.EndArray();
+    }
     json.EndObject();
     json.Finish();
 }

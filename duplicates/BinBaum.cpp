@@ -27,6 +27,11 @@ constexpr uint16_t kNotCandidate = 0x2000u;
 constexpr uint16_t kExtraLink = 0x1000u;
 // Found in a reference folder: never selected, trashed or replaced.
 constexpr uint16_t kReference = 0x0800u;
+// A regular file of no bytes.
+constexpr uint16_t kEmptyRegular = 0x0400u;
+// Not a file but a whole folder (a twin folder of a content search); its
+// path is whole, its size the folder's.
+constexpr uint16_t kFolderEntry = 0x0200u;
 
 constexpr uint16_t kUnknownDevice = 0xffffu;
 
@@ -333,7 +338,8 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
                  0,
                  uint16_t((prefixIsPath ? kPathIsWhole : 0u) |
                           (key.beyondFileTime ? kTimeBeyondFileTime : 0u) |
-                          (candidate ? 0u : kNotCandidate) | (reference ? kReference : 0u)),
+                          (candidate ? 0u : kNotCandidate) | (reference ? kReference : 0u) |
+                          (entry.IsRegularFile() && entry.size == 0 ? kEmptyRegular : 0u)),
                  impl.InternDevice(entry.device)};
     const bool manyLinks = candidate && entry.linkCount > 1 && impl.KnownInode(file);
 
@@ -556,6 +562,71 @@ std::string_view BinBaum::FileName(GroupId group, FileId file) const {
         return m_impl->names.At(m_impl->fileNames[file]);
     }
     return GroupName(group);
+}
+
+bool BinBaum::FileIsEmptyRegular(FileId file) const {
+    return (m_impl->files[file].flags & kEmptyRegular) != 0;
+}
+
+bool BinBaum::FileIsFolder(FileId file) const {
+    return (m_impl->files[file].flags & kFolderEntry) != 0;
+}
+
+std::string_view BinBaum::FileFolder(FileId file) const {
+    const FileRec& rec = m_impl->files[file];
+    if ((rec.flags & kPathIsWhole) != 0) {
+        return {};
+    }
+    return m_impl->folders[rec.folder];
+}
+
+GroupId BinBaum::AddFolderGroup(const std::vector<FolderMember>& members) {
+    Impl& impl = *m_impl;
+    if (members.empty()) {
+        return kNoGroup;
+    }
+    ReserveGroup();
+    std::vector<FileId> ids;
+    for (const FolderMember& member : members) {
+        impl.files.Reserve();
+        impl.names.Reserve(member.name);
+        if (impl.ByContent()) {
+            impl.fileNames.Reserve();
+        }
+        const uint32_t name = impl.names.Append(member.name);
+        if (impl.ByContent()) {
+            impl.fileNames.Append(name);
+        }
+        impl.haveLastFolder = false;
+        impl.folders.Reserve();
+        const uint32_t folder = uint32_t(impl.folders.Append(member.path));
+        FileRec rec{uint32_t(member.lastWriteTime),
+                    uint32_t(member.lastWriteTime >> 32),
+                    uint32_t(member.bytes),
+                    uint32_t(member.bytes >> 32),
+                    uint32_t(member.inode),
+                    uint32_t(member.inode >> 32),
+                    folder,
+                    0,
+                    uint16_t(kPathIsWhole | kNotCandidate | kFolderEntry),
+                    impl.InternDevice(member.device)};
+        ids.push_back(FileId(impl.files.Append(rec)));
+    }
+    for (size_t i = 0; i < ids.size(); ++i) {
+        impl.files[ids[i]].next = ids[(i + 1) % ids.size()];
+    }
+    const uint32_t name =
+        impl.ByContent() ? impl.fileNames[ids.front()] : impl.names.Append(members.front().name);
+    const GroupId group = GroupId(impl.groups.Append(GroupRec{name, ids.back()}));
+    impl.SetTwinsBit(group, ids.size() > 1);
+    m_groupCount = impl.groups.size();
+    m_folderCount = impl.folders.size();
+    impl.orderValid = false;
+    impl.orderBuffer.reset();
+    impl.orderSize = 0;
+    impl.slotsValid = false;
+    ++m_nNodes;
+    return group;
 }
 
 bool BinBaum::FileIsReference(FileId file) const {

@@ -170,6 +170,13 @@ class BinBaum {
     std::string_view FileName(GroupId group, FileId file) const;
     // The file lies in a reference folder (inserted so).
     bool FileIsReference(FileId file) const;
+    // A regular file of no bytes.
+    bool FileIsEmptyRegular(FileId file) const;
+    // Not a file but a whole folder (AddFolderGroup).
+    bool FileIsFolder(FileId file) const;
+    // The interned folder prefix of a file (ending in a separator); empty
+    // for an entry stored with its whole path.
+    std::string_view FileFolder(FileId file) const;
     // The index groups by size for a content search (kCompareContent).
     bool IsContentIndex() const;
     size_t FolderCount() const { return m_folderCount; }
@@ -187,6 +194,19 @@ class BinBaum {
     // exhausted (nothing moved then). Invalidates cursors; no insertion may
     // follow until Clear().
     GroupId SplitOff(GroupId group, const std::vector<FileId>& files);
+    // A group of whole folders (twin folders): each member is stored with
+    // its whole path and its folder's bytes as its size; it is no twin
+    // candidate and no insertion may follow until Clear(). Throws
+    // std::bad_alloc when memory is exhausted.
+    struct FolderMember {
+        std::string path;
+        std::string name;
+        uint64_t bytes = 0;
+        uint64_t lastWriteTime = 0;  // FILETIME
+        uint64_t device = 0;
+        uint64_t inode = 0;
+    };
+    GroupId AddFolderGroup(const std::vector<FolderMember>& members);
     // The group stays, but is no group of twins any more (what a content
     // search left of a size group: changed, unread or unique files).
     void RetireGroup(GroupId group);

@@ -14,6 +14,8 @@ std::string_view ContentText(Content content) {
             return "changed";
         case Content::Unread:
             return "unread";
+        case Content::Folder:
+            return "folder";
         case Content::NotVerified:
             break;
     }

@@ -13,10 +13,11 @@ enum class Content : uint8_t {
     HardLink,     // another file of its group is the same inode
     Changed,      // not what the scan saw any more (size, time, inode or type)
     Unread,       // could not be read; the verdict store keeps the reason
+    Folder,       // a whole folder whose contents another folder holds too
 };
 
 // The text of the Content column: "" for NotVerified, else "identical",
-// "unique", "hard link", "changed" or "unread".
+// "unique", "hard link", "changed", "unread" or "folder".
 std::string_view ContentText(Content content);
 
 // A file's verdict. Every distinct inode that was compared forms or joins a

@@ -195,6 +195,12 @@ void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
         } catch (const std::bad_alloc&) {
             ShowUserMessage(m_presenter, "BinBaum:: new TreeNode - exception");
         }
+        if (!wasCancelled) {
+            // Found from the verdicts just made: they are swapped in below.
+            std::swap(m_verdicts, found);
+            ListTwinFolders(request, rows, nextSet);
+            std::swap(m_verdicts, found);
+        }
         // What stays of the size groups is no twin group any more, nor is a
         // group the search did not reach.
         for (const TreeNode& node : groups) {
@@ -255,8 +261,14 @@ size_t TwinScanner::PlanReads(std::vector<TreeNode>& groups, unsigned asked) con
 std::string TwinScanner::ContentStatus(bool cancelled) const {
     const TwinCounts twins = CountTwins();
     const ContentCounts content = LastContentCounts();
-    return ContentSearchStatus(twins.identicalSets, twins.identicalCopies, twins.identicalBytes,
-                               twins.hardLinks, content.changed, content.unread, cancelled);
+    std::string status =
+        ContentSearchStatus(twins.identicalSets, twins.identicalCopies, twins.identicalBytes,
+                            twins.hardLinks, content.changed, content.unread, cancelled);
+    const std::vector<TwinFolderSet> folders = TwinFolders();
+    if (!folders.empty()) {
+        status += TwinFoldersStatus(int(folders.size()), BytesInFolderCopies(folders));
+    }
+    return status;
 }
 
 }  // namespace quarn

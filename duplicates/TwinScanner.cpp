@@ -34,6 +34,9 @@ class TwinScanner::ScanWalkSink : public WalkSink {
         m_twins.AddFileAt(m_prefix, file, m_inReference);
     }
     void LeaveFolder(const std::string&) override {}
+    void FolderUnreadable(const std::string& path, int) override {
+        m_twins.NoteUnreadableFolder(path);
+    }
 
   private:
     TwinScanner& m_twins;
@@ -175,8 +178,12 @@ void TwinScanner::EmptyIndexAndRows() {
     std::lock_guard lock(m_rows.RowMutex());
     m_rows.DeleteAllItemsLocked(/*newIndex=*/true);
     m_verdicts.Clear();
+    m_twinFolderFiles.clear();
     m_tree.Clear();
     m_shown = Shown::Scan;
+    std::lock_guard state(m_mutex);
+    m_unreadableFolders.clear();
+    m_twinFolders.clear();
 }
 
 void TwinScanner::ScanJob(const ScanRequest& request, const JobRunner::Ticket& ticket) {

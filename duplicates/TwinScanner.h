@@ -51,12 +51,14 @@
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "duplicates/BinBaum.h"
 #include "duplicates/ContentFile.h"
 #include "duplicates/ContentVerdicts.h"
 #include "duplicates/ContentVerifier.h"
+#include "duplicates/TwinFolderFinder.h"
 #include "duplicates/TwinGroup.h"
 #include "duplicates/TwinReplacement.h"
 #include "duplicates/TwinRows.h"
@@ -82,6 +84,7 @@ struct TwinRow {
     Content content = Content::NotVerified;
     std::string reason;
     bool reference = false;  // in a reference folder: never selected, trashed or replaced
+    uint64_t files = 0;      // a twin folder's files (its content reads Folder)
 };
 
 class TwinScanner final : public TwinFeed {
@@ -168,6 +171,10 @@ class TwinScanner final : public TwinFeed {
         uint64_t bytesRead = 0;
     };
     ContentCounts LastContentCounts() const;
+    // The twin folders the last content search found (TwinFolderFinder.h):
+    // topmost copies only, the largest first. They lead the rows, one group
+    // per set, each folder a row whose Content is Folder.
+    std::vector<TwinFolderSet> TwinFolders() const;
     // Where the hash cache lives (HashCache::DefaultPath() unless set).
     std::string HashCacheFile() const;
     void SetHashCacheFile(std::string path);
@@ -282,6 +289,13 @@ class TwinScanner final : public TwinFeed {
     // The content search: verifies every size group, then splits each into
     // its sets of identical bytes (TwinContentSearch.cpp).
     void ContentSearchJob(const JobRunner::Ticket& ticket);
+    // A walk could not read `path` whole (the walking thread).
+    void NoteUnreadableFolder(const std::string& path);
+    // After a content search: finds the twin folders, adds their groups
+    // (under the row lock) and puts their rows first in `rows`, leaving out
+    // the file sets that lie wholly inside them (TwinFolderSearch.cpp).
+    void ListTwinFolders(const ScanRequest& request, std::vector<RowSource>& rows,
+                         uint32_t& nextSet);
     std::string ContentStatus(bool cancelled) const;
     // Orders the size groups for reading as suits the device that holds
     // them, and returns how many readers share them (`asked`, unless 0).
@@ -316,7 +330,8 @@ class TwinScanner final : public TwinFeed {
     TwinGroup m_newFile;  // the one-file group; its flags hold for the scan
     BinBaum m_tree;       // the groups of the last scan
     TwinRows m_rows;
-    ContentVerdicts m_verdicts;  // guarded by the rows' lock
+    ContentVerdicts m_verdicts;                              // guarded by the rows' lock
+    std::unordered_map<FileId, uint64_t> m_twinFolderFiles;  // likewise: a folder row's files
 
     std::atomic<int32_t> m_nFiles{0};
     std::atomic<int32_t> m_nExceptions{0};
@@ -337,7 +352,9 @@ class TwinScanner final : public TwinFeed {
     ScanRequest m_request;  // of the last scan
     ContentCounts m_contentCounts;
     std::string m_hashCacheFile;
-    ReplacementSummary m_replacement;  // the last replacement job's
+    ReplacementSummary m_replacement;              // the last replacement job's
+    std::vector<std::string> m_unreadableFolders;  // of the last walk
+    std::vector<TwinFolderSet> m_twinFolders;      // of the last content search
     bool m_scanned = false;
     bool m_lastScanFed = false;
     std::chrono::steady_clock::time_point m_scanStarted;

@@ -90,14 +90,16 @@ bool TwinScanner::ForgetPaths(const std::vector<std::string>& files,
         return false;
     };
     const std::unordered_set<std::string> gone(files.begin(), files.end());
+    const std::unordered_set<std::string> goneFolders(folders.begin(), folders.end());
     int forgotten = 0;
     for (GroupId group = 0; group < m_tree.GroupCount(); ++group) {
         for (FileId file = m_tree.GroupFirstFile(group); file != kNoFile;) {
             const FileId next = m_tree.NextFileInGroup(group, file);
             const std::string path = m_tree.FilePath(group, file);
-            if (gone.contains(path) || below(path)) {
+            const bool folder = m_tree.FileIsFolder(file);
+            if (gone.contains(path) || below(path) || (folder && goneFolders.contains(path))) {
                 ForgetFile(group, file);
-                ++forgotten;
+                forgotten += folder ? 0 : 1;
             }
             file = next;
         }

@@ -42,6 +42,11 @@ std::string ContentSearchStatus(int sets, int copies, uint64_t copyBytes, int ha
         unread);
 }
 
+std::string TwinFoldersStatus(int sets, uint64_t copyBytes) {
+    return Format("; %d %s of twin folders [%s] beyond the first copy", sets,
+                  sets == 1 ? "set" : "sets", FormatSize(copyBytes).c_str());
+}
+
 std::string VerifyStatus(int identicalCopies, uint64_t identicalBytes, int unique, int hardLinks,
                          int changed, int unread, int notVerified, bool cancelled) {
     std::string text = Format(

@@ -1,5 +1,8 @@
 #include "duplicates/TwinTrash.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <optional>
 #include <unordered_set>
 
@@ -49,6 +52,9 @@ TwinTrash::Outcome TwinTrash::CheckBeforeTrash(TwinScanner& twins, GroupId group
         outcome.verdict = Verdict::Reference;
         outcome.reason = "lies in a reference folder";
         return outcome;
+    }
+    if (index.FileIsFolder(file)) {
+        return CheckFolderBeforeTrash(twins, group, file, path);
     }
     std::string reason;
     ContentFile::Opened now = ContentFile::Check(path, ExpectedOf(file), reason);
@@ -106,6 +112,8 @@ TwinTrash::Outcome TwinTrash::CheckBeforeTrash(TwinScanner& twins, GroupId group
             outcome.verdict = Verdict::Unread;
             outcome.reason = "could not be read: " + VerdictReason(file);
             return outcome;
+        case Content::Folder:
+            return CheckFolderBeforeTrash(twins, group, file, path);
         case Content::NotVerified:
             break;
     }
@@ -165,11 +173,14 @@ std::vector<TwinTrash::Outcome> TwinTrash::TrashFiles(TwinScanner& twins,
         Outcome outcome = CheckBeforeTrash(twins, source.group, source.file, path);
         if (outcome.verdict == Verdict::Trashed) {
             // The trash checks once more, at the moment it moves the file.
+            const bool folder = index.FileIsFolder(source.file);
             FileIdentity expected{index.FileDevice(source.file), index.FileInode(source.file),
                                   index.FileSize(source.file), index.FileLastWriteTime(source.file),
-                                  false};
+                                  folder};
             TrashResult result = mover ? mover(path, expected) : MoveToTrash(path, expected);
-            if (result.Ok()) {
+            if (result.Ok() && folder) {
+                twins.ForgetPaths({}, {path});  // the folder and the files inside
+            } else if (result.Ok()) {
                 twins.ForgetFile(source.group, source.file);
                 ++trashed;
             } else {
@@ -187,6 +198,102 @@ std::vector<TwinTrash::Outcome> TwinTrash::TrashFiles(TwinScanner& twins,
         twins.SetStatusText(twins.StatusAfterChange());
     }
     return outcomes;
+}
+
+namespace {
+
+// Entries below `folder` that are not folders, or -1 when it cannot be read
+// whole.
+int64_t EntriesBelow(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) {
+        return -1;
+    }
+    int64_t count = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") {
+            continue;
+        }
+        const std::string path = folder + "/" + std::string(name);
+        struct ::stat status;
+        if (::lstat(path.c_str(), &status) != 0) {
+            count = -1;
+            break;
+        }
+        if (S_ISDIR(status.st_mode)) {
+            const int64_t below = EntriesBelow(path);
+            if (below < 0) {
+                count = -1;
+                break;
+            }
+            count += below;
+        } else {
+            ++count;
+        }
+    }
+    ::closedir(dir);
+    return count;
+}
+
+}  // namespace
+
+TwinTrash::Outcome TwinTrash::CheckFolderBeforeTrash(TwinScanner& twins, GroupId group, FileId file,
+                                                     const std::string& path) {
+    const BinBaum& index = twins.m_tree;
+    Outcome outcome{path, Verdict::Trashed, {}, index.FileSize(file)};
+    struct ::stat status;
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+        uint64_t(status.st_ino) != index.FileInode(file)) {
+        outcome.verdict = Verdict::Changed;
+        outcome.reason = "is no longer the folder the search saw";
+        return outcome;
+    }
+    // Every file the search saw inside must still be as it was.
+    const std::string prefix = path == "/" ? path : path + "/";
+    int64_t seen = 0;
+    for (GroupId g = 0; g < index.GroupCount(); ++g) {
+        for (FileId f = index.GroupFirstFile(g); f != kNoFile; f = index.NextFileInGroup(g, f)) {
+            if (index.FileIsFolder(f)) {
+                continue;
+            }
+            const std::string inside = index.FilePath(g, f);
+            if (!inside.starts_with(prefix)) {
+                continue;
+            }
+            ++seen;
+            std::string reason;
+            if (ContentFile::Check(inside, twins.ExpectedOf(f), reason) !=
+                ContentFile::Opened::Yes) {
+                outcome.verdict = Verdict::Changed;
+                outcome.reason =
+                    "its contents changed since the search: " + inside.substr(prefix.size()) + " " +
+                    reason;
+                return outcome;
+            }
+        }
+    }
+    if (EntriesBelow(path) != seen) {
+        outcome.verdict = Verdict::Changed;
+        outcome.reason = "holds entries the search did not see";
+        return outcome;
+    }
+    // Another copy must stay.
+    for (FileId other = index.GroupFirstFile(group); other != kNoFile;
+         other = index.NextFileInGroup(group, other)) {
+        if (other == file) {
+            continue;
+        }
+        struct ::stat copy;
+        const std::string otherPath = index.FilePath(group, other);
+        if (::lstat(otherPath.c_str(), &copy) == 0 && S_ISDIR(copy.st_mode) &&
+            uint64_t(copy.st_ino) == index.FileInode(other)) {
+            return outcome;
+        }
+    }
+    outcome.verdict = Verdict::LastOfSet;
+    outcome.reason = "no other copy of the folder is left";
+    return outcome;
 }
 
 }  // namespace quarn

@@ -6,7 +6,8 @@
 // still there, another link of the same inode, or, for an unverified file,
 // a twin whose bytes prove equal now. Every file that went leaves its group
 // and its rows, a group without a twin left leaves the list, and the status
-// follows.
+// follows. A twin folder goes only when every file inside is still what
+// the search saw, nothing was added, and another copy is still whole.
 //
 // The interface thread, while no job of the engine works on its index.
 
@@ -56,6 +57,10 @@ class TwinTrash {
   private:
     static Outcome CheckBeforeTrash(TwinScanner& twins, GroupId group, FileId file,
                                     const std::string& path);
+    // A twin folder: every file the search saw inside is still as it was,
+    // nothing else is inside, and another copy of the folder is still whole.
+    static Outcome CheckFolderBeforeTrash(TwinScanner& twins, GroupId group, FileId file,
+                                          const std::string& path);
 };
 
 }  // namespace quarn

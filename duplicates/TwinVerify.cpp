@@ -153,6 +153,10 @@ std::optional<TwinRow> TwinScanner::RowAt(int row) const {
         shown.content = Content::HardLink;  // known from the scan, no reading needed
     }
     shown.reason = m_verdicts.Reason(source->file);
+    if (shown.content == Content::Folder) {
+        const auto files = m_twinFolderFiles.find(source->file);
+        shown.files = files != m_twinFolderFiles.end() ? files->second : 0;
+    }
     return shown;
 }
 
@@ -195,6 +199,8 @@ TwinScanner::TwinCounts TwinScanner::CountTwins() const {
                 case Content::Changed:
                     ++counts.changed;
                     break;
+                case Content::Folder:
+                    break;  // counted by the twin folders
                 case Content::Unread:
                     ++counts.unread;
                     break;
@@ -229,7 +235,7 @@ std::vector<int> TwinScanner::CopyRows(KeepRule keep) const {
             continue;
         }
         FileVerdict verdict = VerdictOf(source->file);
-        if (verdict.content != Content::Identical) {
+        if (verdict.content != Content::Identical && verdict.content != Content::Folder) {
             continue;
         }
         sets[verdict.set].push_back(Member{row, m_tree.FileExactTime(source->file),

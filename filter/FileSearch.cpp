@@ -94,6 +94,9 @@ void RunSearch(TwinScanner& twins, const FilterCriteria& criteria, std::stop_tok
                 continue;
             }
             for (FileId file = node.FirstFile(); file != kNoFile; file = node.NextFile(file)) {
+                if (tree.FileIsFolder(file)) {
+                    continue;  // a twin folder: the filter finds files
+                }
                 if (namePerFile && !search.empty() &&
                     LowerCaseInLocale(tree.FileName(node.Id(), file)).find(search) ==
                         std::string::npos) {

@@ -22,6 +22,7 @@ ScanRequest ScanRequestFromSettings(ScanRequest::Source source, std::string root
     if (request.contentTwins) {
         request.twinCompare |= kCompareContent;
     }
+    request.twinFoldersIgnoreNames = ReadSetting(kTwinFoldersIgnoreNames, false);
     request.referenceFolders = ReferenceFoldersFromText(ReadSettingText(kReferenceFolders));
     for (const std::string& folder : additions.references) {
         AddReferenceFolder(request.referenceFolders, folder);

@@ -53,6 +53,9 @@ struct ScanRequest {
     // Readers of a content search; 0 lets the device decide (one on a
     // rotating disk, several elsewhere).
     unsigned contentReaders = 0;
+    // Twin folders may hold files of other names (TwinFoldersIgnoreNames):
+    // the same contents and structure suffice.
+    bool twinFoldersIgnoreNames = false;
 
     bool IsImport() const { return source == Source::ImportFile; }
 };

@@ -33,6 +33,8 @@ inline constexpr const char* kOneFileSystem = "OneFileSystem";
 inline constexpr const char* kTwinsByContent = "TwinsByContent";
 inline constexpr const char* kReferenceFolders = "ReferenceFolders";
 inline constexpr const char* kHashCache = "HashCache";
+// Twin folders may differ in their files' names (default 0: names count).
+inline constexpr const char* kTwinFoldersIgnoreNames = "TwinFoldersIgnoreNames";
 
 // Where the settings are read and written.
 struct SettingsFiles {

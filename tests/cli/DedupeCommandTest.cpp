@@ -142,7 +142,7 @@ TEST_F(DedupeCommandTest, TheContentReportMarksReferenceFiles) {
     report.json = true;
     report.references = {archive.Root()};
     int exitCode = -1;
-    const std::string printed = Capture(RunReportCommand, report, scratch, exitCode);
+    const std::string printed = Capture(RunTwinReport, report, scratch, exitCode);
     EXPECT_EQ(exitCode, 0);
     EXPECT_NE(printed.find("\"path\":\"" + archive.Path("kept.txt") + "\""), std::string::npos)
         << printed;
