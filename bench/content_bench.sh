@@ -31,14 +31,16 @@
 # first run), warm and cold against jdupes; a traced cached run (strace)
 # that must open no file of the tree for reading; the sets each program
 # found, compared as sets of inodes; and on a copy of the tree (cp -a, beside
-# the tree) quarn --dedupe hardlink: the space it says it freed against what
-# du says, and every file's bytes (sha1sum) before against after.
+# the tree) quarn --dedupe hardlink, after its --dry-run: the space it says it
+# freed against what the dry run foresaw and what du says, and every file's
+# bytes (sha1sum) before against after.
 # Disk: each tree, then its copy for the dedupe check, removed at once.
 set -euo pipefail
 
 quarn=$(realpath "${1:?usage: content_bench.sh QUARN [FILES]}")
 files=${2:-300000}
 photo_mb=${PHOTO_MB:-1024}
+# shellcheck disable=SC2034  # read by measure (bench/lib.sh)
 runs=${RUNS:-3}
 cold_runs=${COLD_RUNS:-1}
 kinds=${TREE_KINDS:-modules photos}
@@ -81,7 +83,7 @@ mkdir -p "$scratch/run" "$XDG_CACHE_HOME"
 free_mb() { df -Pm "$1" | awk 'NR == 2 {print $4}'; }
 mkdir -p "$trees"
 # About 7 KB a file of the modules tree; the trees are made one at a time.
-need_mb=$((files * 7 / 1000 * 2 + photo_mb * 21 / 10 + 1024))
+need_mb=$((files * 14 / 1000 + photo_mb * 21 / 10 + 1024))
 if [ "$(free_mb "$trees")" -lt "$need_mb" ]; then
     echo "content_bench: $trees has $(free_mb "$trees") MB free; about $need_mb MB needed" >&2
     exit 2
@@ -234,18 +236,24 @@ dedupe_check() {  # tree
     before_b=$(du -sb "$copy" | cut -f1)
     before_k=$(du -s --block-size=1 "$copy" | cut -f1)
     json="$scratch/dedupe.json"
+    "$quarn" --dedupe hardlink --dry-run --json "$copy" >"$scratch/dry.json" ||
+        echo "  quarn --dedupe --dry-run exited with $?"
     "$quarn" --dedupe hardlink --json "$copy" >"$json" || echo "  quarn --dedupe exited with $?"
     sync
     after_b=$(du -sb "$copy" | cut -f1)
     after_k=$(du -s --block-size=1 "$copy" | cut -f1)
     sums "$copy" >"$scratch/sums.after"
     freed=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["bytes_freed"])' "$json")
-    python3 - "$json" <<'EOF'
+    python3 - "$scratch/dry.json" "$json" <<'EOF'
 import json
 import sys
-d = json.load(open(sys.argv[1]))
-print("  quarn --dedupe hardlink: %d replaced, %d skipped, %d failed; bytes_freed %d"
-      % (d["replaced"], d["skipped"], d["failed"], d["bytes_freed"]))
+dry, real = (json.load(open(path)) for path in sys.argv[1:3])
+for name, d in (("--dedupe hardlink --dry-run:", dry), ("--dedupe hardlink:", real)):
+    print("  quarn %-28s %d replaced, %d skipped, %d failed; bytes_freed %d"
+          % (name, d["replaced"], d["skipped"], d["failed"], d["bytes_freed"]))
+if dry["bytes_freed"] != real["bytes_freed"]:
+    print("  the dry run's bytes_freed differs from the real run's by %d"
+          % (real["bytes_freed"] - dry["bytes_freed"]))
 EOF
     echo "  du -sb (apparent):    $before_b -> $after_b, less $((before_b - after_b))"
     echo "  du -s (blocks, B):    $before_k -> $after_k, less $((before_k - after_k))"
@@ -285,16 +293,16 @@ for kind in $kinds; do
     bytes=$(find "$tree" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')
     echo
     echo "== $kind: $count files, $bytes bytes ($tree)"
-    [ -n "$generated" ] && sed 's/^make_twin_trees: /  made: /' <<<"$generated"
+    [ -n "$generated" ] && echo "${generated//make_twin_trees: /  made: }"
 
     search=("$quarn" --report --dupmatch --content --json)
     modes=warm
     [ $cold = 1 ] && modes="warm cold"
     for mode in $modes; do
         declare -A t m
-        read -r t[q] _ m[q] < <(measure_in "$mode" "${search[@]}" --no-cache "$tree")
-        read -r t[j] _ m[j] < <(measure_in "$mode" jdupes -r -q "$tree")
-        read -r t[r] _ m[r] < <(measure_in "$mode" rdfind -dryrun true "$tree")
+        read -r 't[q]' _ 'm[q]' < <(measure_in "$mode" "${search[@]}" --no-cache "$tree")
+        read -r 't[j]' _ 'm[j]' < <(measure_in "$mode" jdupes -r -q "$tree")
+        read -r 't[r]' _ 'm[r]' < <(measure_in "$mode" rdfind -dryrun true "$tree")
         echo "-- $mode"
         row "quarn --report --dupmatch --content --no-cache" "${t[q]}" "${m[q]}"
         row "jdupes -r -q" "${t[j]}" "${m[j]}"
