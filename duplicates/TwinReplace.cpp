@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -178,12 +180,40 @@ void TwinScanner::ReplaceJob(const JobRunner::Ticket& ticket, ReplaceMethod meth
         PublishStatusThrottled(ReplacementProgressStatus(i + 1, plan.size(), summary.bytesFreed));
     }
     summary.cancelled = summary.cancelled || summary.results.size() < plan.size();
+    if (dryRun && method == ReplaceMethod::HardLink) {
+        CountInodesThatWouldGo(plan, summary);
+    }
     const std::string status = ReplacementStatus(summary);
     {
         std::lock_guard lock(m_mutex);
         m_replacement = std::move(summary);
     }
     SetStatusText(status);
+}
+
+void TwinScanner::CountInodesThatWouldGo(const std::vector<CopyReplacement>& plan,
+                                         ReplacementSummary& summary) const {
+    // A dry run unlinks nothing, so each name of a copy with several names
+    // frees nothing by itself; when every name of an inode would be
+    // replaced, its blocks would go with the last one.
+    std::map<std::pair<uint64_t, uint64_t>, std::vector<size_t>> byInode;
+    for (size_t i = 0; i < summary.results.size(); ++i) {
+        if (summary.results[i].outcome.kind == ReplaceOutcome::Kind::Replaced) {
+            const FileId copy = plan[i].copy.file;
+            byInode[{m_tree.FileDevice(copy), m_tree.FileInode(copy)}].push_back(i);
+        }
+    }
+    for (const auto& [inode, results] : byInode) {
+        struct ::stat status {};
+        const ReplacementResult& last = summary.results[results.back()];
+        if (results.size() < 2 || ::lstat(last.copyPath.c_str(), &status) != 0 ||
+            uint64_t(status.st_nlink) != results.size()) {
+            continue;
+        }
+        const uint64_t bytes = uint64_t(status.st_blocks) * 512;
+        summary.results[results.back()].outcome.bytesFreed = bytes;
+        summary.bytesFreed += bytes;
+    }
 }
 
 void TwinScanner::RecordRelinked(FileId copy, FileId kept) {

@@ -322,6 +322,9 @@ class TwinScanner final : public TwinFeed {
     void CountScanStart(bool fed);
     void ReplaceJob(const JobRunner::Ticket& ticket, ReplaceMethod method,
                     const std::vector<CopyReplacement>& plan, bool dryRun);
+    // A dry run's bytes for copies whose every name would be replaced.
+    void CountInodesThatWouldGo(const std::vector<CopyReplacement>& plan,
+                                ReplacementSummary& summary) const;
     // After a copy became a hard link of `kept`: the index and verdicts say so.
     void RecordRelinked(FileId copy, FileId kept);
 

@@ -400,5 +400,29 @@ TEST_F(ContentSearchTest, ACombinedScanEndsWithTheContentSearch) {
               (std::vector<int>{RowOf("root/x/first.dat"), RowOf("root/y/second.dat")}));
 }
 
+// A copy with two names frees its blocks only when both are replaced: the
+// dry run says what the real run then frees.
+TEST_F(ContentSearchTest, ADryRunCountsACopyWithSeveralNamesOnce) {
+    const std::string bytes = Bytes(64 * 1024, 12);
+    Write("root/kept.bin", bytes);
+    tree.SetModified("root/kept.bin", 1500000000);
+    Write("root/copy.bin", bytes);
+    ASSERT_EQ(::link(tree.Path("root/copy.bin").c_str(), tree.Path("root/copy-link.bin").c_str()),
+              0);
+    twins.Scan(Request());
+    const std::vector<CopyReplacement> plan =
+        twins.PlanReplacements({0, 1, 2}, TwinScanner::KeepRule::Oldest);
+    ASSERT_EQ(plan.size(), 2u);  // both names of the copy
+    ASSERT_TRUE(twins.StartReplace(ReplaceMethod::HardLink, plan, /*dryRun=*/true));
+    twins.WaitForWorkers();
+    const uint64_t wouldFree = twins.LastReplacement().bytesFreed;
+    EXPECT_GE(wouldFree, 64u * 1024);
+    ASSERT_TRUE(twins.StartReplace(ReplaceMethod::HardLink, plan, /*dryRun=*/false));
+    twins.WaitForWorkers();
+    EXPECT_EQ(twins.LastReplacement().replaced, 2);
+    EXPECT_EQ(twins.LastReplacement().bytesFreed, wouldFree);
+    EXPECT_EQ(Inode("root/copy-link.bin"), Inode("root/kept.bin"));
+}
+
 }  // namespace
 }  // namespace quarn
