@@ -35,6 +35,18 @@ constexpr uint16_t kFolderEntry = 0x0200u;
 
 constexpr uint16_t kUnknownDevice = 0xffffu;
 
+// Nanoseconds since 1970 hold about 1678 to 2262; other times are unknown.
+int64_t ChangeTimeOf(const FileEntry& entry) {
+    constexpr int64_t kLimit = INT64_MAX / 1'000'000'000 - 1;
+    if (entry.ctimeSeconds == 0 && entry.ctimeNanoseconds == 0) {
+        return kUnknownChangeTime;
+    }
+    if (entry.ctimeSeconds > kLimit || entry.ctimeSeconds < -kLimit) {
+        return kUnknownChangeTime;
+    }
+    return entry.ctimeSeconds * 1'000'000'000 + int64_t(entry.ctimeNanoseconds);
+}
+
 // A hash slot: the group id + 1 in the low bits, a few bits of the key's
 // hash above them, so that most probes never touch the group itself.
 constexpr uint32_t kSlotGroupBits = 26;
@@ -88,6 +100,9 @@ struct BinBaum::Impl {
     // A content index's files have names of their own: their offsets in
     // `names`, parallel to `files` (empty otherwise).
     ChunkedArray<uint32_t, 14> fileNames;
+    // ... and their change times, in nanoseconds (kUnknownChangeTime when the
+    // walk had none or it does not fit).
+    ChunkedArray<int64_t, 14> changeTimes;
     ChunkedArray<GroupRec, 14> groups;
     ChunkedArray<std::string, 12> folders;
     NameArena names;
@@ -356,8 +371,10 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
             file.folder = impl.InternFolder(folderPrefix);
             if (impl.ByContent()) {
                 impl.fileNames.Reserve();
+                impl.changeTimes.Reserve();
                 impl.names.Reserve(key.name);
                 impl.fileNames.Append(impl.names.Append(key.name));
+                impl.changeTimes.Append(ChangeTimeOf(entry));
             }
             bool extraLink = false;
             if (manyLinks) {
@@ -391,6 +408,7 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
         impl.names.Reserve(key.name);
         if (impl.ByContent()) {
             impl.fileNames.Reserve();
+            impl.changeTimes.Reserve();
         }
         file.folder = impl.InternFolder(folderPrefix);
         if (key.beyondFileTime) {
@@ -409,6 +427,7 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
     const uint32_t name = impl.names.Append(key.name);
     if (impl.ByContent()) {
         impl.fileNames.Append(name);
+        impl.changeTimes.Append(ChangeTimeOf(entry));
     }
     GroupId g = GroupId(impl.groups.Append(GroupRec{name, id}));
     if (candidate) {
@@ -424,6 +443,7 @@ void BinBaum::Clear() {
     Impl& impl = *m_impl;
     impl.files.Clear();
     impl.fileNames.Clear();
+    impl.changeTimes.Clear();
     impl.groups.Clear();
     impl.folders.Clear();
     impl.names.Clear();
@@ -564,6 +584,10 @@ std::string_view BinBaum::FileName(GroupId group, FileId file) const {
     return GroupName(group);
 }
 
+int64_t BinBaum::FileChangeTime(FileId file) const {
+    return m_impl->ByContent() ? m_impl->changeTimes[file] : kUnknownChangeTime;
+}
+
 bool BinBaum::FileIsEmptyRegular(FileId file) const {
     return (m_impl->files[file].flags & kEmptyRegular) != 0;
 }
@@ -592,10 +616,12 @@ GroupId BinBaum::AddFolderGroup(const std::vector<FolderMember>& members) {
         impl.names.Reserve(member.name);
         if (impl.ByContent()) {
             impl.fileNames.Reserve();
+            impl.changeTimes.Reserve();
         }
         const uint32_t name = impl.names.Append(member.name);
         if (impl.ByContent()) {
             impl.fileNames.Append(name);
+            impl.changeTimes.Append(kUnknownChangeTime);
         }
         impl.haveLastFolder = false;
         impl.folders.Reserve();

@@ -53,6 +53,7 @@ using GroupId = uint32_t;
 using FileId = uint32_t;
 inline constexpr FileId kNoFile = 0xffffffffu;
 inline constexpr GroupId kNoGroup = 0xffffffffu;
+inline constexpr int64_t kUnknownChangeTime = INT64_MIN;
 
 // A group of the tree, as the walk and the rows see it. A handle: cheap to
 // copy, valid until the tree is cleared.
@@ -172,6 +173,9 @@ class BinBaum {
     bool FileIsReference(FileId file) const;
     // A regular file of no bytes.
     bool FileIsEmptyRegular(FileId file) const;
+    // The inode's last change as the walk saw it, in nanoseconds since 1970;
+    // kept in a content index only (else kUnknownChangeTime).
+    int64_t FileChangeTime(FileId file) const;
     // Not a file but a whole folder (AddFolderGroup).
     bool FileIsFolder(FileId file) const;
     // The interned folder prefix of a file (ending in a separator); empty

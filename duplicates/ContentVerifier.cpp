@@ -148,6 +148,28 @@ std::optional<std::vector<MemberVerdict>> ContentVerifier::VerifyGroup(
         if (m_known == nullptr || m_known->KnowsNothing()) {
             return;
         }
+        if (members[i].changeTime != kUnknownChangeTime) {
+            // What the walk saw moments ago: no need to look again.
+            const ExpectedFile& expected = members[i].expected;
+            struct ::stat& status = work[i].status;
+            status = {};
+            status.st_dev = dev_t(expected.device);
+            status.st_ino = ino_t(expected.inode);
+            status.st_size = off_t(expected.size);
+            status.st_mtim.tv_sec = time_t(expected.time.seconds);
+            status.st_mtim.tv_nsec = long(expected.time.ticks) * 100;
+            int64_t seconds = members[i].changeTime / 1'000'000'000;
+            int64_t nanoseconds = members[i].changeTime % 1'000'000'000;
+            if (nanoseconds < 0) {
+                nanoseconds += 1'000'000'000;
+                --seconds;
+            }
+            status.st_ctim.tv_sec = time_t(seconds);
+            status.st_ctim.tv_nsec = long(nanoseconds);
+            work[i].seen = true;
+            work[i].known = m_known->Find(status);
+            return;
+        }
         std::string reason;
         ContentFile::Opened outcome =
             ContentFile::Check(members[i].path, members[i].expected, reason, &work[i].status);

@@ -54,6 +54,9 @@ struct VerifyMember {
     FileId file = kNoFile;
     std::string path;
     ExpectedFile expected;
+    // The inode's change time as the walk saw it (nanoseconds): with it the
+    // known hashes are asked without looking at the file again.
+    int64_t changeTime = kUnknownChangeTime;
 };
 
 struct MemberVerdict {

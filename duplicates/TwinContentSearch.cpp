@@ -113,8 +113,8 @@ void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
             const TreeNode& node = groups[g];
             members.clear();
             for (FileId file = node.FirstFile(); file != kNoFile; file = node.NextFile(file)) {
-                members.push_back(
-                    VerifyMember{file, m_tree.FilePath(node.Id(), file), ExpectedOf(file)});
+                members.push_back(VerifyMember{file, m_tree.FilePath(node.Id(), file),
+                                               ExpectedOf(file), m_tree.FileChangeTime(file)});
             }
             std::optional<std::vector<MemberVerdict>> verdicts;
             try {

@@ -10,6 +10,15 @@ namespace quarn {
 
 namespace {
 
+// The walk keeps times to 100 ns: keys are cut to that, so that a key made
+// from the walk's status finds what one from the file's own status stored.
+HashCacheKey KeyOf(const struct ::stat& status) {
+    HashCacheKey key = HashCacheKeyOf(status);
+    key.mtimeNanoseconds -= key.mtimeNanoseconds % 100;
+    key.ctimeNanoseconds -= key.ctimeNanoseconds % 100;
+    return key;
+}
+
 Hash128 CacheHashOf(const XXH128_hash_t& hash) {
     return Hash128{hash.low64, hash.high64};
 }
@@ -41,14 +50,14 @@ class TwinScanner::KnownHashesFile final : public KnownHashes {
     bool KnowsNothing() const override { return m_knowsNothing; }
 
     std::optional<StageHashes> Find(const struct ::stat& status) override {
-        std::optional<CachedHashes> found = m_cache.Find(HashCacheKeyOf(status));
+        std::optional<CachedHashes> found = m_cache.Find(KeyOf(status));
         if (!found) {
             return std::nullopt;
         }
         return StageHashes{XxhOf(found->first), XxhOf(found->last), XxhOf(found->whole)};
     }
     void Learn(const struct ::stat& status, const StageHashes& hashes) override {
-        m_cache.Store(HashCacheKeyOf(status),
+        m_cache.Store(KeyOf(status),
                       CachedHashes{CacheHashOf(hashes.head), CacheHashOf(hashes.tail),
                                    CacheHashOf(hashes.whole)});
         m_learnt.store(true, std::memory_order_relaxed);

@@ -18,6 +18,8 @@ void FillEntryStatus(const struct ::stat& status, EntryStatus& entry) {
     entry.inode = uint64_t(status.st_ino);
     entry.mtimeSeconds = int64_t(status.st_mtim.tv_sec);
     entry.mtimeNanoseconds = uint32_t(status.st_mtim.tv_nsec);
+    entry.ctimeSeconds = int64_t(status.st_ctim.tv_sec);
+    entry.ctimeNanoseconds = uint32_t(status.st_ctim.tv_nsec);
     entry.linkCount = uint32_t(status.st_nlink);
     entry.mode = uint32_t(status.st_mode);
     entry.hasTime = true;

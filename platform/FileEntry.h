@@ -29,6 +29,11 @@ struct EntryStatus {
     uint64_t inode = 0;
     int64_t mtimeSeconds = 0;  // last write, since 1970 UTC, as the file system keeps it
     uint32_t mtimeNanoseconds = 0;
+    // The last change of the inode (st_ctim), which nobody can set back: with
+    // the last write it tells whether kept content hashes still hold. Zero
+    // when unknown (imports).
+    int64_t ctimeSeconds = 0;
+    uint32_t ctimeNanoseconds = 0;
     uint32_t linkCount = 0;
     uint32_t mode = 0;  // st_mode: type and permission bits
     // False when the entry came without a last-write time (an import that
