@@ -175,6 +175,14 @@ void PrintRowsAsJson(const TwinScanner& twins, const std::string& status) {
     }
     json.EndArray();
     if (twins.ByContent()) {
+        // How long the search took, and its twin-folder step (benchmarks).
+        const TwinScanner::ContentCounts counts = twins.LastContentCounts();
+        json.Key("content_search_us");
+        json.Unsigned(uint64_t(counts.seconds * 1e6));
+        json.Key("twin_folder_us");
+        json.Unsigned(uint64_t(counts.twinFolderSeconds * 1e6));
+        json.Key("files_read");
+        json.Unsigned(counts.filesRead);
         json.Key("twin_folders");
         json.BeginArray();
         for (const TwinFolderSet& set : twins.TwinFolders()) {

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <new>
@@ -29,6 +30,8 @@ struct FoundSet {
 }  // namespace
 
 void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point started = Clock::now();
     m_throttle = ProgressThrottle();
     const ScanRequest request = LastRequest();
     bool walkReferences = false;
@@ -198,7 +201,10 @@ void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
         if (!wasCancelled) {
             // Found from the verdicts just made: they are swapped in below.
             std::swap(m_verdicts, found);
+            const Clock::time_point folders = Clock::now();
             ListTwinFolders(request, rows, nextSet);
+            counts.twinFolderSeconds =
+                std::chrono::duration<double>(Clock::now() - folders).count();
             std::swap(m_verdicts, found);
         }
         // What stays of the size groups is no twin group any more, nor is a
@@ -215,6 +221,7 @@ void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
         }
         std::swap(m_verdicts, found);
     }
+    counts.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     {
         std::lock_guard lock(m_mutex);
         m_contentCounts = counts;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <unordered_set>
 
 #include "duplicates/TwinScanner.h"
 #include "platform/FileTime.h"
@@ -103,11 +104,22 @@ void TwinScanner::ListTwinFolders(const ScanRequest& request, std::vector<RowSou
     } catch (const std::bad_alloc&) {
         ShowUserMessage(m_presenter, "BinBaum:: new TreeNode - exception");
     }
+    // A file lies in a listed folder when one of its folder's ancestors is
+    // one: a look-up per level instead of a comparison per listed folder.
+    const std::unordered_set<std::string_view> listedSet(listed.begin(), listed.end());
     auto insideListed = [&](FileId file) {
-        const std::string_view folder = m_tree.FileFolder(file);
-        return std::any_of(listed.begin(), listed.end(), [folder](const std::string& prefix) {
-            return folder.starts_with(prefix);
-        });
+        std::string_view folder = m_tree.FileFolder(file);
+        while (folder.size() > 1) {
+            if (listedSet.contains(folder)) {
+                return true;
+            }
+            const size_t slash = folder.find_last_of('/', folder.size() - 2);
+            if (slash == std::string_view::npos) {
+                break;
+            }
+            folder = folder.substr(0, slash + 1);
+        }
+        return false;
     };
     std::vector<RowSource> kept = std::move(folderRows);
     for (size_t i = 0; i < rows.size();) {

@@ -169,6 +169,8 @@ class TwinScanner final : public TwinFeed {
         int unread = 0;
         uint64_t filesRead = 0;  // files whose contents were read (not from the cache)
         uint64_t bytesRead = 0;
+        double seconds = 0;            // the whole search, the twin folders included
+        double twinFolderSeconds = 0;  // finding and listing the twin folders
     };
     ContentCounts LastContentCounts() const;
     // The twin folders the last content search found (TwinFolderFinder.h):
