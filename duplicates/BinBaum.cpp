@@ -678,23 +678,47 @@ GroupId BinBaum::SplitOff(GroupId group, const std::vector<FileId>& files) {
         return kNoGroup;
     }
     ReserveGroup();
-    // Links of one inode move together; taking the first out of the old ring
-    // would make the next one stand for the inode, so their marks are kept.
-    std::vector<uint16_t> linkMarks;
-    linkMarks.reserve(files.size());
-    for (FileId file : files) {
-        linkMarks.push_back(impl.files[file].flags & kExtraLink);
-    }
-    for (FileId file : files) {
-        if (!RemoveFile(group, file)) {
-            throw std::invalid_argument("SplitOff: a file not in its group");
+    // One pass over the group's ring: what stays is relinked as it was, what
+    // moves forms a ring of its own in the order given. (Taking the files out
+    // one by one would walk the ring once per file.)
+    const std::unordered_set<FileId> moving(files.begin(), files.end());
+    std::vector<FileId> staying;
+    size_t found = 0;
+    for (FileId f = GroupFirstFile(group); f != kNoFile; f = NextFileInGroup(group, f)) {
+        if (moving.count(f) != 0) {
+            ++found;
+        } else {
+            staying.push_back(f);
         }
     }
-    for (size_t i = 0; i < files.size(); ++i) {
-        FileRec& rec = impl.files[files[i]];
-        rec.flags = uint16_t((rec.flags & ~kExtraLink) | linkMarks[i]);
+    if (found != moving.size() || moving.size() != files.size()) {
+        throw std::invalid_argument("SplitOff: a file not in its group");
     }
-    // The moved files form a ring of their own, in the order given.
+    GroupRec& old = impl.groups[group];
+    if (staying.empty()) {
+        old.last = kNoFile;
+    } else {
+        for (size_t i = 0; i < staying.size(); ++i) {
+            impl.files[staying[i]].next = staying[(i + 1) % staying.size()];
+        }
+        old.last = staying.back();
+        // A link that stays while the file it was a link of moved now stands
+        // for its inode.
+        for (FileId f : staying) {
+            FileRec& rec = impl.files[f];
+            if ((rec.flags & kExtraLink) == 0) {
+                continue;
+            }
+            const bool primaryStays = std::any_of(staying.begin(), staying.end(), [&](FileId o) {
+                return o != f && (impl.files[o].flags & kExtraLink) == 0 &&
+                       impl.SameInode(impl.files[o], rec);
+            });
+            if (!primaryStays) {
+                rec.flags &= uint16_t(~kExtraLink);
+            }
+        }
+    }
+    impl.SetTwinsBit(group, staying.size() > 1);
     for (size_t i = 0; i < files.size(); ++i) {
         impl.files[files[i]].next = files[(i + 1) % files.size()];
     }

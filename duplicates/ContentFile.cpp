@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -210,6 +211,15 @@ ContentFile::Read ContentFile::Hash(XXH3_state_t* state, uint64_t from, uint64_t
         m_bytesRead += uint64_t(n);
     }
     return Read::Done;
+}
+
+bool ContentFile::FirstBytesCached() {
+    char byte;
+    struct iovec one {
+        &byte, 1
+    };
+    const ssize_t read = ::preadv2(m_fd, &one, 1, 0, RWF_NOWAIT);
+    return read > 0 || (read == 0 && m_status.st_size == 0);
 }
 
 bool ContentFile::StillAsExpected(const ExpectedFile& expected) {

@@ -76,6 +76,9 @@ class ContentFile {
               const std::function<bool()>& cancelled);
     // After reading: the open file still has the expected size and time.
     bool StillAsExpected(const ExpectedFile& expected);
+    // True when the open file's first bytes are in the page cache: a read of
+    // them would not wait for the device (nothing is read from the disk).
+    bool FirstBytesCached();
 
     void Close();
     const std::string& Reason() const { return m_reason; }

@@ -247,8 +247,17 @@ size_t TwinScanner::PlanReads(std::vector<TreeNode>& groups, unsigned asked) con
                          });
         return asked != 0 ? asked : kReadersOffRotatingDisks;
     }
-    // A rotating disk: one reader, in inode order, which mostly follows where
-    // the files lie, so the head sweeps instead of seeking to and fro.
+    // A rotating disk whose files are in the page cache already (a second
+    // search, a tree just written) reads without seeking: several readers.
+    if (asked == 0 && SampleIsCached(groups)) {
+        std::stable_sort(groups.begin(), groups.end(),
+                         [this](const TreeNode& a, const TreeNode& b) {
+                             return m_tree.FileSize(a.FirstFile()) > m_tree.FileSize(b.FirstFile());
+                         });
+        return kReadersOffRotatingDisks;
+    }
+    // Otherwise one reader, in inode order, which mostly follows where the
+    // files lie, so the head sweeps instead of seeking to and fro.
     std::vector<std::pair<uint64_t, TreeNode>> byInode;
     for (const TreeNode& node : groups) {
         uint64_t lowest = UINT64_MAX;
@@ -263,6 +272,23 @@ size_t TwinScanner::PlanReads(std::vector<TreeNode>& groups, unsigned asked) con
         groups[i] = byInode[i].second;
     }
     return 1;
+}
+
+bool TwinScanner::SampleIsCached(const std::vector<TreeNode>& groups) const {
+    // A few files spread over the groups; opening them reads nothing.
+    constexpr size_t kSamples = 8;
+    const size_t step = std::max<size_t>(1, groups.size() / kSamples);
+    size_t sampled = 0;
+    for (size_t i = 0; i < groups.size() && sampled < kSamples; i += step, ++sampled) {
+        const FileId file = groups[i].FirstFile();
+        ContentFile content;
+        if (content.Open(m_tree.FilePath(groups[i].Id(), file), ExpectedOf(file)) !=
+                ContentFile::Opened::Yes ||
+            !content.FirstBytesCached()) {
+            return false;
+        }
+    }
+    return sampled > 0;
 }
 
 std::string TwinScanner::ContentStatus(bool cancelled) const {

@@ -302,6 +302,9 @@ class TwinScanner final : public TwinFeed {
     // Orders the size groups for reading as suits the device that holds
     // them, and returns how many readers share them (`asked`, unless 0).
     size_t PlanReads(std::vector<TreeNode>& groups, unsigned asked) const;
+    // True when the first bytes of a sample of the groups' files are in the
+    // page cache.
+    bool SampleIsCached(const std::vector<TreeNode>& groups) const;
     // The hash cache, read for a search (a damaged one is told once and not
     // used), and written after it when it learnt something.
     std::unique_ptr<KnownHashes> OpenHashCache();
