@@ -10,16 +10,6 @@
 
 namespace quarn {
 
-namespace {
-
-void AppendNumber(std::string& out, uint64_t value) {
-    char bytes[8];
-    std::memcpy(bytes, &value, 8);
-    out.append(bytes, 8);
-}
-
-}  // namespace
-
 uint64_t BytesInFolderCopies(const std::vector<TwinFolderSet>& sets) {
     std::vector<std::string> removed;
     uint64_t bytes = 0;
@@ -55,7 +45,7 @@ size_t TwinFolderFinder::FolderOf(std::string_view path) {
     m_folders.emplace_back();
     m_paths.emplace_back(path);
     m_index.emplace(std::string(path), id);
-    m_folders[id].name = std::string(NameOfPath(path));
+    m_folders[id].nameHash = XXH3_64bits(NameOfPath(path).data(), NameOfPath(path).size());
     const std::string_view parent = FolderOfPath(path);
     if (!IsRoot(path) && !parent.empty() && parent != path) {
         const size_t parentId = FolderOf(parent);
@@ -67,8 +57,12 @@ size_t TwinFolderFinder::FolderOf(std::string_view path) {
 
 void TwinFolderFinder::AddFile(std::string_view folder, std::string_view name, uint64_t size,
                                uint64_t content) {
-    Folder& node = m_folders[FolderOf(folder)];
-    node.files.emplace_back(std::string(name), content);
+    if (m_lastFolder == SIZE_MAX || folder != m_lastPath) {
+        m_lastFolder = FolderOf(folder);
+        m_lastPath.assign(folder);
+    }
+    Folder& node = m_folders[m_lastFolder];
+    node.files.emplace_back(XXH3_64bits(name.data(), name.size()), content);
     node.bytes += size;
     ++node.fileCount;
     if (content == kUnknownContent) {
@@ -117,8 +111,14 @@ std::vector<TwinFolderSet> TwinFolderFinder::Find() {
         }
     }
 
-    std::vector<std::string> entries;
-    std::string joined;
+    // Each entry is hashed by itself (its kind, name and content or digest);
+    // the sorted entry hashes make the folder's digest.
+    std::vector<std::pair<uint64_t, uint64_t>> entries;
+    auto entryHash = [this](char kind, uint64_t name, uint64_t a, uint64_t b) {
+        uint64_t words[4] = {uint64_t(uint8_t(kind)), m_ignoreNames ? 0 : name, a, b};
+        const XXH128_hash_t hash = XXH3_128bits(words, sizeof words);
+        return std::pair(hash.high64, hash.low64);
+    };
     for (size_t id : order) {
         Folder& folder = m_folders[id];
         if (folder.fileCount == 0 || tainted[id] || folder.unknownContent ||
@@ -128,13 +128,7 @@ std::vector<TwinFolderSet> TwinFolderFinder::Find() {
         entries.clear();
         bool complete = true;
         for (const auto& [name, content] : folder.files) {
-            std::string entry = "f";
-            if (!m_ignoreNames) {
-                entry += name;
-                entry += '\0';
-            }
-            AppendNumber(entry, content);
-            entries.push_back(std::move(entry));
+            entries.push_back(entryHash('f', name, content, 0));
         }
         for (size_t child : folder.children) {
             const Folder& sub = m_folders[child];
@@ -145,25 +139,14 @@ std::vector<TwinFolderSet> TwinFolderFinder::Find() {
                 complete = false;
                 break;
             }
-            std::string entry = "d";
-            if (!m_ignoreNames) {
-                entry += sub.name;
-                entry += '\0';
-            }
-            AppendNumber(entry, sub.digestLow);
-            AppendNumber(entry, sub.digestHigh);
-            entries.push_back(std::move(entry));
+            entries.push_back(entryHash('d', sub.nameHash, sub.digestLow, sub.digestHigh));
         }
         if (!complete) {
             continue;
         }
         std::sort(entries.begin(), entries.end());
-        joined.clear();
-        for (const std::string& entry : entries) {
-            AppendNumber(joined, entry.size());
-            joined += entry;
-        }
-        const XXH128_hash_t digest = XXH3_128bits(joined.data(), joined.size());
+        const XXH128_hash_t digest =
+            XXH3_128bits(entries.data(), entries.size() * sizeof(entries[0]));
         folder.digested = true;
         folder.digestLow = digest.low64;
         folder.digestHigh = digest.high64;

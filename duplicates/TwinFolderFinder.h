@@ -59,8 +59,8 @@ class TwinFolderFinder {
 
   private:
     struct Folder {
-        std::string name;
-        std::vector<std::pair<std::string, uint64_t>> files;  // (name, content)
+        uint64_t nameHash = 0;
+        std::vector<std::pair<uint64_t, uint64_t>> files;  // (name's hash, content)
         std::vector<size_t> children;
         size_t parent = SIZE_MAX;
         uint64_t bytes = 0;  // of the files here and below
@@ -81,6 +81,9 @@ class TwinFolderFinder {
     std::vector<Folder> m_folders;
     std::vector<std::string> m_paths;  // parallel to m_folders
     std::unordered_map<std::string, size_t> m_index;
+    // Files come folder by folder: the last folder is found without a look-up.
+    std::string m_lastPath;
+    size_t m_lastFolder = SIZE_MAX;
 };
 
 }  // namespace quarn
