@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/FileRead.h"
+
 namespace quarn {
 
 namespace {
@@ -141,25 +143,6 @@ std::optional<ReplaceOutcome> Prepare(const std::string& keptPath, const Expecte
     return std::nullopt;
 }
 
-// Reads up to `size` bytes at `offset`; fewer only at the end of the file.
-ssize_t ReadFully(int fd, char* buffer, size_t size, uint64_t offset) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::pread(fd, buffer + done, size - done, off_t(offset + done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += size_t(n);
-    }
-    return ssize_t(done);
-}
-
 // The two files' bytes compared; nullopt when all `size` of them are equal.
 std::optional<ReplaceOutcome> CompareBytes(const Pair& pair, uint64_t size,
                                            const std::function<bool()>& cancelled) {
@@ -176,8 +159,8 @@ std::optional<ReplaceOutcome> CompareBytes(const Pair& pair, uint64_t size,
             break;
         }
         size_t want = size_t(std::min<uint64_t>(keptBytes.size(), size - pos));
-        ssize_t fromKept = ReadFully(kept, keptBytes.data(), want, pos);
-        ssize_t fromCopy = fromKept < 0 ? 0 : ReadFully(copy, copyBytes.data(), want, pos);
+        ssize_t fromKept = ReadAllAt(kept, keptBytes.data(), want, pos);
+        ssize_t fromCopy = fromKept < 0 ? 0 : ReadAllAt(copy, copyBytes.data(), want, pos);
         if (fromKept < 0 || fromCopy < 0) {
             std::string why = std::strerror(errno);
             outcome = ReplaceOutcome{Kind::Failed, fromKept < 0 ? "the kept file: " + why : why, 0};

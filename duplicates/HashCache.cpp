@@ -15,6 +15,8 @@
 
 #include "duplicates/ContentFile.h"
 #include "platform/DesktopEntries.h"
+#include "platform/FileRead.h"
+#include "platform/FileWrite.h"
 #include "platform/PathRules.h"
 
 namespace quarn {
@@ -81,43 +83,6 @@ std::optional<int64_t> Nanoseconds(int64_t seconds, uint32_t nanoseconds) {
         return std::nullopt;
     }
     return total;
-}
-
-// Reads up to `size` bytes, fewer only at the end of the file; -1 on error.
-ssize_t ReadFully(int fd, unsigned char* buffer, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::read(fd, buffer + done, size - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += size_t(n);
-    }
-    return ssize_t(done);
-}
-
-bool WriteFully(int fd, const unsigned char* data, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::write(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        done += size_t(n);
-    }
-    return true;
 }
 
 class FileCloser {
@@ -396,7 +361,7 @@ std::string HashCache::LoadLocked(const std::string& path) {
     }
     uint64_t count = (length - kHeaderBytes - kTrailerBytes) / kRecordBytes;
     unsigned char header[kHeaderBytes];
-    ssize_t got = ReadFully(fd, header, sizeof(header));
+    ssize_t got = ReadAll(fd, header, sizeof(header));
     if (got < 0) {
         return Unreadable(path, errno);
     }
@@ -415,7 +380,7 @@ std::string HashCache::LoadLocked(const std::string& path) {
     std::vector<uint64_t> hashes(kBlockRecords);
     for (uint64_t done = 0; done < count;) {
         size_t records = size_t(std::min<uint64_t>(kBlockRecords, count - done));
-        got = ReadFully(fd, block.data(), records * kRecordBytes);
+        got = ReadAll(fd, block.data(), records * kRecordBytes);
         if (got < 0) {
             return Unreadable(path, errno);
         }
@@ -446,7 +411,7 @@ std::string HashCache::LoadLocked(const std::string& path) {
     }
     // One byte more than the trailer shows a file that grew meanwhile.
     unsigned char trailer[kTrailerBytes + 1];
-    got = ReadFully(fd, trailer, sizeof(trailer));
+    got = ReadAll(fd, trailer, sizeof(trailer));
     if (got < 0) {
         return Unreadable(path, errno);
     }
@@ -498,7 +463,7 @@ bool HashCache::Save(const std::string& path, std::string& error) const {
 
     auto emit = [&](const unsigned char* data, size_t size) {
         XXH3_64bits_update(state.get(), data, size);
-        return WriteFully(fd, data, size);
+        return WriteAll(fd, std::string_view(reinterpret_cast<const char*>(data), size));
     };
     unsigned char header[kHeaderBytes];
     std::memcpy(header, kMagic, sizeof(kMagic));
@@ -519,7 +484,9 @@ bool HashCache::Save(const std::string& path, std::string& error) const {
     }
     unsigned char trailer[kTrailerBytes];
     Put64(trailer, XXH3_64bits_digest(state.get()));
-    ok = ok && WriteFully(fd, trailer, sizeof(trailer)) && ::fsync(fd) == 0;
+    ok = ok &&
+         WriteAll(fd, std::string_view(reinterpret_cast<const char*>(trailer), sizeof(trailer))) &&
+         ::fsync(fd) == 0;
     if (!ok) {
         int saved = errno;
         ::close(fd);

@@ -45,17 +45,8 @@ void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
     }
 
     // The groups of equal size, in the order PlanReads gives them.
-    std::vector<TreeNode> groups;
     uint64_t total = 0;
-    if (m_tree.m_nNodes != 0) {
-        for (BinBaum::Cursor it = m_tree.First(); !it.AtEnd(); m_tree.Next(it)) {
-            TreeNode node = it.Node();
-            if (node.HasTwins() && node.IsCandidate()) {
-                groups.push_back(node);
-                total += node.FileCount();
-            }
-        }
-    }
+    std::vector<TreeNode> groups = GroupsToCompare(total);
     const size_t readers = PlanReads(groups, request.contentReaders);
 
     std::unique_ptr<KnownHashes> known;

@@ -312,6 +312,9 @@ class TwinScanner final : public TwinFeed {
     void RebuildRows(std::stop_token stop);
     bool StartVerifyJob(bool fromFeed);
     void VerifyJob(const JobRunner::Ticket& ticket);
+    // The groups a verification or content search compares (two candidates
+    // or more), in list order, and how many files they hold.
+    std::vector<TreeNode> GroupsToCompare(uint64_t& files) const;
     bool MayStartJob(JobKind current, bool busy, bool feeding) const;
     // The index, the rows and the verdicts of the last scan go.
     void EmptyIndexAndRows();

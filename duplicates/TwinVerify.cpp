@@ -12,6 +12,21 @@
 
 namespace quarn {
 
+std::vector<TreeNode> TwinScanner::GroupsToCompare(uint64_t& files) const {
+    std::vector<TreeNode> groups;
+    files = 0;
+    if (m_tree.m_nNodes != 0) {
+        for (BinBaum::Cursor it = m_tree.First(); !it.AtEnd(); m_tree.Next(it)) {
+            TreeNode node = it.Node();
+            if (node.HasTwins() && node.IsCandidate()) {
+                groups.push_back(node);
+                files += node.FileCount();
+            }
+        }
+    }
+    return groups;
+}
+
 bool TwinScanner::StartVerify() {
     return StartVerifyJob(false);
 }
@@ -41,17 +56,8 @@ void TwinScanner::VerifyJob(const JobRunner::Ticket& ticket) {
     m_throttle = ProgressThrottle();
     // The groups to verify, in list order; the tree does not change while
     // this job runs (scans supersede it, searches only read).
-    std::vector<TreeNode> groups;
     uint64_t total = 0;
-    if (m_tree.m_nNodes != 0) {
-        for (BinBaum::Cursor it = m_tree.First(); !it.AtEnd(); m_tree.Next(it)) {
-            TreeNode node = it.Node();
-            if (node.HasTwins() && node.IsCandidate()) {
-                groups.push_back(node);
-                total += node.FileCount();
-            }
-        }
-    }
+    const std::vector<TreeNode> groups = GroupsToCompare(total);
     auto cancelled = [&ticket] { return ticket.Cancelled(); };
     ContentVerifier verifier(cancelled);
     ShowVerifyProgress(0, total, 0);

@@ -21,16 +21,7 @@
 namespace quarn {
 namespace {
 
-// Bytes that differ from one seed to the next.
-std::string Bytes(size_t size, unsigned seed) {
-    std::string text(size, '\0');
-    uint32_t state = seed * 2654435761u + 1;
-    for (char& c : text) {
-        state = state * 1664525u + 1013904223u;
-        c = char(state >> 24);
-    }
-    return text;
-}
+using test::SeededBytes;
 
 class ContentSearchTest : public ::testing::Test {
   protected:
@@ -105,13 +96,13 @@ class ContentSearchTest : public ::testing::Test {
 };
 
 TEST_F(ContentSearchTest, RenamedCopiesAreFoundAndSameNamesWithOtherBytesAreNot) {
-    const std::string photo = Bytes(100000, 1);
+    const std::string photo = SeededBytes(100000, 1);
     Write("root/camera/IMG_0001.JPG", photo);
     Write("root/album/beach.jpg", photo);
     Write("root/album/2026/beach (copy).jpg", photo);
     // Same name, same size, same time, other bytes: twins by name, not by content.
-    Write("root/a/notes.txt", Bytes(5000, 2));
-    Write("root/b/notes.txt", Bytes(5000, 3));
+    Write("root/a/notes.txt", SeededBytes(5000, 2));
+    Write("root/b/notes.txt", SeededBytes(5000, 3));
     tree.SetModified("root/a/notes.txt", 1600000000);
     tree.SetModified("root/b/notes.txt", 1600000000);
     // Empty files hold nothing to share.
@@ -146,7 +137,7 @@ TEST_F(ContentSearchTest, RenamedCopiesAreFoundAndSameNamesWithOtherBytesAreNot)
 }
 
 TEST_F(ContentSearchTest, SetsSplitByTheLastBlockAndBySize) {
-    const std::string base = Bytes(64 * 1024, 4);
+    const std::string base = SeededBytes(64 * 1024, 4);
     std::string lastByte = base;
     lastByte.back() ^= 1;
     Write("root/one.bin", base);
@@ -164,7 +155,7 @@ TEST_F(ContentSearchTest, SetsSplitByTheLastBlockAndBySize) {
 }
 
 TEST_F(ContentSearchTest, HardLinksOfOneInodeAreOneFileNeverACopy) {
-    const std::string bytes = Bytes(20000, 5);
+    const std::string bytes = SeededBytes(20000, 5);
     Write("root/a/original", bytes);
     ASSERT_EQ(::link(tree.Path("root/a/original").c_str(), tree.Path("root/b-link").c_str()), 0);
     // Two names of one inode alone are no set.
@@ -191,8 +182,8 @@ TEST_F(ContentSearchTest, HardLinksOfOneInodeAreOneFileNeverACopy) {
 }
 
 TEST_F(ContentSearchTest, ReferenceFilesAreNeverSelectedTrashedOrReplaced) {
-    const std::string kept = Bytes(30000, 6);
-    const std::string archived = Bytes(40000, 7);
+    const std::string kept = SeededBytes(30000, 6);
+    const std::string archived = SeededBytes(40000, 7);
     // "Which files in the downloads are already in the archive": the archive
     // lies outside the folder scanned.
     Write("root/download.bin", kept);
@@ -244,7 +235,7 @@ TEST_F(ContentSearchTest, ReferenceFilesAreNeverSelectedTrashedOrReplaced) {
 }
 
 TEST_F(ContentSearchTest, ReplacingCopiesWithHardLinksReChecksEveryCopy) {
-    const std::string bytes = Bytes(50000, 8);
+    const std::string bytes = SeededBytes(50000, 8);
     Write("root/a.bin", bytes);
     Write("root/b.bin", bytes);
     Write("root/c.bin", bytes);
@@ -299,10 +290,10 @@ TEST_F(ContentSearchTest, ReplacingCopiesWithHardLinksReChecksEveryCopy) {
 
 TEST_F(ContentSearchTest, TheHashCacheSparesTheSecondReadAndNeverTrustsDamage) {
     for (int i = 0; i < 4; ++i) {
-        Write("root/set" + std::to_string(i) + "/x.bin", Bytes(70000, 9));
-        Write("root/set" + std::to_string(i) + "/y.bin", Bytes(70000 + size_t(i), 10));
+        Write("root/set" + std::to_string(i) + "/x.bin", SeededBytes(70000, 9));
+        Write("root/set" + std::to_string(i) + "/y.bin", SeededBytes(70000 + size_t(i), 10));
     }
-    Write("root/more/y.bin", Bytes(70000, 10));
+    Write("root/more/y.bin", SeededBytes(70000, 10));
     twins.Scan(Request({}, /*cache=*/true));
     const std::vector<std::vector<std::string>> first = Groups();
     ASSERT_EQ(first.size(), 2u);
@@ -345,7 +336,7 @@ TEST_F(ContentSearchTest, TheHashCacheSparesTheSecondReadAndNeverTrustsDamage) {
 // fill together serves the next search whole.
 TEST_F(ContentSearchTest, SeveralReadersFindWhatOneReaderFinds) {
     for (unsigned i = 0; i < 40; ++i) {
-        const std::string bytes = Bytes(3000 + 997 * (i % 13), i % 17);
+        const std::string bytes = SeededBytes(3000 + 997 * (i % 13), i % 17);
         Write("root/" + std::to_string(i % 5) + "/file" + std::to_string(i) + ".bin", bytes);
         if (i % 3 == 0) {
             Write("root/copies/renamed" + std::to_string(i), bytes);
@@ -382,7 +373,7 @@ TEST_F(ContentSearchTest, SeveralReadersFindWhatOneReaderFinds) {
 // One walk fills the folder tree and feeds the twins; the content search
 // follows the feed and walks the reference folder outside the root itself.
 TEST_F(ContentSearchTest, ACombinedScanEndsWithTheContentSearch) {
-    const std::string bytes = Bytes(9000, 11);
+    const std::string bytes = SeededBytes(9000, 11);
     Write("root/x/first.dat", bytes);
     Write("root/y/second.dat", bytes);
     Write("archive/kept.dat", bytes);
@@ -403,7 +394,7 @@ TEST_F(ContentSearchTest, ACombinedScanEndsWithTheContentSearch) {
 // A copy with two names frees its blocks only when both are replaced: the
 // dry run says what the real run then frees.
 TEST_F(ContentSearchTest, ADryRunCountsACopyWithSeveralNamesOnce) {
-    const std::string bytes = Bytes(64 * 1024, 12);
+    const std::string bytes = SeededBytes(64 * 1024, 12);
     Write("root/kept.bin", bytes);
     tree.SetModified("root/kept.bin", 1500000000);
     Write("root/copy.bin", bytes);

@@ -1,5 +1,7 @@
 #include "tests/support/TestFiles.h"
 
+#include <cstdint>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -37,6 +39,16 @@ std::vector<std::string> SortedEntryNames(const std::string& folder) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string SeededBytes(size_t size, unsigned seed) {
+    std::string text(size, '\0');
+    uint32_t state = seed * 2654435761u + 1;
+    for (char& c : text) {
+        state = state * 1664525u + 1013904223u;
+        c = char(state >> 24);
+    }
+    return text;
 }
 
 }  // namespace quarn::test

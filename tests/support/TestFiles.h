@@ -1,6 +1,7 @@
 #pragma once
 // Reading, writing and looking at whole test files.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -17,5 +18,9 @@ bool PathExists(const std::string& path);
 
 // The names in a folder, sorted.
 std::vector<std::string> SortedEntryNames(const std::string& folder);
+
+// `size` bytes of no pattern that differ from one seed to the next, the same
+// for the same seed.
+std::string SeededBytes(size_t size, unsigned seed);
 
 }  // namespace quarn::test

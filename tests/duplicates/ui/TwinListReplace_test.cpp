@@ -37,16 +37,7 @@ namespace {
 constexpr const char* kHardLinks = "Replace Copies with Hard Links...";
 constexpr const char* kClones = "Replace Copies with Clones...";
 
-// Bytes that differ from one seed to the next.
-std::string Bytes(size_t size, unsigned seed) {
-    std::string text(size, '\0');
-    uint32_t state = seed * 2654435761u + 1;
-    for (char& c : text) {
-        state = state * 1664525u + 1013904223u;
-        c = char(state >> 24);
-    }
-    return text;
-}
+using quarn::test::SeededBytes;
 
 ino_t Inode(const std::string& path) {
     struct stat status {};
@@ -79,8 +70,8 @@ class TwinListReplaceTest : public QObject {
     // with a third in the reference folder "archive", outside the root.
     void MakePhotos() {
         m_tree = std::make_unique<TempTree>();
-        const std::string beach = Bytes(30000, 1);
-        const std::string sunset = Bytes(20000, 2);
+        const std::string beach = SeededBytes(30000, 1);
+        const std::string sunset = SeededBytes(20000, 2);
         m_tree->MakeFolder("root/camera");
         m_tree->MakeFolder("root/album/2026");
         m_tree->MakeFolder("archive");
@@ -90,7 +81,7 @@ class TwinListReplaceTest : public QObject {
         quarn::test::WriteText(Path("root/camera/IMG_0002.jpg"), sunset);
         quarn::test::WriteText(Path("root/album/sunset.jpg"), sunset);
         quarn::test::WriteText(Path("archive/IMG_0002.jpg"), sunset);
-        quarn::test::WriteText(Path("root/notes.txt"), Bytes(30000, 3));
+        quarn::test::WriteText(Path("root/notes.txt"), SeededBytes(30000, 3));
         for (const char* file :
              {"root/camera/IMG_0001.jpg", "root/album/beach.jpg", "root/album/2026/beach copy.jpg",
               "root/camera/IMG_0002.jpg", "root/album/sunset.jpg", "archive/IMG_0002.jpg"}) {
@@ -253,7 +244,7 @@ class TwinListReplaceTest : public QObject {
         const ino_t sunset = Inode(Path("archive/IMG_0002.jpg"));
         QCOMPARE(Inode(Path("root/camera/IMG_0002.jpg")), sunset);
         QCOMPARE(Inode(Path("root/album/sunset.jpg")), sunset);
-        QCOMPARE(quarn::test::ReadText(Path("root/album/beach.jpg")), Bytes(30000, 1));
+        QCOMPARE(quarn::test::ReadText(Path("root/album/beach.jpg")), SeededBytes(30000, 1));
 
         // The rows stay and say so; the list was repainted to show it.
         QCOMPARE(m_pane->Model()->rowCount(), 6);
@@ -305,7 +296,7 @@ class TwinListReplaceTest : public QObject {
         // Twins by name, not verified: no verdicts, nothing to offer.
         MakePhotos();
         m_tree->MakeFolder("root/other");
-        quarn::test::WriteText(Path("root/other/notes.txt"), Bytes(30000, 3));
+        quarn::test::WriteText(Path("root/other/notes.txt"), SeededBytes(30000, 3));
         m_tree->SetModified("root/notes.txt", 1600000000);
         m_tree->SetModified("root/other/notes.txt", 1600000000);
         ScanRoot();
@@ -337,7 +328,7 @@ class TwinListReplaceTest : public QObject {
     void copiesThatChangedAreSkippedAndToldInOneMessage() {
         m_tree = std::make_unique<TempTree>();
         m_tree->MakeFolder("root");
-        const std::string bytes = Bytes(4000, 4);
+        const std::string bytes = SeededBytes(4000, 4);
         auto name = [](int i) { return "root/copy" + std::to_string(100 + i) + ".bin"; };
         for (int i = 0; i < 24; ++i) {
             quarn::test::WriteText(Path(name(i)), bytes);
@@ -346,14 +337,14 @@ class TwinListReplaceTest : public QObject {
         QCOMPARE(m_pane->Model()->rowCount(), 24);
         // After the search, 22 copies get other bytes of the same size.
         for (int i = 2; i < 24; ++i) {
-            quarn::test::WriteText(Path(name(i)), Bytes(4000, 5));
+            quarn::test::WriteText(Path(name(i)), SeededBytes(4000, 5));
         }
         m_pane->SelectCopies(TwinScanner::KeepRule::FirstPath);
         QSignalSpy replaced(m_pane.get(), &CTwinListView::copiesReplaced);
         QVERIFY(m_pane->ReplaceSelectedCopies(ReplaceMethod::HardLink));
         QVERIFY(replaced.wait());
         QCOMPARE(Inode(Path(name(1))), Inode(Path(name(0))));
-        QCOMPARE(quarn::test::ReadText(Path(name(5))), Bytes(4000, 5));
+        QCOMPARE(quarn::test::ReadText(Path(name(5))), SeededBytes(4000, 5));
 
         QCOMPARE(m_errors.size(), 1);
         const QStringList lines = m_errors[0].split(QLatin1Char('\n'));
