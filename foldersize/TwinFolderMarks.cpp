@@ -76,7 +76,10 @@ template <typename Stale>
 bool TwinFolderMarks::Drop(const Stale& stale) {
     bool dropped = false;
     for (Set& set : m_sets) {
-        const auto gone = std::remove_if(set.folders.begin(), set.folders.end(), stale);
+        // Partitioned, not removed: the names of those that go are needed.
+        const auto gone =
+            std::stable_partition(set.folders.begin(), set.folders.end(),
+                                  [&stale](const std::string& f) { return !stale(f); });
         dropped = dropped || gone != set.folders.end();
         for (auto folder = gone; folder != set.folders.end(); ++folder) {
             m_setOf.erase(*folder);
@@ -101,7 +104,7 @@ bool TwinFolderMarks::Removed(std::string_view path, bool isFolder) {
     });
 }
 
-bool TwinFolderMarks::Arrived(std::string_view folder) {
+bool TwinFolderMarks::Changed(std::string_view folder) {
     if (Empty()) {
         return false;
     }

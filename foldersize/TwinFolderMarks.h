@@ -4,8 +4,9 @@
 // plain paths. Marks are matched by path, so a tree scanned apart from the
 // search (or by the same walk) finds them alike.
 //
-// A mark goes when its folder can no longer be a copy: it, a folder above
-// it or anything inside it left the disk, or something arrived in it. A set
+// A mark goes when its folder may no longer be a copy: it, a folder above
+// it or anything inside it left the disk, or something in it changed (what
+// arrived, or a copy replaced by a link, which no mark can tell apart). A set
 // left with one folder has no twin any more and loses that mark too.
 //
 // Plain data, one thread.
@@ -41,8 +42,8 @@ class TwinFolderMarks {
     // `path` (a file, or a folder and all below it) left the disk. True when
     // a mark went.
     bool Removed(std::string_view path, bool isFolder);
-    // Something arrived in `folder`. True when a mark went.
-    bool Arrived(std::string_view folder);
+    // Something in `folder` changed. True when a mark went.
+    bool Changed(std::string_view folder);
 
   private:
     struct Set {

@@ -379,8 +379,8 @@ void CFolderSizeView::FollowRemovedFiles(const std::string& folder, size_t count
 }
 
 void CFolderSizeView::OnFolderChanged(const std::string& folder) {
-    // What arrived makes the folder and those above it no copies.
-    if (m_twinMarks.Arrived(folder)) {
+    // The folder and those above it may be no copies any more.
+    if (m_twinMarks.Changed(folder)) {
         ShowTwinMarks();
     }
     const NodeHandle received = m_scanner.Tree().FindFolderItem(folder);

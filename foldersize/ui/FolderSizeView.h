@@ -20,7 +20,8 @@
 // the column "Copies" shows while there are marks, and the menu gains "Show
 // Twin", which selects a marked folder's next copy in the tree, or asks for
 // it elsewhere (twinOutsideTree) when the tree does not hold it. A new scan
-// drops the marks, and so does an announcement that makes a folder no copy.
+// drops the marks, and so does an announcement that may make a folder no
+// copy.
 //
 // UI thread only. The scanner and the announcements must outlive the pane.
 
