@@ -139,6 +139,7 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
     // The file windows show what left the disk at once: the folder pane has
     // followed the announcement (it was connected first).
     connect(m_diskChanges, &DiskChanges::pathsRemoved, this, &CMainFrame::RefreshFileStats);
+    ConnectTwinFolders();
 
     CreateActions();
     // Check marks and enabling hold from the start; the title waits for
@@ -249,6 +250,7 @@ void CMainFrame::StartScanOfPathBox() {
     }
     const bool twinMode = ReadSetting(kTwinMode);
     if (ScanMode == kScanModeDupmatch && twinMode) {
+        ForgetTwinFolders();
         m_twinList->StartScan(ScanRequestFromSettings(ScanRequest::Source::Folder, *path));
         RefreshCommands();
         RefreshSummary();
@@ -268,6 +270,9 @@ ScanRequest CMainFrame::FolderScanRequest(ScanRequest::Source source,
 
 void CMainFrame::StartFolderScan(const std::string& path) {
     const ScanRequest request = FolderScanRequest(ScanRequest::Source::Folder, path);
+    if (request.feedTwins) {
+        ForgetTwinFolders();
+    }
     m_folderView->StartScan(request);
     RefreshCommands();
     RefreshSummary();
@@ -300,6 +305,7 @@ void CMainFrame::OnAllocatedSize(bool checked) {
 }
 
 void CMainFrame::StartImport(const std::string& file) {
+    ForgetTwinFolders();  // the import fills the twin list too
     m_folderView->StartScan(FolderScanRequest(ScanRequest::Source::ImportFile, file));
     RefreshCommands();
     RefreshSummary();

@@ -164,6 +164,14 @@ class CMainFrame : public QMainWindow {
     void ShowStatus(const QString& text);
     // Shows the file statistics anew in the open windows, when they changed.
     void RefreshFileStats();
+    // Twin folders: the folder pane marks what the twin engine's content
+    // search found, once it has ended (MainFrameTwinFolders.cpp).
+    void ConnectTwinFolders();
+    void FollowTwinFolders();
+    // A new twin search is coming: its folders will be new marks.
+    void ForgetTwinFolders();
+    // Show Twin's copy outside the folder tree: its row in Dupmatch.
+    void ShowTwinInDupmatch(const std::string& path);
     // The scan the folder pane shows, with what the settings say now (a
     // combined scan when TwinMode is off).
     ScanRequest FolderScanRequest(ScanRequest::Source source, const std::string& root) const;
@@ -211,6 +219,7 @@ class CMainFrame : public QMainWindow {
     LargestFilesDialog* m_largestFiles = nullptr;  // made when first asked for
     FileTypesDialog* m_fileTypes = nullptr;
     uint64_t m_shownFileStatsSerial = ~uint64_t(0);  // what the windows show
+    std::vector<TwinFolderSet> m_markedTwinFolders;  // the search the marks came from
     TwinCommands* m_twinCommands = nullptr;          // Verify Contents, Select Copies
 
     // What the status bar shows now: the mode and the pane's status serial.

@@ -246,4 +246,17 @@ QPixmap OtherFileSystemItemImage() {
     });
 }
 
+QPixmap TwinFolderItemImage() {
+    return Render(kTreeImageSize, 1.0, [](QPainter& p) {
+        p.setRenderHint(QPainter::Antialiasing, false);
+        PaintFolder(p, kTreeImageSize);
+        // Two stacked sheets in the lower right corner: a copy.
+        p.setPen(QPen(QColor(20, 50, 120), 1));
+        p.setBrush(QColor(175, 205, 250));
+        p.drawRect(QRect(7, 6, 6, 6));
+        p.setBrush(QColor(60, 120, 220));
+        p.drawRect(QRect(9, 9, 6, 6));
+    });
+}
+
 }  // namespace quarn

@@ -37,5 +37,8 @@ QPixmap UnreadableFolderItemImage();
 // A folder on another file system, left out of the scan: the closed folder
 // with a round grey mark in its lower right corner.
 QPixmap OtherFileSystemItemImage();
+// A folder that has a twin elsewhere: the closed folder with two stacked
+// blue squares in its lower right corner.
+QPixmap TwinFolderItemImage();
 
 }  // namespace quarn

@@ -68,7 +68,7 @@ class FolderSizeTree : public FolderTreeStore {
 
     // The full path of the folder a node stands for (a files item: its
     // folder), or nothing when it is no live node of this tree.
-    std::optional<std::string> GetItemPath(NodeHandle item) const;
+    std::optional<std::string> GetItemPath(NodeHandle item) const override;
     // The folder node of `path` when it lies inside the tree: its own node,
     // or, for a folder the tree has none for (made after the scan), the node
     // of its deepest folder that has one. kNoNode outside.

@@ -158,6 +158,12 @@ class FolderTreeStore {
     // location (a view shows the latter two as volumes).
     enum class RootPlace : uint8_t { Folder, MountPoint, Network };
     virtual RootPlace GetRootPlace() const { return RootPlace::Folder; }
+    // The full path of the folder a node stands for (a files item: its
+    // folder); nothing when the store knows no paths.
+    virtual std::optional<std::string> GetItemPath(NodeHandle item) const {
+        (void)item;
+        return std::nullopt;
+    }
 
     // --- The listener ---------------------------------------------------------
     struct ShownTree {

@@ -179,7 +179,9 @@ void CFileListCtrl::OnContextMenu(const QPoint& viewportPos, const QPoint& globa
     }
     const int command = chosen->data().toInt();
     if (command == kCmdOpenFolder) {
-        OpenFolderOf(path);
+        if (const std::string folder = FolderToOpen(row); !folder.empty()) {
+            OpenWithDefaultHandler(folder);
+        }
         return;
     }
     if (command == kCmdMoveToTrash) {
@@ -192,11 +194,8 @@ void CFileListCtrl::OnContextMenu(const QPoint& viewportPos, const QPoint& globa
     menu.CarryOut(this, command);
 }
 
-void CFileListCtrl::OpenFolderOf(const std::string& path) {
-    const std::string folder(FolderOfPath(path));
-    if (!folder.empty()) {
-        OpenWithDefaultHandler(folder);
-    }
+std::string CFileListCtrl::FolderToOpen(int row) const {
+    return std::string(FolderOfPath(PathOfRow(row)));
 }
 
 }  // namespace quarn

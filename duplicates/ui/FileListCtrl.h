@@ -38,6 +38,8 @@ class CFileListCtrl : public QTreeView {
   protected:
     // The full path of the file in `row` (raw bytes); empty for none.
     virtual std::string PathOfRow(int row) const = 0;
+    // The folder "Open Folder" opens for `row`: the one holding its file.
+    virtual std::string FolderToOpen(int row) const;
     // Whether "Move to Trash" may be chosen now, and carrying it out on the
     // rows it applies to (the selection when the row is part of it).
     virtual bool MayMoveToTrash() const { return false; }
@@ -66,7 +68,6 @@ class CFileListCtrl : public QTreeView {
     // Gives the Path column the width the others leave, unless the user
     // sized it.
     void FitPathColumn();
-    void OpenFolderOf(const std::string& path);
 
     bool m_pathWidthChosen = false;  // the user dragged the Path divider
     bool m_settingWidths = false;    // our own resizing, not the user's

@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <algorithm>
 
+#include "controls/AppIcons.h"
 #include "controls/FileNameText.h"
 #include "duplicates/TwinRowText.h"
 #include "duplicates/ui/MimeIconProvider.h"
@@ -21,6 +22,11 @@ constexpr size_t kMaxRemovalsReplayed = 256;
 QString ContentCellText(const TwinRow& row) {
     const std::string_view verdict = ContentText(row.content);
     QString text = QString::fromLatin1(verdict.data(), qsizetype(verdict.size()));
+    if (row.content == Content::Folder) {
+        // A whole folder: how much it holds tells it from a stray copy.
+        text += row.files == 1 ? QStringLiteral(", 1 file")
+                               : QStringLiteral(", %1 files").arg(row.files);
+    }
     if (row.reference) {
         text += text.isEmpty() ? QStringLiteral("reference") : QStringLiteral(", reference");
     }
@@ -125,6 +131,13 @@ QVariant TwinListModel::data(const QModelIndex& index, int role) const {
 QVariant TwinListModel::GroupIcon(const TwinRow& row) const {
     if (m_pIcons == nullptr) {
         return QVariant();
+    }
+    if (row.content == Content::Folder) {
+        // The theme's folder, as the file rows show the theme's types.
+        if (m_folderIcon.isNull()) {
+            m_folderIcon = QIcon::fromTheme(QStringLiteral("folder"), QIcon(FolderItemImage()));
+        }
+        return m_folderIcon;
     }
     // One look-up per group: a new scan's index numbers its groups anew.
     const uint64_t generation = m_twins.Rows().IndexGeneration();

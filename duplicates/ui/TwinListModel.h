@@ -9,7 +9,8 @@
 // and resets, so a view keeps its selection and scroll position while a scan
 // fills the list. Texts are made from each row's raw fields when the view
 // asks; the Content cell adds ", reference" for a file in a reference
-// folder, and its tool tip says why a file is changed or unread. A
+// folder, and its tool tip says why a file is changed or unread. A twin
+// folder's row reads "folder, 120 files" and shows a folder icon. A
 // group's icon is looked up once, until a new scan brings a new index.
 //
 // Threads: interface thread only, except that the rows call the posted
@@ -19,6 +20,7 @@
 #include <QAbstractTableModel>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QIcon>
 #include <QTimer>
 #include <vector>
 
@@ -91,6 +93,7 @@ class TwinListModel : public QAbstractTableModel {
     // Icon indexes by group, of the index they were looked up in.
     mutable QHash<GroupId, int> m_groupIcons;
     mutable uint64_t m_iconIndexGeneration = 0;
+    mutable QIcon m_folderIcon;  // made when first shown
 };
 
 }  // namespace quarn

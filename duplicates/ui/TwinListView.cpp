@@ -51,6 +51,29 @@ std::string CTwinListView::PathOfRow(int row) const {
     return shown ? shown->path : std::string();
 }
 
+std::string CTwinListView::FolderToOpen(int row) const {
+    const std::optional<TwinRow> shown = m_twins.RowAt(row);
+    if (shown && shown->content == Content::Folder) {
+        return shown->path;  // a twin folder opens itself
+    }
+    return CFileListCtrl::FolderToOpen(row);
+}
+
+bool CTwinListView::ShowPath(const std::string& path) {
+    m_pModel->ApplyPendingChanges();
+    for (int row = 0; row < m_pModel->rowCount(); ++row) {
+        if (PathOfRow(row) == path) {
+            const QModelIndex index = m_pModel->index(row, 0);
+            selectionModel()->select(
+                index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            setCurrentIndex(index);
+            scrollTo(index);
+            return true;
+        }
+    }
+    return false;
+}
+
 void CTwinListView::SyncRows() {
     // The rows the view shows must be the store's before a row is read.
     m_pModel->ApplyPendingChanges();
@@ -135,13 +158,29 @@ void CTwinListView::MoveRowsToTrash(const std::vector<int>& rows) {
     auto nameOf = [this](const RowSource& source) {
         return FileNameText(m_twins.Index().GroupName(source.group));
     };
+    auto isFolder = [this](const RowSource& source) {
+        return m_twins.Index().FileIsFolder(source.file);
+    };
     const TwinTrash::Plan plan = TwinTrash::PlanTrash(m_twins, files);
-    const QString question =
-        files.size() == 1
-            ? tr("Do you really want to move \"%1\" to the trash?").arg(nameOf(files[0]))
-            : tr("Do you really want to move these %1 files (%2) to the trash?")
-                  .arg(files.size())
-                  .arg(QString::fromStdString(FormatSize(plan.bytes)));
+    const size_t folders = size_t(std::count_if(files.begin(), files.end(), isFolder));
+    const QString bytes = QString::fromStdString(FormatSize(plan.bytes));
+    QString question;
+    if (files.size() == 1) {
+        question = tr("Do you really want to move \"%1\" to the trash?").arg(nameOf(files[0]));
+    } else if (folders == 0) {
+        question = tr("Do you really want to move these %1 files (%2) to the trash?")
+                       .arg(files.size())
+                       .arg(bytes);
+    } else if (folders == files.size()) {
+        question = tr("Do you really want to move these %1 folders (%2) to the trash?")
+                       .arg(folders)
+                       .arg(bytes);
+    } else {
+        question = tr("Do you really want to move these %1 folders and %2 files (%3) to the trash?")
+                       .arg(folders)
+                       .arg(files.size() - folders)
+                       .arg(bytes);
+    }
     if (!Confirm(tr("Move to Trash"), question)) {
         return;
     }
@@ -166,13 +205,20 @@ void CTwinListView::MoveRowsToTrash(const std::vector<int>& rows) {
             files.swap(freeing);
         }
     }
+    // Asked before the trash: a folder that went leaves the index.
+    std::vector<bool> folderRows;
+    for (const RowSource& source : files) {
+        folderRows.push_back(isFolder(source));
+    }
     const std::vector<TwinTrash::Outcome> outcomes = TwinTrash::TrashFiles(m_twins, files);
     m_pModel->ApplyPendingChanges();
-    // Every pane follows what went.
+    // Every pane follows what went; a folder goes with everything inside.
     std::vector<RemovedPath> removed;
-    for (const TwinTrash::Outcome& outcome : outcomes) {
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        const TwinTrash::Outcome& outcome = outcomes[i];
         if (outcome.verdict == TwinTrash::Verdict::Trashed) {
-            removed.push_back(RemovedPath{outcome.path, false, outcome.bytes});
+            const bool folder = i < folderRows.size() && folderRows[i];
+            removed.push_back(RemovedPath{outcome.path, folder, folder ? 0 : outcome.bytes});
         }
     }
     m_diskChanges.AnnounceRemoved(removed);
@@ -189,10 +235,18 @@ void CTwinListView::MoveRowsToTrash(const std::vector<int>& rows) {
     }
     constexpr int kListed = 12;  // a long list would not fit the screen
     const qsizetype shown = std::min<qsizetype>(kept.size(), kListed);
-    QString text = outcomes.size() == 1 ? tr("This file was not moved to the trash:")
-                                        : tr("%1 of %2 files were not moved to the trash:")
-                                              .arg(kept.size())
-                                              .arg(outcomes.size());
+    const bool onlyFolders =
+        std::find(folderRows.begin(), folderRows.end(), false) == folderRows.end();
+    QString text;
+    if (outcomes.size() == 1) {
+        text = onlyFolders ? tr("This folder was not moved to the trash:")
+                           : tr("This file was not moved to the trash:");
+    } else {
+        text = (onlyFolders ? tr("%1 of %2 folders were not moved to the trash:")
+                            : tr("%1 of %2 files were not moved to the trash:"))
+                   .arg(kept.size())
+                   .arg(outcomes.size());
+    }
     text += QLatin1Char('\n') + kept.mid(0, shown).join(QLatin1Char('\n'));
     if (kept.size() > shown) {
         text += QLatin1Char('\n') + tr("and %1 more").arg(kept.size() - shown);

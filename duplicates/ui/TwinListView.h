@@ -13,6 +13,10 @@
 // The pane follows every announcement: files that left the disk, from any
 // pane, leave their groups and rows.
 //
+// Twin folders lead the list after a content search, one row per folder:
+// "Open Folder" opens the folder itself, and Move to Trash re-checks all of
+// it and announces it as a folder that went, with everything inside.
+//
 // "Replace Copies with Hard Links..." and "... with Clones..." (the file's
 // menu, and the frame's Tools menu through TwinCommands) act on the copies
 // among the rows once a verification or a content search has given
@@ -55,6 +59,9 @@ class CTwinListView : public CFileListCtrl {
 
     // Selects every row (Ctrl+A does the same).
     void selectAllRows();
+    // Selects the first row of `path` alone and scrolls to it; false when
+    // no row has it.
+    bool ShowPath(const std::string& path);
     // Selects every copy beyond the one to keep in each identical set
     // (after a verification); returns how many rows it selected.
     int SelectCopies(TwinScanner::KeepRule keep);
@@ -90,6 +97,7 @@ class CTwinListView : public CFileListCtrl {
 
   protected:
     std::string PathOfRow(int row) const override;
+    std::string FolderToOpen(int row) const override;
     bool MayMoveToTrash() const override { return !m_twins.IsWorking(); }
     void SyncRows() override;
     void keyPressEvent(QKeyEvent* event) override;

@@ -27,7 +27,9 @@ CFolderSizeView::CFolderSizeView(FolderScanner& scanner, EngineSignals& scanEven
       m_diskChanges(diskChanges),
       m_presenter(std::move(presenter)) {
     SetPercentColumn(FolderTreeModel::kPercentColumn);
-    SetColumnWidths({260, 100, 100});
+    SetColumnWidths({260, 100, 100, 100});
+    Model().SetTwinMarks(&m_twinMarks);
+    setColumnHidden(FolderTreeModel::kCopiesColumn, true);
 
     // Del and F5 act on the current item while the tree has the focus.
     auto* remove = new QAction(tr("Delete"), this);
@@ -51,9 +53,44 @@ CFolderSizeView::CFolderSizeView(FolderScanner& scanner, EngineSignals& scanEven
 CFolderSizeView::~CFolderSizeView() = default;
 
 void CFolderSizeView::StartScan(const ScanRequest& request) {
-    // A new tree walks the disk as it is now: nothing of the old one waits.
+    // A new tree walks the disk as it is now: nothing of the old one waits,
+    // and no mark of an earlier search holds.
     m_pendingRefresh.clear();
+    SetTwinMarks({});
     m_scanner.StartScan(request);
+}
+
+void CFolderSizeView::SetTwinMarks(TwinFolderMarks marks) {
+    if (marks.Empty() && m_twinMarks.Empty()) {
+        return;
+    }
+    m_twinMarks = std::move(marks);
+    ShowTwinMarks();
+}
+
+void CFolderSizeView::ShowTwinMarks() {
+    setColumnHidden(FolderTreeModel::kCopiesColumn, m_twinMarks.Empty());
+    viewport()->update();
+    Q_EMIT twinMarksChanged();
+}
+
+void CFolderSizeView::ShowTwin(NodeHandle item) {
+    const FolderSizeTree& tree = m_scanner.Tree();
+    const std::optional<std::string> path =
+        Model().TwinMarkOf(item) ? tree.GetItemPath(item) : std::nullopt;
+    const std::optional<std::string> copy = path ? m_twinMarks.NextCopy(*path) : std::nullopt;
+    if (!copy) {
+        return;
+    }
+    const NodeHandle node = tree.FindFolderItem(*copy);
+    const QModelIndex index =
+        node != kNoNode && tree.GetItemPath(node) == *copy ? Model().IndexOf(node) : QModelIndex();
+    if (!index.isValid()) {
+        Q_EMIT twinOutsideTree(*copy);
+        return;
+    }
+    setCurrentIndex(index);
+    scrollTo(index);
 }
 
 std::string CFolderSizeView::BrowseForFolder() {
@@ -72,9 +109,15 @@ void CFolderSizeView::contextMenuEvent(QContextMenuEvent* event) {
     event->accept();
 }
 
-CFolderSizeView::Command CFolderSizeView::PickCommand(const QPoint& globalPos, bool pathHere) {
+CFolderSizeView::Command CFolderSizeView::PickCommand(const QPoint& globalPos, bool pathHere,
+                                                      bool twin) {
     QMenu menu(this);
     QAction* explore = menu.addAction(tr("Explore"));
+    QAction* showTwin = nullptr;
+    if (!m_twinMarks.Empty()) {
+        showTwin = menu.addAction(tr("Show Twin"));
+        showTwin->setEnabled(twin);
+    }
     menu.addSeparator();
     QAction* copyTo = menu.addAction(tr("Copy to..."));
     QAction* moveTo = menu.addAction(tr("Move to..."));
@@ -89,11 +132,13 @@ CFolderSizeView::Command CFolderSizeView::PickCommand(const QPoint& globalPos, b
     }
     QAction* chosen = ExecMenu(&menu, globalPos);
     const std::pair<QAction*, Command> commands[] = {
-        {explore, Command::Explore}, {copyTo, Command::CopyTo},   {moveTo, Command::MoveTo},
-        {remove, Command::Delete},   {refresh, Command::Refresh}, {properties, Command::Properties},
+        {explore, Command::Explore},       {showTwin, Command::ShowTwin},
+        {copyTo, Command::CopyTo},         {moveTo, Command::MoveTo},
+        {remove, Command::Delete},         {refresh, Command::Refresh},
+        {properties, Command::Properties},
     };
     for (const auto& [action, command] : commands) {
-        if (chosen == action) {
+        if (chosen != nullptr && chosen == action) {
             return command;
         }
     }
@@ -109,20 +154,23 @@ void CFolderSizeView::OnContextMenu(const QPoint& pos) {
         setCurrentIndex(QModelIndex());
     }
     const NodeHandle item = Model().HandleOf(index);
+    const FolderSizeTree& tree = m_scanner.Tree();
     // Items of a scan carry their folder; anything else gets no menu.
-    const std::optional<std::string> path =
-        item == kNoNode ? std::nullopt : m_scanner.Tree().GetItemPath(item);
+    const std::optional<std::string> path = item == kNoNode ? std::nullopt : tree.GetItemPath(item);
     if (!path) {
         return;
     }
     // An imported tree names folders of the machine it was made on.
     struct ::stat status;
     const bool here = ::lstat(path->c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-    switch (PickCommand(viewport()->mapToGlobal(pos), here)) {
+    switch (PickCommand(viewport()->mapToGlobal(pos), here, Model().TwinMarkOf(item).has_value())) {
         case Command::None:
             break;
         case Command::Explore:
             OpenWithDefaultHandler(*path);
+            break;
+        case Command::ShowTwin:
+            ShowTwin(item);
             break;
         case Command::Properties:
             ShowProperties(window(), *path);
@@ -275,7 +323,9 @@ void CFolderSizeView::RefreshItem(NodeHandle item) {
 void CFolderSizeView::OnPathsRemoved(const std::vector<RemovedPath>& removed) {
     FolderSizeTree& tree = m_scanner.Tree();
     std::map<std::string, size_t> filesByFolder;
+    bool marksWent = false;
     for (const RemovedPath& entry : removed) {
+        marksWent = m_twinMarks.Removed(entry.path, entry.isFolder) || marksWent;
         if (entry.isFolder) {
             tree.FileStats().ForgetFolder(entry.path);
             FollowRemovedFolder(entry.path);
@@ -288,6 +338,9 @@ void CFolderSizeView::OnPathsRemoved(const std::vector<RemovedPath>& removed) {
         FollowRemovedFiles(folder, count);
     }
     ShowChanges();
+    if (marksWent) {
+        ShowTwinMarks();
+    }
     RefreshNextPending();
 }
 
@@ -326,6 +379,10 @@ void CFolderSizeView::FollowRemovedFiles(const std::string& folder, size_t count
 }
 
 void CFolderSizeView::OnFolderChanged(const std::string& folder) {
+    // The folder and those above it may be no copies any more.
+    if (m_twinMarks.Changed(folder)) {
+        ShowTwinMarks();
+    }
     const NodeHandle received = m_scanner.Tree().FindFolderItem(folder);
     if (received != kNoNode) {
         QueueRefresh(received);

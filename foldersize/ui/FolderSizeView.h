@@ -16,6 +16,13 @@
 // a scan or a refresh runs, the actions that change the disk are refused
 // with "App is busy..".
 //
+// Twin folders (SetTwinMarks, from a content search): the model marks them,
+// the column "Copies" shows while there are marks, and the menu gains "Show
+// Twin", which selects a marked folder's next copy in the tree, or asks for
+// it elsewhere (twinOutsideTree) when the tree does not hold it. A new scan
+// drops the marks, and so does an announcement that may make a folder no
+// copy.
+//
 // UI thread only. The scanner and the announcements must outlive the pane.
 
 #include <QStringList>
@@ -28,6 +35,7 @@
 #include "controls/DiskChanges.h"
 #include "foldersize/FolderScanner.h"
 #include "foldersize/LooseFiles.h"
+#include "foldersize/TwinFolderMarks.h"
 #include "foldersize/ui/TreeListCtrl.h"
 
 namespace quarn {
@@ -37,8 +45,8 @@ class EngineSignals;
 class CFolderSizeView : public CTreeListCtrl {
     Q_OBJECT
   public:
-    // Makes the columns "Name" (260 pixels), "Size" (100) and "%" (100) and
-    // paints the bar in "%".
+    // Makes the columns "Name" (260 pixels), "Size" (100), "%" (100) and,
+    // hidden until there are marks, "Copies" (100), and paints the bar in "%".
     CFolderSizeView(FolderScanner& scanner, EngineSignals& scanEvents, DiskChanges& diskChanges,
                     UserMessagePresenter presenter, QWidget* parent = nullptr);
     ~CFolderSizeView() override;
@@ -68,21 +76,34 @@ class CFolderSizeView : public CTreeListCtrl {
     // Folders waiting to be walked again (tests wait for none).
     size_t PendingRefreshes() const { return m_pendingRefresh.size(); }
 
+    // The twin folders to mark, in place of any before.
+    void SetTwinMarks(TwinFolderMarks marks);
+    const TwinFolderMarks& TwinMarks() const { return m_twinMarks; }
+    // Show Twin: selects the next copy of the marked folder of `item` and
+    // scrolls to it; one the tree does not show goes to twinOutsideTree.
+    void ShowTwin(NodeHandle item);
+
   Q_SIGNALS:
     // A short text for the status bar ("aborted" after a failed operation).
     void statusMessage(const QString& text);
     // A new scan of the scanned folder is wanted (Refresh on the scan root,
     // or a change of its own loose files).
     void rescanRequested();
+    // The marks changed (the treemap outlines the marked folders).
+    void twinMarksChanged();
+    // Show Twin's copy lies outside the shown tree.
+    void twinOutsideTree(const std::string& path);
 
   protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
-    enum class Command { None, Explore, CopyTo, MoveTo, Delete, Refresh, Properties };
+    enum class Command { None, Explore, ShowTwin, CopyTo, MoveTo, Delete, Refresh, Properties };
     // `pathHere`: the item's folder exists on this machine (an imported tree
-    // may come from another); otherwise nothing can be chosen.
-    Command PickCommand(const QPoint& globalPos, bool pathHere);
+    // may come from another); otherwise nothing can be chosen but Show
+    // Twin. `twin`: whether the item is a marked folder; without marks the
+    // menu has no Show Twin.
+    Command PickCommand(const QPoint& globalPos, bool pathHere, bool twin);
     void CopyOrMove(NodeHandle item, const std::string& path, bool move);
     // True (and "App is busy.." shown) while a walk runs.
     bool RefuseWhileBusy();
@@ -103,11 +124,14 @@ class CFolderSizeView : public CTreeListCtrl {
     void RefreshNextPending();
     // Shows what the store changed now, not at the next refresh.
     void ShowChanges();
+    // The column, the images and the treemap follow the marks.
+    void ShowTwinMarks();
 
     FolderScanner& m_scanner;
     DiskChanges& m_diskChanges;
     UserMessagePresenter m_presenter;
     std::deque<std::string> m_pendingRefresh;  // folder paths
+    TwinFolderMarks m_twinMarks;               // the model reads them
 };
 
 }  // namespace quarn

@@ -408,7 +408,7 @@ QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
             return DisplayText(item, column);
         case Qt::DecorationRole:
             if (column == kNameColumn) {
-                return KindIcon(item);
+                return TwinMarkOf(item) ? TwinIcon() : KindIcon(item);
             }
             return {};
         case Qt::ToolTipRole: {
@@ -420,6 +420,10 @@ QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
             }
             const std::optional<FolderReadProblems::Problem> problem = m_store.GetReadProblem(item);
             if (!problem) {
+                const std::optional<TwinFolderMarks::Mark> mark = TwinMarkOf(item);
+                if (mark && !mark->others.empty()) {
+                    return QStringLiteral("copy of ") + FileNameText(mark->others.front());
+                }
                 return {};
             }
             // The system's error texts, in its own encoding.
@@ -457,6 +461,10 @@ QString FolderTreeModel::DisplayText(NodeHandle item, int column) const {
             const int percent = m_store.GetItemPercent(item);
             return percent < 0 ? QString() : QString::fromStdString(PercentText(percent));
         }
+        case kCopiesColumn: {
+            const std::optional<TwinFolderMarks::Mark> mark = TwinMarkOf(item);
+            return mark ? QString::fromStdString(FormatSize(mark->freed)) : QString();
+        }
         default:
             return {};
     }
@@ -467,7 +475,7 @@ QVariant FolderTreeModel::headerData(int section, Qt::Orientation orientation, i
         return {};
     }
     if (role == Qt::DisplayRole) {
-        static const char* const titles[kColumnCount] = {"Name", "Size", "%"};
+        static const char* const titles[kColumnCount] = {"Name", "Size", "%", "Copies"};
         return QString::fromLatin1(titles[section]);
     }
     if (role == Qt::TextAlignmentRole) {

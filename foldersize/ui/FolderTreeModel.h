@@ -14,6 +14,10 @@
 // images are made from the store's numbers when the view asks, so they are
 // always the newest.
 //
+// Twin folders (SetTwinMarks): a marked folder shows the twin image, the
+// tool tip "copy of PATH" and, in the Copies column, what removing its other
+// copies would free; marks are matched by the item's path.
+//
 // UI thread only, apart from the poster, which any thread may call. The
 // store must outlive the model; the model detaches itself when destroyed.
 
@@ -26,6 +30,7 @@
 #include <vector>
 
 #include "foldersize/FolderTreeStore.h"
+#include "foldersize/TwinFolderMarks.h"
 
 namespace quarn {
 
@@ -40,7 +45,8 @@ class FolderTreeModel : public QAbstractItemModel {
     static constexpr int kNameColumn = 0;
     static constexpr int kSizeColumn = 1;
     static constexpr int kPercentColumn = 2;
-    static constexpr int kColumnCount = 3;
+    static constexpr int kCopiesColumn = 3;
+    static constexpr int kColumnCount = 4;
 
     static constexpr int kRefreshIntervalMs = 33;
     // A refresh applies the journal in slices of this many changes until
@@ -54,6 +60,12 @@ class FolderTreeModel : public QAbstractItemModel {
     ~FolderTreeModel() override;
 
     FolderTreeStore& Store() const { return m_store; }
+
+    // The twin folders to mark (null: none); they must stay valid until
+    // replaced. The view repaints to show them.
+    void SetTwinMarks(const TwinFolderMarks* marks) { m_twinMarks = marks; }
+    // The mark of a folder item; nothing for any other item.
+    std::optional<TwinFolderMarks::Mark> TwinMarkOf(NodeHandle item) const;
 
     // The store handle of an index; kNoNode for the invalid index.
     NodeHandle HandleOf(const QModelIndex& index) const;
@@ -112,6 +124,8 @@ class FolderTreeModel : public QAbstractItemModel {
     // The node's image by its kind; the scan root on a volume gets the
     // desktop's drive or network icon.
     QIcon KindIcon(NodeHandle item) const;
+    // The twin folder's image, made once.
+    QIcon TwinIcon() const;
 
     FolderTreeStore& m_store;
     // The parent of the top-level items of the tree the model shows.
@@ -127,6 +141,7 @@ class FolderTreeModel : public QAbstractItemModel {
     size_t m_backlogStart = 0;
     QTimer m_refreshTimer;
     mutable QHash<int, QIcon> m_icons;
+    const TwinFolderMarks* m_twinMarks = nullptr;
 };
 
 }  // namespace quarn

@@ -41,7 +41,12 @@ CTreeListCtrl::CTreeListCtrl(FolderTreeStore& store, QWidget* parent)
     // A new tree is in the order of its walk: no column marks its order.
     connect(m_model, &FolderTreeModel::treeReplaced, m_header,
             [this] { m_header->SetMarkedColumn(-1); });
-    connect(m_header, &QHeaderView::sectionClicked, this, &CTreeListCtrl::SortTopLevel);
+    connect(m_header, &QHeaderView::sectionClicked, this, [this](int column) {
+        // What copies would free is no order of the tree's own.
+        if (column != FolderTreeModel::kCopiesColumn) {
+            SortTopLevel(column);
+        }
+    });
     // The names take the width the window has to spare; the others keep theirs.
     m_header->setStretchLastSection(false);
     m_header->setSectionResizeMode(0, QHeaderView::Stretch);

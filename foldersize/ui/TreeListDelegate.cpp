@@ -103,10 +103,15 @@ void TreeListDelegate::PaintText(QPainter* painter, const QStyleOptionViewItem& 
         return;
     }
     const QFontMetrics metrics(option.font);
+    QRect box = option.rect;
+    // The last column meets the view's frame: its text keeps off it.
+    if (index.column() == index.model()->columnCount() - 1) {
+        box.adjust(0, 0, -2 * kLabelPadding, 0);
+    }
     painter->setFont(option.font);
     painter->setPen(Qt::black);
-    painter->drawText(option.rect, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine,
-                      metrics.elidedText(text, Qt::ElideRight, option.rect.width()));
+    painter->drawText(box, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine,
+                      metrics.elidedText(text, Qt::ElideRight, box.width()));
 }
 
 void TreeListDelegate::PaintBar(QPainter* painter, const QStyleOptionViewItem& option,

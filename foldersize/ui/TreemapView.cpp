@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <unordered_set>
 #include <vector>
 
 #include "controls/FileNameText.h"
@@ -22,6 +23,7 @@ using Kind = TreemapTree::Kind;
 // A resize asks for a picture once the size has held this long.
 constexpr int kResizeSettleMs = 120;
 constexpr int kBandHeight = 18;
+constexpr int kOutlineWidth = 2;
 
 }  // namespace
 
@@ -63,6 +65,7 @@ void TreemapView::TakePicture() {
     m_root = picture->job.root;
     m_layout = std::move(picture->layout);
     m_image = std::move(picture->image);
+    FindTwinOutlines();
     update();
     Q_EMIT pictureShown();
 }
@@ -187,6 +190,43 @@ void TreemapView::SetSelectedItem(NodeHandle item) {
     }
 }
 
+void TreemapView::SetTwinFolders(std::vector<std::string> folders) {
+    m_twinFolders = std::move(folders);
+    FindTwinOutlines();
+    update();
+}
+
+QColor TreemapView::TwinOutlineColour() {
+    // Magenta: no type colour and no shade of a cushion comes near it.
+    return QColor(255, 0, 255);
+}
+
+void TreemapView::FindTwinOutlines() {
+    m_twinOutlines.clear();
+    if (m_twinFolders.empty() || m_layout == nullptr || m_tree == nullptr) {
+        return;
+    }
+    // The picture's nodes carry the handles the tree had when it was taken.
+    const FolderSizeTree& tree = m_scanner.Tree();
+    std::unordered_set<NodeHandle> twins;
+    for (const std::string& folder : m_twinFolders) {
+        const NodeHandle node = tree.FindFolderItem(folder);
+        if (node != kNoNode && tree.GetItemPath(node) == folder) {
+            twins.insert(node);
+        }
+    }
+    const int band = BandHeight();
+    for (const TreemapLayout::Tile& tile : m_layout->Tiles()) {
+        const TreemapTree::Node& node = m_tree->At(tile.node);
+        const TreemapRect& r = tile.rect;
+        if (node.kind == Kind::Folder && twins.contains(node.item) &&
+            r.Right() - r.Left() > 2 * kOutlineWidth && r.Bottom() - r.Top() > 2 * kOutlineWidth) {
+            m_twinOutlines.push_back(QRect(r.Left() + 1, r.Top() + band + 1,
+                                           r.Right() - r.Left() - 2, r.Bottom() - r.Top() - 2));
+        }
+    }
+}
+
 void TreemapView::ZoomInto(uint32_t node) {
     // A file, a files item or the rest: their folder.
     while (node != TreemapTree::kNoNode && m_tree->At(node).kind != Kind::Folder) {
@@ -233,6 +273,11 @@ void TreemapView::paintEvent(QPaintEvent*) {
         return;
     }
     painter.drawImage(QPoint(0, band), m_image);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(TwinOutlineColour(), kOutlineWidth));
+    for (const QRect& outline : m_twinOutlines) {
+        painter.drawRect(outline);
+    }
     if (m_selected == kNoNode || m_layout == nullptr) {
         return;
     }

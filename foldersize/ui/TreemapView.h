@@ -8,7 +8,8 @@
 //
 // Hovering reports the path and size of the tile under the mouse
 // (hovered); a click reports its tree item (itemClicked); SetSelectedItem
-// outlines an item's tile. A double-click zooms into the folder under the
+// outlines an item's tile, and SetTwinFolders outlines the tiles of twin
+// folders in a colour of their own. A double-click zooms into the folder under the
 // mouse; while zoomed, a band at the top names the folder above, and a
 // click on it (or Backspace) zooms out one level.
 //
@@ -22,6 +23,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "foldersize/FolderScanner.h"
 #include "foldersize/FolderTreeStore.h"
@@ -44,6 +47,10 @@ class TreemapView : public QWidget {
     void Rebuild();
     // Outlines the tile of `item` (kNoNode: none).
     void SetSelectedItem(NodeHandle item);
+    // Outlines the tiles of these folders (paths), in place of any before.
+    void SetTwinFolders(std::vector<std::string> folders);
+    // The colour of those outlines.
+    static QColor TwinOutlineColour();
     // Zooms out one level; false at the top.
     bool ZoomOut();
 
@@ -59,6 +66,8 @@ class TreemapView : public QWidget {
     QString TextAt(QPoint point) const;
     // The height of the band that leads out of a zoom (0 when not zoomed).
     int BandHeight() const;
+    // The outlines of twin folders on the picture, in widget coordinates.
+    const std::vector<QRect>& TwinOutlines() const { return m_twinOutlines; }
 
   Q_SIGNALS:
     // The path and size under the pointer; empty when it left the map.
@@ -92,6 +101,8 @@ class TreemapView : public QWidget {
     // A scan ended or the tree changed.
     void FollowTree();
     void ZoomInto(uint32_t node);
+    // The tiles of the twin folders on the picture shown now.
+    void FindTwinOutlines();
 
     FolderScanner& m_scanner;
     // What the picture shows; replaced whole when a picture arrives.
@@ -101,6 +112,8 @@ class TreemapView : public QWidget {
     QImage m_image;
     uint64_t m_wantedSerial = 0;  // the newest picture asked for
     NodeHandle m_selected = kNoNode;
+    std::vector<std::string> m_twinFolders;
+    std::vector<QRect> m_twinOutlines;
     bool m_stale = false;  // the tree changed while the map was hidden
     QTimer m_resizeTimer;
     std::mutex m_arrivedMutex;  // guards the picture below

@@ -108,7 +108,7 @@ class FolderTreeModelTest : public QObject {
         FolderTreeModel model(store);
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QCOMPARE(model.columnCount(), 3);
+        QCOMPARE(model.columnCount(), 4);
         QCOMPARE(model.headerData(2, Qt::Horizontal).toString(), QStringLiteral("%"));
         QCOMPARE(model.headerData(2, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
                  int(Qt::AlignCenter));
