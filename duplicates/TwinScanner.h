@@ -52,6 +52,7 @@
 #include <stop_token>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "duplicates/BinBaum.h"
@@ -327,6 +328,10 @@ class TwinScanner final : public TwinFeed {
     bool InGroup(GroupId group, FileId file) const;
     // Takes a file out of its group and its rows (it left the disk).
     void ForgetFile(GroupId group, FileId file);
+    // Takes what left the disk out of the twin folders; true when any went.
+    bool ForgetTwinFolders(const std::unordered_set<std::string>& files,
+                           const std::unordered_set<std::string>& folders,
+                           const std::function<bool(std::string_view)>& below);
     void CountScanStart(bool fed);
     void ReplaceJob(const JobRunner::Ticket& ticket, ReplaceMethod method,
                     const std::vector<CopyReplacement>& plan, bool dryRun);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -75,6 +76,28 @@ std::string TwinScanner::StatusAfterChange() const {
                              int(m_nExceptions.load()));
 }
 
+bool TwinScanner::ForgetTwinFolders(const std::unordered_set<std::string>& files,
+                                    const std::unordered_set<std::string>& folders,
+                                    const std::function<bool(std::string_view)>& below) {
+    // A twin folder that went, or lost a file, is no copy any more; a set
+    // left with one folder is no set.
+    auto touched = [&](const std::string& folder) {
+        if (folders.contains(folder) || below(folder)) {
+            return true;
+        }
+        const std::string prefix = folder + kPathSeparator;
+        return std::any_of(files.begin(), files.end(),
+                           [&prefix](const std::string& file) { return file.starts_with(prefix); });
+    };
+    std::lock_guard lock(m_mutex);
+    bool changed = false;
+    for (TwinFolderSet& set : m_twinFolders) {
+        changed |= std::erase_if(set.folders, touched) > 0;
+    }
+    std::erase_if(m_twinFolders, [](const TwinFolderSet& set) { return set.folders.size() < 2; });
+    return changed;
+}
+
 bool TwinScanner::ForgetPaths(const std::vector<std::string>& files,
                               const std::vector<std::string>& folders) {
     if (IsWorking()) {
@@ -104,7 +127,8 @@ bool TwinScanner::ForgetPaths(const std::vector<std::string>& files,
             file = next;
         }
     }
-    if (forgotten > 0) {
+    const bool foldersGone = ForgetTwinFolders(gone, goneFolders, below);
+    if (forgotten > 0 || foldersGone) {
         m_nFiles.fetch_sub(forgotten);
         SetStatusText(StatusAfterChange());
     }

@@ -268,6 +268,8 @@ TEST_F(TwinFolderScanTest, TrashingATwinFolderWhoseContentsChangedIsRefused) {
     }
     EXPECT_EQ(outcomes[0].verdict, TwinTrash::Verdict::Trashed) << outcomes[0].reason;
     EXPECT_EQ(moved, 1);
+    // Its pair is no pair any more, in the list and in what the panes ask.
+    EXPECT_TRUE(twins.TwinFolders().empty());
     for (int row = 0; row < twins.Rows().GetItemCount(); ++row) {
         EXPECT_EQ(twins.RowAt(row)->path.find(tree.Path("copy")), std::string::npos);
     }
