@@ -26,7 +26,7 @@ std::string VerifyProgressStatus(uint64_t filesDone, uint64_t filesTotal, uint64
 std::string ContentSearchStatus(int sets, int copies, uint64_t copyBytes, int hardLinks,
                                 int changed, int unread, bool cancelled);
 
-// "; 2 sets of twin folders [S] beyond the first copy", added to the content
+// "; 2 sets of twin folders [S in copies]", added to the content
 // search's status when it found whole folders.
 std::string TwinFoldersStatus(int sets, uint64_t copyBytes);
 
