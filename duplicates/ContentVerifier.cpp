@@ -33,6 +33,27 @@ struct InodeOfHash {
 
 }  // namespace
 
+std::optional<struct ::stat> StatusSeenByWalk(const ExpectedFile& expected, int64_t changeTime) {
+    if (changeTime == kUnknownChangeTime) {
+        return std::nullopt;
+    }
+    struct ::stat status {};
+    status.st_dev = dev_t(expected.device);
+    status.st_ino = ino_t(expected.inode);
+    status.st_size = off_t(expected.size);
+    status.st_mtim.tv_sec = time_t(expected.time.seconds);
+    status.st_mtim.tv_nsec = long(expected.time.ticks) * 100;
+    int64_t seconds = changeTime / 1'000'000'000;
+    int64_t nanoseconds = changeTime % 1'000'000'000;
+    if (nanoseconds < 0) {
+        nanoseconds += 1'000'000'000;
+        --seconds;
+    }
+    status.st_ctim.tv_sec = time_t(seconds);
+    status.st_ctim.tv_nsec = long(nanoseconds);
+    return status;
+}
+
 // The state of one file of the group being verified.
 struct ContentVerifier::Work {
     size_t primary = 0;  // the first member of the same inode (itself for most)
@@ -148,26 +169,12 @@ std::optional<std::vector<MemberVerdict>> ContentVerifier::VerifyGroup(
         if (m_known == nullptr || m_known->KnowsNothing()) {
             return;
         }
-        if (members[i].changeTime != kUnknownChangeTime) {
+        if (const std::optional<struct ::stat> seen =
+                StatusSeenByWalk(members[i].expected, members[i].changeTime)) {
             // What the walk saw moments ago: no need to look again.
-            const ExpectedFile& expected = members[i].expected;
-            struct ::stat& status = work[i].status;
-            status = {};
-            status.st_dev = dev_t(expected.device);
-            status.st_ino = ino_t(expected.inode);
-            status.st_size = off_t(expected.size);
-            status.st_mtim.tv_sec = time_t(expected.time.seconds);
-            status.st_mtim.tv_nsec = long(expected.time.ticks) * 100;
-            int64_t seconds = members[i].changeTime / 1'000'000'000;
-            int64_t nanoseconds = members[i].changeTime % 1'000'000'000;
-            if (nanoseconds < 0) {
-                nanoseconds += 1'000'000'000;
-                --seconds;
-            }
-            status.st_ctim.tv_sec = time_t(seconds);
-            status.st_ctim.tv_nsec = long(nanoseconds);
+            work[i].status = *seen;
             work[i].seen = true;
-            work[i].known = m_known->Find(status);
+            work[i].known = m_known->Find(work[i].status);
             return;
         }
         std::string reason;

@@ -49,6 +49,10 @@ class KnownHashes {
     virtual void Learn(const struct ::stat& status, const StageHashes& hashes) = 0;
 };
 
+// The status a walk saw of a file, as KnownHashes::Find wants it; nothing
+// when the change time is unknown.
+std::optional<struct ::stat> StatusSeenByWalk(const ExpectedFile& expected, int64_t changeTime);
+
 // A file of a group as the scan saw it.
 struct VerifyMember {
     FileId file = kNoFile;

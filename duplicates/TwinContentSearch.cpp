@@ -47,12 +47,13 @@ void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
     // The groups of equal size, in the order PlanReads gives them.
     uint64_t total = 0;
     std::vector<TreeNode> groups = GroupsToCompare(total);
-    const size_t readers = PlanReads(groups, request.contentReaders);
-
     std::unique_ptr<KnownHashes> known;
     if (request.hashCache) {
         known = OpenHashCache();
     }
+    uint64_t filesSampled = 0;
+    const size_t readers = PlanReads(groups, request.contentReaders, known.get(), filesSampled);
+    uint64_t filesRead = 0;
     auto cancelled = [&ticket] { return ticket.Cancelled(); };
     ShowVerifyProgress(0, total, 0);
 
@@ -63,7 +64,6 @@ void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
     std::mutex merging;
     uint32_t nextSet = 1;
     size_t verifiedGroups = 0;
-    uint64_t filesRead = 0;
     std::atomic<uint64_t> filesDone{0};
     std::atomic<uint64_t> bytesRead{0};
     std::atomic<size_t> nextGroup{0};
@@ -172,6 +172,7 @@ void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
 
     ContentCounts counts;
     counts.filesRead = filesRead;
+    counts.filesSampled = filesSampled;
     counts.bytesRead = bytesRead;
     std::vector<RowSource> rows;
     {
@@ -222,7 +223,8 @@ void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
     SetStatusText(ContentStatus(wasCancelled));
 }
 
-size_t TwinScanner::PlanReads(std::vector<TreeNode>& groups, unsigned asked) const {
+size_t TwinScanner::PlanReads(std::vector<TreeNode>& groups, unsigned asked, KnownHashes* known,
+                              uint64_t& opened) const {
     // Readers beyond the cores still help: most of their time is the wait for
     // the device, which a flash disk or a network answers in parallel.
     constexpr size_t kReadersOffRotatingDisks = 4;
@@ -240,7 +242,7 @@ size_t TwinScanner::PlanReads(std::vector<TreeNode>& groups, unsigned asked) con
     }
     // A rotating disk whose files are in the page cache already (a second
     // search, a tree just written) reads without seeking: several readers.
-    if (asked == 0 && SampleIsCached(groups)) {
+    if (asked == 0 && SampleIsCached(groups, known, opened)) {
         std::stable_sort(groups.begin(), groups.end(),
                          [this](const TreeNode& a, const TreeNode& b) {
                              return m_tree.FileSize(a.FirstFile()) > m_tree.FileSize(b.FirstFile());
@@ -265,17 +267,28 @@ size_t TwinScanner::PlanReads(std::vector<TreeNode>& groups, unsigned asked) con
     return 1;
 }
 
-bool TwinScanner::SampleIsCached(const std::vector<TreeNode>& groups) const {
-    // A few files spread over the groups; opening them reads nothing.
+bool TwinScanner::SampleIsCached(const std::vector<TreeNode>& groups, KnownHashes* known,
+                                 uint64_t& opened) const {
+    // A few files spread over the groups; opening them reads nothing. A file
+    // whose hashes are known will not be read at all: it is not opened.
     constexpr size_t kSamples = 8;
     const size_t step = std::max<size_t>(1, groups.size() / kSamples);
     size_t sampled = 0;
     for (size_t i = 0; i < groups.size() && sampled < kSamples; i += step, ++sampled) {
         const FileId file = groups[i].FirstFile();
+        if (known != nullptr && !known->KnowsNothing()) {
+            const std::optional<struct ::stat> status =
+                StatusSeenByWalk(ExpectedOf(file), m_tree.FileChangeTime(file));
+            const std::optional<StageHashes> hashes = status ? known->Find(*status) : std::nullopt;
+            if (hashes && hashes->whole) {
+                continue;
+            }
+        }
         ContentFile content;
-        if (content.Open(m_tree.FilePath(groups[i].Id(), file), ExpectedOf(file)) !=
-                ContentFile::Opened::Yes ||
-            !content.FirstBytesCached()) {
+        const ContentFile::Opened result =
+            content.Open(m_tree.FilePath(groups[i].Id(), file), ExpectedOf(file));
+        opened += result == ContentFile::Opened::Yes ? 1 : 0;
+        if (result != ContentFile::Opened::Yes || !content.FirstBytesCached()) {
             return false;
         }
     }

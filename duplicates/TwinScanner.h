@@ -168,7 +168,8 @@ class TwinScanner final : public TwinFeed {
         int sets = 0;
         int changed = 0;
         int unread = 0;
-        uint64_t filesRead = 0;  // files whose contents were read (not from the cache)
+        uint64_t filesRead = 0;     // files whose contents were read (not from the cache)
+        uint64_t filesSampled = 0;  // files opened to tell whether they are in the page cache
         uint64_t bytesRead = 0;
         double seconds = 0;            // the whole search, the twin folders included
         double twinFolderSeconds = 0;  // finding and listing the twin folders
@@ -302,10 +303,13 @@ class TwinScanner final : public TwinFeed {
     std::string ContentStatus(bool cancelled) const;
     // Orders the size groups for reading as suits the device that holds
     // them, and returns how many readers share them (`asked`, unless 0).
-    size_t PlanReads(std::vector<TreeNode>& groups, unsigned asked) const;
+    // `opened` counts the files opened to tell.
+    size_t PlanReads(std::vector<TreeNode>& groups, unsigned asked, KnownHashes* known,
+                     uint64_t& opened) const;
     // True when the first bytes of a sample of the groups' files are in the
-    // page cache.
-    bool SampleIsCached(const std::vector<TreeNode>& groups) const;
+    // page cache (files whose hashes `known` has are not looked at).
+    bool SampleIsCached(const std::vector<TreeNode>& groups, KnownHashes* known,
+                        uint64_t& opened) const;
     // The hash cache, read for a search (a damaged one is told once and not
     // used), and written after it when it learnt something.
     std::unique_ptr<KnownHashes> OpenHashCache();

@@ -43,8 +43,8 @@ std::string ContentSearchStatus(int sets, int copies, uint64_t copyBytes, int ha
 }
 
 std::string TwinFoldersStatus(int sets, uint64_t copyBytes) {
-    return Format("; %d %s of twin folders [%s in copies]", sets,
-                  sets == 1 ? "set" : "sets", FormatSize(copyBytes).c_str());
+    return Format("; %d %s of twin folders [%s in copies]", sets, sets == 1 ? "set" : "sets",
+                  FormatSize(copyBytes).c_str());
 }
 
 std::string VerifyStatus(int identicalCopies, uint64_t identicalBytes, int unique, int hardLinks,

@@ -299,9 +299,11 @@ TEST_F(ContentSearchTest, TheHashCacheSparesTheSecondReadAndNeverTrustsDamage) {
     ASSERT_EQ(first.size(), 2u);
     EXPECT_GT(twins.LastContentCounts().filesRead, 0u);
 
-    // Unchanged: nothing is opened for reading, and the same sets come back.
+    // Unchanged: nothing is opened for reading, not even to tell whether it
+    // is in the page cache, and the same sets come back.
     twins.Scan(Request({}, /*cache=*/true));
     EXPECT_EQ(twins.LastContentCounts().filesRead, 0u);
+    EXPECT_EQ(twins.LastContentCounts().filesSampled, 0u);
     EXPECT_EQ(Groups(), first);
 
     // A touched file is read again, and only that one.
