@@ -121,14 +121,10 @@ int RunDedupeCommand(const ReportOptions& options) {
         std::fprintf(stderr, "quarn: interrupted; nothing was replaced\n");
         return 130;
     }
-    std::vector<int> rows(size_t(twins.Rows().GetItemCount()));
-    for (size_t i = 0; i < rows.size(); ++i) {
-        rows[i] = int(i);
-    }
     const ReplaceMethod method = options.dedupe == ReportOptions::Dedupe::Clone
                                      ? ReplaceMethod::Clone
                                      : ReplaceMethod::HardLink;
-    twins.StartReplace(method, twins.PlanReplacements(rows, TwinScanner::KeepRule::Oldest),
+    twins.StartReplace(method, twins.PlanAllReplacements(TwinScanner::KeepRule::Oldest),
                        options.dryRun);
     const bool interrupted = WaitForEngine(twins);
     const ReplacementSummary summary = twins.LastReplacement();

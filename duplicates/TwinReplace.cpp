@@ -30,42 +30,28 @@ std::string ReplacementProgressStatus(size_t done, size_t total, uint64_t bytesF
     return text;
 }
 
-std::vector<CopyReplacement> TwinScanner::PlanReplacements(const std::vector<int>& rows,
-                                                           KeepRule keep) const {
-    struct Member {
-        RowSource source;
-        bool asked;
-        bool reference;
-        ExactTime time;
-        std::string path;
-    };
-    // Every row of each identical set that `rows` touch, in row order.
-    std::map<uint32_t, std::vector<Member>> sets;
-    std::set<int> asked(rows.begin(), rows.end());
-    std::set<uint32_t> touched;
-    const int count = m_rows.GetItemCount();
-    for (int row : rows) {
-        if (std::optional<RowSource> source = m_rows.GetRowSource(row)) {
-            if (const uint32_t set = VerdictOf(source->file).set; set != 0) {
-                touched.insert(set);
-            }
-        }
-    }
-    for (int row = 0; row < count; ++row) {
-        std::optional<RowSource> source = m_rows.GetRowSource(row);
-        if (!source) {
-            continue;
-        }
-        const FileVerdict verdict = VerdictOf(source->file);
-        const bool member = verdict.content == Content::Identical ||
-                            (verdict.content == Content::HardLink && verdict.set != 0);
-        if (!member || touched.count(verdict.set) == 0) {
-            continue;
-        }
-        sets[verdict.set].push_back(Member{
-            *source, asked.count(row) != 0, m_tree.FileIsReference(source->file),
-            m_tree.FileExactTime(source->file), m_tree.FilePath(source->group, source->file)});
-    }
+namespace {
+
+// A file of an identical set, as a plan weighs it.
+struct PlanMember {
+    RowSource source;
+    bool asked;
+    bool reference;
+    ExactTime time;
+    std::string path;
+};
+using PlanSets = std::map<uint32_t, std::vector<PlanMember>>;
+
+bool IsSetMember(const FileVerdict& verdict) {
+    return verdict.content == Content::Identical ||
+           (verdict.content == Content::HardLink && verdict.set != 0);
+}
+
+// The copies of `sets` to replace, and the file each set keeps.
+std::vector<CopyReplacement> PlanFromSets(const BinBaum& tree, const PlanSets& sets,
+                                          TwinScanner::KeepRule keep) {
+    using KeepRule = TwinScanner::KeepRule;
+    using Member = PlanMember;
     auto older = [](const ExactTime& x, const ExactTime& y) {
         return x.seconds != y.seconds ? x.seconds < y.seconds : x.ticks < y.ticks;
     };
@@ -96,17 +82,17 @@ std::vector<CopyReplacement> TwinScanner::PlanReplacements(const std::vector<int
         std::vector<FileId> goingInodes;
         for (const Member& member : members) {
             if (member.asked && !member.reference &&
-                !m_tree.SameInode(member.source.file, keptFile) && member.source.file != keptFile) {
+                !tree.SameInode(member.source.file, keptFile) && member.source.file != keptFile) {
                 goingInodes.push_back(member.source.file);
             }
         }
         for (const Member& member : members) {
             const FileId file = member.source.file;
-            if (file == keptFile || member.reference || m_tree.SameInode(file, keptFile)) {
+            if (file == keptFile || member.reference || tree.SameInode(file, keptFile)) {
                 continue;
             }
             const bool going = std::any_of(goingInodes.begin(), goingInodes.end(), [&](FileId f) {
-                return f == file || m_tree.SameInode(f, file);
+                return f == file || tree.SameInode(f, file);
             });
             if (going) {
                 plan.push_back(CopyReplacement{member.source, members[kept].source});
@@ -114,6 +100,61 @@ std::vector<CopyReplacement> TwinScanner::PlanReplacements(const std::vector<int
         }
     }
     return plan;
+}
+
+}  // namespace
+
+std::vector<CopyReplacement> TwinScanner::PlanReplacements(const std::vector<int>& rows,
+                                                           KeepRule keep) const {
+    // Every row of each identical set that `rows` touch, in row order.
+    PlanSets sets;
+    std::set<int> asked(rows.begin(), rows.end());
+    std::set<uint32_t> touched;
+    const int count = m_rows.GetItemCount();
+    for (int row : rows) {
+        if (std::optional<RowSource> source = m_rows.GetRowSource(row)) {
+            if (const uint32_t set = VerdictOf(source->file).set; set != 0) {
+                touched.insert(set);
+            }
+        }
+    }
+    for (int row = 0; row < count; ++row) {
+        std::optional<RowSource> source = m_rows.GetRowSource(row);
+        if (!source) {
+            continue;
+        }
+        const FileVerdict verdict = VerdictOf(source->file);
+        if (!IsSetMember(verdict) || touched.count(verdict.set) == 0) {
+            continue;
+        }
+        sets[verdict.set].push_back(PlanMember{
+            *source, asked.count(row) != 0, m_tree.FileIsReference(source->file),
+            m_tree.FileExactTime(source->file), m_tree.FilePath(source->group, source->file)});
+    }
+    return PlanFromSets(m_tree, sets, keep);
+}
+
+std::vector<CopyReplacement> TwinScanner::PlanAllReplacements(KeepRule keep) const {
+    // Every identical set of the index, the ones inside twin folders too,
+    // which the list leaves out.
+    PlanSets sets;
+    for (GroupId group = 0; group < m_tree.GroupCount(); ++group) {
+        for (FileId file = m_tree.GroupFirstFile(group); file != kNoFile;
+             file = m_tree.NextFileInGroup(group, file)) {
+            const FileVerdict verdict = VerdictOf(file);
+            if (m_tree.FileIsFolder(file) || !IsSetMember(verdict)) {
+                continue;
+            }
+            sets[verdict.set].push_back(
+                PlanMember{RowSource{group, file}, true, m_tree.FileIsReference(file),
+                           m_tree.FileExactTime(file), m_tree.FilePath(group, file)});
+        }
+    }
+    for (auto& [set, members] : sets) {
+        std::sort(members.begin(), members.end(),
+                  [](const PlanMember& a, const PlanMember& b) { return a.path < b.path; });
+    }
+    return PlanFromSets(m_tree, sets, keep);
 }
 
 bool TwinScanner::StartReplace(ReplaceMethod method, std::vector<CopyReplacement> plan,

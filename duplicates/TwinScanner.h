@@ -216,6 +216,10 @@ class TwinScanner final : public TwinFeed {
     // Links of one copied inode are all replaced, so that its space goes.
     std::vector<CopyReplacement> PlanReplacements(const std::vector<int>& rows,
                                                   KeepRule keep) const;
+    // The replacements of every identical set of the last search, the sets
+    // inside twin folders too (which the list leaves out); each set keeps a
+    // reference file, else its first under `keep`.
+    std::vector<CopyReplacement> PlanAllReplacements(KeepRule keep) const;
     // Replaces the planned copies one by one (CopyReplacer.h: re-checked,
     // compared, made under a temporary name), as a job refused like a
     // verification; Cancel() stops it before the next copy. A copy replaced

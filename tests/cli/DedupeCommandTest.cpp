@@ -114,6 +114,26 @@ TEST_F(DedupeCommandTest, CopiesBecomeHardLinksOfTheOldestAndJsonSaysSo) {
     EXPECT_EQ(exitCode, 0);
 }
 
+// Copies inside twin folders are not listed as file sets, but they are
+// copies all the same: --dedupe replaces them too.
+TEST_F(DedupeCommandTest, CopiesInsideTwinFoldersAreReplacedToo) {
+    for (const char* folder : {"project", "project backup"}) {
+        ::mkdir(tree.Path(folder).c_str(), 0755);
+        test::WriteText(tree.Path(std::string(folder) + "/main.c"), std::string(9000, 'm'));
+        test::WriteText(tree.Path(std::string(folder) + "/util.c"), std::string(7000, 'u'));
+    }
+    int exitCode = -1;
+    Capture(RunDedupeCommand, options, scratch, exitCode);
+    EXPECT_EQ(exitCode, 0);
+    for (const char* name : {"main.c", "util.c"}) {
+        struct stat one {
+        }, two{};
+        ::lstat(tree.Path(std::string("project/") + name).c_str(), &one);
+        ::lstat(tree.Path(std::string("project backup/") + name).c_str(), &two);
+        EXPECT_EQ(one.st_ino, two.st_ino) << name;
+    }
+}
+
 TEST_F(DedupeCommandTest, AFolderThatCannotTakeTheLinksFailsWithExitOne) {
     // Readable, not writable, for whoever runs the command: every link fails.
     const bool root = ::geteuid() == 0;
