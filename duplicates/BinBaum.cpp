@@ -584,6 +584,10 @@ std::string_view BinBaum::FileName(GroupId group, FileId file) const {
     return GroupName(group);
 }
 
+size_t BinBaum::FileCount() const {
+    return m_impl->files.size();
+}
+
 int64_t BinBaum::FileChangeTime(FileId file) const {
     return m_impl->ByContent() ? m_impl->changeTimes[file] : kUnknownChangeTime;
 }

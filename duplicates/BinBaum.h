@@ -184,6 +184,9 @@ class BinBaum {
     // The index groups by size for a content search (kCompareContent).
     bool IsContentIndex() const;
     size_t FolderCount() const { return m_folderCount; }
+    // File records made since the last Clear() (ids 0 .. FileCount() - 1, in
+    // insertion order), those taken out of their groups included.
+    size_t FileCount() const;
 
     // Takes a file out of its group (its file was trashed). The group stays
     // even when it is left empty; walkers skip empty groups. An extra link of

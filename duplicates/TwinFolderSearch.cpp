@@ -55,17 +55,23 @@ void TwinScanner::ListTwinFolders(const ScanRequest& request, std::vector<RowSou
     for (const std::string& folder : FoldersOutside(request.root, request.referenceFolders)) {
         finder.AddRoot(folder);
     }
+    // The files still in a group, handed on in the order the walk met them
+    // (ids follow it), so a folder's files come together.
+    std::vector<GroupId> groupOf(m_tree.FileCount(), kNoGroup);
     for (GroupId group = 0; group < m_tree.GroupCount(); ++group) {
         for (FileId file = m_tree.GroupFirstFile(group); file != kNoFile;
              file = m_tree.NextFileInGroup(group, file)) {
-            const std::string_view folder = m_tree.FileFolder(file);
-            if (m_tree.FileIsFolder(file) || folder.empty()) {
-                continue;
-            }
-            finder.AddFile(WithoutSeparator(folder), m_tree.FileName(group, file),
-                           m_tree.FileSize(file),
-                           ContentOf(m_verdicts.Get(file), m_tree.FileIsEmptyRegular(file)));
+            groupOf[file] = group;
         }
+    }
+    for (FileId file = 0; file < groupOf.size(); ++file) {
+        const std::string_view folder = m_tree.FileFolder(file);
+        if (groupOf[file] == kNoGroup || m_tree.FileIsFolder(file) || folder.empty()) {
+            continue;
+        }
+        finder.AddFile(WithoutSeparator(folder), m_tree.FileName(groupOf[file], file),
+                       m_tree.FileSize(file),
+                       ContentOf(m_verdicts.Get(file), m_tree.FileIsEmptyRegular(file)));
     }
     std::vector<TwinFolderSet> sets;
     {
