@@ -9,20 +9,9 @@
 #   tools/screenshot_content.sh [build-dir]      (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build}
-program=$(realpath "$build/app/quarn")
-[ -x "$program" ] || { echo "no program at $program: build first" >&2; exit 2; }
-
-need=()
-command -v xvfb-run >/dev/null 2>&1 || need+=(xvfb xauth)
-command -v import >/dev/null 2>&1 || need+=(imagemagick)
-command -v xdotool >/dev/null 2>&1 || need+=(xdotool)
-if [ ${#need[@]} -gt 0 ]; then
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=300 \
-    install -y -q --no-install-recommends "${need[@]}"
-fi
+# shellcheck source=tools/screenshot_setup.sh
+source tools/screenshot_setup.sh
+screenshot_setup "${1:-build}" xdotool xdotool
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
