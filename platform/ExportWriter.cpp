@@ -154,7 +154,9 @@ void ExportWriter::Name(std::string_view name) {
         if (byte == '"' || byte == '\\') {
             m_buffer += '\\';
             m_buffer += c;
-        } else if (byte < 0x20) {
+        } else if (byte < 0x20 || byte == 0x7f) {
+            // DEL too: the format's own writer escapes it, and its reader
+            // stops at a raw one.
             m_buffer += "\\u00";
             m_buffer += kHex[byte >> 4];
             m_buffer += kHex[byte & 15];
