@@ -5,6 +5,7 @@
 
 #include "controls/FileNameText.h"
 #include "foldersize/SizeText.h"
+#include "platform/ByteSum.h"
 
 namespace quarn {
 
@@ -13,7 +14,7 @@ void FileTypesModel::SetTypes(std::vector<FileTypeTally::Row> rows) {
     m_rows = std::move(rows);
     m_totalBytes = 0;
     for (const FileTypeTally::Row& row : m_rows) {
-        m_totalBytes += row.bytes;
+        AddBytes(m_totalBytes, row.bytes);
     }
     endResetModel();
 }

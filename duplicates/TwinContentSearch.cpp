@@ -9,6 +9,7 @@
 #include "duplicates/ContentVerifier.h"
 #include "duplicates/TwinScanner.h"
 #include "duplicates/TwinStatusText.h"
+#include "platform/ByteSum.h"
 #include "platform/FileSystems.h"
 
 // The twin engine's search by content: every group of equal size is split
@@ -162,8 +163,8 @@ void TwinScanner::ContentSearchJob(const JobRunner::Ticket& ticket) {
     }
     // Most space first; equal space by the first path.
     std::stable_sort(sets.begin(), sets.end(), [this](const FoundSet& a, const FoundSet& b) {
-        const uint64_t spaceA = a.size * uint64_t(a.inodes - 1);
-        const uint64_t spaceB = b.size * uint64_t(b.inodes - 1);
+        const uint64_t spaceA = SaturatingMultiply(a.size, uint64_t(a.inodes - 1));
+        const uint64_t spaceB = SaturatingMultiply(b.size, uint64_t(b.inodes - 1));
         if (spaceA != spaceB) {
             return spaceA > spaceB;
         }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 
+#include "platform/ByteSum.h"
 #include "platform/PathRules.h"
 
 namespace quarn {
@@ -22,7 +23,7 @@ uint64_t BytesInFolderCopies(const std::vector<TwinFolderSet>& sets) {
             });
             if (!inside) {
                 removed.push_back(folder);
-                bytes += set.bytes;
+                AddBytes(bytes, set.bytes);
             }
         }
     }
@@ -63,7 +64,7 @@ void TwinFolderFinder::AddFile(std::string_view folder, std::string_view name, u
     }
     Folder& node = m_folders[m_lastFolder];
     node.files.emplace_back(XXH3_64bits(name.data(), name.size()), content);
-    node.bytes += size;
+    AddBytes(node.bytes, size);
     ++node.fileCount;
     if (content == kUnknownContent) {
         node.unknownContent = true;
@@ -97,7 +98,7 @@ std::vector<TwinFolderSet> TwinFolderFinder::Find() {
         Folder& folder = m_folders[id];
         tainted[id] = tainted[id] || folder.unreadable;
         if (folder.parent != SIZE_MAX) {
-            m_folders[folder.parent].bytes += folder.bytes;
+            AddBytes(m_folders[folder.parent].bytes, folder.bytes);
             m_folders[folder.parent].fileCount += folder.fileCount;
             if (tainted[id]) {
                 tainted[folder.parent] = true;

@@ -7,6 +7,7 @@
 
 #include "duplicates/TwinScanner.h"
 #include "foldersize/SizeText.h"
+#include "platform/ByteSum.h"
 
 // The twin engine's replacement of copies by hard links or clones.
 
@@ -205,7 +206,7 @@ void TwinScanner::ReplaceJob(const JobRunner::Ticket& ticket, ReplaceMethod meth
         switch (result.outcome.kind) {
             case ReplaceOutcome::Kind::Replaced:
                 ++summary.replaced;
-                summary.bytesFreed += result.outcome.bytesFreed;
+                AddBytes(summary.bytesFreed, result.outcome.bytesFreed);
                 if (!dryRun && method == ReplaceMethod::HardLink) {
                     RecordRelinked(step.copy.file, step.kept.file);
                 }
@@ -253,7 +254,7 @@ void TwinScanner::CountInodesThatWouldGo(const std::vector<CopyReplacement>& pla
         }
         const uint64_t bytes = uint64_t(status.st_blocks) * 512;
         summary.results[results.back()].outcome.bytesFreed = bytes;
-        summary.bytesFreed += bytes;
+        AddBytes(summary.bytesFreed, bytes);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "duplicates/TwinStatusText.h"
 #include "foldersize/SizeText.h"
+#include "platform/ByteSum.h"
 #include "platform/FolderWalker.h"
 #include "platform/ImportReader.h"
 #include "platform/PathRules.h"
@@ -276,7 +277,7 @@ void TwinScanner::AddFileAt(std::string_view folderPrefix, const FileEntry& entr
         // unless it is the same inode again.
         m_rows.AddRowForFile(TreeNode(&m_tree, inserted.group), inserted.file);
         if (!inserted.extraLink) {
-            m_nTwinBytes += entry.size;
+            AddBytes(m_nTwinBytes, entry.size);
         }
     }
     if (m_throttle.Due()) {
@@ -294,7 +295,7 @@ void TwinScanner::AddFile(const std::string& path, const FileEntry& entry) {
     if (inserted.result == BinBaum::InsertResult::Joined && !ByContent()) {
         m_rows.AddRowForFile(TreeNode(&m_tree, inserted.group), inserted.file);
         if (!inserted.extraLink) {
-            m_nTwinBytes += entry.size;
+            AddBytes(m_nTwinBytes, entry.size);
         }
     }
     PublishStatusThrottled(m_pathBuffer);

@@ -8,6 +8,7 @@
 
 #include "duplicates/ContentFile.h"
 #include "duplicates/ContentVerifier.h"
+#include "platform/ByteSum.h"
 
 namespace quarn {
 
@@ -35,7 +36,7 @@ TwinTrash::Plan TwinTrash::PlanTrash(const TwinScanner& twins,
             ++plan.freeingNothing;
             plan.freesNothing.back() = true;
         } else {
-            plan.bytes += index.FileSize(source.file);
+            AddBytes(plan.bytes, index.FileSize(source.file));
         }
     }
     return plan;

@@ -7,6 +7,7 @@
 #include "duplicates/TwinScanner.h"
 #include "duplicates/TwinStatusText.h"
 #include "foldersize/SizeText.h"
+#include "platform/ByteSum.h"
 
 // The twin engine's content verification, its counts, and Select Copies.
 
@@ -184,7 +185,7 @@ TwinScanner::TwinCounts TwinScanner::CountTwins() const {
             if (!m_tree.FileIsExtraLink(file)) {
                 if (!first) {
                     ++counts.copies;
-                    counts.copyBytes += m_tree.FileSize(file);
+                    AddBytes(counts.copyBytes, m_tree.FileSize(file));
                 }
                 first = false;
             }
@@ -219,7 +220,8 @@ TwinScanner::TwinCounts TwinScanner::CountTwins() const {
     for (const auto& [set, units] : sets) {
         counts.identicalSets += units.first >= 2 ? 1 : 0;
         counts.identicalCopies += units.first - 1;
-        counts.identicalBytes += uint64_t(units.first - 1) * units.second;
+        AddBytes(counts.identicalBytes,
+                 SaturatingMultiply(uint64_t(units.first - 1), units.second));
     }
     return counts;
 }

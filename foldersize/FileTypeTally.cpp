@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/ByteSum.h"
+
 namespace quarn {
 
 namespace {
@@ -45,7 +47,7 @@ void FileTypeTally::Add(std::string_view name, uint64_t bytes) {
         m_lastCounts = &found->second;
     }
     ++m_lastCounts->files;
-    m_lastCounts->bytes += bytes;
+    AddBytes(m_lastCounts->bytes, bytes);
 }
 
 std::vector<FileTypeTally::Row> FileTypeTally::Rows() const {

@@ -1,5 +1,7 @@
 #include "foldersize/FolderSizeTree.h"
 
+#include "platform/ByteSum.h"
+
 // The changes a tree takes after its scan: a folder or a folder's loose files
 // left the disk, or a folder was walked anew. Every change settles the sizes
 // up to the root (hard links counted once per folder), the counts, the
@@ -63,17 +65,18 @@ void FolderSizeTree::UpdateAncestorsLocked(NodeHandle start, uint64_t removed,
     // when another of its names stays below it.
     std::vector<uint64_t> keptOfRemoved = m_links.BytesHeldAlong(numbers, removedNames, parentOf);
     std::vector<uint64_t> heldOfAdded = m_links.BytesHeldAlong(numbers, addedNames, parentOf);
+    // What a folder of the chain loses and gains: the kept bytes are part of
+    // the removed ones, the bytes held already part of the added ones.
+    auto lost = [&](size_t at) { return SubtractBytes(removed, keptOfRemoved[at]); };
+    auto gained = [&](size_t at) { return SubtractBytes(added, heldOfAdded[at]); };
     for (size_t at = 0; at < chain.size(); ++at) {
         if (std::optional<uint64_t> size = GetItemSizeLocked(chain[at])) {
-            SetItemSizeLocked(chain[at],
-                              *size - removed + keptOfRemoved[at] + added - heldOfAdded[at]);
+            SetItemSizeLocked(chain[at], ReplaceBytes(*size, lost(at), gained(at)));
         }
     }
-    uint64_t total = m_figures.total - removed + added;
+    uint64_t total = 0;  // when the scan root itself went
     if (!chain.empty()) {
-        total += keptOfRemoved.back() - heldOfAdded.back();
-    } else {
-        total = 0;  // the scan root itself went
+        total = ReplaceBytes(m_figures.total, lost(chain.size() - 1), gained(chain.size() - 1));
     }
     m_figures.total = total;
     for (const LinkedFiles::Name& name : addedNames) {

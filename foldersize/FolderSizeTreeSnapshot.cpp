@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "foldersize/SizeText.h"
+#include "platform/ByteSum.h"
 #include "platform/PathRules.h"
 
 namespace quarn {
@@ -85,7 +86,7 @@ TreemapTree FolderSizeTree::TreemapSnapshot() const {
         for (size_t i : files->second) {
             tree.AddChild(at, Kind::File, largest[i].bytes, node.item, largest[i].path,
                           colourOf(largest[i].path));
-            known += largest[i].bytes;
+            AddBytes(known, largest[i].bytes);
         }
         if (node.bytes > known) {
             tree.AddChild(at, Kind::Rest, node.bytes - known, node.item, {});

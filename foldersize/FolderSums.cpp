@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/ByteSum.h"
+
 namespace quarn {
 
 FolderSums::FolderSums(bool allocatedSizes, LinkedFiles& links, std::mutex& linksMutex)
@@ -19,7 +21,7 @@ void FolderSums::AddFile(const FileEntry& file) {
     ++folder.fileCount;
     uint64_t bytes = m_allocatedSizes ? file.allocatedSize : file.size;
     if (file.linkCount <= 1) {
-        folder.filesBytes += bytes;
+        AddBytes(folder.filesBytes, bytes);
         return;
     }
     ++m_linkedNames;
@@ -33,7 +35,7 @@ void FolderSums::AddFile(const FileEntry& file) {
     if (!folder.ownLinked.insert(inode).second) {
         return;  // another name among the folder's own files
     }
-    folder.filesBytes += bytes;
+    AddBytes(folder.filesBytes, bytes);
     if (inode >= m_lastFolder.size()) {
         m_lastFolder.resize(size_t(inode) + 1, kNoFolder);
     }
@@ -48,22 +50,27 @@ void FolderSums::AddFile(const FileEntry& file) {
         std::upper_bound(m_open.begin(), m_open.end(), earlier,
                          [](uint32_t serial, const Open& open) { return serial < open.serial; });
     if (after != m_open.begin()) {
-        (after - 1)->sharedBytes += bytes;
+        AddBytes((after - 1)->sharedBytes, bytes);
     }
+}
+
+uint64_t FolderSums::OpenTotal(const Open& open) {
+    // The shared bytes are part of the two sums; a saturated sum stays so.
+    return SubtractBytes(SaturatingAdd(open.filesBytes, open.subfoldersBytes), open.sharedBytes);
 }
 
 FolderSums::Folder FolderSums::Leave() {
     Open done = std::move(m_open.back());
     m_open.pop_back();
     Folder folder;
-    folder.total = done.filesBytes + done.subfoldersBytes - done.sharedBytes;
+    folder.total = OpenTotal(done);
     folder.filesBytes = done.filesBytes;
     folder.fileCount = done.fileCount;
     folder.subfolderCount = done.subfolderCount;
     if (m_open.empty()) {
         m_rootTotal = folder.total;
     } else {
-        m_open.back().subfoldersBytes += folder.total;
+        AddBytes(m_open.back().subfoldersBytes, folder.total);
         ++m_open.back().subfolderCount;
     }
     return folder;
@@ -77,7 +84,7 @@ uint64_t FolderSums::CountedBytes() const {
     // two open folders count is taken off where their paths meet.
     uint64_t sum = 0;
     for (const Open& open : m_open) {
-        sum += open.filesBytes + open.subfoldersBytes - open.sharedBytes;
+        AddBytes(sum, OpenTotal(open));
     }
     return sum;
 }

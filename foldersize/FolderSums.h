@@ -9,6 +9,7 @@
 //
 // The bytes of a file are its apparent size, or with `allocatedSizes` the
 // space it takes on the disk (st_blocks x 512).
+// Sums saturate at kSaturatedBytes (platform/ByteSum.h) instead of wrapping.
 //
 // Folders are named by serial numbers that grow in the order the walk enters
 // them (folder item numbers, or the places in a private list): an open
@@ -71,6 +72,9 @@ class FolderSums {
         // The linked inodes its own files have counted.
         std::unordered_set<uint32_t> ownLinked;
     };
+
+    // Its bytes, each inode once, as far as the walk has come.
+    static uint64_t OpenTotal(const Open& open);
 
     bool m_allocatedSizes;
     LinkedFiles& m_links;

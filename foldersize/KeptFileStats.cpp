@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/ByteSum.h"
 #include "platform/PathRules.h"
 
 namespace quarn {
@@ -28,7 +29,7 @@ void KeptFileStats::ForgetFile(const std::string& path, uint64_t bytes) {
     const std::string ext = FileTypeTally::ExtensionOf(NameOfPath(path));
     FileTypeTally::Row& gone = m_goneByType[ext];
     gone.files += 1;
-    gone.bytes += bytes;
+    AddBytes(gone.bytes, bytes);
     ++m_serial;
 }
 
@@ -86,7 +87,7 @@ std::vector<FileTypeTally::Row> KeptFileStats::Types() const {
         auto gone = m_goneByType.find(row.ext);
         if (gone != m_goneByType.end()) {
             row.files = std::max<int64_t>(0, row.files - gone->second.files);
-            row.bytes = row.bytes > gone->second.bytes ? row.bytes - gone->second.bytes : 0;
+            row.bytes = SubtractBytes(row.bytes, gone->second.bytes);
         }
     }
     std::erase_if(rows, [](const FileTypeTally::Row& row) { return row.files == 0; });

@@ -16,6 +16,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/ByteSum.h"
+
 namespace quarn {
 
 class LinkedFiles {
@@ -117,12 +119,12 @@ std::vector<uint64_t> LinkedFiles::BytesHeldAlong(const std::vector<uint32_t>& c
     std::vector<uint64_t> from(chain.size() + 1, 0);
     for (const auto& [inode, at] : lowest) {
         if (at != kNowhere) {
-            from[at] += m_bytes[inode];
+            AddBytes(from[at], m_bytes[inode]);
         }
     }
     uint64_t sum = 0;
     for (size_t at = 0; at < chain.size(); ++at) {
-        sum += from[at];
+        AddBytes(sum, from[at]);
         held[at] = sum;
     }
     return held;

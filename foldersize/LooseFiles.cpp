@@ -3,6 +3,7 @@
 #include <set>
 #include <utility>
 
+#include "platform/ByteSum.h"
 #include "platform/DirectoryListing.h"
 #include "platform/FileTime.h"
 #include "platform/PathRules.h"
@@ -38,7 +39,7 @@ LooseFiles ListLooseFiles(const std::string& folder, bool allocatedSizes) {
         if (status.linkCount > 1 && !linked.emplace(status.device, status.inode).second) {
             continue;  // another name of a file already counted
         }
-        files.bytes += allocatedSizes ? status.allocatedSize : status.size;
+        AddBytes(files.bytes, allocatedSizes ? status.allocatedSize : status.size);
     }
     // A listing that broke off would act on part of what the item sums.
     files.error = listing.ReadError();

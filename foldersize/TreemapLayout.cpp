@@ -33,12 +33,14 @@ bool TreemapLayout::Run(const TreemapTree& tree, uint32_t root, const TreemapRec
         }
         const TreemapTree::Node& node = tree.At(m_tiles[at].node);
         children.clear();
-        uint64_t total = 0;
+        // Sums in doubles: the sizes of huge files cannot wrap them, and the
+        // layout needs no more precision than a double keeps.
+        double total = 0;
         for (uint32_t i = 0; i < node.childCount; ++i) {
             const uint32_t child = node.firstChild + i;
             if (tree.At(child).bytes > 0) {
                 children.push_back(child);
-                total += tree.At(child).bytes;
+                total += double(tree.At(child).bytes);
             }
         }
         if (children.empty()) {
@@ -69,15 +71,15 @@ bool TreemapLayout::Run(const TreemapTree& tree, uint32_t root, const TreemapRec
         });
 
         m_tiles[at].firstChildTile = uint32_t(m_tiles.size());
-        const double areaPerByte = space.Area() / double(total);
-        uint64_t remaining = total;  // bytes of the children not yet placed
+        const double areaPerByte = space.Area() / total;
+        double remaining = total;  // bytes of the children not yet placed
         size_t next = 0;
         while (next < children.size()) {
             // Grow the row while its worst ratio does not get worse.
             const double side = std::min(space.width, space.height);
             const double largest = double(tree.At(children[next]).bytes) * areaPerByte;
             double rowArea = largest;
-            uint64_t rowBytes = tree.At(children[next]).bytes;
+            double rowBytes = double(tree.At(children[next]).bytes);
             size_t end = next + 1;
             double worst = WorstRatio(largest, largest, rowArea, side);
             while (end < children.size()) {
@@ -88,7 +90,7 @@ bool TreemapLayout::Run(const TreemapTree& tree, uint32_t root, const TreemapRec
                 }
                 worst = tried;
                 rowArea += area;
-                rowBytes += tree.At(children[end]).bytes;
+                rowBytes += double(tree.At(children[end]).bytes);
                 ++end;
             }
 
@@ -96,17 +98,15 @@ bool TreemapLayout::Run(const TreemapTree& tree, uint32_t root, const TreemapRec
             // side; the last row takes all of it, so that no gap remains.
             const bool wide = space.width >= space.height;
             const double share =
-                end == children.size() ? 1.0 : double(rowBytes) / double(remaining);
+                end == children.size() || remaining <= rowBytes ? 1.0 : rowBytes / remaining;
             const double thickness = (wide ? space.width : space.height) * share;
             const double length = wide ? space.height : space.width;
-            uint64_t before = 0;  // bytes of the row placed before this tile
+            double before = 0;  // bytes of the row placed before this tile
             for (size_t i = next; i < end; ++i) {
-                const uint64_t bytes = tree.At(children[i]).bytes;
                 // Edges from running sums: neighbours share their edge exactly.
-                const double from = length * double(before) / double(rowBytes);
-                before += bytes;
-                const double to =
-                    i + 1 == end ? length : length * double(before) / double(rowBytes);
+                const double from = length * before / rowBytes;
+                before += double(tree.At(children[i]).bytes);
+                const double to = i + 1 == end ? length : length * before / rowBytes;
                 TreemapRect rect = wide
                                        ? TreemapRect{space.x, space.y + from, thickness, to - from}
                                        : TreemapRect{space.x + from, space.y, to - from, thickness};

@@ -11,6 +11,7 @@
 #include "duplicates/ui/TwinListModel.h"
 #include "duplicates/ui/TwinListView.h"
 #include "foldersize/SizeText.h"
+#include "platform/ByteSum.h"
 #include "platform/PathRules.h"
 
 namespace quarn {
@@ -56,7 +57,7 @@ bool CTwinListView::ReplaceCopies(ReplaceMethod method, const std::vector<int>& 
     for (const CopyReplacement& step : plan) {
         const FileId file = step.copy.file;
         if (inodes.emplace(index.FileDevice(file), index.FileInode(file)).second) {
-            bytes += index.FileSize(file);
+            AddBytes(bytes, index.FileSize(file));
         }
     }
     const bool links = method == ReplaceMethod::HardLink;

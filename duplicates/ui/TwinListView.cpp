@@ -12,6 +12,7 @@
 #include "duplicates/ui/TwinListModel.h"
 #include "filter/ui/CFileFilterDlg.h"
 #include "foldersize/SizeText.h"
+#include "platform/ByteSum.h"
 
 namespace quarn {
 
@@ -266,7 +267,7 @@ int CTwinListView::SelectCopies(TwinScanner::KeepRule keep) {
         selection.select(m_pModel->index(row, 0),
                          m_pModel->index(row, m_pModel->columnCount() - 1));
         if (std::optional<RowSource> source = m_twins.Rows().GetRowSource(row)) {
-            bytes += m_twins.Index().FileSize(source->file);
+            AddBytes(bytes, m_twins.Index().FileSize(source->file));
         }
     }
     selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);

@@ -22,6 +22,7 @@
 #include "tests/foldersize/FolderTreeChecks.h"
 #include "tests/support/FolderTreeText.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/TestFiles.h"
 
 namespace quarn {
 namespace {
@@ -177,6 +178,57 @@ TEST(FolderTotals, AllocatedSizeCountsWhatFilesTakeOnTheDisk) {
               uint64_t(tiny.st_blocks) * 512);
     EXPECT_GT(apparent.Tree().GetFigures().total, uint64_t(6) << 30);
     EXPECT_LT(allocated.Tree().GetFigures().total, uint64_t(1) << 30);
+}
+
+// Sizes of up to 2^63-1 each, as an import may carry them: no total may wrap
+// to below one of its parts, before or after a folder leaves the tree.
+TEST(FolderTotals, HugeSizesSaturateEveryTotalInsteadOfWrapping) {
+    test::ScanSettings settings(/*sortBySize=*/true, /*relativeToDrive=*/false);
+    TempTree scratch;
+    const std::string big = std::to_string(INT64_MAX);
+    auto file = [&big](const std::string& name, const std::string& more = "") {
+        return R"({"name":")" + name + R"(","asize":)" + big + more + "}";
+    };
+    // A linked inode in two folders of "shared" counts once there.
+    const std::string linked = R"(,"ino":7,"nlink":2)";
+    const std::string text = R"([1,2,{},[{"name":"/r"},[{"name":"one"},)" + file("a") + "," +
+                             file("b") + R"(],[{"name":"two"},)" + file("a") +
+                             R"(],[{"name":"shared"},[{"name":"p"},)" + file("h", linked) +
+                             R"(],[{"name":"q"},)" + file("h", linked) + "]]," +
+                             R"({"name":"small","asize":100}]])";
+    test::WriteText(scratch.Path("huge.json"), text);
+    FolderScanner view;
+    view.RunScan(test::ImportRequest(scratch.Path("huge.json")));
+    ASSERT_EQ(view.GetImportError(), "");
+
+    const FolderSizeTree& tree = view.Tree();
+    auto items = test::ItemsByPath(tree);
+    auto size = [&](const std::string& path) { return tree.GetItemSize(items.at(path)); };
+    EXPECT_EQ(size("/r/one"), 2 * uint64_t(INT64_MAX));
+    EXPECT_EQ(size("/r/shared"), uint64_t(INT64_MAX));
+    EXPECT_EQ(size("/r"), UINT64_MAX);
+    EXPECT_EQ(tree.GetFigures().total, UINT64_MAX);
+    auto expectNoFolderBelowItsParts = [&](const char* when) {
+        for (const auto& [path, item] : test::ItemsByPath(tree)) {
+            for (int row = 0; row < tree.GetChildCount(item); ++row) {
+                EXPECT_GE(tree.GetItemSize(item), tree.GetItemSize(tree.GetChildItem(item, row)))
+                    << path << " " << when;
+            }
+        }
+        EXPECT_EQ(tree.GetFigures().total, tree.GetItemSize(tree.GetRootItem())) << when;
+    };
+    expectNoFolderBelowItsParts("after the scan");
+
+    // How much of a saturated total a removal takes is unknown: it stays.
+    ASSERT_TRUE(view.RemoveFolderItem(items.at("/r/two")));
+    expectNoFolderBelowItsParts("after removing two");
+    EXPECT_EQ(size("/r"), UINT64_MAX);
+    // Below it, totals that fit stay exact.
+    ASSERT_TRUE(view.RemoveFolderItem(items.at("/r/shared/q")));
+    EXPECT_EQ(size("/r/shared"), uint64_t(INT64_MAX));
+    ASSERT_TRUE(view.RemoveFolderItem(items.at("/r/shared/p")));
+    EXPECT_EQ(size("/r/shared"), 0u);
+    expectNoFolderBelowItsParts("after removing shared's folders");
 }
 
 }  // namespace
