@@ -20,6 +20,7 @@
 #include "cli/ProgramCommand.h"
 #include "cli/ReportCommand.h"
 #include "platform/PathRules.h"
+#include "tests/cli/ReportInChild.h"
 #include "tests/support/BoundedChild.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/TestFiles.h"
@@ -27,14 +28,9 @@
 namespace quarn::cli {
 namespace {
 
-using namespace std::chrono_literals;
+using test::ExitCode;
 using test::ReadText;
-
-struct ReportRun {
-    test::ChildOutcome outcome;
-    std::string out;
-    std::string err;
-};
+using test::ReportRun;
 
 std::string RealPath(const std::string& path) {
     char* resolved = ::realpath(path.c_str(), nullptr);
@@ -59,46 +55,15 @@ class ReportCommandTest : public ::testing::Test {
     // `before` runs in the child first.
     ReportRun Report(const std::vector<std::string>& args, const std::string& cwd = "",
                      const std::string& stdoutPath = "", const std::function<void()>& before = {}) {
-        const std::string outPath = stdoutPath.empty() ? m_scratch.Path("out.txt") : stdoutPath;
-        const std::string errPath = m_scratch.Path("err.txt");
-        ReportRun run;
-        run.outcome = test::RunBoundedChild(
-            [&] {
-                if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
-                    return 99;
-                }
-                int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-                int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-                if (out < 0 || err < 0) {
-                    return 98;
-                }
-                ::dup2(out, STDOUT_FILENO);
-                ::dup2(err, STDERR_FILENO);
-                if (before) {
-                    before();
-                }
-                std::vector<std::string> words = {"quarn", "--report"};
-                words.insert(words.end(), args.begin(), args.end());
-                return RunWithoutDisplay(ParseProgramArguments(words)).value_or(97);
-            },
-            60s);
-        if (stdoutPath.empty()) {
-            run.out = ReadText(outPath);
-        }
-        run.err = ReadText(errPath);
-        return run;
+        const bool scratch = stdoutPath.empty();
+        return test::ReportInChild(args, scratch ? m_scratch.Path("out.txt") : stdoutPath,
+                                   m_scratch.Path("err.txt"), cwd, before, scratch);
     }
 
     test::TempTree m_scratch;
     test::ScopedEnv m_ini;
     test::TempTree m_tree;
 };
-
-int ExitCode(const ReportRun& run) {
-    EXPECT_TRUE(run.outcome.ended) << "still running after the wait";
-    EXPECT_TRUE(run.outcome.exited) << "ended by signal " << run.outcome.signal;
-    return run.outcome.exitCode;
-}
 
 TEST_F(ReportCommandTest, EveryFormSaysSoWhenItsOutputCannotBeWritten) {
     struct stat st;
