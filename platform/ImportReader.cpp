@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -19,6 +20,11 @@ constexpr uint32_t kDirectoryMode = kDirectoryType;
 constexpr uint32_t kRegularMode = kRegularFileType | 0644;
 
 struct Abandon {};
+
+// The format's sizes are signed 64-bit, as a file system's are: anything
+// larger is damage, not a file. Sums of sizes saturate (platform/ByteSum.h).
+constexpr uint64_t kLargestSize = uint64_t(INT64_MAX);
+constexpr const char* kSizeTooLarge = "a size above 9223372036854775807 bytes";
 
 // The fields of one info object that the program uses.
 struct Info {
@@ -214,7 +220,10 @@ class Parser {
         }
         entry.hasTime = info.haveMtime;
         if (info.haveMtime) {
-            entry.mtimeSeconds = int64_t(info.mtime);
+            // A time beyond what 64 signed bits hold is the latest they do, as
+            // every later conversion clamps (platform/FileTime.h); cast, it
+            // would wrap to before 1970.
+            entry.mtimeSeconds = int64_t(std::min<uint64_t>(info.mtime, INT64_MAX));
         }
     }
 
@@ -231,16 +240,16 @@ class Parser {
                 info.name = m_json.ReadString();
                 info.haveName = true;
             } else if (key == "asize") {
-                info.asize = m_json.ReadNumber();
+                info.asize = m_json.ReadNumberUpTo(kLargestSize, kSizeTooLarge);
             } else if (key == "dsize") {
-                info.dsize = m_json.ReadNumber();
+                info.dsize = m_json.ReadNumberUpTo(kLargestSize, kSizeTooLarge);
             } else if (key == "dev") {
                 info.dev = m_json.ReadNumber();
                 info.haveDev = true;
             } else if (key == "ino") {
                 info.ino = m_json.ReadNumber();
             } else if (key == "nlink") {
-                info.nlink = m_json.ReadNumber();
+                info.nlink = m_json.ReadNumberUpTo(UINT32_MAX, "a link count above 4294967295");
             } else if (key == "hlnkc") {
                 info.hlnkc = m_json.ReadBool();
             } else if (key == "notreg") {
@@ -303,7 +312,7 @@ ImportOutcome ReadImport(int fd, WalkSink& sink) {
     } catch (const JsonDamage& damage) {
         outcome.kind = ImportOutcome::Kind::Damaged;
         outcome.error = damage.what;
-        outcome.offset = parser.Offset();
+        outcome.offset = damage.offset.value_or(parser.Offset());
     } catch (const JsonReadFailure& failure) {
         outcome.kind = ImportOutcome::Kind::ReadFailed;
         outcome.error = std::strerror(failure.error);

@@ -47,12 +47,13 @@ uint64_t JsonStream::ReadNumber() {
     if (c < '0' || c > '9') {
         throw JsonDamage{"expected a number"};
     }
+    const uint64_t start = m_offset;
     uint64_t value = 0;
     while (c >= '0' && c <= '9') {
         Next();
         uint64_t digit = uint64_t(c - '0');
         if (value > (UINT64_MAX - digit) / 10) {
-            throw JsonDamage{"a number too large"};
+            throw JsonDamage{"a number too large", start};
         }
         value = value * 10 + digit;
         c = PeekOrEnd();
@@ -61,6 +62,16 @@ uint64_t JsonStream::ReadNumber() {
     while (c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-' || (c >= '0' && c <= '9')) {
         Next();
         c = PeekOrEnd();
+    }
+    return value;
+}
+
+uint64_t JsonStream::ReadNumberUpTo(uint64_t limit, const char* tooLarge) {
+    Peek();
+    const uint64_t start = m_offset;
+    const uint64_t value = ReadNumber();
+    if (value > limit) {
+        throw JsonDamage{tooLarge, start};
     }
     return value;
 }

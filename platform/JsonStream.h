@@ -4,19 +4,24 @@
 // grow with the file; nothing is built but the strings and numbers asked for.
 //
 // Damage throws JsonDamage (with what was wrong), a failed read throws
-// JsonReadFailure (with the errno); Offset() tells where reading stopped.
+// JsonReadFailure (with the errno); Offset() tells where reading stopped,
+// unless the damage names where it lies.
 // Strings are bytes: bytes of 0x80 and above are taken as they are, which is
 // how names that are not UTF-8 travel.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace quarn {
 
 struct JsonDamage {
     std::string what;
+    // Where the damaged value begins, when reading stopped past it (a
+    // number too large for what it counts); none: at Offset().
+    std::optional<uint64_t> offset = std::nullopt;
 };
 struct JsonReadFailure {
     int error;
@@ -66,8 +71,11 @@ class JsonStream {
     void Expect(char wanted);
 
     // A number's whole part; a sign is damage, a fraction or an exponent is
-    // passed over.
+    // passed over. A number above 2^64-1 is damage at its first digit.
     uint64_t ReadNumber();
+    // As ReadNumber, but a number above `limit` is damage too, at its first
+    // digit, described as `tooLarge`.
+    uint64_t ReadNumberUpTo(uint64_t limit, const char* tooLarge);
     // true or false (null reads as false).
     bool ReadBool();
     // A string's bytes. \udcXX alone stands for the byte XX, as the program's

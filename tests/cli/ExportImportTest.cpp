@@ -243,6 +243,7 @@ TEST_F(ExportImportTest, TruncatedAndMalformedFilesAreRefusedWithTheirOffset) {
     struct Case {
         std::string text;
         uint64_t offset;
+        std::string reason = "";
     } cases[] = {
         {head + R"({"name":"f","asize":x}]])", head.size() + 20},
         {head + R"({"name":"../up"}]])", head.size() + 16},  // leaves its folder
@@ -250,6 +251,19 @@ TEST_F(ExportImportTest, TruncatedAndMalformedFilesAreRefusedWithTheirOffset) {
         {head + R"({"name":"f","asize":-1}]])", head.size() + 20},
         {head + R"({"name":"f"}]] trailing)", head.size() + 15},
         {R"([2,0,{},[{"name":"/r"}]])", 2},
+        // Sizes are signed 64-bit and link counts 32-bit in every file
+        // system: beyond, a number is damage (at its first digit), never a
+        // size that wraps a total or a count cut to 0.
+        {head + R"({"name":"f","asize":9223372036854775808}]])", head.size() + 20,
+         "a size above 9223372036854775807 bytes"},
+        {head + R"({"name":"f","dsize":18446744073709551615}]])", head.size() + 20,
+         "a size above 9223372036854775807 bytes"},
+        {head + R"([{"name":"d","asize":9223372036854775808}]]])", head.size() + 21,
+         "a size above 9223372036854775807 bytes"},
+        {head + R"({"name":"f","nlink":4294967296,"ino":1}]])", head.size() + 20,
+         "a link count above 4294967295"},
+        {head + R"({"name":"f","asize":99999999999999999999}]])", head.size() + 20,
+         "a number too large"},
     };
     for (const Case& c : cases) {
         TreeSummary sink;
@@ -257,7 +271,15 @@ TEST_F(ExportImportTest, TruncatedAndMalformedFilesAreRefusedWithTheirOffset) {
         EXPECT_EQ(outcome.kind, ImportOutcome::Kind::Damaged) << c.text;
         EXPECT_EQ(outcome.offset, c.offset) << c.text << ": " << outcome.Describe();
         EXPECT_EQ(outcome.Describe().rfind("malformed at byte ", 0), 0u) << outcome.Describe();
+        EXPECT_NE(outcome.Describe().find(c.reason), std::string::npos) << outcome.Describe();
     }
+    // The largest of each is still a file.
+    TreeSummary largest;
+    ASSERT_TRUE(ReadText(head + R"({"name":"f","asize":9223372036854775807,)"
+                                R"("dsize":9223372036854775807,"nlink":4294967295,"ino":1}]])",
+                         largest)
+                    .Ok());
+    EXPECT_EQ(largest.apparent, uint64_t(INT64_MAX));
 
     // The pane shows nothing of a damaged file and says why.
     std::ofstream(out.Path("cut.json"), std::ios::binary) << whole.substr(0, whole.size() / 2);
