@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -40,9 +41,11 @@ std::string NodeText(const FolderSizeTree& view, NodeHandle item) {
 
 // Visits the items in display order (pre-order, children after their
 // parent) with an explicit stack: a tree may be 100,000 levels deep. Each
-// item's path is built on the one path string of the walk.
+// item's path is built on the one path string of the walk. Items deeper than
+// `maxDepth` (the root is 0) are passed over, so a deep tree costs nothing
+// below it.
 template <typename Visit>
-void VisitItems(const FolderSizeTree& view, Visit visit) {
+void VisitItems(const FolderSizeTree& view, size_t maxDepth, Visit visit) {
     struct Frame {
         NodeHandle item;
         int64_t index;
@@ -60,7 +63,8 @@ void VisitItems(const FolderSizeTree& view, Visit visit) {
         path = rootPath;
         visit(ReportItem{top, -1, 0, NodeText(view, top), path, view.GetItemSize(top),
                          view.IsFilesItem(top)});
-        stack.push_back(Frame{top, counter++, path.size(), 0, view.GetChildCount(top)});
+        stack.push_back(
+            Frame{top, counter++, path.size(), 0, maxDepth > 0 ? view.GetChildCount(top) : 0});
         while (!stack.empty()) {
             Frame& frame = stack.back();
             if (frame.next >= frame.count) {
@@ -80,7 +84,8 @@ void VisitItems(const FolderSizeTree& view, Visit visit) {
                              view.GetItemSize(child), filesItem});
             int64_t index = counter++;
             if (!filesItem) {
-                stack.push_back(Frame{child, index, path.size(), 0, view.GetChildCount(child)});
+                stack.push_back(Frame{child, index, path.size(), 0,
+                                      depth < maxDepth ? view.GetChildCount(child) : 0});
             }
         }
     }
@@ -129,11 +134,18 @@ void WriteJsonFileStats(const ScanFileStats& stats, JsonWriter& json) {
     json.EndArray();
 }
 
-void WriteText(const FolderScanner& scanner, std::FILE* out) {
+// The text's indentation stops growing here, so that a line of a tree
+// 100,000 levels deep stays a line; deeper items say their depth instead.
+constexpr size_t kDeepestIndent = 32;
+
+void WriteText(const FolderScanner& scanner, size_t maxDepth, std::FILE* out) {
     const FolderSizeTree& view = scanner.Tree();
     std::string line;
-    VisitItems(view, [&](const ReportItem& item) {
-        line.assign(2 * item.depth, ' ');
+    VisitItems(view, maxDepth, [&](const ReportItem& item) {
+        line.assign(2 * std::min(item.depth, kDeepestIndent), ' ');
+        if (item.depth > kDeepestIndent) {
+            line += "(depth " + std::to_string(item.depth) + ") ";
+        }
         line += item.text;
         line += '\t';
         line += item.size ? FormatSize(*item.size) : std::string("-");
@@ -147,7 +159,8 @@ void WriteText(const FolderScanner& scanner, std::FILE* out) {
     std::fwrite(status.data(), 1, status.size(), out);
 }
 
-void WriteJson(const FolderScanner& scanner, const ScanFileStats* stats, std::FILE* out) {
+void WriteJson(const FolderScanner& scanner, const ScanFileStats* stats, size_t maxDepth,
+               std::FILE* out) {
     const FolderSizeTree& view = scanner.Tree();
     const FolderSizeTree::Figures figures = view.GetFigures();
     JsonWriter json(out);
@@ -170,7 +183,7 @@ void WriteJson(const FolderScanner& scanner, const ScanFileStats* stats, std::FI
     json.Number(figures.unreadableFolders + figures.skippedEntries);
     json.Key("items");
     json.BeginArray();
-    VisitItems(view, [&](const ReportItem& item) {
+    VisitItems(view, maxDepth, [&](const ReportItem& item) {
         json.BeginObject();
         json.Key("parent");
         if (item.parentIndex < 0) {
@@ -221,16 +234,17 @@ void WriteJson(const FolderScanner& scanner, const ScanFileStats* stats, std::FI
 
 }  // namespace
 
-void WriteFolderReport(const FolderScanner& scanner, bool json, std::FILE* out,
-                       bool withFileStats) {
+void WriteFolderReport(const FolderScanner& scanner, bool json, std::FILE* out, bool withFileStats,
+                       std::optional<size_t> maxDepth) {
     std::shared_ptr<const ScanFileStats> stats;
     if (withFileStats) {
         stats = scanner.Tree().FileStats().Stats();
     }
+    const size_t depth = maxDepth.value_or(SIZE_MAX);
     if (json) {
-        WriteJson(scanner, stats.get(), out);
+        WriteJson(scanner, stats.get(), depth, out);
     } else {
-        WriteText(scanner, out);
+        WriteText(scanner, depth, out);
         if (stats != nullptr) {
             WriteTextFileStats(*stats, out);
         }
@@ -264,7 +278,7 @@ int RunFolderReport(const ReportOptions& options) {
     }
     // Large writes: a big tree prints tens of megabytes.
     std::setvbuf(stdout, nullptr, _IOFBF, 256 * 1024);
-    WriteFolderReport(scanner, options.json, stdout, options.largest > 0);
+    WriteFolderReport(scanner, options.json, stdout, options.largest > 0, options.maxDepth);
     return interrupted ? 130 : 0;
 }
 

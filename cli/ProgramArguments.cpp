@@ -44,6 +44,9 @@ constexpr ProgramOption kOptions[] = {
      "list folders on N threads, 1 to 64; the output is the same for any N"},
     {Largest, "--largest", nullptr, "N", kReportMode, 0, kReportSection,
      "folder sizes: add the N largest files and the files and bytes per type"},
+    {MaxDepth, "--max-depth", nullptr, "N", kReportMode, 0, kReportSection,
+     "folder sizes: list folders down to N levels below FOLDER (0: FOLDER\n"
+     "alone); deeper ones count in their parents' sizes only"},
     {Verify, "--verify", nullptr, nullptr, kReportMode, 0, kReportSection,
      "twin files: compare the contents of every group after the scan"},
     {Exclude, "--exclude", nullptr, "PATTERN", kScanModes, 0, kReportSection,
@@ -128,6 +131,8 @@ constexpr ProgramOption kOptions[] = {
 constexpr unsigned long kMaxThreads = 64;
 // Every kept file holds its path; a million of them is already a lot of memory.
 constexpr unsigned long kMaxLargest = 1000000;
+// Deeper than any tree a listing can be held of; more digits are a typo.
+constexpr unsigned long kMaxDepth = 999999999;
 constexpr int kMinimumSide = 16;
 constexpr int kMaximumSide = 16384;
 
@@ -304,6 +309,13 @@ ProgramCommand ReadReport(const Reading& reading, unsigned mode) {
                 }
                 options.largest = size_t(std::stoul(value));
                 break;
+            case MaxDepth:
+                if (!IsDigits(value) || value.size() > 9) {
+                    return UsageError{"--max-depth takes a number of levels from 0 to " +
+                                      std::to_string(kMaxDepth) + ", not '" + value + "'"};
+                }
+                options.maxDepth = size_t(std::stoul(value));
+                break;
             default:
                 break;
         }
@@ -343,6 +355,9 @@ ProgramCommand ReadReport(const Reading& reading, unsigned mode) {
     }
     if (options.largest > 0 && options.dupmatch) {
         return UsageError{"--largest belongs to the folder report, not to --dupmatch"};
+    }
+    if (options.maxDepth && options.dupmatch) {
+        return UsageError{"--max-depth belongs to the folder report, not to --dupmatch"};
     }
     if (options.verify && !options.dupmatch) {
         return UsageError{"--verify needs --dupmatch"};

@@ -44,6 +44,7 @@ enum class OptionId {
     Allocated,
     Threads,
     Largest,
+    MaxDepth,
     Verify,
     Exclude,
     OneFileSystem,

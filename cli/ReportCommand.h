@@ -42,6 +42,9 @@ struct ReportOptions {
     // --largest N: the folder report adds the N largest files and the file
     // types; 0 leaves both out (and the scan does not keep them).
     size_t largest = 0;
+    // --max-depth N: the folder report lists items down to depth N (the root
+    // is 0); deeper folders count in their ancestors only. None: every item.
+    std::optional<size_t> maxDepth;
     // --content: twins are files of identical content whatever their names.
     bool content = false;
     // --reference DIR (repeatable): files there are never selected or replaced.

@@ -113,16 +113,18 @@ class ProgramHelpTest : public QObject {
     void everyReportOptionTheHelpNamesIsTaken() {
         const QString help = QString::fromStdString(ProgramHelpText());
         const QStringList options = OptionsOfSection(help, QStringLiteral("Headless report"));
-        for (const char* expected : {"--report", "--dupmatch", "--json", "--allocated", "--threads",
-                                     "--filter", "--min-kb", "--max-kb", "--twins-only",
-                                     "--exclude", "-x", "--export", "--import", "--largest"}) {
+        for (const char* expected :
+             {"--report", "--dupmatch", "--json", "--allocated", "--threads", "--filter",
+              "--min-kb", "--max-kb", "--twins-only", "--exclude", "-x", "--export", "--import",
+              "--largest", "--max-depth"}) {
             QVERIFY2(options.contains(QLatin1String(expected)), expected);
         }
         for (const QString& option : options) {
             // Each one, with a value where it takes one, parses.
             // The twin report's options with --dupmatch, the folder report's without.
             std::vector<std::string> arguments = {"--report"};
-            if (option != QStringLiteral("--allocated") && option != QStringLiteral("--largest")) {
+            if (option != QStringLiteral("--allocated") && option != QStringLiteral("--largest") &&
+                option != QStringLiteral("--max-depth")) {
                 arguments.push_back("--dupmatch");
             }
             // The two that replace the scan or the report take their file.
@@ -143,7 +145,7 @@ class ProgramHelpTest : public QObject {
             }
             if (option == QStringLiteral("--filter") || option == QStringLiteral("--threads") ||
                 option == QStringLiteral("--exclude") || option == QStringLiteral("--largest") ||
-                option.endsWith(QStringLiteral("-kb"))) {
+                option == QStringLiteral("--max-depth") || option.endsWith(QStringLiteral("-kb"))) {
                 arguments.push_back("1");
             }
             arguments.push_back("/srv");

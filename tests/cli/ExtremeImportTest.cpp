@@ -1,12 +1,14 @@
 // Imports at the edges of what the format holds, through the whole report
 // command: times past the last one the program can show, sizes whose sum
-// passes 64 bits, numbers no file system gives. The sanitized build runs
-// these under UBSan, where an overflow on the way ends the child and fails
-// the run.
+// passes 64 bits, numbers no file system gives, and trees far deeper than a
+// reader wants listed. The sanitized build runs these under UBSan, where an
+// overflow on the way ends the child and fails the run.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,26 @@ size_t Count(const std::string& text, const std::string& part) {
         ++count;
     }
     return count;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// `depth` folders "d", each inside the last, below the root "/deep"; the root
+// and every folder hold one file of one byte.
+std::string DeepImport(int depth) {
+    std::string text = R"([1,2,{},[{"name":"/deep"},{"name":"f","asize":1})";
+    for (int level = 0; level < depth; ++level) {
+        text += R"(,[{"name":"d"},{"name":"f","asize":1})";
+    }
+    text.append(size_t(depth), ']');
+    return text + "]]";
 }
 
 class ExtremeImportTest : public ::testing::Test {
@@ -135,6 +157,64 @@ TEST_F(ExtremeImportTest, NumbersNoFileSystemGivesAreRefusedWithTheirOffset) {
                 << mode;
         }
     }
+}
+
+TEST_F(ExtremeImportTest, MaxDepthBoundsTheReportOfADeepTreeAndKeepsItsTotals) {
+    const std::string deep = DeepImport(20000);
+    ReportRun json = Report(deep, {"--json", "--max-depth", "3"});
+    ASSERT_EQ(ExitCode(json), 0) << json.err;
+    EXPECT_LT(json.out.size(), 4096u) << json.out.substr(0, 4096);
+    EXPECT_NE(json.out.find(R"("total":20001,"files":20001,)"), std::string::npos) << json.out;
+    // The root, three levels of folders and the files items of the first
+    // three: each with every field, the deeper folders in their sizes.
+    EXPECT_EQ(Count(json.out, R"({"parent":)"), 7u) << json.out;
+    EXPECT_EQ(Count(json.out, R"(,"path":")"), 7u) << json.out;
+    EXPECT_NE(json.out.find(R"("path":"/deep","size":20001,"percent":100,)"), std::string::npos);
+    EXPECT_NE(json.out.find(R"({"parent":2,"name":"d","path":"/deep/d/d/d","size":19998,)"),
+              std::string::npos)
+        << json.out;
+
+    ReportRun text = Report(deep, {"--max-depth", "3"});
+    ASSERT_EQ(ExitCode(text), 0) << text.err;
+    const std::vector<std::string> lines = Lines(text.out);
+    ASSERT_EQ(lines.size(), 8u) << text.out.substr(0, 4096);
+    EXPECT_EQ(lines[3], "      d\t19.529 KB\t100%");
+
+    ReportRun root = Report(deep, {"--max-depth", "0"});
+    ASSERT_EQ(ExitCode(root), 0) << root.err;
+    EXPECT_EQ(Lines(root.out).size(), 2u) << root.out.substr(0, 4096);  // the root, the status
+}
+
+TEST_F(ExtremeImportTest, TheTextOfADeepTreeKeepsItsLinesShortAndSaysTheDepth) {
+    ReportRun text = Report(DeepImport(2000), {});
+    ASSERT_EQ(ExitCode(text), 0) << text.err;
+    const std::vector<std::string> lines = Lines(text.out);
+    ASSERT_EQ(lines.size(), 4002u);  // 2001 folders, 2000 files items, the status
+    size_t longest = 0;
+    for (const std::string& line : lines) {
+        longest = std::max(longest, line.size());
+    }
+    EXPECT_LE(longest, 100u);
+    EXPECT_EQ(Count(text.out, "\n" + std::string(64, ' ') + "d\t"), 1u);  // depth 32
+    EXPECT_EQ(Count(text.out, "\n" + std::string(64, ' ') + "(depth 33) d\t"), 1u);
+    EXPECT_EQ(Count(text.out, "\n" + std::string(64, ' ') + "(depth 2000) d\t"), 1u);
+}
+
+TEST_F(ExtremeImportTest, MaxDepthTakesANumberOfLevelsForTheFolderReportOnly) {
+    const std::string tree = DeepImport(2);
+    for (const char* bad : {"-1", "x", "", "1000000000", "3.5"}) {
+        ReportRun run = Report(tree, {"--max-depth", bad});
+        EXPECT_EQ(ExitCode(run), 2) << bad;
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, std::string("quarn: --max-depth takes a number of levels from 0 to "
+                                       "999999999, not '") +
+                               bad + "' (see quarn --help)\n");
+    }
+    ReportRun twins = Report(tree, {"--dupmatch", "--max-depth", "1"});
+    EXPECT_EQ(ExitCode(twins), 2);
+    EXPECT_EQ(twins.err,
+              "quarn: --max-depth belongs to the folder report, not to --dupmatch (see quarn "
+              "--help)\n");
 }
 
 }  // namespace
