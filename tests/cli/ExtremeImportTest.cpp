@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,6 +21,7 @@ namespace quarn::cli {
 namespace {
 
 using test::ExitCode;
+using test::Lines;
 using test::ReportRun;
 
 constexpr const char* kLargestSize = "9223372036854775807";  // 2^63-1
@@ -32,15 +32,6 @@ size_t Count(const std::string& text, const std::string& part) {
         ++count;
     }
     return count;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 // `depth` folders "d", each inside the last, below the root "/deep"; the root

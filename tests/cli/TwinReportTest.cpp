@@ -23,6 +23,8 @@
 namespace quarn::cli {
 namespace {
 
+using test::Lines;
+
 // Runs the report with stdout sent to a file, and returns what it printed.
 std::string Capture(const ReportOptions& options, const test::TempTree& scratch, int& exitCode) {
     std::string outPath = scratch.Path("stdout.txt");
@@ -39,15 +41,6 @@ std::string Capture(const ReportOptions& options, const test::TempTree& scratch,
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::stringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 class TwinReportTest : public ::testing::Test {

@@ -20,6 +20,15 @@ std::string ReadText(const std::string& path) {
     return text.str();
 }
 
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 void WriteText(const std::string& path, const std::string& text) {
     std::error_code error;
     fs::create_directories(fs::path(path).parent_path(), error);

@@ -10,6 +10,9 @@ namespace quarn::test {
 // The file's bytes; empty when it cannot be read.
 std::string ReadText(const std::string& path);
 
+// The lines of `text`, without their line ends.
+std::vector<std::string> Lines(const std::string& text);
+
 // Creates or truncates the file (and its missing folders) to hold `text`.
 void WriteText(const std::string& path, const std::string& text);
 
