@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/DecodedInput.h"
 #include "platform/JsonStream.h"
 #include "platform/PathRules.h"
 
@@ -48,7 +49,7 @@ struct Info {
 
 class Parser {
   public:
-    Parser(int fd, WalkSink& sink) : m_json(fd), m_sink(sink) {}
+    Parser(ByteSource& input, WalkSink& sink) : m_json(input), m_sink(sink) {}
 
     void Run() {
         m_json.Expect('[');
@@ -287,36 +288,52 @@ class Parser {
 }  // namespace
 
 std::string ImportOutcome::Describe() const {
+    // In a compressed file the JSON's offsets are those of the decoded bytes.
+    const std::string at =
+        "at byte " + std::to_string(offset) + (offsetIsDecoded ? " of the decompressed data" : "");
     switch (kind) {
         case Kind::Completed:
             return "complete";
         case Kind::Abandoned:
             return "stopped";
         case Kind::ReadFailed:
-            return "cannot be read at byte " + std::to_string(offset) + ": " + error;
+            return "cannot be read " + at + ": " + error;
         case Kind::Damaged:
             if (error == "truncated") {
-                return "truncated at byte " + std::to_string(offset) +
-                       " (the file ends inside the tree)";
+                if (!encoding.empty() && !offsetIsDecoded) {
+                    return "truncated " + at + " (the file ends inside its " + encoding + " data)";
+                }
+                return "truncated " + at + " (the file ends inside the tree)";
             }
-            return "malformed at byte " + std::to_string(offset) + ": " + error;
+            return "malformed " + at + ": " + error;
     }
     return error;
 }
 
 ImportOutcome ReadImport(int fd, WalkSink& sink) {
-    Parser parser(fd, sink);
     ImportOutcome outcome;
+    std::unique_ptr<ByteSource> input;
+    try {
+        input = OpenDecodedInput(fd);
+    } catch (const JsonReadFailure& failure) {
+        outcome.kind = ImportOutcome::Kind::ReadFailed;
+        outcome.error = std::strerror(failure.error);
+        return outcome;
+    }
+    outcome.encoding = input->Encoding();
+    Parser parser(*input, sink);
     try {
         parser.Run();
     } catch (const JsonDamage& damage) {
         outcome.kind = ImportOutcome::Kind::Damaged;
         outcome.error = damage.what;
         outcome.offset = damage.offset.value_or(parser.Offset());
+        outcome.offsetIsDecoded = !outcome.encoding.empty() && !damage.inCompressedBytes;
     } catch (const JsonReadFailure& failure) {
         outcome.kind = ImportOutcome::Kind::ReadFailed;
         outcome.error = std::strerror(failure.error);
         outcome.offset = parser.Offset();
+        outcome.offsetIsDecoded = !outcome.encoding.empty();
     } catch (const Abandon&) {
         outcome.kind = ImportOutcome::Kind::Abandoned;
     }

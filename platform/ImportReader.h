@@ -30,13 +30,19 @@ struct ImportOutcome {
     std::string error;
     // Damaged, ReadFailed: the byte offset where reading stopped.
     uint64_t offset = 0;
+    // "zstd" or "gzip" when the file was compressed, "" when plain.
+    std::string encoding;
+    // The offset counts the decompressed bytes (damage of the JSON inside
+    // a compressed file), not the file's.
+    bool offsetIsDecoded = false;
 
     bool Ok() const { return kind == Kind::Completed; }
     // "malformed at byte 123: expected ','", "truncated at byte 40", ...
     std::string Describe() const;
 };
 
-// Reads the stream `fd` (not closed) to its end. On damage the sink has
+// Reads the stream `fd` (not closed) to its end: plain JSON, or JSON
+// compressed with zstd or gzip (told by its first bytes). On damage the sink has
 // seen the events of what came before it (LeaveFolder is not called for
 // the folders then open).
 ImportOutcome ReadImport(int fd, WalkSink& sink);

@@ -1,8 +1,6 @@
 #include "platform/JsonStream.h"
 
-#include <unistd.h>
-
-#include <cerrno>
+#include "platform/DecodedInput.h"
 
 namespace quarn {
 
@@ -30,7 +28,7 @@ void AppendUtf8(std::string& text, uint32_t code) {
 
 }  // namespace
 
-JsonStream::JsonStream(int fd) : m_fd(fd), m_piece(new char[kPieceSize]) {}
+JsonStream::JsonStream(ByteSource& input) : m_input(input), m_piece(new char[kPieceSize]) {}
 
 void JsonStream::Expect(char wanted) {
     if (Peek() != wanted) {
@@ -255,18 +253,9 @@ void JsonStream::SkipObjectBody() {
     }
 }
 bool JsonStream::Refill() {
-    for (;;) {
-        ssize_t got = ::read(m_fd, m_piece.get(), kPieceSize);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            throw JsonReadFailure{errno};
-        }
-        m_at = 0;
-        m_size = size_t(got);
-        return got > 0;
-    }
+    m_at = 0;
+    m_size = m_input.Read(m_piece.get(), kPieceSize);
+    return m_size > 0;
 }
 
 }  // namespace quarn

@@ -1,7 +1,7 @@
 #pragma once
-// Reads JSON from a file handle as a stream, value by value: the import's
-// tokens. The input is read in pieces of a fixed size, so memory does not
-// grow with the file; nothing is built but the strings and numbers asked for.
+// Reads JSON from a byte source (a file, or its decoded bytes) as a stream, value by value: the
+// import's tokens. The input is read in pieces of a fixed size, so memory does not grow with the
+// file; nothing is built but the strings and numbers asked for.
 //
 // Damage throws JsonDamage (with what was wrong), a failed read throws
 // JsonReadFailure (with the errno); Offset() tells where reading stopped,
@@ -17,11 +17,15 @@
 
 namespace quarn {
 
+class ByteSource;
+
 struct JsonDamage {
     std::string what;
     // Where the damaged value begins, when reading stopped past it (a
     // number too large for what it counts); none: at Offset().
     std::optional<uint64_t> offset = std::nullopt;
+    // The offset counts the compressed bytes of the file, not the JSON's.
+    bool inCompressedBytes = false;
 };
 struct JsonReadFailure {
     int error;
@@ -31,8 +35,8 @@ class JsonStream {
   public:
     static constexpr int kEnd = -1;
 
-    // Reads from `fd`, which stays the caller's.
-    explicit JsonStream(int fd);
+    // Reads from `input`, which stays the caller's.
+    explicit JsonStream(ByteSource& input);
 
     // Bytes taken so far.
     uint64_t Offset() const { return m_offset; }
@@ -100,7 +104,7 @@ class JsonStream {
     uint32_t Hex4();
     bool Refill();
 
-    int m_fd;
+    ByteSource& m_input;
     std::unique_ptr<char[]> m_piece;
     size_t m_at = 0;
     size_t m_size = 0;

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev qt6-base-dev
-          libxkbcommon-dev libgl-dev libglib2.0-dev libxxhash-dev xvfb xauth fonts-dejavu-core python3
+          libxkbcommon-dev libgl-dev libglib2.0-dev libxxhash-dev libzstd-dev zlib1g-dev zstd xvfb xauth fonts-dejavu-core python3
           ncdu btrfs-progs xfsprogs)
 missing=()
 for p in "${packages[@]}"; do
