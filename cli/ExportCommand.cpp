@@ -12,6 +12,7 @@
 #include "cli/Interrupt.h"
 #include "cli/WaitForEngine.h"
 #include "foldersize/FolderScanner.h"
+#include "history/KeptScanWriter.h"
 #include "platform/PathRules.h"
 
 #ifndef QUARN_VERSION
@@ -29,6 +30,13 @@ int RunExportCommand(const ReportOptions& options) {
     ScanAdditions additions;
     additions.walk = ReportWalkOptions(options);
     FolderScanner scanner;
+    // An export is a scan like any other: it is kept too, and a failure to
+    // keep it is said but does not fail the export.
+    scanner.SetScanKeeper(KeptScanMaker(QUARN_VERSION, [](const KeepOutcome& outcome) {
+        if (outcome.kind == ScanStore::Kept::Failed) {
+            std::fprintf(stderr, "quarn: %s\n", outcome.error.c_str());
+        }
+    }));
     scanner.StartExport(ScanRequestFromSettings(ScanRequest::Source::Folder, folder, additions),
                         options.exportFile, QUARN_VERSION);
     WaitForEngine(scanner);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "foldersize/FolderScanner.h"
+#include "history/FolderComparison.h"
 
 namespace quarn::cli {
 
@@ -22,8 +23,19 @@ namespace quarn::cli {
 // in text as two sections after the status, "Largest files" (size text, tab, path) and "File types"
 // (extension, files, size text). With `maxDepth`, items deeper than it (the root is depth 0) are
 // not written; every written item keeps its size and percentage, and the totals stay the tree's.
+// With a comparison (--since), each item has its change: in text a column
+// after the percentage (ChangeText), in JSON "change" (bytes, now minus then)
+// and "new": true for a folder the earlier scan did not have; the JSON has
+// "total_change" and "removed": [{"path", "size"}] (the topmost gone
+// folders), the text ends with "Total change" and "Removed folders";
+// `sortByChange` orders each folder's items by change, grown most first.
 // The scan must have ended.
+struct ReportChanges {
+    const FolderComparison* comparison = nullptr;
+    bool sortByChange = false;
+};
 void WriteFolderReport(const FolderScanner& scanner, bool json, std::FILE* out,
-                       bool withFileStats = false, std::optional<size_t> maxDepth = std::nullopt);
+                       bool withFileStats = false, std::optional<size_t> maxDepth = std::nullopt,
+                       const ReportChanges& changes = {});
 
 }  // namespace quarn::cli

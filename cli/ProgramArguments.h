@@ -39,6 +39,9 @@ enum class OptionId {
     StartInDupmatch,
     Import,
     Report,
+    Since,
+    SortBy,
+    Save,
     TwinList,  // the report's --dupmatch
     Json,
     Allocated,
@@ -101,6 +104,8 @@ struct WindowArguments {
     bool dupmatch = false;              // start in Dupmatch (/dupmatch without /Dirmass)
     std::optional<std::string> folder;  // as given; the window resolves it
     std::optional<std::string> importFile;
+    // Every --import, in order, when more than one was given.
+    std::vector<std::string> importSet;
     // Qt's own options with their values, in their order: all that the
     // application object is given besides the program's name.
     std::vector<std::string> toolkitArguments;

@@ -39,6 +39,13 @@ struct ReportOptions {
     // --import FILE: report the tree read from FILE ("-": stdin); no FOLDER.
     bool importTree = false;
     std::string importFile;
+    // Every --import, in order, when more than one was given (the first is
+    // importFile too).
+    std::vector<std::string> importSet;
+    // --since FILE: the folder report adds each item's change since FILE.
+    std::string sinceFile;
+    bool sortByChange = false;  // --sort change
+    bool save = false;          // --save: the scan is kept
     // --largest N: the folder report adds the N largest files and the file
     // types; 0 leaves both out (and the scan does not keep them).
     size_t largest = 0;

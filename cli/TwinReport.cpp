@@ -230,6 +230,7 @@ int RunTwinReport(const ReportOptions& options) {
     ScanRequest request = ScanRequestFromSettings(
         options.importTree ? ScanRequest::Source::ImportFile : ScanRequest::Source::Folder, folder,
         additions);
+    request.importSet = options.importSet;
     if (request.contentTwins && options.sizeRange) {
         request.minContentSize = SizeBoundBytes(options.minKB);
         request.maxContentSize = SizeBoundBytes(options.maxKB);
@@ -238,7 +239,11 @@ int RunTwinReport(const ReportOptions& options) {
     twins.StartScan(request);
     bool interrupted = WaitForEngine(twins);
     if (const std::string error = twins.GetImportError(); !error.empty()) {
-        std::fprintf(stderr, "quarn: %s: %s\n", options.importFile.c_str(), error.c_str());
+        if (options.importSet.empty()) {
+            std::fprintf(stderr, "quarn: %s: %s\n", options.importFile.c_str(), error.c_str());
+        } else {
+            std::fprintf(stderr, "quarn: %s\n", error.c_str());  // it names the file
+        }
         return 2;
     }
     if ((options.verify || request.contentTwins) && !interrupted && !twins.ShowsVerdicts()) {

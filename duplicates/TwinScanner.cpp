@@ -4,7 +4,7 @@
 #include "foldersize/SizeText.h"
 #include "platform/ByteSum.h"
 #include "platform/FolderWalker.h"
-#include "platform/ImportReader.h"
+#include "platform/ImportSet.h"
 #include "platform/PathRules.h"
 
 namespace quarn {
@@ -99,6 +99,23 @@ std::string TwinScanner::ImportedSuffix() const {
     return m_strImportedFrom.empty() ? std::string() : " [imported " + m_strImportedFrom + "]";
 }
 
+namespace {
+
+// What the status says an import came from. Twins of several machines are
+// found by name, size and time alone: their contents are not here to read.
+std::string ImportedFrom(const ScanRequest& request) {
+    if (!request.IsImport()) {
+        return {};
+    }
+    if (request.importSet.size() < 2) {
+        return request.root;
+    }
+    return std::to_string(request.importSet.size()) +
+           " files; twins by name, size and time, contents not checked";
+}
+
+}  // namespace
+
 TwinScanner::Summary TwinScanner::LastScanSummary() const {
     Summary summary;
     const ScanProgress progress = m_runner.Progress();
@@ -150,7 +167,7 @@ void TwinScanner::StartScan(const ScanRequest& request) {
     {
         std::lock_guard lock(m_mutex);
         m_strScanRoot = request.root;
-        m_strImportedFrom = request.IsImport() ? request.root : std::string();
+        m_strImportedFrom = ImportedFrom(request);
         m_strImportError.clear();
         m_request = request;
         m_contentCounts = ContentCounts();
@@ -219,7 +236,7 @@ void TwinScanner::Walk(const ScanRequest& request, std::stop_token stop) {
     ScanWalkSink sink(*this, stop, /*testsCancel=*/true, request.referenceFolders);
     if (request.IsImport()) {
         std::string error;
-        const ImportOutcome outcome = ReadImportFile(request.root, sink, error);
+        const ImportOutcome outcome = ReadImportFiles(request.ImportFiles(), sink, error);
         if (outcome.kind == ImportOutcome::Kind::Abandoned) {
             m_nExceptions.fetch_add(1);
         }
@@ -341,7 +358,7 @@ void TwinScanner::ResetForCombinedScan(const ScanRequest& request) {
     {
         std::lock_guard lock(m_mutex);
         m_strScanRoot = request.root;
-        m_strImportedFrom = request.IsImport() ? request.root : std::string();
+        m_strImportedFrom = ImportedFrom(request);
         m_strImportError.clear();
         m_feedDiscarded.clear();
         m_verifyAfterFeed = request.verifyContents || request.contentTwins;

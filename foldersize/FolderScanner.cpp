@@ -14,7 +14,7 @@
 #include "platform/ExportWriter.h"
 #include "platform/FileSystems.h"
 #include "platform/FolderWalker.h"
-#include "platform/ImportReader.h"
+#include "platform/ImportSet.h"
 #include "platform/PathRules.h"
 #include "settings/Settings.h"
 
@@ -230,13 +230,18 @@ bool FolderScanner::ScanFolder(const ScanRequest& request, TwinFeed* twins,
     fanOut.Add(&builder);
     fanOut.Add(statsSink.get());
     fanOut.Add(twins != nullptr ? &twins->FeedSink() : nullptr);
+    std::unique_ptr<ScanCopySink> copy = m_keeper ? m_keeper(request) : nullptr;
+    fanOut.Add(copy.get());
 
     bool complete = false;
     if (request.IsImport()) {
-        const ImportOutcome outcome = ReadImportFile(request.root, fanOut, error);
+        const ImportOutcome outcome = ReadImportFiles(request.ImportFiles(), fanOut, error);
         complete = outcome.Ok();
     } else {
         complete = WalkFolderTree(request.root, fanOut, m_tree.GetScope()) == WalkResult::Completed;
+    }
+    if (copy != nullptr) {
+        copy->WalkEnded(complete && !ticket.Cancelled());
     }
     builder.Commit();
     m_tree.FileStats().Replace(std::move(stats));
@@ -270,7 +275,10 @@ ScanEnding FolderScanner::ComposeTreeEnding() const {
         std::lock_guard lock(m_mutex);
         facts.path = m_request.root;
         if (m_request.IsImport()) {
-            facts.importFile = m_request.root;
+            // Several files under one root are named by their count.
+            facts.importFile = m_request.importSet.size() > 1
+                                   ? std::to_string(m_request.importSet.size()) + " files"
+                                   : m_request.root;
             facts.importError = m_importError;
         }
         facts.relativeToDrive = m_relativeToDrive;
@@ -393,11 +401,17 @@ void FolderScanner::RunExport(const ScanRequest& request, const std::string& fil
             void AddFile(const std::string&, const FileEntry&) override {}
             void LeaveFolder(const std::string&) override {}
         } tap(current);
+        std::unique_ptr<ScanCopySink> copy = m_keeper ? m_keeper(request) : nullptr;
         WalkFanOut fanOut;
         fanOut.Add(&tap);
         fanOut.Add(&writer);
-        WalkFolderTree(request.root, fanOut, request.walk);
+        fanOut.Add(copy.get());
+        const bool walked =
+            WalkFolderTree(request.root, fanOut, request.walk) == WalkResult::Completed;
         const bool whole = writer.Finish();
+        if (copy != nullptr) {
+            copy->WalkEnded(walked && whole && !ticket.Cancelled());
+        }
         outcome.files = writer.Files();
         outcome.folders = writer.Folders();
         outcome.writeError = writer.WriteError();

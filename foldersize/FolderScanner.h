@@ -35,6 +35,7 @@
 #include "foldersize/FolderSizeTree.h"
 #include "foldersize/ScanEnding.h"
 #include "pipeline/JobRunner.h"
+#include "pipeline/ScanCopySink.h"
 #include "pipeline/ScanRequest.h"
 #include "pipeline/TwinFeed.h"
 #include "platform/UserMessage.h"
@@ -60,6 +61,9 @@ class FolderScanner {
     // The twin engine that a request with `feedTwins` also fills, read when
     // a scan starts; it must outlive that scan's job.
     void SetTwinFeed(TwinFeed* twins) { m_twins = twins; }
+    // What keeps a copy of each scan and export of a folder (the kept
+    // scans), asked on the job's thread when the walk starts.
+    void SetScanKeeper(ScanCopyMaker keeper) { m_keeper = std::move(keeper); }
 
     // --- Jobs -----------------------------------------------------------------
     // Starts a scan (or import) of `request` and returns at once; the busy
@@ -145,6 +149,7 @@ class FolderScanner {
 
     UserMessagePresenter m_presenter;
     TwinFeed* m_twins = nullptr;
+    ScanCopyMaker m_keeper;
     Observer m_observer;
     FolderSizeTree m_tree;
     std::atomic<int64_t> m_exceptions{0};

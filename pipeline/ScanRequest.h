@@ -23,6 +23,9 @@ struct ScanRequest {
     Source source = Source::Folder;
     // The folder to walk, or the export file to read ("-": standard input).
     std::string root;
+    // Several export files shown as one tree (platform/ImportSet.h); the
+    // first is `root` too. Empty for one.
+    std::vector<std::string> importSet;
     // Threads and scope (the settings' Exclude and OneFileSystem included).
     WalkOptions walk;
     // Folder sizes are the space files take on the disk, not their lengths.
@@ -58,6 +61,10 @@ struct ScanRequest {
     bool twinFoldersIgnoreNames = false;
 
     bool IsImport() const { return source == Source::ImportFile; }
+    // The export files an import reads: `root` alone, or every one.
+    std::vector<std::string> ImportFiles() const {
+        return importSet.empty() ? std::vector<std::string>{root} : importSet;
+    }
 };
 
 // What a caller adds to the settings for one scan (the report's options).

@@ -35,6 +35,9 @@ inline constexpr const char* kReferenceFolders = "ReferenceFolders";
 inline constexpr const char* kHashCache = "HashCache";
 // Twin folders may differ in their files' names (default 0: names count).
 inline constexpr const char* kTwinFoldersIgnoreNames = "TwinFoldersIgnoreNames";
+// How many finished scans are kept per folder (a number, default 10; 0
+// keeps none).
+inline constexpr const char* kKeepScans = "KeepScans";
 
 // Where the settings are read and written.
 struct SettingsFiles {

@@ -116,15 +116,16 @@ class ProgramHelpTest : public QObject {
         for (const char* expected :
              {"--report", "--dupmatch", "--json", "--allocated", "--threads", "--filter",
               "--min-kb", "--max-kb", "--twins-only", "--exclude", "-x", "--export", "--import",
-              "--largest", "--max-depth"}) {
+              "--largest", "--max-depth", "--since", "--sort", "--save"}) {
             QVERIFY2(options.contains(QLatin1String(expected)), expected);
         }
         for (const QString& option : options) {
             // Each one, with a value where it takes one, parses.
             // The twin report's options with --dupmatch, the folder report's without.
             std::vector<std::string> arguments = {"--report"};
-            if (option != QStringLiteral("--allocated") && option != QStringLiteral("--largest") &&
-                option != QStringLiteral("--max-depth")) {
+            const QStringList folderReport = {"--allocated", "--largest", "--max-depth",
+                                              "--since",     "--sort",    "--save"};
+            if (!folderReport.contains(option)) {
                 arguments.push_back("--dupmatch");
             }
             // The two that replace the scan or the report take their file.
@@ -139,9 +140,19 @@ class ProgramHelpTest : public QObject {
                                                         QString::fromStdString(reading)));
                 continue;
             }
+            // The order by change needs the earlier scan.
+            if (option == QStringLiteral("--sort")) {
+                arguments.insert(arguments.end(), {"--since", "x.json"});
+            }
             arguments.push_back(option.toStdString());
             if (option == QStringLiteral("--reference")) {
                 arguments.push_back("/srv/archive");
+            }
+            if (option == QStringLiteral("--since")) {
+                arguments.push_back("x.json");
+            }
+            if (option == QStringLiteral("--sort")) {
+                arguments.push_back("change");
             }
             if (option == QStringLiteral("--filter") || option == QStringLiteral("--threads") ||
                 option == QStringLiteral("--exclude") || option == QStringLiteral("--largest") ||

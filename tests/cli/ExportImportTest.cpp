@@ -116,7 +116,9 @@ std::vector<std::string> Items(const FolderScanner& view) {
 
 class ExportImportTest : public ::testing::Test {
   protected:
-    ExportImportTest() : ini("QUARN_INI", settings.Path("quarn.ini")) {
+    ExportImportTest()
+        : ini("QUARN_INI", settings.Path("quarn.ini")),
+          data("XDG_DATA_HOME", settings.Path("data")) {
         tree.MakeFile("docs/a.txt", 1000);
         tree.MakeFile("docs/deep/b.bin", 5000);
         ::link(tree.Path("docs/a.txt").c_str(), tree.Path("docs/deep/a-link.txt").c_str());
@@ -141,6 +143,7 @@ class ExportImportTest : public ::testing::Test {
 
     TempTree settings;
     ScopedEnv ini;
+    ScopedEnv data;  // exports are kept scans too
     TempTree tree;
     TempTree out;
 };
