@@ -20,6 +20,7 @@ StartOptions ParseCommandLine(const std::vector<std::string>& arguments) {
         options.folder = ResolveFolderArgument(*window->folder);
     }
     options.importFile = window->importFile;
+    options.importSet = window->importSet;
     return options;
 }
 

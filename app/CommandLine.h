@@ -14,6 +14,9 @@ struct StartOptions {
     // --import FILE: the Dirmass pane shows the tree read from FILE ("-":
     // standard input) instead of scanning a folder.
     std::optional<std::string> importFile;
+    // Every --import when several were given (each a tree of its own under
+    // one root); the first is importFile too.
+    std::vector<std::string> importSet;
 };
 
 // `arguments` holds the program name first, then the arguments as given,

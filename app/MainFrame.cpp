@@ -142,6 +142,8 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
     ConnectTwinFolders();
 
     CreateActions();
+    CreateCompareActions();
+    KeepScans();
     // Check marks and enabling hold from the start; the title waits for
     // the first refresh.
     m_actDirmass->setChecked(ScanMode == kScanModeDirmass);
@@ -183,7 +185,8 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
     // is the program's name.
     QTimer::singleShot(0, this, &CMainFrame::RefreshCommands);
     if (options.importFile) {
-        StartImport(*options.importFile);
+        StartImport(options.importSet.empty() ? std::vector<std::string>{*options.importFile}
+                                              : options.importSet);
     } else if (options.folder) {
         m_pathCombo->AddPath(*options.folder);
         OnScan();
@@ -191,6 +194,7 @@ CMainFrame::CMainFrame(const std::vector<std::string>& arguments, QWidget* paren
 }
 
 CMainFrame::~CMainFrame() {
+    m_stopEarlierRead.store(true);
     // Workers that wait for a message box must not wait for a closing window.
     m_messageBox->Shutdown();
     m_folderScanner.Cancel();
@@ -288,7 +292,7 @@ void CMainFrame::RescanFolderPane() {
         m_twinScanner.Cancel();
     }
     if (last.IsImport()) {
-        StartImport(last.root);  // an imported tree is read again
+        StartImport(last.ImportFiles());  // an imported tree is read again
     } else {
         StartFolderScan(last.root);
     }
@@ -304,9 +308,13 @@ void CMainFrame::OnAllocatedSize(bool checked) {
     RescanFolderPane();
 }
 
-void CMainFrame::StartImport(const std::string& file) {
+void CMainFrame::StartImport(const std::vector<std::string>& files) {
     ForgetTwinFolders();  // the import fills the twin list too
-    m_folderView->StartScan(FolderScanRequest(ScanRequest::Source::ImportFile, file));
+    ScanRequest request = FolderScanRequest(ScanRequest::Source::ImportFile, files.front());
+    if (files.size() > 1) {
+        request.importSet = files;
+    }
+    m_folderView->StartScan(request);
     RefreshCommands();
     RefreshSummary();
 }
@@ -446,6 +454,11 @@ void CMainFrame::RefreshCommands() {
     const std::string root = m_folderScanner.Tree().GetRootPath();
     m_actExportScan->setEnabled(!root.empty() && !m_folderScanner.IsScanRunning() &&
                                 ::access(root.c_str(), R_OK | X_OK) == 0);
+    // Imported trees compare too: no disk is needed.
+    m_actCompare->setEnabled(!root.empty() && !m_folderScanner.IsScanRunning() &&
+                             !m_earlierReading);
+    m_actEndCompare->setEnabled(m_folderView->IsComparing());
+    m_actOrderByChange->setEnabled(m_folderView->IsComparing() && !m_folderScanner.IsScanRunning());
     const QString title =
         dirmass ? QStringLiteral("Dirmass - ") + FileNameText(m_folderScanner.GetScanPath())
                 : QStringLiteral("Dupmatch - ") + FileNameText(m_twinScanner.ScanRoot());

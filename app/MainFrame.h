@@ -16,12 +16,15 @@
 
 #include <QMainWindow>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "duplicates/TwinScanner.h"
 #include "foldersize/FolderScanner.h"
+#include "history/FolderComparison.h"
 
 class QAction;
 class QActionGroup;
@@ -133,6 +136,20 @@ class CMainFrame : public QMainWindow {
     QAction* ExitAction() const { return m_actExit; }
     TwinCommands* Twins() const { return m_twinCommands; }
     QAction* ExportScanAction() const { return m_actExportScan; }
+    QAction* CompareAction() const { return m_actCompare; }
+    QAction* EndCompareAction() const { return m_actEndCompare; }
+    QAction* OrderByChangeAction() const { return m_actOrderByChange; }
+
+    // --- The comparison with an earlier scan (MainFrameCompare.cpp) ---------
+    // File > "Compare with Earlier Scan...": the dialog of the shown folder's
+    // kept scans and any export file, then CompareWith the one chosen.
+    void OnCompare();
+    // Reads `file` on a thread of its own and, when the tree shown is still
+    // the one it was compared with, shows the comparison in the folder pane
+    // and the treemap; a file that cannot be read is said in a message.
+    void CompareWith(const std::string& file);
+    // True while an earlier scan is being read (tests wait for it).
+    bool IsReadingEarlierScan() const { return m_earlierReading; }
 
   protected:
     // No menu of bars to hide: hiding the tool bar would take the path box
@@ -154,9 +171,10 @@ class CMainFrame : public QMainWindow {
     // The folder pane's scan of `path` (with the twin list, when TwinMode
     // is off).
     void StartFolderScan(const std::string& path);
-    // Shows the tree of an export file in the Dirmass pane, read on the
-    // pane's worker as a scan is.
-    void StartImport(const std::string& file);
+    // Shows the tree of an export file (several: each a tree of its own
+    // under one root) in the Dirmass pane, read on the pane's worker as a
+    // scan is.
+    void StartImport(const std::vector<std::string>& files);
     // A folder chosen in the picker is scanned at once, replacing a running scan.
     void OnFolderBrowsed(bool chosen);
     // Places the shown pane, the path box and the Scan button.
@@ -175,6 +193,15 @@ class CMainFrame : public QMainWindow {
     // The scan the folder pane shows, with what the settings say now (a
     // combined scan when TwinMode is off).
     ScanRequest FolderScanRequest(ScanRequest::Source source, const std::string& root) const;
+    void CreateCompareActions();
+    // The read of CompareWith has ended (the interface thread).
+    void ShowEarlierScan(std::shared_ptr<const FolderComparison> comparison, NodeHandle root,
+                         const std::string& file, const std::string& error);
+    // The treemap's colours, the order check and the status tool tip follow
+    // the folder pane's comparison.
+    void FollowComparison();
+    // Every finished scan of a folder is kept; a failure is said once.
+    void KeepScans();
 
     std::unique_ptr<UserMessageBox> m_messageBox;
     // The engines; declared so that the folder scanner, which feeds the twin
@@ -222,9 +249,19 @@ class CMainFrame : public QMainWindow {
     std::vector<TwinFolderSet> m_markedTwinFolders;  // the search the marks came from
     TwinCommands* m_twinCommands = nullptr;          // Verify Contents, Select Copies
 
+    QAction* m_actCompare = nullptr;        // File > Compare with Earlier Scan...
+    QAction* m_actEndCompare = nullptr;     // File > End Comparison
+    QAction* m_actOrderByChange = nullptr;  // View > Order by Change
+
     // What the status bar shows now: the mode and the pane's status serial.
     int m_nShownMode = -1;
     uint64_t m_nShownSerial = 0;
+
+    // The read of an earlier scan; last, so that it ends before anything it
+    // reads (the folder tree) goes.
+    bool m_earlierReading = false;
+    std::atomic<bool> m_stopEarlierRead{false};
+    std::jthread m_earlierReader;
 };
 
 }  // namespace quarn

@@ -101,12 +101,16 @@ void CMainFrame::CreateMenus() {
     file->addAction(m_actScan);
     file->addAction(m_actExportScan);
     file->addSeparator();
+    file->addAction(m_actCompare);
+    file->addAction(m_actEndCompare);
+    file->addSeparator();
     file->addAction(m_actExit);
     QMenu* view = menuBar()->addMenu(tr("&View"));
     view->addAction(m_actLargestFiles);
     view->addAction(m_actFileTypes);
     view->addSeparator();
     view->addAction(m_actTreemap);
+    view->addAction(m_actOrderByChange);
     QMenu* tools = menuBar()->addMenu(tr("&Tools"));
     tools->addAction(m_actDirmass);
     tools->addAction(m_actDupmatch);

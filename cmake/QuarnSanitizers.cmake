@@ -30,6 +30,7 @@ endif()
 # which the ThreadSanitizer run selects.
 set(QUARN_CONCURRENCY_TESTS
     platform_tests settings_tests foldersize_tests duplicates_tests filter_tests cli_tests
+    history_tests app_ui_compare_window_test
     foldersize_ui_folder_tree_model_test foldersize_ui_folder_tree_view_test
     foldersize_ui_treemap_renderer_test
     duplicates_ui_MimeIconProvider_test duplicates_ui_TwinListModel_test

@@ -261,4 +261,9 @@ void FolderTree::SortChildrenByText(uint32_t parent, uint32_t limit) {
     SortLeading(parent, limit, false, [this](uint32_t a, uint32_t b) { return TextBefore(a, b); });
 }
 
+void FolderTree::SortChildrenByKey(uint32_t parent, uint32_t limit,
+                                   const std::function<int64_t(uint32_t index)>& key) {
+    SortLeading(parent, limit, true, [&](uint32_t a, uint32_t b) { return key(a) > key(b); });
+}
+
 }  // namespace quarn

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -103,6 +104,10 @@ class FolderTree {
     // there. By text: unsigned byte order.
     void SortChildrenByPercent(uint32_t parent, uint32_t limit, bool keepFilesItemLast);
     void SortChildrenByText(uint32_t parent, uint32_t limit);
+    // By `key` of each child's index, larger first; ties keep their order;
+    // a files item at the end stays there.
+    void SortChildrenByKey(uint32_t parent, uint32_t limit,
+                           const std::function<int64_t(uint32_t index)>& key);
 
   private:
     enum Flag : uint8_t {

@@ -373,7 +373,7 @@ int FolderTreeStore::ComparePercent(int first, int second) {
     return 0;
 }
 
-bool FolderTreeStore::RequestSort(Found parent, bool byText, bool keepFilesItemLast) {
+bool FolderTreeStore::RequestSort(Found parent, bool byText, bool keepFilesItemLast, bool byKey) {
     uint32_t count = m_tree->ChildCount(parent.index);
     if (keepFilesItemLast && count > 0 &&
         m_tree->IsFilesItem(m_tree->ChildAt(parent.index, count - 1))) {
@@ -384,6 +384,7 @@ bool FolderTreeStore::RequestSort(Found parent, bool byText, bool keepFilesItemL
     }
     TreeChange change{TreeChange::ChildrenReordered};
     change.byText = byText;
+    change.byKey = byKey;
     change.keepFilesItemLast = keepFilesItemLast;
     change.limit = m_tree->Size();
     change.parent = HandleOf(*m_tree, parent.index);
@@ -403,6 +404,16 @@ bool FolderTreeStore::SortChildrenByPercent(NodeHandle item) {
 bool FolderTreeStore::SortChildrenByPercentLocked(NodeHandle item, bool keepFilesItemLast) {
     Found found = LiveParent(item);
     return found && RequestSort(found, false, keepFilesItemLast);
+}
+
+void FolderTreeStore::SortChildrenByKeys(std::unordered_map<NodeHandle, int64_t> keys) {
+    std::lock_guard lock(m_mutex);
+    m_orderKeys = std::move(keys);
+    for (const auto& entry : m_orderKeys) {
+        if (Found found = LiveParent(entry.first)) {
+            RequestSort(found, false, false, true);
+        }
+    }
 }
 
 bool FolderTreeStore::SortTopLevel(bool byPercent) {
@@ -488,7 +499,12 @@ void FolderTreeStore::ApplyChangeLocked(const TreeChange& change) {
     switch (change.kind) {
         case TreeChange::ChildrenReordered:
             if (Found parent = Shown(change.parent)) {
-                if (change.byText) {
+                if (change.byKey) {
+                    parent.tree->SortChildrenByKey(parent.index, change.limit, [&](uint32_t index) {
+                        const auto key = m_orderKeys.find(HandleOf(*parent.tree, index));
+                        return key == m_orderKeys.end() ? int64_t(0) : key->second;
+                    });
+                } else if (change.byText) {
                     parent.tree->SortChildrenByText(parent.index, change.limit);
                 } else {
                     parent.tree->SortChildrenByPercent(parent.index, change.limit,

@@ -36,6 +36,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -67,6 +68,8 @@ struct TreeChange {
     // ChildrenReordered: by percentage (keeping a files item at the end when
     // asked), or by name.
     bool byText = false;
+    // By the keys of SortChildrenByKeys instead.
+    bool byKey = false;
     bool keepFilesItemLast = false;
     // ChildrenReordered: the nodes made before the sort was asked for; only
     // those are sorted, later ones keep their places at the end.
@@ -142,6 +145,10 @@ class FolderTreeStore {
     // as above), or by their names in unsigned byte order. Deeper levels
     // keep their order.
     bool SortTopLevel(bool byPercent);
+    // Orders the children of every node in `keys` by their keys, larger
+    // first (a child without one counts as 0, ties keep their order, a files
+    // item last stays last): a comparison's order by change.
+    void SortChildrenByKeys(std::unordered_map<NodeHandle, int64_t> keys);
 
     // Asks the view to expand the node. Announced once per batch the
     // listener takes; the expand state itself is the view's.
@@ -263,7 +270,7 @@ class FolderTreeStore {
     // it could not be added.
     NodeHandle AnnounceInserted(uint32_t parentIndex, uint32_t index);
     void AnnounceData(NodeHandle item);
-    bool RequestSort(Found parent, bool byText, bool keepFilesItemLast);
+    bool RequestSort(Found parent, bool byText, bool keepFilesItemLast, bool byKey = false);
     // Carries out a sort, delete or clear, with the lock held.
     void ApplyChangeLocked(const TreeChange& change);
     uint32_t NextGeneration();
@@ -276,7 +283,8 @@ class FolderTreeStore {
     uint32_t m_shownGeneration = 0;  // the generation the listener shows
     uint32_t m_lastGeneration = 0;
 
-    bool m_topLevelByName = false;  // of the current tree
+    bool m_topLevelByName = false;                        // of the current tree
+    std::unordered_map<NodeHandle, int64_t> m_orderKeys;  // of SortChildrenByKeys
 
     bool m_listening = false;
     std::vector<TreeChange> m_journal;

@@ -27,9 +27,10 @@ CFolderSizeView::CFolderSizeView(FolderScanner& scanner, EngineSignals& scanEven
       m_diskChanges(diskChanges),
       m_presenter(std::move(presenter)) {
     SetPercentColumn(FolderTreeModel::kPercentColumn);
-    SetColumnWidths({260, 100, 100, 100});
+    SetColumnWidths({260, 100, 100, 100, 130});
     Model().SetTwinMarks(&m_twinMarks);
     setColumnHidden(FolderTreeModel::kCopiesColumn, true);
+    setColumnHidden(FolderTreeModel::kChangeColumn, true);
 
     // Del and F5 act on the current item while the tree has the focus.
     auto* remove = new QAction(tr("Delete"), this);
@@ -57,6 +58,7 @@ void CFolderSizeView::StartScan(const ScanRequest& request) {
     // and no mark of an earlier search holds.
     m_pendingRefresh.clear();
     SetTwinMarks({});
+    EndComparison();
     m_scanner.StartScan(request);
 }
 
@@ -157,7 +159,7 @@ void CFolderSizeView::OnContextMenu(const QPoint& pos) {
     const FolderSizeTree& tree = m_scanner.Tree();
     // Items of a scan carry their folder; anything else gets no menu.
     const std::optional<std::string> path = item == kNoNode ? std::nullopt : tree.GetItemPath(item);
-    if (!path) {
+    if (!path || m_comparison.RemovedAt(item) != nullptr) {
         return;
     }
     // An imported tree names folders of the machine it was made on.
@@ -226,7 +228,8 @@ std::optional<LooseFiles> CFolderSizeView::LooseFilesOf(NodeHandle filesItem,
 void CFolderSizeView::DeleteItem(NodeHandle item) {
     const FolderSizeTree& tree = m_scanner.Tree();
     const std::optional<std::string> path = item == kNoNode ? std::nullopt : tree.GetItemPath(item);
-    if (!path || RefuseWhileBusy()) {
+    // A removed folder's node stands for nothing on the disk.
+    if (!path || m_comparison.RemovedAt(item) != nullptr || RefuseWhileBusy()) {
         return;
     }
     if (!tree.IsFilesItem(item)) {
@@ -303,7 +306,7 @@ void CFolderSizeView::CopyOrMove(NodeHandle item, const std::string& path, bool 
 
 void CFolderSizeView::RefreshItem(NodeHandle item) {
     const FolderSizeTree& tree = m_scanner.Tree();
-    if (item == kNoNode || !tree.GetItemPath(item)) {
+    if (item == kNoNode || !tree.GetItemPath(item) || m_comparison.RemovedAt(item) != nullptr) {
         return;
     }
     const NodeHandle folder = tree.IsFilesItem(item) ? tree.GetParentItem(item) : item;

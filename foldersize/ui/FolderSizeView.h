@@ -23,11 +23,18 @@
 // drops the marks, and so does an announcement that may make a folder no
 // copy.
 //
+// A comparison (ShowComparison): the column "Change" shows, each removed
+// folder gets a node under its parent (size 0, struck through, no actions),
+// and the treemap may colour by growth (GrowthTileColour). A new scan ends
+// it; changes after it (a deletion, a refresh) are not followed: compare
+// again.
+//
 // UI thread only. The scanner and the announcements must outlive the pane.
 
 #include <QStringList>
 
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +44,8 @@
 #include "foldersize/LooseFiles.h"
 #include "foldersize/TwinFolderMarks.h"
 #include "foldersize/ui/TreeListCtrl.h"
+#include "foldersize/ui/TreemapPainter.h"
+#include "history/ShownComparison.h"
 
 namespace quarn {
 
@@ -83,6 +92,19 @@ class CFolderSizeView : public CTreeListCtrl {
     // scrolls to it; one the tree does not show goes to twinOutsideTree.
     void ShowTwin(NodeHandle item);
 
+    // Shows `comparison` of the shown tree with the export `earlierFile`, in
+    // place of any before.
+    void ShowComparison(std::shared_ptr<const FolderComparison> comparison,
+                        std::string earlierFile);
+    void EndComparison();
+    bool IsComparing() const { return m_comparison.comparison != nullptr; }
+    const ShownComparison& Comparison() const { return m_comparison; }
+    // Each folder's items by change, grown most first, or by size again.
+    void SetOrderByChange(bool byChange);
+    bool IsOrderedByChange() const { return m_orderByChange; }
+    // The treemap's tile colours of the comparison; empty without one.
+    TreemapPainter::TileColour GrowthTileColour() const;
+
   Q_SIGNALS:
     // A short text for the status bar ("aborted" after a failed operation).
     void statusMessage(const QString& text);
@@ -91,6 +113,8 @@ class CFolderSizeView : public CTreeListCtrl {
     void rescanRequested();
     // The marks changed (the treemap outlines the marked folders).
     void twinMarksChanged();
+    // A comparison began or ended.
+    void comparisonChanged();
     // Show Twin's copy lies outside the shown tree.
     void twinOutsideTree(const std::string& path);
 
@@ -132,6 +156,8 @@ class CFolderSizeView : public CTreeListCtrl {
     UserMessagePresenter m_presenter;
     std::deque<std::string> m_pendingRefresh;  // folder paths
     TwinFolderMarks m_twinMarks;               // the model reads them
+    ShownComparison m_comparison;              // the model reads it
+    bool m_orderByChange = false;
 };
 
 }  // namespace quarn

@@ -403,6 +403,11 @@ QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
     }
     const NodeHandle item = HandleOf(index);
     const int column = index.column();
+    if (m_comparison != nullptr) {
+        if (QVariant shown = ComparisonData(item, column, role); shown.isValid()) {
+            return shown;
+        }
+    }
     switch (role) {
         case Qt::DisplayRole:
             return DisplayText(item, column);
@@ -475,7 +480,7 @@ QVariant FolderTreeModel::headerData(int section, Qt::Orientation orientation, i
         return {};
     }
     if (role == Qt::DisplayRole) {
-        static const char* const titles[kColumnCount] = {"Name", "Size", "%", "Copies"};
+        static const char* const titles[kColumnCount] = {"Name", "Size", "%", "Copies", "Change"};
         return QString::fromLatin1(titles[section]);
     }
     if (role == Qt::TextAlignmentRole) {

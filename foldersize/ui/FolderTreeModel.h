@@ -18,6 +18,10 @@
 // tool tip "copy of PATH" and, in the Copies column, what removing its other
 // copies would free; marks are matched by the item's path.
 //
+// A comparison (SetComparison) fills the column "Change" (+/- the size and
+// its share of the earlier size, "new") and strikes through the nodes that
+// stand for removed folders.
+//
 // UI thread only, apart from the poster, which any thread may call. The
 // store must outlive the model; the model detaches itself when destroyed.
 
@@ -31,6 +35,7 @@
 
 #include "foldersize/FolderTreeStore.h"
 #include "foldersize/TwinFolderMarks.h"
+#include "history/ShownComparison.h"
 
 namespace quarn {
 
@@ -46,7 +51,8 @@ class FolderTreeModel : public QAbstractItemModel {
     static constexpr int kSizeColumn = 1;
     static constexpr int kPercentColumn = 2;
     static constexpr int kCopiesColumn = 3;
-    static constexpr int kColumnCount = 4;
+    static constexpr int kChangeColumn = 4;
+    static constexpr int kColumnCount = 5;
 
     static constexpr int kRefreshIntervalMs = 33;
     // A refresh applies the journal in slices of this many changes until
@@ -66,6 +72,11 @@ class FolderTreeModel : public QAbstractItemModel {
     void SetTwinMarks(const TwinFolderMarks* marks) { m_twinMarks = marks; }
     // The mark of a folder item; nothing for any other item.
     std::optional<TwinFolderMarks::Mark> TwinMarkOf(NodeHandle item) const;
+
+    // The comparison whose changes the Change column shows and whose removed
+    // folders are struck through (null: none); valid until replaced.
+    void SetComparison(const ShownComparison* comparison);
+    const ShownComparison* Comparison() const { return m_comparison; }
 
     // The store handle of an index; kNoNode for the invalid index.
     NodeHandle HandleOf(const QModelIndex& index) const;
@@ -126,6 +137,9 @@ class FolderTreeModel : public QAbstractItemModel {
     QIcon KindIcon(NodeHandle item) const;
     // The twin folder's image, made once.
     QIcon TwinIcon() const;
+    // The comparison's part of data(): the Change column's text, a removed
+    // folder's font and tool tip, a change's colour; nothing elsewhere.
+    QVariant ComparisonData(NodeHandle item, int column, int role) const;
 
     FolderTreeStore& m_store;
     // The parent of the top-level items of the tree the model shows.
@@ -142,6 +156,7 @@ class FolderTreeModel : public QAbstractItemModel {
     QTimer m_refreshTimer;
     mutable QHash<int, QIcon> m_icons;
     const TwinFolderMarks* m_twinMarks = nullptr;
+    const ShownComparison* m_comparison = nullptr;
 };
 
 }  // namespace quarn

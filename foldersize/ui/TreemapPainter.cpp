@@ -86,7 +86,8 @@ QColor TreemapPainter::TypeColour(int colour) {
 }
 
 QImage TreemapPainter::Render(const TreemapTree& tree, uint32_t root, QSize size,
-                              TreemapLayout& layout, const std::atomic<bool>* cancel) {
+                              TreemapLayout& layout, const std::atomic<bool>* cancel,
+                              const TileColour& tileColour) {
     if (size.isEmpty()) {
         layout = TreemapLayout();
         return QImage();
@@ -96,14 +97,14 @@ QImage TreemapPainter::Render(const TreemapTree& tree, uint32_t root, QSize size
         return QImage();
     }
     QImage image(size, QImage::Format_RGB32);
-    if (!Paint(tree, layout, image, cancel)) {
+    if (!Paint(tree, layout, image, cancel, tileColour)) {
         return QImage();
     }
     return image;
 }
 
 bool TreemapPainter::Paint(const TreemapTree& tree, const TreemapLayout& layout, QImage& image,
-                           const std::atomic<bool>* cancel) {
+                           const std::atomic<bool>* cancel, const TileColour& tileColour) {
     image.fill(kGridColour);
     const auto& tiles = layout.Tiles();
     for (size_t t = 0; t < tiles.size(); ++t) {
@@ -126,7 +127,10 @@ bool TreemapPainter::Paint(const TreemapTree& tree, const TreemapLayout& layout,
             continue;
         }
         const TreemapTree::Node& node = tree.At(tile.node);
-        const QRgb colour = node.kind == Kind::File ? TypeColour(node.colour).rgb() : kGreyColour;
+        QRgb colour = node.kind == Kind::File ? TypeColour(node.colour).rgb() : kGreyColour;
+        if (tileColour) {
+            colour = tileColour(node.item).value_or(colour);
+        }
         FillRect(image, r.Left(), r.Top(), r.Right(), r.Bottom(), kGridColour);
         PaintCushion(image, r.Left(), r.Top(), right, bottom, colour);
     }

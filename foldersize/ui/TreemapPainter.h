@@ -14,6 +14,8 @@
 #include <QSize>
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <optional>
 
 #include "foldersize/TreemapLayout.h"
 #include "foldersize/TreemapTree.h"
@@ -22,6 +24,11 @@ namespace quarn {
 
 class TreemapPainter {
   public:
+    // A leaf's colour by the tree item that holds it, in place of its type's
+    // (a comparison colours by growth); nothing keeps the type's. Called on
+    // the painting thread: it must read only data that stays put.
+    using TileColour = std::function<std::optional<QRgb>(uint64_t item)>;
+
     // The colour of palette entry `colour` (TreemapTree::kGrey: grey).
     static QColor TypeColour(int colour);
 
@@ -29,11 +36,12 @@ class TreemapPainter {
     // `layout` keeps the tiles for hit tests. A null image when `cancel`
     // turned true on the way or the size is empty.
     static QImage Render(const TreemapTree& tree, uint32_t root, QSize size, TreemapLayout& layout,
-                         const std::atomic<bool>* cancel = nullptr);
+                         const std::atomic<bool>* cancel = nullptr,
+                         const TileColour& tileColour = {});
 
     // Paints tiles already laid out; false when cancelled.
     static bool Paint(const TreemapTree& tree, const TreemapLayout& layout, QImage& image,
-                      const std::atomic<bool>* cancel = nullptr);
+                      const std::atomic<bool>* cancel = nullptr, const TileColour& tileColour = {});
 };
 
 }  // namespace quarn

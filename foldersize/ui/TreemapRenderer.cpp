@@ -58,8 +58,9 @@ void TreemapRenderer::Work(std::stop_token stop) {
             picture.job.makeTree = nullptr;
         }
         if (picture.job.tree != nullptr) {
-            picture.image = TreemapPainter::Render(*picture.job.tree, picture.job.root,
-                                                   picture.job.size, *layout, &m_cancel);
+            picture.image =
+                TreemapPainter::Render(*picture.job.tree, picture.job.root, picture.job.size,
+                                       *layout, &m_cancel, picture.job.tileColour);
         }
         picture.layout = std::move(layout);
         // A job cancelled on the way is stale: a newer one is waiting, or

@@ -26,6 +26,7 @@
 
 #include "foldersize/TreemapLayout.h"
 #include "foldersize/TreemapTree.h"
+#include "foldersize/ui/TreemapPainter.h"
 
 namespace quarn {
 
@@ -40,6 +41,8 @@ class TreemapRenderer {
         // the root when it has none).
         std::function<TreemapTree()> makeTree;
         uint64_t rootItem = 0;
+        // The leaves' colours in place of their types' (TreemapPainter).
+        TreemapPainter::TileColour tileColour;
     };
     struct Picture {
         uint64_t serial = 0;  // the serial Request() returned

@@ -85,7 +85,13 @@ void TreemapView::Rebuild() {
     job.makeTree = [tree] { return tree->TreemapSnapshot(); };
     job.rootItem = ZoomedItem();
     job.size = MapSize();
+    job.tileColour = m_tileColour;
     m_wantedSerial = m_renderer->Request(std::move(job));
+}
+
+void TreemapView::SetTileColour(TreemapPainter::TileColour colour) {
+    m_tileColour = std::move(colour);
+    Rebuild();
 }
 
 void TreemapView::Redraw(uint32_t root) {
@@ -96,7 +102,7 @@ void TreemapView::Redraw(uint32_t root) {
     if (!isVisible()) {
         return;
     }
-    m_wantedSerial = m_renderer->Request({m_tree, root, MapSize(), {}, 0});
+    m_wantedSerial = m_renderer->Request({m_tree, root, MapSize(), {}, 0, m_tileColour});
 }
 
 void TreemapView::FollowTree() {

@@ -49,6 +49,9 @@ class TreemapView : public QWidget {
     void SetSelectedItem(NodeHandle item);
     // Outlines the tiles of these folders (paths), in place of any before.
     void SetTwinFolders(std::vector<std::string> folders);
+    // The leaves' colours in place of their file types' (growth while
+    // comparing), or back to the types' with an empty one; redraws.
+    void SetTileColour(TreemapPainter::TileColour colour);
     // The colour of those outlines.
     static QColor TwinOutlineColour();
     // Zooms out one level; false at the top.
@@ -115,6 +118,7 @@ class TreemapView : public QWidget {
     std::vector<std::string> m_twinFolders;
     std::vector<QRect> m_twinOutlines;
     bool m_stale = false;  // the tree changed while the map was hidden
+    TreemapPainter::TileColour m_tileColour;
     QTimer m_resizeTimer;
     std::mutex m_arrivedMutex;  // guards the picture below
     std::optional<TreemapRenderer::Picture> m_arrived;
