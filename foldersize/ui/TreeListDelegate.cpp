@@ -1,6 +1,7 @@
 #include "foldersize/ui/TreeListDelegate.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QIcon>
 #include <QPainter>
 
@@ -16,6 +17,19 @@ namespace {
 constexpr int kImageSize = 16;
 constexpr int kImageGap = 3;      // between the image and the label
 constexpr int kLabelPadding = 2;  // inside the label, left and right of the text
+
+// The view's font with what the item asks for on top (a removed folder's
+// strike-out).
+QFont ItemFont(const QStyleOptionViewItem& option, const QModelIndex& index) {
+    const QVariant asked = index.data(Qt::FontRole);
+    return asked.isValid() ? asked.value<QFont>().resolve(option.font) : option.font;
+}
+
+// The item's own text colour (a change's), black without one.
+QColor ItemColour(const QModelIndex& index) {
+    const QVariant asked = index.data(Qt::ForegroundRole);
+    return asked.isValid() ? asked.value<QColor>() : QColor(Qt::black);
+}
 
 }  // namespace
 
@@ -67,7 +81,8 @@ void TreeListDelegate::PaintName(QPainter* painter, const QStyleOptionViewItem& 
         icon.paint(painter, imageRect);
     }
 
-    const QFontMetrics metrics(option.font);
+    const QFont font = ItemFont(option, index);
+    const QFontMetrics metrics(font);
     const QString text = index.data(Qt::DisplayRole).toString();
     const int labelLeft = imageRect.x() + kImageSize + kImageGap;
     const int labelRight = labelLeft + metrics.horizontalAdvance(text) + 2 * kLabelPadding;
@@ -90,8 +105,8 @@ void TreeListDelegate::PaintName(QPainter* painter, const QStyleOptionViewItem& 
     if (textRect.width() <= 0) {
         return;
     }
-    painter->setFont(option.font);
-    painter->setPen(selected ? Qt::white : Qt::black);
+    painter->setFont(font);
+    painter->setPen(selected ? QColor(Qt::white) : ItemColour(index));
     painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                       metrics.elidedText(text, Qt::ElideRight, textRect.width()));
 }
@@ -102,14 +117,15 @@ void TreeListDelegate::PaintText(QPainter* painter, const QStyleOptionViewItem& 
     if (text.isEmpty()) {
         return;
     }
-    const QFontMetrics metrics(option.font);
+    const QFont font = ItemFont(option, index);
+    const QFontMetrics metrics(font);
     QRect box = option.rect;
     // The last column meets the view's frame: its text keeps off it.
     if (index.column() == index.model()->columnCount() - 1) {
         box.adjust(0, 0, -2 * kLabelPadding, 0);
     }
-    painter->setFont(option.font);
-    painter->setPen(Qt::black);
+    painter->setFont(font);
+    painter->setPen(ItemColour(index));
     painter->drawText(box, Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine,
                       metrics.elidedText(text, Qt::ElideRight, box.width()));
 }
