@@ -16,10 +16,11 @@ namespace {
 
 const char* const kUsageLines[] = {
     "quarn [/Dirmass | /dupmatch] [FOLDER]",
-    "quarn [/Dirmass | /dupmatch] --import FILE",
+    "quarn [/Dirmass | /dupmatch] --import FILE [--import FILE]...",
     "quarn --report [--json] [--allocated] [--threads N] [--largest N]\n"
-    "               [--exclude PATTERN]... [-x] FOLDER",
-    "quarn --report [--dupmatch] [--json] --import FILE",
+    "               [--exclude PATTERN]... [-x] [--save] FOLDER",
+    "quarn --report [--json] --since FILE [--sort change] FOLDER",
+    "quarn --report [--dupmatch] [--json] --import FILE [--import FILE]...",
     "quarn --export FILE [--threads N] [--exclude PATTERN]... [-x] FOLDER",
     "quarn --report --dupmatch [--json] [--threads N] [--exclude PATTERN]... [-x]\n"
     "                          [--verify] [--filter TEXT] [--min-kb N] [--max-kb N]\n"

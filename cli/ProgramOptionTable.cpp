@@ -52,7 +52,7 @@ constexpr ProgramOption kOptions[] = {
      "alone); deeper ones count in their parents' sizes only"},
     {Since, "--since", nullptr, "FILE", kReportMode, 0, kReportSection,
      "folder sizes: add each folder's change since the earlier scan or export\n"
-     "FILE, the new folders and the removed ones"},
+     "FILE, the new folders and the removed ones (FOLDER or --import FILE)"},
     {SortBy, "--sort", nullptr, "change", kReportMode, 0, kReportSection,
      "folder sizes with --since: order each folder's items by change"},
     {Save, "--save", nullptr, nullptr, kReportMode, 0, kReportSection,
