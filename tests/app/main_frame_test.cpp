@@ -843,9 +843,10 @@ class MainFrameTest : public QObject {
         };
         const QList<QAction*> menus = frame->menuBar()->actions();
         QCOMPARE(entries(menus[0]->menu()),
-                 QStringList({"&Scan Folder", "Export Scan...", "-", "&Exit"}));
-        QCOMPARE(entries(menus[1]->menu()),
-                 QStringList({"&Largest Files", "File &Types", "-", "T&reemap"}));
+                 QStringList({"&Scan Folder", "Export Scan...", "-", "Compare with Earlier Scan...",
+                              "End Comparison", "-", "&Exit"}));
+        QCOMPARE(entries(menus[1]->menu()), QStringList({"&Largest Files", "File &Types", "-",
+                                                         "T&reemap", "Order by Change"}));
         QCOMPARE(
             entries(menus[2]->menu()),
             QStringList({"&Dirmass", "&Dupmatch", "-", "Twins by Name", "Twins by Content", "-",

@@ -108,7 +108,9 @@ class FolderTreeModelTest : public QObject {
         FolderTreeModel model(store);
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QCOMPARE(model.columnCount(), 4);
+        QCOMPARE(model.columnCount(), 5);
+        QCOMPARE(model.headerData(FolderTreeModel::kChangeColumn, Qt::Horizontal).toString(),
+                 QStringLiteral("Change"));
         QCOMPARE(model.headerData(2, Qt::Horizontal).toString(), QStringLiteral("%"));
         QCOMPARE(model.headerData(2, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
                  int(Qt::AlignCenter));
