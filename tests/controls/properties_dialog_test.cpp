@@ -114,7 +114,11 @@ class PropertiesDialogTest : public QObject {
             if (round % 2 == 0) {
                 dialog->close();
                 PropertiesDialog::Figures stopped = dialog->CurrentFigures();
-                QTest::qWait(20);
+                // Closed means the count has ended, not only been asked to.
+                QVERIFY(stopped.finished ||
+                        dialog->FieldText(QStringLiteral("contains")).endsWith(" (stopped)"));
+                QCoreApplication::sendPostedEvents();
+                QCoreApplication::processEvents();
                 PropertiesDialog::Figures later = dialog->CurrentFigures();
                 QCOMPARE(later.files, stopped.files);  // nothing counts after closing
                 QCOMPARE(later.folders, stopped.folders);
