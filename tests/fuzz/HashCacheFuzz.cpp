@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -131,6 +132,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
                           "/quarn-hash-cache-fuzz.XXXXXX";
     FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr);
     g_folder = pattern;
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(g_folder, ignored);
+    });
     return 0;
 }
 
