@@ -49,7 +49,7 @@ FileTypesDialog::FileTypesDialog(DiskChanges& diskChanges, QWidget* parent)
 void FileTypesDialog::Show(const KeptFileStats& stats) {
     m_stats = &stats;
     m_model->SetTypes(stats.Types());
-    if (stats.Stats() == nullptr) {
+    if (stats.Shown() == nullptr) {
         m_typeChosen = false;
         m_files->SetFiles({});
         m_filesTitle->setText(tr("Scan a folder in Dirmass to count its file types."));
@@ -69,7 +69,7 @@ void FileTypesDialog::Show(const KeptFileStats& stats) {
 }
 
 void FileTypesDialog::ChooseType(int viewRow) {
-    if (m_stats == nullptr || m_stats->Stats() == nullptr || viewRow < 0) {
+    if (m_stats == nullptr || m_stats->Shown() == nullptr || viewRow < 0) {
         return;
     }
     m_chosenType = m_model->ExtensionAt(m_proxy->mapToSource(m_proxy->index(viewRow, 0)).row());
@@ -77,7 +77,7 @@ void FileTypesDialog::ChooseType(int viewRow) {
     m_files->SetFiles(m_stats->Largest(), m_chosenType);
     m_filesTitle->setText(tr("Largest files of type %1 (among the %2 largest of the scan)")
                               .arg(FileTypesModel::TypeText(m_chosenType))
-                              .arg(m_stats->Stats()->Largest().Size()));
+                              .arg(m_stats->Shown()->Largest().Size()));
 }
 
 }  // namespace quarn

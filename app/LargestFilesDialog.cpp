@@ -18,7 +18,7 @@ LargestFilesDialog::LargestFilesDialog(DiskChanges& diskChanges, QWidget* parent
 }
 
 void LargestFilesDialog::Show(const KeptFileStats& stats) {
-    const std::shared_ptr<const ScanFileStats> scan = stats.Stats();
+    const std::shared_ptr<const ScanFileStats> scan = stats.Shown();
     if (scan == nullptr) {
         m_list->SetFiles({});
         m_note->setText(tr("Scan a folder in Dirmass to list its largest files."));

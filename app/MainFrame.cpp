@@ -421,9 +421,9 @@ void CMainFrame::OnFileTypes() {
 
 void CMainFrame::RefreshFileStats() {
     const KeptFileStats& stats = m_folderScanner.Tree().FileStats();
-    // A scan that starts clears them: the windows keep the finished scan's
-    // lists until the new one has its own.
-    if (stats.Serial() == m_shownFileStatsSerial || stats.Stats() == nullptr) {
+    // While a scan runs the windows keep the finished scan's lists, less
+    // what leaves the disk meanwhile, until the new one has its own.
+    if (stats.Serial() == m_shownFileStatsSerial || stats.Shown() == nullptr) {
         return;
     }
     m_shownFileStatsSerial = stats.Serial();

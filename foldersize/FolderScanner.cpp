@@ -244,6 +244,7 @@ bool FolderScanner::ScanFolder(const ScanRequest& request, TwinFeed* twins,
         // Nothing of a damaged file is shown: a part of a tree would pass
         // for the whole.
         m_tree.Reset(m_tree.GetScope(), request.allocatedSizes);
+        m_tree.FileStats().Replace(nullptr);
         if (twins != nullptr) {
             twins->DiscardFeed(error);
         }

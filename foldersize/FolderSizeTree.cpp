@@ -134,7 +134,7 @@ std::unique_ptr<SubtreeScan> FolderSizeTree::NewSubtreeScan(
 // --- For the engine --------------------------------------------------------------
 
 void FolderSizeTree::Reset(const WalkOptions& scope, bool allocatedSizes) {
-    m_fileStats.Replace(nullptr);
+    m_fileStats.ScanStarted();
     std::lock_guard lock(StoreMutex());
     m_nRecords = 0;
     m_hScanRoot = kNoNode;

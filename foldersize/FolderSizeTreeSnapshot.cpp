@@ -15,9 +15,12 @@ TreemapTree FolderSizeTree::TreemapSnapshot() const {
     TreemapTree tree;
     // The largest files by the item of their folder, found before the lock
     // is taken (FindFolderItem takes it itself), once per folder.
-    const std::vector<LargestFiles::Entry> largest = m_fileStats.Largest();
+    // A running scan has none yet (the finished scan's belong to another tree).
+    const bool haveStats = m_fileStats.Stats() != nullptr;
+    const std::vector<LargestFiles::Entry> largest =
+        haveStats ? m_fileStats.Largest() : std::vector<LargestFiles::Entry>();
     std::unordered_map<NodeHandle, std::vector<size_t>> filesOfFolder;
-    if (m_fileStats.Stats() != nullptr) {
+    if (haveStats) {
         for (const FileTypeTally::Row& row : m_fileStats.Types()) {
             if (tree.paletteTypes.size() == TreemapTree::kPaletteSize) {
                 break;

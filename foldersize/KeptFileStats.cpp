@@ -10,13 +10,24 @@ namespace quarn {
 void KeptFileStats::Replace(std::shared_ptr<const ScanFileStats> stats) {
     std::lock_guard lock(m_mutex);
     m_stats = std::move(stats);
+    m_scanRunning = false;
     m_goneFiles.clear();
     m_goneByType.clear();
     m_goneFolders.clear();
     ++m_serial;
 }
 
+void KeptFileStats::ScanStarted() {
+    std::lock_guard lock(m_mutex);
+    m_scanRunning = true;
+}
+
 std::shared_ptr<const ScanFileStats> KeptFileStats::Stats() const {
+    std::lock_guard lock(m_mutex);
+    return m_scanRunning ? nullptr : m_stats;
+}
+
+std::shared_ptr<const ScanFileStats> KeptFileStats::Shown() const {
     std::lock_guard lock(m_mutex);
     return m_stats;
 }

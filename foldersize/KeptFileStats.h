@@ -3,7 +3,8 @@
 // window shows them: the statistics the scan made, less the files that left
 // the disk since (trashed, deleted or moved from any pane). One set of gone
 // files for every reader, cleared when a new scan brings statistics of its
-// own.
+// own. While a scan runs the windows go on showing the finished scan's
+// statistics, and what leaves the disk meanwhile still leaves them.
 //
 // Threads: any; one lock. The statistics themselves are immutable and shared.
 
@@ -22,11 +23,18 @@ namespace quarn {
 
 class KeptFileStats {
   public:
-    // A new scan's statistics (null: none kept, or a scan is running); the
-    // gone files are forgotten with the old ones.
+    // A new scan's statistics (null: none kept); the gone files are
+    // forgotten with the old ones.
     void Replace(std::shared_ptr<const ScanFileStats> stats);
-    // The statistics as the scan made them; null when there are none.
+    // A scan starts: Stats() is null until it replaces them, Shown() keeps
+    // the finished scan's.
+    void ScanStarted();
+    // The statistics as the scan made them; null when there are none or a
+    // scan is running.
     std::shared_ptr<const ScanFileStats> Stats() const;
+    // What the windows show: Stats(), or while a scan runs the finished
+    // scan's.
+    std::shared_ptr<const ScanFileStats> Shown() const;
 
     // A file of the scan left the disk; its type counts one file and
     // `bytes` less (the bytes the tree counted it with).
@@ -35,9 +43,10 @@ class KeptFileStats {
     void ForgetFolder(const std::string& folder);
     bool IsGone(std::string_view path) const;
 
-    // The largest files still there, largest first.
+    // The largest files of Shown() still there, largest first.
     std::vector<LargestFiles::Entry> Largest() const;
-    // The types with the files and bytes still there, most bytes first.
+    // The types of Shown() with the files and bytes still there, most bytes
+    // first.
     std::vector<FileTypeTally::Row> Types() const;
     // Grows with every change, so a reader can tell a new state from the last.
     uint64_t Serial() const;
@@ -47,6 +56,7 @@ class KeptFileStats {
 
     mutable std::mutex m_mutex;
     std::shared_ptr<const ScanFileStats> m_stats;
+    bool m_scanRunning = false;
     std::unordered_set<std::string> m_goneFiles;
     // What left of each type, by extension.
     std::unordered_map<std::string, FileTypeTally::Row> m_goneByType;

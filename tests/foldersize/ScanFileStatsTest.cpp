@@ -157,6 +157,45 @@ TEST(ScanFileStatsTest, AllocatedSizesAndHardLinksCountOnce) {
 // A generated tree scanned by the folder view: the kept files and the types
 // equal what a separate pass over every file finds, for one walk thread and
 // for several.
+// A file trashed while the next scan runs (the trash itself may start
+// it) leaves the lists the windows keep showing, and the new scan's lists
+// replace them whole.
+TEST(ScanFileStatsTest, WhatLeavesWhileAScanRunsLeavesTheShownLists) {
+    TempTree settings;
+    ScopedEnv ini("QUARN_INI", settings.Path("quarn.ini"));
+    TempTree tree;
+    tree.MakeFile("big.bin", 9000);
+    tree.MakeFile("sub/small.bin", 100);
+    tree.MakeFile("sub/notes.txt", 50);
+    FolderScanner view;
+    view.RunScan(test::FolderRequest(tree.Root()));
+    KeptFileStats& kept = view.Tree().FileStats();
+    const std::shared_ptr<const ScanFileStats> finished = kept.Stats();
+    ASSERT_NE(finished, nullptr);
+
+    kept.ScanStarted();
+    EXPECT_EQ(kept.Stats(), nullptr);
+    EXPECT_EQ(kept.Shown(), finished);
+    const uint64_t serial = kept.Serial();
+    kept.ForgetFile(tree.Path("big.bin"), 9000);
+    EXPECT_GT(kept.Serial(), serial);
+    ASSERT_EQ(kept.Largest().size(), 2u);
+    EXPECT_EQ(kept.Largest()[0].path, tree.Path("sub/small.bin"));
+    const std::vector<FileTypeTally::Row> types = kept.Types();
+    ASSERT_EQ(types.size(), 2u);
+    EXPECT_EQ(types[0].ext, "bin");
+    EXPECT_EQ(types[0].files, 1);
+    EXPECT_EQ(types[0].bytes, 100u);
+
+    fs::remove(tree.Path("big.bin"));
+    fs::remove(tree.Path("sub/notes.txt"));
+    view.RunScan(test::FolderRequest(tree.Root()));
+    ASSERT_NE(kept.Stats(), nullptr);
+    EXPECT_EQ(kept.Shown(), kept.Stats());
+    EXPECT_EQ(kept.Largest().size(), 1u);
+    EXPECT_EQ(kept.Types().size(), 1u);
+}
+
 TEST(ScanFileStatsTest, ScanOfAGeneratedTreeMatchesEveryFile) {
     TempTree settings;
     ScopedEnv ini("QUARN_INI", settings.Path("quarn.ini"));
