@@ -51,7 +51,7 @@ class PropertiesDialogTest : public QObject {
         ::chmod(tree.Path("root").c_str(), 0750);
 
         PropertiesDialog dialog(tree.Path("root"));
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.CurrentFigures().finished, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.CurrentFigures().finished, 30000);
         PropertiesDialog::Figures figures = dialog.CurrentFigures();
         QCOMPARE(figures.files, 5u);
         QCOMPARE(figures.folders, 3u);  // sub, sub/deep, empty
@@ -126,7 +126,7 @@ class PropertiesDialogTest : public QObject {
             dialog.reset();
         }
         PropertiesDialog whole(tree.Path("big"));
-        QTRY_VERIFY_WITH_TIMEOUT(whole.CurrentFigures().finished, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(whole.CurrentFigures().finished, 30000);
         QCOMPARE(whole.CurrentFigures().files, 300u);
         QCOMPARE(whole.CurrentFigures().folders, 600u);
     }
