@@ -38,6 +38,8 @@ bool ExportWriter::EnterFolder(const std::string& path, const FileEntry* entry) 
         struct ::stat status;
         if (::stat(path.c_str(), &status) == 0) {
             FillEntryStatus(status, rootEntry);
+        } else {
+            rootEntry.hasTime = false;
         }
         rootEntry.name = path;  // the root goes by its path
         entry = &rootEntry;
@@ -55,7 +57,7 @@ bool ExportWriter::EnterFolder(const std::string& path, const FileEntry* entry) 
     m_devices.push_back(device);
     // Only a folder that was opened has a time: one the walk could only list
     // (or an import that gave none) is written without, never as 1970.
-    if (entry->hasTime && entry->mtimeSeconds >= 0 && entry->inode != 0) {
+    if (entry->hasTime && entry->mtimeSeconds >= 0) {
         Number("mtime", uint64_t(entry->mtimeSeconds));
     }
     m_infoPending = true;

@@ -339,7 +339,8 @@ TEST_F(ExportImportTest, AFileWhoseModeSaysFolderIsStillAFileOfItsFolder) {
 }
 
 // An entry without a time (a folder the walk could only list, an import
-// that gave none) is written without one, not as a time in 1970.
+// that gave none) is written without one, not as a time in 1970; a folder
+// with a time keeps it, whether or not its inode is known.
 TEST_F(ExportImportTest, AnEntryWithoutATimeIsWrittenWithoutOne) {
     const std::string file = out.Path("timeless.json");
     {
@@ -347,7 +348,8 @@ TEST_F(ExportImportTest, AnEntryWithoutATimeIsWrittenWithoutOne) {
         ASSERT_NE(output, nullptr);
         ExportWriter writer(::fileno(output), "test");
         ASSERT_TRUE(ReadText(R"([1,2,{},[{"name":"/nowhere/r"},{"name":"f","asize":1},)"
-                             R"({"name":"t","asize":2,"mtime":5},[{"name":"d","ino":7}]]])",
+                             R"({"name":"t","asize":2,"mtime":5},[{"name":"d","ino":7}],)"
+                             R"([{"name":"e","mtime":6}]]])",
                              writer)
                         .Ok());
         ASSERT_TRUE(writer.Finish());
@@ -357,6 +359,8 @@ TEST_F(ExportImportTest, AnEntryWithoutATimeIsWrittenWithoutOne) {
     EXPECT_NE(text.find(R"({"name":"f","asize":1,"dsize":0})"), std::string::npos) << text;
     EXPECT_NE(text.find(R"({"name":"t","asize":2,"dsize":0,"mtime":5})"), std::string::npos);
     EXPECT_NE(text.find(R"([{"name":"d","asize":0,"dsize":0}])"), std::string::npos) << text;
+    EXPECT_NE(text.find(R"([{"name":"e","asize":0,"dsize":0,"mtime":6}])"), std::string::npos)
+        << text;
 }
 
 // The window's export runs on a thread of its own: whole, it puts the file
