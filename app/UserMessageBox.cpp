@@ -52,6 +52,11 @@ void UserMessageBox::ShowBox(QWidget* parent, const QString& text) {
     box.exec();
 }
 
+size_t UserMessageBox::WaitingWorkers() const {
+    std::lock_guard guard(m_state->lock);
+    return m_state->pending.size();
+}
+
 UserMessagePresenter UserMessageBox::Presenter() const {
     std::shared_ptr<State> state = m_state;
     return [state](const std::string& text) {

@@ -41,6 +41,9 @@ class UserMessageBox {
     // Shows `text` in a box with an OK button; interface thread.
     static void ShowBox(QWidget* parent, const QString& text);
 
+    // How many workers' messages wait for the interface thread; any thread.
+    size_t WaitingWorkers() const;
+
   private:
     // A worker's message waiting for the interface thread.
     struct Request {

@@ -67,3 +67,58 @@ measure() {  # command...
     rm -f "$log"
     echo "$best $bestcpu $peak"
 }
+
+median() {  # numbers...: their median ("nan" when any is not a number)
+    printf '%s\n' "$@" | sort -g | awk '
+        $1 !~ /^[0-9.]+$/ { bad = 1 } { a[NR] = $1 }
+        END { if (bad || NR == 0) print "nan"
+              else if (NR % 2) print a[(NR + 1) / 2]
+              else printf "%.3f\n", (a[NR / 2] + a[NR / 2 + 1]) / 2 }'
+}
+
+# Runs several commands in turn, round after round ($runs rounds, default 5),
+# so that a machine whose load changes weighs on every command alike, and
+# prints one line per command: "label median-wall median-cpu largest-peak-KB"
+# (nan for a command that failed or outlasted $MEASURE_TIMEOUT). Each command
+# is one shell command line. One warming round first, unless MEASURE_COLD=1,
+# which drops the page cache before every run instead (root only).
+#   usage: interleaved_medians LABEL COMMAND [LABEL COMMAND]...
+interleaved_medians() {
+    local -a labels=() commands=()
+    while [ $# -ge 2 ]; do
+        labels+=("$1")
+        commands+=("$2")
+        shift 2
+    done
+    local -A walls=() cpus=() peaks=()
+    local log i round limit=${MEASURE_TIMEOUT:-1800} kb
+    log=$(mktemp)
+    if [ "${MEASURE_COLD:-0}" != 1 ]; then
+        for i in "${!commands[@]}"; do
+            timeout "$limit" sh -c "${commands[$i]}" >/dev/null 2>&1 || true
+        done
+    fi
+    for round in $(seq "${runs:-5}"); do
+        for i in "${!commands[@]}"; do
+            if [ "${MEASURE_COLD:-0}" = 1 ]; then
+                sync
+                echo 3 >/proc/sys/vm/drop_caches
+            fi
+            if /usr/bin/time -v timeout "$limit" sh -c "${commands[$i]}" >/dev/null 2>"$log"; then
+                walls[$i]+="$(wall_seconds "$log") "
+                cpus[$i]+="$(cpu_seconds "$log") "
+                kb=$(peak_kb "$log")
+                [ "$kb" -gt "${peaks[$i]:-0}" ] && peaks[$i]=$kb
+            else
+                echo "failed or timed out (round $round): ${commands[$i]}" >&2
+                walls[$i]+="nan "
+                cpus[$i]+="nan "
+            fi
+        done
+    done
+    rm -f "$log"
+    for i in "${!commands[@]}"; do
+        # shellcheck disable=SC2086
+        echo "${labels[$i]} $(median ${walls[$i]}) $(median ${cpus[$i]}) ${peaks[$i]:-0}"
+    done
+}

@@ -21,21 +21,28 @@
 #                  sizes, times and paths, sorted: the least a twin search does)
 #   walk alone     quarn_walk_bench --threads 1, 2, 4, 8 (a sink that only
 #                  counts), so that the walk's own gain shows apart from the stores
-# Warm: one warming run, then RUNS runs (default 3), the best wall time
-# counts. Cold (root only): the page cache is dropped (3 to
-# /proc/sys/vm/drop_caches) before each of COLD_RUNS runs (default 1), the
-# best counts. Peak memory is the largest resident set that /usr/bin/time
-# reports; "net" less quarn's own on an empty folder. Ratios are quarn's time
-# over the peer's: below 1 quarn is faster.
+# The commands of one tree run in turn, round after round, so that a shared
+# machine's changing load weighs on all alike; medians count. Warm: one
+# warming round, then RUNS rounds (default 5). Cold (root only): the page
+# cache is dropped (3 to /proc/sys/vm/drop_caches) before every run, COLD_RUNS
+# rounds (default 3); not root: skipped, and said so. Peak memory is the
+# largest resident set that /usr/bin/time reports; "net" less quarn's own on
+# an empty folder. Ratios are quarn's time over the peer's: below 1 quarn is
+# faster. Also printed: the threads the default walk grew to, the twin
+# index's own bytes per file (QUARN_BENCH_INDEX_BYTES), and, when xvfb-run
+# is there and WINDOW=1, the window's scan against the headless report
+# (bench/ui_responsiveness.sh) on the first tree.
 # Targets on a 2-core machine: folder report at most 0.6x du -sb warm and
-# cold and faster than gdu; twin report at most 0.5x find | sort.
+# 0.4x cold and faster than gdu in both; twin report at most 0.4x find | sort
+# warm; at most 48 bytes per file in the twin index and 100 bytes per folder
+# in the tree; the window's scan at most 1.1x the report, no stall above 50 ms.
 set -euo pipefail
 
 quarn=$(realpath "${1:?usage: walk_bench.sh QUARN [WALK]}")
 walk=${2:-$(dirname "$quarn")/../bench/quarn_walk_bench}
 trees=${TREES:-/work/bench-trees}
-runs=${RUNS:-3}
-cold_runs=${COLD_RUNS:-1}
+rounds=${RUNS:-5}
+cold_rounds=${COLD_RUNS:-3}
 kinds=${TREE_KINDS:-tree packages flat}
 here=$(cd "$(dirname "$0")" && pwd)
 
@@ -65,15 +72,14 @@ make_tree() {  # kind path
     esac
 }
 
-# measure (bench/lib.sh), cold when $1 is "cold": no warming, the page cache
-# dropped before each of $cold_runs runs.
-measure_in() {  # warm|cold command...
+# interleaved_medians (bench/lib.sh), cold when $1 is "cold".
+medians_in() {  # warm|cold label command...
     local mode=$1
     shift
     if [ "$mode" = cold ]; then
-        runs=$cold_runs MEASURE_COLD=1 measure "$@"
+        runs=$cold_rounds MEASURE_COLD=1 interleaved_medians "$@"
     else
-        measure "$@"
+        runs=$rounds interleaved_medians "$@"
     fi
 }
 
@@ -82,7 +88,8 @@ ratio() {  # a b
 }
 
 read -r _ _ base_kb < <(measure "$quarn" --report --json "$work/empty")
-echo "quarn on an empty folder: peak $base_kb KB; $(nproc) processors; cold runs: $([ $cold = 1 ] && echo yes || echo "no (not root)")"
+echo "quarn on an empty folder: peak $base_kb KB; $(nproc) processors; load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "cold runs: $([ $cold = 1 ] && echo yes || echo "skipped: dropping the page cache needs root")"
 
 for kind in $kinds; do
     tree="$trees/walk-$kind"
@@ -97,37 +104,66 @@ for kind in $kinds; do
     modes=warm
     [ $cold = 1 ] && modes="warm cold"
     for mode in $modes; do
-        declare -A t m
-        read -r t[quarn] _ m[quarn] < <(measure_in "$mode" "$quarn" --report --json "$tree")
-        read -r t[du] _ m[du] < <(measure_in "$mode" du -sb "$tree")
-        read -r t[ncdu] _ m[ncdu] < <(measure_in "$mode" ncdu -0 -o /dev/null "$tree")
-        read -r t[gdu] _ m[gdu] < <(measure_in "$mode" gdu -n -p -c "$tree")
-        read -r t[twins] _ m[twins] < <(measure_in "$mode" "$quarn" --report --dupmatch --json "$tree")
-        read -r t[find] _ m[find] < <(measure_in "$mode" sh -c \
-            "find '$tree' -type f -printf '%f\t%s\t%T@\t%p\n' | sort")
+        declare -A t c m
+        while read -r label wall cpu kb; do
+            t[$label]=$wall
+            c[$label]=$cpu
+            m[$label]=$kb
+        done < <(medians_in "$mode" \
+            quarn "'$quarn' --report --json '$tree'" \
+            du "du -sb '$tree'" \
+            ncdu "ncdu -0 -o /dev/null '$tree'" \
+            gdu "gdu -n -p -c '$tree'" \
+            twins "'$quarn' --report --dupmatch --json '$tree'" \
+            find "find '$tree' -type f -printf '%f\t%s\t%T@\t%p\n' | sort" \
+            walk0 "'$walk' '$tree'" \
+            walk1 "'$walk' --threads 1 '$tree'" \
+            walk2 "'$walk' --threads 2 '$tree'" \
+            walk4 "'$walk' --threads 4 '$tree'" \
+            walk8 "'$walk' --threads 8 '$tree'")
+        [ "$mode" = cold ] && { sync; echo 3 >/proc/sys/vm/drop_caches; }
+        grown=$("$walk" "$tree" | awk '{print $2}')
+        printf -- "-- %s (median of %s)\n" "$mode" "$([ "$mode" = cold ] && echo "$cold_rounds" || echo "$rounds")"
+        printf "  %-34s %8s s wall %8s s CPU %9s KB\n" \
+            "quarn --report" "${t[quarn]}" "${c[quarn]}" "${m[quarn]}" \
+            "du -sb" "${t[du]}" "${c[du]}" "${m[du]}" \
+            "ncdu -0 -o /dev/null" "${t[ncdu]}" "${c[ncdu]}" "${m[ncdu]}" \
+            "gdu -n -p -c" "${t[gdu]}" "${c[gdu]}" "${m[gdu]}" \
+            "quarn --report --dupmatch" "${t[twins]}" "${c[twins]}" "${m[twins]}" \
+            "find | sort" "${t[find]}" "${c[find]}" "${m[find]}" \
+            "walk alone, default threads" "${t[walk0]}" "${c[walk0]}" "${m[walk0]}"
         for threads in 1 2 4 8; do
-            read -r t[walk$threads] _ m[walk$threads] < <(measure_in "$mode" "$walk" --threads "$threads" "$tree")
+            printf "  %-34s %8s s wall %8s s CPU %9s KB\n" "walk alone, $threads threads" \
+                "${t[walk$threads]}" "${c[walk$threads]}" "${m[walk$threads]}"
         done
-        printf -- "-- %s\n" "$mode"
-        printf "  %-34s %8s s %9s KB\n" "quarn --report" "${t[quarn]}" "${m[quarn]}" \
-            "du -sb" "${t[du]}" "${m[du]}" "ncdu -0 -o /dev/null" "${t[ncdu]}" "${m[ncdu]}" \
-            "gdu -n -p -c" "${t[gdu]}" "${m[gdu]}" \
-            "quarn --report --dupmatch" "${t[twins]}" "${m[twins]}" \
-            "find | sort" "${t[find]}" "${m[find]}"
-        for threads in 1 2 4 8; do
-            printf "  %-34s %8s s %9s KB\n" "walk alone, $threads threads" "${t[walk$threads]}" \
-                "${m[walk$threads]}"
-        done
-        printf "  folder report / du -sb   %s  (target <= 0.6)\n" "$(ratio "${t[quarn]}" "${t[du]}")"
+        target=0.6
+        [ "$mode" = cold ] && target=0.4
+        printf "  folder report / du -sb   %s  (target <= %s)\n" "$(ratio "${t[quarn]}" "${t[du]}")" "$target"
         printf "  folder report / ncdu     %s\n" "$(ratio "${t[quarn]}" "${t[ncdu]}")"
         printf "  folder report / gdu      %s  (target < 1)\n" "$(ratio "${t[quarn]}" "${t[gdu]}")"
-        printf "  twin report / find|sort  %s  (target <= 0.5)\n" "$(ratio "${t[twins]}" "${t[find]}")"
+        printf "  twin report / find|sort  %s  (target <= 0.4 warm)\n" "$(ratio "${t[twins]}" "${t[find]}")"
+        printf "  folder report CPU / du   %s\n" "$(ratio "${c[quarn]}" "${c[du]}")"
+        printf "  walk default / 1 thread  %s  (default grew to %s threads)\n" \
+            "$(ratio "${t[walk0]}" "${t[walk1]}")" "$grown"
         printf "  walk 8 threads / 1       %s\n" "$(ratio "${t[walk8]}" "${t[walk1]}")"
-        printf "  folder report peak, net of the empty run: %d KB (%.0f bytes per folder)\n" \
+        printf "  folder report peak, net of the empty run: %d KB (%.0f bytes per folder, target <= 100)\n" \
             $((m[quarn] - base_kb)) "$(awk -v k=$((m[quarn] - base_kb)) -v f="$folders" \
                 'BEGIN {print k * 1024 / f}')"
-        unset t m
+        unset t c m
     done
+    index=$(QUARN_BENCH_INDEX_BYTES=1 "$quarn" --report --dupmatch --json "$tree" 2>&1 >/dev/null |
+        awk '/^twin index:/ {print $5}')
+    printf "  twin index: %s bytes for %s files, %s per file (target <= 48)\n" "${index:-?}" "$files" \
+        "$(awk -v b="${index:-0}" -v n="$files" 'BEGIN { if (n > 0) printf "%.1f", b / n }')"
+    if [ "${WINDOW:-0}" = 1 ] && [ -z "${window_done:-}" ]; then
+        window_done=1
+        if command -v xvfb-run >/dev/null 2>&1; then
+            echo "  window scan against the headless report (bench/ui_responsiveness.sh):"
+            bash "$here/ui_responsiveness.sh" "$quarn" "$tree" | sed 's/^/    /'
+        else
+            echo "  window scan: skipped (no xvfb-run)"
+        fi
+    fi
     if [ "${REMOVE_TREES:-0}" = 1 ]; then
         rm -rf "$tree"
     fi

@@ -39,6 +39,10 @@ size_t ValidUtf8Length(std::string_view s, size_t i) {
     return 0;
 }
 
+bool IsPlainJsonByte(unsigned char c) {
+    return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+}
+
 }  // namespace
 
 std::string JsonString(std::string_view bytes) {
@@ -47,6 +51,18 @@ std::string JsonString(std::string_view bytes) {
     out.reserve(bytes.size() + 2);
     out.push_back('"');
     for (size_t i = 0; i < bytes.size();) {
+        // Printable ASCII other than the quote and the backslash goes out as
+        // it is: a path is mostly that, and one append per run instead of one
+        // per byte keeps a large report's output cheap.
+        size_t plain = i;
+        while (plain < bytes.size() && IsPlainJsonByte(static_cast<unsigned char>(bytes[plain]))) {
+            ++plain;
+        }
+        if (plain > i) {
+            out.append(bytes.substr(i, plain - i));
+            i = plain;
+            continue;
+        }
         unsigned char c = static_cast<unsigned char>(bytes[i]);
         size_t length = ValidUtf8Length(bytes, i);
         if (length == 0) {

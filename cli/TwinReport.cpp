@@ -5,6 +5,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <string>
@@ -268,6 +269,13 @@ int RunTwinReport(const ReportOptions& options) {
         PrintRowsAsText(twins, status);
     }
     std::fflush(stdout);
+    // For benchmarks (bench/walk_bench.sh), never part of the report: what
+    // the twin index held.
+    if (std::getenv("QUARN_BENCH_INDEX_BYTES") != nullptr) {
+        const BinBaum& index = twins.Index();
+        std::fprintf(stderr, "twin index: %zu files %zu bytes\n", index.FileCount(),
+                     index.MemoryBytes());
+    }
     return interrupted ? 130 : 0;
 }
 

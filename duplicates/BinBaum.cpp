@@ -114,17 +114,15 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
     FileRec file{uint32_t(key.lastWriteTime),
                  uint32_t(key.lastWriteTime >> 32),
                  uint32_t(key.size),
-                 uint32_t(key.size >> 32),
                  uint32_t(inode),
-                 uint32_t(inode >> 32),
-                 0,
                  0,
                  uint16_t((prefixIsPath ? kPathIsWhole : 0u) |
                           (key.beyondFileTime ? kTimeBeyondFileTime : 0u) |
                           (candidate ? 0u : kNotCandidate) | (reference ? kReference : 0u) |
                           (entry.IsRegularFile() && entry.size == 0 ? kEmptyRegular : 0u)),
                  impl.InternDevice(entry.device)};
-    const bool manyLinks = candidate && entry.linkCount > 1 && impl.KnownInode(file);
+    const bool manyLinks =
+        candidate && entry.linkCount > 1 && file.device != kUnknownDevice && inode != 0;
 
     // Groups of one name never share a key, so the group found is the
     // first-created one the file is a twin of.
@@ -136,7 +134,8 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
             TreeNode(this, g).IsTwin(key)) {
             // Joining: memory exhausted here abandons the walk, as any failure does.
             impl.files.Reserve();
-            file.folder = impl.InternFolder(folderPrefix);
+            const uint32_t folder = impl.InternFolder(folderPrefix);
+            impl.SetHighWords(FileId(impl.files.size()), key.size, inode);
             if (impl.ByContent()) {
                 impl.fileNames.Reserve();
                 impl.changeTimes.Reserve();
@@ -159,6 +158,7 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
                 impl.beyondTimes.insert_or_assign(id, key.exact);
             }
             impl.files.Append(file);
+            impl.NoteFolder(id, folder);
             last.next = id;
             group.last = id;
             impl.SetTwinsBit(g, true);
@@ -170,6 +170,7 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
         pos = (pos + 1) & impl.slotMask;
     }
 
+    uint32_t folder = 0;
     try {
         ReserveGroup();
         impl.files.Reserve();
@@ -178,7 +179,8 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
             impl.fileNames.Reserve();
             impl.changeTimes.Reserve();
         }
-        file.folder = impl.InternFolder(folderPrefix);
+        folder = impl.InternFolder(folderPrefix);
+        impl.SetHighWords(FileId(impl.files.size()), key.size, inode);
         if (key.beyondFileTime) {
             impl.beyondTimes.insert_or_assign(uint32_t(impl.files.size()), key.exact);
         }
@@ -192,6 +194,7 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
     uint32_t id = uint32_t(impl.files.size());
     file.next = id;
     impl.files.Append(file);
+    impl.NoteFolder(id, folder);
     const uint32_t name = impl.names.Append(key.name);
     if (impl.ByContent()) {
         impl.fileNames.Append(name);
@@ -213,10 +216,15 @@ void BinBaum::Clear() {
     impl.fileNames.Clear();
     impl.changeTimes.Clear();
     impl.groups.Clear();
+    impl.sizeHighs.Clear();
+    impl.inodeHighs.Clear();
     impl.folders.Clear();
+    impl.folderTexts.Clear();
+    impl.folderRuns.Clear();
+    impl.folderRunCount.store(0);
     impl.names.Clear();
-    impl.haveLastFolder = false;
     impl.lastFolder.clear();
+    impl.openFolders.clear();
     std::vector<uint32_t>().swap(impl.slots);
     impl.slotMask = 0;
     impl.slotsValid = false;
@@ -318,7 +326,7 @@ FileId BinBaum::NextFileInGroup(GroupId group, FileId file) const {
 }
 
 uint64_t BinBaum::FileSize(FileId file) const {
-    return m_impl->files[file].Size();
+    return m_impl->SizeOf(file);
 }
 
 uint64_t BinBaum::FileLastWriteTime(FileId file) const {
@@ -334,7 +342,7 @@ uint64_t BinBaum::FileDevice(FileId file) const {
 }
 
 uint64_t BinBaum::FileInode(FileId file) const {
-    return m_impl->files[file].Inode();
+    return m_impl->InodeOf(file);
 }
 
 bool BinBaum::FileIsExtraLink(FileId file) const {
@@ -342,7 +350,7 @@ bool BinBaum::FileIsExtraLink(FileId file) const {
 }
 
 bool BinBaum::SameInode(FileId a, FileId b) const {
-    return m_impl->SameInode(m_impl->files[a], m_impl->files[b]);
+    return m_impl->SameInode(a, b);
 }
 
 std::string_view BinBaum::FileName(GroupId group, FileId file) const {
@@ -368,12 +376,12 @@ bool BinBaum::FileIsFolder(FileId file) const {
     return (m_impl->files[file].flags & kFolderEntry) != 0;
 }
 
-std::string_view BinBaum::FileFolder(FileId file) const {
+std::string BinBaum::FileFolder(FileId file) const {
     const FileRec& rec = m_impl->files[file];
     if ((rec.flags & kPathIsWhole) != 0) {
         return {};
     }
-    return m_impl->folders[rec.folder];
+    return m_impl->FolderPath(m_impl->FolderOf(file));
 }
 
 bool BinBaum::FileIsReference(FileId file) const {
@@ -384,9 +392,24 @@ bool BinBaum::IsContentIndex() const {
     return m_impl->compareSet && m_impl->ByContent();
 }
 
+size_t BinBaum::MemoryBytes() const {
+    const Impl& impl = *m_impl;
+    // The hash containers' nodes: the key or pair, a next pointer, a cached hash.
+    constexpr size_t kNodeOverhead = 2 * sizeof(void*);
+    return impl.files.Bytes() + impl.fileNames.Bytes() + impl.changeTimes.Bytes() +
+           impl.groups.Bytes() + impl.sizeHighs.Bytes() + impl.inodeHighs.Bytes() +
+           impl.folders.Bytes() + impl.folderTexts.Bytes() + impl.folderRuns.Bytes() +
+           impl.names.Bytes() + impl.slots.capacity() * sizeof(uint32_t) +
+           impl.orderSize * sizeof(uint32_t) +
+           impl.beyondTimes.size() * (sizeof(std::pair<FileId, ExactTime>) + kNodeOverhead) +
+           impl.beyondTimes.bucket_count() * sizeof(void*) +
+           impl.linkedInodes.size() * (sizeof(InodeKey) + kNodeOverhead) +
+           impl.linkedInodes.bucket_count() * sizeof(void*) + impl.devices.capacity() * 8;
+}
+
 std::string BinBaum::FilePath(GroupId group, FileId file) const {
     const FileRec& rec = m_impl->files[file];
-    std::string path = m_impl->folders[rec.folder];
+    std::string path = m_impl->FolderPath(m_impl->FolderOf(file));
     if ((rec.flags & kPathIsWhole) == 0) {
         path.append(FileName(group, file));
     }
@@ -426,8 +449,7 @@ bool BinBaum::RemoveFile(GroupId group, FileId file) {
                 // now stands for the file.
                 for (FileId f = GroupFirstFile(group); f != kNoFile;
                      f = NextFileInGroup(group, f)) {
-                    if ((impl.files[f].flags & kExtraLink) != 0 &&
-                        impl.SameInode(impl.files[f], impl.files[file])) {
+                    if ((impl.files[f].flags & kExtraLink) != 0 && impl.SameInode(f, file)) {
                         impl.files[f].flags &= uint16_t(~kExtraLink);
                         break;
                     }

@@ -16,10 +16,12 @@
 // in chunked arrays; a hash table keyed by (name, size, time) as the flags
 // choose finds a file's group in O(1), which is the first-created twin since
 // groups of one name never share a key; the walk order is made once, by a
-// sort, when a walk starts after insertions. A file costs 36 bytes (with its
+// sort, when a walk starts after insertions. A file costs 24 bytes (with its
 // device and inode, so that hard links and the trash's re-check need no
-// second stat), a group 8 bytes plus its name and about 8 bytes of hash
-// table; a folder's path is kept once. Up to 2^26 - 2 groups; more are
+// second stat; the upper halves of sizes and inodes beyond 32 bits, rare,
+// apart) plus 8 bytes per run of files in one folder, a group 8 bytes plus
+// its name and about 8 bytes of hash table; a folder is kept once, as its
+// name below the folder stored before it that holds it. Up to 2^26 - 2 groups; more are
 // refused like a failed node.
 //
 // Only regular files are twin candidates: a link, fifo, socket or device
@@ -180,13 +182,17 @@ class BinBaum {
     bool FileIsFolder(FileId file) const;
     // The interned folder prefix of a file (ending in a separator); empty
     // for an entry stored with its whole path.
-    std::string_view FileFolder(FileId file) const;
+    std::string FileFolder(FileId file) const;
     // The index groups by size for a content search (kCompareContent).
     bool IsContentIndex() const;
     size_t FolderCount() const { return m_folderCount; }
     // File records made since the last Clear() (ids 0 .. FileCount() - 1, in
     // insertion order), those taken out of their groups included.
     size_t FileCount() const;
+
+    // Bytes the index holds (its records, names, folders and tables), for
+    // benchmarks that weigh its cost per file.
+    size_t MemoryBytes() const;
 
     // Takes a file out of its group (its file was trashed). The group stays
     // even when it is left empty; walkers skip empty groups. An extra link of

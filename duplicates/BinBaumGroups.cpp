@@ -28,20 +28,19 @@ GroupId BinBaum::AddFolderGroup(const std::vector<FolderMember>& members) {
             impl.fileNames.Append(name);
             impl.changeTimes.Append(kUnknownChangeTime);
         }
-        impl.haveLastFolder = false;
-        impl.folders.Reserve();
-        const uint32_t folder = uint32_t(impl.folders.Append(member.path));
+        const uint32_t folder = impl.StoreWholePath(member.path);
+        const FileId id = FileId(impl.files.size());
+        impl.SetHighWords(id, member.bytes, member.inode);
         FileRec rec{uint32_t(member.lastWriteTime),
                     uint32_t(member.lastWriteTime >> 32),
                     uint32_t(member.bytes),
-                    uint32_t(member.bytes >> 32),
                     uint32_t(member.inode),
-                    uint32_t(member.inode >> 32),
-                    folder,
                     0,
                     uint16_t(kPathIsWhole | kNotCandidate | kFolderEntry),
                     impl.InternDevice(member.device)};
-        ids.push_back(FileId(impl.files.Append(rec)));
+        impl.files.Append(rec);
+        impl.NoteFolder(id, folder);
+        ids.push_back(id);
     }
     for (size_t i = 0; i < ids.size(); ++i) {
         impl.files[ids[i]].next = ids[(i + 1) % ids.size()];
@@ -98,8 +97,7 @@ GroupId BinBaum::SplitOff(GroupId group, const std::vector<FileId>& files) {
                 continue;
             }
             const bool primaryStays = std::any_of(staying.begin(), staying.end(), [&](FileId o) {
-                return o != f && (impl.files[o].flags & kExtraLink) == 0 &&
-                       impl.SameInode(impl.files[o], rec);
+                return o != f && (impl.files[o].flags & kExtraLink) == 0 && impl.SameInode(o, f);
             });
             if (!primaryStays) {
                 rec.flags &= uint16_t(~kExtraLink);
@@ -133,12 +131,14 @@ void BinBaum::RelinkFile(FileId file, FileId to) {
     Impl& impl = *m_impl;
     FileRec& rec = impl.files[file];
     const FileRec& target = impl.files[to];
+    const uint32_t inodeHigh = impl.inodeHighs.Get(to);
+    impl.inodeHighs.MakeRoom(file);  // whatever may throw comes first
     if ((rec.flags & kExtraLink) == 0) {
         // Another link of the old inode, if the group has one, now stands
         // for it (the ring of the group passes through every file).
         for (FileId f = rec.next; f != file; f = impl.files[f].next) {
             FileRec& other = impl.files[f];
-            if ((other.flags & kExtraLink) != 0 && impl.SameInode(other, rec)) {
+            if ((other.flags & kExtraLink) != 0 && impl.SameInode(f, file)) {
                 other.flags &= uint16_t(~kExtraLink);
                 break;
             }
@@ -147,7 +147,7 @@ void BinBaum::RelinkFile(FileId file, FileId to) {
     rec.timeLow = target.timeLow;
     rec.timeHigh = target.timeHigh;
     rec.inodeLow = target.inodeLow;
-    rec.inodeHigh = target.inodeHigh;
+    impl.inodeHighs.Set(file, inodeHigh);
     rec.device = target.device;
     rec.flags = uint16_t((rec.flags & ~kTimeBeyondFileTime) | (target.flags & kTimeBeyondFileTime) |
                          kExtraLink);

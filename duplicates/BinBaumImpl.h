@@ -62,24 +62,47 @@ constexpr size_t kMaxGroups = kSlotGroupMask - 1;
 constexpr uint32_t kHasTwins = 0x80000000u;
 
 // Four-byte fields only, so that records packed back to back stay aligned
-// for every field: 64-bit values are kept as two halves.
+// for every field: 64-bit values are kept as two halves. Sizes and inode
+// numbers nearly always fit 32 bits: their upper halves live apart
+// (SparseHighWords), and so does the folder, which the walk hands over the
+// same for a run of files (FolderRun).
 struct FileRec {
     uint32_t timeLow;
     uint32_t timeHigh;
     uint32_t sizeLow;
-    uint32_t sizeHigh;
     uint32_t inodeLow;
-    uint32_t inodeHigh;
-    uint32_t folder;
     uint32_t next;    // the group's files form a ring; the group points at its last
     uint16_t flags;   // kPathIsWhole, kTimeBeyondFileTime, ...
     uint16_t device;  // index in the device table; kUnknownDevice when it is full
 
     uint64_t Time() const { return (uint64_t(timeHigh) << 32) | timeLow; }
-    uint64_t Size() const { return (uint64_t(sizeHigh) << 32) | sizeLow; }
-    uint64_t Inode() const { return (uint64_t(inodeHigh) << 32) | inodeLow; }
 };
-static_assert(sizeof(FileRec) == 36 && alignof(FileRec) == 4);
+static_assert(sizeof(FileRec) == 24 && alignof(FileRec) == 4);
+
+// Files from `firstFile` on, up to the next run's first, lie in `folder`
+// (a FolderNode).
+struct FolderRun {
+    uint32_t firstFile;
+    uint32_t folder;
+};
+
+constexpr uint32_t kNoParent = 0xffffffffu;
+
+// A stored folder: a folder stored earlier whose path is a prefix of its own
+// (kNoParent: none), and the rest of its path (in the path arena). A walk
+// stores its folders as a tree this way, each by its own name, instead of
+// every folder's whole path.
+struct FolderNode {
+    uint32_t parent;
+    uint32_t rest;
+};
+
+// A folder above the current one (InternFolder): its node, and the length of
+// its path, a prefix of the current one's.
+struct OpenFolder {
+    uint32_t node;
+    size_t length;
+};
 
 struct GroupRec {
     uint32_t name;  // offset in the name arena, | kHasTwins
@@ -112,10 +135,20 @@ struct BinBaum::Impl {
     // walk had none or it does not fit).
     ChunkedArray<int64_t, 14> changeTimes;
     ChunkedArray<GroupRec, 14> groups;
-    ChunkedArray<std::string, 12> folders;
+    SparseHighWords sizeHighs;
+    SparseHighWords inodeHighs;
+    // Every folder prefix (or whole path) stored, and which files lie in it.
+    ChunkedArray<FolderNode, 12> folders;
+    PathArena folderTexts;
+    ChunkedArray<FolderRun, 12> folderRuns;
     NameArena names;
-    std::string lastFolder;  // the folder interned last, for the cheap common case
-    bool haveLastFolder = false;
+    // Published with release: a reader that learnt of a file under a lock
+    // sees every run up to the file's.
+    std::atomic<size_t> folderRunCount{0};
+    // The path of the folder interned last, and the folders above it whose
+    // paths are prefixes of it, itself last (InternFolder).
+    std::string lastFolder;
+    std::vector<OpenFolder> openFolders;
 
     // Open addressing, at most half full. Dropped while a walk order exists
     // (the sort reuses its memory) and rebuilt by the next insertion.
@@ -162,16 +195,27 @@ struct BinBaum::Impl {
     uint64_t DeviceOf(const FileRec& file) const {
         return file.device == kUnknownDevice ? 0 : devices[file.device];
     }
-    bool KnownInode(const FileRec& file) const {
-        return file.device != kUnknownDevice && file.Inode() != 0;
+    uint64_t SizeOf(FileId id) const {
+        return (uint64_t(sizeHighs.Get(id)) << 32) | files[id].sizeLow;
     }
-    bool SameInode(const FileRec& a, const FileRec& b) const {
-        return KnownInode(a) && a.device == b.device && a.Inode() == b.Inode();
+    uint64_t InodeOf(FileId id) const {
+        return (uint64_t(inodeHighs.Get(id)) << 32) | files[id].inodeLow;
+    }
+    // After Reserve() of `files` and of both high words' chunks (SetHighWords).
+    void SetHighWords(FileId id, uint64_t size, uint64_t inode) {
+        sizeHighs.Set(id, uint32_t(size >> 32));
+        inodeHighs.Set(id, uint32_t(inode >> 32));
+    }
+    bool KnownInode(FileId id) const {
+        return files[id].device != kUnknownDevice && InodeOf(id) != 0;
+    }
+    bool SameInode(FileId a, FileId b) const {
+        return KnownInode(a) && files[a].device == files[b].device && InodeOf(a) == InodeOf(b);
     }
 
     TwinKey KeyOfFile(std::string_view name, FileId id) const {
         const FileRec& file = files[id];
-        TwinKey key{name, file.Size(), file.Time()};
+        TwinKey key{name, SizeOf(id), file.Time()};
         if ((file.flags & kTimeBeyondFileTime) != 0) {
             key.beyondFileTime = true;
             key.exact = beyondTimes.at(id);
@@ -240,15 +284,84 @@ struct BinBaum::Impl {
         slotsValid = true;
     }
 
+    // The folder's node, with room for one more run. A walk goes depth
+    // first: a folder met again after its subfolders is one of the folders
+    // above the current one, so those are looked at before a folder is
+    // stored again, and a new one is stored below the nearest. May throw
+    // std::bad_alloc.
     uint32_t InternFolder(std::string_view folder) {
-        if (haveLastFolder && lastFolder == folder) {
-            return uint32_t(folders.size() - 1);
+        folderRuns.Reserve();
+        if (!openFolders.empty() && openFolders.back().length == folder.size() &&
+            lastFolder == folder) {
+            return openFolders.back().node;
         }
+        size_t kept = openFolders.size();
+        while (kept > 0 &&
+               !folder.starts_with(
+                   std::string_view(lastFolder).substr(0, openFolders[kept - 1].length))) {
+            --kept;
+        }
+        // Whatever may throw comes first.
         folders.Reserve();
-        std::string copy(folder);
-        lastFolder = copy;
-        haveLastFolder = true;
-        return uint32_t(folders.Append(std::move(copy)));
+        openFolders.reserve(kept + 1);
+        std::string path(folder);
+        if (kept > 0 && openFolders[kept - 1].length == folder.size()) {
+            openFolders.resize(kept);
+        } else {
+            const OpenFolder* above = kept > 0 ? &openFolders[kept - 1] : nullptr;
+            const uint32_t rest = folderTexts.Append(folder.substr(above ? above->length : 0));
+            const uint32_t node =
+                uint32_t(folders.Append(FolderNode{above ? above->node : kNoParent, rest}));
+            openFolders.resize(kept);
+            openFolders.push_back(OpenFolder{node, folder.size()});
+        }
+        lastFolder.swap(path);
+        return openFolders.back().node;
+    }
+    // A path kept whole (a folder entry): never the next file's folder.
+    uint32_t StoreWholePath(std::string_view path) {
+        folderRuns.Reserve();
+        folders.Reserve();
+        const uint32_t rest = folderTexts.Append(path);
+        openFolders.clear();
+        return uint32_t(folders.Append(FolderNode{kNoParent, rest}));
+    }
+    // The stored folder's whole path.
+    std::string FolderPath(uint32_t node) const {
+        size_t length = 0;
+        for (uint32_t at = node; at != kNoParent; at = folders[at].parent) {
+            length += folderTexts.At(folders[at].rest).size();
+        }
+        std::string path(length, '\0');
+        for (uint32_t at = node; at != kNoParent; at = folders[at].parent) {
+            const std::string_view rest = folderTexts.At(folders[at].rest);
+            length -= rest.size();
+            path.replace(length, rest.size(), rest);
+        }
+        return path;
+    }
+
+    // After InternFolder or StoreWholePath: file `id`, just appended, lies in
+    // `folder`.
+    void NoteFolder(FileId id, uint32_t folder) {
+        const size_t runs = folderRuns.size();
+        if (runs != 0 && folderRuns[runs - 1].folder == folder) {
+            return;
+        }
+        folderRuns.Append(FolderRun{id, folder});
+        folderRunCount.store(runs + 1, std::memory_order_release);
+    }
+    uint32_t FolderOf(FileId id) const {
+        size_t low = 0, high = folderRunCount.load(std::memory_order_acquire);
+        while (high - low > 1) {  // the last run that starts at or before `id`
+            const size_t middle = low + (high - low) / 2;
+            if (folderRuns[middle].firstFile <= id) {
+                low = middle;
+            } else {
+                high = middle;
+            }
+        }
+        return folderRuns[low].folder;
     }
 };
 

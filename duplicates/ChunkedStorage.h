@@ -4,8 +4,11 @@
 // what is stored while the worker appends. Neither class is thread-safe by
 // itself; the index publishes ids only after their elements are written.
 
+#include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -48,6 +51,8 @@ class ChunkedArray {
         m_chunks.clear();  // keeps the reserved directory
         m_size = 0;
     }
+    // Memory held by the elements' chunks.
+    size_t Bytes() const { return m_chunks.size() * kChunkSize * sizeof(T); }
 
   private:
     std::vector<std::unique_ptr<T[]>> m_chunks;
@@ -88,10 +93,134 @@ class NameArena {
         m_chunks.clear();
         m_used = 0;
     }
+    size_t Bytes() const { return m_chunks.size() * size_t(kChunkSize); }
 
   private:
     std::vector<std::unique_ptr<unsigned char[]>> m_chunks;
     uint32_t m_used = 0;
+};
+
+// Paths of any length as [4-byte length][bytes], addressed like NameArena;
+// a path never straddles a chunk, and one longer than a chunk gets a chunk
+// of its own.
+class PathArena {
+  public:
+    static constexpr uint32_t kChunkBits = 16;
+    static constexpr size_t kChunkSize = size_t(1) << kChunkBits;
+
+    PathArena() { m_chunks.reserve(size_t(1) << (32 - kChunkBits)); }
+
+    std::string_view At(uint32_t offset) const {
+        const char* p = m_chunks[offset >> kChunkBits].get() + (offset & (kChunkSize - 1));
+        uint32_t length;
+        std::memcpy(&length, p, sizeof length);
+        return std::string_view(p + sizeof length, length);
+    }
+    // May throw std::bad_alloc (nothing stored then).
+    uint32_t Append(std::string_view path) {
+        if (path.size() > UINT32_MAX - sizeof(uint32_t)) {
+            throw std::bad_alloc();
+        }
+        const size_t needed = sizeof(uint32_t) + path.size();
+        if (m_chunks.empty() || m_used + needed > kChunkSize) {
+            if (m_chunks.size() == m_chunks.capacity()) {
+                throw std::bad_alloc();
+            }
+            const size_t size = std::max(needed, kChunkSize);
+            m_chunks.push_back(std::make_unique_for_overwrite<char[]>(size));
+            m_bytes += size;
+            m_used = 0;
+        }
+        const uint32_t offset = uint32_t(((m_chunks.size() - 1) << kChunkBits) + m_used);
+        char* p = m_chunks.back().get() + m_used;
+        const uint32_t length = uint32_t(path.size());
+        std::memcpy(p, &length, sizeof length);
+        std::memcpy(p + sizeof length, path.data(), path.size());
+        m_used += needed;  // past a chunk of its own: the next path opens another
+        return offset;
+    }
+    void Clear() {
+        m_chunks.clear();
+        m_used = 0;
+        m_bytes = 0;
+    }
+    size_t Bytes() const { return m_bytes; }
+
+  private:
+    std::vector<std::unique_ptr<char[]>> m_chunks;
+    size_t m_used = 0;
+    size_t m_bytes = 0;
+};
+
+// The upper halves of 64-bit values that are nearly always below 2^32 (file
+// sizes, inode numbers): a chunk is made only where some value needs it, and
+// reads as 0 elsewhere. Other threads may read values of published ids
+// while the owner sets others.
+class SparseHighWords {
+  public:
+    static constexpr unsigned kChunkBits = 14;
+    static constexpr size_t kChunkSize = size_t(1) << kChunkBits;
+    static constexpr size_t kMaxChunks = (size_t(1) << 32) >> kChunkBits;
+
+    // calloc: the untouched part of the directory costs no memory.
+    SparseHighWords()
+        : m_directory(static_cast<uint32_t**>(std::calloc(kMaxChunks, sizeof(void*)))) {
+        if (m_directory == nullptr) {
+            throw std::bad_alloc();
+        }
+    }
+    ~SparseHighWords() {
+        Clear();
+        std::free(m_directory);
+    }
+    SparseHighWords(const SparseHighWords&) = delete;
+    SparseHighWords& operator=(const SparseHighWords&) = delete;
+
+    uint32_t Get(size_t i) const {
+        const uint32_t* chunk = Chunk(i >> kChunkBits).load(std::memory_order_acquire);
+        return chunk == nullptr ? 0 : chunk[i & (kChunkSize - 1)];
+    }
+    // May throw std::bad_alloc for a value other than 0 (nothing set then).
+    void Set(size_t i, uint32_t value) {
+        if (value != 0) {
+            MakeRoom(i);
+        }
+        uint32_t* chunk = Chunk(i >> kChunkBits).load(std::memory_order_relaxed);
+        if (chunk != nullptr) {
+            chunk[i & (kChunkSize - 1)] = value;
+        }
+    }
+    // Makes sure Set(i, ...) cannot throw; may throw std::bad_alloc.
+    void MakeRoom(size_t i) {
+        const size_t index = i >> kChunkBits;
+        uint32_t* chunk = Chunk(index).load(std::memory_order_relaxed);
+        if (chunk == nullptr) {
+            chunk = static_cast<uint32_t*>(std::calloc(kChunkSize, sizeof(uint32_t)));
+            if (chunk == nullptr) {
+                throw std::bad_alloc();
+            }
+            Chunk(index).store(chunk, std::memory_order_release);
+            m_chunkCount = std::max(m_chunkCount, index + 1);
+            m_bytes += kChunkSize * sizeof(uint32_t);
+        }
+    }
+    void Clear() {
+        for (size_t i = 0; i < m_chunkCount; ++i) {
+            std::free(Chunk(i).exchange(nullptr));
+        }
+        m_chunkCount = 0;
+        m_bytes = 0;
+    }
+    size_t Bytes() const { return m_bytes; }
+
+  private:
+    std::atomic_ref<uint32_t*> Chunk(size_t index) const {
+        return std::atomic_ref<uint32_t*>(m_directory[index]);
+    }
+
+    uint32_t** m_directory;
+    size_t m_chunkCount = 0;  // below it, the chunks that may exist
+    size_t m_bytes = 0;
 };
 
 }  // namespace quarn

@@ -44,6 +44,9 @@ constexpr uint32_t kLast = 2;
 constexpr uint32_t kWhole = 4;
 constexpr uint32_t kAllStages = kFirst | kLast | kWhole;
 constexpr size_t kMinSlots = 1024;
+// The earliest time a key packs to: whole seconds times 10^9 must fit in 64
+// bits. An entry of an earlier time is found by no lookup.
+constexpr int64_t kEarliestPacked = (INT64_MIN / 1'000'000'000) * 1'000'000'000;
 // Records read or written per system call.
 constexpr size_t kBlockRecords = 4096;
 
@@ -173,13 +176,17 @@ bool HashCache::Decode(const unsigned char* p, Entry& entry, uint32_t& used) {
                           int64_t(Get64(p + 32))};
     uint32_t stamp = Get32(p + 88);
     uint32_t stages = Get32(p + 92);
-    if (stamp > kMaxStamp || stages == 0 || stages > kAllStages) {
+    if (stamp > kMaxStamp || stages == 0 || stages > kAllStages ||
+        entry.key.modified < kEarliestPacked || entry.key.changed < kEarliestPacked) {
         return false;
     }
     Hash128* hashes[3] = {&entry.first, &entry.last, &entry.whole};
     for (unsigned stage = 0; stage < 3; ++stage) {
+        Hash128 hash{Get64(p + 40 + 16 * stage), Get64(p + 48 + 16 * stage)};
         if (stages & (1u << stage)) {
-            *hashes[stage] = Hash128{Get64(p + 40 + 16 * stage), Get64(p + 48 + 16 * stage)};
+            *hashes[stage] = hash;
+        } else if (hash != Hash128{}) {
+            return false;  // Encode writes zeros for a stage not known
         }
     }
     used = stamp << kStageBits | stages;

@@ -65,7 +65,7 @@ void TwinScanner::ListTwinFolders(const ScanRequest& request, std::vector<RowSou
         }
     }
     for (FileId file = 0; file < groupOf.size(); ++file) {
-        const std::string_view folder = m_tree.FileFolder(file);
+        const std::string folder = m_tree.FileFolder(file);
         if (groupOf[file] == kNoGroup || m_tree.FileIsFolder(file) || folder.empty()) {
             continue;
         }
@@ -114,7 +114,8 @@ void TwinScanner::ListTwinFolders(const ScanRequest& request, std::vector<RowSou
     // one: a look-up per level instead of a comparison per listed folder.
     const std::unordered_set<std::string_view> listedSet(listed.begin(), listed.end());
     auto insideListed = [&](FileId file) {
-        std::string_view folder = m_tree.FileFolder(file);
+        const std::string path = m_tree.FileFolder(file);
+        std::string_view folder = path;
         while (folder.size() > 1) {
             if (listedSet.contains(folder)) {
                 return true;

@@ -559,6 +559,17 @@ std::pair<NodeHandle, int> FolderTreeStore::GetShownParentAndRow(NodeHandle item
             int(found.tree->Row(found.index))};
 }
 
+std::optional<FolderTreeStore::ShownLabel> FolderTreeStore::GetShownLabel(NodeHandle item) const {
+    std::lock_guard lock(m_mutex);
+    Found found = Shown(item);
+    if (!found || found.index == FolderTree::kTopLevel) {
+        return std::nullopt;
+    }
+    const FolderTree& tree = *found.tree;
+    return ShownLabel{tree.Kind(found.index), std::string(tree.Name(found.index)),
+                      tree.IsFilesItem(found.index) ? tree.FileCount(found.index) : 0};
+}
+
 bool FolderTreeStore::IsShownLinked(NodeHandle item) const {
     std::lock_guard lock(m_mutex);
     Found found = Shown(item);

@@ -207,6 +207,16 @@ class FolderTreeStore {
     // True when the node and all its ancestors are still linked into the
     // shown tree (deletes the listener has applied unlink them).
     bool IsShownLinked(NodeHandle item) const;
+    // What names a node's row: its kind, its name and (a files item) its
+    // file count. A node deleted by another thread keeps its label here until
+    // the listener applies the delete, so that a row never changes its name
+    // before the listener announces its removal. Nothing for an unknown handle.
+    struct ShownLabel {
+        NodeKind kind = NodeKind::Folder;
+        std::string name;
+        int64_t fileCount = 0;
+    };
+    std::optional<ShownLabel> GetShownLabel(NodeHandle item) const;
 
   protected:
     // The lock that guards the store; derived classes may use it to change

@@ -20,6 +20,12 @@ ExportJob::~ExportJob() {
     // m_thread joins as it goes, before the members it reads.
 }
 
+void ExportJob::Wait() {
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+}
+
 std::string ExportJob::Error() const {
     std::lock_guard lock(m_errorMutex);
     return m_error;

@@ -25,6 +25,8 @@ class ExportJob {
 
     void Cancel() { m_cancel.store(true); }
     bool Done() const { return m_done.load(); }
+    // Blocks until the export has ended (Done).
+    void Wait();
     // Progress: folders and files written so far.
     int64_t Folders() const { return m_folders.load(std::memory_order_relaxed); }
     int64_t Files() const { return m_files.load(std::memory_order_relaxed); }

@@ -38,6 +38,8 @@ bool ExportWriter::EnterFolder(const std::string& path, const FileEntry* entry) 
         struct ::stat status;
         if (::stat(path.c_str(), &status) == 0) {
             FillEntryStatus(status, rootEntry);
+        } else {
+            rootEntry.hasTime = false;
         }
         rootEntry.name = path;  // the root goes by its path
         entry = &rootEntry;
@@ -53,7 +55,9 @@ bool ExportWriter::EnterFolder(const std::string& path, const FileEntry* entry) 
         Number("dev", device);
     }
     m_devices.push_back(device);
-    if (entry->mtimeSeconds >= 0 && entry->inode != 0) {  // a folder that was opened
+    // Only a folder that was opened has a time: one the walk could only list
+    // (or an import that gave none) is written without, never as 1970.
+    if (entry->hasTime && entry->mtimeSeconds >= 0) {
         Number("mtime", uint64_t(entry->mtimeSeconds));
     }
     m_infoPending = true;
@@ -76,7 +80,7 @@ void ExportWriter::AddFile(const std::string&, const FileEntry& file) {
     if (!file.IsRegularFile()) {
         m_buffer += ",\"notreg\":true";
     }
-    if (file.mtimeSeconds >= 0) {
+    if (file.hasTime && file.mtimeSeconds >= 0) {
         Number("mtime", uint64_t(file.mtimeSeconds));
     }
     m_buffer += '}';

@@ -15,11 +15,6 @@
 
 namespace quarn {
 
-unsigned DefaultWalkThreads() {
-    long online = ::sysconf(_SC_NPROCESSORS_ONLN);
-    return unsigned(std::clamp(online, 4L, 64L));
-}
-
 WalkResult WalkFolderTree(const std::string& root, WalkSink& sink, const WalkOptions& options) {
     walk::Walker walker(sink, options);
     return walker.Run(root);
@@ -71,6 +66,7 @@ WalkResult Walker::Run(const std::string& root) {
     }
     PushOnPath(std::move(folder));
     if (!m_stack.back()->end) {
+        StartMeasuring();
         StartWorkers();
     }
 
@@ -112,16 +108,6 @@ WalkResult Walker::Run(const std::string& root) {
     return WalkResult::Completed;
 }
 
-void Walker::StartWorkers() {
-    for (unsigned i = 1; i < m_threads; ++i) {
-        try {
-            m_workers.emplace_back([this] { WorkerMain(); });
-        } catch (const std::system_error&) {
-            break;  // fewer threads: the walk is slower, not wrong
-        }
-    }
-}
-
 void Walker::PushOnPath(std::unique_ptr<Folder> folder) {
     folder->pathLength = m_path.size();
     std::lock_guard lock(m_mutex);
@@ -134,6 +120,9 @@ bool Walker::NextEntry(Folder& top, const ListingChunk*& chunk, size_t& position
         chunk = top.current;
         position = top.consumed++;
         return true;
+    }
+    if (m_adaptive) {
+        AdaptThreadCount();
     }
     std::unique_ptr<ListingChunk> finished;  // freed after the lock is given back
     std::unique_lock lock(m_mutex);
@@ -372,7 +361,9 @@ void Walker::HelpOrWait(std::unique_lock<std::mutex>& lock, const Folder& awaite
         return;
     }
     m_awaited = &awaited;
+    BeginIdle(0);
     m_walkerCv.wait(lock);
+    EndIdle(0);
     m_awaited = nullptr;
 }
 

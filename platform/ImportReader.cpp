@@ -218,6 +218,11 @@ class Parser {
             entry.size = info.asize;
             // Without the mode, "notreg" says only what the entry is not.
             entry.mode = info.haveMode ? uint32_t(info.mode) : (info.notreg ? 0 : kRegularMode);
+            // An object is never a folder, whatever its mode says: a sink is
+            // handed no folder as a file. It stays of no known kind.
+            if (entry.IsDirectory()) {
+                entry.mode &= ~kFileTypeMask;
+            }
         }
         entry.hasTime = info.haveMtime;
         if (info.haveMtime) {
@@ -258,7 +263,7 @@ class Parser {
             } else if (key == "read_error") {
                 info.readError = m_json.ReadBool();
             } else if (key == "mode") {
-                info.mode = m_json.ReadNumber();
+                info.mode = m_json.ReadNumberUpTo(UINT32_MAX, "a mode above 4294967295");
                 info.haveMode = true;
             } else if (key == "mtime") {
                 info.mtime = m_json.ReadNumber();

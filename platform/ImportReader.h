@@ -10,9 +10,11 @@
 // that is empty, ".", "..", holds a "/" or a NUL, or is longer than a file
 // system allows is refused as damage, so that no imported path can point
 // outside its folder. So are a size ("asize", "dsize") above 2^63-1 and a
-// link count above 2^32-1, which no file system gives; a time ("mtime")
-// beyond 2^63-1 seconds reads as the latest one. A folder's own sizes are
-// not counted, as in a walk.
+// link count or "mode" above 2^32-1, which no file system gives; a time
+// ("mtime") beyond 2^63-1 seconds reads as the latest one. A folder's own
+// sizes are not counted, as in a walk. Whether an entry is a folder is told
+// by its form (an array) alone: a file whose "mode" says folder is a file of
+// no known kind.
 //
 // Calling thread only; the sink is called on it.
 

@@ -48,18 +48,18 @@ uint64_t JsonStream::ReadNumber() {
     const uint64_t start = m_offset;
     uint64_t value = 0;
     while (c >= '0' && c <= '9') {
-        Next();
+        RawTake();
         uint64_t digit = uint64_t(c - '0');
         if (value > (UINT64_MAX - digit) / 10) {
             throw JsonDamage{"a number too large", start};
         }
         value = value * 10 + digit;
-        c = PeekOrEnd();
+        c = RawPeekOrEnd();
     }
     // A fraction or an exponent: the whole part counts.
     while (c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-' || (c >= '0' && c <= '9')) {
-        Next();
-        c = PeekOrEnd();
+        RawTake();
+        c = RawPeekOrEnd();
     }
     return value;
 }
@@ -221,10 +221,10 @@ void JsonStream::SkipValue() {
         } else if (c == '-' || (c >= '0' && c <= '9')) {
             Next();
             while (true) {
-                int d = PeekOrEnd();
+                int d = RawPeekOrEnd();
                 if (d == '.' || d == 'e' || d == 'E' || d == '+' || d == '-' ||
                     (d >= '0' && d <= '9')) {
-                    Next();
+                    RawTake();
                 } else {
                     break;
                 }

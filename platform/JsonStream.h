@@ -91,6 +91,19 @@ class JsonStream {
     void SkipObjectBody();
 
   private:
+    // The next byte as it is, not taken; kEnd at the end. Inside a number a
+    // blank ends it: "1 2" is two numbers, never 12.
+    int RawPeekOrEnd() {
+        if (m_at == m_size && !Refill()) {
+            return kEnd;
+        }
+        return static_cast<unsigned char>(m_piece[m_at]);
+    }
+    // Takes the byte RawPeekOrEnd() shows.
+    void RawTake() {
+        ++m_at;
+        ++m_offset;
+    }
     // The next byte as it is (inside strings and words).
     int RawNext() {
         if (m_at == m_size && !Refill()) {

@@ -51,6 +51,8 @@
 #include "platform/DirectoryListing.h"
 #include "platform/FolderWalker.h"
 #include "platform/ListingChunk.h"
+#include "platform/WalkThreadClock.h"
+#include "platform/WalkThreadGovernor.h"
 
 namespace quarn::walk {
 
@@ -148,6 +150,20 @@ struct Task {
     Folder* child = nullptr;  // Open: the claimed subfolder
 };
 
+// One thread of an adapting walk (slot 0: the walking thread), as the
+// walking thread measures it (WalkThreads.cpp).
+struct ThreadSlot {
+    WalkThreadId id;
+    // Under the walk's lock: the time the thread spent waiting for a task,
+    // and since when it waits now (0: it does not).
+    int64_t idleTotal = 0;
+    int64_t idleSince = 0;
+    // Walking thread only: the figures at the last sample.
+    int64_t lastWall = 0;
+    int64_t lastIdle = 0;
+    ThreadUsage lastUsage;
+};
+
 struct OpenedFolder {
     int handle = -1;
     int error = 0;
@@ -163,8 +179,13 @@ class Walker {
           m_oneFileSystem(options.oneFileSystem),
           m_givenRootDevice(options.rootDevice),
           m_rootRelativePath(options.rootRelativePath),
-          m_threads(
-              std::min(options.threads == 0 ? DefaultWalkThreads() : options.threads, kMaxThreads)),
+          m_adaptive(options.threads == 0),
+          m_clock(options.clock ? options.clock : SystemWalkThreadClock()),
+          m_governor(m_clock->Processors()),
+          m_threadLimit(m_adaptive ? kMaxAdaptiveWalkThreads
+                                   : std::min(options.threads, kMaxThreads)),
+          m_threadCount(m_adaptive ? m_governor.Start() : m_threadLimit),
+          m_threadsUsed(options.threadsUsed),
           m_buffer(new char[DirectoryListing::kBufferSize]) {}
 
     ~Walker();
@@ -174,7 +195,19 @@ class Walker {
   private:
     // --- The walking thread (FolderWalker.cpp) -------------------------------
 
+    // --- Threads (WalkThreads.cpp) -------------------------------------------
+
+    // Starts workers until m_threadCount threads list, the walking thread
+    // counted.
     void StartWorkers();
+    // The figures every thread of an adapting walk starts from.
+    void StartMeasuring();
+    // Every kWalkSampleNanoseconds: measures the threads and starts more when
+    // the governor says so. Not under the lock.
+    void AdaptThreadCount();
+    // Around a wait for a task (thread `slot`), under the lock.
+    void BeginIdle(size_t slot);
+    void EndIdle(size_t slot);
 
     void PushOnPath(std::unique_ptr<Folder> folder);
 
@@ -280,7 +313,7 @@ class Walker {
 
     // --- Workers (WalkAhead.cpp) ---------------------------------------------
 
-    void WorkerMain();
+    void WorkerMain(size_t slot);
 
     WalkSink& m_sink;
     const ExcludeRules m_exclude;
@@ -288,7 +321,14 @@ class Walker {
     const std::optional<uint64_t> m_givenRootDevice;
     const std::string m_rootRelativePath;
     uint64_t m_rootDevice = 0;  // set before any worker starts
-    const unsigned m_threads;
+    const bool m_adaptive;      // no thread count given: it follows the work
+    const std::shared_ptr<WalkThreadClock> m_clock;
+    const WalkThreadGovernor m_governor;
+    const unsigned m_threadLimit;
+    unsigned m_threadCount;  // walking thread only
+    const std::shared_ptr<std::atomic<unsigned>> m_threadsUsed;
+    std::unique_ptr<ThreadSlot[]> m_slots;  // m_threadLimit of them, when adaptive
+    int64_t m_lastSample = 0;
     std::unique_ptr<char[]> m_buffer;  // the walking thread's own
     std::string m_path;
 

@@ -320,15 +320,20 @@ std::string Walker::RelativePathOf(const Folder& parent, std::string_view name) 
     return path;
 }
 
-void Walker::WorkerMain() {
+void Walker::WorkerMain(size_t slot) {
     std::unique_ptr<char[]> buffer(new char[DirectoryListing::kBufferSize]);
     std::unique_lock lock(m_mutex);
+    if (m_slots != nullptr) {
+        m_slots[slot].id.systemId = ::gettid();
+    }
     try {
         while (!m_stop.load()) {
             std::optional<Task> task = FindTask();
             if (!task) {
                 ++m_idleWorkers;
+                BeginIdle(slot);
                 m_workCv.wait(lock);
+                EndIdle(slot);
                 --m_idleWorkers;
                 continue;
             }

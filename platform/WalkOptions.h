@@ -7,17 +7,21 @@
 // folder judged by its device is decided where it is opened (OpenBelow,
 // beside the check for virtual file systems).
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "platform/ExcludeRules.h"
+#include "platform/WalkThreadClock.h"
 
 namespace quarn {
 
-// The threads a walk lists with when not told otherwise: the number of
-// online processors, at least 4, since a cold disk serves several requests
-// at once even on a machine with few processors.
+// The threads a walk starts listing with when not told otherwise: the
+// processors it may use. It adds threads while the listings wait for the
+// device (WalkThreadGovernor.h), since a cold disk or a network share serves
+// several requests at once even on a machine with few processors.
 unsigned DefaultWalkThreads();
 
 struct WalkOptions {
@@ -25,8 +29,14 @@ struct WalkOptions {
     explicit WalkOptions(unsigned threadCount) : threads(threadCount) {}
 
     // Threads that open, list and stat folders, the calling thread counted:
-    // 1 walks on the calling thread alone; 0 means DefaultWalkThreads().
+    // 1 walks on the calling thread alone; 0 starts with DefaultWalkThreads()
+    // and follows the work.
     unsigned threads = 0;
+    // For tests and benchmarks. The clock an adapting walk measures its
+    // threads by (null: the system's), and where it tells how many threads
+    // it has started so far (the calling thread counted).
+    std::shared_ptr<WalkThreadClock> clock;
+    std::shared_ptr<std::atomic<unsigned>> threadsUsed;
     // Entries that match are neither handed on nor entered (the sink hears
     // of them through EntryExcluded).
     ExcludeRules exclude;

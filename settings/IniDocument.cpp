@@ -65,29 +65,29 @@ IniDocument IniDocument::Parse(std::string_view text) {
     size_t start = 0;
     bool first = true;
     while (start < text.size()) {
-        size_t nl = text.find('\n', start);
-        size_t stop = nl == std::string_view::npos ? text.size() : nl;
-        std::string_view line = text.substr(start, stop - start);
-        bool crlf = !line.empty() && line.back() == '\r';
-        if (crlf) {
-            line.remove_suffix(1);
+        // LF, CR LF and a lone CR each end a line: a CR kept inside a line
+        // would join two lines into one and hide the second's key.
+        size_t stop = text.find_first_of("\r\n", start);
+        if (stop == std::string_view::npos) {
+            doc.m_lines.emplace_back(text.substr(start));
+            break;
         }
-        if (first && nl != std::string_view::npos) {
-            doc.m_bCrLf = crlf;
+        size_t endLength = text.compare(stop, 2, "\r\n") == 0 ? 2 : 1;
+        if (first) {
+            doc.m_lineEnd = std::string(text.substr(stop, endLength));
             first = false;
         }
-        doc.m_lines.emplace_back(line);
-        start = stop + 1;
+        doc.m_lines.emplace_back(text.substr(start, stop - start));
+        start = stop + endLength;
     }
     return doc;
 }
 
 std::string IniDocument::Serialize() const {
-    const char* end = m_bCrLf ? "\r\n" : "\n";
     std::string text;
     for (const std::string& line : m_lines) {
         text += line;
-        text += end;
+        text += m_lineEnd;
     }
     return text;
 }

@@ -22,8 +22,8 @@ class IniDocument {
   public:
     IniDocument() = default;
 
-    // Splits `text` into lines ("\n" or "\r\n"). A document read from a file
-    // with "\r\n" line ends keeps them when written back.
+    // Splits `text` into lines at "\n", "\r\n" and a lone "\r". Written
+    // back, every line ends as the first line of `text` did.
     static IniDocument Parse(std::string_view text);
     std::string Serialize() const;
 
@@ -68,7 +68,7 @@ class IniDocument {
     size_t InsertionPoint(const SectionSpan& span) const;
 
     std::vector<std::string> m_lines;  // without their line ends
-    bool m_bCrLf = false;
+    std::string m_lineEnd = "\n";      // the first line's: written after every line
 };
 
 }  // namespace quarn

@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev qt6-base-dev
           libxkbcommon-dev libgl-dev libglib2.0-dev libxxhash-dev libzstd-dev zlib1g-dev zstd xvfb xauth fonts-dejavu-core python3
-          ncdu btrfs-progs xfsprogs)
+          ncdu btrfs-progs xfsprogs
+          clang libclang-rt-14-dev)  # the fuzz targets (tools/fuzz.sh)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -75,8 +75,10 @@ class TwinListModel : public QAbstractTableModel {
     // (a copy that became a hard link keeps its row).
     void RepaintRows();
 
-    // How many replays have happened; lets tests see the coalescing.
+    // How many replays have happened, and whether one is due; let tests see
+    // the coalescing.
     int ReplayCount() const { return m_replays; }
+    bool ReplayPending() const { return m_timer.isActive(); }
 
   private:
     // Called by name from the engine's worker (see the constructor).

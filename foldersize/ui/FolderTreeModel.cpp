@@ -453,11 +453,18 @@ QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
 
 QString FolderTreeModel::DisplayText(NodeHandle item, int column) const {
     switch (column) {
-        case kNameColumn:
-            if (m_store.IsFilesItem(item)) {
-                return QString::fromStdString(FilesItemText(m_store.GetItemFileCount(item)));
+        case kNameColumn: {
+            // The label, not the live name: a row deleted by the scan keeps
+            // its name until its removal is announced.
+            const std::optional<FolderTreeStore::ShownLabel> label = m_store.GetShownLabel(item);
+            if (!label) {
+                return {};
             }
-            return FileNameText(m_store.GetItemName(item));
+            if (label->kind == NodeKind::FilesItem) {
+                return QString::fromStdString(FilesItemText(label->fileCount));
+            }
+            return FileNameText(label->name);
+        }
         case kSizeColumn: {
             const std::optional<uint64_t> size = m_store.GetItemSize(item);
             return size ? QString::fromStdString(FormatSize(*size)) : QString();
@@ -498,10 +505,11 @@ Qt::ItemFlags FolderTreeModel::flags(const QModelIndex& index) const {
 }
 
 QIcon FolderTreeModel::KindIcon(NodeHandle item) const {
-    const std::optional<NodeKind> kind = m_store.GetItemKind(item);
-    if (!kind) {
+    const std::optional<FolderTreeStore::ShownLabel> label = m_store.GetShownLabel(item);
+    if (!label) {
         return {};
     }
+    const std::optional<NodeKind> kind = label->kind;
     if (*kind == NodeKind::Folder && item == m_store.GetRootItem()) {
         // A scan root on a mount point or a network location: the desktop's icon.
         static QFileIconProvider provider;

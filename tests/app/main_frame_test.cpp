@@ -34,9 +34,11 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "app/CommandLine.h"
@@ -73,7 +75,9 @@ QString ModalOpenedBy(const std::function<void()>& action) {
     });
     closer.start(20);
     action();
-    QTest::qWait(100);
+    // A dialog the action only queued opens (and is closed) here.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
     return opened;
 }
 
@@ -202,23 +206,31 @@ class MainFrameTest : public QObject {
         test::ScopedEnv ini("QUARN_INI", fifo);
         // Should a read wait for a writer after all, this one comes after a
         // while and lets the test end with a failure instead of hanging.
-        std::atomic<bool> done{false};
+        std::mutex lock;
+        std::condition_variable changed;
+        bool done = false;
         std::atomic<bool> hadToWrite{false};
         std::thread watchdog([&] {
+            std::unique_lock held(lock);
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-            while (!done.load()) {
-                if (std::chrono::steady_clock::now() > deadline) {
-                    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-                    if (fd >= 0) {
-                        hadToWrite.store(true);
-                        ::close(fd);
-                    }
+            if (changed.wait_until(held, deadline, [&] { return done; })) {
+                return;
+            }
+            // Hung: offer a writer until the reader has opened its end.
+            while (!changed.wait_for(held, std::chrono::milliseconds(20), [&] { return done; })) {
+                const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) {
+                    hadToWrite.store(true);
+                    ::close(fd);
                 }
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
         });
         auto stop = qScopeGuard([&] {
-            done.store(true);
+            {
+                std::lock_guard held(lock);
+                done = true;
+            }
+            changed.notify_all();
             watchdog.join();
         });
 
@@ -682,13 +694,13 @@ class MainFrameTest : public QObject {
             }
         };
         chooseBrowseEntry();
-        QVERIFY(browsed.wait(1000));
+        QVERIFY(browsed.wait(30000));
         QCOMPARE(frame->FolderScan().GetScanPath(), answer);
 
         // Chosen while that scan runs: it gives way to the new folder.
         answer = m_tree->Path("scan/b");
         chooseBrowseEntry();
-        QVERIFY(browsed.wait(1000));
+        QVERIFY(browsed.wait(30000));
         QCOMPARE(frame->FolderScan().GetScanPath(), answer);
         WaitForScans(*frame);
         QCOMPARE(frame->FolderScan().Tree().GetRootPath(), answer);
@@ -697,7 +709,7 @@ class MainFrameTest : public QObject {
         const int64_t files = frame->FolderScan().Tree().GetFigures().files;
         answer.clear();
         chooseBrowseEntry();
-        QVERIFY(browsed.wait(1000));
+        QVERIFY(browsed.wait(30000));
         QVERIFY(!frame->FolderScan().IsScanRunning());
         QCOMPARE(frame->FolderScan().Tree().GetFigures().files, files);
     }
@@ -804,7 +816,9 @@ class MainFrameTest : public QObject {
         auto frame = MakeFrame({});
         for (const QSize size : {QSize(650, 600), QSize(900, 500)}) {
             frame->resize(size);
-            QTest::qWait(20);
+            // The resize event places the bar's parts.
+            QTRY_COMPARE_WITH_TIMEOUT(frame->size(), size, 30000);
+            QCoreApplication::sendPostedEvents();
             const QRect bar = frame->ToolBar()->rect();
             const QRect box = frame->PathCombo()->geometry();
             QCOMPARE(box.x(), bar.x() + 250);
@@ -887,7 +901,8 @@ class MainFrameTest : public QObject {
             const QPoint inside(bar->width() - 5, bar->height() / 2);
             QContextMenuEvent click(QContextMenuEvent::Mouse, inside, bar->mapToGlobal(inside));
             QApplication::sendEvent(bar, &click);
-            QTest::qWait(20);
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
             QCOMPARE(QApplication::activePopupWidget(), nullptr);
         }
         QVERIFY(frame->ToolBar()->isVisible());

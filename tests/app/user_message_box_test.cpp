@@ -79,8 +79,11 @@ class UserMessageBoxTest : public QObject {
             present("App is busy..");
             returned = true;
         });
-        // The interface thread does not run its loop: it is "joining".
-        QTest::qSleep(30);
+        // The interface thread does not run its loop: it is "joining" once
+        // the worker waits for its box.
+        while (messages->WaitingWorkers() == 0) {
+            std::this_thread::yield();
+        }
         messages.reset();
         worker.join();
         QVERIFY(returned);

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,7 +14,6 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/ExportCommand.h"
@@ -265,8 +263,13 @@ TEST_F(ExportImportTest, TruncatedAndMalformedFilesAreRefusedWithTheirOffset) {
          "a size above 9223372036854775807 bytes"},
         {head + R"({"name":"f","nlink":4294967296,"ino":1}]])", head.size() + 20,
          "a link count above 4294967295"},
+        {head + R"({"name":"f","mode":4294984173}]])", head.size() + 19, "a mode above 4294967295"},
         {head + R"({"name":"f","asize":99999999999999999999}]])", head.size() + 20,
          "a number too large"},
+        // A number ends at a blank: "1 2" is no 12, wherever it stands.
+        {head + R"({"name":"f","asize":1 2}]])", head.size() + 23, "expected ',' or '}'"},
+        {head + R"({"name":"f","uid":1 2}]])", head.size() + 21, "expected ',' or '}'"},
+        {R"([1 0,{},[{"name":"/r"}]])", 3, "expected ','"},
     };
     for (const Case& c : cases) {
         TreeSummary sink;
@@ -316,6 +319,53 @@ TEST_F(ExportImportTest, AnImportedFolderOnAnotherFileSystemIsAMarkedItemOfSizeZ
     EXPECT_EQ(kinds["sub"], NodeKind::Folder);
 }
 
+// A file is what the format writes as an object; a "mode" that says folder
+// does not make it one (no sink is handed a folder as a file).
+TEST_F(ExportImportTest, AFileWhoseModeSaysFolderIsStillAFileOfItsFolder) {
+    struct Kinds : TreeSummary {
+        void AddFile(const std::string& folderPath, const FileEntry& file) override {
+            TreeSummary::AddFile(folderPath, file);
+            folders += file.IsDirectory() ? 1 : 0;
+            regular += file.IsRegularFile() ? 1 : 0;
+        }
+        int folders = 0;
+        int regular = 0;
+    } sink;
+    ASSERT_TRUE(ReadText(R"([1,2,{},[{"name":"/r"},{"name":"d","asize":7,"mode":16877},)"
+                         R"({"name":"f","asize":5,"mode":33188}]])",
+                         sink)
+                    .Ok());
+    EXPECT_EQ(sink.files, 2);
+    EXPECT_EQ(sink.apparent, 12u);
+    EXPECT_EQ(sink.folders, 0);
+    EXPECT_EQ(sink.regular, 1);  // only "f"; "d" is of no known kind
+}
+
+// An entry without a time (a folder the walk could only list, an import
+// that gave none) is written without one, not as a time in 1970; a folder
+// with a time keeps it, whether or not its inode is known.
+TEST_F(ExportImportTest, AnEntryWithoutATimeIsWrittenWithoutOne) {
+    const std::string file = out.Path("timeless.json");
+    {
+        FILE* output = std::fopen(file.c_str(), "w");
+        ASSERT_NE(output, nullptr);
+        ExportWriter writer(::fileno(output), "test");
+        ASSERT_TRUE(ReadText(R"([1,2,{},[{"name":"/nowhere/r"},{"name":"f","asize":1},)"
+                             R"({"name":"t","asize":2,"mtime":5},[{"name":"d","ino":7}],)"
+                             R"([{"name":"e","mtime":6}]]])",
+                             writer)
+                        .Ok());
+        ASSERT_TRUE(writer.Finish());
+        std::fclose(output);
+    }
+    const std::string text = Slurp(file);
+    EXPECT_NE(text.find(R"({"name":"f","asize":1,"dsize":0})"), std::string::npos) << text;
+    EXPECT_NE(text.find(R"({"name":"t","asize":2,"dsize":0,"mtime":5})"), std::string::npos);
+    EXPECT_NE(text.find(R"([{"name":"d","asize":0,"dsize":0}])"), std::string::npos) << text;
+    EXPECT_NE(text.find(R"([{"name":"e","asize":0,"dsize":0,"mtime":6}])"), std::string::npos)
+        << text;
+}
+
 // The window's export runs on a thread of its own: whole, it puts the file
 // in place; cancelled, it leaves an older file as it was.
 TEST_F(ExportImportTest, TheBackgroundExportIsWholeOrLeavesTheOldFile) {
@@ -328,9 +378,8 @@ TEST_F(ExportImportTest, TheBackgroundExportIsWholeOrLeavesTheOldFile) {
     ASSERT_GT(walked.files, 200);
     {
         ExportJob job(tree.Root(), file, WalkOptions(2), "test");
-        while (!job.Done()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        job.Wait();
+        ASSERT_TRUE(job.Done());
         EXPECT_EQ(job.Error(), "");
         EXPECT_EQ(job.Files(), walked.files);
     }
@@ -342,9 +391,8 @@ TEST_F(ExportImportTest, TheBackgroundExportIsWholeOrLeavesTheOldFile) {
     {
         ExportJob job(tree.Root(), file, WalkOptions(1), "test");
         job.Cancel();
-        while (!job.Done()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        job.Wait();
+        ASSERT_TRUE(job.Done());
         // A walk this small may have finished before the cancel came.
         if (!job.Error().empty()) {
             EXPECT_EQ(job.Error(), "cancelled");

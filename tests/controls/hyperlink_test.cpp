@@ -57,13 +57,8 @@ struct PrivateDesktop {
     template <typename Seen>
     static bool WaitForBrowser(Seen seen) {
         // The library notices changed folders on a thread of its own.
-        for (int tries = 0; tries < 500; ++tries) {
-            if (seen(quarn::DefaultApplicationFor("text/html"))) {
-                return true;
-            }
-            QTest::qWait(20);
-        }
-        return false;
+        return QTest::qWaitFor([&] { return seen(quarn::DefaultApplicationFor("text/html")); },
+                               30000);
     }
 };
 
@@ -122,7 +117,6 @@ class HyperLinkTest : public QObject {
         CHyperLink fromTarget(QString(), QStringLiteral("mailto:b@example.org"));
         QCOMPARE(fromTarget.text(), QStringLiteral("mailto:b@example.org"));
         QVERIFY(fromTarget.font().underline());
-        QCOMPARE(fromTarget.GetLinkStyle(), 0x15u);
         QCOMPARE(fromTarget.cursor().shape(), Qt::PointingHandCursor);
         // Markup in a target is shown as text, never interpreted.
         CHyperLink markup(QStringLiteral("<b>x</b>"), QString());
@@ -137,6 +131,23 @@ class HyperLinkTest : public QObject {
         QVERIFY(plain.ChangeLinkStyle(CHyperLink::LINK_NOHANDCURSOR, CHyperLink::LINK_UNDERLINE));
         QVERIFY(plain.font().underline());
         QCOMPARE(plain.cursor().shape(), Qt::PointingHandCursor);
+    }
+
+    // What the default style gives beyond the underline and the hand: the box
+    // fits every new caption, and a click gives the link the focus.
+    void theDefaultLinkFitsItsCaptionAndTakesTheFocusOnClick() {
+        QWidget window;
+        window.resize(400, 100);
+        CHyperLink link(QStringLiteral("https://d.example"), QString(), &window);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        link.SetCaption(QStringLiteral("a much longer caption than before"));
+        const QFontMetrics metrics(link.font());
+        QCOMPARE(link.width(), metrics.horizontalAdvance(link.text()));
+        QVERIFY(!link.hasFocus());
+        QTest::mouseClick(&link, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(link.hasFocus(), 30000);
     }
 
     void fitsToTextKeepingTheAlignedEdge() {

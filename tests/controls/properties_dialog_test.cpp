@@ -51,7 +51,7 @@ class PropertiesDialogTest : public QObject {
         ::chmod(tree.Path("root").c_str(), 0750);
 
         PropertiesDialog dialog(tree.Path("root"));
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.CurrentFigures().finished, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.CurrentFigures().finished, 30000);
         PropertiesDialog::Figures figures = dialog.CurrentFigures();
         QCOMPARE(figures.files, 5u);
         QCOMPARE(figures.folders, 3u);  // sub, sub/deep, empty
@@ -114,7 +114,11 @@ class PropertiesDialogTest : public QObject {
             if (round % 2 == 0) {
                 dialog->close();
                 PropertiesDialog::Figures stopped = dialog->CurrentFigures();
-                QTest::qWait(20);
+                // Closed means the count has ended, not only been asked to.
+                QVERIFY(stopped.finished ||
+                        dialog->FieldText(QStringLiteral("contains")).endsWith(" (stopped)"));
+                QCoreApplication::sendPostedEvents();
+                QCoreApplication::processEvents();
                 PropertiesDialog::Figures later = dialog->CurrentFigures();
                 QCOMPARE(later.files, stopped.files);  // nothing counts after closing
                 QCOMPARE(later.folders, stopped.folders);
@@ -122,7 +126,7 @@ class PropertiesDialogTest : public QObject {
             dialog.reset();
         }
         PropertiesDialog whole(tree.Path("big"));
-        QTRY_VERIFY_WITH_TIMEOUT(whole.CurrentFigures().finished, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(whole.CurrentFigures().finished, 30000);
         QCOMPARE(whole.CurrentFigures().files, 300u);
         QCOMPARE(whole.CurrentFigures().folders, 600u);
     }

@@ -269,7 +269,7 @@ class ShellItemMenuTest : public QObject {
 
         QCOMPARE(menu.CarryOut(nullptr, kCmdOpenWithFirst), kCmdOpenWithFirst);
         QTRY_VERIFY_WITH_TIMEOUT(PathExists(script + ".out") && ReadText(script + ".out") == path,
-                                 10000);
+                                 30000);
         QVERIFY(m_errors.isEmpty());
 
         // A program the desktop cannot start is reported and returns 0: a

@@ -194,6 +194,16 @@ TEST_F(HashCacheTest, DamagedFilesAreDiscardedWithOneMessage) {
     resealed("no stage known", kHeader + 92, 0, false);
     resealed("unknown stage", kHeader + kRecord + 92, 8, false);
     resealed("stamp beyond any save", kHeader + 88, UINT32_MAX, false);
+    // Records no save writes: a hash beside a stage said to be unknown, and a
+    // time that no key packs to (found by no lookup, kept for ever).
+    {
+        std::string bytes = good;
+        Patch32(bytes, kHeader + 92, 1);  // only the first stage known
+        damaged.emplace_back("a hash of an unknown stage", Resealed(bytes));
+    }
+    resealed("a time before any key's", kHeader + 24, uint64_t(INT64_MIN), true);
+    resealed("a change time before any key's", kHeader + kRecord + 32,
+             uint64_t(-9'223'372'036'000'000'001), true);
     std::string twice = good;
     twice.replace(kHeader + kRecord, kRecord, good.substr(kHeader, kRecord));
     damaged.emplace_back("a key twice", Resealed(twice));

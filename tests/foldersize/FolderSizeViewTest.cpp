@@ -354,8 +354,13 @@ TEST(FolderScan, DestroyingTheViewDuringAWalkStopsAndJoinsItFirst) {
     view->SetTwinFeed(&sink);
     view->StartScan(test::CombinedRequest(tree.Root()));
     sink.WaitUntilHeld();
-    std::thread release([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Released only once the destructor has begun: it cancels first, then
+    // waits for the walk. The walk is held, so the scanner outlives this wait.
+    FolderScanner* const scanner = view.get();
+    std::thread release([&sink, scanner] {
+        while (scanner->IsBusy()) {
+            std::this_thread::yield();
+        }
         sink.Release();
     });
     view.reset();  // must wait for the walk, which the sink holds

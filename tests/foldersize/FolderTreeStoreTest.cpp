@@ -211,6 +211,9 @@ TEST(FolderTreeStore, WhileListeningSortsAndDeletesWaitForTheListener) {
     // Until the listener applies them, the order and the shape stay; the
     // deleted item already reads as deleted.
     EXPECT_EQ(ChildTexts(store, root), (std::vector<std::string>{"", "big", "late"}));
+    // The listener's label of the row keeps its name until it removes the row.
+    ASSERT_TRUE(store.GetShownLabel(small).has_value());
+    EXPECT_EQ(store.GetShownLabel(small)->name, "small");
     EXPECT_FALSE(store.IsLiveItem(small));
     EXPECT_FALSE(store.DeleteItem(small));
     // The listener's own reads: only what it has announced.

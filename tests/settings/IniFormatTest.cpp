@@ -107,11 +107,27 @@ TEST_F(IniFormatTest, WritesKeepEveryOtherLine) {
               "d=4\n");
 }
 
-TEST_F(IniFormatTest, CrLfFilesStayCrLf) {
+// A file keeps the line ends it came with; a lone CR (as old Mac editors
+// write) ends a line as LF and CR LF do, instead of joining the lines.
+TEST_F(IniFormatTest, EveryKindOfLineEndEndsALineAndStaysAsItWas) {
     WriteText(Path(), "[S]\r\na=1\r\n");
     ASSERT_TRUE(m_ini.WriteString("S", "b", "2"));
     EXPECT_EQ(m_ini.ReadString("S", "a"), "1");
     EXPECT_EQ(ReadText(Path()), "[S]\r\na=1\r\nb=2\r\n");
+
+    WriteText(Path(), "[S]\ra=1\r[T]\rc=3\r");
+    EXPECT_EQ(m_ini.ReadString("S", "a"), "1");
+    EXPECT_EQ(m_ini.ReadString("T", "c"), "3");
+    ASSERT_TRUE(m_ini.WriteString("S", "b", "2"));
+    EXPECT_EQ(ReadText(Path()), "[S]\ra=1\rb=2\r[T]\rc=3\r");
+
+    // Mixed: each line ends where any line end is; writes use the first kind.
+    WriteText(Path(), "[S]\na=1\r\nb=2\rc=3");
+    EXPECT_EQ(m_ini.ReadString("S", "a"), "1");
+    EXPECT_EQ(m_ini.ReadString("S", "b"), "2");
+    EXPECT_EQ(m_ini.ReadString("S", "c"), "3");
+    ASSERT_TRUE(m_ini.WriteString("S", "c", "4"));
+    EXPECT_EQ(ReadText(Path()), "[S]\na=1\nb=2\nc=4\n");
 }
 
 TEST_F(IniFormatTest, TextThatWouldBreakTheFileIsRefused) {

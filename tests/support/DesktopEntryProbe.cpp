@@ -3,10 +3,10 @@
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
-#include <chrono>
+#include <cerrno>
 #include <filesystem>
-#include <thread>
 
 #include "tests/support/TestFiles.h"
 
@@ -47,16 +47,23 @@ std::optional<std::vector<std::string>> StartEntryOnFolder(const std::string& en
         return std::nullopt;
     }
     GFile* target = g_file_new_for_path(folder.c_str());
-    GList* files = g_list_append(nullptr, target);
-    const gboolean started = g_app_info_launch(G_APP_INFO(entry), files, nullptr, nullptr);
-    g_list_free(files);
+    gchar* uri = g_file_get_uri(target);
+    GList* uris = g_list_append(nullptr, uri);
+    // Not reaped by GLib: the recorder has written its record once it ended.
+    GPid child = 0;
+    const gboolean started = g_desktop_app_info_launch_uris_as_manager(
+        entry, uris, nullptr, GSpawnFlags(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD), nullptr,
+        nullptr,
+        [](GDesktopAppInfo*, GPid pid, gpointer started) { *static_cast<GPid*>(started) = pid; },
+        &child, nullptr);
+    g_list_free(uris);
+    g_free(uri);
     g_object_unref(target);
     g_object_unref(entry);
-    if (!started) {
+    if (!started || child <= 0) {
         return std::nullopt;
     }
-    for (int tries = 0; tries < 1000 && !PathExists(record); ++tries) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
     if (!PathExists(record)) {
         return std::nullopt;

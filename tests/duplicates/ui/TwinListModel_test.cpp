@@ -152,8 +152,11 @@ class TwinListModelTest : public QObject {
         QCOMPARE(reset.size() + inserted.size(), 1);
         QVERIFY(ModelMatchesStore(model, list));
 
-        // The announcement queued meanwhile finds nothing more to replay.
-        QTest::qWait(3 * TwinListModel::kRefreshIntervalMs);
+        // The announcement queued meanwhile schedules a replay that finds
+        // nothing more to replay.
+        QCoreApplication::sendPostedEvents(&model, QEvent::MetaCall);
+        QVERIFY(model.ReplayPending());
+        QTRY_VERIFY_WITH_TIMEOUT(!model.ReplayPending(), 30000);
         QCOMPARE(model.ReplayCount(), 1);
 
         // Two removals become two removal signals, rows keep their texts.

@@ -245,19 +245,30 @@ class FolderTreeViewTest : public QObject {
         Scan(pane, m_tree->Path("scan"));
         const QModelIndex big = ChildNamed(view.Model(), Root(view), "big");
         view.setCurrentIndex(big);
-        QTest::qWait(20);
+        // The layout and repaint the selection asked for, before the grab.
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
         const QImage image = view.viewport()->grab().toImage();
         if (qEnvironmentVariableIsSet("QUARN_SAVE_GRABS")) {
             image.save(qEnvironmentVariable("QUARN_SAVE_GRABS") + "/selected.png");
         }
         const QRect name = view.visualRect(big);
         const int y = name.center().y();
-        // Behind the label's start: the selection colour; the text on it is white.
-        QCOMPARE(image.pixelColor(name.x() + 16 + 3 + 1, y), QColor(0, 0, 99));
+        // The label, wherever the icon leaves it: the selection colour, at
+        // least as wide as the name, with white text on it.
+        const QColor selection(0, 0, 99);
+        int labelLeft = -1, labelRight = -1;
+        for (int x = name.x(); x < name.x() + name.width(); ++x) {
+            if (image.pixelColor(x, y) == selection) {
+                labelLeft = labelLeft < 0 ? x : labelLeft;
+                labelRight = x;
+            }
+        }
+        QVERIFY(labelLeft >= 0);
+        QVERIFY(labelRight - labelLeft >=
+                view.fontMetrics().horizontalAdvance(QStringLiteral("big")));
         bool whiteText = false;
-        const int textLeft = name.x() + 16 + 3 + 2;
-        const int textWidth = view.fontMetrics().horizontalAdvance(QStringLiteral("big"));
-        for (int x = textLeft; x < textLeft + textWidth; ++x) {
+        for (int x = labelLeft; x <= labelRight; ++x) {
             for (int row = name.y(); row < name.y() + name.height(); ++row) {
                 whiteText = whiteText || image.pixelColor(x, row).lightness() > 200;
             }
@@ -325,8 +336,10 @@ class FolderTreeViewTest : public QObject {
         const QPoint where = view.visualRect(big).center();
         QTest::mouseClick(view.windowHandle(), Qt::RightButton, {},
                           view.viewport()->mapTo(&view, where));
-        QTRY_COMPARE(m_menus.size(), 1);
-        QTest::qWait(50);
+        QTRY_COMPARE_WITH_TIMEOUT(m_menus.size(), 1, 30000);
+        // Whatever else the click caused has been delivered: still one menu.
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
         QCOMPARE(m_menus.size(), 1);
         QCOMPARE(m_menus.front(),
                  QStringLiteral("Explore|-|Copy to...|Move to...|Delete|-|Refresh|Properties"));
