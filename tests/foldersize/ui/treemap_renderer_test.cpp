@@ -107,7 +107,7 @@ class TreemapRendererTest : public QObject {
             for (int i = 0; i < 40; ++i) {
                 QSize size(300 + 10 * i, 200 + 5 * i);
                 asked.push_back(size);
-                last = renderer.Request({tree, 0, size, {}, 0});
+                last = renderer.Request({tree, 0, size, {}, 0, {}});
                 QCOMPARE(last, uint64_t(i + 1));
                 if (i % 8 == 0) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -142,7 +142,7 @@ class TreemapRendererTest : public QObject {
                         ++*late;
                     }
                 });
-                renderer.Request({tree, 0, QSize(1600, 1000), {}, 0});
+                renderer.Request({tree, 0, QSize(1600, 1000), {}, 0, {}});
                 std::this_thread::sleep_for(std::chrono::milliseconds(round));
             }
             state->store(1);
