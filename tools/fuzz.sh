@@ -25,7 +25,7 @@ if [ ! -f "$dir/CMakeCache.txt" ]; then
   cmake -S . -B "$dir" "${options[@]}"
 fi
 
-targets=(import_reader ini_document exclude_rules hash_cache)
+targets=(import_reader ini_document exclude_rules hash_cache kept_scan)
 cmake --build "$dir" -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
 
 # The import reader and the export writer take a 1 MiB buffer each per input:
