@@ -4,6 +4,8 @@
 // roots match each other wherever they lay. A folder found only now is new;
 // a folder found only then is removed, listed once at its topmost gone
 // folder (with its earlier size) under the parent that is still there.
+// Both trees are walked side by side, matching each folder's children by
+// name, so no path of either tree is ever built as a key.
 //
 // Made once from a finished tree; plain data afterwards, read from any
 // thread. The tree changing later (a deletion) is not followed: compare again.

@@ -176,6 +176,25 @@ TEST_F(ExtremeImportTest, MaxDepthBoundsTheReportOfADeepTreeAndKeepsItsTotals) {
     EXPECT_EQ(Lines(root.out).size(), 2u) << root.out.substr(0, 4096);  // the root, the status
 }
 
+TEST_F(ExtremeImportTest, ADeepTreeComparesWithItsEarlierScanWithoutRecursion) {
+    const std::string earlier = m_scratch.Path("earlier.json");
+    test::WriteText(earlier, DeepImport(20000));
+    // One level less now: the deepest folder, and only it, is gone.
+    ReportRun shrunk =
+        Report(DeepImport(19999), {"--json", "--max-depth", "2", "--since", earlier});
+    ASSERT_EQ(ExitCode(shrunk), 0) << shrunk.err;
+    EXPECT_EQ(Count(shrunk.out, R"("change":-1)"), 3u) << shrunk.out.substr(0, 4096);
+    EXPECT_NE(shrunk.out.find(R"("total_change":-1,"removed":[{"path":"/deep/d/d/)"),
+              std::string::npos);
+    EXPECT_EQ(Count(shrunk.out, R"({"path":)"), 1u);
+
+    // One level more now: nothing is gone, every ancestor grew by the byte.
+    ReportRun grown = Report(DeepImport(20001), {"--json", "--max-depth", "2", "--since", earlier});
+    ASSERT_EQ(ExitCode(grown), 0) << grown.err;
+    EXPECT_EQ(Count(grown.out, R"("change":1})"), 3u) << grown.out.substr(0, 4096);
+    EXPECT_NE(grown.out.find(R"("total_change":1,"removed":[])"), std::string::npos);
+}
+
 TEST_F(ExtremeImportTest, TheTextOfADeepTreeKeepsItsLinesShortAndSaysTheDepth) {
     ReportRun text = Report(DeepImport(2000), {});
     ASSERT_EQ(ExitCode(text), 0) << text.err;
