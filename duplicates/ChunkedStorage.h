@@ -85,7 +85,9 @@ class NameArena {
         uint32_t offset = uint32_t((m_chunks.size() - 1) << kChunkBits) + m_used;
         unsigned char* p = m_chunks.back().get() + m_used;
         p[0] = static_cast<unsigned char>(name.size());
-        std::memcpy(p + 1, name.data(), name.size());
+        if (!name.empty()) {  // an empty view may have no data at all
+            std::memcpy(p + 1, name.data(), name.size());
+        }
         m_used += uint32_t(1 + name.size());
         return offset;
     }
@@ -135,7 +137,9 @@ class PathArena {
         char* p = m_chunks.back().get() + m_used;
         const uint32_t length = uint32_t(path.size());
         std::memcpy(p, &length, sizeof length);
-        std::memcpy(p + sizeof length, path.data(), path.size());
+        if (!path.empty()) {  // an empty view may have no data at all
+            std::memcpy(p + sizeof length, path.data(), path.size());
+        }
         m_used += needed;  // past a chunk of its own: the next path opens another
         return offset;
     }
