@@ -14,22 +14,13 @@
 
 #include "platform/ExcludeRules.h"
 #include "tests/fuzz/FuzzCheck.h"
+#include "tests/fuzz/FuzzInput.h"
 
 namespace {
 
-using quarn::ExcludeRules;
+using fuzz::SplitAtNul;
 
-std::vector<std::string_view> SplitAtNul(std::string_view input) {
-    std::vector<std::string_view> parts;
-    for (;;) {
-        size_t nul = input.find('\0');
-        parts.push_back(input.substr(0, nul));
-        if (nul == std::string_view::npos) {
-            return parts;
-        }
-        input.remove_prefix(nul + 1);
-    }
-}
+using quarn::ExcludeRules;
 
 void CheckSplit(std::string_view text, const std::vector<std::string>& patterns) {
     for (const std::string& pattern : patterns) {

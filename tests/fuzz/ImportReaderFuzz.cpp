@@ -17,10 +17,13 @@
 #include "platform/ImportReader.h"
 #include "platform/PathRules.h"
 #include "tests/fuzz/FuzzCheck.h"
+#include "tests/fuzz/FuzzInput.h"
 
 namespace {
 
 using namespace quarn;
+using fuzz::MemoryFile;
+using fuzz::ReadBack;
 
 bool IsSafeName(std::string_view name) {
     return !name.empty() && name != "." && name != ".." && name.size() <= kMaxEntryName &&
@@ -107,31 +110,6 @@ class WalkChecker : public WalkSink {
     bool m_rootSeen = false;
     std::string m_trace;
 };
-
-int MemoryFile(const void* data, size_t size) {
-    int fd = ::memfd_create("import", MFD_CLOEXEC);
-    FUZZ_CHECK(fd >= 0);
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t wrote = ::write(fd, bytes, size);
-        FUZZ_CHECK(wrote > 0);
-        bytes += wrote;
-        size -= size_t(wrote);
-    }
-    FUZZ_CHECK(::lseek(fd, 0, SEEK_SET) == 0);
-    return fd;
-}
-
-std::string ReadBack(int fd) {
-    std::string text;
-    FUZZ_CHECK(::lseek(fd, 0, SEEK_SET) == 0);
-    char buffer[65536];
-    ssize_t got;
-    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
-        text.append(buffer, size_t(got));
-    }
-    return text;
-}
 
 // The export's text after its metadata, which holds the time of writing.
 std::string TreePart(const std::string& exported) {

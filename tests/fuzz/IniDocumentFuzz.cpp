@@ -13,25 +13,16 @@
 
 #include "settings/IniDocument.h"
 #include "tests/fuzz/FuzzCheck.h"
+#include "tests/fuzz/FuzzInput.h"
 
 namespace {
+
+using fuzz::SplitAtNul;
 
 using quarn::IniDocument;
 
 bool HasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
-}
-
-std::vector<std::string_view> SplitAtNul(std::string_view input) {
-    std::vector<std::string_view> parts;
-    for (;;) {
-        size_t nul = input.find('\0');
-        parts.push_back(input.substr(0, nul));
-        if (nul == std::string_view::npos) {
-            return parts;
-        }
-        input.remove_prefix(nul + 1);
-    }
 }
 
 // A text whose lines all end in the same line end, the last one included.

@@ -20,20 +20,13 @@
 #include "platform/DecodedInput.h"
 #include "platform/JsonStream.h"
 #include "tests/fuzz/FuzzCheck.h"
+#include "tests/fuzz/FuzzInput.h"
 
 namespace {
 
 using namespace quarn;
 
 constexpr size_t kMagicBytes = 4;  // zstd's magic; gzip's is shorter
-
-int MemoryFile(const std::string& bytes) {
-    int fd = ::memfd_create("kept", MFD_CLOEXEC);
-    FUZZ_CHECK(fd >= 0);
-    FUZZ_CHECK(::write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size()));
-    FUZZ_CHECK(::lseek(fd, 0, SEEK_SET) == 0);
-    return fd;
-}
 
 struct Decoded {
     bool damaged = false;
@@ -46,7 +39,7 @@ struct Decoded {
 // piece boundaries fall anywhere.
 Decoded Decode(const std::string& file, size_t piece) {
     Decoded decoded;
-    const int fd = MemoryFile(file);
+    const int fd = fuzz::MemoryFile(file.data(), file.size());
     try {
         std::unique_ptr<ByteSource> source = OpenDecodedInput(fd);
         decoded.encoding = source->Encoding();
@@ -75,13 +68,7 @@ std::string Zstd(const std::string& text, size_t piece) {
         }
         FUZZ_CHECK(output.Finish());
     }
-    std::string compressed;
-    FUZZ_CHECK(::lseek(fd, 0, SEEK_SET) == 0);
-    char buffer[65536];
-    ssize_t got;
-    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
-        compressed.append(buffer, size_t(got));
-    }
+    std::string compressed = fuzz::ReadBack(fd);
     ::close(fd);
     return compressed;
 }
