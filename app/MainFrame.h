@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -194,14 +195,16 @@ class CMainFrame : public QMainWindow {
     // combined scan when TwinMode is off).
     ScanRequest FolderScanRequest(ScanRequest::Source source, const std::string& root) const;
     void CreateCompareActions();
-    // The read of CompareWith has ended (the interface thread).
-    void ShowEarlierScan(std::shared_ptr<const FolderComparison> comparison, NodeHandle root,
-                         const std::string& file, const std::string& error);
+    // The read of CompareWith has ended (the interface thread, posted by the
+    // reader): joins the reader, then shows what it left in m_earlierRead.
+    Q_INVOKABLE void ShowEarlierScan();
     // The treemap's colours, the order check and the status tool tip follow
     // the folder pane's comparison.
     void FollowComparison();
     // Every finished scan of a folder is kept; a failure is said once.
     void KeepScans();
+    // The failure the engine's thread left in m_keepFailure, in the status bar.
+    Q_INVOKABLE void ShowKeepFailure();
 
     std::unique_ptr<UserMessageBox> m_messageBox;
     // The engines; declared so that the folder scanner, which feeds the twin
@@ -257,10 +260,22 @@ class CMainFrame : public QMainWindow {
     int m_nShownMode = -1;
     uint64_t m_nShownSerial = 0;
 
+    // Why keeping the last scan failed, from the engine's thread.
+    std::mutex m_keepFailureLock;
+    std::string m_keepFailure;
+
     // The read of an earlier scan; last, so that it ends before anything it
-    // reads (the folder tree) goes.
+    // reads (the folder tree) goes. The reader fills in `comparison` or
+    // `error`; the interface thread reads them only after joining it.
+    struct EarlierRead {
+        std::string file;
+        NodeHandle root = kNoNode;  // the tree compared with
+        std::shared_ptr<const FolderComparison> comparison;
+        std::string error;
+    };
     bool m_earlierReading = false;
     std::atomic<bool> m_stopEarlierRead{false};
+    EarlierRead m_earlierRead;
     std::jthread m_earlierReader;
 };
 

@@ -37,16 +37,24 @@ void CMainFrame::KeepScans() {
             return;
         }
         // The engine's thread: the window hears it on its own.
-        const QString text = FileNameText(outcome.error);
-        QMetaObject::invokeMethod(
-            this,
-            [this, text] {
-                QString shown = text;
-                shown[0] = shown[0].toUpper();
-                statusBar()->showMessage(shown, kKeepFailureMs);
-            },
-            Qt::QueuedConnection);
+        {
+            std::lock_guard lock(m_keepFailureLock);
+            m_keepFailure = outcome.error;
+        }
+        QMetaObject::invokeMethod(this, "ShowKeepFailure", Qt::QueuedConnection);
     }));
+}
+
+void CMainFrame::ShowKeepFailure() {
+    QString shown;
+    {
+        std::lock_guard lock(m_keepFailureLock);
+        shown = FileNameText(m_keepFailure);
+    }
+    if (!shown.isEmpty()) {
+        shown[0] = shown[0].toUpper();
+        statusBar()->showMessage(shown, kKeepFailureMs);
+    }
 }
 
 void CMainFrame::CreateCompareActions() {
@@ -83,46 +91,43 @@ void CMainFrame::CompareWith(const std::string& file) {
     m_stopEarlierRead.store(false);
     ShowStatus(tr("Reading the earlier scan %1...").arg(FileNameText(file)));
     RefreshCommands();
-    const NodeHandle root = m_folderScanner.Tree().GetRootItem();
+    m_earlierRead = EarlierRead{file, m_folderScanner.Tree().GetRootItem(), nullptr, {}};
     const bool allocated = m_folderScanner.Tree().AreSizesAllocated();
-    m_earlierReader = std::jthread([this, file, root, allocated] {
+    m_earlierReader = std::jthread([this, file, allocated] {
         EarlierTree earlier;
         std::string error;
-        std::shared_ptr<const FolderComparison> comparison;
         if (earlier.Read(file, allocated, error, [this] { return !m_stopEarlierRead.load(); })) {
-            comparison = std::make_shared<FolderComparison>(m_folderScanner.Tree(), earlier);
+            m_earlierRead.comparison =
+                std::make_shared<FolderComparison>(m_folderScanner.Tree(), earlier);
+        } else {
+            m_earlierRead.error = error;
         }
-        QMetaObject::invokeMethod(
-            this,
-            [this, comparison, root, file, error] {
-                ShowEarlierScan(comparison, root, file, error);
-            },
-            Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "ShowEarlierScan", Qt::QueuedConnection);
     });
 }
 
-void CMainFrame::ShowEarlierScan(std::shared_ptr<const FolderComparison> comparison,
-                                 NodeHandle root, const std::string& file,
-                                 const std::string& error) {
+void CMainFrame::ShowEarlierScan() {
     m_earlierReading = false;
     if (m_earlierReader.joinable()) {
         m_earlierReader.join();
     }
+    EarlierRead read = std::move(m_earlierRead);
+    m_earlierRead = EarlierRead{};
+    const QString file = FileNameText(read.file);
     m_nShownMode = -1;  // the scan's own status comes back
     RefreshStatus();
     RefreshCommands();
-    if (comparison == nullptr) {
-        ShowErrorMessage(
-            this, tr("Compare with Earlier Scan"),
-            tr("%1 cannot be compared: %2").arg(FileNameText(file), FileNameText(error)));
+    if (read.comparison == nullptr) {
+        ShowErrorMessage(this, tr("Compare with Earlier Scan"),
+                         tr("%1 cannot be compared: %2").arg(file, FileNameText(read.error)));
         return;
     }
     // A scan that began meanwhile made another tree: the comparison is stale.
-    if (m_folderScanner.IsScanRunning() || m_folderScanner.Tree().GetRootItem() != root) {
+    if (m_folderScanner.IsScanRunning() || m_folderScanner.Tree().GetRootItem() != read.root) {
         ShowStatus(tr("The tree changed while the earlier scan was read; compare again"));
         return;
     }
-    m_folderView->ShowComparison(std::move(comparison), file);
+    m_folderView->ShowComparison(std::move(read.comparison), read.file);
 }
 
 void CMainFrame::FollowComparison() {
