@@ -87,20 +87,29 @@ std::string TimeText(int64_t unixMillis) {
     return text;
 }
 
+// Only a time that names itself again: digits where the name has them and
+// a date that exists, from 1970 on (what sscanf or timegm would bend into a
+// time, such as " 2" for "02" or a 31st of February, is no kept scan's).
 bool ParseTime(const std::string& text, int64_t& unixMillis) {
+    if (text.size() != 19 || text[8] != 'T' || text[18] != 'Z') {
+        return false;
+    }
+    for (size_t i = 0; i < 18; ++i) {
+        if (i != 8 && (text[i] < '0' || text[i] > '9')) {
+            return false;
+        }
+    }
     std::tm utc{};
     int millis = 0;
-    char zone = 0;
-    if (text.size() != 19 ||
-        std::sscanf(text.c_str(), "%4d%2d%2dT%2d%2d%2d%3d%c", &utc.tm_year, &utc.tm_mon,
-                    &utc.tm_mday, &utc.tm_hour, &utc.tm_min, &utc.tm_sec, &millis, &zone) != 8 ||
-        zone != 'Z') {
+    if (std::sscanf(text.c_str(), "%4d%2d%2dT%2d%2d%2d%3d", &utc.tm_year, &utc.tm_mon, &utc.tm_mday,
+                    &utc.tm_hour, &utc.tm_min, &utc.tm_sec, &millis) != 7 ||
+        utc.tm_year < 1970) {
         return false;
     }
     utc.tm_year -= 1900;
     utc.tm_mon -= 1;
     unixMillis = int64_t(timegm(&utc)) * 1000 + millis;
-    return true;
+    return TimeText(unixMillis) == text;
 }
 
 bool ParseHex(const std::string& text, uint64_t& value) {

@@ -57,6 +57,26 @@ class KeptScanTest : public ::testing::Test {
     FolderScanner scanner;
 };
 
+TEST(KeptScanName, OnlyATimeThatNamesItselfAgainIsAKeptScans) {
+    const auto parses = [](const std::string& time) {
+        uint64_t folderHash = 0;
+        KeptScan facts;
+        return ScanStore::ParseFileName(
+            "home_00f1e2d3c4b5a697_" + time + "_0123456789abcdef_1048576_42.json.zst", folderHash,
+            facts);
+    };
+    EXPECT_TRUE(parses("20261210T153000123Z"));
+    EXPECT_TRUE(parses("19700101T000000000Z"));
+    // Found by fuzzing: the year 226 read as a time before 1970, whose name
+    // written again was no kept scan's.
+    EXPECT_FALSE(parses("02261210T153000123Z"));
+    EXPECT_FALSE(parses("19691231T235959999Z"));
+    EXPECT_FALSE(parses("20260231T120000000Z"));  // no 31st of February
+    EXPECT_FALSE(parses("20261310T120000000Z"));
+    EXPECT_FALSE(parses("2026 210T120000000Z"));
+    EXPECT_FALSE(parses("2026121+T120000000Z"));
+}
+
 TEST_F(KeptScanTest, TheNewestKeepScansAreKeptAndAnUnchangedScanIsNotKeptAgain) {
     ASSERT_TRUE(WriteSettingText(kKeepScans, "3"));
     ScanStore store;
