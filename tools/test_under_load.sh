@@ -17,7 +17,11 @@ for run in $(seq 1 "$runs"); do
     echo "run $run: $(grep -E 'tests passed' "$log")"
   else
     echo "run $run: FAILED"
-    grep -E 'Failed|FAIL!|Timeout' "$log" | head -n 20
+    grep -E 'Failed|FAILED|FAIL!|Failure|Timeout' "$log" | head -n 20
+    # The whole output stays for reading: which case, which check.
+    mkdir -p build/under-load
+    cp "$log" "build/under-load/run-$run.log"
+    echo "  (the run's whole output: build/under-load/run-$run.log)"
     failed=$((failed + 1))
   fi
   rm -f "$log"
