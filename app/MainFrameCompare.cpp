@@ -95,12 +95,10 @@ void CMainFrame::CompareWith(const std::string& file) {
     const bool allocated = m_folderScanner.Tree().AreSizesAllocated();
     m_earlierReader = std::jthread([this, file, allocated] {
         EarlierTree earlier;
-        std::string error;
-        if (earlier.Read(file, allocated, error, [this] { return !m_stopEarlierRead.load(); })) {
+        if (earlier.Read(file, allocated, m_earlierRead.error,
+                         [this] { return !m_stopEarlierRead.load(); })) {
             m_earlierRead.comparison =
                 std::make_shared<FolderComparison>(m_folderScanner.Tree(), earlier);
-        } else {
-            m_earlierRead.error = error;
         }
         QMetaObject::invokeMethod(this, "ShowEarlierScan", Qt::QueuedConnection);
     });

@@ -118,6 +118,31 @@ class MainFrameTest : public QObject {
 
     int TwinRows(CMainFrame& frame) { return frame.TwinList()->model()->rowCount(); }
 
+    // Starts a scan, then cancels it while it runs; true when the cancel
+    // stopped it at once and counted one exception. Whether the cancel still
+    // finds the small tree's walk running is up to the scheduler: a loaded
+    // machine may let it end first (the press then starts another scan), so
+    // a cancel that came too late is tried again. A cancel that counts
+    // nothing fails every attempt.
+    template <typename Start, typename Cancel, typename Busy, typename Count>
+    bool CancelsARunningScan(CMainFrame& frame, Start start, Cancel cancel, Busy busy,
+                             Count count) {
+        const auto before = count();
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            start();
+            if (!busy()) {
+                return false;
+            }
+            cancel();
+            const bool stoppedAtOnce = !busy();
+            WaitForScans(frame);
+            if (count() != before) {
+                return stoppedAtOnce && count() == before + 1;
+            }
+        }
+        return false;
+    }
+
     // Enough folders that a walk is still running when a second Enter comes.
     void MakeManyFolders() {
         for (int i = 0; i < 400; ++i) {
@@ -353,22 +378,11 @@ class MainFrameTest : public QObject {
         MakeManyFolders();
         auto frame = MakeFrame({});
         frame->PathCombo()->AddPath(Folder());
-        // Whether the second press still finds the small tree's walk running
-        // is up to the scheduler: a loaded machine may let it end first (the
-        // press then starts another scan), so a press that came too late is
-        // tried again. A cancel that counts nothing fails every attempt.
         const int64_t before = frame->FolderScan().GetExceptionCount();
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            QTest::keyClick(frame.get(), Qt::Key_Return);
-            QVERIFY(frame->FolderScan().IsBusy());
-            QTest::keyClick(frame.get(), Qt::Key_Return);
-            const bool stoppedAtOnce = !frame->FolderScan().IsBusy();
-            WaitForScans(*frame);
-            if (frame->FolderScan().GetExceptionCount() != before) {
-                QVERIFY(stoppedAtOnce);
-                break;
-            }
-        }
+        const auto pressEnter = [&] { QTest::keyClick(frame.get(), Qt::Key_Return); };
+        QVERIFY(CancelsARunningScan(
+            *frame, pressEnter, pressEnter, [&] { return frame->FolderScan().IsBusy(); },
+            [&] { return frame->FolderScan().GetExceptionCount(); }));
         QCOMPARE(frame->FolderScan().GetExceptionCount(), before + 1);
         // The next press starts a fresh scan that completes.
         QTest::keyClick(frame.get(), Qt::Key_Return);
@@ -382,21 +396,18 @@ class MainFrameTest : public QObject {
 
         // A duplicate scan started in Dupmatch is cancelled by Enter even
         // when Dirmass is shown by then.
-        const int32_t twinBefore = frame->TwinScan().ExceptionCount();
-        for (int attempt = 0; attempt < 20; ++attempt) {
-            frame->DupmatchAction()->trigger();
-            QTest::keyClick(frame.get(), Qt::Key_Return);
-            QVERIFY(frame->TwinScan().IsBusy());
-            frame->DirmassAction()->trigger();
-            QTest::keyClick(frame.get(), Qt::Key_Enter);
-            const bool stoppedAtOnce = !frame->TwinScan().IsBusy();
-            WaitForScans(*frame);
-            if (frame->TwinScan().ExceptionCount() != twinBefore) {
-                QVERIFY(stoppedAtOnce);
-                break;
-            }
-        }
-        QCOMPARE(frame->TwinScan().ExceptionCount(), twinBefore + 1);
+        QVERIFY(CancelsARunningScan(
+            *frame,
+            [&] {
+                frame->DupmatchAction()->trigger();
+                QTest::keyClick(frame.get(), Qt::Key_Return);
+            },
+            [&] {
+                frame->DirmassAction()->trigger();
+                QTest::keyClick(frame.get(), Qt::Key_Enter);
+            },
+            [&] { return frame->TwinScan().IsBusy(); },
+            [&] { return frame->TwinScan().ExceptionCount(); }));
     }
 
     void scanWithoutAPathSaysWhy() {
