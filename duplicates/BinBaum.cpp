@@ -115,7 +115,6 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
                  uint32_t(key.lastWriteTime >> 32),
                  uint32_t(key.size),
                  uint32_t(inode),
-                 0,
                  uint16_t((prefixIsPath ? kPathIsWhole : 0u) |
                           (key.beyondFileTime ? kTimeBeyondFileTime : 0u) |
                           (candidate ? 0u : kNotCandidate) | (reference ? kReference : 0u) |
@@ -134,6 +133,8 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
             TreeNode(this, g).IsTwin(key)) {
             // Joining: memory exhausted here abandons the walk, as any failure does.
             impl.files.Reserve();
+            impl.ring.MakeRoom(FileId(impl.files.size()));
+            impl.ring.MakeRoom(impl.groups[g].last);
             const uint32_t folder = impl.InternFolder(folderPrefix);
             impl.SetHighWords(FileId(impl.files.size()), key.size, inode);
             if (impl.ByContent()) {
@@ -151,15 +152,15 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
                 file.flags |= kExtraLink;
             }
             GroupRec& group = impl.groups[g];
-            FileRec& last = impl.files[group.last];
-            file.next = last.next;
+            const FileId last = group.last;
             uint32_t id = uint32_t(impl.files.size());
+            impl.ring.SetNext(id, impl.ring.Next(last));
             if (key.beyondFileTime) {
                 impl.beyondTimes.insert_or_assign(id, key.exact);
             }
             impl.files.Append(file);
             impl.NoteFolder(id, folder);
-            last.next = id;
+            impl.ring.SetNext(last, id);
             group.last = id;
             impl.SetTwinsBit(g, true);
             if (extraLink) {
@@ -191,8 +192,7 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
         ShowUserMessage(m_presenter, "BinBaum:: new TreeNode - exception");
         return Inserted{};
     }
-    uint32_t id = uint32_t(impl.files.size());
-    file.next = id;
+    uint32_t id = uint32_t(impl.files.size());  // alone in its ring: its own next
     impl.files.Append(file);
     impl.NoteFolder(id, folder);
     const uint32_t name = impl.names.Append(key.name);
@@ -213,6 +213,7 @@ BinBaum::Inserted BinBaum::InsertEntry(const FileEntry& entry, std::string_view 
 void BinBaum::Clear() {
     Impl& impl = *m_impl;
     impl.files.Clear();
+    impl.ring.Clear();
     impl.fileNames.Clear();
     impl.changeTimes.Clear();
     impl.groups.Clear();
@@ -310,7 +311,7 @@ bool BinBaum::GroupHasTwins(GroupId group) const {
 
 FileId BinBaum::GroupFirstFile(GroupId group) const {
     const GroupRec& rec = m_impl->groups[group];
-    return rec.last == kNoFile ? kNoFile : m_impl->files[rec.last].next;
+    return rec.last == kNoFile ? kNoFile : m_impl->ring.Next(rec.last);
 }
 
 FileId BinBaum::GroupLastFile(GroupId group) const {
@@ -322,7 +323,7 @@ FileId BinBaum::NextFileInGroup(GroupId group, FileId file) const {
     if (rec.last == kNoFile || file == rec.last) {
         return kNoFile;
     }
-    return m_impl->files[file].next;
+    return m_impl->ring.Next(file);
 }
 
 uint64_t BinBaum::FileSize(FileId file) const {
@@ -396,10 +397,10 @@ size_t BinBaum::MemoryBytes() const {
     const Impl& impl = *m_impl;
     // The hash containers' nodes: the key or pair, a next pointer, a cached hash.
     constexpr size_t kNodeOverhead = 2 * sizeof(void*);
-    return impl.files.Bytes() + impl.fileNames.Bytes() + impl.changeTimes.Bytes() +
-           impl.groups.Bytes() + impl.sizeHighs.Bytes() + impl.inodeHighs.Bytes() +
-           impl.folders.Bytes() + impl.folderTexts.Bytes() + impl.folderRuns.Bytes() +
-           impl.names.Bytes() + impl.slots.capacity() * sizeof(uint32_t) +
+    return impl.files.Bytes() + impl.ring.Bytes() + impl.fileNames.Bytes() +
+           impl.changeTimes.Bytes() + impl.groups.Bytes() + impl.sizeHighs.Bytes() +
+           impl.inodeHighs.Bytes() + impl.folders.Bytes() + impl.folderTexts.Bytes() +
+           impl.folderRuns.Bytes() + impl.names.Bytes() + impl.slots.capacity() * sizeof(uint32_t) +
            impl.orderSize * sizeof(uint32_t) +
            impl.beyondTimes.size() * (sizeof(std::pair<FileId, ExactTime>) + kNodeOverhead) +
            impl.beyondTimes.bucket_count() * sizeof(void*) +
@@ -428,7 +429,7 @@ bool BinBaum::RemoveFile(GroupId group, FileId file) {
     // Find the file's predecessor in the ring.
     FileId prev = rec.last;
     do {
-        FileId current = impl.files[prev].next;
+        FileId current = impl.ring.Next(prev);
         if (current == file) {
             if (current == prev) {
                 rec.last = kNoFile;  // the group's only file
@@ -437,11 +438,12 @@ bool BinBaum::RemoveFile(GroupId group, FileId file) {
                 impl.slotsValid = false;
                 return true;
             }
-            impl.files[prev].next = impl.files[current].next;
+            // prev had a link to another file, so its chunk exists: no allocation.
+            impl.ring.SetNext(prev, impl.ring.Next(current));
             if (rec.last == current) {
                 rec.last = prev;
             }
-            if (impl.files[rec.last].next == rec.last) {
+            if (impl.ring.Next(rec.last) == rec.last) {
                 impl.SetTwinsBit(group, false);
             }
             if ((impl.files[file].flags & kExtraLink) == 0) {

@@ -18,6 +18,7 @@ GroupId BinBaum::AddFolderGroup(const std::vector<FolderMember>& members) {
     std::vector<FileId> ids;
     for (const FolderMember& member : members) {
         impl.files.Reserve();
+        impl.ring.MakeRoom(FileId(impl.files.size()));
         impl.names.Reserve(member.name);
         if (impl.ByContent()) {
             impl.fileNames.Reserve();
@@ -35,7 +36,6 @@ GroupId BinBaum::AddFolderGroup(const std::vector<FolderMember>& members) {
                     uint32_t(member.lastWriteTime >> 32),
                     uint32_t(member.bytes),
                     uint32_t(member.inode),
-                    0,
                     uint16_t(kPathIsWhole | kNotCandidate | kFolderEntry),
                     impl.InternDevice(member.device)};
         impl.files.Append(rec);
@@ -43,7 +43,7 @@ GroupId BinBaum::AddFolderGroup(const std::vector<FolderMember>& members) {
         ids.push_back(id);
     }
     for (size_t i = 0; i < ids.size(); ++i) {
-        impl.files[ids[i]].next = ids[(i + 1) % ids.size()];
+        impl.ring.SetNext(ids[i], ids[(i + 1) % ids.size()]);
     }
     const uint32_t name =
         impl.ByContent() ? impl.fileNames[ids.front()] : impl.names.Append(members.front().name);
@@ -81,12 +81,19 @@ GroupId BinBaum::SplitOff(GroupId group, const std::vector<FileId>& files) {
     if (found != moving.size() || moving.size() != files.size()) {
         throw std::invalid_argument("SplitOff: a file not in its group");
     }
+    // Whatever may throw comes first.
+    for (FileId f : staying) {
+        impl.ring.MakeRoom(f);
+    }
+    for (FileId f : files) {
+        impl.ring.MakeRoom(f);
+    }
     GroupRec& old = impl.groups[group];
     if (staying.empty()) {
         old.last = kNoFile;
     } else {
         for (size_t i = 0; i < staying.size(); ++i) {
-            impl.files[staying[i]].next = staying[(i + 1) % staying.size()];
+            impl.ring.SetNext(staying[i], staying[(i + 1) % staying.size()]);
         }
         old.last = staying.back();
         // A link that stays while the file it was a link of moved now stands
@@ -106,7 +113,7 @@ GroupId BinBaum::SplitOff(GroupId group, const std::vector<FileId>& files) {
     }
     impl.SetTwinsBit(group, staying.size() > 1);
     for (size_t i = 0; i < files.size(); ++i) {
-        impl.files[files[i]].next = files[(i + 1) % files.size()];
+        impl.ring.SetNext(files[i], files[(i + 1) % files.size()]);
     }
     const uint32_t name =
         impl.ByContent() ? impl.fileNames[files.front()] : (impl.NameField(group) & ~kHasTwins);
@@ -136,7 +143,7 @@ void BinBaum::RelinkFile(FileId file, FileId to) {
     if ((rec.flags & kExtraLink) == 0) {
         // Another link of the old inode, if the group has one, now stands
         // for it (the ring of the group passes through every file).
-        for (FileId f = rec.next; f != file; f = impl.files[f].next) {
+        for (FileId f = impl.ring.Next(file); f != file; f = impl.ring.Next(f)) {
             FileRec& other = impl.files[f];
             if ((other.flags & kExtraLink) != 0 && impl.SameInode(f, file)) {
                 other.flags &= uint16_t(~kExtraLink);

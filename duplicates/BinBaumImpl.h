@@ -64,20 +64,39 @@ constexpr uint32_t kHasTwins = 0x80000000u;
 // Four-byte fields only, so that records packed back to back stay aligned
 // for every field: 64-bit values are kept as two halves. Sizes and inode
 // numbers nearly always fit 32 bits: their upper halves live apart
-// (SparseHighWords), and so does the folder, which the walk hands over the
-// same for a run of files (FolderRun).
+// (SparseWords), and so do the folder, which the walk hands over the same
+// for a run of files (FolderRun), and the link to the next file of the
+// group (RingLinks).
 struct FileRec {
     uint32_t timeLow;
     uint32_t timeHigh;
     uint32_t sizeLow;
     uint32_t inodeLow;
-    uint32_t next;    // the group's files form a ring; the group points at its last
     uint16_t flags;   // kPathIsWhole, kTimeBeyondFileTime, ...
     uint16_t device;  // index in the device table; kUnknownDevice when it is full
 
     uint64_t Time() const { return (uint64_t(timeHigh) << 32) | timeLow; }
 };
-static_assert(sizeof(FileRec) == 24 && alignof(FileRec) == 4);
+static_assert(sizeof(FileRec) == 20 && alignof(FileRec) == 4);
+
+// The files of a group form a ring; the group points at its last. Each link
+// is kept as next XOR file, so a file alone in its group, as most files of
+// most trees are, is its own next at no cost: only a stretch of files with
+// twins among them has a chunk of links.
+class RingLinks {
+  public:
+    FileId Next(FileId file) const { return FileId(m_words.Get(file) ^ file); }
+    // After MakeRoom(file), unless `next` is the file itself or the file's
+    // link was set to another file before.
+    void SetNext(FileId file, FileId next) { m_words.Set(file, file ^ next); }
+    // Makes sure SetNext(file, ...) cannot throw; may throw std::bad_alloc.
+    void MakeRoom(FileId file) { m_words.MakeRoom(file); }
+    void Clear() { m_words.Clear(); }
+    size_t Bytes() const { return m_words.Bytes(); }
+
+  private:
+    SparseWords m_words;
+};
 
 // Files from `firstFile` on, up to the next run's first, lie in `folder`
 // (a FolderNode).
@@ -128,6 +147,7 @@ using namespace binbaum;
 
 struct BinBaum::Impl {
     ChunkedArray<FileRec, 14> files;
+    RingLinks ring;
     // A content index's files have names of their own: their offsets in
     // `names`, parallel to `files` (empty otherwise).
     ChunkedArray<uint32_t, 14> fileNames;
@@ -135,8 +155,8 @@ struct BinBaum::Impl {
     // walk had none or it does not fit).
     ChunkedArray<int64_t, 14> changeTimes;
     ChunkedArray<GroupRec, 14> groups;
-    SparseHighWords sizeHighs;
-    SparseHighWords inodeHighs;
+    SparseWords sizeHighs;
+    SparseWords inodeHighs;
     // Every folder prefix (or whole path) stored, and which files lie in it.
     ChunkedArray<FolderNode, 12> folders;
     PathArena folderTexts;
@@ -246,7 +266,7 @@ struct BinBaum::Impl {
         }
     }
 
-    TwinKey KeyOfGroup(GroupId g) const { return KeyOfFile(NameOf(g), files[groups[g].last].next); }
+    TwinKey KeyOfGroup(GroupId g) const { return KeyOfFile(NameOf(g), ring.Next(groups[g].last)); }
     bool IsCandidateGroup(GroupId g) const {
         const GroupRec& group = groups[g];
         return group.last != kNoFile && (files[group.last].flags & kNotCandidate) == 0;

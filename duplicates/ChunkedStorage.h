@@ -156,29 +156,28 @@ class PathArena {
     size_t m_bytes = 0;
 };
 
-// The upper halves of 64-bit values that are nearly always below 2^32 (file
-// sizes, inode numbers): a chunk is made only where some value needs it, and
-// reads as 0 elsewhere. Other threads may read values of published ids
+// 32-bit values that are nearly always 0 (the upper halves of file sizes and
+// inode numbers, the twin index's ring links): a chunk is made only where
+// some value needs it, and reads as 0 elsewhere. Other threads may read values of published ids
 // while the owner sets others.
-class SparseHighWords {
+class SparseWords {
   public:
     static constexpr unsigned kChunkBits = 14;
     static constexpr size_t kChunkSize = size_t(1) << kChunkBits;
     static constexpr size_t kMaxChunks = (size_t(1) << 32) >> kChunkBits;
 
     // calloc: the untouched part of the directory costs no memory.
-    SparseHighWords()
-        : m_directory(static_cast<uint32_t**>(std::calloc(kMaxChunks, sizeof(void*)))) {
+    SparseWords() : m_directory(static_cast<uint32_t**>(std::calloc(kMaxChunks, sizeof(void*)))) {
         if (m_directory == nullptr) {
             throw std::bad_alloc();
         }
     }
-    ~SparseHighWords() {
+    ~SparseWords() {
         Clear();
         std::free(m_directory);
     }
-    SparseHighWords(const SparseHighWords&) = delete;
-    SparseHighWords& operator=(const SparseHighWords&) = delete;
+    SparseWords(const SparseWords&) = delete;
+    SparseWords& operator=(const SparseWords&) = delete;
 
     uint32_t Get(size_t i) const {
         const uint32_t* chunk = Chunk(i >> kChunkBits).load(std::memory_order_acquire);

@@ -317,5 +317,48 @@ TEST_F(BinBaumTest, ARemovedFileLeavesItsGroupAndNoLongerDecidesTwins) {
     EXPECT_EQ(Add("/4/", "a", 5), BinBaum::InsertResult::Created);
 }
 
+// Twins far apart, with long stretches of files alone in their groups
+// between them (whose links cost nothing): the rings still hold exactly
+// their files, in order, through removals and a new twin.
+TEST_F(BinBaumTest, TwinsFarApartKeepTheirRingsAcrossStretchesOfLoneFiles) {
+    constexpr int kStretch = 40000;  // more than a chunk of links
+    Add("/a/", "x", 7);
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < kStretch; ++i) {
+            Add("/lone/", "f" + std::to_string(round * kStretch + i), 1);
+        }
+        Add("/b" + std::to_string(round) + "/", "x", 7);
+    }
+    std::vector<Walked> walked = Walk(tree);
+    ASSERT_EQ(walked.size(), size_t(3 * kStretch + 1));
+    size_t loneChecked = 0;
+    for (const Walked& group : walked) {
+        if (group.name == "x") {
+            EXPECT_EQ(group.paths, (std::vector<std::string>{"/a/x", "/b0/x", "/b1/x", "/b2/x"}));
+        } else {
+            ASSERT_EQ(group.paths.size(), 1u) << group.name;
+            EXPECT_EQ(group.paths[0], "/lone/" + group.name);
+            ++loneChecked;
+        }
+    }
+    EXPECT_EQ(loneChecked, size_t(3 * kStretch));
+
+    BinBaum::Cursor it = tree.First();
+    while (it.Node().Name() != "x") {
+        tree.Next(it);
+    }
+    TreeNode x = it.Node();
+    const FileId first = x.FirstFile();
+    const FileId second = x.NextFile(first);
+    EXPECT_TRUE(tree.RemoveFile(x.Id(), second));
+    EXPECT_TRUE(tree.RemoveFile(x.Id(), first));
+    EXPECT_EQ(Add("/c/", "x", 7), BinBaum::InsertResult::Joined);
+    for (const Walked& group : Walk(tree)) {
+        if (group.name == "x") {
+            EXPECT_EQ(group.paths, (std::vector<std::string>{"/b1/x", "/b2/x", "/c/x"}));
+        }
+    }
+}
+
 }  // namespace
 }  // namespace quarn
