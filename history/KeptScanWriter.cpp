@@ -1,11 +1,9 @@
 #include "history/KeptScanWriter.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 #include "history/ZstdOutput.h"
 #include "platform/ByteSum.h"
@@ -24,17 +22,12 @@ KeptScanWriter::KeptScanWriter(ScanStore store, std::string folder, size_t keep,
     if (m_tempFd < 0) {
         return;
     }
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) {
-        m_openError = errno;
-        ::close(m_tempFd);
-        ::unlink(m_tempPath.c_str());
-        m_tempFd = -1;
-        return;
-    }
-    m_pipeRead = ends[0];
-    m_pipeWrite = ends[1];
-    m_writer = std::make_unique<ExportWriter>(m_pipeWrite, std::move(progver));
+    m_writer = std::make_unique<ExportWriter>(
+        [this](std::string& bytes) {
+            m_handoff.Give(bytes);
+            return 0;  // the compressing thread's failure is told at the end
+        },
+        std::move(progver));
     m_compressor = std::thread([this] { Compress(); });
 }
 
@@ -46,17 +39,11 @@ KeptScanWriter::~KeptScanWriter() {
 
 void KeptScanWriter::Compress() {
     ZstdOutput out(m_tempFd);
-    std::vector<char> piece(size_t(256) << 10);
-    for (;;) {
-        const ssize_t got = ::read(m_pipeRead, piece.data(), piece.size());
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        // After a failed write the pipe is still drained, so the walk goes on.
-        out.Write(piece.data(), size_t(got));
+    std::string piece;
+    while (m_handoff.Take(piece)) {
+        // After a failed write the buffers are still taken, so the walk goes on.
+        out.Write(piece.data(), piece.size());
+        m_handoff.GiveBack(piece);
     }
     out.Finish();
     m_compressError = out.Error();
@@ -66,16 +53,9 @@ void KeptScanWriter::Compress() {
 }
 
 void KeptScanWriter::StopCompressing() {
-    if (m_pipeWrite >= 0) {
-        ::close(m_pipeWrite);
-        m_pipeWrite = -1;
-    }
+    m_handoff.Close();
     if (m_compressor.joinable()) {
         m_compressor.join();
-    }
-    if (m_pipeRead >= 0) {
-        ::close(m_pipeRead);
-        m_pipeRead = -1;
     }
     if (m_tempFd >= 0 && ::close(m_tempFd) != 0 && m_compressError == 0) {
         m_compressError = errno;
@@ -151,9 +131,8 @@ void KeptScanWriter::WalkEnded(bool complete) {
         return;
     }
     const bool whole = m_writer->Finish();
-    const int pipeError = m_writer->WriteError();
     StopCompressing();
-    const int error = m_compressError != 0 ? m_compressError : pipeError;
+    const int error = m_compressError;
     if (!complete || !whole || error != 0) {
         ::unlink(m_tempPath.c_str());
         if (error != 0) {

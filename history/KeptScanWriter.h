@@ -1,8 +1,9 @@
 #pragma once
 // Keeps one scan as it is walked: the walk's events go to an export writer
-// whose JSON is compressed (zstd) and written on a thread of its own, so the
-// walk is not slowed by the compression, into a temporary file of the
-// ScanStore that becomes a kept scan when the walk ended complete. The
+// whose JSON buffers are handed to a thread of its own that compresses
+// (zstd) and writes them, into a temporary file of the ScanStore that becomes
+// a kept scan when the walk ended complete. Several buffers may wait, so the
+// walk goes on while the compression catches up in the gaps the walk leaves. The
 // events are hashed on the way (TreeContentHash): a scan like the newest kept
 // one leaves no new file.
 //
@@ -20,6 +21,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "history/BufferHandoff.h"
 #include "history/ScanStore.h"
 #include "history/TreeContentHash.h"
 #include "pipeline/ScanCopySink.h"
@@ -51,9 +53,9 @@ class KeptScanWriter final : public ScanCopySink {
     void WalkEnded(bool complete) override;
 
   private:
-    // The compressing thread: the pipe's bytes into the temporary file.
+    // The compressing thread: the handed buffers into the temporary file.
     void Compress();
-    // Closes the pipe and waits for the compressing thread.
+    // Closes the hand-off and waits for the compressing thread.
     void StopCompressing();
     void Tell(ScanStore::Kept kind, std::string file, std::string error);
 
@@ -65,8 +67,8 @@ class KeptScanWriter final : public ScanCopySink {
     std::string m_tempPath;
     int m_tempFd = -1;
     int m_openError = 0;
-    int m_pipeRead = -1;
-    int m_pipeWrite = -1;
+    // Up to 16 buffers of about 1 MiB wait: a lag of some 200,000 files.
+    BufferHandoff m_handoff{16};
     int m_compressError = 0;  // written by the compressing thread, read after join
     std::unique_ptr<ExportWriter> m_writer;
     TreeContentHash m_hash;

@@ -4,35 +4,30 @@
 
 namespace quarn {
 
-namespace {
-
-void AppendNumber(std::string& buffer, uint64_t value) {
-    buffer.append(reinterpret_cast<const char*>(&value), sizeof value);
-}
-
-}  // namespace
-
 void TreeContentHash::Entry(char tag, std::string_view folder, std::string_view name,
                             const EntryStatus* status, uint64_t extra) {
-    m_buffer.clear();
-    m_buffer += tag;
-    // Lengths first: "ab"+"c" and "a"+"bc" must not hash alike.
-    AppendNumber(m_buffer, folder.size());
-    m_buffer.append(folder);
-    AppendNumber(m_buffer, name.size());
-    m_buffer.append(name);
-    if (status != nullptr) {
-        AppendNumber(m_buffer, status->size);
-        AppendNumber(m_buffer, status->allocatedSize);
-        AppendNumber(m_buffer, status->device);
-        AppendNumber(m_buffer, status->inode);
-        AppendNumber(m_buffer, uint64_t(status->mtimeSeconds));
-        AppendNumber(m_buffer, status->mtimeNanoseconds);
-        AppendNumber(m_buffer, status->linkCount);
-        AppendNumber(m_buffer, status->mode);
+    // A folder's files come one after another: its path is hashed once and
+    // seeds the hash of each entry's name, which seeds the hash of its numbers.
+    if (!m_folderKnown || folder != m_folder) {
+        m_folder.assign(folder);
+        m_folderSeed = XXH3_64bits(folder.data(), folder.size());
+        m_folderKnown = true;
     }
-    AppendNumber(m_buffer, extra);
-    m_sum += XXH3_64bits(m_buffer.data(), m_buffer.size());
+    const uint64_t nameHash =
+        XXH3_64bits_withSeed(name.data(), name.size(), m_folderSeed + uint64_t(uint8_t(tag)));
+    uint64_t numbers[9] = {};
+    if (status != nullptr) {
+        numbers[0] = status->size;
+        numbers[1] = status->allocatedSize;
+        numbers[2] = status->device;
+        numbers[3] = status->inode;
+        numbers[4] = uint64_t(status->mtimeSeconds);
+        numbers[5] = status->mtimeNanoseconds;
+        numbers[6] = status->linkCount;
+        numbers[7] = status->mode;
+    }
+    numbers[8] = extra;
+    m_sum += XXH3_64bits_withSeed(numbers, sizeof numbers, nameHash);
 }
 
 bool TreeContentHash::EnterFolder(const std::string& path, const FileEntry* entry) {

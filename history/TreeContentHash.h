@@ -33,7 +33,10 @@ class TreeContentHash final : public WalkSink {
                uint64_t extra);
 
     uint64_t m_sum = 0;
-    std::string m_buffer;
+    // The folder of the last entry and the hash of its path.
+    std::string m_folder;
+    uint64_t m_folderSeed = 0;
+    bool m_folderKnown = false;
 };
 
 }  // namespace quarn

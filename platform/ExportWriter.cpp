@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <ctime>
 
 #include "platform/DirectoryListing.h"
@@ -15,12 +17,23 @@ namespace {
 
 // Written out whenever this much is buffered: few system calls, little memory.
 constexpr size_t kFlushAt = size_t(1) << 20;
+// Room for an info object's fixed part (keys, numbers), and per byte of a
+// name at most "\u00XX".
+constexpr size_t kInfoRoom = 256;
+constexpr size_t kEscapedByte = 6;
+// ,"key": and the longest uint64_t.
+constexpr size_t kNumberRoom = 5 + 20;
 
 }  // namespace
 
 ExportWriter::ExportWriter(int fd, std::string progver, std::function<bool()> keepGoing)
     : m_fd(fd), m_progver(std::move(progver)), m_keepGoing(std::move(keepGoing)) {
-    m_buffer.reserve(kFlushAt + 4096);
+    m_buffer.resize(kFlushAt + kInfoRoom);
+}
+
+ExportWriter::ExportWriter(HandOver handOver, std::string progver)
+    : m_handOver(std::move(handOver)), m_progver(std::move(progver)) {
+    m_buffer.resize(kFlushAt + kInfoRoom);
 }
 
 bool ExportWriter::EnterFolder(const std::string& path, const FileEntry* entry) {
@@ -30,10 +43,10 @@ bool ExportWriter::EnterFolder(const std::string& path, const FileEntry* entry) 
     ClosePendingInfo();
     FileEntry rootEntry;
     if (entry == nullptr) {
-        m_buffer += "[1,2,{\"progname\":\"quarn\",\"progver\":";
+        Append("[1,2,{\"progname\":\"quarn\",\"progver\":");
         Name(m_progver);
         Number("timestamp", uint64_t(std::time(nullptr)));
-        m_buffer += "},\n";
+        Append("},\n");
         // The walk hands the root on without an entry: one stat of our own.
         struct ::stat status;
         if (::stat(path.c_str(), &status) == 0) {
@@ -44,9 +57,9 @@ bool ExportWriter::EnterFolder(const std::string& path, const FileEntry* entry) 
         rootEntry.name = path;  // the root goes by its path
         entry = &rootEntry;
     } else {
-        m_buffer += ",\n";
+        Append(",\n");
     }
-    m_buffer += '[';
+    Append("[");
     OpenInfo(entry->name, *entry);
     // A folder that could only be listed, not opened, has no device of its
     // own: it counts as its parent's.
@@ -62,7 +75,7 @@ bool ExportWriter::EnterFolder(const std::string& path, const FileEntry* entry) 
     }
     m_infoPending = true;
     ++m_folders;
-    if (m_buffer.size() >= kFlushAt) {
+    if (m_used >= kFlushAt) {
         Flush();
     }
     return m_writeError == 0;
@@ -70,22 +83,27 @@ bool ExportWriter::EnterFolder(const std::string& path, const FileEntry* entry) 
 
 void ExportWriter::AddFile(const std::string&, const FileEntry& file) {
     ClosePendingInfo();
-    m_buffer += ",\n";
-    OpenInfo(file.name, file);
+    // The hot path: one check for room, then the whole object at once.
+    char* p = Room(2 * kInfoRoom + kEscapedByte * file.name.size());
+    p = Put(p, ",\n{\"name\":");
+    p = PutName(p, file.name);
+    p = PutNumber(p, ",\"asize\":", file.size);
+    p = PutNumber(p, ",\"dsize\":", file.allocatedSize);
     if (file.linkCount > 1) {
-        Number("ino", file.inode);
-        m_buffer += ",\"hlnkc\":true";
-        Number("nlink", file.linkCount);
+        p = PutNumber(p, ",\"ino\":", file.inode);
+        p = Put(p, ",\"hlnkc\":true");
+        p = PutNumber(p, ",\"nlink\":", file.linkCount);
     }
     if (!file.IsRegularFile()) {
-        m_buffer += ",\"notreg\":true";
+        p = Put(p, ",\"notreg\":true");
     }
     if (file.hasTime && file.mtimeSeconds >= 0) {
-        Number("mtime", uint64_t(file.mtimeSeconds));
+        p = PutNumber(p, ",\"mtime\":", uint64_t(file.mtimeSeconds));
     }
-    m_buffer += '}';
+    *p++ = '}';
+    m_used = size_t(p - m_buffer.data());
     ++m_files;
-    if (m_buffer.size() >= kFlushAt) {
+    if (m_used >= kFlushAt) {
         Flush();
     }
 }
@@ -100,28 +118,28 @@ void ExportWriter::FolderUnreadable(const std::string&, int) {
 void ExportWriter::EntryExcluded(const std::string&, const FileEntry& entry,
                                  ExclusionReason reason) {
     ClosePendingInfo();
-    m_buffer += ",\n";
+    Append(",\n");
     if (reason == ExclusionReason::Pattern) {
-        m_buffer += "{\"name\":";
+        Append("{\"name\":");
         Name(entry.name);
-        m_buffer += ",\"excluded\":\"pattern\"}";
+        Append(",\"excluded\":\"pattern\"}");
         return;
     }
     // Another file system: a folder of its own device, not entered. Readers
     // of the format know it as "otherfs" ("othfs", which some writers use,
     // reads back as a pattern there; ImportReader takes both).
-    m_buffer += "[{\"name\":";
+    Append("[{\"name\":");
     Name(entry.name);
     Number("dev", entry.device);
-    m_buffer += ",\"excluded\":\"otherfs\"}]";
+    Append(",\"excluded\":\"otherfs\"}]");
 }
 
 void ExportWriter::LeaveFolder(const std::string&) {
     ClosePendingInfo();
-    m_buffer += ']';
+    Append("]");
     m_devices.pop_back();
     if (m_devices.empty()) {
-        m_buffer += "]\n";
+        Append("]\n");
         m_rootClosed = true;
     }
 }
@@ -132,10 +150,12 @@ bool ExportWriter::Finish() {
 }
 
 void ExportWriter::OpenInfo(std::string_view name, const EntryStatus& status) {
-    m_buffer += "{\"name\":";
-    Name(name);
-    Number("asize", status.size);
-    Number("dsize", status.allocatedSize);
+    char* p = Room(kInfoRoom + kEscapedByte * name.size());
+    p = Put(p, "{\"name\":");
+    p = PutName(p, name);
+    p = PutNumber(p, ",\"asize\":", status.size);
+    p = PutNumber(p, ",\"dsize\":", status.allocatedSize);
+    m_used = size_t(p - m_buffer.data());
 }
 
 void ExportWriter::ClosePendingInfo() {
@@ -143,51 +163,86 @@ void ExportWriter::ClosePendingInfo() {
         return;
     }
     if (m_pendingUnreadable) {
-        m_buffer += ",\"read_error\":true";
+        Append(",\"read_error\":true");
         m_pendingUnreadable = false;
     }
-    m_buffer += '}';
+    Append("}");
     m_infoPending = false;
 }
 
-void ExportWriter::Name(std::string_view name) {
-    static const char kHex[] = "0123456789abcdef";
-    m_buffer += '"';
-    for (char c : name) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte == '"' || byte == '\\') {
-            m_buffer += '\\';
-            m_buffer += c;
-        } else if (byte < 0x20 || byte == 0x7f) {
-            // DEL too: the format's own writer escapes it, and its reader
-            // stops at a raw one.
-            m_buffer += "\\u00";
-            m_buffer += kHex[byte >> 4];
-            m_buffer += kHex[byte & 15];
-        } else {
-            m_buffer += c;  // bytes of 0x80 and above as they are
-        }
+char* ExportWriter::Room(size_t bytes) {
+    if (m_used + bytes > m_buffer.size()) {
+        m_buffer.resize(std::max(m_buffer.size() * 2, m_used + bytes));
     }
-    m_buffer += '"';
+    return m_buffer.data() + m_used;
+}
+
+void ExportWriter::Append(std::string_view text) {
+    m_used = size_t(Put(Room(text.size()), text) - m_buffer.data());
+}
+
+void ExportWriter::Name(std::string_view name) {
+    m_used = size_t(PutName(Room(2 + kEscapedByte * name.size()), name) - m_buffer.data());
 }
 
 void ExportWriter::Number(const char* key, uint64_t value) {
-    m_buffer += ",\"";
-    m_buffer += key;
-    m_buffer += "\":";
-    char digits[24];
-    auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    m_buffer.append(digits, end);
+    char* p = Room(kNumberRoom + std::strlen(key));
+    *p++ = ',';
+    *p++ = '"';
+    p = Put(p, key);
+    *p++ = '"';
+    *p++ = ':';
+    m_used = size_t(std::to_chars(p, p + 20, value).ptr - m_buffer.data());
+}
+
+char* ExportWriter::Put(char* at, std::string_view text) {
+    std::memcpy(at, text.data(), text.size());
+    return at + text.size();
+}
+
+char* ExportWriter::PutName(char* at, std::string_view name) {
+    static const char kHex[] = "0123456789abcdef";
+    *at++ = '"';
+    for (char c : name) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte == '"' || byte == '\\') {
+            *at++ = '\\';
+            *at++ = c;
+        } else if (byte < 0x20 || byte == 0x7f) {
+            // DEL too: the format's own writer escapes it, and its reader
+            // stops at a raw one.
+            at = Put(at, "\\u00");
+            *at++ = kHex[byte >> 4];
+            *at++ = kHex[byte & 15];
+        } else {
+            *at++ = c;  // bytes of 0x80 and above as they are
+        }
+    }
+    *at++ = '"';
+    return at;
+}
+
+char* ExportWriter::PutNumber(char* at, std::string_view keyPart, uint64_t value) {
+    return std::to_chars(Put(at, keyPart), at + keyPart.size() + 20, value).ptr;
 }
 
 void ExportWriter::Flush() {
-    if (m_buffer.empty() || m_writeError != 0) {
+    if (m_used == 0 || m_writeError != 0) {
+        m_used = 0;
         return;
     }
-    if (!WriteAll(m_fd, m_buffer)) {
+    m_buffer.resize(m_used);
+    m_used = 0;
+    if (m_handOver) {
+        m_writeError = m_handOver(m_buffer);
+    } else if (!WriteAll(m_fd, m_buffer)) {
         m_writeError = errno != 0 ? errno : EIO;
     }
-    m_buffer.clear();
+    // The next buffer's room: after a hand-over a new buffer or a reused one,
+    // whose old bytes are written over rather than zeroed.
+    if (m_buffer.size() < kFlushAt + kInfoRoom) {
+        m_buffer.resize(kFlushAt + kInfoRoom);
+    }
 }
 
 }  // namespace quarn

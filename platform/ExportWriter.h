@@ -28,6 +28,11 @@ class ExportWriter : public WalkSink {
     // metadata. `keepGoing`, when set, is asked once per folder; false
     // abandons the walk.
     ExportWriter(int fd, std::string progver, std::function<bool()> keepGoing = nullptr);
+    // Hands each full buffer to `handOver` instead, which takes the bytes
+    // (it may leave another buffer in their place) and returns 0 or the
+    // errno of a failure.
+    using HandOver = std::function<int(std::string& bytes)>;
+    ExportWriter(HandOver handOver, std::string progver);
 
     bool EnterFolder(const std::string& path, const FileEntry* entry) override;
     void AddFile(const std::string& folderPath, const FileEntry& file) override;
@@ -36,8 +41,8 @@ class ExportWriter : public WalkSink {
     void EntryExcluded(const std::string& folderPath, const FileEntry& entry,
                        ExclusionReason reason) override;
 
-    // Writes what is buffered. True when every byte so far reached `fd`
-    // and the root folder was closed (the export is whole).
+    // Writes what is buffered. True when every byte so far reached `fd` (or
+    // was handed over) and the root folder was closed (the export is whole).
     bool Finish();
     // The errno of the first failed write, 0 while none failed.
     int WriteError() const { return m_writeError; }
@@ -51,12 +56,21 @@ class ExportWriter : public WalkSink {
     void ClosePendingInfo();
     void Name(std::string_view name);
     void Number(const char* key, uint64_t value);
+    void Append(std::string_view text);
     void Flush();
+    // The buffer is written through a cursor: Room makes sure `bytes` more
+    // fit after the m_used bytes written so far and returns where they go.
+    char* Room(size_t bytes);
+    static char* Put(char* at, std::string_view text);
+    static char* PutName(char* at, std::string_view name);  // quoted, escaped
+    static char* PutNumber(char* at, std::string_view keyPart, uint64_t value);
 
-    int m_fd;
+    int m_fd = -1;
+    HandOver m_handOver;
     std::string m_progver;
     std::function<bool()> m_keepGoing;
-    std::string m_buffer;
+    std::string m_buffer;  // its size is the room; m_used bytes are written
+    size_t m_used = 0;
     std::vector<uint64_t> m_devices;  // of the open folders, root first
     bool m_infoPending = false;       // the last folder's info object is open
     bool m_pendingUnreadable = false;
