@@ -267,8 +267,12 @@ std::string FolderTreeStore::GetItemName(NodeHandle item) const {
 }
 
 std::string FolderTreeStore::GetItemNameLocked(NodeHandle item) const {
+    return std::string(GetItemNameViewLocked(item));
+}
+
+std::string_view FolderTreeStore::GetItemNameViewLocked(NodeHandle item) const {
     Found found = Readable(item);
-    return found ? std::string(found.tree->Name(found.index)) : std::string();
+    return found ? std::string_view(found.tree->Name(found.index)) : std::string_view();
 }
 
 bool FolderTreeStore::SetItemName(NodeHandle item, std::string_view name) {

@@ -232,6 +232,8 @@ class FolderTreeStore {
     std::optional<NodeKind> GetItemKindLocked(NodeHandle item) const;
     void SetPercentBaseLocked(uint64_t base);
     std::string GetItemNameLocked(NodeHandle item) const;
+    // The name without a copy, valid while the lock is held.
+    std::string_view GetItemNameViewLocked(NodeHandle item) const;
     NodeHandle GetParentItemLocked(NodeHandle item) const;
     NodeHandle GetRootItemLocked() const;
     bool IsFilesItemLocked(NodeHandle item) const;

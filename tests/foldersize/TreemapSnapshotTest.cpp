@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
+#include <set>
 #include <string>
 
 #include "foldersize/FolderScanner.h"
@@ -89,6 +91,69 @@ TEST(TreemapSnapshotTest, FoldersAndTheirLargestFilesWithTheirColours) {
             EXPECT_EQ(sum, node.bytes) << map.Name(i);
         }
     }
+}
+
+// The snapshot reads the store in slices, letting go of its lock between
+// them. Taken again and again while a scan fills the tree, each must still
+// be whole (children side by side after their parent, no item twice); the
+// one after the scan has every folder, with the sums of a finished tree.
+TEST(TreemapSnapshotTest, SnapshotsTakenInSlicesDuringAScanAreWholeAndTheLastHasEveryFolder) {
+    TempTree settings;
+    ScopedEnv ini("QUARN_INI", settings.Path("quarn.ini"));
+    TempTree tree;
+    constexpr int kWide = 24;  // 24 * 24 * 24 leaf folders: many slices
+    for (int a = 0; a < kWide; ++a) {
+        for (int b = 0; b < kWide; ++b) {
+            for (int c = 0; c < kWide; ++c) {
+                tree.MakeFile("a" + std::to_string(a) + "/b" + std::to_string(b) + "/c" +
+                                  std::to_string(c) + "/f",
+                              uint64_t(1 + c));
+            }
+        }
+    }
+    constexpr size_t kFolders = 1 + kWide + kWide * kWide + kWide * kWide * kWide;
+
+    auto checkWhole = [](const TreemapTree& map) {
+        std::set<uint64_t> items;
+        size_t folders = 0;
+        for (uint32_t i = 0; i < map.Size(); ++i) {
+            const TreemapTree::Node& node = map.At(i);
+            for (uint32_t c = 0; c < node.childCount; ++c) {
+                EXPECT_EQ(map.At(node.firstChild + c).parent, i);
+            }
+            if (node.childCount > 0) {
+                EXPECT_GT(node.firstChild, i);
+            }
+            if (node.kind == Kind::Folder) {
+                ++folders;
+                EXPECT_TRUE(items.insert(node.item).second) << "an item twice: " << map.Name(i);
+            }
+        }
+        return folders;
+    };
+
+    FolderScanner view;
+    ASSERT_TRUE(view.StartScan(test::FolderRequest(tree.Root())));
+    int taken = 0;
+    while (view.IsScanRunning()) {
+        checkWhole(view.Tree().TreemapSnapshot());
+        ++taken;
+    }
+    ASSERT_TRUE(view.WaitFor(std::chrono::seconds(60)));
+    const TreemapTree last = view.Tree().TreemapSnapshot();
+    EXPECT_EQ(checkWhole(last), kFolders);
+    EXPECT_EQ(last.At(0).bytes, view.Tree().GetFigures().total);
+    for (uint32_t i = 0; i < last.Size(); ++i) {
+        const TreemapTree::Node& node = last.At(i);
+        if (node.kind == Kind::Folder && node.childCount > 0) {
+            uint64_t sum = 0;
+            for (uint32_t c = 0; c < node.childCount; ++c) {
+                sum += last.At(node.firstChild + c).bytes;
+            }
+            EXPECT_EQ(sum, node.bytes) << last.Name(i);
+        }
+    }
+    RecordProperty("snapshots_during_scan", taken);
 }
 
 }  // namespace
