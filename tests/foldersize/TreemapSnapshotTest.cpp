@@ -16,6 +16,20 @@ using test::ScopedEnv;
 using test::TempTree;
 using Kind = TreemapTree::Kind;
 
+// Every folder's bytes are its children's.
+void ExpectFoldersHoldTheirChildrensBytes(const TreemapTree& map) {
+    for (uint32_t i = 0; i < map.Size(); ++i) {
+        const TreemapTree::Node& node = map.At(i);
+        if (node.kind == Kind::Folder && node.childCount > 0) {
+            uint64_t sum = 0;
+            for (uint32_t c = 0; c < node.childCount; ++c) {
+                sum += map.At(node.firstChild + c).bytes;
+            }
+            EXPECT_EQ(sum, node.bytes) << map.Name(i);
+        }
+    }
+}
+
 // The copy a treemap takes of a scanned tree: folders with their totals and
 // handles, and the largest files placed under the item that holds their
 // folder's own files, with the rest of that folder's bytes and a colour by
@@ -80,17 +94,7 @@ TEST(TreemapSnapshotTest, FoldersAndTheirLargestFilesWithTheirColours) {
 
     ASSERT_TRUE(byPath.count(tree.Path("empty")));
     EXPECT_EQ(map.At(byPath[tree.Path("empty")]).bytes, 0u);
-    // Every folder's bytes are its children's.
-    for (uint32_t i = 0; i < map.Size(); ++i) {
-        const TreemapTree::Node& node = map.At(i);
-        if (node.kind == Kind::Folder && node.childCount > 0) {
-            uint64_t sum = 0;
-            for (uint32_t c = 0; c < node.childCount; ++c) {
-                sum += map.At(node.firstChild + c).bytes;
-            }
-            EXPECT_EQ(sum, node.bytes) << map.Name(i);
-        }
-    }
+    ExpectFoldersHoldTheirChildrensBytes(map);
 }
 
 // The snapshot reads the store in slices, letting go of its lock between
@@ -143,16 +147,7 @@ TEST(TreemapSnapshotTest, SnapshotsTakenInSlicesDuringAScanAreWholeAndTheLastHas
     const TreemapTree last = view.Tree().TreemapSnapshot();
     EXPECT_EQ(checkWhole(last), kFolders);
     EXPECT_EQ(last.At(0).bytes, view.Tree().GetFigures().total);
-    for (uint32_t i = 0; i < last.Size(); ++i) {
-        const TreemapTree::Node& node = last.At(i);
-        if (node.kind == Kind::Folder && node.childCount > 0) {
-            uint64_t sum = 0;
-            for (uint32_t c = 0; c < node.childCount; ++c) {
-                sum += last.At(node.firstChild + c).bytes;
-            }
-            EXPECT_EQ(sum, node.bytes) << last.Name(i);
-        }
-    }
+    ExpectFoldersHoldTheirChildrensBytes(last);
     RecordProperty("snapshots_during_scan", taken);
 }
 
