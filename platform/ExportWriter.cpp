@@ -23,17 +23,22 @@ constexpr size_t kInfoRoom = 256;
 constexpr size_t kEscapedByte = 6;
 // ,"key": and the longest uint64_t.
 constexpr size_t kNumberRoom = 5 + 20;
+// The room a writer starts with; it grows by doubling up to kFullRoom
+// (a file's entry fits after kFlushAt bytes), so a small export touches no
+// megabyte of memory.
+constexpr size_t kFirstRoom = size_t(64) << 10;
+constexpr size_t kFullRoom = kFlushAt + 2 * kInfoRoom;
 
 }  // namespace
 
 ExportWriter::ExportWriter(int fd, std::string progver, std::function<bool()> keepGoing)
     : m_fd(fd), m_progver(std::move(progver)), m_keepGoing(std::move(keepGoing)) {
-    m_buffer.resize(kFlushAt + kInfoRoom);
+    m_buffer.resize(kFirstRoom);
 }
 
 ExportWriter::ExportWriter(HandOver handOver, std::string progver)
     : m_handOver(std::move(handOver)), m_progver(std::move(progver)) {
-    m_buffer.resize(kFlushAt + kInfoRoom);
+    m_buffer.resize(kFirstRoom);
 }
 
 bool ExportWriter::EnterFolder(const std::string& path, const FileEntry* entry) {
@@ -172,7 +177,7 @@ void ExportWriter::ClosePendingInfo() {
 
 char* ExportWriter::Room(size_t bytes) {
     if (m_used + bytes > m_buffer.size()) {
-        m_buffer.resize(std::max(m_buffer.size() * 2, m_used + bytes));
+        m_buffer.resize(std::max(std::min(m_buffer.size() * 2, kFullRoom), m_used + bytes));
     }
     return m_buffer.data() + m_used;
 }
@@ -231,6 +236,7 @@ void ExportWriter::Flush() {
         m_used = 0;
         return;
     }
+    const size_t room = m_buffer.size();
     m_buffer.resize(m_used);
     m_used = 0;
     if (m_handOver) {
@@ -238,10 +244,10 @@ void ExportWriter::Flush() {
     } else if (!WriteAll(m_fd, m_buffer)) {
         m_writeError = errno != 0 ? errno : EIO;
     }
-    // The next buffer's room: after a hand-over a new buffer or a reused one,
-    // whose old bytes are written over rather than zeroed.
-    if (m_buffer.size() < kFlushAt + kInfoRoom) {
-        m_buffer.resize(kFlushAt + kInfoRoom);
+    // The same room again: after a hand-over in a new buffer or a reused
+    // one, whose old bytes are written over rather than zeroed.
+    if (m_buffer.size() < room) {
+        m_buffer.resize(room);
     }
 }
 
