@@ -41,6 +41,7 @@ void KeptScanWriter::Compress() {
     ZstdOutput out(m_tempFd);
     std::string piece;
     while (m_handoff.Take(piece)) {
+        m_hash.Add(piece.data(), piece.size());
         // After a failed write the buffers are still taken, so the walk goes on.
         out.Write(piece.data(), piece.size());
         m_handoff.GiveBack(piece);
@@ -66,7 +67,6 @@ void KeptScanWriter::StopCompressing() {
 bool KeptScanWriter::EnterFolder(const std::string& path, const FileEntry* entry) {
     if (m_writer != nullptr) {
         m_writer->EnterFolder(path, entry);
-        m_hash.EnterFolder(path, entry);
     }
     return true;
 }
@@ -76,7 +76,6 @@ void KeptScanWriter::AddFile(const std::string& folderPath, const FileEntry& fil
         return;
     }
     m_writer->AddFile(folderPath, file);
-    m_hash.AddFile(folderPath, file);
     ++m_files;
     const bool counted =
         file.linkCount <= 1 || m_linkedSeen.insert(file.device * 1000003u ^ file.inode).second;
@@ -94,7 +93,6 @@ void KeptScanWriter::LeaveFolder(const std::string& path) {
 void KeptScanWriter::FolderUnreadable(const std::string& path, int errorNumber) {
     if (m_writer != nullptr) {
         m_writer->FolderUnreadable(path, errorNumber);
-        m_hash.FolderUnreadable(path, errorNumber);
     }
 }
 
@@ -102,7 +100,6 @@ void KeptScanWriter::EntryExcluded(const std::string& folderPath, const FileEntr
                                    ExclusionReason reason) {
     if (m_writer != nullptr) {
         m_writer->EntryExcluded(folderPath, entry, reason);
-        m_hash.EntryExcluded(folderPath, entry, reason);
     }
 }
 
@@ -110,7 +107,6 @@ void KeptScanWriter::EntrySkipped(const std::string& folderPath, std::string_vie
                                   int errorNumber) {
     if (m_writer != nullptr) {
         m_writer->EntrySkipped(folderPath, name, errorNumber);
-        m_hash.EntrySkipped(folderPath, name, errorNumber);
     }
 }
 

@@ -4,8 +4,8 @@
 // (zstd) and writes them, into a temporary file of the ScanStore that becomes
 // a kept scan when the walk ended complete. Several buffers may wait, so the
 // walk goes on while the compression catches up in the gaps the walk leaves. The
-// events are hashed on the way (TreeContentHash): a scan like the newest kept
-// one leaves no new file.
+// compressing thread also hashes the bytes (ExportContentHash), off the walk:
+// a scan like the newest kept one leaves no new file.
 //
 // A temporary file that cannot be made, a failed write (a full disk) or a
 // failed rename keep nothing and leave every earlier scan as it was; the
@@ -22,8 +22,8 @@
 #include <unordered_set>
 
 #include "history/BufferHandoff.h"
+#include "history/ExportContentHash.h"
 #include "history/ScanStore.h"
-#include "history/TreeContentHash.h"
 #include "pipeline/ScanCopySink.h"
 #include "platform/ExportWriter.h"
 
@@ -71,7 +71,7 @@ class KeptScanWriter final : public ScanCopySink {
     BufferHandoff m_handoff{16};
     int m_compressError = 0;  // written by the compressing thread, read after join
     std::unique_ptr<ExportWriter> m_writer;
-    TreeContentHash m_hash;
+    ExportContentHash m_hash;  // fed by the compressing thread, read after join
     uint64_t m_total = 0;
     int64_t m_files = 0;
     // Inodes with several links, counted once in the total.
