@@ -205,23 +205,62 @@ char* ExportWriter::Put(char* at, std::string_view text) {
     return at + text.size();
 }
 
-char* ExportWriter::PutName(char* at, std::string_view name) {
+namespace {
+
+constexpr uint64_t kEveryByte = 0x0101010101010101u;
+
+// Whether any of the eight bytes may need escaping: below 0x20, '"', '\\' or
+// DEL. It may say yes for a word that holds none (the bytes are then looked
+// at one by one), never no for one that holds one.
+bool MayNeedEscape(uint64_t word) {
+    const uint64_t high = kEveryByte * 0x80;
+    auto hasZero = [&](uint64_t w) { return (w - kEveryByte) & ~w & high; };
+    const uint64_t below20 = (word - kEveryByte * 0x20) & ~word & high;
+    return (below20 | hasZero(word ^ (kEveryByte * '"')) | hasZero(word ^ (kEveryByte * '\\')) |
+            hasZero(word ^ (kEveryByte * 0x7f))) != 0;
+}
+
+char* PutByte(char* at, char c) {
     static const char kHex[] = "0123456789abcdef";
+    auto byte = static_cast<unsigned char>(c);
+    if (byte == '"' || byte == '\\') {
+        *at++ = '\\';
+        *at++ = c;
+    } else if (byte < 0x20 || byte == 0x7f) {
+        // DEL too: the format's own writer escapes it, and its reader
+        // stops at a raw one.
+        std::memcpy(at, "\\u00", 4);
+        at += 4;
+        *at++ = kHex[byte >> 4];
+        *at++ = kHex[byte & 15];
+    } else {
+        *at++ = c;  // bytes of 0x80 and above as they are
+    }
+    return at;
+}
+
+}  // namespace
+
+char* ExportWriter::PutName(char* at, std::string_view name) {
     *at++ = '"';
-    for (char c : name) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte == '"' || byte == '\\') {
-            *at++ = '\\';
-            *at++ = c;
-        } else if (byte < 0x20 || byte == 0x7f) {
-            // DEL too: the format's own writer escapes it, and its reader
-            // stops at a raw one.
-            at = Put(at, "\\u00");
-            *at++ = kHex[byte >> 4];
-            *at++ = kHex[byte & 15];
-        } else {
-            *at++ = c;  // bytes of 0x80 and above as they are
+    const char* from = name.data();
+    const char* const end = from + name.size();
+    // Most names need no escape at all: eight bytes are checked and copied at
+    // once, and only a word that may hold one goes byte by byte.
+    for (; end - from >= 8; from += 8) {
+        uint64_t word;
+        std::memcpy(&word, from, 8);
+        if (!MayNeedEscape(word)) {
+            std::memcpy(at, &word, 8);
+            at += 8;
+            continue;
         }
+        for (int i = 0; i < 8; ++i) {
+            at = PutByte(at, from[i]);
+        }
+    }
+    for (; from < end; ++from) {
+        at = PutByte(at, *from);
     }
     *at++ = '"';
     return at;

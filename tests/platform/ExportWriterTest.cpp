@@ -105,6 +105,45 @@ TEST(ExportWriterTest, LongEscapedNamesAcrossManyBuffersComeBackWholeByEitherOut
     }
 }
 
+// Names are checked eight bytes at a time: every byte value, at every place
+// of a word and of the tail after the last whole word, must come back as it
+// was among plain letters.
+TEST(ExportWriterTest, EveryByteValueAtEveryPlaceOfANameComesBack) {
+    std::vector<std::string> names;
+    for (int byte = 1; byte < 256; ++byte) {  // a name holds no NUL
+        if (byte == '/') {
+            continue;  // nor a slash
+        }
+        for (size_t at = 0; at < 19; ++at) {
+            std::string name(19, 'q');
+            name[at] = char(byte);
+            names.push_back(name);
+        }
+    }
+    const int file = ::memfd_create("export", MFD_CLOEXEC);
+    ASSERT_GE(file, 0);
+    ExportWriter writer(file, "test");
+    writer.EnterFolder("/", nullptr);
+    for (const std::string& name : names) {
+        writer.AddFile("/", test::RegularFileEntry(name, 1));
+    }
+    writer.LeaveFolder("/");
+    ASSERT_TRUE(writer.Finish());
+    // Readers of the format stop at a raw control byte or DEL: none is left.
+    const std::string written = ReadAll(file);
+    for (size_t at = 0; at < written.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(written[at]);
+        ASSERT_TRUE(byte == '\n' || (byte >= 0x20 && byte != 0x7f)) << "raw byte at " << at;
+    }
+
+    NameRecorder back;
+    ::lseek(file, 0, SEEK_SET);
+    const ImportOutcome outcome = ReadImport(file, back);
+    ::close(file);
+    ASSERT_TRUE(outcome.Ok()) << outcome.Describe();
+    EXPECT_EQ(back.names, names);
+}
+
 // After a failed write nothing piles up and Finish says so.
 TEST(ExportWriterTest, AFailedHandOverIsToldAndTheExportIsNotWhole) {
     int handOvers = 0;
